@@ -1,0 +1,48 @@
+#pragma once
+#include <cstddef>
+
+#include "rova/RCharBuffer.h"
+#include "rova/RObject.h"
+#include "rova/RPxNode.h"
+
+// A node fed by a data thread. While the inherited attribute `live` is true the host runs
+// runDeviceThread on a thread of its own; clearing `live`, deleting the node, unloading its
+// plug-in and host exit call stopDeviceThread and join the thread before anything else.
+//
+// Memory pool: createMemoryPools(slots, buffers, slotSize) makes slots * buffers fixed-size
+// slots. The data thread takes a free slot with acquireDataStorage, fills it and hands it
+// over with pushThreadData; compute takes one with popThreadData and returns it with
+// releaseDataStorage. popThreadData returns the NEWEST pushed record and recycles the older
+// ones still queued, so outputs always show the latest data. acquireDataStorage waits a short,
+// bounded time for a slot when all are taken (it returns at once when setDone(true) is
+// called), and isDone waits briefly when the loop made no progress since it last asked, so a
+// data thread with nothing to do does not burn a core.
+class ROVA_API RPxThreadedDeviceNode : public RPxNode {
+public:
+    static RObject live;       // bool, input
+    static RObject frameRate;  // double, input
+
+    RPxThreadedDeviceNode();
+    ~RPxThreadedDeviceNode() override;
+
+    // The data thread's body. Must return soon after isDone() turns true.
+    virtual void runDeviceThread();
+    // Asks the data thread to end; must not block. The default calls setDone(true).
+    virtual void stopDeviceThread();
+
+    RStatus setRefreshOutputAttributes(RObjectArray& attributes);
+    RStatus createMemoryPools(unsigned int bufferSize, unsigned int numberOfBuffers,
+                              std::size_t bufferSizeInBytes);
+    void destroyMemoryPools();
+
+    RStatus beginThreadLoop();
+    RStatus endThreadLoop();
+    bool isDone();
+    void setDone(bool done);
+    bool isLive() const;
+
+    RStatus acquireDataStorage(RCharBuffer& buffer);
+    RStatus pushThreadData(RCharBuffer& buffer);
+    RStatus popThreadData(RCharBuffer& buffer);
+    RStatus releaseDataStorage(RCharBuffer& buffer);
+};
