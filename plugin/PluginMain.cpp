@@ -1,0 +1,87 @@
+// Entry points of the plug-in library: the only symbols it exports.
+#include <cstdio>
+#include <span>
+
+#include "host/HostApi.h"
+#include "nodes/KivoAttractorNode.h"
+#include "nodes/RealTimeNode.h"
+#include "nodes/TimeRotateNode.h"
+#include "plugin/Registration.h"
+
+using kivo_rova::Registration;
+
+namespace {
+
+constexpr const char* kVendor = "Brenvik";
+constexpr const char* kVersion = "2013";
+constexpr const char* kRequiredApi = "Any";
+
+// Load order is fixed; a failing row stops the load and leaves the rows before it registered.
+const Registration kLoadSteps[] = {
+    // kivoTransform (threaded device node) registers first.
+    Registration::userInterface("kivoSenseCreateUI", "kivoSenseDeleteUI",
+                                "failed to registerUIScripts for Kivo Sense Controller"),
+    Registration::node<kivo_rova::KivoAttractorNode>("kivoAttractor", RPxNode::kDependNode,
+                                                     "failed to registerNode kivoAttractorNode"),
+    // kivoDeformer (deformer) registers here.
+    Registration::node<kivo_rova::RealTimeNode>("realTime", RPxNode::kThreadedDeviceNode,
+                                                "failed to registerNode realTimeNode"),
+    Registration::node<kivo_rova::TimeRotateNode>("timeRotate", RPxNode::kDependNode,
+                                                  "failed to registerNode timeRotateNode"),
+    // kivoGesturesNode, kivoGrabNode and the kivoSenseController command follow, in that order.
+};
+
+// Unload order is fixed too; every row runs whatever the ones before it answered.
+const Registration kUnloadSteps[] = {
+    // The kivoSenseController command and kivoTransform deregister first.
+    Registration::nodeRemoval<kivo_rova::KivoAttractorNode>(
+        "failed to deregisterNode kivoAttractorNode"),
+    // kivoDeformer deregisters here.
+    Registration::nodeRemoval<kivo_rova::RealTimeNode>("failed to deregisterNode realTimeNode"),
+    Registration::nodeRemoval<kivo_rova::TimeRotateNode>("failed to deregisterNode timeRotateNode"),
+    // KivoGesturesNode and KivoGrabNode follow.
+};
+
+}  // namespace
+
+#if defined(__clang__)
+// The host's entry-point signatures return its status class by value.
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wreturn-type-c-linkage"
+#endif
+
+ROVA_PLUGIN_EXPORT const char RApiVersion[] = "201400";
+
+ROVA_PLUGIN_EXPORT RStatus initializePlugin(RObject plugin) {
+    std::fputs("Registering Kivo nodes...", stderr);
+    RFnPlugin fnPlugin(plugin, kVendor, kVersion, kRequiredApi);
+
+    RStatus status;
+    for (const Registration& step : std::span(kLoadSteps)) {
+        status = step.perform(fnPlugin);
+        if (status.error()) {
+            status.perror(step.failureMessage);
+            return RStatus::kFailure;
+        }
+    }
+    std::fputs(" done.\n", stderr);
+    return status;
+}
+
+ROVA_PLUGIN_EXPORT RStatus uninitializePlugin(RObject plugin) {
+    std::fputs("Unregistering Kivo nodes...\n", stderr);
+    RFnPlugin fnPlugin(plugin, "Unknown", "Unknown", kRequiredApi);
+
+    for (const Registration& step : std::span(kUnloadSteps)) {
+        const RStatus status = step.perform(fnPlugin);
+        if (status.error()) {
+            status.perror(step.failureMessage);
+        }
+    }
+    std::fputs(" done.\n", stderr);
+    return RStatus::kSuccess;
+}
+
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
