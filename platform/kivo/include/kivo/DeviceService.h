@@ -1,0 +1,83 @@
+#pragma once
+
+#include <kivo/Export.h>
+#include <kivo/Recording.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace Kivo {
+
+// Control of the process's one device service: which source feeds it, plugging and focus, and
+// capture. The host's `device` command and tests drive it; the plug-in only sees Controllers.
+//
+// Sources: none (the power-on state: the device is unplugged), a replay of a recording, or frames
+// and events injected from code. Choosing a source stops the previous one and plugs the device
+// in; stopping the source unplugs it. Gestures are recognised by the service for every source
+// that carries none of its own.
+//
+// Every function may be called from any thread; calls are serialised. Functions returning a
+// std::string return an empty string on success and a one-line message otherwise.
+
+struct ReplayOptions {
+    bool realtime = false;  // false: lockstep, one frame per advance()
+    double speed = 1.0;     // real time only: 2.0 plays twice as fast
+    bool loop = false;      // start over after the last entry
+};
+
+struct ServiceStatus {
+    enum class Source { None, Replay, Inject };
+    Source source = Source::None;
+    std::string replayPath;         // Replay only
+    ReplayOptions replayOptions;    // Replay only
+    bool replayFinished = false;    // Replay only: every entry delivered and not looping
+    std::uint64_t replayPosition = 0;  // Replay only: frames of the recording delivered so far
+    std::uint64_t replayFrames = 0;    // Replay only: frames in the recording
+    bool connected = false;
+    bool focus = false;
+    std::int64_t frameId = -1;  // newest frame's id, -1 before the first
+    std::uint64_t framesDelivered = 0;  // since the process started
+    std::string recordingPath;  // empty when not capturing
+
+    // One line: "source replay FILE (lockstep, loop) 12/300, connected, focus on, frame 57,
+    // 57 frames delivered, recording OUT".
+    std::string describe() const;
+};
+
+class KIVO_API DeviceService {
+public:
+    // Replays a recording (validated completely before anything changes). Lockstep replays
+    // advance one recorded frame per advance(); real-time replays run on a thread of their own at
+    // the recorded timing divided by `speed`.
+    static std::string replay(const std::string& path, const ReplayOptions& options = {});
+    // Replays a recording already in memory; `name` stands for its path in the status.
+    static std::string replay(const Recording& recording, const std::string& name,
+                              const ReplayOptions& options = {});
+    // Plugs the device in or out. Plugging in with no source delivers one empty frame, so readers
+    // see no hands until a source delivers.
+    static void connect();
+    static void disconnect();
+    static void setFocus(bool focus);
+    // One frame or event as a line of the recording format; makes injection the source. Returns
+    // "inject: field 'palm' of hand 1: ..." on a bad line (nothing is delivered then).
+    static std::string inject(std::string_view line);
+    static std::string inject(const RecordEntry& entry);
+    // Captures every frame and event the service delivers (with all gestures) into a recording.
+    static std::string startRecording(const std::string& path);
+    // Stops the capture (the file is then complete); "" when none was running.
+    static std::string stopRecording();
+    // Stops the source (unplugging the device) and any capture.
+    static std::string stop();
+    // One host tick: a lockstep replay delivers its next frame (with the events before it).
+    // Returns true if a frame was delivered.
+    static bool advance();
+    // Waits until a real-time replay has finished or `timeoutMs` elapsed; true if finished.
+    static bool waitForReplay(int timeoutMs);
+    static ServiceStatus status();
+    // Back to the power-on state (no source, unplugged, focus on, default configuration, no
+    // capture). Frame ids keep increasing. For tests and the host's start-up.
+    static void reset();
+};
+
+}  // namespace Kivo

@@ -1,0 +1,131 @@
+#pragma once
+
+#include <kivo/Export.h>
+#include <kivo/Vector.h>
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace Kivo {
+
+// Plain records of tracking data: what a recording holds, what can be injected into the device
+// service, and what a Frame shows. The text form is described in docs/recording-format.md.
+
+inline constexpr int kRecordingVersion = 1;
+
+struct HandRecord {
+    std::int32_t id = 0;
+    Vector palmPosition;
+    Vector palmNormal;
+    Vector direction;
+    bool operator==(const HandRecord&) const = default;
+};
+
+struct PointableRecord {
+    std::int32_t id = 0;
+    std::int32_t handId = 0;  // 0: belongs to no hand
+    Vector tipPosition;
+    Vector direction;
+    bool operator==(const PointableRecord&) const = default;
+};
+
+// One gesture update. `type` and `state` hold Gesture::Type and Gesture::State values; the
+// fields that a type does not use stay zero.
+struct GestureRecord {
+    std::int32_t id = 0;
+    int type = 0;
+    int state = 0;
+    std::int64_t duration = 0;  // microseconds
+    std::int32_t handId = 0;
+    std::int32_t pointableId = 0;
+    Vector startPosition;  // swipe
+    Vector position;       // swipe, taps
+    Vector direction;      // swipe, taps
+    float speed = 0.0f;    // swipe, mm/s
+    Vector center;         // circle
+    Vector normal;         // circle
+    float radius = 0.0f;   // circle, mm
+    float progress = 0.0f; // circle, turns
+    bool operator==(const GestureRecord&) const = default;
+};
+
+struct FrameRecord {
+    std::int64_t id = 0;         // in a recording: increasing; in the service: assigned by it
+    std::int64_t timestamp = 0;  // microseconds
+    std::vector<HandRecord> hands;
+    std::vector<PointableRecord> pointables;
+    std::vector<GestureRecord> gestures;
+    bool operator==(const FrameRecord&) const = default;
+};
+
+enum class EventKind { Connect, Disconnect, FocusGained, FocusLost };
+
+struct EventRecord {
+    EventKind kind = EventKind::Connect;
+    std::int64_t timestamp = 0;  // microseconds
+    bool operator==(const EventRecord&) const = default;
+};
+
+using RecordEntry = std::variant<FrameRecord, EventRecord>;
+
+struct RecordingHeader {
+    int version = kRecordingVersion;
+    double rate = 60.0;             // nominal frames per second
+    bool gesturesRecorded = false;  // true: the frames carry gestures; do not recognise anew
+    bool operator==(const RecordingHeader&) const = default;
+};
+
+struct Recording {
+    RecordingHeader header;
+    std::vector<RecordEntry> entries;
+    std::size_t frameCount() const;
+    std::size_t eventCount() const;
+    bool operator==(const Recording&) const = default;
+};
+
+// Parses one frame or event line. On failure returns false and sets `error` to a message naming
+// the field at fault ("field 'palm' of hand 2: ..."); `out` is then unspecified.
+KIVO_API bool parseRecordLine(std::string_view line, RecordEntry& out, std::string& error);
+// The line for one entry, without line end. Floats are written so that they read back exactly.
+KIVO_API std::string formatRecordLine(const RecordEntry& entry);
+KIVO_API std::string formatHeaderLine(const RecordingHeader& header);
+
+// Parses a whole recording held in memory; `name` is used in messages ("NAME:LINE: ...").
+// On failure returns false, sets `error`, and leaves `out` untouched.
+KIVO_API bool parseRecording(std::string_view text, const std::string& name, Recording& out,
+                             std::string& error);
+// Reads and validates a recording file; see parseRecording.
+KIVO_API bool readRecording(const std::string& path, Recording& out, std::string& error);
+// Writes a whole recording; returns an empty string or the error.
+KIVO_API std::string writeRecording(const std::string& path, const Recording& recording);
+
+// Writes a recording entry by entry. The file is complete (and readable) only after close().
+class KIVO_API RecordingWriter {
+public:
+    RecordingWriter() = default;
+    RecordingWriter(const RecordingWriter&) = delete;
+    RecordingWriter& operator=(const RecordingWriter&) = delete;
+    ~RecordingWriter();
+
+    // Returns an empty string or the error.
+    std::string open(const std::string& path, const RecordingHeader& header);
+    void write(const RecordEntry& entry);
+    // Writes the closing line; returns an empty string or the error.
+    std::string close();
+    bool isOpen() const { return m_out.is_open(); }
+    const std::string& path() const { return m_path; }
+
+private:
+    std::ofstream m_out;
+    std::string m_path;
+    std::size_t m_frames = 0;
+    std::size_t m_events = 0;
+    std::int64_t m_lastFrameId = 0;
+    std::int64_t m_lastTime = 0;
+};
+
+}  // namespace Kivo

@@ -1,0 +1,98 @@
+#include "ConfigStore.h"
+
+#include <kivo/Config.h>
+
+#include <cmath>
+
+namespace Kivo {
+
+namespace detail {
+
+void ConfigStore::resetDefaults() {
+    const auto f = [](float v) { return Value{Config::Float, false, 0, v, {}, false}; };
+    std::map<std::string, Value> values{
+        {"device.name", {Config::String, false, 0, 0.0f, "Kivo Sense (simulated)", true}},
+        {"history.frames",
+         {Config::Int32, false, static_cast<std::int32_t>(kHistoryFrames), 0.0f, {}, true}},
+        {"recognizer.enabled", {Config::Bool, true, 0, 0.0f, {}, false}},
+    };
+    const RecognizerDefaults d;
+    values["recognizer.swipe.min_length"] = f(d.swipeMinLength);
+    values["recognizer.swipe.min_speed"] = f(d.swipeMinSpeed);
+    values["recognizer.circle.min_radius"] = f(d.circleMinRadius);
+    values["recognizer.circle.min_turns"] = f(d.circleMinTurns);
+    values["recognizer.circle.min_speed"] = f(d.circleMinSpeed);
+    values["recognizer.screen_tap.min_distance"] = f(d.screenTapMinDistance);
+    values["recognizer.screen_tap.min_speed"] = f(d.screenTapMinSpeed);
+    values["recognizer.key_tap.min_distance"] = f(d.keyTapMinDistance);
+    values["recognizer.key_tap.min_speed"] = f(d.keyTapMinSpeed);
+    values["recognizer.tap.max_duration"] = f(d.tapMaxDuration);
+    values["recognizer.tap.max_lateral_ratio"] = f(d.tapMaxLateralRatio);
+    std::lock_guard lock(m_mutex);
+    m_values = std::move(values);
+    ++m_generation;
+}
+
+}  // namespace detail
+
+Config::Config() = default;
+
+Config::Config(std::shared_ptr<detail::ConfigStore> store) : m_store(std::move(store)) {}
+
+Config::ValueType Config::type(const std::string& key) const {
+    return m_store ? m_store->get(key).type : Undefined;
+}
+
+bool Config::getBool(const std::string& key) const {
+    if (!m_store) {
+        return false;
+    }
+    const auto v = m_store->get(key);
+    return v.type == Bool && v.b;
+}
+
+std::int32_t Config::getInt32(const std::string& key) const {
+    if (!m_store) {
+        return 0;
+    }
+    const auto v = m_store->get(key);
+    return v.type == Int32 ? v.i : 0;
+}
+
+float Config::getFloat(const std::string& key) const {
+    if (!m_store) {
+        return 0.0f;
+    }
+    const auto v = m_store->get(key);
+    return v.type == Float ? v.f : 0.0f;
+}
+
+std::string Config::getString(const std::string& key) const {
+    if (!m_store) {
+        return {};
+    }
+    const auto v = m_store->get(key);
+    return v.type == String ? v.s : std::string{};
+}
+
+bool Config::setBool(const std::string& key, bool value) {
+    return m_store && m_store->set(key, {Bool, value, 0, 0.0f, {}, false});
+}
+
+bool Config::setInt32(const std::string& key, std::int32_t value) {
+    return m_store && m_store->set(key, {Int32, false, value, 0.0f, {}, false});
+}
+
+bool Config::setFloat(const std::string& key, float value) {
+    return m_store && std::isfinite(value) && m_store->set(key, {Float, false, 0, value, {}, false});
+}
+
+bool Config::setString(const std::string& key, const std::string& value) {
+    return m_store && m_store->set(key, {String, false, 0, 0.0f, value, false});
+}
+
+std::vector<std::string> Config::keys() const {
+    return m_store ? m_store->keys() : std::vector<std::string>{};
+}
+
+}  // namespace Kivo

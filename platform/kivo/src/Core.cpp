@@ -1,0 +1,554 @@
+#include "Core.h"
+
+#include <kivo/Controller.h>
+#include <kivo/Listener.h>
+
+#include <chrono>
+#include <cmath>
+#include <exception>
+#include <iostream>
+
+namespace Kivo::detail {
+
+namespace {
+
+struct CoreHolder {
+    std::shared_ptr<Core> core = std::make_shared<Core>();
+    ~CoreHolder() { core->shutdown(); }
+};
+
+std::int64_t entryTime(const RecordEntry& e) {
+    return std::visit([](const auto& r) { return r.timestamp; }, e);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Connection
+
+Connection::Connection(std::shared_ptr<Core> core) : m_core(std::move(core)) {}
+
+Connection::~Connection() { m_core->closeConnection(this); }
+
+// ---------------------------------------------------------------------------------------------
+// Life
+
+std::shared_ptr<Core> Core::instance() {
+    static CoreHolder holder;
+    return holder.core;
+}
+
+Core::Core()
+    : m_history(std::make_shared<History>(kHistoryFrames)),
+      m_config(std::make_shared<ConfigStore>()) {
+    std::lock_guard lock(m_regMutex);
+    m_dispatching = true;
+    m_dispatcher = std::thread([this] { dispatchLoop(); });
+}
+
+Core::~Core() { shutdown(); }
+
+void Core::shutdown() {
+    {
+        std::lock_guard control(m_controlMutex);
+        stopReplayThread();
+        std::lock_guard lock(m_sourceMutex);
+        if (m_writer) {
+            m_writer->close();
+            m_writer.reset();
+        }
+    }
+    std::thread dispatcher;
+    {
+        std::lock_guard lock(m_regMutex);
+        m_stopping = true;
+        m_queueCv.notify_all();
+        dispatcher = std::move(m_dispatcher);
+    }
+    if (dispatcher.joinable()) {
+        if (dispatcher.get_id() == std::this_thread::get_id()) {
+            dispatcher.detach();  // shut down from a callback: the loop ends after it
+        } else {
+            dispatcher.join();
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Listeners and the callback thread
+
+std::list<Core::Entry>::iterator Core::findEntry(std::uint64_t serial) {
+    for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+        if (it->serial == serial) {
+            return it;
+        }
+    }
+    return m_entries.end();
+}
+
+void Core::postLocked(Event event) {
+    if (m_stopping) {
+        return;
+    }
+    // Frame notifications that nobody has seen yet are merged: readers take frame(0) anyway.
+    if (event.call == Call::Frame && event.target == 0 && !m_queue.empty() &&
+        m_queue.back().call == Call::Frame && m_queue.back().target == 0) {
+        return;
+    }
+    if (event.target == 0 && m_entries.empty()) {
+        return;
+    }
+    if (event.call == Call::Exit) {
+        m_queue.push_front(event);
+    } else {
+        m_queue.push_back(event);
+    }
+    m_queueCv.notify_all();
+}
+
+void Core::post(Event event) {
+    std::lock_guard lock(m_regMutex);
+    postLocked(event);
+}
+
+bool Core::addListener(const std::shared_ptr<Connection>& connection, Listener& listener) {
+    std::lock_guard lock(m_regMutex);
+    for (const auto& e : m_entries) {
+        if (e.listener == &listener && e.connection == connection.get() && !e.exiting) {
+            return false;
+        }
+    }
+    const std::uint64_t serial = m_nextSerial++;
+    m_entries.push_back({serial, &listener, connection.get(), connection, false});
+    postLocked({Call::Init, serial});
+    if (connected()) {
+        postLocked({Call::Connect, serial});
+    }
+    return true;
+}
+
+bool Core::removeListener(const std::shared_ptr<Connection>& connection, Listener& listener) {
+    std::unique_lock lock(m_regMutex);
+    auto it = m_entries.begin();
+    for (; it != m_entries.end(); ++it) {
+        if (it->listener == &listener && it->connection == connection.get() && !it->exiting) {
+            break;
+        }
+    }
+    if (it == m_entries.end()) {
+        return false;
+    }
+    const std::uint64_t serial = it->serial;
+    it->exiting = true;
+    if (std::this_thread::get_id() == m_dispatchId) {
+        // Inside a callback: nothing else can be running, so say goodbye right here.
+        lock.unlock();
+        invoke(listener, Call::Exit, Controller(connection));
+        lock.lock();
+        if (auto again = findEntry(serial); again != m_entries.end()) {
+            m_entries.erase(again);
+        }
+        return true;
+    }
+    if (!m_dispatching || m_stopping) {
+        m_entries.erase(it);
+        return true;
+    }
+    postLocked({Call::Exit, serial});
+    m_regCv.wait(lock, [&] { return findEntry(serial) == m_entries.end() || !m_dispatching; });
+    if (auto again = findEntry(serial); again != m_entries.end()) {
+        m_entries.erase(again);
+    }
+    return true;
+}
+
+void Core::closeConnection(const Connection* connection) {
+    // Only reached when no handle (and so no running callback) holds the connection any more.
+    std::lock_guard lock(m_regMutex);
+    m_entries.remove_if([&](const Entry& e) { return e.connection == connection; });
+    m_regCv.notify_all();
+}
+
+void Core::invoke(Listener& listener, Call call, const Controller& controller) {
+    try {
+        switch (call) {
+            case Call::Init:
+                listener.handleInit(controller);
+                break;
+            case Call::Connect:
+                listener.handleConnect(controller);
+                break;
+            case Call::Disconnect:
+                listener.handleDisconnect(controller);
+                break;
+            case Call::Exit:
+                listener.handleExit(controller);
+                break;
+            case Call::Frame:
+                listener.handleFrame(controller);
+                break;
+            case Call::FocusGained:
+                listener.handleFocusGained(controller);
+                break;
+            case Call::FocusLost:
+                listener.handleFocusLost(controller);
+                break;
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "Kivo: a listener callback threw: " << e.what() << '\n';
+    } catch (...) {
+        std::cerr << "Kivo: a listener callback threw an unknown exception\n";
+    }
+}
+
+void Core::dispatchLoop() {
+    std::unique_lock lock(m_regMutex);
+    m_dispatchId = std::this_thread::get_id();
+    std::vector<std::uint64_t> targets;
+    while (true) {
+        m_queueCv.wait(lock, [&] { return m_stopping || !m_queue.empty(); });
+        if (m_stopping) {
+            break;
+        }
+        const Event event = m_queue.front();
+        m_queue.pop_front();
+        targets.clear();
+        if (event.target != 0) {
+            targets.push_back(event.target);
+        } else {
+            for (const auto& e : m_entries) {
+                targets.push_back(e.serial);
+            }
+        }
+        for (const std::uint64_t serial : targets) {
+            auto it = findEntry(serial);
+            if (it == m_entries.end() || (it->exiting && event.call != Call::Exit)) {
+                continue;
+            }
+            std::shared_ptr<Connection> connection = it->weak.lock();
+            Listener* listener = it->listener;
+            if (connection) {
+                lock.unlock();
+                invoke(*listener, event.call, Controller(connection));
+                connection.reset();  // may close the connection, on this thread
+                lock.lock();
+            }
+            if (event.call == Call::Exit) {
+                if (auto again = findEntry(serial); again != m_entries.end()) {
+                    m_entries.erase(again);
+                }
+                m_regCv.notify_all();
+            }
+        }
+    }
+    m_dispatching = false;
+    m_regCv.notify_all();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sources
+
+void Core::setConnectedLocked(bool connected) {
+    if (m_connected.exchange(connected, std::memory_order_acq_rel) == connected) {
+        return;
+    }
+    if (m_writer) {
+        m_writer->write(EventRecord{connected ? EventKind::Connect : EventKind::Disconnect,
+                                    m_lastTimestamp});
+    }
+    post({connected ? Call::Connect : Call::Disconnect, 0});
+}
+
+void Core::setFocusLocked(bool focus) {
+    if (m_focus.exchange(focus, std::memory_order_acq_rel) == focus) {
+        return;
+    }
+    if (m_writer) {
+        m_writer->write(EventRecord{focus ? EventKind::FocusGained : EventKind::FocusLost,
+                                    m_lastTimestamp});
+    }
+    post({focus ? Call::FocusGained : Call::FocusLost, 0});
+}
+
+void Core::applyEventLocked(EventKind kind, std::int64_t timestamp) {
+    m_lastTimestamp = std::max(m_lastTimestamp, timestamp);
+    switch (kind) {
+        case EventKind::Connect:
+            setConnectedLocked(true);
+            break;
+        case EventKind::Disconnect:
+            setConnectedLocked(false);
+            break;
+        case EventKind::FocusGained:
+            setFocusLocked(true);
+            break;
+        case EventKind::FocusLost:
+            setFocusLocked(false);
+            break;
+    }
+}
+
+void Core::publishLocked(FrameRecord frame, bool recognise) {
+    if (recognise) {
+        if (const auto generation = m_config->generation(); generation != m_settingsGeneration) {
+            m_settings = RecognizerSettings::fromConfig(*m_config);
+            m_settingsGeneration = generation;
+        }
+        m_recognizer.process(frame, m_settings);
+    }
+    frame.id = ++m_lastId;
+    m_lastTimestamp = frame.timestamp;
+    auto shared = std::make_shared<const FrameRecord>(std::move(frame));
+    m_history->push(shared);
+    m_framesDelivered.fetch_add(1, std::memory_order_relaxed);
+    if (m_writer) {
+        m_writer->write(*shared);
+    }
+    post({Call::Frame, 0});
+}
+
+void Core::applyReplayEntryLocked(const RecordEntry& entry) {
+    if (const auto* frame = std::get_if<FrameRecord>(&entry)) {
+        FrameRecord copy = *frame;
+        copy.timestamp += m_replayOffset;
+        if (!m_sourceHasGestures) {
+            copy.gestures.clear();
+        }
+        publishLocked(std::move(copy), !m_sourceHasGestures);
+        ++m_replayFramesDone;
+    } else {
+        const auto& ev = std::get<EventRecord>(entry);
+        applyEventLocked(ev.kind, ev.timestamp + m_replayOffset);
+    }
+}
+
+void Core::beginSourceLocked(ServiceStatus::Source source) {
+    m_source = source;
+    m_recording.reset();
+    m_replayName.clear();
+    m_replayOptions = {};
+    m_replayIndex = 0;
+    m_replayFramesDone = 0;
+    m_replayFrameCount = 0;
+    m_replayOffset = 0;
+    m_replayFinished = false;
+    m_replayStop = false;
+    m_sourceHasGestures = false;
+    m_recognizer.reset();
+    if (source != ServiceStatus::Source::None) {
+        setConnectedLocked(true);
+    } else {
+        setConnectedLocked(false);
+    }
+}
+
+void Core::stopReplayThread() {
+    {
+        std::lock_guard lock(m_sourceMutex);
+        m_replayStop = true;
+        m_replayCv.notify_all();
+    }
+    if (m_replayThread.joinable()) {
+        m_replayThread.join();
+    }
+}
+
+void Core::replayThreadMain() {
+    using Clock = std::chrono::steady_clock;
+    std::unique_lock lock(m_sourceMutex);
+    const auto& entries = m_recording->entries;
+    const std::int64_t first = entryTime(entries.front());
+    const auto start = Clock::now();
+    const double speed = m_replayOptions.speed;
+    while (!m_replayStop) {
+        if (m_replayIndex >= entries.size()) {
+            if (!m_replayOptions.loop || m_replayFrameCount == 0) {
+                m_replayFinished = true;
+                m_replayCv.notify_all();
+                return;
+            }
+            m_replayOffset += entryTime(entries.back()) - first +
+                              static_cast<std::int64_t>(std::llround(1e6 / m_recording->header.rate));
+            m_replayIndex = 0;
+        }
+        const RecordEntry& entry = entries[m_replayIndex];
+        const double dueUs = static_cast<double>(entryTime(entry) + m_replayOffset - first) / speed;
+        const auto due = start + std::chrono::microseconds(std::llround(dueUs));
+        if (m_replayCv.wait_until(lock, due, [&] { return m_replayStop; })) {
+            return;
+        }
+        applyReplayEntryLocked(entry);
+        ++m_replayIndex;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Control
+
+std::string Core::replay(std::shared_ptr<const Recording> recording, const std::string& name,
+                         const ReplayOptions& options) {
+    if (!std::isfinite(options.speed) || options.speed <= 0.0 || options.speed > 1000.0) {
+        return "replay: speed must be a number above 0 and at most 1000, got " +
+               std::to_string(options.speed);
+    }
+    std::lock_guard control(m_controlMutex);
+    stopReplayThread();
+    std::lock_guard lock(m_sourceMutex);
+    beginSourceLocked(ServiceStatus::Source::Replay);
+    m_recording = std::move(recording);
+    m_replayName = name;
+    m_replayOptions = options;
+    m_replayFrameCount = m_recording->frameCount();
+    m_sourceHasGestures = m_recording->header.gesturesRecorded;
+    if (m_recording->entries.empty()) {
+        m_replayFinished = true;
+    } else if (options.realtime) {
+        m_replayThread = std::thread([this] { replayThreadMain(); });
+    }
+    return {};
+}
+
+void Core::connect() {
+    std::lock_guard control(m_controlMutex);
+    std::lock_guard lock(m_sourceMutex);
+    const bool was = connected();
+    setConnectedLocked(true);
+    if (!was && m_source == ServiceStatus::Source::None) {
+        FrameRecord empty;
+        empty.timestamp = m_lastTimestamp;
+        publishLocked(std::move(empty), false);
+    }
+}
+
+void Core::disconnect() {
+    std::lock_guard control(m_controlMutex);
+    std::lock_guard lock(m_sourceMutex);
+    setConnectedLocked(false);
+}
+
+void Core::setFocus(bool focus) {
+    std::lock_guard control(m_controlMutex);
+    std::lock_guard lock(m_sourceMutex);
+    setFocusLocked(focus);
+}
+
+std::string Core::inject(const RecordEntry& entry) {
+    std::lock_guard control(m_controlMutex);
+    if (m_source != ServiceStatus::Source::Inject) {
+        stopReplayThread();
+    }
+    std::lock_guard lock(m_sourceMutex);
+    if (m_source != ServiceStatus::Source::Inject) {
+        beginSourceLocked(ServiceStatus::Source::Inject);
+    }
+    if (const auto* frame = std::get_if<FrameRecord>(&entry)) {
+        publishLocked(*frame, frame->gestures.empty());
+    } else {
+        const auto& ev = std::get<EventRecord>(entry);
+        applyEventLocked(ev.kind, ev.timestamp);
+    }
+    return {};
+}
+
+std::string Core::startRecording(const std::string& path) {
+    std::lock_guard control(m_controlMutex);
+    std::lock_guard lock(m_sourceMutex);
+    if (m_writer) {
+        return "record: already recording to " + m_writer->path() + "; stop it first";
+    }
+    auto writer = std::make_unique<RecordingWriter>();
+    RecordingHeader header;
+    header.gesturesRecorded = true;
+    if (m_recording) {
+        header.rate = m_recording->header.rate;
+    }
+    if (auto err = writer->open(path, header); !err.empty()) {
+        return "record: " + err;
+    }
+    m_writer = std::move(writer);
+    return {};
+}
+
+std::string Core::stopRecording() {
+    std::lock_guard control(m_controlMutex);
+    std::lock_guard lock(m_sourceMutex);
+    if (!m_writer) {
+        return {};
+    }
+    auto err = m_writer->close();
+    m_writer.reset();
+    return err.empty() ? err : "record: " + err;
+}
+
+std::string Core::stop() {
+    std::string err = stopRecording();
+    std::lock_guard control(m_controlMutex);
+    stopReplayThread();
+    std::lock_guard lock(m_sourceMutex);
+    beginSourceLocked(ServiceStatus::Source::None);
+    return err;
+}
+
+bool Core::advance() {
+    std::lock_guard lock(m_sourceMutex);
+    if (m_source != ServiceStatus::Source::Replay || m_replayOptions.realtime ||
+        m_replayFinished || !m_recording) {
+        return false;
+    }
+    const auto& entries = m_recording->entries;
+    while (true) {
+        if (m_replayIndex >= entries.size()) {
+            if (!m_replayOptions.loop || m_replayFrameCount == 0) {
+                m_replayFinished = true;
+                return false;
+            }
+            m_replayOffset += entryTime(entries.back()) - entryTime(entries.front()) +
+                              static_cast<std::int64_t>(std::llround(1e6 / m_recording->header.rate));
+            m_replayIndex = 0;
+        }
+        const RecordEntry& entry = entries[m_replayIndex++];
+        applyReplayEntryLocked(entry);
+        if (std::holds_alternative<FrameRecord>(entry)) {
+            if (m_replayIndex >= entries.size() && !m_replayOptions.loop) {
+                m_replayFinished = true;
+            }
+            return true;
+        }
+    }
+}
+
+bool Core::waitForReplay(int timeoutMs) {
+    std::unique_lock lock(m_sourceMutex);
+    return m_replayCv.wait_for(lock, std::chrono::milliseconds(std::max(0, timeoutMs)), [&] {
+        return m_source != ServiceStatus::Source::Replay || m_replayFinished || m_replayStop;
+    });
+}
+
+ServiceStatus Core::status() const {
+    ServiceStatus s;
+    std::lock_guard lock(m_sourceMutex);
+    s.source = m_source;
+    if (m_source == ServiceStatus::Source::Replay) {
+        s.replayPath = m_replayName;
+        s.replayOptions = m_replayOptions;
+        s.replayFinished = m_replayFinished;
+        s.replayPosition = m_replayFramesDone;
+        s.replayFrames = m_replayFrameCount;
+    }
+    s.connected = connected();
+    s.focus = focus();
+    s.frameId = m_history->newestId();
+    s.framesDelivered = m_framesDelivered.load(std::memory_order_relaxed);
+    s.recordingPath = m_writer ? m_writer->path() : std::string{};
+    return s;
+}
+
+void Core::reset() {
+    stop();
+    std::lock_guard control(m_controlMutex);
+    std::lock_guard lock(m_sourceMutex);
+    setFocusLocked(true);
+    m_config->resetDefaults();
+}
+
+}  // namespace Kivo::detail

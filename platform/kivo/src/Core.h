@@ -1,0 +1,156 @@
+#pragma once
+
+#include "ConfigStore.h"
+#include "History.h"
+#include "Recognizer.h"
+
+#include <kivo/DeviceService.h>
+#include <kivo/Recording.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace Kivo {
+class Listener;
+class Controller;
+}  // namespace Kivo
+
+namespace Kivo::detail {
+
+class Core;
+
+// One open connection: what a Controller handle shares.
+class Connection {
+public:
+    explicit Connection(std::shared_ptr<Core> core);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    Core& core() const { return *m_core; }
+    std::atomic<std::uint32_t> gestureMask{0};
+
+private:
+    std::shared_ptr<Core> m_core;
+};
+
+// The device service: sources, frame history, configuration, and delivery of events to the
+// listeners of every connection on the callback thread.
+class Core {
+public:
+    // The process's service; built on first use, shut down by static destruction.
+    static std::shared_ptr<Core> instance();
+
+    Core();
+    ~Core();
+    Core(const Core&) = delete;
+    Core& operator=(const Core&) = delete;
+
+    // Stops the callback and replay threads; later events are no longer delivered.
+    void shutdown();
+
+    bool addListener(const std::shared_ptr<Connection>& connection, Listener& listener);
+    bool removeListener(const std::shared_ptr<Connection>& connection, Listener& listener);
+    void closeConnection(const Connection* connection);
+
+    bool connected() const { return m_connected.load(std::memory_order_acquire); }
+    bool focus() const { return m_focus.load(std::memory_order_acquire); }
+    const std::shared_ptr<History>& history() const { return m_history; }
+    const std::shared_ptr<ConfigStore>& config() const { return m_config; }
+
+    std::string replay(std::shared_ptr<const Recording> recording, const std::string& name,
+                       const ReplayOptions& options);
+    void connect();
+    void disconnect();
+    void setFocus(bool focus);
+    std::string inject(const RecordEntry& entry);
+    std::string startRecording(const std::string& path);
+    std::string stopRecording();
+    std::string stop();
+    bool advance();
+    bool waitForReplay(int timeoutMs);
+    ServiceStatus status() const;
+    void reset();
+
+private:
+    enum class Call { Init, Connect, Disconnect, Exit, Frame, FocusGained, FocusLost };
+    struct Event {
+        Call call;
+        std::uint64_t target = 0;  // a listener entry; 0: every listener
+    };
+    struct Entry {
+        std::uint64_t serial;
+        Listener* listener;
+        const Connection* connection;
+        std::weak_ptr<Connection> weak;
+        bool exiting = false;
+    };
+
+    void dispatchLoop();
+    void postLocked(Event event);  // m_regMutex held
+    void post(Event event);
+    std::list<Entry>::iterator findEntry(std::uint64_t serial);
+    static void invoke(Listener& listener, Call call, const Controller& controller);
+
+    // Source side; m_sourceMutex held.
+    void publishLocked(FrameRecord frame, bool recognise);
+    void applyEventLocked(EventKind kind, std::int64_t timestamp);
+    void applyReplayEntryLocked(const RecordEntry& entry);
+    void beginSourceLocked(ServiceStatus::Source source);
+    void setConnectedLocked(bool connected);
+    void setFocusLocked(bool focus);
+    // m_controlMutex held, m_sourceMutex not.
+    void stopReplayThread();
+    void replayThreadMain();
+
+    // Listener registry and event queue.
+    std::mutex m_regMutex;
+    std::condition_variable m_queueCv;
+    std::condition_variable m_regCv;
+    std::list<Entry> m_entries;
+    std::deque<Event> m_queue;
+    std::uint64_t m_nextSerial = 1;
+    bool m_stopping = false;
+    bool m_dispatching = false;
+    std::thread::id m_dispatchId;
+    std::thread m_dispatcher;
+
+    // Shared state readable without locks.
+    std::atomic<bool> m_connected{false};
+    std::atomic<bool> m_focus{true};
+    std::atomic<std::uint64_t> m_framesDelivered{0};
+    std::shared_ptr<History> m_history;
+    std::shared_ptr<ConfigStore> m_config;
+
+    // Control calls are serialised by m_controlMutex; source state is guarded by m_sourceMutex.
+    std::mutex m_controlMutex;
+    mutable std::mutex m_sourceMutex;
+    std::condition_variable m_replayCv;
+    ServiceStatus::Source m_source = ServiceStatus::Source::None;
+    std::shared_ptr<const Recording> m_recording;
+    std::string m_replayName;
+    ReplayOptions m_replayOptions;
+    std::size_t m_replayIndex = 0;
+    std::uint64_t m_replayFramesDone = 0;
+    std::uint64_t m_replayFrameCount = 0;
+    std::int64_t m_replayOffset = 0;
+    bool m_replayFinished = false;
+    bool m_replayStop = false;
+    bool m_sourceHasGestures = false;
+    std::thread m_replayThread;
+    Recognizer m_recognizer;
+    RecognizerSettings m_settings;
+    std::uint64_t m_settingsGeneration = ~std::uint64_t{0};
+    std::unique_ptr<RecordingWriter> m_writer;
+    std::int64_t m_lastId = 0;
+    std::int64_t m_lastTimestamp = 0;
+};
+
+}  // namespace Kivo::detail

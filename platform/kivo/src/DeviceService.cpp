@@ -1,0 +1,92 @@
+#include "Core.h"
+
+#include <kivo/DeviceService.h>
+
+#include <sstream>
+
+namespace Kivo {
+
+namespace {
+
+detail::Core& core() {
+    static const std::shared_ptr<detail::Core> instance = detail::Core::instance();
+    return *instance;
+}
+
+}  // namespace
+
+std::string ServiceStatus::describe() const {
+    std::ostringstream s;
+    s << "source ";
+    switch (source) {
+        case Source::None:
+            s << "none";
+            break;
+        case Source::Inject:
+            s << "inject";
+            break;
+        case Source::Replay:
+            s << "replay " << replayPath << " ("
+              << (replayOptions.realtime ? "real time x" + std::to_string(replayOptions.speed)
+                                         : std::string("lockstep"))
+              << (replayOptions.loop ? ", loop" : "") << (replayFinished ? ", finished" : "")
+              << ") " << replayPosition << "/" << replayFrames;
+            break;
+    }
+    s << ", " << (connected ? "connected" : "disconnected") << ", focus "
+      << (focus ? "on" : "off") << ", frame " << frameId << ", " << framesDelivered
+      << " frames delivered";
+    if (!recordingPath.empty()) {
+        s << ", recording " << recordingPath;
+    }
+    return s.str();
+}
+
+std::string DeviceService::replay(const std::string& path, const ReplayOptions& options) {
+    auto recording = std::make_shared<Recording>();
+    std::string error;
+    if (!readRecording(path, *recording, error)) {
+        return "replay: " + error;
+    }
+    return core().replay(std::move(recording), path, options);
+}
+
+std::string DeviceService::replay(const Recording& recording, const std::string& name,
+                                  const ReplayOptions& options) {
+    return core().replay(std::make_shared<const Recording>(recording), name, options);
+}
+
+void DeviceService::connect() { core().connect(); }
+
+void DeviceService::disconnect() { core().disconnect(); }
+
+void DeviceService::setFocus(bool focus) { core().setFocus(focus); }
+
+std::string DeviceService::inject(std::string_view line) {
+    RecordEntry entry;
+    std::string error;
+    if (!parseRecordLine(line, entry, error)) {
+        return "inject: " + error;
+    }
+    return core().inject(entry);
+}
+
+std::string DeviceService::inject(const RecordEntry& entry) { return core().inject(entry); }
+
+std::string DeviceService::startRecording(const std::string& path) {
+    return core().startRecording(path);
+}
+
+std::string DeviceService::stopRecording() { return core().stopRecording(); }
+
+std::string DeviceService::stop() { return core().stop(); }
+
+bool DeviceService::advance() { return core().advance(); }
+
+bool DeviceService::waitForReplay(int timeoutMs) { return core().waitForReplay(timeoutMs); }
+
+ServiceStatus DeviceService::status() { return core().status(); }
+
+void DeviceService::reset() { core().reset(); }
+
+}  // namespace Kivo

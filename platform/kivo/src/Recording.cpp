@@ -1,0 +1,672 @@
+#include <kivo/Gesture.h>
+#include <kivo/Recording.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace Kivo {
+
+namespace {
+
+constexpr std::string_view kMagic = "kivo-recording";
+
+std::string_view trim(std::string_view s) {
+    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!s.empty() && isSpace(s.front())) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && isSpace(s.back())) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
+std::vector<std::string_view> splitTokens(std::string_view s) {
+    std::vector<std::string_view> out;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) {
+            ++i;
+        }
+        const std::size_t start = i;
+        while (i < s.size() && s[i] != ' ' && s[i] != '\t') {
+            ++i;
+        }
+        if (i > start) {
+            out.push_back(s.substr(start, i - start));
+        }
+    }
+    return out;
+}
+
+std::vector<std::string_view> split(std::string_view s, char sep) {
+    std::vector<std::string_view> out;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t pos = s.find(sep, start);
+        if (pos == std::string_view::npos) {
+            out.push_back(s.substr(start));
+            return out;
+        }
+        out.push_back(s.substr(start, pos - start));
+        start = pos + 1;
+    }
+}
+
+std::string quoted(std::string_view s) {
+    constexpr std::size_t kMax = 40;
+    std::string out = "'";
+    for (char c : s.substr(0, kMax)) {
+        out += (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e)
+                   ? '?'
+                   : c;
+    }
+    if (s.size() > kMax) {
+        out += "...";
+    }
+    return out + "'";
+}
+
+// Thrown inside the parser only; turned into an error string at its boundary.
+struct ParseFailure {
+    std::string message;
+};
+
+[[noreturn]] void fail(std::string message) { throw ParseFailure{std::move(message)}; }
+
+template <typename Int>
+Int parseInt(std::string_view text, const std::string& what) {
+    Int value{};
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || ptr != text.data() + text.size()) {
+        fail(what + ": expected an integer, got " + quoted(text));
+    }
+    return value;
+}
+
+float parseFloat(std::string_view text, const std::string& what) {
+    float value = 0.0f;
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || ptr != text.data() + text.size() || !std::isfinite(value)) {
+        fail(what + ": expected a finite number, got " + quoted(text));
+    }
+    return value;
+}
+
+double parseDouble(std::string_view text, const std::string& what) {
+    double value = 0.0;
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || ptr != text.data() + text.size() || !std::isfinite(value)) {
+        fail(what + ": expected a finite number, got " + quoted(text));
+    }
+    return value;
+}
+
+Vector parseVector(std::string_view text, const std::string& what) {
+    const auto parts = split(text, ',');
+    if (parts.size() != 3) {
+        fail(what + ": expected three numbers 'x,y,z', got " + quoted(text));
+    }
+    return {parseFloat(parts[0], what), parseFloat(parts[1], what), parseFloat(parts[2], what)};
+}
+
+// The key=value fields of one record, each to be taken exactly once.
+class Fields {
+public:
+    Fields(std::string owner, const std::vector<std::string_view>& tokens, std::size_t first)
+        : m_owner(std::move(owner)) {
+        for (std::size_t i = first; i < tokens.size(); ++i) {
+            const auto eq = tokens[i].find('=');
+            if (eq == std::string_view::npos || eq == 0) {
+                fail(m_owner + ": expected 'name=value', got " + quoted(tokens[i]));
+            }
+            const std::string_view key = tokens[i].substr(0, eq);
+            for (const auto& f : m_fields) {
+                if (f.key == key) {
+                    fail(what(key) + ": given twice");
+                }
+            }
+            m_fields.push_back({key, tokens[i].substr(eq + 1), false});
+        }
+    }
+
+    std::string what(std::string_view key) const {
+        return "field '" + std::string(key) + "' of " + m_owner;
+    }
+
+    std::string_view take(std::string_view key) {
+        for (auto& f : m_fields) {
+            if (f.key == key) {
+                f.used = true;
+                return f.value;
+            }
+        }
+        fail(what(key) + ": missing");
+    }
+
+    bool has(std::string_view key) const {
+        return std::any_of(m_fields.begin(), m_fields.end(),
+                           [&](const Field& f) { return f.key == key; });
+    }
+
+    Vector vec(std::string_view key) { return parseVector(take(key), what(key)); }
+    float num(std::string_view key) { return parseFloat(take(key), what(key)); }
+    template <typename Int>
+    Int integer(std::string_view key) {
+        return parseInt<Int>(take(key), what(key));
+    }
+
+    // Every field must have been taken: anything left is unknown.
+    void finish() const {
+        for (const auto& f : m_fields) {
+            if (!f.used) {
+                fail(what(f.key) + ": unknown field");
+            }
+        }
+    }
+
+private:
+    struct Field {
+        std::string_view key;
+        std::string_view value;
+        bool used;
+    };
+    std::string m_owner;
+    std::vector<Field> m_fields;
+};
+
+constexpr std::array<std::pair<int, std::string_view>, 4> kGestureTypes{{
+    {Gesture::Swipe, "swipe"},
+    {Gesture::Circle, "circle"},
+    {Gesture::ScreenTap, "screen-tap"},
+    {Gesture::KeyTap, "key-tap"},
+}};
+constexpr std::array<std::pair<int, std::string_view>, 3> kGestureStates{{
+    {Gesture::StateStart, "start"},
+    {Gesture::StateUpdate, "update"},
+    {Gesture::StateStop, "stop"},
+}};
+constexpr std::array<std::pair<EventKind, std::string_view>, 4> kEventKinds{{
+    {EventKind::Connect, "connect"},
+    {EventKind::Disconnect, "disconnect"},
+    {EventKind::FocusGained, "focus-gained"},
+    {EventKind::FocusLost, "focus-lost"},
+}};
+
+template <typename Table, typename Key>
+std::string_view nameOf(const Table& table, Key key) {
+    for (const auto& [k, name] : table) {
+        if (k == key) {
+            return name;
+        }
+    }
+    return "invalid";
+}
+
+template <typename Table>
+auto valueOf(const Table& table, std::string_view name, const std::string& what) {
+    for (const auto& [k, n] : table) {
+        if (n == name) {
+            return k;
+        }
+    }
+    std::string known;
+    for (const auto& [k, n] : table) {
+        known += (known.empty() ? "" : ", ") + std::string(n);
+    }
+    fail(what + ": expected one of " + known + ", got " + quoted(name));
+}
+
+std::int32_t parseId(const std::vector<std::string_view>& tokens, const std::string& kind) {
+    if (tokens.size() < 2 || tokens[1].find('=') != std::string_view::npos) {
+        fail("field 'id' of " + kind + ": missing");
+    }
+    const auto id = parseInt<std::int32_t>(tokens[1], "field 'id' of " + kind);
+    if (id <= 0) {
+        fail("field 'id' of " + kind + ": must be positive, got " + quoted(tokens[1]));
+    }
+    return id;
+}
+
+void parseHand(const std::vector<std::string_view>& tokens, FrameRecord& frame) {
+    HandRecord hand;
+    hand.id = parseId(tokens, "hand");
+    const std::string owner = "hand " + std::to_string(hand.id);
+    for (const auto& h : frame.hands) {
+        if (h.id == hand.id) {
+            fail("field 'id' of " + owner + ": given twice in this frame");
+        }
+    }
+    Fields f(owner, tokens, 2);
+    hand.palmPosition = f.vec("palm");
+    hand.palmNormal = f.vec("normal");
+    hand.direction = f.vec("dir");
+    f.finish();
+    frame.hands.push_back(hand);
+}
+
+void parsePointable(const std::vector<std::string_view>& tokens, FrameRecord& frame) {
+    PointableRecord p;
+    p.id = parseId(tokens, "pointable");
+    const std::string owner = "pointable " + std::to_string(p.id);
+    for (const auto& q : frame.pointables) {
+        if (q.id == p.id) {
+            fail("field 'id' of " + owner + ": given twice in this frame");
+        }
+    }
+    Fields f(owner, tokens, 2);
+    p.handId = f.integer<std::int32_t>("hand");
+    if (p.handId != 0 && std::none_of(frame.hands.begin(), frame.hands.end(),
+                                      [&](const HandRecord& h) { return h.id == p.handId; })) {
+        fail(f.what("hand") + ": no hand " + std::to_string(p.handId) +
+             " before it in this frame");
+    }
+    p.tipPosition = f.vec("tip");
+    p.direction = f.vec("dir");
+    f.finish();
+    frame.pointables.push_back(p);
+}
+
+void parseGesture(const std::vector<std::string_view>& tokens, FrameRecord& frame) {
+    GestureRecord g;
+    g.id = parseId(tokens, "gesture");
+    Fields f("gesture " + std::to_string(g.id), tokens, 2);
+    g.type = valueOf(kGestureTypes, f.take("type"), f.what("type"));
+    g.state = valueOf(kGestureStates, f.take("state"), f.what("state"));
+    g.duration = f.integer<std::int64_t>("duration");
+    if (g.duration < 0) {
+        fail(f.what("duration") + ": must not be negative");
+    }
+    g.handId = f.integer<std::int32_t>("hand");
+    g.pointableId = f.integer<std::int32_t>("pointable");
+    switch (g.type) {
+        case Gesture::Swipe:
+            g.startPosition = f.vec("start");
+            g.position = f.vec("position");
+            g.direction = f.vec("direction");
+            g.speed = f.num("speed");
+            break;
+        case Gesture::Circle:
+            g.center = f.vec("center");
+            g.normal = f.vec("normal");
+            g.radius = f.num("radius");
+            g.progress = f.num("progress");
+            break;
+        default:
+            g.position = f.vec("position");
+            g.direction = f.vec("direction");
+            break;
+    }
+    f.finish();
+    frame.gestures.push_back(g);
+}
+
+RecordEntry parseLineOrThrow(std::string_view line) {
+    const auto segments = split(trim(line), ';');
+    const auto head = splitTokens(segments[0]);
+    if (head.empty()) {
+        fail("field 'record': missing (expected 'frame' or 'event')");
+    }
+    if (head[0] == "event") {
+        if (segments.size() > 1) {
+            fail("field 'record' of event: an event has no parts after ';'");
+        }
+        if (head.size() < 2 || head[1].find('=') != std::string_view::npos) {
+            fail("field 'kind' of event: missing");
+        }
+        EventRecord ev;
+        ev.kind = valueOf(kEventKinds, head[1], "field 'kind' of event");
+        Fields f("event", head, 2);
+        ev.timestamp = f.integer<std::int64_t>("t");
+        f.finish();
+        return ev;
+    }
+    if (head[0] != "frame") {
+        fail("field 'record': expected 'frame' or 'event', got " + quoted(head[0]));
+    }
+    FrameRecord frame;
+    if (head.size() < 2 || head[1].find('=') != std::string_view::npos) {
+        fail("field 'id' of frame: missing");
+    }
+    frame.id = parseInt<std::int64_t>(head[1], "field 'id' of frame");
+    if (frame.id <= 0) {
+        fail("field 'id' of frame: must be positive, got " + quoted(head[1]));
+    }
+    Fields f("frame " + std::to_string(frame.id), head, 2);
+    frame.timestamp = f.integer<std::int64_t>("t");
+    f.finish();
+    for (std::size_t i = 1; i < segments.size(); ++i) {
+        const auto tokens = splitTokens(segments[i]);
+        if (tokens.empty()) {
+            fail("field 'part' of frame " + std::to_string(frame.id) + ": empty part " +
+                 std::to_string(i));
+        }
+        if (tokens[0] == "hand") {
+            if (!frame.pointables.empty() || !frame.gestures.empty()) {
+                fail("field 'hand' of frame " + std::to_string(frame.id) +
+                     ": hands must come before pointables and gestures");
+            }
+            parseHand(tokens, frame);
+        } else if (tokens[0] == "pointable") {
+            if (!frame.gestures.empty()) {
+                fail("field 'pointable' of frame " + std::to_string(frame.id) +
+                     ": pointables must come before gestures");
+            }
+            parsePointable(tokens, frame);
+        } else if (tokens[0] == "gesture") {
+            parseGesture(tokens, frame);
+        } else {
+            fail("field 'part' of frame " + std::to_string(frame.id) +
+                 ": expected 'hand', 'pointable' or 'gesture', got " + quoted(tokens[0]));
+        }
+    }
+    return frame;
+}
+
+RecordingHeader parseHeaderOrThrow(std::string_view line) {
+    const auto tokens = splitTokens(trim(line));
+    if (tokens.empty() || tokens[0] != kMagic) {
+        fail("field 'format': expected a header starting with '" + std::string(kMagic) +
+             "', got " + quoted(tokens.empty() ? std::string_view{} : tokens[0]));
+    }
+    Fields f("header", tokens, 1);
+    RecordingHeader h;
+    h.version = f.integer<int>("version");
+    if (h.version != kRecordingVersion) {
+        fail(f.what("version") + ": version " + std::to_string(h.version) +
+             " is not supported (this reader reads version " +
+             std::to_string(kRecordingVersion) + ")");
+    }
+    h.rate = parseDouble(f.take("rate"), f.what("rate"));
+    if (h.rate <= 0.0 || h.rate > 100000.0) {
+        fail(f.what("rate") + ": must be between 0 and 100000 frames per second");
+    }
+    if (const auto length = f.take("length"); length != "mm") {
+        fail(f.what("length") + ": only 'mm' is supported, got " + quoted(length));
+    }
+    if (const auto time = f.take("time"); time != "us") {
+        fail(f.what("time") + ": only 'us' is supported, got " + quoted(time));
+    }
+    const auto gestures = f.take("gestures");
+    if (gestures == "recorded") {
+        h.gesturesRecorded = true;
+    } else if (gestures != "none") {
+        fail(f.what("gestures") + ": expected 'recorded' or 'none', got " + quoted(gestures));
+    }
+    f.finish();
+    return h;
+}
+
+bool isBlankOrComment(std::string_view line) {
+    const auto t = trim(line);
+    return t.empty() || t.front() == '#';
+}
+
+std::string formatFloat(float v) {
+    std::array<char, 32> buf{};
+    const auto [ptr, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), v);
+    (void)ec;
+    return std::string(buf.data(), ptr);
+}
+
+std::string formatVector(const Vector& v) {
+    return formatFloat(v.x) + "," + formatFloat(v.y) + "," + formatFloat(v.z);
+}
+
+std::int64_t timestampOf(const RecordEntry& e) {
+    return std::visit([](const auto& r) { return r.timestamp; }, e);
+}
+
+}  // namespace
+
+std::size_t Recording::frameCount() const {
+    return static_cast<std::size_t>(
+        std::count_if(entries.begin(), entries.end(),
+                      [](const RecordEntry& e) { return std::holds_alternative<FrameRecord>(e); }));
+}
+
+std::size_t Recording::eventCount() const { return entries.size() - frameCount(); }
+
+bool parseRecordLine(std::string_view line, RecordEntry& out, std::string& error) {
+    try {
+        out = parseLineOrThrow(line);
+        return true;
+    } catch (const ParseFailure& f) {
+        error = f.message;
+        return false;
+    }
+}
+
+std::string formatHeaderLine(const RecordingHeader& h) {
+    std::ostringstream s;
+    s << kMagic << " version=" << h.version << " rate=" << h.rate
+      << " length=mm time=us gestures=" << (h.gesturesRecorded ? "recorded" : "none");
+    return s.str();
+}
+
+std::string formatRecordLine(const RecordEntry& entry) {
+    if (const auto* ev = std::get_if<EventRecord>(&entry)) {
+        return "event " + std::string(nameOf(kEventKinds, ev->kind)) +
+               " t=" + std::to_string(ev->timestamp);
+    }
+    const auto& f = std::get<FrameRecord>(entry);
+    std::string s = "frame " + std::to_string(f.id) + " t=" + std::to_string(f.timestamp);
+    for (const auto& h : f.hands) {
+        s += "; hand " + std::to_string(h.id) + " palm=" + formatVector(h.palmPosition) +
+             " normal=" + formatVector(h.palmNormal) + " dir=" + formatVector(h.direction);
+    }
+    for (const auto& p : f.pointables) {
+        s += "; pointable " + std::to_string(p.id) + " hand=" + std::to_string(p.handId) +
+             " tip=" + formatVector(p.tipPosition) + " dir=" + formatVector(p.direction);
+    }
+    for (const auto& g : f.gestures) {
+        s += "; gesture " + std::to_string(g.id) + " type=" +
+             std::string(nameOf(kGestureTypes, g.type)) +
+             " state=" + std::string(nameOf(kGestureStates, g.state)) +
+             " duration=" + std::to_string(g.duration) + " hand=" + std::to_string(g.handId) +
+             " pointable=" + std::to_string(g.pointableId);
+        switch (g.type) {
+            case Gesture::Swipe:
+                s += " start=" + formatVector(g.startPosition) +
+                     " position=" + formatVector(g.position) +
+                     " direction=" + formatVector(g.direction) + " speed=" + formatFloat(g.speed);
+                break;
+            case Gesture::Circle:
+                s += " center=" + formatVector(g.center) + " normal=" + formatVector(g.normal) +
+                     " radius=" + formatFloat(g.radius) + " progress=" + formatFloat(g.progress);
+                break;
+            default:
+                s += " position=" + formatVector(g.position) +
+                     " direction=" + formatVector(g.direction);
+                break;
+        }
+    }
+    return s;
+}
+
+bool parseRecording(std::string_view text, const std::string& name, Recording& out,
+                    std::string& error) {
+    Recording rec;
+    std::size_t lineNo = 0;
+    std::size_t pos = 0;
+    bool haveHeader = false;
+    bool ended = false;
+    std::int64_t lastFrameId = 0;
+    std::int64_t lastTime = 0;
+    bool haveTime = false;
+    try {
+        while (pos < text.size()) {
+            std::size_t eol = text.find('\n', pos);
+            const bool lastLine = eol == std::string_view::npos;
+            if (lastLine) {
+                eol = text.size();
+            }
+            const std::string_view line = text.substr(pos, eol - pos);
+            pos = eol + 1;
+            ++lineNo;
+            if (line.find('\0') != std::string_view::npos) {
+                fail("field 'text': the line holds a NUL character");
+            }
+            if (isBlankOrComment(line)) {
+                continue;
+            }
+            if (ended) {
+                fail("field 'end': nothing may follow the 'end' line");
+            }
+            if (!haveHeader) {
+                rec.header = parseHeaderOrThrow(line);
+                haveHeader = true;
+                continue;
+            }
+            if (lastLine) {
+                // A writer always ends its last line; a missing line end means a cut-off file.
+                fail("field 'line end': the file ends inside a line (truncated?)");
+            }
+            const auto tokens = splitTokens(trim(line));
+            if (tokens[0] == "end") {
+                Fields f("end", tokens, 1);
+                const auto frames = f.integer<std::int64_t>("frames");
+                const auto events = f.integer<std::int64_t>("events");
+                f.finish();
+                if (static_cast<std::size_t>(frames) != rec.frameCount() || frames < 0) {
+                    fail(f.what("frames") + ": says " + std::to_string(frames) + " but " +
+                         std::to_string(rec.frameCount()) + " frames were read");
+                }
+                if (static_cast<std::size_t>(events) != rec.eventCount() || events < 0) {
+                    fail(f.what("events") + ": says " + std::to_string(events) + " but " +
+                         std::to_string(rec.eventCount()) + " events were read");
+                }
+                ended = true;
+                continue;
+            }
+            RecordEntry entry = parseLineOrThrow(line);
+            if (const auto* frame = std::get_if<FrameRecord>(&entry)) {
+                if (frame->id <= lastFrameId) {
+                    fail("field 'id' of frame " + std::to_string(frame->id) +
+                         ": frame ids must increase (previous " + std::to_string(lastFrameId) +
+                         ")");
+                }
+                if (!rec.header.gesturesRecorded && !frame->gestures.empty()) {
+                    fail("field 'gesture' of frame " + std::to_string(frame->id) +
+                         ": the header says gestures=none");
+                }
+                lastFrameId = frame->id;
+            }
+            const std::int64_t t = timestampOf(entry);
+            if (haveTime && t < lastTime) {
+                fail(std::string("field 't' of ") +
+                     (std::holds_alternative<FrameRecord>(entry) ? "frame" : "event") +
+                     ": time goes backwards (" + std::to_string(t) + " after " +
+                     std::to_string(lastTime) + ")");
+            }
+            lastTime = t;
+            haveTime = true;
+            rec.entries.push_back(std::move(entry));
+        }
+        if (!haveHeader) {
+            ++lineNo;
+            fail("field 'format': the file is empty (no header)");
+        }
+        if (!ended) {
+            ++lineNo;
+            fail("field 'end': missing (the file is truncated)");
+        }
+    } catch (const ParseFailure& f) {
+        error = name + ":" + std::to_string(lineNo) + ": " + f.message;
+        return false;
+    }
+    out = std::move(rec);
+    return true;
+}
+
+bool readRecording(const std::string& path, Recording& out, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = path + ": cannot open the file for reading";
+        return false;
+    }
+    std::ostringstream buf;
+    buf << in.rdbuf();
+    if (in.bad()) {
+        error = path + ": read error";
+        return false;
+    }
+    return parseRecording(buf.str(), path, out, error);
+}
+
+std::string writeRecording(const std::string& path, const Recording& recording) {
+    RecordingWriter writer;
+    if (auto err = writer.open(path, recording.header); !err.empty()) {
+        return err;
+    }
+    for (const auto& e : recording.entries) {
+        writer.write(e);
+    }
+    return writer.close();
+}
+
+RecordingWriter::~RecordingWriter() {
+    if (isOpen()) {
+        close();
+    }
+}
+
+std::string RecordingWriter::open(const std::string& path, const RecordingHeader& header) {
+    if (isOpen()) {
+        close();
+    }
+    m_out.open(path, std::ios::binary | std::ios::trunc);
+    if (!m_out) {
+        return path + ": cannot open the file for writing";
+    }
+    m_path = path;
+    m_frames = 0;
+    m_events = 0;
+    m_lastFrameId = 0;
+    m_lastTime = 0;
+    m_out << formatHeaderLine(header) << '\n';
+    return {};
+}
+
+void RecordingWriter::write(const RecordEntry& entry) {
+    if (!isOpen()) {
+        return;
+    }
+    // Keep frame ids increasing and time from going backwards, whatever fed the entries.
+    RecordEntry copy = entry;
+    std::visit(
+        [&](auto& r) {
+            r.timestamp = std::max(r.timestamp, m_lastTime);
+            m_lastTime = r.timestamp;
+        },
+        copy);
+    if (auto* f = std::get_if<FrameRecord>(&copy)) {
+        if (f->id <= m_lastFrameId) {
+            f->id = m_lastFrameId + 1;
+        }
+        m_lastFrameId = f->id;
+        ++m_frames;
+    } else {
+        ++m_events;
+    }
+    m_out << formatRecordLine(copy) << '\n';
+}
+
+std::string RecordingWriter::close() {
+    if (!isOpen()) {
+        return {};
+    }
+    m_out << "end frames=" << m_frames << " events=" << m_events << '\n';
+    m_out.close();
+    if (m_out.fail()) {
+        return m_path + ": write error";
+    }
+    return {};
+}
+
+}  // namespace Kivo
