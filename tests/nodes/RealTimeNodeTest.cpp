@@ -1,0 +1,99 @@
+// The real-time clock node and its data thread, driven through scripts in the headless host.
+// Wall-clock values are only compared with each other, never with fixed durations.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "RunRova.h"
+#include "ScriptValues.h"
+
+namespace {
+
+using kivorova::testing::linesOf;
+using kivorova::testing::numbersOf;
+using kivorova::testing::runRovaScript;
+
+const std::string kSetUp =
+    "plugin -load kivo_rova\n"
+    "create realTime -name clock\n";
+
+// Lets the data thread run for a while, then one host tick.
+std::string wait(double seconds) {
+    return "python(\"import time; time.sleep(" + std::to_string(seconds) + ")\")\nrefresh\n";
+}
+
+double valueOf(const std::string& line) {
+    const auto numbers = numbersOf(line);
+    return numbers.size() == 1 ? numbers.front() : std::nan("");
+}
+
+TEST(RealTimeNode, ElapsedTimeGrowsAndDeltaIsTheLastStep) {
+    const auto run = runRovaScript(kSetUp + "set clock.live true\n" + wait(0.05) +
+                                   "get clock.elapsedTime\n"
+                                   "get clock.deltaTime\n" +
+                                   wait(0.05) + "get clock.elapsedTime\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto lines = linesOf(run.out);
+    ASSERT_EQ(lines.size(), 4u) << run.out;
+    const double first = valueOf(lines[1]);
+    const double delta = valueOf(lines[2]);
+    const double second = valueOf(lines[3]);
+    EXPECT_GT(first, 0.0);
+    EXPECT_GT(delta, 0.0);
+    EXPECT_LE(delta, first);
+    EXPECT_GT(second, first);
+}
+
+TEST(RealTimeNode, RateZeroGivesZero) {
+    const auto run = runRovaScript(kSetUp + "set clock.rate 0\nset clock.live true\n" + wait(0.05) +
+                                   "get clock.elapsedTime\n"
+                                   "get clock.deltaTime\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "clock\n0\n0\n");
+}
+
+TEST(RealTimeNode, NegativeRateRunsTimeBackwards) {
+    const auto run =
+        runRovaScript(kSetUp + "set clock.rate -2\nset clock.live true\n" + wait(0.05) +
+                      "get clock.elapsedTime\n"
+                      "get clock.deltaTime\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto lines = linesOf(run.out);
+    ASSERT_EQ(lines.size(), 3u) << run.out;
+    EXPECT_LT(valueOf(lines[1]), 0.0);
+    EXPECT_LT(valueOf(lines[2]), 0.0);
+    EXPECT_GE(valueOf(lines[2]), valueOf(lines[1]));
+}
+
+TEST(RealTimeNode, RateScalesTheWholeElapsedTime) {
+    const auto run = runRovaScript(kSetUp + "set clock.live true\n" + wait(0.2) +
+                                   "get clock.elapsedTime\n"
+                                   "set clock.rate 10\n"
+                                   "get clock.elapsedTime\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto lines = linesOf(run.out);
+    ASSERT_EQ(lines.size(), 3u) << run.out;
+    // Ten times the rate outweighs whatever time passed between the two reads.
+    EXPECT_GT(valueOf(lines[2]), 5.0 * valueOf(lines[1]));
+}
+
+TEST(RealTimeNode, WithoutSamplesComputeFailsAndOutputsKeepTheirValues) {
+    const auto run = runRovaScript(kSetUp + "get clock.elapsedTime\n", {"--keep-going"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("clock.elapsedTime"), std::string::npos) << run.err;
+}
+
+TEST(RealTimeNode, RestartingTheThreadRestartsTheClock) {
+    const auto run = runRovaScript(kSetUp + "set clock.live true\n" + wait(0.3) +
+                                   "get clock.elapsedTime\n"
+                                   "set clock.live false\n"
+                                   "set clock.live true\n" +
+                                   wait(0.01) + "get clock.elapsedTime\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto lines = linesOf(run.out);
+    ASSERT_EQ(lines.size(), 3u) << run.out;
+    EXPECT_LT(valueOf(lines[2]), valueOf(lines[1]));
+}
+
+}  // namespace

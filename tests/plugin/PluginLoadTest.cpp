@@ -1,0 +1,124 @@
+// Loading and unloading the plug-in in the headless host, including registrations that fail.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "RunRova.h"
+
+namespace {
+
+using kivorova::testing::runRovaScript;
+using kivorova::testing::runRovaStatements;
+
+const std::string kLoaded = "Registering Kivo nodes... done.\n";
+const std::string kUnloaded = "Unregistering Kivo nodes...\n done.\n";
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+TEST(PluginLoad, CleanLoadPrintsOneLine) {
+    const auto run = runRovaStatements("plugin -load kivo_rova");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, kLoaded);
+}
+
+TEST(PluginLoad, LoadedTypesCanBeCreated) {
+    const auto run = runRovaScript(
+        "plugin -load kivo_rova\n"
+        "create kivoAttractor -name attractor\n"
+        "create realTime -name clock\n"
+        "create timeRotate -name spin\n");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, kLoaded);
+    EXPECT_EQ(run.out, "attractor\nclock\nspin\n");
+}
+
+TEST(PluginLoad, UnloadPrintsItsLinesAndRemovesTheTypes) {
+    const auto run = runRovaScript(
+        "plugin -load kivo_rova\n"
+        "plugin -unload kivo_rova\n"
+        "create timeRotate\n");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(startsWith(run.err, kLoaded + kUnloaded)) << run.err;
+    EXPECT_NE(run.err.find("timeRotate"), std::string::npos) << run.err;
+}
+
+TEST(PluginLoad, FailedRegistrationStopsAtItsRowAndKeepsEarlierOnes) {
+    const auto run = runRovaScript(
+        "fault registerNode -match realTime\n"
+        "plugin -load kivo_rova\n"
+        "create kivoAttractor -name kept\n"
+        "create realTime\n"
+        "create timeRotate\n",
+        {"--keep-going"});
+    // The load and the two creations of unregistered types fail; the host goes on past them.
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_TRUE(
+        startsWith(run.err, "Registering Kivo nodes...failed to registerNode realTimeNode: "))
+        << run.err;
+    EXPECT_EQ(run.err.find("done."), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "kept\n");
+}
+
+TEST(PluginLoad, FailedFirstNodeRegistrationRegistersNoNode) {
+    const auto run = runRovaScript(
+        "fault registerNode -match kivoAttractor\n"
+        "plugin -load kivo_rova\n");
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_TRUE(
+        startsWith(run.err, "Registering Kivo nodes...failed to registerNode kivoAttractorNode: "))
+        << run.err;
+    EXPECT_EQ(run.err.find("done."), std::string::npos) << run.err;
+}
+
+TEST(PluginLoad, FailedUserInterfaceRegistrationIsReported) {
+    const auto run = runRovaScript(
+        "fault registerUI\n"
+        "plugin -load kivo_rova\n");
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_TRUE(startsWith(run.err,
+                           "Registering Kivo nodes...failed to registerUIScripts for Kivo Sense "
+                           "Controller: "))
+        << run.err;
+}
+
+TEST(PluginLoad, UnloadAfterPartialLoadReportsEachMissingTypeAndSucceeds) {
+    const auto run = runRovaScript(
+        "fault registerNode -match kivoAttractor\n"
+        "plugin -load kivo_rova\n"
+        "plugin -unload kivo_rova\n");
+    const auto unload = run.err.find("Unregistering Kivo nodes...\n");
+    ASSERT_NE(unload, std::string::npos) << run.err;
+    const std::string unloadLines = run.err.substr(unload);
+    const std::string expected[] = {
+        "Unregistering Kivo nodes...\n",
+        "failed to deregisterNode kivoAttractorNode: ",
+        "failed to deregisterNode realTimeNode: ",
+        "failed to deregisterNode timeRotateNode: ",
+        " done.\n",
+    };
+    std::size_t position = 0;
+    for (const std::string& line : expected) {
+        const auto found = unloadLines.find(line, position);
+        ASSERT_NE(found, std::string::npos) << "missing '" << line << "' in:\n" << unloadLines;
+        position = found + line.size();
+    }
+    EXPECT_EQ(position, unloadLines.size()) << unloadLines;
+}
+
+TEST(PluginLoad, UnloadAfterLaterRowFailedReportsOnlyTheMissingTypes) {
+    const auto run = runRovaScript(
+        "fault registerNode -match timeRotate\n"
+        "plugin -load kivo_rova\n"
+        "plugin -unload kivo_rova\n");
+    const auto unload = run.err.find("Unregistering Kivo nodes...\n");
+    ASSERT_NE(unload, std::string::npos) << run.err;
+    const std::string unloadLines = run.err.substr(unload);
+    EXPECT_EQ(unloadLines.find("kivoAttractorNode"), std::string::npos) << unloadLines;
+    EXPECT_EQ(unloadLines.find("realTimeNode"), std::string::npos) << unloadLines;
+    EXPECT_NE(unloadLines.find("failed to deregisterNode timeRotateNode: "), std::string::npos)
+        << unloadLines;
+}
+
+}  // namespace

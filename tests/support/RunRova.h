@@ -1,0 +1,33 @@
+#pragma once
+// Runs the headless host `rova` as a child process and captures what it writes, so tests drive
+// the host and the plug-in exactly as a user's script would.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kivorova::testing {
+
+struct RovaRun {
+    std::string out;    // standard output
+    std::string err;    // standard error
+    int exitCode = -1;  // the process's exit status; 128 + N when killed by signal N
+};
+
+// The `rova` program of this build tree.
+std::filesystem::path rovaProgram();
+// The plug-in library of this build tree (kivo_rova.so in the host's plug-in folder).
+std::filesystem::path pluginLibrary();
+// Root of the source tree, for tests that look things up in the sources.
+std::filesystem::path sourceRoot();
+
+// rova with these arguments (for example {"-c", "plugin -load kivo_rova"}).
+RovaRun runRova(const std::vector<std::string>& arguments);
+// rova -c STATEMENTS.
+RovaRun runRovaStatements(const std::string& statements);
+// Writes the script to a temporary .rova file and runs `rova [OPTIONS] FILE`.
+RovaRun runRovaScript(const std::string& script, const std::vector<std::string>& options = {});
+
+// Runs any program with arguments and captures its output the same way.
+RovaRun runProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments);
+
+}  // namespace kivorova::testing
