@@ -4,7 +4,7 @@ import rova
 
 
 def kivoSenseSetEnabled(enabled):
-    """Starts (True) or stops (False) the data of every hand-tracking node in the scene."""
+    """Starts (true) or stops (false) the data of every hand-tracking node in the scene."""
     value = "true" if enabled else "false"
-    for node in rova.eval("ls -type kivoTransform").split():
+    for node in rova.ls("kivoTransform"):
         rova.eval("set %s.live %s" % (node, value))
