@@ -79,7 +79,7 @@ struct RecordingHeader {
     bool operator==(const RecordingHeader&) const = default;
 };
 
-struct Recording {
+struct KIVO_API Recording {
     RecordingHeader header;
     std::vector<RecordEntry> entries;
     std::size_t frameCount() const;
