@@ -58,4 +58,5 @@ private:
     rova::detail::Value* m_value = nullptr;
     void* m_block = nullptr;
     int m_attribute = -1;
+    int m_component = -1;  // child of a compound of three numbers
 };

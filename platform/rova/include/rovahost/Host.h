@@ -178,7 +178,9 @@ public:
     void removeObserver(int id);
 
     // Exit: stop data threads, delete every node, unload plug-ins in reverse order. Idempotent; the
-    // host is usable again afterwards (with a fresh sceneTime node at time 0).
+    // host is usable again afterwards (with a fresh sceneTime node at time 0). The program calls it
+    // before whatever its executor uses goes away (UI deletion procedures run through the executor);
+    // the host's own destructor at process exit drops the executor first.
     void shutdown();
 
     struct Impl;

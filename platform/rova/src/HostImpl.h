@@ -1,0 +1,86 @@
+#pragma once
+// The host's state and the graph operations its parts share. Main thread only, except where noted.
+#include <deque>
+#include <mutex>
+
+#include "Internal.h"
+
+namespace rova::host {
+
+struct Host::Impl {
+    Impl();
+
+    // ---- search paths
+    std::vector<std::filesystem::path> pluginPath, scriptPath;
+
+    // ---- registry
+    std::vector<std::shared_ptr<detail::PluginRecord>> plugins;  // load order
+    std::vector<std::shared_ptr<detail::NodeType>> types;        // registration order
+    std::vector<detail::CommandDef> commands;
+    std::vector<std::weak_ptr<detail::CommandHolder>> commandInstances;
+    std::vector<detail::NodeType*> typeInInitialization;  // innermost last
+
+    // ---- graph
+    std::vector<std::shared_ptr<detail::NodeRecord>> nodes;  // creation order
+    std::vector<detail::Connection> connections;             // connection order
+    std::shared_ptr<detail::NodeType> timeType;
+    detail::NodeRecord* timeNode = nullptr;
+    double framesPerSecond = 24.0;
+    std::vector<std::string> watched;
+    std::vector<std::string> evaluationErrors;
+
+    // ---- commands and the language
+    Executor executor;
+    mutable std::mutex idleMutex;
+    std::deque<std::pair<std::string, bool>> idleQueue;
+    std::vector<std::string> resultStack;  // innermost plug-in command's result last
+
+    // ---- faults (any thread)
+    struct Fault {
+        std::string call, match;
+        int times = 1;
+    };
+    mutable std::mutex faultMutex;
+    std::vector<Fault> faults;
+
+    // ---- observers
+    std::vector<std::pair<int, std::function<void(const GraphEvent&)>>> observers;
+    int nextObserver = 1;
+
+    // ---- lookups
+    detail::NodeType* findType(const std::string& name) const;
+    detail::NodeType* findTypeById(std::uint32_t id) const;
+    detail::NodeRecord* findNode(const std::string& name) const;
+    detail::PluginRecord* findPlugin(const std::string& name) const;
+    Result<detail::PlugRef> parsePlug(const std::string& text) const;
+    std::string plugName(const detail::PlugRef& plug) const { return plug.node->plugPath(plug.attribute, plug.element); }
+    std::vector<std::string> nodesOfPlugin(const detail::PluginRecord* plugin) const;
+    bool hasPluginCommandName(const std::string& name) const;
+
+    // ---- graph operations
+    void emit(GraphEvent::Kind kind, const std::string& plug, const std::string& other = "");
+    // Marks the plug dirty (with a notification) and what depends on it; stops at plugs already dirty.
+    void markDirty(detail::NodeRecord* node, int attribute);
+    // Dirties what depends on the plug (inside the node and through connections), not the plug itself.
+    void dirtyDependents(detail::NodeRecord* node, int attribute);
+    // Pulls a dirty plug clean when it can. Failures of compute are recorded in evaluationErrors.
+    void evaluate(detail::NodeRecord* node, int attribute);
+    void afterWrite(detail::NodeRecord* node, int attribute);  // starts/stops data threads on `live`
+    const detail::Connection* incoming(const detail::NodeRecord* node, int attribute, int element) const;
+    Status storeValue(detail::NodeRecord* node, int attribute, int element, const PlugValue& value);
+    Result<detail::NodeRecord*> newNode(detail::NodeType& type, const std::string& name);
+    Status removeNode(detail::NodeRecord* node);
+
+    // ---- data threads
+    void startThread(detail::NodeRecord* node);
+    void stopThread(detail::NodeRecord* node);
+
+    // ---- plug-ins
+    Status initializePlugin(const std::shared_ptr<detail::PluginRecord>& plugin);
+    Status unloadPlugin(detail::PluginRecord* plugin, bool force);
+    void removeNodeType(detail::NodeType* type);
+    void shutdown(bool recreateSceneTime);
+    void createSceneTime();
+};
+
+}  // namespace rova::host

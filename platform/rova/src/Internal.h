@@ -1,0 +1,225 @@
+#pragma once
+// Private structures of the host runtime, shared by its source files.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "rova/RFnAttribute.h"
+#include "rova/RFnPlugin.h"
+#include "rova/RMatrix.h"
+#include "rova/RObject.h"
+#include "rova/RPxCommand.h"
+#include "rova/RPxNode.h"
+#include "rova/RPxThreadedDeviceNode.h"
+#include "rova/RStatus.h"
+#include "rovahost/Host.h"
+
+namespace rova::detail {
+
+struct ObjectImpl : std::enable_shared_from_this<ObjectImpl> {
+    explicit ObjectImpl(RObject::Kind k) : kind(k) {}
+    virtual ~ObjectImpl() = default;
+    RObject::Kind kind;
+};
+
+struct Access {
+    static RObject make(std::shared_ptr<ObjectImpl> impl) { return RObject(std::move(impl)); }
+    static ObjectImpl* get(const RObject& object) { return object.m_impl.get(); }
+    static std::shared_ptr<ObjectImpl> share(const RObject& object) { return object.m_impl; }
+};
+
+enum class ValueType { kBool, kShort, kInt, kFloat, kDouble, kDouble3, kTime, kMatrix, kEnum, kString, kMesh, kCompound };
+
+const char* valueTypeName(ValueType type);
+bool isScalar(ValueType type);
+
+// One stored attribute value. Fields unused by the type stay at their defaults.
+struct Value {
+    ValueType type = ValueType::kDouble;
+    bool b = false;
+    std::int64_t i = 0;
+    double d = 0.0;
+    double v3[3] = {0.0, 0.0, 0.0};
+    RMatrix m;
+    std::string s;
+    std::shared_ptr<ObjectImpl> mesh;
+
+    double asNumber() const;
+    void setNumber(double value);  // converts to the value's own type
+    // Copies other into this value, converting between numeric kinds; false when the kinds differ.
+    bool assignFrom(const Value& other);
+};
+
+// Generic data passed around as an RObject (mesh data and the like).
+struct DataObject : ObjectImpl {
+    DataObject() : ObjectImpl(RObject::Kind::kData) {}
+};
+
+struct AttributeDef : ObjectImpl {
+    AttributeDef() : ObjectImpl(RObject::Kind::kAttribute) {}
+    std::string longName, shortName;
+    ValueType type = ValueType::kDouble;
+    RFnNumericData::Type numericType = RFnNumericData::kInvalid;
+    bool readable = true, writable = true, connectable = true, storable = true;
+    bool keyable = false, hidden = false, array = false;
+    Value defaultValue;
+    std::vector<std::pair<std::string, short>> fields;
+    std::vector<std::shared_ptr<AttributeDef>> children;
+    AttributeDef* parent = nullptr;
+    int component = -1;  // child of a compound of three numbers: its component
+};
+
+AttributeDef* attributeOf(const RObject& object);
+std::shared_ptr<AttributeDef> makeAttribute(const std::string& longName, const std::string& shortName, ValueType type);
+
+struct PluginRecord;
+
+struct NodeType {
+    std::string name;
+    RTypeId id;
+    RCreatorFunction creator = nullptr;
+    RInitializeFunction initialize = nullptr;
+    RPxNode::Type kind = RPxNode::kDependNode;
+    PluginRecord* plugin = nullptr;  // null for the host's own types
+    std::function<RPxNode*()> builtinCreator;
+    std::vector<std::shared_ptr<AttributeDef>> attributes;  // creation order, children after parents
+    std::unordered_map<const AttributeDef*, int> index;
+    std::vector<std::vector<int>> affects;
+
+    int indexOf(const AttributeDef* attribute) const {
+        auto it = index.find(attribute);
+        return it == index.end() ? -1 : it->second;
+    }
+    int findByName(const std::string& name) const;
+    int parentIndex(int attribute) const;  // -1 when not a child
+};
+
+// The pool and the data thread of a threaded device node.
+struct ThreadState {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::atomic<bool> done{false};
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> live{false};
+    std::atomic<bool> pushed{false};
+    std::atomic<std::uint64_t> acquired{0};
+    std::uint64_t acquiredSeenByIsDone = 0;  // data thread only
+    std::thread thread;
+    bool running = false;  // main thread only
+
+    enum SlotState : unsigned char { kFree, kFilling, kQueued, kReading };
+    std::vector<char> storage;  // guarded by mutex (layout), slot contents by ownership
+    std::size_t slotSize = 0;
+    std::vector<SlotState> slots;
+    std::deque<int> queue;  // pushed slots, oldest first
+    std::vector<int> freeSlots;
+};
+
+class NodeRecord : public ObjectImpl {
+public:
+    NodeRecord() : ObjectImpl(RObject::Kind::kNode) {}
+    std::string name;
+    std::shared_ptr<NodeType> type;
+    RPxNode* instance = nullptr;
+    bool alive = true;
+    std::vector<Value> values;
+    std::vector<char> dirty;
+    std::vector<char> evaluating;
+    std::map<int, std::map<unsigned, Value>> arrays;  // array attributes: logical index -> value
+    std::vector<int> refreshAttributes;
+    std::unique_ptr<ThreadState> thread;
+
+    // Where an attribute's value lives: children of a three-number compound share their parent's.
+    int storageOf(int attribute) const;
+    Value& valueOf(int attribute) { return values[static_cast<std::size_t>(storageOf(attribute))]; }
+    bool isDirty(int attribute) const { return dirty[static_cast<std::size_t>(storageOf(attribute))] != 0; }
+    std::string plugPath(int attribute, int element = -1) const;
+};
+
+struct NodeAccess {
+    static NodeRecord* record(const RPxNode& node) { return node.m_record; }
+    static void setRecord(RPxNode& node, NodeRecord* record) { node.m_record = record; }
+};
+
+struct DataBlockAccess {
+    static RDataBlock make(NodeRecord* node) { return RDataBlock(node); }
+    static NodeRecord* node(const RDataBlock& block) { return static_cast<NodeRecord*>(block.m_node); }
+};
+
+struct DataHandleAccess {
+    static RDataHandle make(Value* value, NodeRecord* node, int attribute, int component);
+    static Value* value(const RDataHandle& h) { return h.m_value; }
+    static NodeRecord* node(const RDataHandle& h) { return static_cast<NodeRecord*>(h.m_block); }
+    static int attribute(const RDataHandle& h) { return h.m_attribute; }
+    static int component(const RDataHandle& h) { return h.m_component; }
+};
+
+struct ArrayHandleAccess {
+    static RArrayDataHandle make(NodeRecord* node, int attribute, bool output);
+    static NodeRecord* node(const RArrayDataHandle& h) { return static_cast<NodeRecord*>(h.m_block); }
+    static int attribute(const RArrayDataHandle& h) { return h.m_attribute; }
+    static bool output(const RArrayDataHandle& h) { return h.m_output; }
+    static int& position(RArrayDataHandle& h) { return h.m_position; }
+};
+
+struct PluginRecord : ObjectImpl {
+    PluginRecord() : ObjectImpl(RObject::Kind::kPlugin) {}
+    std::string name, path;
+    void* library = nullptr;
+    host::Host::PluginEntry initialize = nullptr;
+    host::Host::PluginEntry uninitialize = nullptr;
+    std::string vendor = "Unknown", version = "Unknown", requiredApi = "Any";
+    std::string uiCreate, uiDelete, uiCreateBatch, uiDeleteBatch;
+    bool initialized = false;
+    bool loading = false;
+};
+
+struct CommandHolder {
+    RPxCommand* command = nullptr;
+    PluginRecord* plugin = nullptr;
+    ~CommandHolder() { delete command; }
+};
+
+struct CommandDef {
+    std::string name;
+    RCreatorFunction creator = nullptr;
+    RCreateSyntaxFunction syntax = nullptr;
+    PluginRecord* plugin = nullptr;
+};
+
+struct PlugRef {
+    NodeRecord* node = nullptr;
+    int attribute = -1;
+    int element = -1;
+    bool operator==(const PlugRef& o) const {
+        return node == o.node && attribute == o.attribute && element == o.element;
+    }
+};
+
+struct Connection {
+    PlugRef source, destination;
+};
+
+// The value behind a plug (element and compound component included), and writing it.
+Value readPlug(NodeRecord* node, int attribute, int element);
+void writePlug(NodeRecord* node, int attribute, int element, const Value& value);
+
+// Fault injection and the error it produces.
+bool faultArmed(const std::string& call, const std::string& subject);
+RStatus injectedFailure(const std::string& call, const std::string& subject);
+
+// The host's state; one per process.
+host::Host::Impl& hostImpl();
+
+void writeError(const std::string& line);  // "error: LINE" on standard error
+
+}  // namespace rova::detail

@@ -1,0 +1,270 @@
+// Threaded device nodes: the data thread's life and the fixed-size memory pool between it and compute.
+#include <chrono>
+#include <iostream>
+
+#include "HostImpl.h"
+
+using rova::detail::NodeRecord;
+using rova::detail::ThreadState;
+
+namespace {
+// How long acquireDataStorage waits for a slot, and isDone for progress, before answering.
+constexpr auto kAcquireWait = std::chrono::milliseconds(10);
+constexpr auto kIdleWait = std::chrono::milliseconds(2);
+
+RObject makeInherited(const char* longName, const char* shortName, rova::detail::ValueType type, double value) {
+    auto def = rova::detail::makeAttribute(longName, shortName, type);
+    def->numericType = type == rova::detail::ValueType::kBool ? RFnNumericData::kBoolean : RFnNumericData::kDouble;
+    def->defaultValue.setNumber(value);
+    def->keyable = true;
+    return rova::detail::Access::make(def);
+}
+
+ThreadState* stateOf(const RPxThreadedDeviceNode& node) {
+    NodeRecord* record = rova::detail::NodeAccess::record(node);
+    return record ? record->thread.get() : nullptr;
+}
+
+std::string nodeName(const RPxThreadedDeviceNode& node) {
+    NodeRecord* record = rova::detail::NodeAccess::record(node);
+    return record ? record->name : std::string("(unattached node)");
+}
+
+RStatus notAttached(const char* call) {
+    return RStatus(RStatus::kFailure, std::string(call) + ": the node is not attached to the host yet (call it from postConstructor on)");
+}
+
+bool slotOwnedAs(const ThreadState& state, const RCharBuffer& buffer, ThreadState::SlotState expected, int slot) {
+    return slot >= 0 && static_cast<std::size_t>(slot) < state.slots.size() &&
+           state.slots[static_cast<std::size_t>(slot)] == expected && buffer.ptr() != nullptr;
+}
+}  // namespace
+
+RObject RPxThreadedDeviceNode::live = makeInherited("live", "lv", rova::detail::ValueType::kBool, 0.0);
+RObject RPxThreadedDeviceNode::frameRate = makeInherited("frameRate", "fr", rova::detail::ValueType::kDouble, 30.0);
+
+RPxThreadedDeviceNode::RPxThreadedDeviceNode() = default;
+RPxThreadedDeviceNode::~RPxThreadedDeviceNode() = default;
+
+void RPxThreadedDeviceNode::runDeviceThread() {
+    setDone(false);
+    while (!isDone()) {
+    }
+    setDone(true);
+}
+
+void RPxThreadedDeviceNode::stopDeviceThread() { setDone(true); }
+
+RStatus RPxThreadedDeviceNode::setRefreshOutputAttributes(RObjectArray& attributes) {
+    NodeRecord* record = rova::detail::NodeAccess::record(*this);
+    if (!record) return notAttached("setRefreshOutputAttributes");
+    if (rova::detail::faultArmed("setRefreshOutputAttributes", record->name))
+        return rova::detail::injectedFailure("setRefreshOutputAttributes", record->name);
+    std::vector<int> indices;
+    for (unsigned int k = 0; k < attributes.length(); ++k) {
+        const rova::detail::AttributeDef* def = rova::detail::attributeOf(attributes[k]);
+        const int index = def ? record->type->indexOf(def) : -1;
+        if (index < 0)
+            return RStatus(RStatus::kInvalidParameter, "setRefreshOutputAttributes: item " + std::to_string(k) +
+                                                           " is not an attribute of node '" + record->name + "'");
+        indices.push_back(index);
+    }
+    record->refreshAttributes = std::move(indices);
+    return RStatus();
+}
+
+RStatus RPxThreadedDeviceNode::createMemoryPools(unsigned int bufferSize, unsigned int numberOfBuffers,
+                                                 std::size_t bufferSizeInBytes) {
+    ThreadState* state = stateOf(*this);
+    if (!state) return notAttached("createMemoryPools");
+    const std::string name = nodeName(*this);
+    if (rova::detail::faultArmed("createMemoryPools", name)) return rova::detail::injectedFailure("createMemoryPools", name);
+    const std::size_t slots = static_cast<std::size_t>(bufferSize) * numberOfBuffers;
+    if (slots == 0 || bufferSizeInBytes == 0 || slots > 65536 || bufferSizeInBytes > (std::size_t{1} << 26))
+        return RStatus(RStatus::kInvalidParameter, "createMemoryPools: node '" + name + "' asked for " + std::to_string(slots) +
+                                                       " slots of " + std::to_string(bufferSizeInBytes) + " bytes");
+    std::lock_guard<std::mutex> lock(state->mutex);
+    for (const auto slot : state->slots)
+        if (slot == ThreadState::kFilling || slot == ThreadState::kReading)
+            return RStatus(RStatus::kFailure, "createMemoryPools: a slot of node '" + name + "' is still in use");
+    // Slots are padded to keep every record aligned for doubles.
+    const std::size_t stride = (bufferSizeInBytes + 15) / 16 * 16;
+    state->slotSize = bufferSizeInBytes;
+    state->storage.assign(stride * slots, 0);
+    state->slots.assign(slots, ThreadState::kFree);
+    state->queue.clear();
+    state->freeSlots.clear();
+    for (std::size_t k = slots; k-- > 0;) state->freeSlots.push_back(static_cast<int>(k));
+    return RStatus();
+}
+
+void RPxThreadedDeviceNode::destroyMemoryPools() {
+    ThreadState* state = stateOf(*this);
+    if (!state) return;
+    std::lock_guard<std::mutex> lock(state->mutex);
+    state->storage.clear();
+    state->storage.shrink_to_fit();
+    state->slots.clear();
+    state->queue.clear();
+    state->freeSlots.clear();
+    state->slotSize = 0;
+}
+
+RStatus RPxThreadedDeviceNode::beginThreadLoop() { return stateOf(*this) ? RStatus() : notAttached("beginThreadLoop"); }
+RStatus RPxThreadedDeviceNode::endThreadLoop() { return stateOf(*this) ? RStatus() : notAttached("endThreadLoop"); }
+
+bool RPxThreadedDeviceNode::isDone() {
+    ThreadState* state = stateOf(*this);
+    if (!state) return true;
+    if (state->done.load() || state->stopRequested.load()) return true;
+    // A loop that made no progress since it last asked gets a short nap, so an idle data thread
+    // does not burn a core; setDone and stop wake it at once.
+    const std::uint64_t acquired = state->acquired.load();
+    if (acquired == state->acquiredSeenByIsDone) {
+        std::unique_lock<std::mutex> lock(state->mutex);
+        state->wake.wait_for(lock, kIdleWait, [state] { return state->done.load() || state->stopRequested.load(); });
+    }
+    state->acquiredSeenByIsDone = state->acquired.load();
+    return state->done.load() || state->stopRequested.load();
+}
+
+void RPxThreadedDeviceNode::setDone(bool done) {
+    ThreadState* state = stateOf(*this);
+    if (!state) return;
+    {
+        std::lock_guard<std::mutex> lock(state->mutex);
+        // Once the host asked the thread to stop, the loop cannot un-stop itself.
+        state->done.store(done || state->stopRequested.load());
+    }
+    state->wake.notify_all();
+}
+
+bool RPxThreadedDeviceNode::isLive() const {
+    ThreadState* state = stateOf(*this);
+    return state && state->live.load();
+}
+
+RStatus RPxThreadedDeviceNode::acquireDataStorage(RCharBuffer& buffer) {
+    ThreadState* state = stateOf(*this);
+    if (!state) return notAttached("acquireDataStorage");
+    const std::string& name = rova::detail::NodeAccess::record(*this)->name;
+    if (rova::detail::faultArmed("acquireDataStorage", name)) return rova::detail::injectedFailure("acquireDataStorage", name);
+    std::unique_lock<std::mutex> lock(state->mutex);
+    if (state->slots.empty())
+        return RStatus(RStatus::kFailure, "acquireDataStorage: node '" + name + "' has no memory pool");
+    state->wake.wait_for(lock, kAcquireWait, [state] {
+        return !state->freeSlots.empty() || state->done.load() || state->stopRequested.load();
+    });
+    if (state->freeSlots.empty()) return RStatus(RStatus::kFailure, "acquireDataStorage: no free slot in the pool of node '" + name + "'");
+    const int slot = state->freeSlots.back();
+    state->freeSlots.pop_back();
+    state->slots[static_cast<std::size_t>(slot)] = ThreadState::kFilling;
+    const std::size_t stride = state->storage.size() / state->slots.size();
+    buffer.m_data = state->storage.data() + stride * static_cast<std::size_t>(slot);
+    buffer.m_size = state->slotSize;
+    buffer.m_slot = slot;
+    state->acquired.fetch_add(1);
+    return RStatus();
+}
+
+RStatus RPxThreadedDeviceNode::pushThreadData(RCharBuffer& buffer) {
+    ThreadState* state = stateOf(*this);
+    if (!state) return notAttached("pushThreadData");
+    {
+        std::lock_guard<std::mutex> lock(state->mutex);
+        if (!slotOwnedAs(*state, buffer, ThreadState::kFilling, buffer.m_slot))
+            return RStatus(RStatus::kInvalidParameter, "pushThreadData: the buffer was not acquired from this node's pool");
+        state->slots[static_cast<std::size_t>(buffer.m_slot)] = ThreadState::kQueued;
+        state->queue.push_back(buffer.m_slot);
+    }
+    state->pushed.store(true);
+    buffer = RCharBuffer();
+    return RStatus();
+}
+
+RStatus RPxThreadedDeviceNode::popThreadData(RCharBuffer& buffer) {
+    ThreadState* state = stateOf(*this);
+    if (!state) return notAttached("popThreadData");
+    {
+        std::lock_guard<std::mutex> lock(state->mutex);
+        if (state->queue.empty()) return RStatus(RStatus::kFailure, "popThreadData: nothing was pushed");
+        // The newest record wins; older queued ones go back to the free list.
+        const int newest = state->queue.back();
+        state->queue.pop_back();
+        for (const int older : state->queue) {
+            state->slots[static_cast<std::size_t>(older)] = ThreadState::kFree;
+            state->freeSlots.push_back(older);
+        }
+        state->queue.clear();
+        state->slots[static_cast<std::size_t>(newest)] = ThreadState::kReading;
+        const std::size_t stride = state->storage.size() / state->slots.size();
+        buffer.m_data = state->storage.data() + stride * static_cast<std::size_t>(newest);
+        buffer.m_size = state->slotSize;
+        buffer.m_slot = newest;
+    }
+    state->wake.notify_all();
+    return RStatus();
+}
+
+RStatus RPxThreadedDeviceNode::releaseDataStorage(RCharBuffer& buffer) {
+    ThreadState* state = stateOf(*this);
+    if (!state) return notAttached("releaseDataStorage");
+    {
+        std::lock_guard<std::mutex> lock(state->mutex);
+        const int slot = buffer.m_slot;
+        if (!slotOwnedAs(*state, buffer, ThreadState::kReading, slot) && !slotOwnedAs(*state, buffer, ThreadState::kFilling, slot))
+            return RStatus(RStatus::kInvalidParameter, "releaseDataStorage: the buffer does not hold a slot of this node's pool");
+        state->slots[static_cast<std::size_t>(slot)] = ThreadState::kFree;
+        state->freeSlots.push_back(slot);
+    }
+    state->wake.notify_all();
+    buffer = RCharBuffer();
+    return RStatus();
+}
+
+// ---------------------------------------------------------------- the host's side
+namespace rova::host {
+
+void Host::Impl::startThread(NodeRecord* node) {
+    ThreadState& state = *node->thread;
+    if (state.thread.joinable()) state.thread.join();
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        state.stopRequested.store(false);
+        state.done.store(false);
+    }
+    auto* instance = static_cast<RPxThreadedDeviceNode*>(node->instance);
+    const std::string name = node->name;
+    state.running = true;
+    state.thread = std::thread([instance, name] {
+        try {
+            instance->runDeviceThread();
+        } catch (const std::exception& e) {
+            detail::writeError("data thread of '" + name + "' threw: " + e.what());
+        } catch (...) {
+            detail::writeError("data thread of '" + name + "' threw an unknown exception");
+        }
+    });
+}
+
+void Host::Impl::stopThread(NodeRecord* node) {
+    ThreadState& state = *node->thread;
+    if (!state.running) return;
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        state.stopRequested.store(true);
+    }
+    state.wake.notify_all();
+    try {
+        static_cast<RPxThreadedDeviceNode*>(node->instance)->stopDeviceThread();
+    } catch (const std::exception& e) {
+        detail::writeError("stopDeviceThread of '" + node->name + "' threw: " + e.what());
+    } catch (...) {
+        detail::writeError("stopDeviceThread of '" + node->name + "' threw an unknown exception");
+    }
+    state.wake.notify_all();
+    if (state.thread.joinable()) state.thread.join();
+    state.running = false;
+}
+
+}  // namespace rova::host
