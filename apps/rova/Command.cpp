@@ -1,0 +1,198 @@
+#include "Command.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <memory>
+
+#include "Interpreter.h"
+
+namespace rova::lang {
+namespace {
+
+std::map<std::string, CommandSpec>& registry() {
+    static std::map<std::string, CommandSpec> commands;
+    return commands;
+}
+
+const char* kindName(ValueKind kind) {
+    switch (kind) {
+        case ValueKind::kNumber: return "a number";
+        case ValueKind::kInteger: return "an integer";
+        case ValueKind::kSwitch: return "on or off";
+        case ValueKind::kText: break;
+    }
+    return "a value";
+}
+
+bool fits(ValueKind kind, const std::string& text) {
+    switch (kind) {
+        case ValueKind::kNumber: return parseNumber(text).has_value();
+        case ValueKind::kInteger: return parseInteger(text).has_value();
+        case ValueKind::kSwitch: return parseSwitch(text).has_value();
+        case ValueKind::kText: break;
+    }
+    return true;
+}
+
+std::string flagList(const CommandSpec& spec) {
+    std::string out;
+    for (size_t i = 0; i < spec.flags.size(); ++i) {
+        if (i) out += i + 1 == spec.flags.size() ? " or " : ", ";
+        out += "-" + spec.flags[i].name;
+    }
+    return out;
+}
+
+}  // namespace
+
+const std::vector<std::string>& Invocation::values(const std::string& flag) const {
+    static const std::vector<std::string> none;
+    auto it = m_flags.find(flag);
+    return it == m_flags.end() ? none : it->second;
+}
+
+std::string Invocation::value(const std::string& flag, const std::string& fallback) const {
+    const auto& v = values(flag);
+    return v.empty() ? fallback : v.front();
+}
+
+std::optional<double> parseNumber(const std::string& text) {
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size()) return std::nullopt;
+    if (text.find_first_of("xX") != std::string::npos)
+        return std::nullopt;  // no hexadecimal floats
+    return value;
+}
+
+std::optional<long long> parseInteger(const std::string& text) {
+    long long value = 0;
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    if (first != last && *first == '+') ++first;
+    auto [ptr, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || ptr != last || first == last) return std::nullopt;
+    return value;
+}
+
+std::optional<bool> parseSwitch(const std::string& text) {
+    std::string lower;
+    for (char c : text) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == "on" || lower == "true" || lower == "yes" || lower == "1") return true;
+    if (lower == "off" || lower == "false" || lower == "no" || lower == "0") return false;
+    return std::nullopt;
+}
+
+host::Result<Invocation> bind(const CommandSpec& spec, const Statement& statement) {
+    host::Result<Invocation> out;
+    Invocation& in = out.value;
+    auto fail = [&](const std::string& message) {
+        out.status = host::Status::failure(message + " (usage: " + usageOf(spec) + ")");
+        return out;
+    };
+    const auto& words = statement.words;
+    for (size_t i = 0; i < words.size(); ++i) {
+        const Word& word = words[i];
+        in.m_raw.push_back(word.isFlag() ? "-" + word.text : word.text);
+        if (!word.isFlag() || spec.flagsAreWords) {
+            in.m_args.push_back(word.text);
+            continue;
+        }
+        auto flag = std::find_if(spec.flags.begin(), spec.flags.end(),
+                                 [&](const FlagSpec& f) { return f.name == word.text; });
+        if (flag == spec.flags.end()) {
+            if (spec.flags.empty()) return fail("takes no flags, got -" + word.text);
+            return fail("unknown flag -" + word.text + ", expected " + flagList(spec));
+        }
+        if (in.m_flags.count(flag->name)) return fail("flag -" + flag->name + " given twice");
+        auto& values = in.m_flags[flag->name];
+        for (int v = 0; v < flag->values; ++v) {
+            const bool present = i + 1 < words.size() && !words[i + 1].isFlag();
+            if (flag->optionalValue && !present) break;
+            if (!present) {
+                std::string what = "-" + flag->name + " expects " +
+                                   (flag->values > 1 ? std::to_string(flag->values) + " values"
+                                                     : std::string(kindName(flag->kind)));
+                if (!flag->valueName.empty()) what += " (" + flag->valueName + ")";
+                return fail(what);
+            }
+            const Word& value = words[++i];
+            in.m_raw.push_back(value.text);
+            if (!fits(flag->kind, value.text))
+                return fail("-" + flag->name + " expects " + kindName(flag->kind) + ", got '" +
+                            value.text + "'");
+            values.push_back(value.text);
+        }
+    }
+    const int count = static_cast<int>(in.m_args.size());
+    if (count < spec.minArgs) return fail("missing arguments");
+    if (spec.maxArgs >= 0 && count > spec.maxArgs) {
+        if (spec.maxArgs == 0) return fail("takes no arguments, got '" + in.m_args.front() + "'");
+        return fail("too many arguments, got '" + in.m_args[static_cast<size_t>(spec.maxArgs)] + "'");
+    }
+    for (size_t a = 0; a < spec.argKinds.size() && a < in.m_args.size(); ++a)
+        if (!fits(spec.argKinds[a], in.m_args[a]))
+            return fail(std::string("expected ") + kindName(spec.argKinds[a]) + ", got '" +
+                        in.m_args[a] + "'");
+    if (spec.validate) {
+        host::Status status = spec.validate(in);
+        if (!status) return fail(status.message);
+    }
+    return out;
+}
+
+Invocation bindRaw(const Statement& statement) {
+    Invocation in;
+    for (const Word& word : statement.words) {
+        in.m_raw.push_back(word.isFlag() ? "-" + word.text : word.text);
+        in.m_args.push_back(in.m_raw.back());
+    }
+    return in;
+}
+
+host::Host& CommandContext::host() { return m_interpreter.host(); }
+
+void CommandContext::result(const std::string& line) { m_interpreter.emitResult(line); }
+
+void CommandContext::recordUndo(std::string label, std::function<host::Status()> undo,
+                                std::function<host::Status()> redo) {
+    m_interpreter.undoQueue().record({std::move(label), std::move(undo), std::move(redo)});
+}
+
+const CommandSpec* findCommand(const std::string& name) {
+    auto it = registry().find(name);
+    return it == registry().end() ? nullptr : &it->second;
+}
+
+std::vector<const CommandSpec*> allCommands() {
+    std::vector<const CommandSpec*> out;
+    for (const auto& [name, spec] : registry()) out.push_back(&spec);
+    return out;
+}
+
+std::string usageOf(const CommandSpec& spec) {
+    std::string out;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = spec.synopsis.find('\n', start);
+        const std::string form = spec.synopsis.substr(start, end - start);
+        if (!out.empty()) out += " | ";
+        out += spec.name;
+        if (!form.empty()) out += " " + form;
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return out;
+}
+
+CommandRegistration::CommandRegistration(CommandSpec spec) {
+    std::string name = spec.name;
+    registry().emplace(std::move(name), std::move(spec));
+}
+
+}  // namespace rova::lang

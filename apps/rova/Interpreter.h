@@ -1,0 +1,74 @@
+#pragma once
+// Runs statements of the command language against the host: resolves each statement to a
+// built-in command, a command registered by a plug-in or a script procedure (NAME.rova on the
+// script path), routes query results, keeps the undo queue and serves as the host's executor.
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Command.h"
+#include "Script.h"
+#include "UndoQueue.h"
+#include "rovahost/Host.h"
+
+namespace rova::lang {
+
+class PythonBridge;
+
+struct RunOptions {
+    std::string origin;          // script file name for messages; empty: "line N"
+    bool printResults = true;    // query results to standard output
+    bool reportErrors = true;    // "error: ..." on standard error
+    bool keepGoing = false;      // go on after a failing statement
+    bool undoable = true;        // record what the statements change
+    bool oneUndoStep = false;    // all statements as one undo step (executeCommand)
+    bool echo = false;           // write each statement to standard output before it runs
+    std::vector<std::string>* results = nullptr;  // query results, in order
+    std::string* error = nullptr;                 // the first failure's message
+};
+
+class Interpreter {
+public:
+    explicit Interpreter(host::Host& host);
+    ~Interpreter();
+    Interpreter(const Interpreter&) = delete;
+    Interpreter& operator=(const Interpreter&) = delete;
+
+    host::Host& host() { return m_host; }
+    UndoQueue& undoQueue() { return m_undo; }
+    PythonBridge& python();
+
+    // Parses text and binds every statement to its command first: a syntax error anywhere runs
+    // nothing. Returns true when every statement succeeded.
+    bool runText(std::string_view text, const RunOptions& options);
+    // Checks a script without running it; messages are "line N: cmd: what" (with the origin).
+    std::vector<std::string> check(const Script& script, const std::string& origin) const;
+    bool runScript(const Script& script, const RunOptions& options);
+
+    // Runs a script file found on the script path as one nested statement; the failure message
+    // names the file and its line.
+    host::Status runFile(const std::string& file);
+
+    // Makes the host run RGlobal::executeCommand, the idle queue and UI procedures through here.
+    void installExecutor();
+    void uninstallExecutor();
+
+    // Called by commands: a query result goes to the current run's destination.
+    void emitResult(const std::string& line);
+
+    // Prefix for messages: "line 3" or "scene.rova: line 3".
+    static std::string where(const std::string& origin, int line);
+
+private:
+    host::Status runStatement(const Statement& statement, const RunOptions& options);
+    host::Status dispatch(const Statement& statement);
+
+    host::Host& m_host;
+    UndoQueue m_undo;
+    std::unique_ptr<PythonBridge> m_python;
+    std::vector<const RunOptions*> m_runs;  // innermost last
+    int m_fileDepth = 0;
+};
+
+}  // namespace rova::lang

@@ -1,0 +1,154 @@
+// rova: the headless host's program. Runs scripts of the command language against the host.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Help.h"
+#include "Interpreter.h"
+#include "rovahost/Host.h"
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+struct Source {
+    std::string origin;  // file name, empty for -c and standard input
+    std::string text;
+};
+
+// Statements typed at a terminal run line by line; an error does not end the session.
+int interactive(rova::lang::Interpreter& interpreter) {
+    bool failed = false;
+    std::string line;
+    for (;;) {
+        std::cout << "rova> " << std::flush;
+        if (!std::getline(std::cin, line)) break;
+        rova::lang::RunOptions options;
+        if (!interpreter.runText(line, options)) failed = true;
+        std::cout.flush();
+    }
+    std::cout << '\n';
+    return failed ? kExitFailure : 0;
+}
+
+int runSources(rova::lang::Interpreter& interpreter, const std::vector<Source>& sources,
+               bool keepGoing) {
+    // Check every file before the first statement runs.
+    std::vector<rova::lang::Script> scripts;
+    bool malformed = false;
+    for (const Source& source : sources) {
+        scripts.push_back(rova::lang::parseScript(source.text));
+        for (const auto& message : interpreter.check(scripts.back(), source.origin)) {
+            std::cerr << "error: " << message << std::endl;
+            malformed = true;
+        }
+    }
+    if (malformed) return kExitFailure;
+    bool failed = false;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        rova::lang::RunOptions options;
+        options.origin = sources[i].origin;
+        options.keepGoing = keepGoing;
+        if (!interpreter.runScript(scripts[i], options)) {
+            failed = true;
+            if (!keepGoing) break;
+        }
+    }
+    return failed ? kExitFailure : 0;
+}
+
+std::string footer() {
+    using rova::lang::wrap;
+    return "\n" + wrap(rova::lang::languageSummary()) + "\n" +
+           wrap("Exit status: 0 when every statement succeeded, 1 when one failed, 2 for a usage "
+                "error.") +
+           "\n" +
+           wrap("Plug-ins are found on the plug-in path and scripts (and the plug-ins' Python "
+                "modules) on the script path: the --plugin-path / --script-path folders, then the "
+                "entries of ROVA_PLUGIN_PATH and ROVA_SCRIPT_PATH (colon-separated), then the "
+                "build's plug-ins and scripts folders.") +
+           "\n" + rova::lang::commandReference();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"rova: the headless Rova host. Runs SCRIPT files in order, or the statements of "
+                 "-c, or statements read from standard input (with a prompt on a terminal).",
+                 "rova"};
+    std::vector<std::string> scripts;
+    std::string command;
+    bool keepGoing = false;
+    std::vector<std::string> pluginDirs;
+    std::vector<std::string> scriptDirs;
+    app.add_option("SCRIPT", scripts, "script files to run in order");
+    auto* commandOption =
+        app.add_option("-c,--command", command, "run these statements instead of a script");
+    app.add_flag("-k,--keep-going", keepGoing,
+                 "go on after a failing statement (the exit status is still 1)");
+    app.add_option("--plugin-path", pluginDirs, "search DIR for plug-ins first (repeatable)")
+        ->type_name("DIR");
+    app.add_option("--script-path", scriptDirs, "search DIR for scripts first (repeatable)")
+        ->type_name("DIR");
+    app.footer(footer());
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return kExitUsage;
+    }
+    if (*commandOption && !scripts.empty()) {
+        std::cerr << "error: give either -c STATEMENTS or SCRIPT files, not both" << std::endl;
+        return kExitUsage;
+    }
+
+    std::vector<Source> sources;
+    if (*commandOption) sources.push_back({"", command});
+    for (const auto& file : scripts) {
+        std::ifstream in(file, std::ios::binary);
+        if (!in) {
+            std::cerr << "error: cannot read script '" << file << "'" << std::endl;
+            return kExitUsage;
+        }
+        std::stringstream text;
+        text << in.rdbuf();
+        sources.push_back({file, text.str()});
+    }
+
+    auto& host = rova::host::Host::instance();
+    for (auto it = pluginDirs.rbegin(); it != pluginDirs.rend(); ++it)
+        host.pluginPath().insert(host.pluginPath().begin(), *it);
+    for (auto it = scriptDirs.rbegin(); it != scriptDirs.rend(); ++it)
+        host.scriptPath().insert(host.scriptPath().begin(), *it);
+
+    int status = 0;
+    {
+        rova::lang::Interpreter interpreter(host);
+        interpreter.installExecutor();
+        if (!sources.empty()) {
+            status = runSources(interpreter, sources, keepGoing);
+        } else if (isatty(STDIN_FILENO)) {
+            status = interactive(interpreter);
+        } else {
+            std::stringstream text;
+            text << std::cin.rdbuf();
+            status = runSources(interpreter, {{"", text.str()}}, keepGoing);
+        }
+        std::cout.flush();
+        // Nodes, data threads and plug-ins go first; UI deletion procedures still run through
+        // the interpreter. Python finishes when the interpreter goes.
+        host.shutdown();
+        interpreter.uninstallExecutor();
+    }
+    std::fflush(stdout);
+    return status;
+}

@@ -1,0 +1,149 @@
+// The command language as a script author meets it: separators, comments, both statement forms,
+// strings, and the one-line errors of malformed statements that stop a script before it runs.
+#include <gtest/gtest.h>
+
+#include "RovaProcess.h"
+
+namespace rova::test {
+namespace {
+
+TEST(Language, SeparatorsCommentsAndBothStatementForms) {
+    const auto run = runStatements(
+        "print(\"a\\n\"); print \"b\\n\"   // a comment; print(\"not run\\n\")\n"
+        "\n"
+        "   print(\"c\", )\n"  // a trailing comma leaves an empty argument: an error
+    );
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "error: line 3: print: expected an argument, got ')'\n");
+
+    const auto good = runStatements(
+        "print(\"a\\n\"); print \"b\\n\"   // a comment; print(\"not run\\n\")\n"
+        "print(\n  \"c\\n\"\n)\n"
+        "print(\"//not a comment\\n\");;\n");
+    EXPECT_EQ(good.status, 0) << good.err;
+    EXPECT_EQ(good.out, "a\nb\nc\n//not a comment\n");
+    EXPECT_EQ(good.err, "");
+}
+
+TEST(Language, StringsTakeCEscapes) {
+    const auto run = runStatements(R"(print("tab\tquote\"backslash\\hex\x41octal\101\n"))");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "tab\tquote\"backslash\\hexAoctalA\n");
+}
+
+TEST(Language, SyntaxErrorAnywhereRunsNothingAndEveryErrorIsReported) {
+    const auto run = runStatements(
+        "print(\"first\\n\")\n"
+        "print(\"unterminated\n"
+        "print(\"third\\n\") print(\"x\")\n"
+        "3d thing\n"
+        "print(\"bad escape \\q\")\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err,
+              "error: line 2: print: unterminated string (a string ends on the line it starts)\n"
+              "error: line 3: print: expected ';' or a line end after ')', got 'print'\n"
+              "error: line 4: expected a command name, got '3d'\n"
+              "error: line 5: print: unknown escape \\q in string\n");
+}
+
+TEST(Language, MisusedBuiltInCommandsAreCaughtBeforeAnythingRuns) {
+    struct Case {
+        const char* statement;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"create time -nmae x",
+         "create: unknown flag -nmae, expected -name (usage: create TYPE [-name N])"},
+        {"create time -name", "create: -name expects a value (N) (usage: create TYPE [-name N])"},
+        {"create", "create: missing arguments (usage: create TYPE [-name N])"},
+        {"get a.b c.d", "get: too many arguments, got 'c.d' (usage: get PLUG)"},
+        {"time -frame x",
+         "time: -frame expects a number, got 'x' (usage: time [-frame F | -seconds S] [-fps R])"},
+        {"time -frame 1 -seconds 2",
+         "time: give -frame or -seconds, not both (usage: time [-frame F | -seconds S] [-fps R])"},
+        {"plugin -list -list",
+         "plugin: flag -list given twice (usage: plugin -load NAME|PATH | plugin -unload NAME "
+         "[-force] | plugin -list)"},
+        {"plugin kivo_rova",
+         "plugin: takes no arguments, got 'kivo_rova' (usage: plugin -load NAME|PATH | plugin "
+         "-unload NAME [-force] | plugin -list)"},
+        {"plugin -load a -force",
+         "plugin: -force goes with -unload (usage: plugin -load NAME|PATH | plugin -unload NAME "
+         "[-force] | plugin -list)"},
+        {"undo 2", "undo: takes no arguments, got '2' (usage: undo)"},
+        {"ls -all", "ls: unknown flag -all, expected -type (usage: ls [-type T])"},
+        {"refresh -now", "refresh: takes no flags, got -now (usage: refresh)"},
+        {"fault -times 2",
+         "fault: give a CALL, -clear or -list (usage: fault CALL [-match TEXT] [-times N] | fault "
+         "-clear | fault -list)"},
+        {"fault create -times x",
+         "fault: -times expects an integer, got 'x' (usage: fault CALL [-match TEXT] [-times N] | "
+         "fault -clear | fault -list)"},
+        {"trace maybe",
+         "trace: expected on or off, got 'maybe' (usage: trace on|off [-dirty] [-compute] "
+         "[-connect] [-disconnect] [-create] [-delete] [-error])"},
+    };
+    for (const Case& c : cases) {
+        // The statement comes second: the first one must not have run.
+        const auto run = runStatements(std::string("print(\"ran\\n\")\n") + c.statement);
+        EXPECT_EQ(run.status, 1) << c.statement;
+        EXPECT_EQ(run.out, "") << c.statement;
+        EXPECT_EQ(run.err, std::string("error: line 2: ") + c.error + "\n") << c.statement;
+    }
+}
+
+TEST(Language, FailingStatementStopsTheRunOnOneLine) {
+    const auto run = runStatements("print(\"a\\n\")\nget nowhere.value\nprint(\"b\\n\")");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "a\n");
+    ASSERT_EQ(lines(run.err).size(), 1u) << run.err;
+    EXPECT_EQ(run.err.rfind("error: line 2: get: ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find("nowhere"), std::string::npos) << run.err;
+}
+
+TEST(Language, KeepGoingRunsThePastFailuresAndStillFails) {
+    const auto run = runStatements("frobnicate 1 2\nprint(\"after\\n\")", {"--keep-going"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "after\n");
+    EXPECT_EQ(run.err,
+              "error: line 1: frobnicate: unknown command (not a built-in command, a plug-in "
+              "command or a script procedure frobnicate.rova on the script path)\n");
+}
+
+TEST(Language, NodeNamesThatBreakTheRuleAreRefusedAndChangeNothing) {
+    for (const char* name : {"\"a;b\"", "\"two words\"", "9lives", "\"x.y\"", "\"\\n\""}) {
+        const auto run = runStatements(std::string("create time -name ") + name + "\nls -type time",
+                                       {"--keep-going"});
+        EXPECT_EQ(run.status, 1) << name;
+        EXPECT_EQ(run.out, "sceneTime\n") << name;
+        ASSERT_EQ(lines(run.err).size(), 1u) << run.err;
+        EXPECT_EQ(run.err.rfind("error: line 1: create: ", 0), 0u) << run.err;
+    }
+}
+
+TEST(Language, NegativeNumbersAreValuesNotFlags) {
+    const auto run = runStatements("time -seconds -1.5; time; time -frame -12; time -frame");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "-1.5\n-12\n");
+}
+
+TEST(Language, QueriesPrintOneLineEach) {
+    const auto run = runStatements(
+        "create time -name clockA\ncreate time -name clockA\nls -type time\n"
+        "time -fps 30; time -frame 45; time; time -frame; time -fps");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "clockA\nclockA1\nsceneTime clockA clockA1\n1.5\n45\n30\n");
+}
+
+TEST(Language, TraceShowsGraphEventsInOrder) {
+    const auto run = runStatements(
+        "trace on -create -delete\ncreate time -name clock\ndelete clock\ntrace off\n"
+        "create time -name quiet");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "trace: create clock time\nclock\ntrace: delete clock time\nquiet\n");
+}
+
+}  // namespace
+}  // namespace rova::test

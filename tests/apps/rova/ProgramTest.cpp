@@ -1,0 +1,102 @@
+// The program around the language: options, script files, standard input, exit status.
+#include <gtest/gtest.h>
+
+#include "RovaProcess.h"
+
+namespace rova::test {
+namespace {
+
+TEST(Program, HelpDocumentsEveryOptionAndCommand) {
+    const auto run = runRova({.args = {"--help"}});
+    EXPECT_EQ(run.status, 0);
+    for (const char* text :
+         {"-c,--command", "--keep-going", "--plugin-path", "--script-path", "SCRIPT", "Exit status",
+          "ROVA_PLUGIN_PATH", "ROVA_SCRIPT_PATH", "plugin -load NAME|PATH", "plugin -unload NAME",
+          "plugin -list", "create TYPE [-name N]", "delete N...", "rename OLD NEW",
+          "set PLUG VALUE...", "get PLUG", "connect SRC DST", "disconnect SRC DST",
+          "ls [-type T]", "undo", "redo", "time [-frame F | -seconds S] [-fps R]", "refresh",
+          "print TEXT", "python TEXT", "source FILE", "fault CALL [-match TEXT] [-times N]",
+          "fault -clear", "watch PLUG [-off]", "trace on|off", "help [COMMAND]",
+          "script procedure"})
+        EXPECT_NE(run.out.find(text), std::string::npos) << text;
+}
+
+TEST(Program, HelpCommandMatchesTheProgramsReference) {
+    const auto help = runRova({.args = {"--help"}});
+    const auto command = runStatements("help");
+    EXPECT_EQ(command.status, 0);
+    ASSERT_FALSE(command.out.empty());
+    EXPECT_NE(help.out.find(command.out), std::string::npos);
+    const auto one = runStatements("help time");
+    EXPECT_NE(one.out.find("  -fps [R]\n"), std::string::npos) << one.out;
+}
+
+TEST(Program, UsageErrorsExitWithTwo) {
+    const auto unknown = runRova({.args = {"--bogus"}});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_FALSE(unknown.err.empty());
+
+    TempDir dir;
+    const auto file = dir.write("a.rova", "print(\"a\\n\")\n");
+    const auto both = runRova({.args = {"-c", "print(\"x\")", file.string()}});
+    EXPECT_EQ(both.status, 2);
+    EXPECT_EQ(both.out, "");
+    EXPECT_EQ(both.err, "error: give either -c STATEMENTS or SCRIPT files, not both\n");
+
+    const auto missing = runRova({.args = {(dir.path() / "missing.rova").string()}});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.err, "error: cannot read script '" + (dir.path() / "missing.rova").string() + "'\n");
+}
+
+TEST(Program, ScriptFilesRunInOrderAndAreAllCheckedFirst) {
+    TempDir dir;
+    const auto first = dir.write("first.rova", "print(\"one\\n\")\n");
+    const auto second = dir.write("second.rova", "print(\"two\\n\")\ntime\n");
+    const auto run = runRova({.args = {first.string(), second.string()}});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "one\ntwo\n0\n");
+
+    const auto broken = dir.write("broken.rova", "// fine\n\nget\n");
+    const auto stopped = runRova({.args = {first.string(), broken.string()}});
+    EXPECT_EQ(stopped.status, 1);
+    EXPECT_EQ(stopped.out, "");
+    EXPECT_EQ(stopped.err, "error: " + broken.string() +
+                               ": line 3: get: missing arguments (usage: get PLUG)\n");
+}
+
+TEST(Program, FailuresInAScriptFileNameTheFile) {
+    TempDir dir;
+    const auto file = dir.write("scene.rova", "print(\"a\\n\")\n\nnoSuchCommand\n");
+    const auto run = runRova({.args = {file.string()}});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "a\n");
+    EXPECT_EQ(run.err.rfind("error: " + file.string() + ": line 3: noSuchCommand: unknown command", 0),
+              0u)
+        << run.err;
+}
+
+TEST(Program, StatementsFromStandardInput) {
+    const auto run = runRova({.input = "print(\"in\\n\")\ncreate time -name fromStdin\n"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "in\nfromStdin\n");
+
+    const auto failing = runRova({.input = "print(\"in\\n\")\nget x.y\nprint(\"not reached\\n\")\n"});
+    EXPECT_EQ(failing.status, 1);
+    EXPECT_EQ(failing.out, "in\n");
+    EXPECT_EQ(failing.err.rfind("error: line 2: get: ", 0), 0u) << failing.err;
+
+    const auto empty = runRova({});
+    EXPECT_EQ(empty.status, 0);
+    EXPECT_EQ(empty.out, "");
+}
+
+TEST(Program, ExitStatusReflectsEveryStatement) {
+    EXPECT_EQ(runStatements("").status, 0);
+    EXPECT_EQ(runStatements("// only a comment").status, 0);
+    EXPECT_EQ(runStatements("undo").status, 1);
+    const auto undo = runStatements("undo");
+    EXPECT_EQ(undo.err, "error: line 1: undo: nothing to undo\n");
+}
+
+}  // namespace
+}  // namespace rova::test

@@ -1,0 +1,65 @@
+// Script files run by `source` and as procedures (a bare name runs NAME.rova from the script path).
+#include <gtest/gtest.h>
+
+#include "RovaProcess.h"
+
+namespace rova::test {
+namespace {
+
+TEST(ScriptPath, ProcedureNameRunsItsScript) {
+    TempDir dir;
+    dir.write("makeClocks.rova", "create time -name c1\ncreate time -name c2\nprint(\"made\\n\")\n");
+    const auto run = runStatements("makeClocks\nls\nundo\nls", {"--script-path", dir.path().string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "c1\nc2\nmade\nsceneTime c1 c2\nsceneTime\n");
+
+    const auto withArgs = runStatements("makeClocks now", {"--script-path", dir.path().string()});
+    EXPECT_EQ(withArgs.status, 1);
+    EXPECT_EQ(withArgs.err,
+              "error: line 1: makeClocks: script procedure makeClocks.rova takes no arguments, "
+              "got 'now'\n");
+}
+
+TEST(ScriptPath, SourceFailureNamesTheInnerFileAndLineAndChangesNothing) {
+    TempDir dir;
+    dir.write("lib.rova", "create time -name made\n\nget made.noSuchAttribute\n");
+    const auto run =
+        runStatements("source lib.rova\nls", {"--keep-going", "--script-path", dir.path().string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "made\nsceneTime\n");
+    ASSERT_EQ(lines(run.err).size(), 1u) << run.err;
+    EXPECT_EQ(run.err.rfind("error: line 1: source: lib.rova: line 3: get: ", 0), 0u) << run.err;
+}
+
+TEST(ScriptPath, MalformedSourcedFileRunsNothing) {
+    TempDir dir;
+    dir.write("bad.rova", "create time -name early\nprint(\"x\n");
+    const auto run = runStatements("source bad.rova\nls", {"--keep-going", "--script-path", dir.path().string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "sceneTime\n");
+    EXPECT_EQ(run.err,
+              "error: line 1: source: bad.rova: line 2: print: unterminated string (a string ends "
+              "on the line it starts)\n");
+}
+
+TEST(ScriptPath, MissingScriptAndRunawayRecursionAreErrors) {
+    TempDir dir;
+    dir.write("again.rova", "again\n");
+    const auto run = runStatements("source nowhere.rova", {"--script-path", dir.path().string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.rfind("error: line 1: source: no script 'nowhere.rova' on the script path (" +
+                                dir.path().string(),
+                            0),
+              0u)
+        << run.err;
+
+    const auto loop = runStatements("again", {"--script-path", dir.path().string()});
+    EXPECT_EQ(loop.status, 1);
+    EXPECT_NE(loop.err.find("scripts nested more than 64 deep (does again.rova run itself?)"),
+              std::string::npos)
+        << loop.err;
+    EXPECT_EQ(lines(loop.err).size(), 1u);
+}
+
+}  // namespace
+}  // namespace rova::test

@@ -1,0 +1,54 @@
+// The undo queue: every scene-changing statement is one step; undo restores the exact earlier
+// state and redo re-applies it.
+#include <gtest/gtest.h>
+
+#include "RovaProcess.h"
+
+namespace rova::test {
+namespace {
+
+TEST(Undo, CreateAndDeleteComeBackWithTheirNames) {
+    const auto run = runStatements(
+        "create time -name a\ncreate time -name b\nls\n"
+        "undo\nls\nredo\nls\n"
+        "delete a b\nls\nundo\nls\nredo\nls\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "a\nb\nsceneTime a b\n"
+              "sceneTime a\nsceneTime a b\n"
+              "sceneTime\nsceneTime a b\nsceneTime\n");
+}
+
+TEST(Undo, TimeAndRateComeBackExactly) {
+    const auto run = runStatements(
+        "time -seconds 0.1\ntime -fps 30 -frame 7\ntime\nundo\ntime\ntime -fps\nundo\ntime\n"
+        "redo\nredo\ntime\ntime -fps\nredo");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "0.23333333333333334\n0.1\n24\n0\n0.23333333333333334\n30\n");
+    EXPECT_EQ(run.err, "error: line 13: redo: nothing to redo\n");
+}
+
+TEST(Undo, FailedStatementsAndQueriesAreNotSteps) {
+    const auto run = runStatements(
+        "create time -name kept\nget nothing.here\nls\nundo\nls\nundo", {"--keep-going"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "kept\nsceneTime kept\nsceneTime\n");
+    const auto errors = lines(run.err);
+    ASSERT_EQ(errors.size(), 2u) << run.err;
+    EXPECT_EQ(errors[1], "error: line 6: undo: nothing to undo");
+}
+
+TEST(Undo, ANewChangeForgetsWhatWasUndone) {
+    const auto run = runStatements("create time -name a\nundo\ncreate time -name b\nredo");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "error: line 4: redo: nothing to redo\n");
+}
+
+TEST(Undo, RenameComesBack) {
+    const auto run = runStatements("create time -name a\nrename a b\nls\nundo\nls\nredo\nls");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "a\nsceneTime b\nsceneTime a\nsceneTime b\n");
+}
+
+}  // namespace
+}  // namespace rova::test
