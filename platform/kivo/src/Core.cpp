@@ -496,19 +496,28 @@ bool Core::advance() {
         return false;
     }
     const auto& entries = m_recording->entries;
+    const auto period = static_cast<std::int64_t>(std::llround(1e6 / m_recording->header.rate));
+    bool applied = false;
     while (true) {
         if (m_replayIndex >= entries.size()) {
             if (!m_replayOptions.loop || m_replayFrameCount == 0) {
                 m_replayFinished = true;
-                return false;
+                return applied;
             }
-            m_replayOffset += entryTime(entries.back()) - entryTime(entries.front()) +
-                              static_cast<std::int64_t>(std::llround(1e6 / m_recording->header.rate));
+            m_replayOffset += entryTime(entries.back()) - entryTime(entries.front()) + period;
             m_replayIndex = 0;
         }
-        const RecordEntry& entry = entries[m_replayIndex++];
+        const RecordEntry& entry = entries[m_replayIndex];
+        const bool isFrame = std::holds_alternative<FrameRecord>(entry);
+        if (applied && !isFrame &&
+            (m_replayIndex == 0 ||
+             entryTime(entry) - entryTime(entries[m_replayIndex - 1]) > period)) {
+            return true;  // a later event: it starts the next tick
+        }
         applyReplayEntryLocked(entry);
-        if (std::holds_alternative<FrameRecord>(entry)) {
+        ++m_replayIndex;
+        applied = true;
+        if (isFrame) {
             if (m_replayIndex >= entries.size() && !m_replayOptions.loop) {
                 m_replayFinished = true;
             }

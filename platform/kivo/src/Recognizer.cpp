@@ -231,6 +231,23 @@ void Recognizer::updateCircle(Track& tr, const Sample& s, float speed,
         return;
     }
     if (tr.circleActive) {
+        // Once the path holds more than a turn, centre on the last full turn only: extra partial
+        // turns would pull the centroid towards them.
+        for (int pass = 0; pass < 2; ++pass) {
+            float turned = 0.0f;
+            Vector sum = tr.path.back().p;
+            std::size_t n = 1;
+            for (std::size_t i = tr.path.size() - 1; i > 0 && std::abs(turned) < kTwoPi; --i) {
+                turned += signedAngle(onPlane(tr.path[i - 1].p - c, normal),
+                                      onPlane(tr.path[i].p - c, normal), normal);
+                sum += tr.path[i - 1].p;
+                ++n;
+            }
+            if (std::abs(turned) < kTwoPi) {
+                break;
+            }
+            c = sum / static_cast<float>(n);
+        }
         const Vector a = onPlane(previous.p - c, normal);
         const Vector b = onPlane(s.p - c, normal);
         const float dTheta = signedAngle(a, b, normal);

@@ -26,7 +26,7 @@ struct ReplayOptions {
     bool loop = false;      // start over after the last entry
 };
 
-struct ServiceStatus {
+struct KIVO_API ServiceStatus {
     enum class Source { None, Replay, Inject };
     Source source = Source::None;
     std::string replayPath;         // Replay only
@@ -69,8 +69,10 @@ public:
     static std::string stopRecording();
     // Stops the source (unplugging the device) and any capture.
     static std::string stop();
-    // One host tick: a lockstep replay delivers its next frame (with the events before it).
-    // Returns true if a frame was delivered.
+    // One host tick: a lockstep replay delivers its next frame, with the events recorded before
+    // it. An event recorded more than one frame period after the entry before it takes a tick of
+    // its own (without a frame), so that a recorded unplug lasts at least one tick. Returns false
+    // once there is nothing left to deliver, or when no lockstep replay is the source.
     static bool advance();
     // Waits until a real-time replay has finished or `timeoutMs` elapsed; true if finished.
     static bool waitForReplay(int timeoutMs);

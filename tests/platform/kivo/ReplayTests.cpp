@@ -1,0 +1,204 @@
+// Sources of the device service: lockstep and real-time replay, capture, injection, status.
+#include "KivoTestSupport.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include <unistd.h>
+
+namespace {
+
+using kivo_test::dataPath;
+using kivo_test::EventLog;
+using kivo_test::replayLockstep;
+using kivo_test::ServiceTest;
+
+std::string tempPath(const std::string& name) {
+    return (std::filesystem::temp_directory_path() /
+            ("kivo-replay-" + std::to_string(::getpid()) + "-" + name))
+        .string();
+}
+
+using LockstepReplay = ServiceTest;
+
+TEST_F(LockstepReplay, GeneratedAndRealSessionsReplayIdenticallyTwice) {
+    for (const auto& path :
+         {dataPath("generated/circle.kivo"), dataPath("real/asl-fingerspelling.kivo")}) {
+        Kivo::Recording rec;
+        std::string error;
+        ASSERT_TRUE(Kivo::readRecording(path, rec, error)) << error;
+        const auto first = replayLockstep(path);
+        const auto second = replayLockstep(path);
+        ASSERT_EQ(first.size(), rec.frameCount()) << path;
+        EXPECT_TRUE(first == second) << path;
+        // What the connection sees is what the file holds.
+        const auto& recorded = std::get<Kivo::FrameRecord>(rec.entries[10]);
+        EXPECT_EQ(first[10].hands, recorded.hands);
+        EXPECT_EQ(first[10].pointables, recorded.pointables);
+    }
+}
+
+TEST_F(LockstepReplay, OneFramePerTickWithStatusAndEnd) {
+    Kivo::Controller controller;
+    const auto path = dataPath("generated/swipe.kivo");
+    ASSERT_EQ(Kivo::DeviceService::replay(path), "");
+    auto status = Kivo::DeviceService::status();
+    EXPECT_EQ(status.source, Kivo::ServiceStatus::Source::Replay);
+    EXPECT_EQ(status.replayPath, path);
+    EXPECT_TRUE(status.connected) << "choosing a source plugs the device in";
+    EXPECT_EQ(status.replayFrames, 90u);
+    const auto before = status.framesDelivered;
+    ASSERT_TRUE(Kivo::DeviceService::advance());
+    const auto id = controller.frame(0).id();
+    ASSERT_TRUE(Kivo::DeviceService::advance());
+    EXPECT_EQ(controller.frame(0).id(), id + 1);
+    int ticks = 2;
+    while (Kivo::DeviceService::advance()) {
+        ++ticks;
+    }
+    EXPECT_EQ(ticks, 90);
+    status = Kivo::DeviceService::status();
+    EXPECT_TRUE(status.replayFinished);
+    EXPECT_EQ(status.replayPosition, 90u);
+    EXPECT_EQ(status.framesDelivered, before + 90);
+    EXPECT_EQ(status.frameId, controller.frame(0).id());
+    EXPECT_NE(status.describe().find("lockstep"), std::string::npos) << status.describe();
+    Kivo::DeviceService::stop();
+    EXPECT_EQ(Kivo::DeviceService::status().source, Kivo::ServiceStatus::Source::None);
+    EXPECT_FALSE(controller.isConnected());
+}
+
+TEST_F(LockstepReplay, LoopsKeepIdsAndTimeIncreasing) {
+    Kivo::Controller controller;
+    Kivo::ReplayOptions options;
+    options.loop = true;
+    ASSERT_EQ(Kivo::DeviceService::replay(dataPath("generated/key-tap.kivo"), options), "");
+    std::int64_t lastTime = -1;
+    for (int i = 0; i < 84 * 2 + 5; ++i) {
+        ASSERT_TRUE(Kivo::DeviceService::advance());
+        const auto t = controller.frame(0).timestamp();
+        EXPECT_GT(t, lastTime);
+        lastTime = t;
+    }
+    EXPECT_FALSE(Kivo::DeviceService::status().replayFinished);
+}
+
+TEST_F(LockstepReplay, RecordedEventsReachListenersAtTheirTick) {
+    Kivo::Controller controller;
+    EventLog log;
+    controller.addListener(log);
+    ASSERT_EQ(Kivo::DeviceService::replay(dataPath("generated/unplug-replug.kivo")), "");
+    int unpluggedTicks = 0;
+    while (Kivo::DeviceService::advance()) {
+        unpluggedTicks += controller.isConnected() ? 0 : 1;
+    }
+    EXPECT_EQ(unpluggedTicks, 1) << "the tick that delivers the last frame before unplugging";
+    ASSERT_TRUE(log.waitForEvent("connect"));
+    Kivo::DeviceService::stop();
+    ASSERT_TRUE(log.waitForEvent("disconnect"));
+    controller.removeListener(log);
+    auto events = log.events();
+    events.erase(std::remove(events.begin(), events.end(), "frame"), events.end());
+    EXPECT_EQ(events, (std::vector<std::string>{"init", "connect", "disconnect", "connect",
+                                                "disconnect", "exit"}));
+}
+
+TEST_F(LockstepReplay, ABadRecordingChangesNothing) {
+    ASSERT_EQ(Kivo::DeviceService::replay(dataPath("generated/swipe.kivo")), "");
+    const auto path = tempPath("bad.kivo");
+    std::ofstream(path) << "kivo-recording version=9 rate=60 length=mm time=us gestures=none\n";
+    const auto error = Kivo::DeviceService::replay(path);
+    EXPECT_EQ(error, "replay: " + path +
+                         ":1: field 'version' of header: version 9 is not supported (this reader "
+                         "reads version 1)");
+    EXPECT_EQ(Kivo::DeviceService::status().replayPath, dataPath("generated/swipe.kivo"));
+    ASSERT_NE(Kivo::DeviceService::replay(dataPath("generated/swipe.kivo"), {false, 0.0, false}),
+              "");
+    std::filesystem::remove(path);
+}
+
+TEST(RealTimeReplay, DeliversAtTheRecordedRate) {
+    Kivo::DeviceService::reset();
+    Kivo::Controller controller;
+    Kivo::ReplayOptions options;
+    options.realtime = true;
+    options.loop = true;
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(Kivo::DeviceService::replay(dataPath("real/asl-fingerspelling.kivo"), options), "");
+    const auto first = Kivo::DeviceService::status().framesDelivered;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    const auto delivered = Kivo::DeviceService::status().framesDelivered - first;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    Kivo::DeviceService::stop();
+    // 25 frames per second; wide bounds: a loaded CI machine may stall the replay thread.
+    const double rate = static_cast<double>(delivered) / seconds;
+    EXPECT_GT(rate, 25.0 * 0.6);
+    EXPECT_LT(rate, 25.0 * 1.2);
+    EXPECT_FALSE(controller.isConnected());
+}
+
+TEST(RealTimeReplay, FinishesAndCanBeStoppedEarly) {
+    Kivo::DeviceService::reset();
+    Kivo::ReplayOptions options;
+    options.realtime = true;
+    options.speed = 50.0;
+    ASSERT_EQ(Kivo::DeviceService::replay(dataPath("generated/swipe.kivo"), options), "");
+    EXPECT_FALSE(Kivo::DeviceService::advance()) << "ticks do not drive a real-time replay";
+    ASSERT_TRUE(Kivo::DeviceService::waitForReplay(5000));
+    EXPECT_EQ(Kivo::DeviceService::status().replayPosition, 90u);
+    options.speed = 1.0;
+    ASSERT_EQ(Kivo::DeviceService::replay(dataPath("real/asl-fingerspelling.kivo"), options), "");
+    Kivo::DeviceService::stop();
+    Kivo::DeviceService::reset();
+}
+
+using Capture = ServiceTest;
+
+TEST_F(Capture, RecordsWhatAConnectionSeesAndReplaysIdentically) {
+    const auto capture = tempPath("capture.kivo");
+    ASSERT_EQ(Kivo::DeviceService::startRecording(capture), "");
+    EXPECT_EQ(Kivo::DeviceService::status().recordingPath, capture);
+    EXPECT_NE(Kivo::DeviceService::startRecording(capture), "") << "one capture at a time";
+    const auto seen = replayLockstep(dataPath("generated/swipe.kivo"));  // stop() ends capture
+    EXPECT_EQ(Kivo::DeviceService::status().recordingPath, "");
+    Kivo::Recording rec;
+    std::string error;
+    ASSERT_TRUE(Kivo::readRecording(capture, rec, error)) << error;
+    EXPECT_TRUE(rec.header.gesturesRecorded);
+    const auto again = replayLockstep(capture);
+    EXPECT_TRUE(seen == again);
+    EXPECT_FALSE(kivo_test::gesturesOf(again).empty()) << "the swipe was captured";
+    std::filesystem::remove(capture);
+    EXPECT_EQ(Kivo::DeviceService::startRecording("/nonexistent/dir/x.kivo"),
+              "record: /nonexistent/dir/x.kivo: cannot open the file for writing");
+}
+
+using Injection = ServiceTest;
+
+TEST_F(Injection, ABadLineIsRefusedAndDeliversNothing) {
+    const auto before = Kivo::DeviceService::status();
+    EXPECT_EQ(Kivo::DeviceService::inject("frame 1 t=0; hand 1 palm=0,0,0 normal=0,1"),
+              "inject: field 'normal' of hand 1: expected three numbers 'x,y,z', got '0,1'");
+    EXPECT_EQ(Kivo::DeviceService::inject("event explode t=0"),
+              "inject: field 'kind' of event: expected one of connect, disconnect, focus-gained, "
+              "focus-lost, got 'explode'");
+    const auto after = Kivo::DeviceService::status();
+    EXPECT_EQ(after.framesDelivered, before.framesDelivered);
+    EXPECT_EQ(after.source, Kivo::ServiceStatus::Source::None);
+}
+
+TEST_F(Injection, ReplacesAReplayAsTheSource) {
+    Kivo::Controller controller;
+    ASSERT_EQ(Kivo::DeviceService::replay(dataPath("generated/swipe.kivo")), "");
+    ASSERT_EQ(Kivo::DeviceService::inject(
+                  "frame 1 t=0; hand 3 palm=1,2,3 normal=0,-1,0 dir=0,0,-1"),
+              "");
+    EXPECT_EQ(Kivo::DeviceService::status().source, Kivo::ServiceStatus::Source::Inject);
+    EXPECT_FALSE(Kivo::DeviceService::advance());
+    EXPECT_EQ(controller.frame(0).hands()[0].id(), 3);
+    EXPECT_NE(Kivo::DeviceService::status().describe().find("source inject, connected"),
+              std::string::npos);
+}
+
+}  // namespace
