@@ -188,6 +188,8 @@ const SetupFailure kTimeRotateNodeSetUp[] = {
     {"fault addAttribute -match outputRotate", "addAttribute: outputRotate", kTimeRotateRow},
     {"fault attributeAffects -match scale", "attributeAffects:scale->outputRotate", kTimeRotateRow},
     {"fault attributeAffects -match axis", "attributeAffects:axis->outputRotate", kTimeRotateRow},
+    {"fault attributeAffects -match time->outputRotate", "attributeAffects:time->outputRotate",
+     kTimeRotateRow},
     {"fault attributeAffects -match initialRotate", "attributeAffects:initialRotate->outputRotate",
      kTimeRotateRow}};
 
