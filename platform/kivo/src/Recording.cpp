@@ -180,6 +180,18 @@ private:
     std::vector<Field> m_fields;
 };
 
+// Times are microseconds from 0 to about 31 years, which keeps every sum of them in range.
+constexpr std::int64_t kMaxTime = 1'000'000'000'000'000;
+
+std::int64_t timeField(Fields& f, std::string_view key) {
+    const auto t = f.integer<std::int64_t>(key);
+    if (t < 0 || t > kMaxTime) {
+        fail(f.what(key) + ": must be between 0 and " + std::to_string(kMaxTime) +
+             " microseconds");
+    }
+    return t;
+}
+
 constexpr std::array<std::pair<int, std::string_view>, 4> kGestureTypes{{
     {Gesture::Swipe, "swipe"},
     {Gesture::Circle, "circle"},
@@ -278,10 +290,7 @@ void parseGesture(const std::vector<std::string_view>& tokens, FrameRecord& fram
     Fields f("gesture " + std::to_string(g.id), tokens, 2);
     g.type = valueOf(kGestureTypes, f.take("type"), f.what("type"));
     g.state = valueOf(kGestureStates, f.take("state"), f.what("state"));
-    g.duration = f.integer<std::int64_t>("duration");
-    if (g.duration < 0) {
-        fail(f.what("duration") + ": must not be negative");
-    }
+    g.duration = timeField(f, "duration");
     g.handId = f.integer<std::int32_t>("hand");
     g.pointableId = f.integer<std::int32_t>("pointable");
     switch (g.type) {
@@ -322,7 +331,7 @@ RecordEntry parseLineOrThrow(std::string_view line) {
         EventRecord ev;
         ev.kind = valueOf(kEventKinds, head[1], "field 'kind' of event");
         Fields f("event", head, 2);
-        ev.timestamp = f.integer<std::int64_t>("t");
+        ev.timestamp = timeField(f, "t");
         f.finish();
         return ev;
     }
@@ -338,7 +347,7 @@ RecordEntry parseLineOrThrow(std::string_view line) {
         fail("field 'id' of frame: must be positive, got " + quoted(head[1]));
     }
     Fields f("frame " + std::to_string(frame.id), head, 2);
-    frame.timestamp = f.integer<std::int64_t>("t");
+    frame.timestamp = timeField(f, "t");
     f.finish();
     for (std::size_t i = 1; i < segments.size(); ++i) {
         const auto tokens = splitTokens(segments[i]);
@@ -443,10 +452,12 @@ bool parseRecordLine(std::string_view line, RecordEntry& out, std::string& error
 }
 
 std::string formatHeaderLine(const RecordingHeader& h) {
-    std::ostringstream s;
-    s << kMagic << " version=" << h.version << " rate=" << h.rate
-      << " length=mm time=us gestures=" << (h.gesturesRecorded ? "recorded" : "none");
-    return s.str();
+    std::array<char, 32> rate{};
+    const auto [end, ec] = std::to_chars(rate.data(), rate.data() + rate.size(), h.rate);
+    (void)ec;
+    return std::string(kMagic) + " version=" + std::to_string(h.version) +
+           " rate=" + std::string(rate.data(), end) +
+           " length=mm time=us gestures=" + (h.gesturesRecorded ? "recorded" : "none");
 }
 
 std::string formatRecordLine(const RecordEntry& entry) {
