@@ -144,8 +144,12 @@ host::Status Interpreter::dispatch(const Statement& statement) {
     const Invocation raw = bindRaw(statement);
     if (m_host.hasPluginCommand(statement.name)) {
         auto outcome = m_host.runPluginCommand(statement.name, raw.rawWords());
-        if (!outcome.ok)
-            return host::Status::failure(outcome.error.empty() ? "command failed" : outcome.error);
+        if (!outcome.ok) {
+            // The statement's name leads the message already.
+            std::string error = outcome.error.empty() ? "command failed" : outcome.error;
+            if (error.rfind(statement.name + ": ", 0) == 0) error.erase(0, statement.name.size() + 2);
+            return host::Status::failure(error);
+        }
         if (outcome.undoable) {
             auto instance = outcome.undoable;
             m_undo.record({statement.text(),

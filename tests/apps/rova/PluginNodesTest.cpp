@@ -1,0 +1,78 @@
+// Undo and connections with the plug-in's own node types: values, connections and deleted nodes
+// come back exactly.
+#include <gtest/gtest.h>
+
+#include "RovaProcess.h"
+
+namespace rova::test {
+namespace {
+
+RovaRun withPlugin(const std::string& statements, std::vector<std::string> extra = {}) {
+    auto run = runStatements("plugin -load kivo_rova\n" + statements, std::move(extra));
+    return run;
+}
+
+TEST(PluginNodes, SetIsUndoneToTheExactEarlierValue) {
+    const auto run = withPlugin(
+        "create timeRotate -name t\n"
+        "set t.scale 0.1\nset t.axis 1 -2 3.5\nset t.sc 1e-300\n"
+        "get t.scale\nundo\nget t.scale\nundo\nget t.axis\nundo\nget t.scale\n"
+        "redo\nredo\nget t.axis\nget t.scale\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "t\n1e-300\n0.1\n0 1 0\n10\n1 -2 3.5\n0.1\n");
+}
+
+TEST(PluginNodes, ConnectAndDisconnectAreUndone) {
+    const auto run = withPlugin(
+        "create timeRotate -name t\nset t.time 5\n"
+        "connect sceneTime.time t.time\ntime -seconds 2\nget t.time\nconnections t\n"
+        "undo\nundo\nconnections\nget t.time\n"
+        "redo\nredo\nget t.time\ndisconnect sceneTime.time t.time\nconnections\nundo\nconnections\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "t\n2\nsceneTime.time->t.time\n\n5\n2\n\nsceneTime.time->t.time\n");
+}
+
+TEST(PluginNodes, DeletedNodesComeBackWithValuesAndConnections) {
+    const auto run = withPlugin(
+        "create timeRotate -name a; create timeRotate -name b\n"
+        "set a.scale 3; set a.axis 0 1 0\n"
+        "connect sceneTime.time a.time\nconnect a.outputRotate b.initialRotate\n"
+        "time -seconds 2\nget b.initialRotate\n"
+        "delete a\nls\nconnections\nundo\nls\nconnections\nget a.scale\nget b.initialRotate\n"
+        "redo\nls\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    const auto out = lines(run.out);
+    ASSERT_EQ(out.size(), 10u) << run.out;
+    const std::string rotated = out[2];
+    EXPECT_EQ(out[3], "sceneTime b");
+    EXPECT_EQ(out[4], "");
+    EXPECT_EQ(out[5], "sceneTime b a");
+    EXPECT_EQ(out[6], "sceneTime.time->a.time a.outputRotate->b.initialRotate");
+    EXPECT_EQ(out[7], "3");
+    EXPECT_EQ(out[8], rotated);
+    EXPECT_EQ(out[9], "sceneTime b");
+}
+
+TEST(PluginNodes, UnloadIsRefusedWhileNodesExistUnlessForced) {
+    const auto run = withPlugin(
+        "create timeRotate -name spin\nplugin -unload kivo_rova\nls\n"
+        "plugin -unload kivo_rova -force\nls\nplugin -list\n",
+        {"--keep-going"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "spin\nsceneTime spin\nsceneTime\n\n");
+    EXPECT_NE(run.err.find("error: line 3: plugin: cannot unload plug-in 'kivo_rova': nodes of "
+                           "its types exist: spin\n"),
+              std::string::npos)
+        << run.err;
+}
+
+TEST(PluginNodes, HostSideHandlerRunsThroughPython) {
+    const auto run = withPlugin(
+        "python(\"import kivoHandler\"); python(\"kivoHandler.kivoSenseSetEnabled(True);\")\n"
+        "python(\"import kivoHandler\"); python(\"kivoHandler.kivoSenseSetEnabled(False);\")\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+}
+
+}  // namespace
+}  // namespace rova::test
