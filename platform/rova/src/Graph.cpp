@@ -143,25 +143,40 @@ std::vector<int> family(const NodeType& type, int attribute) {
 }
 }  // namespace
 
+// Propagation visits everything downstream, also past plugs that are dirty already (a failed pull
+// can leave a source dirty under a clean destination), and notifies only clean-to-dirty changes.
 void Host::Impl::markDirty(NodeRecord* node, int attribute) {
-    const int storage = node->storageOf(attribute);
-    if (node->dirty[static_cast<std::size_t>(storage)]) return;
-    node->dirty[static_cast<std::size_t>(storage)] = 1;
-    emit(GraphEvent::kDirty, node->plugPath(storage));
-    dirtyDependents(node, storage);
+    Visited visited;
+    markDirtyIn(node, attribute, visited);
 }
 
 void Host::Impl::dirtyDependents(NodeRecord* node, int attribute) {
+    Visited visited;
+    visited.emplace(node, node->storageOf(attribute));
+    propagate(node, attribute, visited);
+}
+
+void Host::Impl::markDirtyIn(NodeRecord* node, int attribute, Visited& visited) {
+    const int storage = node->storageOf(attribute);
+    if (!visited.emplace(node, storage).second) return;
+    if (!node->dirty[static_cast<std::size_t>(storage)]) {
+        node->dirty[static_cast<std::size_t>(storage)] = 1;
+        emit(GraphEvent::kDirty, node->plugPath(storage));
+    }
+    propagate(node, storage, visited);
+}
+
+void Host::Impl::propagate(NodeRecord* node, int attribute, Visited& visited) {
     const NodeType& type = *node->type;
     const std::vector<int> related = family(type, attribute);
     for (const int a : related)
         for (const int target : type.affects[static_cast<std::size_t>(a)])
-            if (node->alive) markDirty(node, target);
+            if (node->alive) markDirtyIn(node, target, visited);
     std::vector<PlugRef> destinations;
     for (const Connection& c : connections)
         if (c.source.node == node && std::find(related.begin(), related.end(), c.source.attribute) != related.end())
             destinations.push_back(c.destination);
-    for (const PlugRef& d : destinations) markDirty(d.node, d.attribute);
+    for (const PlugRef& d : destinations) markDirtyIn(d.node, d.attribute, visited);
 }
 
 const Connection* Host::Impl::incoming(const NodeRecord* node, int attribute, int element) const {

@@ -2,6 +2,7 @@
 // The host's state and the graph operations its parts share. Main thread only, except where noted.
 #include <deque>
 #include <mutex>
+#include <set>
 
 #include "Internal.h"
 
@@ -59,10 +60,13 @@ struct Host::Impl {
 
     // ---- graph operations
     void emit(GraphEvent::Kind kind, const std::string& plug, const std::string& other = "");
-    // Marks the plug dirty (with a notification) and what depends on it; stops at plugs already dirty.
+    // Marks the plug dirty (with a notification when it was clean) and everything downstream of it.
     void markDirty(detail::NodeRecord* node, int attribute);
     // Dirties what depends on the plug (inside the node and through connections), not the plug itself.
     void dirtyDependents(detail::NodeRecord* node, int attribute);
+    using Visited = std::set<std::pair<const detail::NodeRecord*, int>>;
+    void markDirtyIn(detail::NodeRecord* node, int attribute, Visited& visited);
+    void propagate(detail::NodeRecord* node, int attribute, Visited& visited);
     // Pulls a dirty plug clean when it can. Failures of compute are recorded in evaluationErrors.
     void evaluate(detail::NodeRecord* node, int attribute);
     void afterWrite(detail::NodeRecord* node, int attribute);  // starts/stops data threads on `live`

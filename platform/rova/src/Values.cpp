@@ -502,7 +502,8 @@ REulerRotation REulerRotation::decompose(const RMatrix& m, RotationOrder o) noex
     }
     Imath::Eulerd euler(imathOrder(o));
     euler.extract(rotation);
-    return REulerRotation(euler.x, euler.y, euler.z, o);
+    const Imath::V3d angles = euler.toXYZVector();  // the fields hold the angles in application order
+    return REulerRotation(angles.x, angles.y, angles.z, o);
 }
 
 // ---------------------------------------------------------------- RTransformationMatrix

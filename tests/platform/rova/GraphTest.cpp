@@ -1,0 +1,211 @@
+// Dependency-graph semantics: dirty propagation, pull evaluation, connections and their checks.
+#include "HostFixture.h"
+
+using rova::host::PlugValue;
+
+TEST_F(HostTest, SettingAnInputDirtiesWhatItAffectsOnceAndGetComputesOnce) {
+    create("testAdd", "add1");
+    EXPECT_EQ(takeEvents(), Lines({"create add1 testAdd"}));
+    EXPECT_EQ(get("add1.sum"), "3");  // outputs start dirty
+    EXPECT_EQ(takeEvents(), Lines({"compute add1.sum"}));
+
+    ASSERT_TRUE(host.setPlug("add1.a", {"5"}));
+    EXPECT_EQ(takeEvents(), Lines({"dirty add1.sum"}));
+    ASSERT_TRUE(host.setPlug("add1.b", {"1"}));
+    EXPECT_EQ(takeEvents(), Lines{}) << "an already dirty plug is not dirtied again";
+    EXPECT_EQ(get("add1.sum"), "6");
+    EXPECT_EQ(get("add1.sum"), "6");
+    EXPECT_EQ(takeEvents(), Lines({"compute add1.sum"}));
+    EXPECT_EQ(rova_test::AddNode::computeCount, 2);
+}
+
+TEST_F(HostTest, AnInputThatAffectsNothingDirtiesNothing) {
+    create("testAdd", "add1");
+    create("testAdd", "add2");
+    ASSERT_TRUE(host.connect("add1.sum", "add2.a"));
+    get("add2.sum");
+    takeEvents();
+    ASSERT_TRUE(host.setPlug("add1.quirk", {"9"}));
+    EXPECT_EQ(takeEvents(), Lines{});
+    EXPECT_FALSE(host.isDirty("add1.sum").value);
+    EXPECT_FALSE(host.isDirty("add2.sum").value);
+    EXPECT_EQ(get("add1.quirk"), "9");
+}
+
+TEST_F(HostTest, ConnectionsCarryDirtinessDownstreamAndValuesUpstreamOnPull) {
+    create("testAdd", "add1");
+    create("testAdd", "add2");
+    get("add1.sum");
+    get("add2.sum");
+    takeEvents();
+
+    ASSERT_TRUE(host.connect("add1.sum", "add2.a"));
+    EXPECT_EQ(takeEvents(), Lines({"connect add1.sum add2.a", "dirty add2.a", "dirty add2.sum"}));
+    EXPECT_EQ(get("add2.sum"), "5");
+    EXPECT_EQ(takeEvents(), Lines({"compute add2.sum"}));
+
+    ASSERT_TRUE(host.setPlug("add1.a", {"10"}));
+    EXPECT_EQ(takeEvents(), Lines({"dirty add1.sum", "dirty add2.a", "dirty add2.sum"}));
+    EXPECT_EQ(get("add2.sum"), "14");
+    EXPECT_EQ(takeEvents(), Lines({"compute add2.sum", "compute add1.sum"}));
+
+    ASSERT_TRUE(host.disconnect("add1.sum", "add2.a"));
+    EXPECT_EQ(takeEvents(), Lines({"disconnect add1.sum add2.a"}));
+    EXPECT_EQ(get("add2.a"), "12") << "a disconnected input keeps the last value that came through";
+    EXPECT_TRUE(host.connections().empty());
+}
+
+TEST_F(HostTest, CompoundChildrenShareTheirParentsValueAndDependencies) {
+    create("testAdd", "add1");
+    create("testAdd", "add2");
+    EXPECT_EQ(get("add1.offset"), "1 2 3");
+    EXPECT_EQ(get("add1.doubled"), "2 4 6");
+    takeEvents();
+    ASSERT_TRUE(host.setPlug("add1.offsetY", {"5"}));
+    EXPECT_EQ(takeEvents(), Lines({"dirty add1.doubled"}));
+    EXPECT_EQ(get("add1.off"), "1 5 3");
+    EXPECT_EQ(get("add1.doubled"), "2 10 6");
+
+    ASSERT_TRUE(host.connect("add1.doubledY", "add2.a"));
+    EXPECT_EQ(get("add2.sum"), "12");
+    ASSERT_TRUE(host.setPlug("add1.offset", {"0", "0.5", "0"}));
+    EXPECT_EQ(get("add2.sum"), "3");
+}
+
+TEST_F(HostTest, ConnectionsAreCheckedAndRefusedWithTheReason) {
+    create("testAdd", "add1");
+    create("testAdd", "add2");
+    create("testAdd", "add3");
+    const auto refused = [&](const std::string& src, const std::string& dst) { return host.connect(src, dst).message; };
+    EXPECT_EQ(refused("add1.matrixIn", "add2.a"),
+              "cannot connect 'add1.matrixIn' to 'add2.a': the types do not match (matrix to double)");
+    EXPECT_EQ(refused("add1.offset", "add2.a"),
+              "cannot connect 'add1.offset' to 'add2.a': the types do not match (double3 to double)");
+    EXPECT_EQ(refused("add1.a", "add2.sum"),
+              "cannot connect 'add1.a' to 'add2.sum': the destination is not a writable, connectable plug");
+    EXPECT_EQ(refused("add1.sum", "add1.a"), "cannot connect 'add1.sum' to 'add1.a': a node cannot feed itself");
+    EXPECT_EQ(refused("add1.sum", "nowhere.a"), "cannot connect: no node named 'nowhere'");
+    EXPECT_EQ(refused("add1.sum", "add2.scal"), "cannot connect: no attribute 'scal' on node 'add2' (type testAdd)");
+    ASSERT_TRUE(host.connect("add1.sum", "add2.a"));
+    EXPECT_EQ(refused("add3.sum", "add2.a"),
+              "cannot connect 'add3.sum' to 'add2.a': 'add2.a' is already connected from 'add1.sum'");
+    ASSERT_TRUE(host.connect("add1.offset", "add2.offset"));
+    EXPECT_EQ(refused("add3.sum", "add2.offsetX"),
+              "cannot connect 'add3.sum' to 'add2.offsetX': 'add2.offset' is already connected from 'add1.offset'");
+    EXPECT_EQ(host.setPlug("add2.a", {"1"}).message, "cannot set 'add2.a': it is connected from 'add1.sum'");
+    EXPECT_EQ(host.setPlug("add2.sum", {"1"}).message, "cannot set 'add2.sum': the attribute is not writable");
+    EXPECT_EQ(host.disconnect("add3.sum", "add2.a").message, "'add3.sum' is not connected to 'add2.a'");
+    EXPECT_EQ(host.connections("add3").size(), 0u);
+    EXPECT_EQ(host.connections().size(), 2u);
+}
+
+TEST_F(HostTest, BrokenComputeIsReportedWithThePlugAndLeavesTheStoredValue) {
+    create("testBroken", "broken1");
+    create("testAdd", "add1");
+
+    auto thrown = host.getPlug("broken1.throws");
+    EXPECT_FALSE(thrown.ok());
+    EXPECT_EQ(thrown.status.message, "compute of 'broken1.throws' threw: kaput");
+    EXPECT_TRUE(host.isDirty("broken1.throws").value);
+    EXPECT_EQ(rova::host::formatValue(host.storedPlug("broken1.throws").value), "7");
+
+    // Failure: the stored value serves and the plug stays dirty, so the next read tries again.
+    takeEvents();
+    EXPECT_EQ(get("broken1.fails"), "7");
+    EXPECT_EQ(get("broken1.fails"), "7");
+    EXPECT_EQ(takeEvents(), Lines({"compute broken1.fails", "compute broken1.fails"}));
+    EXPECT_TRUE(host.isDirty("broken1.fails").value);
+
+    // "Not computed here": the stored value serves and becomes clean.
+    EXPECT_EQ(get("broken1.declines"), "7");
+    EXPECT_EQ(get("broken1.declines"), "7");
+    EXPECT_EQ(takeEvents(), Lines({"compute broken1.declines"}));
+    ASSERT_TRUE(host.setPlug("broken1.declines", {"3"}));
+    EXPECT_EQ(get("broken1.declines"), "3");
+
+    // A throwing upstream compute fails the downstream read, naming the upstream plug.
+    ASSERT_TRUE(host.connect("broken1.throws", "add1.a"));
+    auto downstream = host.getPlug("add1.sum");
+    EXPECT_EQ(downstream.status.message, "compute of 'broken1.throws' threw: kaput");
+}
+
+TEST_F(HostTest, SceneTimeDrivesWhatIsConnectedToIt) {
+    create("testAdd", "add1");
+    EXPECT_EQ(host.nodeNames().front(), "sceneTime");
+    ASSERT_TRUE(host.connect("sceneTime.time", "add1.a"));
+    EXPECT_EQ(get("add1.sum"), "2");
+    takeEvents();
+    host.setTime(2.5);
+    EXPECT_EQ(takeEvents(), Lines({"dirty add1.a", "dirty add1.sum"}));
+    EXPECT_EQ(get("add1.sum"), "4.5");
+    EXPECT_EQ(get("sceneTime.time"), "2.5");
+    EXPECT_EQ(host.setPlug("sceneTime.time", {"1"}).message, "cannot set 'sceneTime.time': the attribute is not writable");
+    EXPECT_EQ(host.deleteNode("sceneTime").message, "node 'sceneTime' belongs to the host and cannot be deleted");
+}
+
+TEST_F(HostTest, NodeNamesFollowTheRuleAndTakenNamesGetASuffix) {
+    EXPECT_EQ(create("testAdd"), "testAdd1");
+    EXPECT_EQ(create("testAdd"), "testAdd2");
+    EXPECT_EQ(create("testAdd", "hand"), "hand");
+    EXPECT_EQ(create("testAdd", "hand"), "hand1");
+    EXPECT_EQ(create("testAdd", "hand1"), "hand2");
+    for (const std::string bad : {"a;print(\"x\")", "1abc", "a b", "a.b", "a\nb", "-x"}) {
+        auto made = host.createNode("testAdd", bad);
+        EXPECT_FALSE(made.ok()) << bad;
+        EXPECT_EQ(made.status.message,
+                  "invalid node name '" + bad + "': names use letters, digits and '_' and do not start with a digit");
+        EXPECT_FALSE(host.renameNode("hand", bad).ok);
+    }
+    EXPECT_EQ(host.createNode("noSuchType").status.message, "unknown node type 'noSuchType'");
+    ASSERT_TRUE(host.renameNode("hand", "_left_2"));
+    EXPECT_EQ(host.renameNode("hand1", "_left_2").message, "a node named '_left_2' already exists");
+    EXPECT_EQ(host.nodeNames("testAdd"), Lines({"testAdd1", "testAdd2", "_left_2", "hand1", "hand2"}));
+}
+
+TEST_F(HostTest, ValuesAreSetAndPrintedInTheirTextForm) {
+    create("testAdd", "add1");
+    ASSERT_TRUE(host.setPlug("add1.a", {"0.1"}));
+    EXPECT_EQ(get("add1.a"), "0.1");
+    ASSERT_TRUE(host.setPlug("add1.flag", {"on"}));
+    EXPECT_EQ(get("add1.flag"), "true");
+    ASSERT_TRUE(host.setPlug("add1.mode", {"fast"}));
+    EXPECT_EQ(get("add1.mode"), "1");
+    EXPECT_EQ(get("add1.label"), "none");
+    ASSERT_TRUE(host.setPlug("add1.label", {"left hand"}));
+    EXPECT_EQ(get("add1.label"), "left hand");
+    EXPECT_EQ(get("add1.matrixIn"), "1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 1");
+    ASSERT_TRUE(host.setPlug("add1.mi", {"2", "0", "0", "0", "0", "2", "0", "0", "0", "0", "2", "0", "1", "2", "3", "1"}));
+    EXPECT_EQ(get("add1.matrixIn"), "2 0 0 0 0 2 0 0 0 0 2 0 1 2 3 1");
+    ASSERT_TRUE(host.setPlug("add1.points[3]", {"2.5"}));
+    ASSERT_TRUE(host.setPlug("add1.points[1]", {"-1"}));
+    EXPECT_EQ(get("add1.points[3]"), "2.5");
+    EXPECT_EQ(get("add1.points"), "-1 2.5");
+
+    EXPECT_EQ(host.setPlug("add1.a", {"abc"}).message, "cannot set 'add1.a': expected a number, got 'abc'");
+    EXPECT_EQ(host.setPlug("add1.offset", {"1", "2"}).message, "cannot set 'add1.offset': expected 3 numbers, got '1 2'");
+    EXPECT_EQ(host.setPlug("add1.flag", {"maybe"}).message, "cannot set 'add1.flag': expected true or false, got 'maybe'");
+    EXPECT_EQ(host.setPlug("add1.a[2]", {"1"}).message, "'add1.a' is not an array attribute");
+    EXPECT_EQ(get("add1.a"), "0.1") << "a refused set changes nothing";
+    EXPECT_EQ(rova::host::formatDouble(1.0 / 3.0), "0.3333333333333333");
+    EXPECT_EQ(rova::host::formatDouble(1e300), "1e+300");
+}
+
+TEST_F(HostTest, ASnapshotRestoresValuesAndConnectionsOfADeletedNode) {
+    create("testAdd", "add1");
+    create("testAdd", "add2");
+    create("testAdd", "add3");
+    ASSERT_TRUE(host.setPlug("add2.b", {"7"}));
+    ASSERT_TRUE(host.setPlug("add2.offset", {"4", "5", "6"}));
+    ASSERT_TRUE(host.connect("add1.sum", "add2.a"));
+    ASSERT_TRUE(host.connect("add2.sum", "add3.a"));
+    auto snapshot = host.snapshotNode("add2");
+    ASSERT_TRUE(snapshot.ok());
+    takeEvents();
+    ASSERT_TRUE(host.deleteNode("add2"));
+    EXPECT_EQ(takeEvents(), Lines({"disconnect add1.sum add2.a", "disconnect add2.sum add3.a", "delete add2 testAdd"}));
+    ASSERT_TRUE(host.restoreNode(snapshot.value));
+    EXPECT_EQ(get("add2.b"), "7");
+    EXPECT_EQ(get("add2.offset"), "4 5 6");
+    EXPECT_EQ(get("add3.sum"), "12");
+    EXPECT_EQ(host.connections("add2").size(), 2u);
+}

@@ -1,0 +1,48 @@
+#pragma once
+// Node types the runtime's tests register through the public host API, as a plug-in would.
+#include <rova/Rova.h>
+
+#include <string>
+#include <vector>
+
+namespace rova_test {
+
+// sum = a + b; doubled = offset * 2. `quirk` affects nothing on purpose.
+class AddNode : public RPxNode {
+public:
+    static RObject a, b, sum, offset, doubled, quirk, mode, label, matrixIn, flag, points;
+    static int computeCount;
+    static void* create() { return new AddNode(); }
+    static RStatus initialize();
+    RStatus compute(const RPlug& plug, RDataBlock& block) override;
+};
+
+// Each output fails in its own way: `throws` throws, `fails` returns failure,
+// `declines` answers "not computed here".
+class BrokenNode : public RPxNode {
+public:
+    static RObject input, throws, fails, declines;
+    static void* create() { return new BrokenNode(); }
+    static RStatus initialize();
+    RStatus compute(const RPlug& plug, RDataBlock& block) override;
+};
+
+// A threaded device node whose data thread pushes a running counter; compute pops the newest.
+class PulseNode : public RPxThreadedDeviceNode {
+public:
+    static RObject value, gain;
+    static PulseNode* last;  // the most recently created instance
+    static void* create() { return last = new PulseNode(); }
+    static RStatus initialize();
+    ~PulseNode() override { destroyMemoryPools(); }
+    void postConstructor() override;
+    void runDeviceThread() override;
+    RStatus compute(const RPlug& plug, RDataBlock& block) override;
+    unsigned int poolSlots = 3;
+};
+
+RStatus initializeTestPlugin(RObject plugin);
+RStatus uninitializeTestPlugin(RObject plugin);
+constexpr unsigned kAddId = 0x7e5701, kBrokenId = 0x7e5702, kPulseId = 0x7e5703;
+
+}  // namespace rova_test

@@ -1,0 +1,132 @@
+// Threaded device nodes: the pool between data thread and compute, the data thread's life, ticks.
+#include <atomic>
+#include <thread>
+
+#include "HostFixture.h"
+
+using rova_test::PulseNode;
+
+namespace {
+long read(const RCharBuffer& buffer) { return *reinterpret_cast<const long*>(buffer.ptr()); }
+
+void push(PulseNode& node, long value) {
+    RCharBuffer buffer;
+    ASSERT_TRUE(node.acquireDataStorage(buffer));
+    *reinterpret_cast<long*>(buffer.ptr()) = value;
+    ASSERT_TRUE(node.pushThreadData(buffer));
+}
+}  // namespace
+
+TEST_F(HostTest, PopReturnsTheNewestRecordAndRecyclesTheOlderOnes) {
+    create("testPulse", "pulse1");
+    PulseNode& node = *PulseNode::last;
+    RCharBuffer empty;
+    EXPECT_EQ(node.popThreadData(empty).statusCode(), RStatus::kFailure) << "nothing was pushed yet";
+
+    push(node, 1);
+    push(node, 2);
+    push(node, 3);
+    RCharBuffer full;
+    EXPECT_FALSE(node.acquireDataStorage(full)) << "all three slots are queued";
+
+    RCharBuffer newest;
+    ASSERT_TRUE(node.popThreadData(newest));
+    EXPECT_EQ(read(newest), 3);
+    RCharBuffer again;
+    EXPECT_FALSE(node.popThreadData(again)) << "older records were recycled, not kept";
+
+    RCharBuffer first, second, third;
+    EXPECT_TRUE(node.acquireDataStorage(first));
+    EXPECT_TRUE(node.acquireDataStorage(second));
+    EXPECT_FALSE(node.acquireDataStorage(third)) << "the popped slot is still being read";
+    ASSERT_TRUE(node.releaseDataStorage(newest));
+    EXPECT_TRUE(node.acquireDataStorage(third));
+    for (RCharBuffer* b : {&first, &second, &third}) EXPECT_TRUE(node.releaseDataStorage(*b));
+}
+
+TEST_F(HostTest, PoolRefusesBuffersItDidNotHandOut) {
+    create("testPulse", "pulse1");
+    PulseNode& node = *PulseNode::last;
+    RCharBuffer stranger;
+    EXPECT_EQ(node.pushThreadData(stranger).statusCode(), RStatus::kInvalidParameter);
+    EXPECT_EQ(node.releaseDataStorage(stranger).statusCode(), RStatus::kInvalidParameter);
+    RCharBuffer acquired;
+    ASSERT_TRUE(node.acquireDataStorage(acquired));
+    RCharBuffer copy = acquired;
+    ASSERT_TRUE(node.releaseDataStorage(acquired));
+    EXPECT_EQ(node.releaseDataStorage(copy).statusCode(), RStatus::kInvalidParameter) << "released twice";
+}
+
+TEST_F(HostTest, AcquireOnAFullPoolGivesUpWhenTheThreadIsToldToStop) {
+    create("testPulse", "pulse1");
+    PulseNode& node = *PulseNode::last;
+    for (long k = 0; k < 3; ++k) push(node, k);
+    std::atomic<int> failures{0};
+    std::thread waiter([&] {
+        for (int k = 0; k < 20; ++k) {
+            RCharBuffer buffer;
+            if (!node.acquireDataStorage(buffer)) ++failures;
+        }
+    });
+    node.setDone(true);
+    waiter.join();
+    EXPECT_EQ(failures.load(), 20);
+    EXPECT_TRUE(node.isDone());
+}
+
+TEST_F(HostTest, LiveRunsTheDataThreadAndTicksBringItsDataToTheOutputs) {
+    create("testPulse", "pulse1");
+    create("testAdd", "add1");
+    ASSERT_TRUE(host.connect("pulse1.value", "add1.a"));
+    EXPECT_EQ(get("pulse1.value"), "-1") << "no data yet: the stored value serves";
+    EXPECT_TRUE(host.isDirty("pulse1.value").value);
+
+    ASSERT_TRUE(host.setPlug("pulse1.live", {"true"}));
+    EXPECT_TRUE(PulseNode::last->isLive());
+    double value = -1.0;
+    for (int tick = 0; tick < 2000 && value <= 0.0; ++tick) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        host.tick();
+        value = host.getPlug("add1.sum").value.doubleValue - 2.0;
+    }
+    EXPECT_GT(value, 0.0) << "pushed data reached the downstream node";
+
+    ASSERT_TRUE(host.setPlug("pulse1.live", {"false"}));
+    EXPECT_FALSE(PulseNode::last->isLive());
+    EXPECT_TRUE(PulseNode::last->isDone()) << "the thread was stopped and joined";
+    host.tick();
+    takeEvents();
+    host.tick();
+    EXPECT_EQ(takeEvents(), Lines{}) << "a stopped node pushes nothing, so a tick dirties nothing";
+}
+
+TEST_F(HostTest, DeletionUnloadAndShutdownStopALiveThreadFirst) {
+    for (int round = 0; round < 25; ++round) {
+        create("testPulse", "pulse" + std::to_string(round));
+        ASSERT_TRUE(host.setPlug("pulse" + std::to_string(round) + ".live", {"on"}));
+        ASSERT_TRUE(host.setPlug("pulse" + std::to_string(round) + ".live", {"off"}));
+        ASSERT_TRUE(host.setPlug("pulse" + std::to_string(round) + ".live", {"on"}));
+    }
+    for (int round = 0; round < 10; ++round) ASSERT_TRUE(host.deleteNode("pulse" + std::to_string(round)));
+    EXPECT_EQ(host.unloadPlugin("tests", false).message,
+              "cannot unload plug-in 'tests': nodes of its types exist: pulse10, pulse11, pulse12, pulse13, pulse14, "
+              "pulse15, pulse16, pulse17, pulse18, pulse19, pulse20, pulse21, pulse22, pulse23, pulse24");
+    ASSERT_TRUE(host.unloadPlugin("tests", true));
+    EXPECT_EQ(host.nodeNames(), Lines({"sceneTime"}));
+    EXPECT_TRUE(host.nodeTypeNames().empty());
+}
+
+TEST_F(HostTest, RefreshAttributesAreDirtiedOnlyForNodesThatPushed) {
+    create("testPulse", "pulse1");
+    create("testPulse", "pulse2");
+    ASSERT_TRUE(host.setPlug("pulse1.gain", {"2"}));
+    push(*PulseNode::last, 5);  // pulse2
+    get("pulse2.value");
+    get("pulse1.value");
+    takeEvents();
+    push(*PulseNode::last, 6);
+    host.tick();
+    EXPECT_EQ(takeEvents(), Lines({"dirty pulse2.value"}));
+    EXPECT_EQ(get("pulse2.value"), "6");
+    EXPECT_TRUE(host.isDirty("pulse1.value").value) << "pulse1 never had data";
+}
