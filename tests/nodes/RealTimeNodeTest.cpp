@@ -68,32 +68,69 @@ TEST(RealTimeNode, NegativeRateRunsTimeBackwards) {
 
 TEST(RealTimeNode, RateScalesTheWholeElapsedTime) {
     const auto run = runRovaScript(kSetUp + "set clock.live true\n" + wait(0.2) +
+                                   "get clock.elapsedTime\n" + wait(0.05) +
                                    "get clock.elapsedTime\n"
-                                   "set clock.rate 10\n"
-                                   "get clock.elapsedTime\n");
+                                   "set clock.rate 10\n" +
+                                   wait(0.05) + "get clock.elapsedTime\n");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto lines = linesOf(run.out);
-    ASSERT_EQ(lines.size(), 3u) << run.out;
+    ASSERT_EQ(lines.size(), 4u) << run.out;
     // Ten times the rate outweighs whatever time passed between the two reads.
-    EXPECT_GT(valueOf(lines[2]), 5.0 * valueOf(lines[1]));
+    EXPECT_GT(valueOf(lines[3]), 5.0 * valueOf(lines[2]));
 }
 
 TEST(RealTimeNode, WithoutSamplesComputeFailsAndOutputsKeepTheirValues) {
-    const auto run = runRovaScript(kSetUp + "get clock.elapsedTime\n", {"--keep-going"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(run.err.find("clock.elapsedTime"), std::string::npos) << run.err;
+    // A failed evaluation leaves the plug dirty, so every read asks the node again.
+    const auto run = runRovaScript(kSetUp +
+                                   "trace on -compute\n"
+                                   "get clock.elapsedTime\n"
+                                   "get clock.elapsedTime\n"
+                                   "get clock.deltaTime\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "clock\n"
+              "trace: compute clock.elapsedTime\n0\n"
+              "trace: compute clock.elapsedTime\n0\n"
+              "trace: compute clock.deltaTime\n0\n");
+}
+
+TEST(RealTimeNode, OneSampleServesBothOutputs) {
+    const auto run = runRovaScript(kSetUp + "set clock.live true\n" + wait(0.05) +
+                                   "set clock.live false\n"
+                                   "trace on -compute\n"
+                                   "get clock.elapsedTime\n"
+                                   "get clock.deltaTime\n"
+                                   "get clock.elapsedTime\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto lines = linesOf(run.out);
+    ASSERT_EQ(lines.size(), 5u) << run.out;
+    EXPECT_EQ(lines[1], "trace: compute clock.elapsedTime");
+    // The evaluation for elapsedTime set deltaTime too: no second evaluation.
+    EXPECT_GT(valueOf(lines[2]), 0.0);
+    EXPECT_GT(valueOf(lines[3]), 0.0);
+    EXPECT_EQ(lines[4], lines[2]);
 }
 
 TEST(RealTimeNode, RestartingTheThreadRestartsTheClock) {
+    // Samples still queued from the first run are read (and so recycled) right after the
+    // restart; the read after that shows the new run's clock.
     const auto run = runRovaScript(kSetUp + "set clock.live true\n" + wait(0.3) +
+                                   "get clock.elapsedTime\n" + wait(0.05) +
                                    "get clock.elapsedTime\n"
                                    "set clock.live false\n"
                                    "set clock.live true\n" +
-                                   wait(0.01) + "get clock.elapsedTime\n");
+                                   wait(0.01) + "get clock.elapsedTime\n" + wait(0.01) +
+                                   "get clock.elapsedTime\n"
+                                   "get clock.deltaTime\n");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto lines = linesOf(run.out);
-    ASSERT_EQ(lines.size(), 3u) << run.out;
-    EXPECT_LT(valueOf(lines[2]), valueOf(lines[1]));
+    ASSERT_EQ(lines.size(), 6u) << run.out;
+    const double beforeStop = valueOf(lines[2]);
+    const double afterRestart = valueOf(lines[4]);
+    EXPECT_GT(beforeStop, 0.3);
+    EXPECT_LT(afterRestart, beforeStop);
+    EXPECT_GT(afterRestart, 0.0);
+    EXPECT_LE(valueOf(lines[5]), afterRestart);
 }
 
 }  // namespace
