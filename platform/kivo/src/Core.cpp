@@ -394,6 +394,10 @@ std::string Core::replay(std::shared_ptr<const Recording> recording, const std::
     std::lock_guard control(m_controlMutex);
     stopReplayThread();
     std::lock_guard lock(m_sourceMutex);
+    if (!recording->entries.empty()) {
+        // The replay's clock starts here, so its plug-in event is captured at its first time.
+        m_lastTimestamp = entryTime(recording->entries.front());
+    }
     beginSourceLocked(ServiceStatus::Source::Replay);
     m_recording = std::move(recording);
     m_replayName = name;

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include <unistd.h>
 
@@ -20,7 +21,9 @@ std::string tempPath(const std::string& name) {
 
 std::string readText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 void writeText(const std::string& path, const std::string& text) {
