@@ -110,8 +110,14 @@ int NodeRecord::storageOf(int attribute) const {
 
 std::string NodeRecord::plugPath(int attribute, int element) const {
     std::string path = name + "." + type->attributes[static_cast<std::size_t>(attribute)]->longName;
-    if (element >= 0) path += "[" + std::to_string(element) + "]";
+    if (element >= 0) appendIndex(path, element);
     return path;
+}
+
+void appendIndex(std::string& text, int index) {
+    text += '[';
+    text += std::to_string(index);
+    text += ']';
 }
 
 void writeError(const std::string& line) { std::cerr << ("error: " + line + "\n") << std::flush; }
@@ -327,7 +333,7 @@ RString RPlug::partialName() const {
     const AttributeDef* def = rova::detail::attributeOf(m_attribute);
     if (!def) return RString();
     std::string text = def->longName;
-    if (m_index >= 0) text += "[" + std::to_string(m_index) + "]";
+    if (m_index >= 0) rova::detail::appendIndex(text, m_index);
     return RString(text);
 }
 

@@ -220,6 +220,7 @@ RStatus injectedFailure(const std::string& call, const std::string& subject);
 // The host's state; one per process.
 host::Host::Impl& hostImpl();
 
-void writeError(const std::string& line);  // "error: LINE" on standard error
+void writeError(const std::string& line);
+void appendIndex(std::string& text, int index);  // "[index]"  // "error: LINE" on standard error
 
 }  // namespace rova::detail
