@@ -154,8 +154,9 @@ TEST(KivoAttractorNode, TimeGoingBackHoldsAndTheNextStepCountsFromThere) {
 TEST(KivoAttractorNode, OnlyTimeAndAttractorChangesReevaluate) {
     const auto run = runRovaScript(setUp() +
                                    "set follow.time 0\n"
+                                   "trace on -compute\n"
                                    "get follow.outputAttracted\n"
-                                   // Neither of these dirties the output.
+                                   // None of these reaches the output.
                                    "set follow.track true\n"
                                    "set follow.strength 2\n"
                                    "set follow.inputAttracted " +
@@ -164,15 +165,24 @@ TEST(KivoAttractorNode, OnlyTimeAndAttractorChangesReevaluate) {
                                    "get follow.outputAttracted\n"
                                    "set follow.track false\n"
                                    "set follow.time 0.25\n"
+                                   "get follow.outputAttracted\n"
+                                   "set follow.inputAttractor " +
+                                   text(transform(1, 0, 0, 0, 0)) +
+                                   "\n"
                                    "get follow.outputAttracted\n");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto lines = linesOf(run.out);
-    ASSERT_EQ(lines.size(), 4u) << run.out;
-    expectNear(lines[1], transform(1, 0, 0, 0, 0));
-    // Had the track change reached the node, this would be the attractor.
-    EXPECT_EQ(lines[2], lines[1]);
+    ASSERT_EQ(lines.size(), 8u) << run.out;
+    EXPECT_EQ(lines[1], "trace: compute follow.outputAttracted");
+    expectNear(lines[2], transform(1, 0, 0, 0, 0));
+    // No evaluation: the stored output is read as it was.
+    EXPECT_EQ(lines[3], lines[2]);
     // The new strength applies at the next time step: 2 * 0.25 = half way, from the identity.
-    expectNear(lines[3], transform(1, 45, 12, 24, -12));
+    EXPECT_EQ(lines[4], "trace: compute follow.outputAttracted");
+    expectNear(lines[5], transform(1, 45, 12, 24, -12));
+    // A new attractor re-evaluates at once; time stood still, so the held pose stays.
+    EXPECT_EQ(lines[6], "trace: compute follow.outputAttracted");
+    EXPECT_EQ(lines[7], lines[5]);
 }
 
 }  // namespace
