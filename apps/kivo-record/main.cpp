@@ -28,8 +28,9 @@ const char* typeName(int type) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Replays a Kivo recording through the device service, capturing what a "
-                 "connection sees, and counts the gestures."};
+    CLI::App app{
+        "Replays a Kivo recording through the device service, capturing what a "
+        "connection sees, and counts the gestures."};
     std::string input;
     std::string output;
     Kivo::ReplayOptions options;

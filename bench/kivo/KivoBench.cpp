@@ -141,8 +141,8 @@ void BM_Frame0WhilePublishing(benchmark::State& state) {
         benchmark::DoNotOptimize(frame.hands().count());
     }
     state.SetItemsProcessed(state.iterations());
-    state.counters["new_frames_seen"] = benchmark::Counter(
-        static_cast<double>(distinct), benchmark::Counter::kIsRate);
+    state.counters["new_frames_seen"] =
+        benchmark::Counter(static_cast<double>(distinct), benchmark::Counter::kIsRate);
     if (state.thread_index() == 0) {
         stop = true;
         publisher.join();

@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto newline = text.find('\n');
     if (Kivo::parseRecordLine(text.substr(0, newline), entry, error)) {
         Kivo::RecordEntry back;
-        if (!Kivo::parseRecordLine(Kivo::formatRecordLine(entry), back, error) || !(back == entry)) {
+        if (!Kivo::parseRecordLine(Kivo::formatRecordLine(entry), back, error) ||
+            !(back == entry)) {
             std::abort();
         }
     }

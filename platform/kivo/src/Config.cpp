@@ -84,7 +84,8 @@ bool Config::setInt32(const std::string& key, std::int32_t value) {
 }
 
 bool Config::setFloat(const std::string& key, float value) {
-    return m_store && std::isfinite(value) && m_store->set(key, {Float, false, 0, value, {}, false});
+    return m_store && std::isfinite(value) &&
+           m_store->set(key, {Float, false, 0, value, {}, false});
 }
 
 bool Config::setString(const std::string& key, const std::string& value) {

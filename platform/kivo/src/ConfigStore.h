@@ -17,7 +17,7 @@ inline constexpr std::size_t kHistoryFrames = 120;
 
 // The thread-safe store behind Config.
 class ConfigStore {
-public:
+  public:
     struct Value {
         Config::ValueType type = Config::Undefined;
         bool b = false;
@@ -72,7 +72,7 @@ public:
         return m_generation;
     }
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::map<std::string, Value> m_values;
     std::uint64_t m_generation = 0;

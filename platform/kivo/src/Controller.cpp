@@ -23,9 +23,13 @@ bool Controller::removeListener(Listener& listener) const {
     return m_connection->core().removeListener(m_connection, listener);
 }
 
-bool Controller::isConnected() const { return m_connection->core().connected(); }
+bool Controller::isConnected() const {
+    return m_connection->core().connected();
+}
 
-bool Controller::hasFocus() const { return m_connection->core().focus(); }
+bool Controller::hasFocus() const {
+    return m_connection->core().focus();
+}
 
 Frame Controller::frame(int history) const {
     const auto& h = m_connection->core().history();
@@ -59,6 +63,8 @@ bool Controller::isGestureEnabled(Gesture::Type type) const {
             (1u << static_cast<unsigned>(t))) != 0;
 }
 
-Config Controller::config() const { return Config(m_connection->core().config()); }
+Config Controller::config() const {
+    return Config(m_connection->core().config());
+}
 
 }  // namespace Kivo

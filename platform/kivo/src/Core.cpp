@@ -28,7 +28,9 @@ std::int64_t entryTime(const RecordEntry& e) {
 
 Connection::Connection(std::shared_ptr<Core> core) : m_core(std::move(core)) {}
 
-Connection::~Connection() { m_core->closeConnection(this); }
+Connection::~Connection() {
+    m_core->closeConnection(this);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Life
@@ -46,7 +48,9 @@ Core::Core()
     m_dispatcher = std::thread([this] { dispatchLoop(); });
 }
 
-Core::~Core() { shutdown(); }
+Core::~Core() {
+    shutdown();
+}
 
 void Core::shutdown() {
     {
@@ -253,8 +257,8 @@ void Core::setConnectedLocked(bool connected) {
         return;
     }
     if (m_writer) {
-        m_writer->write(EventRecord{connected ? EventKind::Connect : EventKind::Disconnect,
-                                    m_lastTimestamp});
+        m_writer->write(
+            EventRecord{connected ? EventKind::Connect : EventKind::Disconnect, m_lastTimestamp});
     }
     post({connected ? Call::Connect : Call::Disconnect, 0});
 }
@@ -264,8 +268,8 @@ void Core::setFocusLocked(bool focus) {
         return;
     }
     if (m_writer) {
-        m_writer->write(EventRecord{focus ? EventKind::FocusGained : EventKind::FocusLost,
-                                    m_lastTimestamp});
+        m_writer->write(
+            EventRecord{focus ? EventKind::FocusGained : EventKind::FocusLost, m_lastTimestamp});
     }
     post({focus ? Call::FocusGained : Call::FocusLost, 0});
 }
@@ -367,8 +371,9 @@ void Core::replayThreadMain() {
                 m_replayCv.notify_all();
                 return;
             }
-            m_replayOffset += entryTime(entries.back()) - first +
-                              static_cast<std::int64_t>(std::llround(1e6 / m_recording->header.rate));
+            m_replayOffset +=
+                entryTime(entries.back()) - first +
+                static_cast<std::int64_t>(std::llround(1e6 / m_recording->header.rate));
             m_replayIndex = 0;
         }
         const RecordEntry& entry = entries[m_replayIndex];
@@ -495,8 +500,8 @@ std::string Core::stop() {
 
 bool Core::advance() {
     std::lock_guard lock(m_sourceMutex);
-    if (m_source != ServiceStatus::Source::Replay || m_replayOptions.realtime ||
-        m_replayFinished || !m_recording) {
+    if (m_source != ServiceStatus::Source::Replay || m_replayOptions.realtime || m_replayFinished ||
+        !m_recording) {
         return false;
     }
     const auto& entries = m_recording->entries;

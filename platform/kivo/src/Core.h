@@ -28,7 +28,7 @@ class Core;
 
 // One open connection: what a Controller handle shares.
 class Connection {
-public:
+  public:
     explicit Connection(std::shared_ptr<Core> core);
     ~Connection();
     Connection(const Connection&) = delete;
@@ -37,14 +37,14 @@ public:
     Core& core() const { return *m_core; }
     std::atomic<std::uint32_t> gestureMask{0};
 
-private:
+  private:
     std::shared_ptr<Core> m_core;
 };
 
 // The device service: sources, frame history, configuration, and delivery of events to the
 // listeners of every connection on the callback thread.
 class Core {
-public:
+  public:
     // The process's service; built on first use, shut down by static destruction.
     static std::shared_ptr<Core> instance();
 
@@ -79,7 +79,7 @@ public:
     ServiceStatus status() const;
     void reset();
 
-private:
+  private:
     enum class Call { Init, Connect, Disconnect, Exit, Frame, FocusGained, FocusLost };
     struct Event {
         Call call;

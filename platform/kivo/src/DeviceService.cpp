@@ -33,9 +33,8 @@ std::string ServiceStatus::describe() const {
               << ") " << replayPosition << "/" << replayFrames;
             break;
     }
-    s << ", " << (connected ? "connected" : "disconnected") << ", focus "
-      << (focus ? "on" : "off") << ", frame " << frameId << ", " << framesDelivered
-      << " frames delivered";
+    s << ", " << (connected ? "connected" : "disconnected") << ", focus " << (focus ? "on" : "off")
+      << ", frame " << frameId << ", " << framesDelivered << " frames delivered";
     if (!recordingPath.empty()) {
         s << ", recording " << recordingPath;
     }
@@ -56,11 +55,17 @@ std::string DeviceService::replay(const Recording& recording, const std::string&
     return core().replay(std::make_shared<const Recording>(recording), name, options);
 }
 
-void DeviceService::connect() { core().connect(); }
+void DeviceService::connect() {
+    core().connect();
+}
 
-void DeviceService::disconnect() { core().disconnect(); }
+void DeviceService::disconnect() {
+    core().disconnect();
+}
 
-void DeviceService::setFocus(bool focus) { core().setFocus(focus); }
+void DeviceService::setFocus(bool focus) {
+    core().setFocus(focus);
+}
 
 std::string DeviceService::inject(std::string_view line) {
     RecordEntry entry;
@@ -71,22 +76,36 @@ std::string DeviceService::inject(std::string_view line) {
     return core().inject(entry);
 }
 
-std::string DeviceService::inject(const RecordEntry& entry) { return core().inject(entry); }
+std::string DeviceService::inject(const RecordEntry& entry) {
+    return core().inject(entry);
+}
 
 std::string DeviceService::startRecording(const std::string& path) {
     return core().startRecording(path);
 }
 
-std::string DeviceService::stopRecording() { return core().stopRecording(); }
+std::string DeviceService::stopRecording() {
+    return core().stopRecording();
+}
 
-std::string DeviceService::stop() { return core().stop(); }
+std::string DeviceService::stop() {
+    return core().stop();
+}
 
-bool DeviceService::advance() { return core().advance(); }
+bool DeviceService::advance() {
+    return core().advance();
+}
 
-bool DeviceService::waitForReplay(int timeoutMs) { return core().waitForReplay(timeoutMs); }
+bool DeviceService::waitForReplay(int timeoutMs) {
+    return core().waitForReplay(timeoutMs);
+}
 
-ServiceStatus DeviceService::status() { return core().status(); }
+ServiceStatus DeviceService::status() {
+    return core().status();
+}
 
-void DeviceService::reset() { core().reset(); }
+void DeviceService::reset() {
+    core().reset();
+}
 
 }  // namespace Kivo

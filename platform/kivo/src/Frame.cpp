@@ -36,15 +36,25 @@ Frame::Frame(std::shared_ptr<const FrameRecord> data, std::uint32_t gestureMask,
              std::shared_ptr<const detail::History> history)
     : m_data(std::move(data)), m_gestureMask(gestureMask), m_history(std::move(history)) {}
 
-bool Frame::isValid() const { return m_data != nullptr; }
+bool Frame::isValid() const {
+    return m_data != nullptr;
+}
 
-std::int64_t Frame::id() const { return m_data ? m_data->id : -1; }
+std::int64_t Frame::id() const {
+    return m_data ? m_data->id : -1;
+}
 
-std::int64_t Frame::timestamp() const { return m_data ? m_data->timestamp : 0; }
+std::int64_t Frame::timestamp() const {
+    return m_data ? m_data->timestamp : 0;
+}
 
-HandList Frame::hands() const { return HandList(m_data); }
+HandList Frame::hands() const {
+    return HandList(m_data);
+}
 
-PointableList Frame::pointables() const { return PointableList(m_data, nullptr); }
+PointableList Frame::pointables() const {
+    return PointableList(m_data, nullptr);
+}
 
 GestureList Frame::gestures() const {
     if (!m_data || m_data->gestures.empty() || m_gestureMask == 0) {
@@ -85,11 +95,21 @@ Hand::Hand() = default;
 Hand::Hand(std::shared_ptr<const FrameRecord> frame, int index)
     : m_frame(std::move(frame)), m_index(index) {}
 
-bool Hand::isValid() const { return m_frame != nullptr; }
-std::int32_t Hand::id() const { return m_frame ? m_frame->hands[m_index].id : 0; }
-Vector Hand::palmPosition() const { return m_frame ? m_frame->hands[m_index].palmPosition : Vector{}; }
-Vector Hand::palmNormal() const { return m_frame ? m_frame->hands[m_index].palmNormal : Vector{}; }
-Vector Hand::direction() const { return m_frame ? m_frame->hands[m_index].direction : Vector{}; }
+bool Hand::isValid() const {
+    return m_frame != nullptr;
+}
+std::int32_t Hand::id() const {
+    return m_frame ? m_frame->hands[m_index].id : 0;
+}
+Vector Hand::palmPosition() const {
+    return m_frame ? m_frame->hands[m_index].palmPosition : Vector{};
+}
+Vector Hand::palmNormal() const {
+    return m_frame ? m_frame->hands[m_index].palmNormal : Vector{};
+}
+Vector Hand::direction() const {
+    return m_frame ? m_frame->hands[m_index].direction : Vector{};
+}
 
 PointableList Hand::pointables() const {
     if (!m_frame) {
@@ -110,8 +130,12 @@ Pointable::Pointable() = default;
 Pointable::Pointable(std::shared_ptr<const FrameRecord> frame, int index)
     : m_frame(std::move(frame)), m_index(index) {}
 
-bool Pointable::isValid() const { return m_frame != nullptr; }
-std::int32_t Pointable::id() const { return m_frame ? m_frame->pointables[m_index].id : 0; }
+bool Pointable::isValid() const {
+    return m_frame != nullptr;
+}
+std::int32_t Pointable::id() const {
+    return m_frame ? m_frame->pointables[m_index].id : 0;
+}
 std::int32_t Pointable::handId() const {
     return m_frame ? m_frame->pointables[m_index].handId : 0;
 }
@@ -184,7 +208,9 @@ Gesture::Gesture() = default;
 Gesture::Gesture(std::shared_ptr<const FrameRecord> frame, int index)
     : m_frame(std::move(frame)), m_index(index) {}
 
-bool Gesture::isValid() const { return m_frame != nullptr; }
+bool Gesture::isValid() const {
+    return m_frame != nullptr;
+}
 
 Gesture::Type Gesture::type() const {
     return m_frame ? static_cast<Type>(m_frame->gestures[m_index].type) : Invalid;
@@ -194,17 +220,25 @@ Gesture::State Gesture::state() const {
     return m_frame ? static_cast<State>(m_frame->gestures[m_index].state) : StateInvalid;
 }
 
-std::int32_t Gesture::id() const { return m_frame ? m_frame->gestures[m_index].id : 0; }
+std::int32_t Gesture::id() const {
+    return m_frame ? m_frame->gestures[m_index].id : 0;
+}
 
 std::int64_t Gesture::duration() const {
     return m_frame ? m_frame->gestures[m_index].duration : 0;
 }
 
-float Gesture::durationSeconds() const { return static_cast<float>(duration()) * 1e-6f; }
+float Gesture::durationSeconds() const {
+    return static_cast<float>(duration()) * 1e-6f;
+}
 
-std::int64_t Gesture::frameId() const { return m_frame ? m_frame->id : 0; }
+std::int64_t Gesture::frameId() const {
+    return m_frame ? m_frame->id : 0;
+}
 
-std::int32_t Gesture::handId() const { return m_frame ? m_frame->gestures[m_index].handId : 0; }
+std::int32_t Gesture::handId() const {
+    return m_frame ? m_frame->gestures[m_index].handId : 0;
+}
 
 std::int32_t Gesture::pointableId() const {
     return m_frame ? m_frame->gestures[m_index].pointableId : 0;
@@ -221,7 +255,9 @@ bool Gesture::operator==(const Gesture& other) const {
 namespace {
 
 // A view keeps the gesture only when it has the view's type.
-Gesture viewOf(const Gesture& g, Gesture::Type type) { return g.type() == type ? g : Gesture(); }
+Gesture viewOf(const Gesture& g, Gesture::Type type) {
+    return g.type() == type ? g : Gesture();
+}
 
 }  // namespace
 
@@ -235,7 +271,9 @@ Vector SwipeGesture::position() const {
 Vector SwipeGesture::direction() const {
     return m_frame ? m_frame->gestures[m_index].direction : Vector{};
 }
-float SwipeGesture::speed() const { return m_frame ? m_frame->gestures[m_index].speed : 0.0f; }
+float SwipeGesture::speed() const {
+    return m_frame ? m_frame->gestures[m_index].speed : 0.0f;
+}
 
 CircleGesture::CircleGesture(const Gesture& g) : Gesture(viewOf(g, Circle)) {}
 Vector CircleGesture::center() const {
@@ -244,7 +282,9 @@ Vector CircleGesture::center() const {
 Vector CircleGesture::normal() const {
     return m_frame ? m_frame->gestures[m_index].normal : Vector{};
 }
-float CircleGesture::radius() const { return m_frame ? m_frame->gestures[m_index].radius : 0.0f; }
+float CircleGesture::radius() const {
+    return m_frame ? m_frame->gestures[m_index].radius : 0.0f;
+}
 float CircleGesture::progress() const {
     return m_frame ? m_frame->gestures[m_index].progress : 0.0f;
 }

@@ -14,7 +14,7 @@ using FramePtr = std::shared_ptr<const FrameRecord>;
 // The service's bounded, thread-safe history of delivered frames. Frame ids are consecutive, so
 // a frame's place follows from its id.
 class History {
-public:
+  public:
     explicit History(std::size_t capacity) : m_ring(capacity) {}
 
     std::size_t capacity() const { return m_ring.size(); }
@@ -59,7 +59,7 @@ public:
         return out;
     }
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::vector<FramePtr> m_ring;
     std::size_t m_count = 0;

@@ -24,7 +24,9 @@ float floatOr(const ConfigStore& store, const char* key, float fallback) {
     return v.type == Config::Float ? v.f : fallback;
 }
 
-Vector onPlane(const Vector& v, const Vector& n) { return v - n * v.dot(n); }
+Vector onPlane(const Vector& v, const Vector& n) {
+    return v - n * v.dot(n);
+}
 
 float signedAngle(const Vector& a, const Vector& b, const Vector& n) {
     return std::atan2(n.dot(a.cross(b)), a.dot(b));
@@ -47,8 +49,7 @@ RecognizerSettings RecognizerSettings::fromConfig(const ConfigStore& store) {
     s.keyTapMinDistance = floatOr(store, "recognizer.key_tap.min_distance", s.keyTapMinDistance);
     s.keyTapMinSpeed = floatOr(store, "recognizer.key_tap.min_speed", s.keyTapMinSpeed);
     s.tapMaxDuration = floatOr(store, "recognizer.tap.max_duration", s.tapMaxDuration);
-    s.tapMaxLateralRatio =
-        floatOr(store, "recognizer.tap.max_lateral_ratio", s.tapMaxLateralRatio);
+    s.tapMaxLateralRatio = floatOr(store, "recognizer.tap.max_lateral_ratio", s.tapMaxLateralRatio);
     return s;
 }
 

@@ -15,16 +15,16 @@ struct RecognizerSettings;
 // The thresholds' initial values.
 struct RecognizerDefaults {
     bool enabled = true;
-    float swipeMinLength = 120.0f;      // mm
-    float swipeMinSpeed = 700.0f;       // mm/s
-    float circleMinRadius = 10.0f;      // mm
-    float circleMinTurns = 0.75f;       // turns
-    float circleMinSpeed = 60.0f;       // mm/s
-    float screenTapMinDistance = 12.0f; // mm
-    float screenTapMinSpeed = 120.0f;   // mm/s
-    float keyTapMinDistance = 10.0f;    // mm
-    float keyTapMinSpeed = 120.0f;      // mm/s
-    float tapMaxDuration = 0.4f;        // s
+    float swipeMinLength = 120.0f;       // mm
+    float swipeMinSpeed = 700.0f;        // mm/s
+    float circleMinRadius = 10.0f;       // mm
+    float circleMinTurns = 0.75f;        // turns
+    float circleMinSpeed = 60.0f;        // mm/s
+    float screenTapMinDistance = 12.0f;  // mm
+    float screenTapMinSpeed = 120.0f;    // mm/s
+    float keyTapMinDistance = 10.0f;     // mm
+    float keyTapMinSpeed = 120.0f;       // mm/s
+    float tapMaxDuration = 0.4f;         // s
     float tapMaxLateralRatio = 0.35f;
 };
 
@@ -36,12 +36,12 @@ struct RecognizerSettings : RecognizerDefaults {
 // finger (the pointable reaching farthest along the hand's direction). Deterministic: the same
 // frames after a reset give the same gestures with the same ids.
 class Recognizer {
-public:
+  public:
     void reset();
     // Appends the gesture updates this frame completes to `frame.gestures`.
     void process(FrameRecord& frame, const RecognizerSettings& settings);
 
-private:
+  private:
     struct Sample {
         std::int64_t t = 0;
         Vector p;
@@ -76,8 +76,8 @@ private:
     void updateCircle(Track& tr, const Sample& s, float speed, const RecognizerSettings& cfg,
                       FrameRecord& frame);
     void updateTap(Track& tr, Tap& tap, int type, const Vector& axis, float minDistance,
-                   float minSpeed, const Sample& s, const Vector& v,
-                   const RecognizerSettings& cfg, FrameRecord& frame);
+                   float minSpeed, const Sample& s, const Vector& v, const RecognizerSettings& cfg,
+                   FrameRecord& frame);
 
     std::map<std::int32_t, Track> m_tracks;  // by hand id
     std::int32_t m_nextId = 1;

@@ -62,9 +62,8 @@ std::string quoted(std::string_view s) {
     constexpr std::size_t kMax = 40;
     std::string out = "'";
     for (char c : s.substr(0, kMax)) {
-        out += (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e)
-                   ? '?'
-                   : c;
+        out += (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e) ? '?'
+                                                                                              : c;
     }
     if (s.size() > kMax) {
         out += "...";
@@ -77,7 +76,9 @@ struct ParseFailure {
     std::string message;
 };
 
-[[noreturn]] void fail(std::string message) { throw ParseFailure{std::move(message)}; }
+[[noreturn]] void fail(std::string message) {
+    throw ParseFailure{std::move(message)};
+}
 
 template <typename Int>
 Int parseInt(std::string_view text, const std::string& what) {
@@ -117,7 +118,7 @@ Vector parseVector(std::string_view text, const std::string& what) {
 
 // The key=value fields of one record, each to be taken exactly once.
 class Fields {
-public:
+  public:
     Fields(std::string owner, const std::vector<std::string_view>& tokens, std::size_t first)
         : m_owner(std::move(owner)) {
         for (std::size_t i = first; i < tokens.size(); ++i) {
@@ -170,7 +171,7 @@ public:
         }
     }
 
-private:
+  private:
     struct Field {
         std::string_view key;
         std::string_view value;
@@ -186,8 +187,7 @@ constexpr std::int64_t kMaxTime = 1'000'000'000'000'000;
 std::int64_t timeField(Fields& f, std::string_view key) {
     const auto t = f.integer<std::int64_t>(key);
     if (t < 0 || t > kMaxTime) {
-        fail(f.what(key) + ": must be between 0 and " + std::to_string(kMaxTime) +
-             " microseconds");
+        fail(f.what(key) + ": must be between 0 and " + std::to_string(kMaxTime) + " microseconds");
     }
     return t;
 }
@@ -275,8 +275,7 @@ void parsePointable(const std::vector<std::string_view>& tokens, FrameRecord& fr
     p.handId = f.integer<std::int32_t>("hand");
     if (p.handId != 0 && std::none_of(frame.hands.begin(), frame.hands.end(),
                                       [&](const HandRecord& h) { return h.id == p.handId; })) {
-        fail(f.what("hand") + ": no hand " + std::to_string(p.handId) +
-             " before it in this frame");
+        fail(f.what("hand") + ": no hand " + std::to_string(p.handId) + " before it in this frame");
     }
     p.tipPosition = f.vec("tip");
     p.direction = f.vec("dir");
@@ -380,16 +379,16 @@ RecordEntry parseLineOrThrow(std::string_view line) {
 RecordingHeader parseHeaderOrThrow(std::string_view line) {
     const auto tokens = splitTokens(trim(line));
     if (tokens.empty() || tokens[0] != kMagic) {
-        fail("field 'format': expected a header starting with '" + std::string(kMagic) +
-             "', got " + quoted(tokens.empty() ? std::string_view{} : tokens[0]));
+        fail("field 'format': expected a header starting with '" + std::string(kMagic) + "', got " +
+             quoted(tokens.empty() ? std::string_view{} : tokens[0]));
     }
     Fields f("header", tokens, 1);
     RecordingHeader h;
     h.version = f.integer<int>("version");
     if (h.version != kRecordingVersion) {
         fail(f.what("version") + ": version " + std::to_string(h.version) +
-             " is not supported (this reader reads version " +
-             std::to_string(kRecordingVersion) + ")");
+             " is not supported (this reader reads version " + std::to_string(kRecordingVersion) +
+             ")");
     }
     h.rate = parseDouble(f.take("rate"), f.what("rate"));
     if (h.rate <= 0.0 || h.rate > 100000.0) {
@@ -439,7 +438,9 @@ std::size_t Recording::frameCount() const {
                       [](const RecordEntry& e) { return std::holds_alternative<FrameRecord>(e); }));
 }
 
-std::size_t Recording::eventCount() const { return entries.size() - frameCount(); }
+std::size_t Recording::eventCount() const {
+    return entries.size() - frameCount();
+}
 
 bool parseRecordLine(std::string_view line, RecordEntry& out, std::string& error) {
     try {
@@ -476,8 +477,8 @@ std::string formatRecordLine(const RecordEntry& entry) {
              " tip=" + formatVector(p.tipPosition) + " dir=" + formatVector(p.direction);
     }
     for (const auto& g : f.gestures) {
-        s += "; gesture " + std::to_string(g.id) + " type=" +
-             std::string(nameOf(kGestureTypes, g.type)) +
+        s += "; gesture " + std::to_string(g.id) +
+             " type=" + std::string(nameOf(kGestureTypes, g.type)) +
              " state=" + std::string(nameOf(kGestureStates, g.state)) +
              " duration=" + std::to_string(g.duration) + " hand=" + std::to_string(g.handId) +
              " pointable=" + std::to_string(g.pointableId);

@@ -29,9 +29,13 @@ float smoothstep(float u) {
 }
 
 // 0 -> 1 -> 0 over u in [0, 1].
-float bump(float u) { return (u <= 0.0f || u >= 1.0f) ? 0.0f : std::sin(kPi * u); }
+float bump(float u) {
+    return (u <= 0.0f || u >= 1.0f) ? 0.0f : std::sin(kPi * u);
+}
 
-Vector lerp(const Vector& a, const Vector& b, float u) { return a + (b - a) * u; }
+Vector lerp(const Vector& a, const Vector& b, float u) {
+    return a + (b - a) * u;
+}
 
 // A hand held palm down, fingers towards the screen (-z).
 struct Pose {
@@ -63,7 +67,8 @@ Pose flat(Vector palm, std::int32_t id = 1, bool right = true) {
 void addHand(FrameRecord& frame, const Pose& pose) {
     constexpr std::array<float, 5> kLength{55.0f, 85.0f, 92.0f, 86.0f, 70.0f};
     constexpr std::array<float, 5> kSide{45.0f, 22.0f, 0.0f, -20.0f, -38.0f};
-    const Vector side = pose.direction.cross(pose.normal).normalized() * (pose.right ? 1.0f : -1.0f);
+    const Vector side =
+        pose.direction.cross(pose.normal).normalized() * (pose.right ? 1.0f : -1.0f);
     frame.hands.push_back({pose.id, pose.palm, pose.normal, pose.direction});
     const Vector pinchPoint =
         pose.palm + pose.direction * 60.0f + side * 20.0f + pose.normal * 15.0f;
@@ -73,8 +78,8 @@ void addHand(FrameRecord& frame, const Pose& pose) {
         if (f == 0) {
             extended = extended + side * 15.0f;
         }
-        const Vector curled = pose.palm + pose.direction * 35.0f + pose.normal * 25.0f +
-                              side * kSide[f];
+        const Vector curled =
+            pose.palm + pose.direction * 35.0f + pose.normal * 25.0f + side * kSide[f];
         Vector tip = lerp(extended, curled, pose.curl[f]);
         if (f <= 1 && pose.pinch > 0.0f) {
             tip = lerp(tip, pinchPoint + side * (f == 0 ? 1.0f : -1.0f), pose.pinch);
@@ -92,7 +97,7 @@ void addHand(FrameRecord& frame, const Pose& pose) {
 
 // Builds a session by sampling `posesAt` at the frame rate over [0, seconds).
 class Builder {
-public:
+  public:
     void frames(double fromSeconds, double toSeconds,
                 const std::function<std::vector<Pose>(float)>& posesAt) {
         for (std::int64_t t = toUs(fromSeconds); t < toUs(toSeconds); t += kFrameUs) {
@@ -114,7 +119,7 @@ public:
         return std::move(m_rec);
     }
 
-private:
+  private:
     static std::int64_t toUs(double s) { return static_cast<std::int64_t>(std::llround(s * 1e6)); }
     Recording m_rec;
     std::int64_t m_lastId = 0;

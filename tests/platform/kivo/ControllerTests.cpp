@@ -18,13 +18,11 @@ const std::string kHandFrame =
     "hand=0 tip=5,5,5 dir=1,0,0";
 
 std::string gestureFrame(int t, const std::string& type, int id, const std::string& state) {
-    std::string extra = type == "circle" ? " center=0,0,0 normal=0,0,1 radius=30 progress=1"
-                        : type == "swipe"
-                            ? " start=0,0,0 position=1,0,0 direction=1,0,0 speed=900"
-                            : " position=0,0,0 direction=0,-1,0";
-    return "frame 1 t=" + std::to_string(t) + "; gesture " + std::to_string(id) + " type=" +
-           type + " state=" + state + " duration=" + std::to_string(t) +
-           " hand=0 pointable=0" + extra;
+    std::string extra = type == "circle"  ? " center=0,0,0 normal=0,0,1 radius=30 progress=1"
+                        : type == "swipe" ? " start=0,0,0 position=1,0,0 direction=1,0,0 speed=900"
+                                          : " position=0,0,0 direction=0,-1,0";
+    return "frame 1 t=" + std::to_string(t) + "; gesture " + std::to_string(id) + " type=" + type +
+           " state=" + state + " duration=" + std::to_string(t) + " hand=0 pointable=0" + extra;
 }
 
 using ListenerCallbacks = ServiceTest;

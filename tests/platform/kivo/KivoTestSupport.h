@@ -37,7 +37,7 @@ inline bool waitUntil(const std::function<bool()>& done) {
 
 // Logs every callback with the thread it ran on.
 class EventLog : public Kivo::Listener {
-public:
+  public:
     void handleInit(const Kivo::Controller&) override { add("init"); }
     void handleConnect(const Kivo::Controller&) override { add("connect"); }
     void handleDisconnect(const Kivo::Controller&) override { add("disconnect"); }
@@ -64,7 +64,7 @@ public:
         });
     }
 
-private:
+  private:
     void add(const std::string& name) {
         std::lock_guard lock(m_mutex);
         m_events.push_back(name);
@@ -147,7 +147,7 @@ inline std::vector<Kivo::GestureRecord> gesturesOf(const std::vector<Kivo::Frame
 
 // Puts the process's device service back to its power-on state around each test.
 class ServiceTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { Kivo::DeviceService::reset(); }
     void TearDown() override { Kivo::DeviceService::reset(); }
 };

@@ -75,7 +75,8 @@ TEST_F(Recognition, FindsTheKeyTap) {
 }
 
 TEST_F(Recognition, FindsNothingWhereNoGestureWasMade) {
-    for (const char* session : {"still-hand", "poke", "pinch-carry", "two-hands", "unplug-replug"}) {
+    for (const char* session :
+         {"still-hand", "poke", "pinch-carry", "two-hands", "unplug-replug"}) {
         EXPECT_TRUE(gesturesIn(session).empty()) << session;
     }
 }

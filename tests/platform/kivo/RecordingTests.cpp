@@ -30,7 +30,8 @@ void writeText(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-const std::string kHeader = "kivo-recording version=1 rate=60 length=mm time=us gestures=recorded\n";
+const std::string kHeader =
+    "kivo-recording version=1 rate=60 length=mm time=us gestures=recorded\n";
 const std::string kFrame =
     "frame 1 t=0; hand 1 palm=0,200,0 normal=0,-1,0 dir=0,0,-1; pointable 11 hand=1 "
     "tip=0,200,-80 dir=0,0,-1; gesture 3 type=circle state=update duration=1200 hand=1 "
@@ -60,8 +61,8 @@ TEST(RecordingFormat, EveryGeneratedSessionRoundTripsExactly) {
 TEST(RecordingFormat, GesturesAndEventsRoundTrip) {
     Kivo::Recording rec;
     std::string error;
-    ASSERT_TRUE(Kivo::parseRecording(kHeader + kFrame + "event focus-lost t=5\nend frames=1 events=1\n",
-                                     "x", rec, error))
+    ASSERT_TRUE(Kivo::parseRecording(
+        kHeader + kFrame + "event focus-lost t=5\nend frames=1 events=1\n", "x", rec, error))
         << error;
     ASSERT_EQ(rec.entries.size(), 2u);
     const auto& frame = std::get<Kivo::FrameRecord>(rec.entries[0]);
@@ -125,14 +126,16 @@ TEST(RecordingReader, RejectsMalformedRecordsNamingTheField) {
               "in.kivo:2: field 'speed' of hand 2: unknown field");
     EXPECT_EQ(withLine("frame 1 t=0; pointable 5 hand=4 tip=0,0,0 dir=0,0,1"),
               "in.kivo:2: field 'hand' of pointable 5: no hand 4 before it in this frame");
-    EXPECT_EQ(withLine("frame 1 t=abc"), "in.kivo:2: field 't' of frame 1: expected an integer, "
-                                         "got 'abc'");
+    EXPECT_EQ(withLine("frame 1 t=abc"),
+              "in.kivo:2: field 't' of frame 1: expected an integer, "
+              "got 'abc'");
     EXPECT_EQ(withLine("frame 1 t=0; gesture 1 type=wave state=start duration=0 hand=0 "
                        "pointable=0"),
               "in.kivo:2: field 'type' of gesture 1: expected one of swipe, circle, screen-tap, "
               "key-tap, got 'wave'");
-    EXPECT_EQ(withLine("blob 1"), "in.kivo:2: field 'record': expected 'frame' or 'event', got "
-                                  "'blob'");
+    EXPECT_EQ(withLine("blob 1"),
+              "in.kivo:2: field 'record': expected 'frame' or 'event', got "
+              "'blob'");
     EXPECT_EQ(parseError(kHeader + kFrame + "frame 1 t=5\nend frames=2 events=0\n"),
               "in.kivo:3: field 'id' of frame 1: frame ids must increase (previous 1)");
     EXPECT_EQ(parseError(kHeader + kFrame + "end frames=2 events=0\n"),

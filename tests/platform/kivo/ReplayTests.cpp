@@ -193,9 +193,8 @@ TEST_F(Injection, ABadLineIsRefusedAndDeliversNothing) {
 TEST_F(Injection, ReplacesAReplayAsTheSource) {
     Kivo::Controller controller;
     ASSERT_EQ(Kivo::DeviceService::replay(dataPath("generated/swipe.kivo")), "");
-    ASSERT_EQ(Kivo::DeviceService::inject(
-                  "frame 1 t=0; hand 3 palm=1,2,3 normal=0,-1,0 dir=0,0,-1"),
-              "");
+    ASSERT_EQ(
+        Kivo::DeviceService::inject("frame 1 t=0; hand 3 palm=1,2,3 normal=0,-1,0 dir=0,0,-1"), "");
     EXPECT_EQ(Kivo::DeviceService::status().source, Kivo::ServiceStatus::Source::Inject);
     EXPECT_FALSE(Kivo::DeviceService::advance());
     EXPECT_EQ(controller.frame(0).hands()[0].id(), 3);

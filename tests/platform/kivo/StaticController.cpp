@@ -22,8 +22,8 @@ int main() {
     options.realtime = true;
     options.loop = true;
     options.speed = 4.0;
-    if (auto err = Kivo::DeviceService::replay(std::string(KIVO_TEST_DATA) + "/generated/circle.kivo",
-                                               options);
+    if (auto err = Kivo::DeviceService::replay(
+            std::string(KIVO_TEST_DATA) + "/generated/circle.kivo", options);
         !err.empty()) {
         std::fprintf(stderr, "%s\n", err.c_str());
         return 1;

@@ -31,7 +31,7 @@ class ConfigStore;
 //   recognizer.tap.max_duration        float   seconds
 //   recognizer.tap.max_lateral_ratio   float   sideways travel allowed per unit of tap travel
 class KIVO_API Config {
-public:
+  public:
     // Value type numbers. A key that does not exist reports Undefined.
     enum ValueType : int { Undefined = 0, Bool = 1, Int32 = 2, Float = 6, String = 8 };
 
@@ -53,7 +53,7 @@ public:
     // Every key, sorted.
     std::vector<std::string> keys() const;
 
-private:
+  private:
     std::shared_ptr<detail::ConfigStore> m_store;
 };
 

@@ -19,7 +19,7 @@ class Connection;
 // (removing its remaining listeners). Every member may be called from any thread, including from
 // inside a listener callback.
 class KIVO_API Controller {
-public:
+  public:
     Controller();
     explicit Controller(std::shared_ptr<detail::Connection> connection);
     Controller(const Controller&) = default;
@@ -52,7 +52,7 @@ public:
     // Whether two handles denote the same connection.
     bool operator==(const Controller& other) const { return m_connection == other.m_connection; }
 
-private:
+  private:
     std::shared_ptr<detail::Connection> m_connection;
 };
 

@@ -29,16 +29,16 @@ struct ReplayOptions {
 struct KIVO_API ServiceStatus {
     enum class Source { None, Replay, Inject };
     Source source = Source::None;
-    std::string replayPath;         // Replay only
-    ReplayOptions replayOptions;    // Replay only
-    bool replayFinished = false;    // Replay only: every entry delivered and not looping
+    std::string replayPath;            // Replay only
+    ReplayOptions replayOptions;       // Replay only
+    bool replayFinished = false;       // Replay only: every entry delivered and not looping
     std::uint64_t replayPosition = 0;  // Replay only: frames of the recording delivered so far
     std::uint64_t replayFrames = 0;    // Replay only: frames in the recording
     bool connected = false;
     bool focus = false;
-    std::int64_t frameId = -1;  // newest frame's id, -1 before the first
+    std::int64_t frameId = -1;          // newest frame's id, -1 before the first
     std::uint64_t framesDelivered = 0;  // since the process started
-    std::string recordingPath;  // empty when not capturing
+    std::string recordingPath;          // empty when not capturing
 
     // One line: "source replay FILE (lockstep, loop) 12/300, connected, focus on, frame 57,
     // 57 frames delivered, recording OUT".
@@ -46,7 +46,7 @@ struct KIVO_API ServiceStatus {
 };
 
 class KIVO_API DeviceService {
-public:
+  public:
     // Replays a recording (validated completely before anything changes). Lockstep replays
     // advance one recorded frame per advance(); real-time replays run on a thread of their own at
     // the recorded timing divided by `speed`.

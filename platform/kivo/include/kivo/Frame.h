@@ -20,7 +20,7 @@ class History;
 // frame for the life of the process. A default frame is invalid: id -1, no hands, no pointables,
 // no gestures.
 class KIVO_API Frame {
-public:
+  public:
     Frame();
     Frame(std::shared_ptr<const FrameRecord> data, std::uint32_t gestureMask,
           std::shared_ptr<const detail::History> history);
@@ -42,7 +42,7 @@ public:
     bool operator==(const Frame& other) const;
     bool operator!=(const Frame& other) const { return !(*this == other); }
 
-private:
+  private:
     std::shared_ptr<const FrameRecord> m_data;
     std::uint32_t m_gestureMask = 0;
     std::shared_ptr<const detail::History> m_history;

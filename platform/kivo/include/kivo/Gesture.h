@@ -15,7 +15,7 @@ struct FrameRecord;
 // last (taps report Start and Stop only). Durations are microseconds since the motion began.
 // An invalid (default) gesture has type Invalid, state Invalid, id 0 and duration 0.
 class KIVO_API Gesture {
-public:
+  public:
     enum Type : int { Invalid = 0, Swipe = 1, Circle = 4, ScreenTap = 5, KeyTap = 6 };
     enum State : int { StateInvalid = 0, StateStart = 1, StateUpdate = 2, StateStop = 3 };
 
@@ -37,7 +37,7 @@ public:
 
     bool operator==(const Gesture& other) const;
 
-protected:
+  protected:
     std::shared_ptr<const FrameRecord> m_frame;
     int m_index = -1;
 };
@@ -45,7 +45,7 @@ protected:
 // Typed views: built from any Gesture; a view of a gesture of another type is invalid and its
 // values are zero.
 class KIVO_API SwipeGesture : public Gesture {
-public:
+  public:
     explicit SwipeGesture(const Gesture& g);
     Vector startPosition() const;
     Vector position() const;
@@ -56,7 +56,7 @@ public:
 };
 
 class KIVO_API CircleGesture : public Gesture {
-public:
+  public:
     explicit CircleGesture(const Gesture& g);
     Vector center() const;
     // Unit normal of the circle's plane; the motion turns counter-clockwise about it.
@@ -68,14 +68,14 @@ public:
 };
 
 class KIVO_API ScreenTapGesture : public Gesture {
-public:
+  public:
     explicit ScreenTapGesture(const Gesture& g);
     Vector position() const;
     Vector direction() const;
 };
 
 class KIVO_API KeyTapGesture : public Gesture {
-public:
+  public:
     explicit KeyTapGesture(const Gesture& g);
     Vector position() const;
     Vector direction() const;

@@ -12,7 +12,7 @@ namespace Kivo {
 // An ordered list of gesture updates, oldest frame first. Cheap to copy. Indexing outside
 // [0, count) gives an invalid gesture.
 class KIVO_API GestureList {
-public:
+  public:
     GestureList();
     explicit GestureList(std::shared_ptr<const std::vector<Gesture>> gestures);
 
@@ -20,7 +20,7 @@ public:
     bool isEmpty() const { return count() == 0; }
     Gesture operator[](std::int32_t index) const;
 
-private:
+  private:
     std::shared_ptr<const std::vector<Gesture>> m_gestures;
 };
 

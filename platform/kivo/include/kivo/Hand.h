@@ -14,7 +14,7 @@ struct FrameRecord;
 // A hand seen in one frame. Cheap to copy: it shares the frame's data.
 // An invalid (default) hand has id 0, zero vectors and no pointables.
 class KIVO_API Hand {
-public:
+  public:
     Hand();
     Hand(std::shared_ptr<const FrameRecord> frame, int index);
 
@@ -29,7 +29,7 @@ public:
     // This hand's pointables, in the frame's order.
     PointableList pointables() const;
 
-private:
+  private:
     std::shared_ptr<const FrameRecord> m_frame;
     int m_index = -1;
 };

@@ -13,7 +13,7 @@ class Hand;
 // The hands of one frame, in the frame's order. Indexing outside [0, count) gives an invalid
 // hand.
 class KIVO_API HandList {
-public:
+  public:
     HandList();
     explicit HandList(std::shared_ptr<const FrameRecord> frame);
 
@@ -21,7 +21,7 @@ public:
     bool isEmpty() const { return count() == 0; }
     Hand operator[](std::int32_t index) const;
 
-private:
+  private:
     std::shared_ptr<const FrameRecord> m_frame;
 };
 

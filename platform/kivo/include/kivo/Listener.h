@@ -16,7 +16,7 @@ class Controller;
 // delivery goes on. Remove the listener (Controller::removeListener) before destroying it: once
 // that returns no callback of it is running or will run.
 class KIVO_API Listener {
-public:
+  public:
     Listener() = default;
     Listener(const Listener&) = default;
     Listener& operator=(const Listener&) = default;

@@ -13,7 +13,7 @@ struct FrameRecord;
 // A finger or tool seen in one frame. Cheap to copy: it shares the frame's data.
 // An invalid (default) pointable has id 0 and zero vectors.
 class KIVO_API Pointable {
-public:
+  public:
     Pointable();
     Pointable(std::shared_ptr<const FrameRecord> frame, int index);
 
@@ -25,7 +25,7 @@ public:
     // Unit vector from the last joint towards the tip.
     Vector direction() const;
 
-private:
+  private:
     std::shared_ptr<const FrameRecord> m_frame;
     int m_index = -1;
 };

@@ -14,7 +14,7 @@ class Pointable;
 // An ordered list of pointables of one frame. Indexing outside [0, count) gives an invalid
 // pointable.
 class KIVO_API PointableList {
-public:
+  public:
     PointableList();
     PointableList(std::shared_ptr<const FrameRecord> frame,
                   std::shared_ptr<const std::vector<int>> indices);
@@ -23,7 +23,7 @@ public:
     bool isEmpty() const { return count() == 0; }
     Pointable operator[](std::int32_t index) const;
 
-private:
+  private:
     std::shared_ptr<const FrameRecord> m_frame;
     std::shared_ptr<const std::vector<int>> m_indices;  // null: every pointable of the frame
 };

@@ -42,14 +42,14 @@ struct GestureRecord {
     std::int64_t duration = 0;  // microseconds
     std::int32_t handId = 0;
     std::int32_t pointableId = 0;
-    Vector startPosition;  // swipe
-    Vector position;       // swipe, taps
-    Vector direction;      // swipe, taps
-    float speed = 0.0f;    // swipe, mm/s
-    Vector center;         // circle
-    Vector normal;         // circle
-    float radius = 0.0f;   // circle, mm
-    float progress = 0.0f; // circle, turns
+    Vector startPosition;   // swipe
+    Vector position;        // swipe, taps
+    Vector direction;       // swipe, taps
+    float speed = 0.0f;     // swipe, mm/s
+    Vector center;          // circle
+    Vector normal;          // circle
+    float radius = 0.0f;    // circle, mm
+    float progress = 0.0f;  // circle, turns
     bool operator==(const GestureRecord&) const = default;
 };
 
@@ -105,7 +105,7 @@ KIVO_API std::string writeRecording(const std::string& path, const Recording& re
 
 // Writes a recording entry by entry. The file is complete (and readable) only after close().
 class KIVO_API RecordingWriter {
-public:
+  public:
     RecordingWriter() = default;
     RecordingWriter(const RecordingWriter&) = delete;
     RecordingWriter& operator=(const RecordingWriter&) = delete;
@@ -119,7 +119,7 @@ public:
     bool isOpen() const { return m_out.is_open(); }
     const std::string& path() const { return m_path; }
 
-private:
+  private:
     std::ofstream m_out;
     std::string m_path;
     std::size_t m_frames = 0;

@@ -13,8 +13,12 @@ struct Vector {
     constexpr Vector() noexcept = default;
     constexpr Vector(float x_, float y_, float z_) noexcept : x(x_), y(y_), z(z_) {}
 
-    constexpr Vector operator+(const Vector& o) const noexcept { return {x + o.x, y + o.y, z + o.z}; }
-    constexpr Vector operator-(const Vector& o) const noexcept { return {x - o.x, y - o.y, z - o.z}; }
+    constexpr Vector operator+(const Vector& o) const noexcept {
+        return {x + o.x, y + o.y, z + o.z};
+    }
+    constexpr Vector operator-(const Vector& o) const noexcept {
+        return {x - o.x, y - o.y, z - o.z};
+    }
     constexpr Vector operator-() const noexcept { return {-x, -y, -z}; }
     constexpr Vector operator*(float s) const noexcept { return {x * s, y * s, z * s}; }
     constexpr Vector operator/(float s) const noexcept { return {x / s, y / s, z / s}; }

@@ -13,7 +13,7 @@ struct HandDataOptions {
     std::string imagePath;      // optional JSON [frame][21][x, y, depth], pixels: the hand's travel
     double rate = 25.0;         // frames per second
     double mmPerPixel = 100.0 / 182.0;
-    float height = 200.0f;      // palm height above the device at the first frame, mm
+    float height = 200.0f;  // palm height above the device at the first frame, mm
     bool rightHand = true;
 };
 
