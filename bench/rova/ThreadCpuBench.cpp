@@ -16,7 +16,7 @@ namespace {
 std::atomic<bool> g_deviceHasData{true};
 
 class PollingNode : public RPxThreadedDeviceNode {
-public:
+  public:
     static RObject sample;
     static void* create() { return new PollingNode(); }
     static RStatus initialize() {
@@ -36,9 +36,11 @@ public:
         setDone(false);
         double counter = 0.0;
         while (!isDone()) {
-            if (!isLive() || !g_deviceHasData.load(std::memory_order_relaxed)) continue;
+            if (!isLive() || !g_deviceHasData.load(std::memory_order_relaxed))
+                continue;
             RCharBuffer buffer;
-            if (!acquireDataStorage(buffer)) continue;
+            if (!acquireDataStorage(buffer))
+                continue;
             beginThreadLoop();
             *reinterpret_cast<double*>(buffer.ptr()) = ++counter;
             pushThreadData(buffer);
@@ -47,9 +49,11 @@ public:
         setDone(true);
     }
     RStatus compute(const RPlug& plug, RDataBlock& block) override {
-        if (plug != sample) return RStatus::kUnknownParameter;
+        if (plug != sample)
+            return RStatus::kUnknownParameter;
         RCharBuffer buffer;
-        if (!popThreadData(buffer)) return RStatus::kFailure;
+        if (!popThreadData(buffer))
+            return RStatus::kFailure;
         block.outputValue(sample).set(*reinterpret_cast<const double*>(buffer.ptr()));
         block.setClean(plug);
         releaseDataStorage(buffer);
@@ -59,10 +63,12 @@ public:
 RObject PollingNode::sample;
 
 RStatus initializeBench(RObject plugin) {
-    return RFnPlugin(plugin).registerNode("pollingNode", RTypeId(0x7e5a01), PollingNode::create, PollingNode::initialize,
-                                          RPxNode::kThreadedDeviceNode);
+    return RFnPlugin(plugin).registerNode("pollingNode", RTypeId(0x7e5a01), PollingNode::create,
+                                          PollingNode::initialize, RPxNode::kThreadedDeviceNode);
 }
-RStatus uninitializeBench(RObject plugin) { return RFnPlugin(plugin).deregisterNode(RTypeId(0x7e5a01)); }
+RStatus uninitializeBench(RObject plugin) {
+    return RFnPlugin(plugin).deregisterNode(RTypeId(0x7e5a01));
+}
 
 double cpuSeconds(int who) {
     rusage usage{};
@@ -76,27 +82,36 @@ template <class MainLoop>
 double measure(double seconds, MainLoop&& mainLoop) {
     const double processBefore = cpuSeconds(RUSAGE_SELF), mainBefore = cpuSeconds(RUSAGE_THREAD);
     const auto start = std::chrono::steady_clock::now();
-    mainLoop(start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds)));
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double other = (cpuSeconds(RUSAGE_SELF) - processBefore) - (cpuSeconds(RUSAGE_THREAD) - mainBefore);
+    mainLoop(start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                         std::chrono::duration<double>(seconds)));
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double other =
+        (cpuSeconds(RUSAGE_SELF) - processBefore) - (cpuSeconds(RUSAGE_THREAD) - mainBefore);
     return 100.0 * other / wall;
 }
 
-void sleepUntil(std::chrono::steady_clock::time_point end) { std::this_thread::sleep_until(end); }
+void sleepUntil(std::chrono::steady_clock::time_point end) {
+    std::this_thread::sleep_until(end);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::stod(argv[1]) : 2.0;
     auto& host = rova::host::Host::instance();
-    if (!host.registerBuiltinPlugin("bench", initializeBench, uninitializeBench)) return 1;
+    if (!host.registerBuiltinPlugin("bench", initializeBench, uninitializeBench))
+        return 1;
     const std::string node = host.createNode("pollingNode", "poll").value;
-    if (!host.setPlug("poll.live", {"true"})) return 1;
+    if (!host.setPlug("poll.live", {"true"}))
+        return 1;
 
-    const double full = measure(seconds, [](auto end) { sleepUntil(end); });  // nobody pops: the pool stays full
+    const double full =
+        measure(seconds, [](auto end) { sleepUntil(end); });  // nobody pops: the pool stays full
 
     g_deviceHasData = false;
-    const double idle = measure(seconds, [](auto end) { sleepUntil(end); });  // live, but the device has nothing
+    const double idle =
+        measure(seconds, [](auto end) { sleepUntil(end); });  // live, but the device has nothing
     g_deviceHasData = true;
 
     long consumed = 0;
@@ -108,7 +123,8 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_until(next);
             host.tick();
             const double value = host.getPlug("poll.sample").value.doubleValue;
-            if (value != last) ++consumed;
+            if (value != last)
+                ++consumed;
             last = value;
         }
     });
@@ -128,8 +144,9 @@ int main(int argc, char** argv) {
     std::printf("data thread CPU, %% of one core, over %.1f s each\n", seconds);
     std::printf("  live, pool full (nobody pops)      %6.2f %%\n", full);
     std::printf("  live, device has no data           %6.2f %%\n", idle);
-    std::printf("  live, 60 Hz ticks popping          %6.2f %%  (%ld new samples seen of %d ticks)\n", ticking, consumed,
-                static_cast<int>(seconds * 60));
+    std::printf(
+        "  live, 60 Hz ticks popping          %6.2f %%  (%ld new samples seen of %d ticks)\n",
+        ticking, consumed, static_cast<int>(seconds * 60));
     std::printf("  baseline: the same loop, no waits  %6.2f %%\n", baseline);
     return 0;
 }

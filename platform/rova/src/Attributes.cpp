@@ -8,11 +8,13 @@ namespace rova::detail {
 
 AttributeDef* attributeOf(const RObject& object) {
     ObjectImpl* impl = Access::get(object);
-    if (!impl || impl->kind != RObject::Kind::kAttribute) return nullptr;
+    if (!impl || impl->kind != RObject::Kind::kAttribute)
+        return nullptr;
     return static_cast<AttributeDef*>(impl);
 }
 
-std::shared_ptr<AttributeDef> makeAttribute(const std::string& longName, const std::string& shortName, ValueType type) {
+std::shared_ptr<AttributeDef> makeAttribute(const std::string& longName,
+                                            const std::string& shortName, ValueType type) {
     auto def = std::make_shared<AttributeDef>();
     def->longName = longName;
     def->shortName = shortName.empty() ? longName : shortName;
@@ -26,27 +28,32 @@ std::shared_ptr<AttributeDef> makeAttribute(const std::string& longName, const s
 namespace {
 
 RStatus setStatus(RStatus* out, RStatus status) {
-    if (out) *out = status;
+    if (out)
+        *out = status;
     return status;
 }
 
 RStatus noAttribute(const char* call) {
-    return RStatus(RStatus::kInvalidParameter, std::string(call) + ": the function set has no attribute");
+    return RStatus(RStatus::kInvalidParameter,
+                   std::string(call) + ": the function set has no attribute");
 }
 
 // Creation shared by every attribute kind: fault check, name check, result handle.
-RObject createAttribute(RFnAttribute& set, RObject& slot, const RString& longName, const RString& shortName,
-                        ValueType type, RStatus* status, std::shared_ptr<AttributeDef>* made = nullptr) {
+RObject createAttribute(RFnAttribute& set, RObject& slot, const RString& longName,
+                        const RString& shortName, ValueType type, RStatus* status,
+                        std::shared_ptr<AttributeDef>* made = nullptr) {
     if (rova::detail::faultArmed("create", longName.str())) {
         setStatus(status, rova::detail::injectedFailure("create", longName.str()));
         return RObject();
     }
     if (longName.isEmpty()) {
-        setStatus(status, RStatus(RStatus::kInvalidParameter, "create: an attribute needs a long name"));
+        setStatus(status,
+                  RStatus(RStatus::kInvalidParameter, "create: an attribute needs a long name"));
         return RObject();
     }
     auto def = rova::detail::makeAttribute(longName.str(), shortName.str(), type);
-    if (made) *made = def;
+    if (made)
+        *made = def;
     slot = rova::detail::Access::make(def);
     (void)set;
     setStatus(status, RStatus());
@@ -56,11 +63,14 @@ RObject createAttribute(RFnAttribute& set, RObject& slot, const RString& longNam
 // Flag setters fail (and change nothing) when a fault is armed for them.
 RStatus setFlag(const RObject& attribute, const char* call, bool AttributeDef::*flag, bool state) {
     AttributeDef* def = rova::detail::attributeOf(attribute);
-    if (!def) return noAttribute(call);
-    if (rova::detail::faultArmed(call, def->longName)) return rova::detail::injectedFailure(call, def->longName);
+    if (!def)
+        return noAttribute(call);
+    if (rova::detail::faultArmed(call, def->longName))
+        return rova::detail::injectedFailure(call, def->longName);
     def->*flag = state;
     for (auto& child : def->children)
-        if (def->type == ValueType::kDouble3) child.get()->*flag = state;
+        if (def->type == ValueType::kDouble3)
+            child.get()->*flag = state;
     return RStatus();
 }
 
@@ -109,40 +119,73 @@ RString RFnAttribute::shortName() const {
     return def ? RString(def->shortName) : RString();
 }
 
-RStatus RFnAttribute::setKeyable(bool state) { return setFlag(m_attribute, "setKeyable", &AttributeDef::keyable, state); }
-RStatus RFnAttribute::setStorable(bool state) { return setFlag(m_attribute, "setStorable", &AttributeDef::storable, state); }
-RStatus RFnAttribute::setHidden(bool state) { return setFlag(m_attribute, "setHidden", &AttributeDef::hidden, state); }
-RStatus RFnAttribute::setWritable(bool state) { return setFlag(m_attribute, "setWritable", &AttributeDef::writable, state); }
-RStatus RFnAttribute::setReadable(bool state) { return setFlag(m_attribute, "setReadable", &AttributeDef::readable, state); }
+RStatus RFnAttribute::setKeyable(bool state) {
+    return setFlag(m_attribute, "setKeyable", &AttributeDef::keyable, state);
+}
+RStatus RFnAttribute::setStorable(bool state) {
+    return setFlag(m_attribute, "setStorable", &AttributeDef::storable, state);
+}
+RStatus RFnAttribute::setHidden(bool state) {
+    return setFlag(m_attribute, "setHidden", &AttributeDef::hidden, state);
+}
+RStatus RFnAttribute::setWritable(bool state) {
+    return setFlag(m_attribute, "setWritable", &AttributeDef::writable, state);
+}
+RStatus RFnAttribute::setReadable(bool state) {
+    return setFlag(m_attribute, "setReadable", &AttributeDef::readable, state);
+}
 RStatus RFnAttribute::setConnectable(bool state) {
     return setFlag(m_attribute, "setConnectable", &AttributeDef::connectable, state);
 }
-RStatus RFnAttribute::setArray(bool state) { return setFlag(m_attribute, "setArray", &AttributeDef::array, state); }
-bool RFnAttribute::isKeyable() const { return getFlag(m_attribute, &AttributeDef::keyable); }
-bool RFnAttribute::isStorable() const { return getFlag(m_attribute, &AttributeDef::storable); }
-bool RFnAttribute::isHidden() const { return getFlag(m_attribute, &AttributeDef::hidden); }
-bool RFnAttribute::isWritable() const { return getFlag(m_attribute, &AttributeDef::writable); }
-bool RFnAttribute::isReadable() const { return getFlag(m_attribute, &AttributeDef::readable); }
-bool RFnAttribute::isConnectable() const { return getFlag(m_attribute, &AttributeDef::connectable); }
-bool RFnAttribute::isArray() const { return getFlag(m_attribute, &AttributeDef::array); }
+RStatus RFnAttribute::setArray(bool state) {
+    return setFlag(m_attribute, "setArray", &AttributeDef::array, state);
+}
+bool RFnAttribute::isKeyable() const {
+    return getFlag(m_attribute, &AttributeDef::keyable);
+}
+bool RFnAttribute::isStorable() const {
+    return getFlag(m_attribute, &AttributeDef::storable);
+}
+bool RFnAttribute::isHidden() const {
+    return getFlag(m_attribute, &AttributeDef::hidden);
+}
+bool RFnAttribute::isWritable() const {
+    return getFlag(m_attribute, &AttributeDef::writable);
+}
+bool RFnAttribute::isReadable() const {
+    return getFlag(m_attribute, &AttributeDef::readable);
+}
+bool RFnAttribute::isConnectable() const {
+    return getFlag(m_attribute, &AttributeDef::connectable);
+}
+bool RFnAttribute::isArray() const {
+    return getFlag(m_attribute, &AttributeDef::array);
+}
 
 // ---------------------------------------------------------------- numeric
 namespace {
 ValueType numericValueType(RFnNumericData::Type type) {
     switch (type) {
-        case RFnNumericData::kBoolean: return ValueType::kBool;
-        case RFnNumericData::kShort: return ValueType::kShort;
-        case RFnNumericData::kInt: return ValueType::kInt;
-        case RFnNumericData::kFloat: return ValueType::kFloat;
+        case RFnNumericData::kBoolean:
+            return ValueType::kBool;
+        case RFnNumericData::kShort:
+            return ValueType::kShort;
+        case RFnNumericData::kInt:
+            return ValueType::kInt;
+        case RFnNumericData::kFloat:
+            return ValueType::kFloat;
         case RFnNumericData::k3Double:
-        case RFnNumericData::k3Float: return ValueType::kDouble3;
+        case RFnNumericData::k3Float:
+            return ValueType::kDouble3;
         case RFnNumericData::kDouble:
-        case RFnNumericData::kInvalid: break;
+        case RFnNumericData::kInvalid:
+            break;
     }
     return ValueType::kDouble;
 }
 
-void adoptChildren(AttributeDef& parent, const std::vector<std::shared_ptr<AttributeDef>>& children) {
+void adoptChildren(AttributeDef& parent,
+                   const std::vector<std::shared_ptr<AttributeDef>>& children) {
     parent.children = children;
     for (std::size_t k = 0; k < children.size(); ++k) {
         children[k]->parent = &parent;
@@ -151,21 +194,27 @@ void adoptChildren(AttributeDef& parent, const std::vector<std::shared_ptr<Attri
 }
 }  // namespace
 
-RObject RFnNumericAttribute::create(const RString& longName, const RString& shortName, RFnNumericData::Type type,
-                                    double defaultValue, RStatus* status) {
+RObject RFnNumericAttribute::create(const RString& longName, const RString& shortName,
+                                    RFnNumericData::Type type, double defaultValue,
+                                    RStatus* status) {
     if (type == RFnNumericData::kInvalid) {
-        setStatus(status, RStatus(RStatus::kInvalidParameter, "create: invalid numeric type for '" + longName.str() + "'"));
+        setStatus(status, RStatus(RStatus::kInvalidParameter,
+                                  "create: invalid numeric type for '" + longName.str() + "'"));
         return RObject();
     }
     std::shared_ptr<AttributeDef> def;
-    RObject made = createAttribute(*this, m_attribute, longName, shortName, numericValueType(type), status, &def);
-    if (made.isNull()) return made;
+    RObject made = createAttribute(*this, m_attribute, longName, shortName, numericValueType(type),
+                                   status, &def);
+    if (made.isNull())
+        return made;
     def->numericType = type;
     if (def->type == ValueType::kDouble3) {
         std::vector<std::shared_ptr<AttributeDef>> children;
         for (const char* axis : {"X", "Y", "Z"}) {
-            auto child = rova::detail::makeAttribute(def->longName + axis, def->shortName + axis, ValueType::kDouble);
-            child->numericType = type == RFnNumericData::k3Float ? RFnNumericData::kFloat : RFnNumericData::kDouble;
+            auto child = rova::detail::makeAttribute(def->longName + axis, def->shortName + axis,
+                                                     ValueType::kDouble);
+            child->numericType =
+                type == RFnNumericData::k3Float ? RFnNumericData::kFloat : RFnNumericData::kDouble;
             child->defaultValue.d = defaultValue;
             children.push_back(child);
         }
@@ -177,8 +226,9 @@ RObject RFnNumericAttribute::create(const RString& longName, const RString& shor
     return made;
 }
 
-RObject RFnNumericAttribute::create(const RString& longName, const RString& shortName, const RObject& child1,
-                                    const RObject& child2, const RObject& child3, RStatus* status) {
+RObject RFnNumericAttribute::create(const RString& longName, const RString& shortName,
+                                    const RObject& child1, const RObject& child2,
+                                    const RObject& child3, RStatus* status) {
     std::vector<std::shared_ptr<AttributeDef>> children;
     for (const RObject* child : {&child1, &child2, &child3}) {
         auto impl = rova::detail::Access::share(*child);
@@ -189,17 +239,21 @@ RObject RFnNumericAttribute::create(const RString& longName, const RString& shor
                 return RObject();
             }
             setStatus(status, RStatus(RStatus::kInvalidParameter,
-                                      "create: the children of '" + longName.str() + "' must be three numeric attributes"));
+                                      "create: the children of '" + longName.str() +
+                                          "' must be three numeric attributes"));
             return RObject();
         }
         children.push_back(def);
     }
     std::shared_ptr<AttributeDef> def;
-    RObject made = createAttribute(*this, m_attribute, longName, shortName, ValueType::kDouble3, status, &def);
-    if (made.isNull()) return made;
+    RObject made =
+        createAttribute(*this, m_attribute, longName, shortName, ValueType::kDouble3, status, &def);
+    if (made.isNull())
+        return made;
     def->numericType = RFnNumericData::k3Double;
     adoptChildren(*def, children);
-    for (int k = 0; k < 3; ++k) def->defaultValue.v3[k] = children[static_cast<std::size_t>(k)]->defaultValue.asNumber();
+    for (int k = 0; k < 3; ++k)
+        def->defaultValue.v3[k] = children[static_cast<std::size_t>(k)]->defaultValue.asNumber();
     return made;
 }
 
@@ -208,13 +262,18 @@ RFnNumericData::Type RFnNumericAttribute::unitType() const {
     return def ? def->numericType : RFnNumericData::kInvalid;
 }
 
-RStatus RFnNumericAttribute::setDefault(bool value) { return setDefault(value ? 1.0 : 0.0); }
-RStatus RFnNumericAttribute::setDefault(int value) { return setDefault(static_cast<double>(value)); }
+RStatus RFnNumericAttribute::setDefault(bool value) {
+    return setDefault(value ? 1.0 : 0.0);
+}
+RStatus RFnNumericAttribute::setDefault(int value) {
+    return setDefault(static_cast<double>(value));
+}
 
 RStatus RFnNumericAttribute::setDefault(double value) {
     RStatus status;
     AttributeDef* def = defaultTarget(m_attribute, status);
-    if (!def) return status;
+    if (!def)
+        return status;
     if (def->type == ValueType::kDouble3) {
         for (int k = 0; k < 3; ++k) {
             def->defaultValue.v3[k] = value;
@@ -223,7 +282,8 @@ RStatus RFnNumericAttribute::setDefault(double value) {
     } else if (rova::detail::isScalar(def->type)) {
         def->defaultValue.setNumber(value);
     } else {
-        return RStatus(RStatus::kInvalidParameter, "setDefault: '" + def->longName + "' is not a single number");
+        return RStatus(RStatus::kInvalidParameter,
+                       "setDefault: '" + def->longName + "' is not a single number");
     }
     return status;
 }
@@ -231,9 +291,11 @@ RStatus RFnNumericAttribute::setDefault(double value) {
 RStatus RFnNumericAttribute::setDefault(double x, double y, double z) {
     RStatus status;
     AttributeDef* def = defaultTarget(m_attribute, status);
-    if (!def) return status;
+    if (!def)
+        return status;
     if (def->type != ValueType::kDouble3)
-        return RStatus(RStatus::kInvalidParameter, "setDefault: '" + def->longName + "' is not a compound of three numbers");
+        return RStatus(RStatus::kInvalidParameter,
+                       "setDefault: '" + def->longName + "' is not a compound of three numbers");
     const double values[3] = {x, y, z};
     for (int k = 0; k < 3; ++k) {
         def->defaultValue.v3[k] = values[k];
@@ -243,51 +305,63 @@ RStatus RFnNumericAttribute::setDefault(double x, double y, double z) {
 }
 
 // ---------------------------------------------------------------- unit
-RObject RFnUnitAttribute::create(const RString& longName, const RString& shortName, Type unitType, double defaultValue,
-                                 RStatus* status) {
+RObject RFnUnitAttribute::create(const RString& longName, const RString& shortName, Type unitType,
+                                 double defaultValue, RStatus* status) {
     if (unitType == kInvalid) {
-        setStatus(status, RStatus(RStatus::kInvalidParameter, "create: invalid unit type for '" + longName.str() + "'"));
+        setStatus(status, RStatus(RStatus::kInvalidParameter,
+                                  "create: invalid unit type for '" + longName.str() + "'"));
         return RObject();
     }
     std::shared_ptr<AttributeDef> def;
-    RObject made = createAttribute(*this, m_attribute, longName, shortName,
-                                   unitType == kTime ? ValueType::kTime : ValueType::kDouble, status, &def);
-    if (made.isNull()) return made;
+    RObject made =
+        createAttribute(*this, m_attribute, longName, shortName,
+                        unitType == kTime ? ValueType::kTime : ValueType::kDouble, status, &def);
+    if (made.isNull())
+        return made;
     def->numericType = RFnNumericData::kDouble;
     def->defaultValue.d = defaultValue;
     return made;
 }
 
-RStatus RFnUnitAttribute::setDefault(const RTime& value) { return setDefault(value.seconds()); }
+RStatus RFnUnitAttribute::setDefault(const RTime& value) {
+    return setDefault(value.seconds());
+}
 
 RStatus RFnUnitAttribute::setDefault(double value) {
     RStatus status;
     AttributeDef* def = defaultTarget(m_attribute, status);
-    if (!def) return status;
+    if (!def)
+        return status;
     def->defaultValue.setNumber(value);
     return status;
 }
 
 // ---------------------------------------------------------------- matrix
-RObject RFnMatrixAttribute::create(const RString& longName, const RString& shortName, Type, RStatus* status) {
+RObject RFnMatrixAttribute::create(const RString& longName, const RString& shortName, Type,
+                                   RStatus* status) {
     return createAttribute(*this, m_attribute, longName, shortName, ValueType::kMatrix, status);
 }
 
 RStatus RFnMatrixAttribute::setDefault(const RMatrix& value) {
     RStatus status;
     AttributeDef* def = defaultTarget(m_attribute, status);
-    if (!def) return status;
+    if (!def)
+        return status;
     if (def->type != ValueType::kMatrix)
-        return RStatus(RStatus::kInvalidParameter, "setDefault: '" + def->longName + "' is not a matrix");
+        return RStatus(RStatus::kInvalidParameter,
+                       "setDefault: '" + def->longName + "' is not a matrix");
     def->defaultValue.m = value;
     return status;
 }
 
 // ---------------------------------------------------------------- enum
-RObject RFnEnumAttribute::create(const RString& longName, const RString& shortName, short defaultValue, RStatus* status) {
+RObject RFnEnumAttribute::create(const RString& longName, const RString& shortName,
+                                 short defaultValue, RStatus* status) {
     std::shared_ptr<AttributeDef> def;
-    RObject made = createAttribute(*this, m_attribute, longName, shortName, ValueType::kEnum, status, &def);
-    if (made.isNull()) return made;
+    RObject made =
+        createAttribute(*this, m_attribute, longName, shortName, ValueType::kEnum, status, &def);
+    if (made.isNull())
+        return made;
     def->numericType = RFnNumericData::kShort;
     def->defaultValue.i = defaultValue;
     return made;
@@ -295,14 +369,18 @@ RObject RFnEnumAttribute::create(const RString& longName, const RString& shortNa
 
 RStatus RFnEnumAttribute::addField(const RString& fieldName, short value) {
     AttributeDef* def = rova::detail::attributeOf(m_attribute);
-    if (!def) return noAttribute("addField");
-    if (rova::detail::faultArmed("addField", def->longName)) return rova::detail::injectedFailure("addField", def->longName);
+    if (!def)
+        return noAttribute("addField");
+    if (rova::detail::faultArmed("addField", def->longName))
+        return rova::detail::injectedFailure("addField", def->longName);
     if (def->type != ValueType::kEnum)
-        return RStatus(RStatus::kInvalidParameter, "addField: '" + def->longName + "' is not an enum attribute");
+        return RStatus(RStatus::kInvalidParameter,
+                       "addField: '" + def->longName + "' is not an enum attribute");
     for (const auto& field : def->fields)
         if (field.first == fieldName.str() || field.second == value)
-            return RStatus(RStatus::kInvalidParameter,
-                           "addField: '" + def->longName + "' already has field '" + field.first + "' = " + std::to_string(field.second));
+            return RStatus(RStatus::kInvalidParameter, "addField: '" + def->longName +
+                                                           "' already has field '" + field.first +
+                                                           "' = " + std::to_string(field.second));
     def->fields.emplace_back(fieldName.str(), value);
     return RStatus();
 }
@@ -315,27 +393,37 @@ RString RFnEnumAttribute::fieldName(short value, RStatus* status) const {
                 setStatus(status, RStatus());
                 return RString(field.first);
             }
-    setStatus(status, RStatus(RStatus::kInvalidParameter, "no field with value " + std::to_string(value)));
+    setStatus(status,
+              RStatus(RStatus::kInvalidParameter, "no field with value " + std::to_string(value)));
     return RString();
 }
 
 RStatus RFnEnumAttribute::setDefault(short value) {
     RStatus status;
     AttributeDef* def = defaultTarget(m_attribute, status);
-    if (!def) return status;
+    if (!def)
+        return status;
     def->defaultValue.i = value;
     return status;
 }
 
 // ---------------------------------------------------------------- typed
-RObject RFnTypedAttribute::create(const RString& longName, const RString& shortName, RFnData::Type type, RStatus* status) {
+RObject RFnTypedAttribute::create(const RString& longName, const RString& shortName,
+                                  RFnData::Type type, RStatus* status) {
     ValueType valueType = ValueType::kString;
     switch (type) {
-        case RFnData::kString: valueType = ValueType::kString; break;
-        case RFnData::kMesh: valueType = ValueType::kMesh; break;
-        case RFnData::kMatrix: valueType = ValueType::kMatrix; break;
+        case RFnData::kString:
+            valueType = ValueType::kString;
+            break;
+        case RFnData::kMesh:
+            valueType = ValueType::kMesh;
+            break;
+        case RFnData::kMatrix:
+            valueType = ValueType::kMatrix;
+            break;
         case RFnData::kInvalid:
-            setStatus(status, RStatus(RStatus::kInvalidParameter, "create: invalid data type for '" + longName.str() + "'"));
+            setStatus(status, RStatus(RStatus::kInvalidParameter,
+                                      "create: invalid data type for '" + longName.str() + "'"));
             return RObject();
     }
     return createAttribute(*this, m_attribute, longName, shortName, valueType, status);
@@ -344,27 +432,34 @@ RObject RFnTypedAttribute::create(const RString& longName, const RString& shortN
 RStatus RFnTypedAttribute::setDefault(const RString& value) {
     RStatus status;
     AttributeDef* def = defaultTarget(m_attribute, status);
-    if (!def) return status;
+    if (!def)
+        return status;
     if (def->type != ValueType::kString)
-        return RStatus(RStatus::kInvalidParameter, "setDefault: '" + def->longName + "' is not a string attribute");
+        return RStatus(RStatus::kInvalidParameter,
+                       "setDefault: '" + def->longName + "' is not a string attribute");
     def->defaultValue.s = value.str();
     return status;
 }
 
 // ---------------------------------------------------------------- compound
-RObject RFnCompoundAttribute::create(const RString& longName, const RString& shortName, RStatus* status) {
+RObject RFnCompoundAttribute::create(const RString& longName, const RString& shortName,
+                                     RStatus* status) {
     return createAttribute(*this, m_attribute, longName, shortName, ValueType::kCompound, status);
 }
 
 RStatus RFnCompoundAttribute::addChild(const RObject& child) {
     AttributeDef* def = rova::detail::attributeOf(m_attribute);
-    if (!def) return noAttribute("addChild");
+    if (!def)
+        return noAttribute("addChild");
     auto childDef = std::dynamic_pointer_cast<AttributeDef>(rova::detail::Access::share(child));
-    if (!childDef) return RStatus(RStatus::kInvalidParameter, "addChild: the child is not an attribute");
+    if (!childDef)
+        return RStatus(RStatus::kInvalidParameter, "addChild: the child is not an attribute");
     if (def->type != ValueType::kCompound)
-        return RStatus(RStatus::kInvalidParameter, "addChild: '" + def->longName + "' is not a compound attribute");
+        return RStatus(RStatus::kInvalidParameter,
+                       "addChild: '" + def->longName + "' is not a compound attribute");
     if (childDef->parent)
-        return RStatus(RStatus::kInvalidParameter, "addChild: '" + childDef->longName + "' already has a parent");
+        return RStatus(RStatus::kInvalidParameter,
+                       "addChild: '" + childDef->longName + "' already has a parent");
     childDef->parent = def;
     def->children.push_back(childDef);
     return RStatus();
@@ -378,7 +473,8 @@ unsigned int RFnCompoundAttribute::numChildren() const {
 RObject RFnCompoundAttribute::child(unsigned int index, RStatus* status) const {
     const AttributeDef* def = rova::detail::attributeOf(m_attribute);
     if (!def || index >= def->children.size()) {
-        setStatus(status, RStatus(RStatus::kInvalidParameter, "child " + std::to_string(index) + " does not exist"));
+        setStatus(status, RStatus(RStatus::kInvalidParameter,
+                                  "child " + std::to_string(index) + " does not exist"));
         return RObject();
     }
     setStatus(status, RStatus());

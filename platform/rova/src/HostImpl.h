@@ -54,7 +54,9 @@ struct Host::Impl {
     detail::NodeRecord* findNode(const std::string& name) const;
     detail::PluginRecord* findPlugin(const std::string& name) const;
     Result<detail::PlugRef> parsePlug(const std::string& text) const;
-    std::string plugName(const detail::PlugRef& plug) const { return plug.node->plugPath(plug.attribute, plug.element); }
+    std::string plugName(const detail::PlugRef& plug) const {
+        return plug.node->plugPath(plug.attribute, plug.element);
+    }
     std::vector<std::string> nodesOfPlugin(const detail::PluginRecord* plugin) const;
     bool hasPluginCommandName(const std::string& name) const;
 
@@ -62,15 +64,18 @@ struct Host::Impl {
     void emit(GraphEvent::Kind kind, const std::string& plug, const std::string& other = "");
     // Marks the plug dirty (with a notification when it was clean) and everything downstream of it.
     void markDirty(detail::NodeRecord* node, int attribute);
-    // Dirties what depends on the plug (inside the node and through connections), not the plug itself.
+    // Dirties what depends on the plug (inside the node and through connections), not the plug
+    // itself.
     void dirtyDependents(detail::NodeRecord* node, int attribute);
     using Visited = std::set<std::pair<const detail::NodeRecord*, int>>;
     void markDirtyIn(detail::NodeRecord* node, int attribute, Visited& visited);
     void propagate(detail::NodeRecord* node, int attribute, Visited& visited);
     // Pulls a dirty plug clean when it can. Failures of compute are recorded in evaluationErrors.
     void evaluate(detail::NodeRecord* node, int attribute);
-    void afterWrite(detail::NodeRecord* node, int attribute);  // starts/stops data threads on `live`
-    const detail::Connection* incoming(const detail::NodeRecord* node, int attribute, int element) const;
+    void afterWrite(detail::NodeRecord* node,
+                    int attribute);  // starts/stops data threads on `live`
+    const detail::Connection* incoming(const detail::NodeRecord* node, int attribute,
+                                       int element) const;
     Status storeValue(detail::NodeRecord* node, int attribute, int element, const PlugValue& value);
     Result<detail::NodeRecord*> newNode(detail::NodeType& type, const std::string& name);
     Status removeNode(detail::NodeRecord* node);

@@ -37,7 +37,20 @@ struct Access {
     static std::shared_ptr<ObjectImpl> share(const RObject& object) { return object.m_impl; }
 };
 
-enum class ValueType { kBool, kShort, kInt, kFloat, kDouble, kDouble3, kTime, kMatrix, kEnum, kString, kMesh, kCompound };
+enum class ValueType {
+    kBool,
+    kShort,
+    kInt,
+    kFloat,
+    kDouble,
+    kDouble3,
+    kTime,
+    kMatrix,
+    kEnum,
+    kString,
+    kMesh,
+    kCompound
+};
 
 const char* valueTypeName(ValueType type);
 bool isScalar(ValueType type);
@@ -79,7 +92,8 @@ struct AttributeDef : ObjectImpl {
 };
 
 AttributeDef* attributeOf(const RObject& object);
-std::shared_ptr<AttributeDef> makeAttribute(const std::string& longName, const std::string& shortName, ValueType type);
+std::shared_ptr<AttributeDef> makeAttribute(const std::string& longName,
+                                            const std::string& shortName, ValueType type);
 
 struct PluginRecord;
 
@@ -91,7 +105,8 @@ struct NodeType {
     RPxNode::Type kind = RPxNode::kDependNode;
     PluginRecord* plugin = nullptr;  // null for the host's own types
     std::function<RPxNode*()> builtinCreator;
-    std::vector<std::shared_ptr<AttributeDef>> attributes;  // creation order, children after parents
+    std::vector<std::shared_ptr<AttributeDef>>
+        attributes;  // creation order, children after parents
     std::unordered_map<const AttributeDef*, int> index;
     std::vector<std::vector<int>> affects;
 
@@ -125,7 +140,7 @@ struct ThreadState {
 };
 
 class NodeRecord : public ObjectImpl {
-public:
+  public:
     NodeRecord() : ObjectImpl(RObject::Kind::kNode) {}
     std::string name;
     std::shared_ptr<NodeType> type;
@@ -141,7 +156,9 @@ public:
     // Where an attribute's value lives: children of a three-number compound share their parent's.
     int storageOf(int attribute) const;
     Value& valueOf(int attribute) { return values[static_cast<std::size_t>(storageOf(attribute))]; }
-    bool isDirty(int attribute) const { return dirty[static_cast<std::size_t>(storageOf(attribute))] != 0; }
+    bool isDirty(int attribute) const {
+        return dirty[static_cast<std::size_t>(storageOf(attribute))] != 0;
+    }
     std::string plugPath(int attribute, int element = -1) const;
 };
 
@@ -152,7 +169,9 @@ struct NodeAccess {
 
 struct DataBlockAccess {
     static RDataBlock make(NodeRecord* node) { return RDataBlock(node); }
-    static NodeRecord* node(const RDataBlock& block) { return static_cast<NodeRecord*>(block.m_node); }
+    static NodeRecord* node(const RDataBlock& block) {
+        return static_cast<NodeRecord*>(block.m_node);
+    }
 };
 
 struct DataHandleAccess {
@@ -165,7 +184,9 @@ struct DataHandleAccess {
 
 struct ArrayHandleAccess {
     static RArrayDataHandle make(NodeRecord* node, int attribute, bool output);
-    static NodeRecord* node(const RArrayDataHandle& h) { return static_cast<NodeRecord*>(h.m_block); }
+    static NodeRecord* node(const RArrayDataHandle& h) {
+        return static_cast<NodeRecord*>(h.m_block);
+    }
     static int attribute(const RArrayDataHandle& h) { return h.m_attribute; }
     static bool output(const RArrayDataHandle& h) { return h.m_output; }
     static int& position(RArrayDataHandle& h) { return h.m_position; }

@@ -19,7 +19,8 @@ constexpr long kHostApiVersion = 201400;
 
 PluginRecord* pluginOf(const RObject& object) {
     auto* impl = rova::detail::Access::get(object);
-    return impl && impl->kind == RObject::Kind::kPlugin ? static_cast<PluginRecord*>(impl) : nullptr;
+    return impl && impl->kind == RObject::Kind::kPlugin ? static_cast<PluginRecord*>(impl)
+                                                        : nullptr;
 }
 
 std::string hexId(std::uint32_t id) {
@@ -29,23 +30,26 @@ std::string hexId(std::uint32_t id) {
 }
 
 RStatus noPlugin(const char* call) {
-    return RStatus(RStatus::kInvalidParameter, std::string(call) + ": the function set is not attached to a plug-in");
+    return RStatus(RStatus::kInvalidParameter,
+                   std::string(call) + ": the function set is not attached to a plug-in");
 }
 }  // namespace
 
 // ---------------------------------------------------------------- RFnPlugin
-RFnPlugin::RFnPlugin(const RObject& plugin, const char* vendor, const char* version, const char* requiredApiVersion,
-                     RStatus* status)
+RFnPlugin::RFnPlugin(const RObject& plugin, const char* vendor, const char* version,
+                     const char* requiredApiVersion, RStatus* status)
     : m_plugin(plugin) {
     PluginRecord* record = pluginOf(plugin);
     if (!record) {
-        if (status) *status = RStatus(RStatus::kInvalidParameter, "RFnPlugin: the object is not a plug-in");
+        if (status)
+            *status = RStatus(RStatus::kInvalidParameter, "RFnPlugin: the object is not a plug-in");
         return;
     }
     record->vendor = vendor ? vendor : "Unknown";
     record->version = version ? version : "Unknown";
     record->requiredApi = requiredApiVersion ? requiredApiVersion : "Any";
-    if (status) status->clear();
+    if (status)
+        status->clear();
 }
 
 RString RFnPlugin::vendor() const {
@@ -63,24 +67,33 @@ RString RFnPlugin::name() const {
     return record ? RString(record->name) : RString();
 }
 
-RStatus RFnPlugin::registerNode(const RString& typeName, const RTypeId& typeId, RCreatorFunction creator,
-                                RInitializeFunction initialize, RPxNode::Type kind, const RString*) {
+RStatus RFnPlugin::registerNode(const RString& typeName, const RTypeId& typeId,
+                                RCreatorFunction creator, RInitializeFunction initialize,
+                                RPxNode::Type kind, const RString*) {
     const std::string name = typeName.str();
-    if (rova::detail::faultArmed("registerNode", name)) return rova::detail::injectedFailure("registerNode", name);
+    if (rova::detail::faultArmed("registerNode", name))
+        return rova::detail::injectedFailure("registerNode", name);
     PluginRecord* record = pluginOf(m_plugin);
-    if (!record) return noPlugin("registerNode");
+    if (!record)
+        return noPlugin("registerNode");
     auto& host = rova::detail::hostImpl();
     if (name.empty() || !rova::host::Host::isValidNodeName(name))
-        return RStatus(RStatus::kInvalidParameter, "registerNode: '" + name + "' is not a valid type name");
-    if (kind != RPxNode::kDependNode && kind != RPxNode::kLocatorNode && kind != RPxNode::kDeformerNode &&
-        kind != RPxNode::kThreadedDeviceNode)
-        return RStatus(RStatus::kInvalidParameter, "registerNode: node kind " + std::to_string(static_cast<int>(kind)) +
+        return RStatus(RStatus::kInvalidParameter,
+                       "registerNode: '" + name + "' is not a valid type name");
+    if (kind != RPxNode::kDependNode && kind != RPxNode::kLocatorNode &&
+        kind != RPxNode::kDeformerNode && kind != RPxNode::kThreadedDeviceNode)
+        return RStatus(RStatus::kInvalidParameter, "registerNode: node kind " +
+                                                       std::to_string(static_cast<int>(kind)) +
                                                        " of '" + name + "' is not supported");
-    if (!creator) return RStatus(RStatus::kInvalidParameter, "registerNode: '" + name + "' has no creator");
-    if (host.findType(name)) return RStatus(RStatus::kFailure, "registerNode: node type '" + name + "' is already registered");
+    if (!creator)
+        return RStatus(RStatus::kInvalidParameter, "registerNode: '" + name + "' has no creator");
+    if (host.findType(name))
+        return RStatus(RStatus::kFailure,
+                       "registerNode: node type '" + name + "' is already registered");
     if (NodeType* other = host.findTypeById(typeId.id()))
-        return RStatus(RStatus::kFailure, "registerNode: type id " + std::to_string(typeId.id()) + " (" + hexId(typeId.id()) +
-                                              ") of '" + name + "' is already used by '" + other->name + "'");
+        return RStatus(RStatus::kFailure, "registerNode: type id " + std::to_string(typeId.id()) +
+                                              " (" + hexId(typeId.id()) + ") of '" + name +
+                                              "' is already used by '" + other->name + "'");
     auto type = std::make_shared<NodeType>();
     type->name = name;
     type->id = typeId;
@@ -92,22 +105,26 @@ RStatus RFnPlugin::registerNode(const RString& typeName, const RTypeId& typeId, 
     RStatus result;
     if (kind == RPxNode::kThreadedDeviceNode) {
         result = RPxNode::addAttribute(RPxThreadedDeviceNode::live);
-        if (result) result = RPxNode::addAttribute(RPxThreadedDeviceNode::frameRate);
+        if (result)
+            result = RPxNode::addAttribute(RPxThreadedDeviceNode::frameRate);
     }
     if (result && initialize) {
         try {
             result = initialize();
         } catch (const std::exception& e) {
-            result = RStatus(RStatus::kFailure, "registerNode: the initializer of '" + name + "' threw: " + e.what());
+            result = RStatus(RStatus::kFailure,
+                             "registerNode: the initializer of '" + name + "' threw: " + e.what());
         } catch (...) {
-            result = RStatus(RStatus::kFailure, "registerNode: the initializer of '" + name + "' threw");
+            result =
+                RStatus(RStatus::kFailure, "registerNode: the initializer of '" + name + "' threw");
         }
     }
     host.typeInInitialization.pop_back();
     if (!result) {
-        if (result.errorString().str().rfind("registerNode", 0) == 0) return result;
-        return RStatus(RStatus::kFailure, "registerNode: the attribute initializer of '" + name + "' failed (" +
-                                              result.errorString().str() + ")");
+        if (result.errorString().str().rfind("registerNode", 0) == 0)
+            return result;
+        return RStatus(RStatus::kFailure, "registerNode: the attribute initializer of '" + name +
+                                              "' failed (" + result.errorString().str() + ")");
     }
     host.types.push_back(std::move(type));
     return RStatus();
@@ -117,64 +134,87 @@ RStatus RFnPlugin::deregisterNode(const RTypeId& typeId) {
     auto& host = rova::detail::hostImpl();
     NodeType* type = host.findTypeById(typeId.id());
     const std::string subject = type ? type->name : std::to_string(typeId.id());
-    if (rova::detail::faultArmed("deregisterNode", subject)) return rova::detail::injectedFailure("deregisterNode", subject);
+    if (rova::detail::faultArmed("deregisterNode", subject))
+        return rova::detail::injectedFailure("deregisterNode", subject);
     PluginRecord* record = pluginOf(m_plugin);
-    if (!record) return noPlugin("deregisterNode");
+    if (!record)
+        return noPlugin("deregisterNode");
     if (!type)
-        return RStatus(RStatus::kFailure, "deregisterNode: no node type with id " + std::to_string(typeId.id()) + " (" +
+        return RStatus(RStatus::kFailure, "deregisterNode: no node type with id " +
+                                              std::to_string(typeId.id()) + " (" +
                                               hexId(typeId.id()) + ") is registered");
     if (type->plugin != record)
-        return RStatus(RStatus::kFailure, "deregisterNode: node type '" + type->name + "' belongs to another plug-in");
+        return RStatus(RStatus::kFailure,
+                       "deregisterNode: node type '" + type->name + "' belongs to another plug-in");
     std::vector<std::string> users;
     for (const auto& node : host.nodes)
-        if (node->type.get() == type) users.push_back(node->name);
+        if (node->type.get() == type)
+            users.push_back(node->name);
     if (!users.empty()) {
         std::string list;
         for (const auto& user : users) list += (list.empty() ? "" : ", ") + user;
-        return RStatus(RStatus::kFailure, "deregisterNode: nodes of type '" + type->name + "' exist: " + list);
+        return RStatus(RStatus::kFailure,
+                       "deregisterNode: nodes of type '" + type->name + "' exist: " + list);
     }
     host.removeNodeType(type);
     return RStatus();
 }
 
-RStatus RFnPlugin::registerCommand(const RString& commandName, RCreatorFunction creator, RCreateSyntaxFunction createSyntax) {
+RStatus RFnPlugin::registerCommand(const RString& commandName, RCreatorFunction creator,
+                                   RCreateSyntaxFunction createSyntax) {
     const std::string name = commandName.str();
-    if (rova::detail::faultArmed("registerCommand", name)) return rova::detail::injectedFailure("registerCommand", name);
+    if (rova::detail::faultArmed("registerCommand", name))
+        return rova::detail::injectedFailure("registerCommand", name);
     PluginRecord* record = pluginOf(m_plugin);
-    if (!record) return noPlugin("registerCommand");
+    if (!record)
+        return noPlugin("registerCommand");
     auto& host = rova::detail::hostImpl();
     if (name.empty() || !rova::host::Host::isValidNodeName(name))
-        return RStatus(RStatus::kInvalidParameter, "registerCommand: '" + name + "' is not a valid command name");
-    if (!creator) return RStatus(RStatus::kInvalidParameter, "registerCommand: '" + name + "' has no creator");
+        return RStatus(RStatus::kInvalidParameter,
+                       "registerCommand: '" + name + "' is not a valid command name");
+    if (!creator)
+        return RStatus(RStatus::kInvalidParameter,
+                       "registerCommand: '" + name + "' has no creator");
     if (host.hasPluginCommandName(name))
-        return RStatus(RStatus::kFailure, "registerCommand: command '" + name + "' is already registered");
+        return RStatus(RStatus::kFailure,
+                       "registerCommand: command '" + name + "' is already registered");
     host.commands.push_back(CommandDef{name, creator, createSyntax, record});
     return RStatus();
 }
 
 RStatus RFnPlugin::deregisterCommand(const RString& commandName) {
     const std::string name = commandName.str();
-    if (rova::detail::faultArmed("deregisterCommand", name)) return rova::detail::injectedFailure("deregisterCommand", name);
+    if (rova::detail::faultArmed("deregisterCommand", name))
+        return rova::detail::injectedFailure("deregisterCommand", name);
     PluginRecord* record = pluginOf(m_plugin);
-    if (!record) return noPlugin("deregisterCommand");
+    if (!record)
+        return noPlugin("deregisterCommand");
     auto& commands = rova::detail::hostImpl().commands;
-    auto it = std::find_if(commands.begin(), commands.end(), [&](const CommandDef& c) { return c.name == name; });
-    if (it == commands.end()) return RStatus(RStatus::kFailure, "deregisterCommand: no command '" + name + "' is registered");
+    auto it = std::find_if(commands.begin(), commands.end(),
+                           [&](const CommandDef& c) { return c.name == name; });
+    if (it == commands.end())
+        return RStatus(RStatus::kFailure,
+                       "deregisterCommand: no command '" + name + "' is registered");
     if (it->plugin != record)
-        return RStatus(RStatus::kFailure, "deregisterCommand: command '" + name + "' belongs to another plug-in");
+        return RStatus(RStatus::kFailure,
+                       "deregisterCommand: command '" + name + "' belongs to another plug-in");
     commands.erase(it);
     return RStatus();
 }
 
-RStatus RFnPlugin::registerUI(const RString& creationProc, const RString& deletionProc, const RString& creationBatchProc,
-                              const RString& deletionBatchProc) {
+RStatus RFnPlugin::registerUI(const RString& creationProc, const RString& deletionProc,
+                              const RString& creationBatchProc, const RString& deletionBatchProc) {
     const std::string subject = creationProc.str();
-    if (rova::detail::faultArmed("registerUI", subject)) return rova::detail::injectedFailure("registerUI", subject);
+    if (rova::detail::faultArmed("registerUI", subject))
+        return rova::detail::injectedFailure("registerUI", subject);
     PluginRecord* record = pluginOf(m_plugin);
-    if (!record) return noPlugin("registerUI");
-    for (const RString* proc : {&creationProc, &deletionProc, &creationBatchProc, &deletionBatchProc})
+    if (!record)
+        return noPlugin("registerUI");
+    for (const RString* proc :
+         {&creationProc, &deletionProc, &creationBatchProc, &deletionBatchProc})
         if (!proc->isEmpty() && !rova::host::Host::isValidNodeName(proc->str()))
-            return RStatus(RStatus::kInvalidParameter, "registerUI: '" + proc->str() + "' is not a valid procedure name");
+            return RStatus(RStatus::kInvalidParameter,
+                           "registerUI: '" + proc->str() + "' is not a valid procedure name");
     record->uiCreate = creationProc.str();
     record->uiDelete = deletionProc.str();
     record->uiCreateBatch = creationBatchProc.str();
@@ -185,11 +225,21 @@ RStatus RFnPlugin::registerUI(const RString& creationProc, const RString& deleti
 // ---------------------------------------------------------------- RPxCommand
 RPxCommand::RPxCommand() = default;
 RPxCommand::~RPxCommand() = default;
-RStatus RPxCommand::runCommand(const RArgList&) { return RStatus(RStatus::kNotImplemented, "the command does nothing"); }
-RStatus RPxCommand::undoCommand() { return RStatus(RStatus::kNotImplemented, "the command cannot be undone"); }
-RStatus RPxCommand::redoCommand() { return RStatus(RStatus::kNotImplemented, "the command cannot be redone"); }
-bool RPxCommand::canUndo() const { return false; }
-bool RPxCommand::hasSyntax() const { return false; }
+RStatus RPxCommand::runCommand(const RArgList&) {
+    return RStatus(RStatus::kNotImplemented, "the command does nothing");
+}
+RStatus RPxCommand::undoCommand() {
+    return RStatus(RStatus::kNotImplemented, "the command cannot be undone");
+}
+RStatus RPxCommand::redoCommand() {
+    return RStatus(RStatus::kNotImplemented, "the command cannot be redone");
+}
+bool RPxCommand::canUndo() const {
+    return false;
+}
+bool RPxCommand::hasSyntax() const {
+    return false;
+}
 
 namespace {
 std::string* currentResult() {
@@ -199,14 +249,16 @@ std::string* currentResult() {
 
 void appendWord(const std::string& word) {
     if (std::string* result = currentResult()) {
-        if (!result->empty()) *result += ' ';
+        if (!result->empty())
+            *result += ' ';
         *result += word;
     }
 }
 }  // namespace
 
 void RPxCommand::clearResult() {
-    if (std::string* result = currentResult()) result->clear();
+    if (std::string* result = currentResult())
+        result->clear();
 }
 
 void RPxCommand::setResult(bool value) {
@@ -229,11 +281,21 @@ void RPxCommand::setResult(const RString& value) {
     appendWord(value.str());
 }
 
-void RPxCommand::appendToResult(const RString& value) { appendWord(value.str()); }
-void RPxCommand::appendToResult(double value) { appendWord(rova::host::formatDouble(value)); }
-void RPxCommand::displayError(const RString& message) { RGlobal::displayError(message); }
-void RPxCommand::displayWarning(const RString& message) { RGlobal::displayWarning(message); }
-void RPxCommand::displayInfo(const RString& message) { RGlobal::displayInfo(message); }
+void RPxCommand::appendToResult(const RString& value) {
+    appendWord(value.str());
+}
+void RPxCommand::appendToResult(double value) {
+    appendWord(rova::host::formatDouble(value));
+}
+void RPxCommand::displayError(const RString& message) {
+    RGlobal::displayError(message);
+}
+void RPxCommand::displayWarning(const RString& message) {
+    RGlobal::displayWarning(message);
+}
+void RPxCommand::displayInfo(const RString& message) {
+    RGlobal::displayInfo(message);
+}
 
 // ---------------------------------------------------------------- RGlobal
 RStatus RGlobal::executeCommand(const RString& command, bool display, bool undoable) {
@@ -241,9 +303,11 @@ RStatus RGlobal::executeCommand(const RString& command, bool display, bool undoa
     return executeCommand(command, ignored, display, undoable);
 }
 
-RStatus RGlobal::executeCommand(const RString& command, RString& result, bool display, bool undoable) {
+RStatus RGlobal::executeCommand(const RString& command, RString& result, bool display,
+                                bool undoable) {
     auto& host = rova::detail::hostImpl();
-    if (!host.executor) return RStatus(RStatus::kFailure, "executeCommand: no command interpreter is running");
+    if (!host.executor)
+        return RStatus(RStatus::kFailure, "executeCommand: no command interpreter is running");
     std::string text;
     bool ok = false;
     try {
@@ -252,7 +316,8 @@ RStatus RGlobal::executeCommand(const RString& command, RString& result, bool di
         return RStatus(RStatus::kFailure, std::string("executeCommand: ") + e.what());
     }
     result = RString(text);
-    if (!ok) return RStatus(RStatus::kFailure, "executeCommand: the command failed: " + command.str());
+    if (!ok)
+        return RStatus(RStatus::kFailure, "executeCommand: the command failed: " + command.str());
     return RStatus();
 }
 
@@ -265,25 +330,35 @@ RStatus RGlobal::executeCommandOnIdle(const RString& command, bool display) {
     return RStatus();
 }
 
-void RGlobal::displayError(const RString& message) { std::cerr << ("error: " + message.str() + "\n") << std::flush; }
-void RGlobal::displayWarning(const RString& message) { std::cerr << ("warning: " + message.str() + "\n") << std::flush; }
-void RGlobal::displayInfo(const RString& message) { std::cerr << ("info: " + message.str() + "\n") << std::flush; }
+void RGlobal::displayError(const RString& message) {
+    std::cerr << ("error: " + message.str() + "\n") << std::flush;
+}
+void RGlobal::displayWarning(const RString& message) {
+    std::cerr << ("warning: " + message.str() + "\n") << std::flush;
+}
+void RGlobal::displayInfo(const RString& message) {
+    std::cerr << ("info: " + message.str() + "\n") << std::flush;
+}
 
 // ---------------------------------------------------------------- the host's side
 namespace rova::host {
 
 bool Host::Impl::hasPluginCommandName(const std::string& name) const {
-    return std::any_of(commands.begin(), commands.end(), [&](const CommandDef& c) { return c.name == name; });
+    return std::any_of(commands.begin(), commands.end(),
+                       [&](const CommandDef& c) { return c.name == name; });
 }
 
 void Host::Impl::removeNodeType(NodeType* type) {
-    types.erase(std::remove_if(types.begin(), types.end(), [type](const auto& t) { return t.get() == type; }), types.end());
+    types.erase(std::remove_if(types.begin(), types.end(),
+                               [type](const auto& t) { return t.get() == type; }),
+                types.end());
 }
 
 std::vector<std::string> Host::Impl::nodesOfPlugin(const PluginRecord* plugin) const {
     std::vector<std::string> names;
     for (const auto& node : nodes)
-        if (node->type->plugin == plugin) names.push_back(node->name);
+        if (node->type->plugin == plugin)
+            names.push_back(node->name);
     return names;
 }
 
@@ -300,7 +375,8 @@ Status Host::Impl::initializePlugin(const std::shared_ptr<PluginRecord>& plugin)
     }
     plugin->loading = false;
     if (!status)
-        return Status::failure("initializePlugin of plug-in '" + plugin->name + "' failed (" + status.errorString().str() +
+        return Status::failure("initializePlugin of plug-in '" + plugin->name + "' failed (" +
+                               status.errorString().str() +
                                "); what it registered stays until it is unloaded");
     plugin->initialized = true;
     if (!plugin->uiCreate.empty() && executor) {
@@ -310,7 +386,8 @@ Status Host::Impl::initializePlugin(const std::shared_ptr<PluginRecord>& plugin)
         } catch (...) {
         }
         if (!ok)
-            RGlobal::displayWarning("UI creation procedure '" + plugin->uiCreate + "' of plug-in '" + plugin->name + "' failed");
+            RGlobal::displayWarning("UI creation procedure '" + plugin->uiCreate +
+                                    "' of plug-in '" + plugin->name + "' failed");
     }
     return Status{};
 }
@@ -320,10 +397,12 @@ Status Host::Impl::unloadPlugin(PluginRecord* plugin, bool force) {
     if (!users.empty() && !force) {
         std::string list;
         for (const auto& user : users) list += (list.empty() ? "" : ", ") + user;
-        return Status::failure("cannot unload plug-in '" + plugin->name + "': nodes of its types exist: " + list);
+        return Status::failure("cannot unload plug-in '" + plugin->name +
+                               "': nodes of its types exist: " + list);
     }
     for (auto it = users.rbegin(); it != users.rend(); ++it)
-        if (detail::NodeRecord* node = findNode(*it)) removeNode(node);
+        if (detail::NodeRecord* node = findNode(*it))
+            removeNode(node);
 
     if (plugin->initialized && !plugin->uiDelete.empty() && executor) {
         bool ok = false;
@@ -332,11 +411,13 @@ Status Host::Impl::unloadPlugin(PluginRecord* plugin, bool force) {
         } catch (...) {
         }
         if (!ok)
-            RGlobal::displayWarning("UI deletion procedure '" + plugin->uiDelete + "' of plug-in '" + plugin->name + "' failed");
+            RGlobal::displayWarning("UI deletion procedure '" + plugin->uiDelete +
+                                    "' of plug-in '" + plugin->name + "' failed");
     }
     std::shared_ptr<PluginRecord> keep;
     for (const auto& p : plugins)
-        if (p.get() == plugin) keep = p;
+        if (p.get() == plugin)
+            keep = p;
     RStatus status;
     try {
         status = plugin->uninitialize(detail::Access::make(keep));
@@ -346,9 +427,11 @@ Status Host::Impl::unloadPlugin(PluginRecord* plugin, bool force) {
         status = RStatus(RStatus::kFailure, "it threw an unknown exception");
     }
     // Whatever the plug-in left registered goes now: its code is about to leave the process.
-    types.erase(std::remove_if(types.begin(), types.end(), [plugin](const auto& t) { return t->plugin == plugin; }),
+    types.erase(std::remove_if(types.begin(), types.end(),
+                               [plugin](const auto& t) { return t->plugin == plugin; }),
                 types.end());
-    commands.erase(std::remove_if(commands.begin(), commands.end(), [plugin](const CommandDef& c) { return c.plugin == plugin; }),
+    commands.erase(std::remove_if(commands.begin(), commands.end(),
+                                  [plugin](const CommandDef& c) { return c.plugin == plugin; }),
                    commands.end());
     for (auto& weak : commandInstances)
         if (auto holder = weak.lock())
@@ -359,7 +442,8 @@ Status Host::Impl::unloadPlugin(PluginRecord* plugin, bool force) {
     commandInstances.erase(std::remove_if(commandInstances.begin(), commandInstances.end(),
                                           [](const auto& weak) { return weak.expired(); }),
                            commandInstances.end());
-    plugins.erase(std::remove_if(plugins.begin(), plugins.end(), [plugin](const auto& p) { return p.get() == plugin; }),
+    plugins.erase(std::remove_if(plugins.begin(), plugins.end(),
+                                 [plugin](const auto& p) { return p.get() == plugin; }),
                   plugins.end());
     const std::string name = keep->name;
     void* library = keep->library;
@@ -367,24 +451,28 @@ Status Host::Impl::unloadPlugin(PluginRecord* plugin, bool force) {
     keep.reset();
     if (library && dlclose(library) != 0) {
         const char* why = dlerror();
-        return Status::failure("plug-in '" + name + "' was unloaded but its library did not close: " + (why ? why : "unknown"));
+        return Status::failure(
+            "plug-in '" + name +
+            "' was unloaded but its library did not close: " + (why ? why : "unknown"));
     }
     if (!status)
-        return Status::failure("uninitializePlugin of plug-in '" + name + "' failed (" + status.errorString().str() +
-                               "); the plug-in was unloaded");
+        return Status::failure("uninitializePlugin of plug-in '" + name + "' failed (" +
+                               status.errorString().str() + "); the plug-in was unloaded");
     return Status{};
 }
 
 // ---------------------------------------------------------------- facade: plug-ins
 Status Host::loadPlugin(const std::string& nameOrPath) {
     Impl& h = *m_impl;
-    if (nameOrPath.empty()) return Status::failure("plug-in name is empty");
+    if (nameOrPath.empty())
+        return Status::failure("plug-in name is empty");
     std::filesystem::path path;
     std::string name;
     if (nameOrPath.find('/') != std::string::npos || nameOrPath.ends_with(".so")) {
         path = nameOrPath;
         name = path.stem().string();
-        if (!std::filesystem::exists(path)) return Status::failure("plug-in file '" + nameOrPath + "' does not exist");
+        if (!std::filesystem::exists(path))
+            return Status::failure("plug-in file '" + nameOrPath + "' does not exist");
     } else {
         name = nameOrPath;
         for (const auto& dir : h.pluginPath) {
@@ -395,36 +483,44 @@ Status Host::loadPlugin(const std::string& nameOrPath) {
                     break;
                 }
             }
-            if (!path.empty()) break;
+            if (!path.empty())
+                break;
         }
         if (path.empty()) {
             std::string dirs;
             for (const auto& dir : h.pluginPath) dirs += (dirs.empty() ? "" : ":") + dir.string();
-            return Status::failure("plug-in '" + name + "' not found on the plug-in path (" + dirs + ")");
+            return Status::failure("plug-in '" + name + "' not found on the plug-in path (" + dirs +
+                                   ")");
         }
     }
-    if (h.findPlugin(name)) return Status::failure("plug-in '" + name + "' is already loaded");
+    if (h.findPlugin(name))
+        return Status::failure("plug-in '" + name + "' is already loaded");
 
     dlerror();
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) {
         const char* why = dlerror();
-        return Status::failure("cannot load plug-in '" + name + "': " + (why ? why : "unknown reason"));
+        return Status::failure("cannot load plug-in '" + name +
+                               "': " + (why ? why : "unknown reason"));
     }
     const auto refuse = [&](const std::string& why) {
         dlclose(library);
         return Status::failure("cannot load plug-in '" + name + "': " + why);
     };
     const auto* version = static_cast<const char*>(dlsym(library, "RApiVersion"));
-    if (!version) return refuse("it does not export RApiVersion");
+    if (!version)
+        return refuse("it does not export RApiVersion");
     const std::size_t length = strnlen(version, 16);
-    if (length == 0 || length >= 16 || !std::all_of(version, version + length, [](char c) { return c >= '0' && c <= '9'; }))
+    if (length == 0 || length >= 16 ||
+        !std::all_of(version, version + length, [](char c) { return c >= '0' && c <= '9'; }))
         return refuse("its RApiVersion is not a version number");
     if (std::stol(std::string(version, length)) > kHostApiVersion)
-        return refuse("it needs host API " + std::string(version, length) + "; this host offers " + std::to_string(kHostApiVersion));
+        return refuse("it needs host API " + std::string(version, length) + "; this host offers " +
+                      std::to_string(kHostApiVersion));
     auto initialize = reinterpret_cast<PluginEntry>(dlsym(library, "initializePlugin"));
     auto uninitialize = reinterpret_cast<PluginEntry>(dlsym(library, "uninitializePlugin"));
-    if (!initialize || !uninitialize) return refuse("it does not export initializePlugin and uninitializePlugin");
+    if (!initialize || !uninitialize)
+        return refuse("it does not export initializePlugin and uninitializePlugin");
 
     auto plugin = std::make_shared<PluginRecord>();
     plugin->name = name;
@@ -435,10 +531,13 @@ Status Host::loadPlugin(const std::string& nameOrPath) {
     return h.initializePlugin(plugin);
 }
 
-Status Host::registerBuiltinPlugin(const std::string& name, PluginEntry initialize, PluginEntry uninitialize) {
+Status Host::registerBuiltinPlugin(const std::string& name, PluginEntry initialize,
+                                   PluginEntry uninitialize) {
     Impl& h = *m_impl;
-    if (name.empty() || !initialize || !uninitialize) return Status::failure("a built-in plug-in needs a name and both entry points");
-    if (h.findPlugin(name)) return Status::failure("plug-in '" + name + "' is already loaded");
+    if (name.empty() || !initialize || !uninitialize)
+        return Status::failure("a built-in plug-in needs a name and both entry points");
+    if (h.findPlugin(name))
+        return Status::failure("plug-in '" + name + "' is already loaded");
     auto plugin = std::make_shared<PluginRecord>();
     plugin->name = name;
     plugin->initialize = initialize;
@@ -448,7 +547,8 @@ Status Host::registerBuiltinPlugin(const std::string& name, PluginEntry initiali
 
 Status Host::unloadPlugin(const std::string& name, bool force) {
     PluginRecord* plugin = m_impl->findPlugin(name);
-    if (!plugin) return Status::failure("plug-in '" + name + "' is not loaded");
+    if (!plugin)
+        return Status::failure("plug-in '" + name + "' is not loaded");
     return m_impl->unloadPlugin(plugin, force);
 }
 
@@ -471,12 +571,16 @@ std::vector<std::string> Host::commandNames() const {
 }
 
 // ---------------------------------------------------------------- facade: plug-in commands
-bool Host::hasPluginCommand(const std::string& name) const { return m_impl->hasPluginCommandName(name); }
+bool Host::hasPluginCommand(const std::string& name) const {
+    return m_impl->hasPluginCommandName(name);
+}
 
-Host::CommandOutcome Host::runPluginCommand(const std::string& name, const std::vector<std::string>& args) {
+Host::CommandOutcome Host::runPluginCommand(const std::string& name,
+                                            const std::vector<std::string>& args) {
     Impl& h = *m_impl;
     CommandOutcome outcome;
-    auto it = std::find_if(h.commands.begin(), h.commands.end(), [&](const CommandDef& c) { return c.name == name; });
+    auto it = std::find_if(h.commands.begin(), h.commands.end(),
+                           [&](const CommandDef& c) { return c.name == name; });
     if (it == h.commands.end()) {
         outcome.error = "no command '" + name + "' is registered";
         return outcome;
@@ -524,20 +628,28 @@ Host::CommandOutcome Host::runPluginCommand(const std::string& name, const std::
 namespace {
 Status replay(const std::shared_ptr<void>& undoable, bool undo) {
     auto holder = std::static_pointer_cast<CommandHolder>(undoable);
-    if (!holder) return Status::failure("nothing to replay");
-    if (!holder->command) return Status::failure("the command's plug-in was unloaded");
+    if (!holder)
+        return Status::failure("nothing to replay");
+    if (!holder->command)
+        return Status::failure("the command's plug-in was unloaded");
     RStatus status;
     try {
         status = undo ? holder->command->undoCommand() : holder->command->redoCommand();
     } catch (const std::exception& e) {
         status = RStatus(RStatus::kFailure, std::string("it threw: ") + e.what());
     }
-    if (!status) return Status::failure(std::string(undo ? "undo" : "redo") + " of a plug-in command failed: " + status.errorString().str());
+    if (!status)
+        return Status::failure(std::string(undo ? "undo" : "redo") +
+                               " of a plug-in command failed: " + status.errorString().str());
     return Status{};
 }
 }  // namespace
 
-Status Host::undoPluginCommand(const std::shared_ptr<void>& undoable) { return replay(undoable, true); }
-Status Host::redoPluginCommand(const std::shared_ptr<void>& undoable) { return replay(undoable, false); }
+Status Host::undoPluginCommand(const std::shared_ptr<void>& undoable) {
+    return replay(undoable, true);
+}
+Status Host::redoPluginCommand(const std::shared_ptr<void>& undoable) {
+    return replay(undoable, false);
+}
 
 }  // namespace rova::host

@@ -1,4 +1,5 @@
-// Threaded device nodes: the data thread's life and the fixed-size memory pool between it and compute.
+// Threaded device nodes: the data thread's life and the fixed-size memory pool between it and
+// compute.
 #include <chrono>
 #include <iostream>
 
@@ -12,9 +13,11 @@ namespace {
 constexpr auto kAcquireWait = std::chrono::milliseconds(10);
 constexpr auto kIdleWait = std::chrono::milliseconds(2);
 
-RObject makeInherited(const char* longName, const char* shortName, rova::detail::ValueType type, double value) {
+RObject makeInherited(const char* longName, const char* shortName, rova::detail::ValueType type,
+                      double value) {
     auto def = rova::detail::makeAttribute(longName, shortName, type);
-    def->numericType = type == rova::detail::ValueType::kBool ? RFnNumericData::kBoolean : RFnNumericData::kDouble;
+    def->numericType =
+        type == rova::detail::ValueType::kBool ? RFnNumericData::kBoolean : RFnNumericData::kDouble;
     def->defaultValue.setNumber(value);
     def->keyable = true;
     return rova::detail::Access::make(def);
@@ -31,17 +34,23 @@ std::string nodeName(const RPxThreadedDeviceNode& node) {
 }
 
 RStatus notAttached(const char* call) {
-    return RStatus(RStatus::kFailure, std::string(call) + ": the node is not attached to the host yet (call it from postConstructor on)");
+    return RStatus(
+        RStatus::kFailure,
+        std::string(call) +
+            ": the node is not attached to the host yet (call it from postConstructor on)");
 }
 
-bool slotOwnedAs(const ThreadState& state, const RCharBuffer& buffer, ThreadState::SlotState expected, int slot) {
+bool slotOwnedAs(const ThreadState& state, const RCharBuffer& buffer,
+                 ThreadState::SlotState expected, int slot) {
     return slot >= 0 && static_cast<std::size_t>(slot) < state.slots.size() &&
            state.slots[static_cast<std::size_t>(slot)] == expected && buffer.ptr() != nullptr;
 }
 }  // namespace
 
-RObject RPxThreadedDeviceNode::live = makeInherited("live", "lv", rova::detail::ValueType::kBool, 0.0);
-RObject RPxThreadedDeviceNode::frameRate = makeInherited("frameRate", "fr", rova::detail::ValueType::kDouble, 30.0);
+RObject RPxThreadedDeviceNode::live =
+    makeInherited("live", "lv", rova::detail::ValueType::kBool, 0.0);
+RObject RPxThreadedDeviceNode::frameRate =
+    makeInherited("frameRate", "fr", rova::detail::ValueType::kDouble, 30.0);
 
 RPxThreadedDeviceNode::RPxThreadedDeviceNode() = default;
 RPxThreadedDeviceNode::~RPxThreadedDeviceNode() = default;
@@ -53,11 +62,14 @@ void RPxThreadedDeviceNode::runDeviceThread() {
     setDone(true);
 }
 
-void RPxThreadedDeviceNode::stopDeviceThread() { setDone(true); }
+void RPxThreadedDeviceNode::stopDeviceThread() {
+    setDone(true);
+}
 
 RStatus RPxThreadedDeviceNode::setRefreshOutputAttributes(RObjectArray& attributes) {
     NodeRecord* record = rova::detail::NodeAccess::record(*this);
-    if (!record) return notAttached("setRefreshOutputAttributes");
+    if (!record)
+        return notAttached("setRefreshOutputAttributes");
     if (rova::detail::faultArmed("setRefreshOutputAttributes", record->name))
         return rova::detail::injectedFailure("setRefreshOutputAttributes", record->name);
     std::vector<int> indices;
@@ -65,28 +77,35 @@ RStatus RPxThreadedDeviceNode::setRefreshOutputAttributes(RObjectArray& attribut
         const rova::detail::AttributeDef* def = rova::detail::attributeOf(attributes[k]);
         const int index = def ? record->type->indexOf(def) : -1;
         if (index < 0)
-            return RStatus(RStatus::kInvalidParameter, "setRefreshOutputAttributes: item " + std::to_string(k) +
-                                                           " is not an attribute of node '" + record->name + "'");
+            return RStatus(RStatus::kInvalidParameter,
+                           "setRefreshOutputAttributes: item " + std::to_string(k) +
+                               " is not an attribute of node '" + record->name + "'");
         indices.push_back(index);
     }
     record->refreshAttributes = std::move(indices);
     return RStatus();
 }
 
-RStatus RPxThreadedDeviceNode::createMemoryPools(unsigned int bufferSize, unsigned int numberOfBuffers,
+RStatus RPxThreadedDeviceNode::createMemoryPools(unsigned int bufferSize,
+                                                 unsigned int numberOfBuffers,
                                                  std::size_t bufferSizeInBytes) {
     ThreadState* state = stateOf(*this);
-    if (!state) return notAttached("createMemoryPools");
+    if (!state)
+        return notAttached("createMemoryPools");
     const std::string name = nodeName(*this);
-    if (rova::detail::faultArmed("createMemoryPools", name)) return rova::detail::injectedFailure("createMemoryPools", name);
+    if (rova::detail::faultArmed("createMemoryPools", name))
+        return rova::detail::injectedFailure("createMemoryPools", name);
     const std::size_t slots = static_cast<std::size_t>(bufferSize) * numberOfBuffers;
-    if (slots == 0 || bufferSizeInBytes == 0 || slots > 65536 || bufferSizeInBytes > (std::size_t{1} << 26))
-        return RStatus(RStatus::kInvalidParameter, "createMemoryPools: node '" + name + "' asked for " + std::to_string(slots) +
-                                                       " slots of " + std::to_string(bufferSizeInBytes) + " bytes");
+    if (slots == 0 || bufferSizeInBytes == 0 || slots > 65536 ||
+        bufferSizeInBytes > (std::size_t{1} << 26))
+        return RStatus(RStatus::kInvalidParameter,
+                       "createMemoryPools: node '" + name + "' asked for " + std::to_string(slots) +
+                           " slots of " + std::to_string(bufferSizeInBytes) + " bytes");
     std::lock_guard<std::mutex> lock(state->mutex);
     for (const auto slot : state->slots)
         if (slot == ThreadState::kFilling || slot == ThreadState::kReading)
-            return RStatus(RStatus::kFailure, "createMemoryPools: a slot of node '" + name + "' is still in use");
+            return RStatus(RStatus::kFailure,
+                           "createMemoryPools: a slot of node '" + name + "' is still in use");
     // Slots are padded to keep every record aligned for doubles.
     const std::size_t stride = (bufferSizeInBytes + 15) / 16 * 16;
     state->slotSize = bufferSizeInBytes;
@@ -100,7 +119,8 @@ RStatus RPxThreadedDeviceNode::createMemoryPools(unsigned int bufferSize, unsign
 
 void RPxThreadedDeviceNode::destroyMemoryPools() {
     ThreadState* state = stateOf(*this);
-    if (!state) return;
+    if (!state)
+        return;
     std::lock_guard<std::mutex> lock(state->mutex);
     state->storage.clear();
     state->storage.shrink_to_fit();
@@ -110,19 +130,26 @@ void RPxThreadedDeviceNode::destroyMemoryPools() {
     state->slotSize = 0;
 }
 
-RStatus RPxThreadedDeviceNode::beginThreadLoop() { return stateOf(*this) ? RStatus() : notAttached("beginThreadLoop"); }
-RStatus RPxThreadedDeviceNode::endThreadLoop() { return stateOf(*this) ? RStatus() : notAttached("endThreadLoop"); }
+RStatus RPxThreadedDeviceNode::beginThreadLoop() {
+    return stateOf(*this) ? RStatus() : notAttached("beginThreadLoop");
+}
+RStatus RPxThreadedDeviceNode::endThreadLoop() {
+    return stateOf(*this) ? RStatus() : notAttached("endThreadLoop");
+}
 
 bool RPxThreadedDeviceNode::isDone() {
     ThreadState* state = stateOf(*this);
-    if (!state) return true;
-    if (state->done.load() || state->stopRequested.load()) return true;
+    if (!state)
+        return true;
+    if (state->done.load() || state->stopRequested.load())
+        return true;
     // A loop that made no progress since it last asked gets a short nap, so an idle data thread
     // does not burn a core; setDone and stop wake it at once.
     const std::uint64_t acquired = state->acquired.load();
     if (acquired == state->acquiredSeenByIsDone) {
         std::unique_lock<std::mutex> lock(state->mutex);
-        state->wake.wait_for(lock, kIdleWait, [state] { return state->done.load() || state->stopRequested.load(); });
+        state->wake.wait_for(lock, kIdleWait,
+                             [state] { return state->done.load() || state->stopRequested.load(); });
     }
     state->acquiredSeenByIsDone = state->acquired.load();
     return state->done.load() || state->stopRequested.load();
@@ -130,7 +157,8 @@ bool RPxThreadedDeviceNode::isDone() {
 
 void RPxThreadedDeviceNode::setDone(bool done) {
     ThreadState* state = stateOf(*this);
-    if (!state) return;
+    if (!state)
+        return;
     {
         std::lock_guard<std::mutex> lock(state->mutex);
         // Once the host asked the thread to stop, the loop cannot un-stop itself.
@@ -146,16 +174,21 @@ bool RPxThreadedDeviceNode::isLive() const {
 
 RStatus RPxThreadedDeviceNode::acquireDataStorage(RCharBuffer& buffer) {
     ThreadState* state = stateOf(*this);
-    if (!state) return notAttached("acquireDataStorage");
+    if (!state)
+        return notAttached("acquireDataStorage");
     const std::string& name = rova::detail::NodeAccess::record(*this)->name;
-    if (rova::detail::faultArmed("acquireDataStorage", name)) return rova::detail::injectedFailure("acquireDataStorage", name);
+    if (rova::detail::faultArmed("acquireDataStorage", name))
+        return rova::detail::injectedFailure("acquireDataStorage", name);
     std::unique_lock<std::mutex> lock(state->mutex);
     if (state->slots.empty())
-        return RStatus(RStatus::kFailure, "acquireDataStorage: node '" + name + "' has no memory pool");
+        return RStatus(RStatus::kFailure,
+                       "acquireDataStorage: node '" + name + "' has no memory pool");
     state->wake.wait_for(lock, kAcquireWait, [state] {
         return !state->freeSlots.empty() || state->done.load() || state->stopRequested.load();
     });
-    if (state->freeSlots.empty()) return RStatus(RStatus::kFailure, "acquireDataStorage: no free slot in the pool of node '" + name + "'");
+    if (state->freeSlots.empty())
+        return RStatus(RStatus::kFailure,
+                       "acquireDataStorage: no free slot in the pool of node '" + name + "'");
     const int slot = state->freeSlots.back();
     state->freeSlots.pop_back();
     state->slots[static_cast<std::size_t>(slot)] = ThreadState::kFilling;
@@ -169,11 +202,13 @@ RStatus RPxThreadedDeviceNode::acquireDataStorage(RCharBuffer& buffer) {
 
 RStatus RPxThreadedDeviceNode::pushThreadData(RCharBuffer& buffer) {
     ThreadState* state = stateOf(*this);
-    if (!state) return notAttached("pushThreadData");
+    if (!state)
+        return notAttached("pushThreadData");
     {
         std::lock_guard<std::mutex> lock(state->mutex);
         if (!slotOwnedAs(*state, buffer, ThreadState::kFilling, buffer.m_slot))
-            return RStatus(RStatus::kInvalidParameter, "pushThreadData: the buffer was not acquired from this node's pool");
+            return RStatus(RStatus::kInvalidParameter,
+                           "pushThreadData: the buffer was not acquired from this node's pool");
         state->slots[static_cast<std::size_t>(buffer.m_slot)] = ThreadState::kQueued;
         state->queue.push_back(buffer.m_slot);
     }
@@ -184,10 +219,12 @@ RStatus RPxThreadedDeviceNode::pushThreadData(RCharBuffer& buffer) {
 
 RStatus RPxThreadedDeviceNode::popThreadData(RCharBuffer& buffer) {
     ThreadState* state = stateOf(*this);
-    if (!state) return notAttached("popThreadData");
+    if (!state)
+        return notAttached("popThreadData");
     {
         std::lock_guard<std::mutex> lock(state->mutex);
-        if (state->queue.empty()) return RStatus(RStatus::kFailure, "popThreadData: nothing was pushed");
+        if (state->queue.empty())
+            return RStatus(RStatus::kFailure, "popThreadData: nothing was pushed");
         // The newest record wins; older queued ones go back to the free list.
         const int newest = state->queue.back();
         state->queue.pop_back();
@@ -208,12 +245,16 @@ RStatus RPxThreadedDeviceNode::popThreadData(RCharBuffer& buffer) {
 
 RStatus RPxThreadedDeviceNode::releaseDataStorage(RCharBuffer& buffer) {
     ThreadState* state = stateOf(*this);
-    if (!state) return notAttached("releaseDataStorage");
+    if (!state)
+        return notAttached("releaseDataStorage");
     {
         std::lock_guard<std::mutex> lock(state->mutex);
         const int slot = buffer.m_slot;
-        if (!slotOwnedAs(*state, buffer, ThreadState::kReading, slot) && !slotOwnedAs(*state, buffer, ThreadState::kFilling, slot))
-            return RStatus(RStatus::kInvalidParameter, "releaseDataStorage: the buffer does not hold a slot of this node's pool");
+        if (!slotOwnedAs(*state, buffer, ThreadState::kReading, slot) &&
+            !slotOwnedAs(*state, buffer, ThreadState::kFilling, slot))
+            return RStatus(
+                RStatus::kInvalidParameter,
+                "releaseDataStorage: the buffer does not hold a slot of this node's pool");
         state->slots[static_cast<std::size_t>(slot)] = ThreadState::kFree;
         state->freeSlots.push_back(slot);
     }
@@ -227,7 +268,8 @@ namespace rova::host {
 
 void Host::Impl::startThread(NodeRecord* node) {
     ThreadState& state = *node->thread;
-    if (state.thread.joinable()) state.thread.join();
+    if (state.thread.joinable())
+        state.thread.join();
     {
         std::lock_guard<std::mutex> lock(state.mutex);
         state.stopRequested.store(false);
@@ -249,7 +291,8 @@ void Host::Impl::startThread(NodeRecord* node) {
 
 void Host::Impl::stopThread(NodeRecord* node) {
     ThreadState& state = *node->thread;
-    if (!state.running) return;
+    if (!state.running)
+        return;
     {
         std::lock_guard<std::mutex> lock(state.mutex);
         state.stopRequested.store(true);
@@ -263,7 +306,8 @@ void Host::Impl::stopThread(NodeRecord* node) {
         detail::writeError("stopDeviceThread of '" + node->name + "' threw an unknown exception");
     }
     state.wake.notify_all();
-    if (state.thread.joinable()) state.thread.join();
+    if (state.thread.joinable())
+        state.thread.join();
     state.running = false;
 }
 

@@ -37,16 +37,19 @@ const RQuaternion RQuaternion::identity{0.0, 0.0, 0.0, 1.0};
 // ---------------------------------------------------------------- RString
 namespace {
 bool parseInt(const std::string& text, int& out) {
-    if (text.empty()) return false;
+    if (text.empty())
+        return false;
     const char* begin = text.data();
     const char* end = begin + text.size();
-    if (*begin == '+') ++begin;
+    if (*begin == '+')
+        ++begin;
     auto [ptr, ec] = std::from_chars(begin, end, out);
     return ec == std::errc() && ptr == end;
 }
 
 bool parseDouble(const std::string& text, double& out) {
-    if (text.empty() || std::isspace(static_cast<unsigned char>(text.front()))) return false;
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text.front())))
+        return false;
     const char* begin = text.c_str();
     char* end = nullptr;
     out = std::strtod(begin, &end);
@@ -68,8 +71,10 @@ RString RString::substring(int start, int end) const {
     const int size = static_cast<int>(m_text.size());
     start = std::max(start, 0);
     end = std::min(end, size - 1);
-    if (start > end) return RString();
-    return RString(m_text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start + 1)));
+    if (start > end)
+        return RString();
+    return RString(
+        m_text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start + 1)));
 }
 
 RString RString::toLowerCase() const {
@@ -92,8 +97,10 @@ std::vector<RString> RString::split(char separator) const {
     while (start <= m_text.size()) {
         const auto pos = m_text.find(separator, start);
         const auto stop = pos == std::string::npos ? m_text.size() : pos;
-        if (stop > start) parts.emplace_back(m_text.substr(start, stop - start));
-        if (pos == std::string::npos) break;
+        if (stop > start)
+            parts.emplace_back(m_text.substr(start, stop - start));
+        if (pos == std::string::npos)
+            break;
         start = pos + 1;
     }
     return parts;
@@ -131,17 +138,27 @@ RString& RString::operator+=(int value) {
 
 // ---------------------------------------------------------------- RStatus
 RString RStatus::errorString() const {
-    if (!m_description.isEmpty()) return m_description;
+    if (!m_description.isEmpty())
+        return m_description;
     switch (m_code) {
-        case kSuccess: return "success";
-        case kFailure: return "failure";
-        case kInsufficientMemory: return "insufficient memory";
-        case kInvalidParameter: return "invalid parameter";
-        case kLicenseFailure: return "license failure";
-        case kUnknownParameter: return "unknown parameter";
-        case kNotImplemented: return "not implemented";
-        case kNotFound: return "not found";
-        case kEndOfFile: return "end of file";
+        case kSuccess:
+            return "success";
+        case kFailure:
+            return "failure";
+        case kInsufficientMemory:
+            return "insufficient memory";
+        case kInvalidParameter:
+            return "invalid parameter";
+        case kLicenseFailure:
+            return "license failure";
+        case kUnknownParameter:
+            return "unknown parameter";
+        case kNotImplemented:
+            return "not implemented";
+        case kNotFound:
+            return "not found";
+        case kEndOfFile:
+            return "end of file";
     }
     return "unknown status";
 }
@@ -160,64 +177,94 @@ void RStatus::perror(const char* text) const {
 // ---------------------------------------------------------------- RArgList
 namespace {
 bool argMissing(unsigned int index, unsigned int length, RStatus* status) {
-    if (index < length) return false;
-    if (status) *status = RStatus(RStatus::kInvalidParameter, "argument " + std::to_string(index) + " is missing");
+    if (index < length)
+        return false;
+    if (status)
+        *status = RStatus(RStatus::kInvalidParameter,
+                          "argument " + std::to_string(index) + " is missing");
     return true;
 }
 }  // namespace
 
 RString RArgList::asString(unsigned int index, RStatus* status) const {
-    if (argMissing(index, length(), status)) return RString();
-    if (status) status->clear();
+    if (argMissing(index, length(), status))
+        return RString();
+    if (status)
+        status->clear();
     return m_words[index];
 }
 
 int RArgList::asInt(unsigned int index, RStatus* status) const {
-    if (argMissing(index, length(), status)) return 0;
+    if (argMissing(index, length(), status))
+        return 0;
     int value = 0;
     if (!parseInt(m_words[index].str(), value)) {
-        if (status) *status = RStatus(RStatus::kInvalidParameter, "argument '" + m_words[index].str() + "' is not an integer");
+        if (status)
+            *status = RStatus(RStatus::kInvalidParameter,
+                              "argument '" + m_words[index].str() + "' is not an integer");
         return 0;
     }
-    if (status) status->clear();
+    if (status)
+        status->clear();
     return value;
 }
 
 double RArgList::asDouble(unsigned int index, RStatus* status) const {
-    if (argMissing(index, length(), status)) return 0.0;
+    if (argMissing(index, length(), status))
+        return 0.0;
     double value = 0.0;
     if (!parseDouble(m_words[index].str(), value)) {
-        if (status) *status = RStatus(RStatus::kInvalidParameter, "argument '" + m_words[index].str() + "' is not a number");
+        if (status)
+            *status = RStatus(RStatus::kInvalidParameter,
+                              "argument '" + m_words[index].str() + "' is not a number");
         return 0.0;
     }
-    if (status) status->clear();
+    if (status)
+        status->clear();
     return value;
 }
 
 bool RArgList::asBool(unsigned int index, RStatus* status) const {
-    if (argMissing(index, length(), status)) return false;
+    if (argMissing(index, length(), status))
+        return false;
     const std::string word = m_words[index].toLowerCase().str();
-    if (status) status->clear();
-    if (word == "true" || word == "on" || word == "1" || word == "yes") return true;
-    if (word == "false" || word == "off" || word == "0" || word == "no") return false;
-    if (status) *status = RStatus(RStatus::kInvalidParameter, "argument '" + m_words[index].str() + "' is not a boolean");
+    if (status)
+        status->clear();
+    if (word == "true" || word == "on" || word == "1" || word == "yes")
+        return true;
+    if (word == "false" || word == "off" || word == "0" || word == "no")
+        return false;
+    if (status)
+        *status = RStatus(RStatus::kInvalidParameter,
+                          "argument '" + m_words[index].str() + "' is not a boolean");
     return false;
 }
 
 // ---------------------------------------------------------------- RTime
 double RTime::unitsPerSecond(Unit unit) noexcept {
     switch (unit) {
-        case kHours: return 1.0 / 3600.0;
-        case kMinutes: return 1.0 / 60.0;
-        case kSeconds: return 1.0;
-        case kMilliseconds: return 1000.0;
-        case kFilm: return 24.0;
-        case kPALFrame: return 25.0;
-        case kNTSCFrame: return 30.0;
-        case kGames: return 15.0;
-        case k48FPS: return 48.0;
-        case k60FPS: return 60.0;
-        case kInvalid: break;
+        case kHours:
+            return 1.0 / 3600.0;
+        case kMinutes:
+            return 1.0 / 60.0;
+        case kSeconds:
+            return 1.0;
+        case kMilliseconds:
+            return 1000.0;
+        case kFilm:
+            return 24.0;
+        case kPALFrame:
+            return 25.0;
+        case kNTSCFrame:
+            return 30.0;
+        case kGames:
+            return 15.0;
+        case k48FPS:
+            return 48.0;
+        case k60FPS:
+            return 60.0;
+        case kInvalid:
+            break;
     }
     return 1.0;
 }
@@ -225,7 +272,9 @@ double RTime::unitsPerSecond(Unit unit) noexcept {
 RTime::RTime(double value, Unit unit) noexcept
     : m_seconds(value / unitsPerSecond(unit)), m_unit(unit == kInvalid ? kSeconds : unit) {}
 
-double RTime::asUnits(Unit unit) const noexcept { return m_seconds * unitsPerSecond(unit); }
+double RTime::asUnits(Unit unit) const noexcept {
+    return m_seconds * unitsPerSecond(unit);
+}
 
 // ---------------------------------------------------------------- RMatrix
 RMatrix::RMatrix(const double values[4][4]) noexcept {
@@ -265,22 +314,27 @@ RMatrix RMatrix::operator*(const RMatrix& right) const noexcept {
 bool RMatrix::operator==(const RMatrix& o) const noexcept {
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 4; ++c)
-            if (matrix[r][c] != o.matrix[r][c]) return false;
+            if (matrix[r][c] != o.matrix[r][c])
+                return false;
     return true;
 }
 
 bool RMatrix::isEquivalent(const RMatrix& o, double tolerance) const noexcept {
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 4; ++c)
-            if (std::abs(matrix[r][c] - o.matrix[r][c]) > tolerance) return false;
+            if (std::abs(matrix[r][c] - o.matrix[r][c]) > tolerance)
+                return false;
     return true;
 }
 
-double RMatrix::det4x4() const noexcept { return toImath().determinant(); }
+double RMatrix::det4x4() const noexcept {
+    return toImath().determinant();
+}
 
 RMatrix RMatrix::inverse() const noexcept {
     const double det = det4x4();
-    if (det == 0.0 || !std::isfinite(det)) return RMatrix();
+    if (det == 0.0 || !std::isfinite(det))
+        return RMatrix();
     return RMatrix(toImath().gjInverse(false));
 }
 
@@ -294,12 +348,14 @@ RMatrix RMatrix::transpose() const noexcept {
 RPoint operator*(const RPoint& p, const RMatrix& m) noexcept {
     const double in[4] = {p.x, p.y, p.z, p.w};
     double out[4];
-    for (int c = 0; c < 4; ++c) out[c] = in[0] * m[0][c] + in[1] * m[1][c] + in[2] * m[2][c] + in[3] * m[3][c];
+    for (int c = 0; c < 4; ++c)
+        out[c] = in[0] * m[0][c] + in[1] * m[1][c] + in[2] * m[2][c] + in[3] * m[3][c];
     return {out[0], out[1], out[2], out[3]};
 }
 
 RVector operator*(const RVector& v, const RMatrix& m) noexcept {
-    return {v.x * m[0][0] + v.y * m[1][0] + v.z * m[2][0], v.x * m[0][1] + v.y * m[1][1] + v.z * m[2][1],
+    return {v.x * m[0][0] + v.y * m[1][0] + v.z * m[2][0],
+            v.x * m[0][1] + v.y * m[1][1] + v.z * m[2][1],
             v.x * m[0][2] + v.y * m[1][2] + v.z * m[2][2]};
 }
 
@@ -342,7 +398,8 @@ RQuaternion quaternionFromRotation(const double m[3][3]) {
 
 RQuaternion::RQuaternion(double angle, const RVector& axis) noexcept {
     const RVector n = axis.normal();
-    if (n.length() == 0.0) return;
+    if (n.length() == 0.0)
+        return;
     const double s = std::sin(angle * 0.5);
     x = n.x * s;
     y = n.y * s;
@@ -352,13 +409,16 @@ RQuaternion::RQuaternion(double angle, const RVector& axis) noexcept {
 
 RQuaternion::RQuaternion(const RVector& a, const RVector& b) noexcept {
     const RVector na = a.normal(), nb = b.normal();
-    if (na.length() == 0.0 || nb.length() == 0.0) return;
+    if (na.length() == 0.0 || nb.length() == 0.0)
+        return;
     const double d = std::clamp(na * nb, -1.0, 1.0);
-    if (d >= 1.0 - 1e-15) return;
+    if (d >= 1.0 - 1e-15)
+        return;
     if (d <= -1.0 + 1e-15) {
         // Opposite vectors: half a turn about any axis perpendicular to a.
         RVector axis = na ^ RVector::xAxis;
-        if (axis.length() < 1e-6) axis = na ^ RVector::yAxis;
+        if (axis.length() < 1e-6)
+            axis = na ^ RVector::yAxis;
         *this = RQuaternion(M_PI, axis);
         return;
     }
@@ -385,7 +445,8 @@ RMatrix RQuaternion::asMatrix() const noexcept {
 
 RQuaternion RQuaternion::normal() const noexcept {
     const double l = std::sqrt(x * x + y * y + z * z + w * w);
-    if (l == 0.0) return identity;
+    if (l == 0.0)
+        return identity;
     return {x / l, y / l, z / l, w / l};
 }
 
@@ -405,8 +466,10 @@ bool RQuaternion::getAxisAngle(RVector& axis, double& angle) const noexcept {
 RQuaternion RQuaternion::operator*(const RQuaternion& b) const noexcept {
     // Hamilton product b (x) a: a applies first.
     const RQuaternion& a = *this;
-    return {b.w * a.x + b.x * a.w + b.y * a.z - b.z * a.y, b.w * a.y - b.x * a.z + b.y * a.w + b.z * a.x,
-            b.w * a.z + b.x * a.y - b.y * a.x + b.z * a.w, b.w * a.w - b.x * a.x - b.y * a.y - b.z * a.z};
+    return {b.w * a.x + b.x * a.w + b.y * a.z - b.z * a.y,
+            b.w * a.y - b.x * a.z + b.y * a.w + b.z * a.x,
+            b.w * a.z + b.x * a.y - b.y * a.x + b.z * a.w,
+            b.w * a.w - b.x * a.x - b.y * a.y - b.z * a.z};
 }
 
 bool RQuaternion::isEquivalent(const RQuaternion& o, double tolerance) const noexcept {
@@ -424,8 +487,10 @@ RQuaternion slerp(const RQuaternion& a, const RQuaternion& b, double t) noexcept
         d = -d;
         target = RQuaternion(-b.x, -b.y, -b.z, -b.w);
     }
-    if (t == 0.0) return a;
-    if (t == 1.0) return target;
+    if (t == 0.0)
+        return a;
+    if (t == 1.0)
+        return target;
     double wa = 1.0 - t, wb = t;
     if (d < 1.0 - 1e-9) {
         const double theta = std::acos(std::min(d, 1.0));
@@ -453,19 +518,27 @@ RMatrix axisRotation(int axis, double angle) {
 
 // Axes in application order.
 void orderAxes(REulerRotation::RotationOrder order, int axes[3]) {
-    static const int table[6][3] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1}, {0, 2, 1}, {1, 0, 2}, {2, 1, 0}};
-    const int o = static_cast<int>(order) >= 0 && static_cast<int>(order) < 6 ? static_cast<int>(order) : 0;
+    static const int table[6][3] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1},
+                                    {0, 2, 1}, {1, 0, 2}, {2, 1, 0}};
+    const int o =
+        static_cast<int>(order) >= 0 && static_cast<int>(order) < 6 ? static_cast<int>(order) : 0;
     for (int k = 0; k < 3; ++k) axes[k] = table[o][k];
 }
 
 Imath::Eulerd::Order imathOrder(REulerRotation::RotationOrder order) {
     switch (order) {
-        case REulerRotation::kXYZ: return Imath::Eulerd::XYZ;
-        case REulerRotation::kYZX: return Imath::Eulerd::YZX;
-        case REulerRotation::kZXY: return Imath::Eulerd::ZXY;
-        case REulerRotation::kXZY: return Imath::Eulerd::XZY;
-        case REulerRotation::kYXZ: return Imath::Eulerd::YXZ;
-        case REulerRotation::kZYX: return Imath::Eulerd::ZYX;
+        case REulerRotation::kXYZ:
+            return Imath::Eulerd::XYZ;
+        case REulerRotation::kYZX:
+            return Imath::Eulerd::YZX;
+        case REulerRotation::kZXY:
+            return Imath::Eulerd::ZXY;
+        case REulerRotation::kXZY:
+            return Imath::Eulerd::XZY;
+        case REulerRotation::kYXZ:
+            return Imath::Eulerd::YXZ;
+        case REulerRotation::kZYX:
+            return Imath::Eulerd::ZYX;
     }
     return Imath::Eulerd::XYZ;
 }
@@ -495,14 +568,16 @@ REulerRotation REulerRotation::decompose(const RMatrix& m, RotationOrder o) noex
     for (int r = 0; r < 3; ++r) {
         Imath::V3d row(rotation[r][0], rotation[r][1], rotation[r][2]);
         const double l = row.length();
-        if (l > 0.0) row /= l;
+        if (l > 0.0)
+            row /= l;
         rotation[r][0] = row.x;
         rotation[r][1] = row.y;
         rotation[r][2] = row.z;
     }
     Imath::Eulerd euler(imathOrder(o));
     euler.extract(rotation);
-    const Imath::V3d angles = euler.toXYZVector();  // the fields hold the angles in application order
+    const Imath::V3d angles =
+        euler.toXYZVector();  // the fields hold the angles in application order
     return REulerRotation(angles.x, angles.y, angles.z, o);
 }
 
@@ -522,18 +597,25 @@ RTransformationMatrix::RTransformationMatrix(const RMatrix& m) noexcept {
     scale[2] = rows[2].length();
     rows[2] = rows[2].normal();
     // Degenerate axes are rebuilt from the others so the rotation stays a rotation.
-    if (rows[0].length() == 0.0) rows[0] = rows[1].length() > 0.0 && rows[2].length() > 0.0 ? rows[1] ^ rows[2] : RVector::xAxis;
+    if (rows[0].length() == 0.0)
+        rows[0] =
+            rows[1].length() > 0.0 && rows[2].length() > 0.0 ? rows[1] ^ rows[2] : RVector::xAxis;
     if (rows[1].length() == 0.0) {
-        rows[1] = rows[2].length() > 0.0 ? rows[2] ^ rows[0] : (std::abs(rows[0].y) < 0.9 ? RVector::yAxis : RVector::zAxis);
+        rows[1] = rows[2].length() > 0.0
+                      ? rows[2] ^ rows[0]
+                      : (std::abs(rows[0].y) < 0.9 ? RVector::yAxis : RVector::zAxis);
         rows[1] = (rows[1] - rows[0] * (rows[1] * rows[0])).normal();
     }
-    if (rows[2].length() == 0.0) rows[2] = rows[0] ^ rows[1];
+    if (rows[2].length() == 0.0)
+        rows[2] = rows[0] ^ rows[1];
     if ((rows[0] ^ rows[1]) * rows[2] < 0.0) {
         rows[0] = -rows[0];
         scale[0] = -scale[0];
     }
     m_scale = RVector(scale[0], scale[1], scale[2]);
-    const double r[3][3] = {{rows[0].x, rows[0].y, rows[0].z}, {rows[1].x, rows[1].y, rows[1].z}, {rows[2].x, rows[2].y, rows[2].z}};
+    const double r[3][3] = {{rows[0].x, rows[0].y, rows[0].z},
+                            {rows[1].x, rows[1].y, rows[1].z},
+                            {rows[2].x, rows[2].y, rows[2].z}};
     m_rotation = quaternionFromRotation(r);
 }
 

@@ -76,25 +76,37 @@ TEST_F(HostTest, ConnectionsAreCheckedAndRefusedWithTheReason) {
     create("testAdd", "add1");
     create("testAdd", "add2");
     create("testAdd", "add3");
-    const auto refused = [&](const std::string& src, const std::string& dst) { return host.connect(src, dst).message; };
-    EXPECT_EQ(refused("add1.matrixIn", "add2.a"),
-              "cannot connect 'add1.matrixIn' to 'add2.a': the types do not match (matrix to double)");
-    EXPECT_EQ(refused("add1.offset", "add2.a"),
-              "cannot connect 'add1.offset' to 'add2.a': the types do not match (double3 to double)");
+    const auto refused = [&](const std::string& src, const std::string& dst) {
+        return host.connect(src, dst).message;
+    };
+    EXPECT_EQ(
+        refused("add1.matrixIn", "add2.a"),
+        "cannot connect 'add1.matrixIn' to 'add2.a': the types do not match (matrix to double)");
+    EXPECT_EQ(
+        refused("add1.offset", "add2.a"),
+        "cannot connect 'add1.offset' to 'add2.a': the types do not match (double3 to double)");
     EXPECT_EQ(refused("add1.a", "add2.sum"),
-              "cannot connect 'add1.a' to 'add2.sum': the destination is not a writable, connectable plug");
-    EXPECT_EQ(refused("add1.sum", "add1.a"), "cannot connect 'add1.sum' to 'add1.a': a node cannot feed itself");
+              "cannot connect 'add1.a' to 'add2.sum': the destination is not a writable, "
+              "connectable plug");
+    EXPECT_EQ(refused("add1.sum", "add1.a"),
+              "cannot connect 'add1.sum' to 'add1.a': a node cannot feed itself");
     EXPECT_EQ(refused("add1.sum", "nowhere.a"), "cannot connect: no node named 'nowhere'");
-    EXPECT_EQ(refused("add1.sum", "add2.scal"), "cannot connect: no attribute 'scal' on node 'add2' (type testAdd)");
+    EXPECT_EQ(refused("add1.sum", "add2.scal"),
+              "cannot connect: no attribute 'scal' on node 'add2' (type testAdd)");
     ASSERT_TRUE(host.connect("add1.sum", "add2.a"));
-    EXPECT_EQ(refused("add3.sum", "add2.a"),
-              "cannot connect 'add3.sum' to 'add2.a': 'add2.a' is already connected from 'add1.sum'");
+    EXPECT_EQ(
+        refused("add3.sum", "add2.a"),
+        "cannot connect 'add3.sum' to 'add2.a': 'add2.a' is already connected from 'add1.sum'");
     ASSERT_TRUE(host.connect("add1.offset", "add2.offset"));
     EXPECT_EQ(refused("add3.sum", "add2.offsetX"),
-              "cannot connect 'add3.sum' to 'add2.offsetX': 'add2.offset' is already connected from 'add1.offset'");
-    EXPECT_EQ(host.setPlug("add2.a", {"1"}).message, "cannot set 'add2.a': it is connected from 'add1.sum'");
-    EXPECT_EQ(host.setPlug("add2.sum", {"1"}).message, "cannot set 'add2.sum': the attribute is not writable");
-    EXPECT_EQ(host.disconnect("add3.sum", "add2.a").message, "'add3.sum' is not connected to 'add2.a'");
+              "cannot connect 'add3.sum' to 'add2.offsetX': 'add2.offset' is already connected "
+              "from 'add1.offset'");
+    EXPECT_EQ(host.setPlug("add2.a", {"1"}).message,
+              "cannot set 'add2.a': it is connected from 'add1.sum'");
+    EXPECT_EQ(host.setPlug("add2.sum", {"1"}).message,
+              "cannot set 'add2.sum': the attribute is not writable");
+    EXPECT_EQ(host.disconnect("add3.sum", "add2.a").message,
+              "'add3.sum' is not connected to 'add2.a'");
     EXPECT_EQ(host.connections("add3").size(), 0u);
     EXPECT_EQ(host.connections().size(), 2u);
 }
@@ -139,8 +151,10 @@ TEST_F(HostTest, SceneTimeDrivesWhatIsConnectedToIt) {
     EXPECT_EQ(takeEvents(), Lines({"dirty add1.a", "dirty add1.sum"}));
     EXPECT_EQ(get("add1.sum"), "4.5");
     EXPECT_EQ(get("sceneTime.time"), "2.5");
-    EXPECT_EQ(host.setPlug("sceneTime.time", {"1"}).message, "cannot set 'sceneTime.time': the attribute is not writable");
-    EXPECT_EQ(host.deleteNode("sceneTime").message, "node 'sceneTime' belongs to the host and cannot be deleted");
+    EXPECT_EQ(host.setPlug("sceneTime.time", {"1"}).message,
+              "cannot set 'sceneTime.time': the attribute is not writable");
+    EXPECT_EQ(host.deleteNode("sceneTime").message,
+              "node 'sceneTime' belongs to the host and cannot be deleted");
 }
 
 TEST_F(HostTest, NodeNamesFollowTheRuleAndTakenNamesGetASuffix) {
@@ -153,13 +167,15 @@ TEST_F(HostTest, NodeNamesFollowTheRuleAndTakenNamesGetASuffix) {
         auto made = host.createNode("testAdd", bad);
         EXPECT_FALSE(made.ok()) << bad;
         EXPECT_EQ(made.status.message,
-                  "invalid node name '" + bad + "': names use letters, digits and '_' and do not start with a digit");
+                  "invalid node name '" + bad +
+                      "': names use letters, digits and '_' and do not start with a digit");
         EXPECT_FALSE(host.renameNode("hand", bad).ok);
     }
     EXPECT_EQ(host.createNode("noSuchType").status.message, "unknown node type 'noSuchType'");
     ASSERT_TRUE(host.renameNode("hand", "_left_2"));
     EXPECT_EQ(host.renameNode("hand1", "_left_2").message, "a node named '_left_2' already exists");
-    EXPECT_EQ(host.nodeNames("testAdd"), Lines({"testAdd1", "testAdd2", "_left_2", "hand1", "hand2"}));
+    EXPECT_EQ(host.nodeNames("testAdd"),
+              Lines({"testAdd1", "testAdd2", "_left_2", "hand1", "hand2"}));
 }
 
 TEST_F(HostTest, ValuesAreSetAndPrintedInTheirTextForm) {
@@ -174,16 +190,20 @@ TEST_F(HostTest, ValuesAreSetAndPrintedInTheirTextForm) {
     ASSERT_TRUE(host.setPlug("add1.label", {"left hand"}));
     EXPECT_EQ(get("add1.label"), "left hand");
     EXPECT_EQ(get("add1.matrixIn"), "1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 1");
-    ASSERT_TRUE(host.setPlug("add1.mi", {"2", "0", "0", "0", "0", "2", "0", "0", "0", "0", "2", "0", "1", "2", "3", "1"}));
+    ASSERT_TRUE(host.setPlug("add1.mi", {"2", "0", "0", "0", "0", "2", "0", "0", "0", "0", "2", "0",
+                                         "1", "2", "3", "1"}));
     EXPECT_EQ(get("add1.matrixIn"), "2 0 0 0 0 2 0 0 0 0 2 0 1 2 3 1");
     ASSERT_TRUE(host.setPlug("add1.points[3]", {"2.5"}));
     ASSERT_TRUE(host.setPlug("add1.points[1]", {"-1"}));
     EXPECT_EQ(get("add1.points[3]"), "2.5");
     EXPECT_EQ(get("add1.points"), "-1 2.5");
 
-    EXPECT_EQ(host.setPlug("add1.a", {"abc"}).message, "cannot set 'add1.a': expected a number, got 'abc'");
-    EXPECT_EQ(host.setPlug("add1.offset", {"1", "2"}).message, "cannot set 'add1.offset': expected 3 numbers, got '1 2'");
-    EXPECT_EQ(host.setPlug("add1.flag", {"maybe"}).message, "cannot set 'add1.flag': expected true or false, got 'maybe'");
+    EXPECT_EQ(host.setPlug("add1.a", {"abc"}).message,
+              "cannot set 'add1.a': expected a number, got 'abc'");
+    EXPECT_EQ(host.setPlug("add1.offset", {"1", "2"}).message,
+              "cannot set 'add1.offset': expected 3 numbers, got '1 2'");
+    EXPECT_EQ(host.setPlug("add1.flag", {"maybe"}).message,
+              "cannot set 'add1.flag': expected true or false, got 'maybe'");
     EXPECT_EQ(host.setPlug("add1.a[2]", {"1"}).message, "'add1.a' is not an array attribute");
     EXPECT_EQ(get("add1.a"), "0.1") << "a refused set changes nothing";
     EXPECT_EQ(rova::host::formatDouble(1.0 / 3.0), "0.3333333333333333");
@@ -202,7 +222,8 @@ TEST_F(HostTest, ASnapshotRestoresValuesAndConnectionsOfADeletedNode) {
     ASSERT_TRUE(snapshot.ok());
     takeEvents();
     ASSERT_TRUE(host.deleteNode("add2"));
-    EXPECT_EQ(takeEvents(), Lines({"disconnect add1.sum add2.a", "disconnect add2.sum add3.a", "delete add2 testAdd"}));
+    EXPECT_EQ(takeEvents(), Lines({"disconnect add1.sum add2.a", "disconnect add2.sum add3.a",
+                                   "delete add2 testAdd"}));
     ASSERT_TRUE(host.restoreNode(snapshot.value));
     EXPECT_EQ(get("add2.b"), "7");
     EXPECT_EQ(get("add2.offset"), "4 5 6");

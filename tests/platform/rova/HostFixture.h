@@ -10,15 +10,17 @@
 // Registers the test node types on a fresh host, records graph events, and fails a test that writes
 // to standard error without reading it back through takeStderr().
 class HostTest : public ::testing::Test {
-protected:
+  protected:
     rova::host::Host& host = rova::host::Host::instance();
     std::vector<rova::host::GraphEvent> events;
     int observer = 0;
 
     void SetUp() override {
         ::testing::internal::CaptureStderr();
-        ASSERT_TRUE(host.registerBuiltinPlugin("tests", rova_test::initializeTestPlugin, rova_test::uninitializeTestPlugin));
-        observer = host.addObserver([this](const rova::host::GraphEvent& e) { events.push_back(e); });
+        ASSERT_TRUE(host.registerBuiltinPlugin("tests", rova_test::initializeTestPlugin,
+                                               rova_test::uninitializeTestPlugin));
+        observer =
+            host.addObserver([this](const rova::host::GraphEvent& e) { events.push_back(e); });
         rova_test::AddNode::computeCount = 0;
     }
 
@@ -37,9 +39,12 @@ protected:
 
     // Events as "kind plug [other]" lines, then forgets them.
     std::vector<std::string> takeEvents() {
-        static const char* names[] = {"dirty", "compute", "connect", "disconnect", "create", "delete", "error"};
+        static const char* names[] = {"dirty",  "compute", "connect", "disconnect",
+                                      "create", "delete",  "error"};
         std::vector<std::string> lines;
-        for (const auto& e : events) lines.push_back(std::string(names[e.kind]) + " " + e.plug + (e.other.empty() ? "" : " " + e.other));
+        for (const auto& e : events)
+            lines.push_back(std::string(names[e.kind]) + " " + e.plug +
+                            (e.other.empty() ? "" : " " + e.other));
         events.clear();
         return lines;
     }

@@ -10,33 +10,41 @@ RStatus initOnly() {
     g_only = numeric.create("only", "o", RFnNumericData::kDouble);
     return RPxNode::addAttribute(g_only);
 }
-void* createPlain() { return new RPxNode(); }
+void* createPlain() {
+    return new RPxNode();
+}
 
 // Registers one type, then fails: a plug-in that stopped half-way.
 RStatus initHalfway(RObject plugin) {
     RFnPlugin fn(plugin, "Tests", "2");
     RStatus status = fn.registerNode("halfA", RTypeId(0x7e5801), createPlain, initOnly);
-    if (!status) return status;
+    if (!status)
+        return status;
     status = fn.registerNode("testAdd", RTypeId(0x7e5802), createPlain, initOnly);
-    if (!status) status.perror("failed to registerNode halfB");
+    if (!status)
+        status.perror("failed to registerNode halfB");
     return RStatus::kFailure;
 }
 RStatus uninitHalfway(RObject plugin) {
     RFnPlugin fn(plugin);
     for (unsigned id : {0x7e5801u, 0x7e5802u}) {
         RStatus status = fn.deregisterNode(RTypeId(id));
-        if (!status) status.perror("failed to deregisterNode " + std::to_string(id));
+        if (!status)
+            status.perror("failed to deregisterNode " + std::to_string(id));
     }
     return RStatus::kSuccess;
 }
 
 RStatus initDuplicateId(RObject plugin) {
-    return RFnPlugin(plugin).registerNode("otherName", RTypeId(rova_test::kAddId), createPlain, initOnly);
+    return RFnPlugin(plugin).registerNode("otherName", RTypeId(rova_test::kAddId), createPlain,
+                                          initOnly);
 }
-RStatus uninitNothing(RObject) { return RStatus::kSuccess; }
+RStatus uninitNothing(RObject) {
+    return RStatus::kSuccess;
+}
 
 class EchoCommand : public RPxCommand {
-public:
+  public:
     static int undone;
     static void* create() { return new EchoCommand(); }
     RStatus runCommand(const RArgList& args) override {
@@ -59,17 +67,22 @@ int EchoCommand::undone = 0;
 RStatus initCommands(RObject plugin) {
     RFnPlugin fn(plugin);
     RStatus status = fn.registerCommand("echo", EchoCommand::create);
-    if (status) status = fn.registerUI("echoCreateUI", "echoDeleteUI");
+    if (status)
+        status = fn.registerUI("echoCreateUI", "echoDeleteUI");
     return status;
 }
-RStatus uninitCommands(RObject plugin) { return RFnPlugin(plugin).deregisterCommand("echo"); }
+RStatus uninitCommands(RObject plugin) {
+    return RFnPlugin(plugin).deregisterCommand("echo");
+}
 }  // namespace
 
 TEST_F(HostTest, DuplicateTypeNamesAndIdsAreRefused) {
     EXPECT_EQ(host.registerBuiltinPlugin("dup", initDuplicateId, uninitNothing).message,
-              "initializePlugin of plug-in 'dup' failed (registerNode: type id 8279809 (0x7e5701) of 'otherName' is "
+              "initializePlugin of plug-in 'dup' failed (registerNode: type id 8279809 (0x7e5701) "
+              "of 'otherName' is "
               "already used by 'testAdd'); what it registered stays until it is unloaded");
-    EXPECT_EQ(host.registerBuiltinPlugin("dup", initDuplicateId, uninitNothing).message, "plug-in 'dup' is already loaded");
+    EXPECT_EQ(host.registerBuiltinPlugin("dup", initDuplicateId, uninitNothing).message,
+              "plug-in 'dup' is already loaded");
     RFnPlugin fn(RObject{});
     EXPECT_EQ(fn.registerNode("x", RTypeId(1), createPlain, initOnly).errorString(),
               "registerNode: the function set is not attached to a plug-in");
@@ -78,24 +91,33 @@ TEST_F(HostTest, DuplicateTypeNamesAndIdsAreRefused) {
 
 TEST_F(HostTest, AHalfLoadedPluginKeepsItsRegistrationsUntilUnloaded) {
     auto loaded = host.registerBuiltinPlugin("halfway", initHalfway, uninitHalfway);
-    EXPECT_EQ(loaded.message, "initializePlugin of plug-in 'halfway' failed (failure); what it registered stays until it is unloaded");
-    EXPECT_EQ(takeStderr(), "failed to registerNode halfB: registerNode: node type 'testAdd' is already registered\n");
+    EXPECT_EQ(loaded.message,
+              "initializePlugin of plug-in 'halfway' failed (failure); what it registered stays "
+              "until it is unloaded");
+    EXPECT_EQ(
+        takeStderr(),
+        "failed to registerNode halfB: registerNode: node type 'testAdd' is already registered\n");
     EXPECT_EQ(host.pluginNames(), Lines({"tests", "halfway"}));
     EXPECT_EQ(create("halfA"), "halfA1");
     ASSERT_TRUE(host.deleteNode("halfA1"));
     ASSERT_TRUE(host.unloadPlugin("halfway", false));
-    EXPECT_EQ(takeStderr(), "failed to deregisterNode 8280066: deregisterNode: no node type with id 8280066 (0x7e5802) is registered\n");
+    EXPECT_EQ(takeStderr(),
+              "failed to deregisterNode 8280066: deregisterNode: no node type with id 8280066 "
+              "(0x7e5802) is registered\n");
     EXPECT_EQ(host.nodeTypeNames(), Lines({"testAdd", "testBroken", "testPulse"}));
 }
 
 TEST_F(HostTest, FaultsFailTheMatchingCallWithoutEffect) {
     ASSERT_TRUE(host.unloadPlugin("tests", false));
     ASSERT_TRUE(host.armFault("registerNode", "Pulse", 1));
-    auto loaded = host.registerBuiltinPlugin("tests", rova_test::initializeTestPlugin, rova_test::uninitializeTestPlugin);
+    auto loaded = host.registerBuiltinPlugin("tests", rova_test::initializeTestPlugin,
+                                             rova_test::uninitializeTestPlugin);
     EXPECT_FALSE(loaded.ok);
     EXPECT_EQ(host.nodeTypeNames(), Lines({"testAdd", "testBroken"}));
     ASSERT_TRUE(host.unloadPlugin("tests", false));
-    EXPECT_EQ(takeStderr(), "deregisterNode: deregisterNode: no node type with id 8279811 (0x7e5703) is registered\n");
+    EXPECT_EQ(
+        takeStderr(),
+        "deregisterNode: deregisterNode: no node type with id 8279811 (0x7e5703) is registered\n");
 
     // A failing creation returns the null object and says why.
     ASSERT_TRUE(host.armFault("create", "ang", -1));
@@ -103,19 +125,24 @@ TEST_F(HostTest, FaultsFailTheMatchingCallWithoutEffect) {
     RStatus status;
     EXPECT_TRUE(numeric.create("angle", "an", RFnNumericData::kDouble, 0.0, &status).isNull());
     EXPECT_EQ(status.errorString(), "create failed for 'angle' (injected fault)");
-    EXPECT_TRUE(numeric.create("range", "rg", RFnNumericData::kDouble, 0.0, &status).isNull()) << "-1 keeps failing";
+    EXPECT_TRUE(numeric.create("range", "rg", RFnNumericData::kDouble, 0.0, &status).isNull())
+        << "-1 keeps failing";
     EXPECT_FALSE(numeric.create("speed", "sp", RFnNumericData::kDouble, 0.0, &status).isNull());
     host.clearFaults();
 
     // A failing flag setter changes nothing.
     ASSERT_TRUE(host.armFault("setKeyable", "", 1));
-    EXPECT_EQ(numeric.setKeyable(true).errorString(), "setKeyable failed for 'speed' (injected fault)");
+    EXPECT_EQ(numeric.setKeyable(true).errorString(),
+              "setKeyable failed for 'speed' (injected fault)");
     EXPECT_FALSE(numeric.isKeyable());
     EXPECT_TRUE(numeric.setKeyable(true));
     EXPECT_TRUE(numeric.isKeyable());
 
-    EXPECT_EQ(host.armFault("explode", "", 1).message.rfind("unknown fault call 'explode' (known: registerNode, ", 0), 0u);
-    EXPECT_EQ(host.armFault("create", "", 0).message, "fault count must be a positive number or -1, not 0");
+    EXPECT_EQ(host.armFault("explode", "", 1)
+                  .message.rfind("unknown fault call 'explode' (known: registerNode, ", 0),
+              0u);
+    EXPECT_EQ(host.armFault("create", "", 0).message,
+              "fault count must be a positive number or -1, not 0");
     EXPECT_EQ(RPxNode::addAttribute(numeric.object()).errorString(),
               "addAttribute: only a node type's initialize function may add attributes");
 }
@@ -132,7 +159,8 @@ TEST_F(HostTest, PluginCommandsReturnResultsAndStayForUndo) {
     std::vector<std::string> ran;
     host.setExecutor([&](const std::string& text, bool, bool, std::string* result) {
         ran.push_back(text);
-        if (result) *result = "ok";
+        if (result)
+            *result = "ok";
         return text != "fail";
     });
     ASSERT_TRUE(host.registerBuiltinPlugin("commands", initCommands, uninitCommands));
@@ -151,12 +179,14 @@ TEST_F(HostTest, PluginCommandsReturnResultsAndStayForUndo) {
     EXPECT_EQ(EchoCommand::undone, 1);
     ASSERT_TRUE(host.unloadPlugin("commands", false));
     EXPECT_EQ(ran, Lines({"echoCreateUI", "echoDeleteUI"}));
-    EXPECT_EQ(host.undoPluginCommand(outcome.undoable).message, "the command's plug-in was unloaded");
+    EXPECT_EQ(host.undoPluginCommand(outcome.undoable).message,
+              "the command's plug-in was unloaded");
 
     RString result;
     EXPECT_TRUE(RGlobal::executeCommand("print(1)", result));
     EXPECT_EQ(result, "ok");
-    EXPECT_EQ(RGlobal::executeCommand("fail").errorString(), "executeCommand: the command failed: fail");
+    EXPECT_EQ(RGlobal::executeCommand("fail").errorString(),
+              "executeCommand: the command failed: fail");
     host.setExecutor(nullptr);
 }
 
@@ -183,5 +213,6 @@ TEST_F(HostTest, ErrorsAndStatusesPrintInTheHostsForm) {
     RStatus(RStatus::kFailure, "no slot").perror("acquire");
     RStatus(RStatus::kFailure, "no slot").perror("");
     RStatus(RStatus::kInvalidParameter).perror("call");
-    EXPECT_EQ(takeStderr(), "error: something broke\nacquire: no slot\nno slot\ncall: invalid parameter\n");
+    EXPECT_EQ(takeStderr(),
+              "error: something broke\nacquire: no slot\nno slot\ncall: invalid parameter\n");
 }

@@ -4,8 +4,8 @@
 
 namespace rova_test {
 
-RObject AddNode::a, AddNode::b, AddNode::sum, AddNode::offset, AddNode::doubled, AddNode::quirk, AddNode::mode,
-    AddNode::label, AddNode::matrixIn, AddNode::flag, AddNode::points;
+RObject AddNode::a, AddNode::b, AddNode::sum, AddNode::offset, AddNode::doubled, AddNode::quirk,
+    AddNode::mode, AddNode::label, AddNode::matrixIn, AddNode::flag, AddNode::points;
 int AddNode::computeCount = 0;
 
 RStatus AddNode::initialize() {
@@ -35,13 +35,17 @@ RStatus AddNode::initialize() {
     matrixIn = matrix.create("matrixIn", "mi");
     points = numeric.create("points", "pts", RFnNumericData::kDouble, 0.0);
     numeric.setArray(true);
-    for (const RObject* attribute : {&a, &b, &sum, &offset, &doubled, &quirk, &flag, &mode, &label, &matrixIn, &points}) {
+    for (const RObject* attribute :
+         {&a, &b, &sum, &offset, &doubled, &quirk, &flag, &mode, &label, &matrixIn, &points}) {
         RStatus status = addAttribute(*attribute);
-        if (!status) return status;
+        if (!status)
+            return status;
     }
-    for (const auto& [from, to] : {std::pair{&a, &sum}, std::pair{&b, &sum}, std::pair{&offset, &doubled}}) {
+    for (const auto& [from, to] :
+         {std::pair{&a, &sum}, std::pair{&b, &sum}, std::pair{&offset, &doubled}}) {
         RStatus status = attributeAffects(*from, *to);
-        if (!status) return status;
+        if (!status)
+            return status;
     }
     return RStatus::kSuccess;
 }
@@ -79,8 +83,10 @@ RStatus BrokenNode::initialize() {
 }
 
 RStatus BrokenNode::compute(const RPlug& plug, RDataBlock&) {
-    if (plug == throws) throw std::runtime_error("kaput");
-    if (plug == fails) return RStatus::kFailure;
+    if (plug == throws)
+        throw std::runtime_error("kaput");
+    if (plug == fails)
+        return RStatus::kFailure;
     return RStatus::kUnknownParameter;
 }
 
@@ -110,9 +116,11 @@ void PulseNode::runDeviceThread() {
     setDone(false);
     long counter = 0;
     while (!isDone()) {
-        if (!isLive()) continue;
+        if (!isLive())
+            continue;
         RCharBuffer buffer;
-        if (!acquireDataStorage(buffer)) continue;
+        if (!acquireDataStorage(buffer))
+            continue;
         beginThreadLoop();
         *reinterpret_cast<long*>(buffer.ptr()) = ++counter;
         pushThreadData(buffer);
@@ -122,9 +130,11 @@ void PulseNode::runDeviceThread() {
 }
 
 RStatus PulseNode::compute(const RPlug& plug, RDataBlock& block) {
-    if (plug != value) return RStatus::kUnknownParameter;
+    if (plug != value)
+        return RStatus::kUnknownParameter;
     RCharBuffer buffer;
-    if (!popThreadData(buffer)) return RStatus::kFailure;
+    if (!popThreadData(buffer))
+        return RStatus::kFailure;
     const long counter = *reinterpret_cast<const long*>(buffer.ptr());
     RDataHandle out = block.outputValue(value);
     out.set(static_cast<double>(counter) * block.inputValue(gain).asDouble());
@@ -135,11 +145,14 @@ RStatus PulseNode::compute(const RPlug& plug, RDataBlock& block) {
 
 RStatus initializeTestPlugin(RObject plugin) {
     RFnPlugin fn(plugin, "Tests", "1");
-    RStatus status = fn.registerNode("testAdd", RTypeId(kAddId), AddNode::create, AddNode::initialize);
-    if (status) status = fn.registerNode("testBroken", RTypeId(kBrokenId), BrokenNode::create, BrokenNode::initialize);
+    RStatus status =
+        fn.registerNode("testAdd", RTypeId(kAddId), AddNode::create, AddNode::initialize);
     if (status)
-        status = fn.registerNode("testPulse", RTypeId(kPulseId), PulseNode::create, PulseNode::initialize,
-                                 RPxNode::kThreadedDeviceNode);
+        status = fn.registerNode("testBroken", RTypeId(kBrokenId), BrokenNode::create,
+                                 BrokenNode::initialize);
+    if (status)
+        status = fn.registerNode("testPulse", RTypeId(kPulseId), PulseNode::create,
+                                 PulseNode::initialize, RPxNode::kThreadedDeviceNode);
     return status;
 }
 
@@ -147,7 +160,8 @@ RStatus uninitializeTestPlugin(RObject plugin) {
     RFnPlugin fn(plugin);
     for (unsigned id : {kAddId, kBrokenId, kPulseId}) {
         RStatus status = fn.deregisterNode(RTypeId(id));
-        if (!status) status.perror("deregisterNode");
+        if (!status)
+            status.perror("deregisterNode");
     }
     return RStatus::kSuccess;
 }

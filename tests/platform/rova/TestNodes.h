@@ -9,7 +9,7 @@ namespace rova_test {
 
 // sum = a + b; doubled = offset * 2. `quirk` affects nothing on purpose.
 class AddNode : public RPxNode {
-public:
+  public:
     static RObject a, b, sum, offset, doubled, quirk, mode, label, matrixIn, flag, points;
     static int computeCount;
     static void* create() { return new AddNode(); }
@@ -20,7 +20,7 @@ public:
 // Each output fails in its own way: `throws` throws, `fails` returns failure,
 // `declines` answers "not computed here".
 class BrokenNode : public RPxNode {
-public:
+  public:
     static RObject input, throws, fails, declines;
     static void* create() { return new BrokenNode(); }
     static RStatus initialize();
@@ -29,7 +29,7 @@ public:
 
 // A threaded device node whose data thread pushes a running counter; compute pops the newest.
 class PulseNode : public RPxThreadedDeviceNode {
-public:
+  public:
     static RObject value, gain;
     static PulseNode* last;  // the most recently created instance
     static void* create() { return last = new PulseNode(); }

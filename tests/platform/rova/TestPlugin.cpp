@@ -10,7 +10,7 @@ RObject g_level;
 constexpr unsigned kLibraryNodeId = 0x7e5901;
 
 class LibraryNode : public RPxNode {
-public:
+  public:
     static void* create() { return new LibraryNode(); }
     static RStatus initialize() {
         RFnNumericAttribute numeric;
@@ -24,8 +24,10 @@ ROVA_PLUGIN_EXPORT const char RApiVersion[] = TEST_PLUGIN_API_VERSION;
 
 ROVA_PLUGIN_EXPORT RStatus initializePlugin(RObject plugin) {
     RFnPlugin fn(plugin, "Tests", "3");
-    RStatus status = fn.registerNode("libraryNode", RTypeId(kLibraryNodeId), LibraryNode::create, LibraryNode::initialize);
-    if (status) status = fn.registerUI("libraryCreateUI", "libraryDeleteUI");
+    RStatus status = fn.registerNode("libraryNode", RTypeId(kLibraryNodeId), LibraryNode::create,
+                                     LibraryNode::initialize);
+    if (status)
+        status = fn.registerUI("libraryCreateUI", "libraryDeleteUI");
     return status;
 }
 

@@ -7,7 +7,9 @@
 using rova_test::PulseNode;
 
 namespace {
-long read(const RCharBuffer& buffer) { return *reinterpret_cast<const long*>(buffer.ptr()); }
+long read(const RCharBuffer& buffer) {
+    return *reinterpret_cast<const long*>(buffer.ptr());
+}
 
 void push(PulseNode& node, long value) {
     RCharBuffer buffer;
@@ -21,7 +23,8 @@ TEST_F(HostTest, PopReturnsTheNewestRecordAndRecyclesTheOlderOnes) {
     create("testPulse", "pulse1");
     PulseNode& node = *PulseNode::last;
     RCharBuffer empty;
-    EXPECT_EQ(node.popThreadData(empty).statusCode(), RStatus::kFailure) << "nothing was pushed yet";
+    EXPECT_EQ(node.popThreadData(empty).statusCode(), RStatus::kFailure)
+        << "nothing was pushed yet";
 
     push(node, 1);
     push(node, 2);
@@ -54,7 +57,8 @@ TEST_F(HostTest, PoolRefusesBuffersItDidNotHandOut) {
     ASSERT_TRUE(node.acquireDataStorage(acquired));
     RCharBuffer copy = acquired;
     ASSERT_TRUE(node.releaseDataStorage(acquired));
-    EXPECT_EQ(node.releaseDataStorage(copy).statusCode(), RStatus::kInvalidParameter) << "released twice";
+    EXPECT_EQ(node.releaseDataStorage(copy).statusCode(), RStatus::kInvalidParameter)
+        << "released twice";
 }
 
 TEST_F(HostTest, AcquireOnAFullPoolGivesUpWhenTheThreadIsToldToStop) {
@@ -65,7 +69,8 @@ TEST_F(HostTest, AcquireOnAFullPoolGivesUpWhenTheThreadIsToldToStop) {
     std::thread waiter([&] {
         for (int k = 0; k < 20; ++k) {
             RCharBuffer buffer;
-            if (!node.acquireDataStorage(buffer)) ++failures;
+            if (!node.acquireDataStorage(buffer))
+                ++failures;
         }
     });
     node.setDone(true);
@@ -107,10 +112,13 @@ TEST_F(HostTest, DeletionUnloadAndShutdownStopALiveThreadFirst) {
         ASSERT_TRUE(host.setPlug("pulse" + std::to_string(round) + ".live", {"off"}));
         ASSERT_TRUE(host.setPlug("pulse" + std::to_string(round) + ".live", {"on"}));
     }
-    for (int round = 0; round < 10; ++round) ASSERT_TRUE(host.deleteNode("pulse" + std::to_string(round)));
-    EXPECT_EQ(host.unloadPlugin("tests", false).message,
-              "cannot unload plug-in 'tests': nodes of its types exist: pulse10, pulse11, pulse12, pulse13, pulse14, "
-              "pulse15, pulse16, pulse17, pulse18, pulse19, pulse20, pulse21, pulse22, pulse23, pulse24");
+    for (int round = 0; round < 10; ++round)
+        ASSERT_TRUE(host.deleteNode("pulse" + std::to_string(round)));
+    EXPECT_EQ(
+        host.unloadPlugin("tests", false).message,
+        "cannot unload plug-in 'tests': nodes of its types exist: pulse10, pulse11, pulse12, "
+        "pulse13, pulse14, "
+        "pulse15, pulse16, pulse17, pulse18, pulse19, pulse20, pulse21, pulse22, pulse23, pulse24");
     ASSERT_TRUE(host.unloadPlugin("tests", true));
     EXPECT_EQ(host.nodeNames(), Lines({"sceneTime"}));
     EXPECT_TRUE(host.nodeTypeNames().empty());

@@ -34,7 +34,8 @@ TEST(RovaValues, QuaternionProductMatchesMatrixProduct) {
     EXPECT_TRUE((RVector::xAxis * turn.asMatrix()).isEquivalent(RVector::yAxis));
     const RQuaternion flip(RVector::zAxis, RVector::zNegAxis);
     EXPECT_TRUE((RVector::zAxis * flip.asMatrix()).isEquivalent(RVector::zNegAxis));
-    EXPECT_TRUE(RQuaternion(1.0, RVector::zero).isEquivalent(RQuaternion::identity)) << "zero axis: identity";
+    EXPECT_TRUE(RQuaternion(1.0, RVector::zero).isEquivalent(RQuaternion::identity))
+        << "zero axis: identity";
 }
 
 TEST(RovaValues, SlerpHitsBothEndsAndTakesTheShorterArc) {
@@ -70,18 +71,24 @@ TEST(RovaValues, EulerAnglesRoundTripInEveryOrder) {
 
 TEST(RovaValues, TransformationMatricesDecomposeIntoScaleRotationTranslation) {
     RTransformationMatrix built;
-    built.setScale(RVector(2, 3, 4)).rotateTo(REulerRotation(0.4, 0.1, -0.7)).setTranslation(RVector(5, 6, 7));
+    built.setScale(RVector(2, 3, 4))
+        .rotateTo(REulerRotation(0.4, 0.1, -0.7))
+        .setTranslation(RVector(5, 6, 7));
     const RTransformationMatrix back(built.asMatrix());
     EXPECT_TRUE(back.getScale().isEquivalent(RVector(2, 3, 4), 1e-9));
     EXPECT_TRUE(back.translation().isEquivalent(RVector(5, 6, 7)));
-    EXPECT_TRUE(back.rotation().asMatrix().isEquivalent(REulerRotation(0.4, 0.1, -0.7).asMatrix(), 1e-9));
+    EXPECT_TRUE(
+        back.rotation().asMatrix().isEquivalent(REulerRotation(0.4, 0.1, -0.7).asMatrix(), 1e-9));
     EXPECT_TRUE(back.asMatrix().isEquivalent(built.asMatrix(), 1e-9));
-    const RTransformationMatrix mirrored(RTransformationMatrix().setScale(RVector(-1, 1, 1)).asMatrix());
-    EXPECT_TRUE(mirrored.asMatrix().isEquivalent(RTransformationMatrix().setScale(RVector(-1, 1, 1)).asMatrix()));
+    const RTransformationMatrix mirrored(
+        RTransformationMatrix().setScale(RVector(-1, 1, 1)).asMatrix());
+    EXPECT_TRUE(mirrored.asMatrix().isEquivalent(
+        RTransformationMatrix().setScale(RVector(-1, 1, 1)).asMatrix()));
     RMatrix flat;
     flat[2][2] = 0.0;
     const RTransformationMatrix degenerate(flat);
-    EXPECT_TRUE(degenerate.rotation().isEquivalent(RQuaternion::identity)) << "a zero axis still leaves a rotation";
+    EXPECT_TRUE(degenerate.rotation().isEquivalent(RQuaternion::identity))
+        << "a zero axis still leaves a rotation";
 }
 
 TEST(RovaValues, TimeTextAndArgumentsConvert) {

@@ -36,15 +36,26 @@ struct Result {
 
 // An attribute value held exactly, for get/set and for undo.
 struct PlugValue {
-    enum class Kind { kNone, kBool, kInt, kDouble, kDouble3, kMatrix, kString, kTime, kMesh, kArray };
+    enum class Kind {
+        kNone,
+        kBool,
+        kInt,
+        kDouble,
+        kDouble3,
+        kMatrix,
+        kString,
+        kTime,
+        kMesh,
+        kArray
+    };
     Kind kind = Kind::kNone;
     bool boolValue = false;
-    std::int64_t intValue = 0;               // short, int and enum attributes
-    double doubleValue = 0.0;                // float and double attributes; seconds for kTime
-    std::array<double, 3> double3{};         // compounds of three numbers
-    std::array<double, 16> matrix{};         // row by row
-    std::string text;                        // kString
-    std::shared_ptr<const void> mesh;        // kMesh: the host's mesh data (shared, read-only here)
+    std::int64_t intValue = 0;         // short, int and enum attributes
+    double doubleValue = 0.0;          // float and double attributes; seconds for kTime
+    std::array<double, 3> double3{};   // compounds of three numbers
+    std::array<double, 16> matrix{};   // row by row
+    std::string text;                  // kString
+    std::shared_ptr<const void> mesh;  // kMesh: the host's mesh data (shared, read-only here)
     std::vector<std::pair<unsigned, PlugValue>> elements;  // kArray: logical index and value
 
     static PlugValue ofBool(bool v);
@@ -67,20 +78,23 @@ ROVA_API std::string formatDouble(double value);
 // What it takes to re-create a node exactly (undo of delete).
 struct NodeSnapshot {
     std::string name, type;
-    std::vector<std::pair<std::string, PlugValue>> values;              // storable, writable inputs (long names)
-    std::vector<std::pair<std::string, std::string>> connectionsIn;     // (source plug, destination plug)
-    std::vector<std::pair<std::string, std::string>> connectionsOut;    // (source plug, destination plug)
+    std::vector<std::pair<std::string, PlugValue>>
+        values;  // storable, writable inputs (long names)
+    std::vector<std::pair<std::string, std::string>>
+        connectionsIn;  // (source plug, destination plug)
+    std::vector<std::pair<std::string, std::string>>
+        connectionsOut;  // (source plug, destination plug)
 };
 
-// A graph notification. plug: "node.attr" (kCreate/kDelete: the node name); other: the other end of a
-// connection, or the type name for kCreate/kDelete.
+// A graph notification. plug: "node.attr" (kCreate/kDelete: the node name); other: the other end of
+// a connection, or the type name for kCreate/kDelete.
 struct GraphEvent {
     enum Kind { kDirty, kCompute, kConnect, kDisconnect, kCreate, kDelete, kError } kind;
     std::string plug, other;
 };
 
 class ROVA_API Host {
-public:
+  public:
     static Host& instance();
     ~Host();
     Host(const Host&) = delete;
@@ -90,27 +104,30 @@ public:
     // preceded by the entries of ROVA_PLUGIN_PATH / ROVA_SCRIPT_PATH (colon-separated).
     std::vector<std::filesystem::path>& pluginPath();
     std::vector<std::filesystem::path>& scriptPath();
-    // The first existing file of that name on the script path (or the name itself when it is a path).
+    // The first existing file of that name on the script path (or the name itself when it is a
+    // path).
     std::optional<std::filesystem::path> findScript(const std::string& file) const;
 
-    // ---- plug-ins. load: dlopen by name on the plug-in path (NAME.so, libNAME.so) or by path, check
-    // RApiVersion, run initializePlugin, then the registered UI creation procedure through the
-    // executor (executor("PROC", false, false, nullptr): the procedure name runs as a statement).
-    // A failed initializePlugin is reported and the plug-in stays loaded with whatever it registered,
-    // so that unloading it still runs uninitializePlugin.
+    // ---- plug-ins. load: dlopen by name on the plug-in path (NAME.so, libNAME.so) or by path,
+    // check RApiVersion, run initializePlugin, then the registered UI creation procedure through
+    // the executor (executor("PROC", false, false, nullptr): the procedure name runs as a
+    // statement). A failed initializePlugin is reported and the plug-in stays loaded with whatever
+    // it registered, so that unloading it still runs uninitializePlugin.
     Status loadPlugin(const std::string& nameOrPath);
-    // Refused while nodes of the plug-in's types exist (naming them), unless force deletes them first.
-    // Runs the UI deletion procedure, then uninitializePlugin, then closes the library.
+    // Refused while nodes of the plug-in's types exist (naming them), unless force deletes them
+    // first. Runs the UI deletion procedure, then uninitializePlugin, then closes the library.
     Status unloadPlugin(const std::string& name, bool force);
     std::vector<std::string> pluginNames() const;  // load order
     using PluginEntry = RStatus (*)(RObject plugin);
-    // A plug-in living in the calling binary (tests, built-in types): behaves like a loaded library.
-    Status registerBuiltinPlugin(const std::string& name, PluginEntry initialize, PluginEntry uninitialize);
+    // A plug-in living in the calling binary (tests, built-in types): behaves like a loaded
+    // library.
+    Status registerBuiltinPlugin(const std::string& name, PluginEntry initialize,
+                                 PluginEntry uninitialize);
     std::vector<std::string> nodeTypeNames() const;
     std::vector<std::string> commandNames() const;
 
-    // ---- nodes. Names: [A-Za-z_][A-Za-z0-9_]*; a taken name gets a numeric suffix; default name is
-    // the type name with a number. Anything else is refused with a message.
+    // ---- nodes. Names: [A-Za-z_][A-Za-z0-9_]*; a taken name gets a numeric suffix; default name
+    // is the type name with a number. Anything else is refused with a message.
     Result<std::string> createNode(const std::string& type, const std::string& requestedName = "");
     Status deleteNode(const std::string& name);  // stops and joins a data thread first
     Status renameNode(const std::string& from, const std::string& to);
@@ -118,24 +135,30 @@ public:
     bool hasNode(const std::string& name) const;
     Result<std::string> nodeType(const std::string& name) const;
     Result<NodeSnapshot> snapshotNode(const std::string& name) const;
-    Status restoreNode(const NodeSnapshot& snapshot);  // re-creates with the same name, values, connections
+    Status restoreNode(
+        const NodeSnapshot& snapshot);  // re-creates with the same name, values, connections
     static bool isValidNodeName(const std::string& name);
 
-    // ---- plugs: "node.attr" with long or short names, children ("node.offsetX"), elements ("node.attr[3]").
+    // ---- plugs: "node.attr" with long or short names, children ("node.offsetX"), elements
+    // ("node.attr[3]").
     Result<PlugValue> getPlug(const std::string& plug);           // evaluates a dirty plug (pull)
     Result<PlugValue> storedPlug(const std::string& plug) const;  // no evaluation
-    Status setPlug(const std::string& plug, const std::vector<std::string>& words);  // parsed per type
-    Status setPlugValue(const std::string& plug, const PlugValue& value);            // exact (undo)
-    Status connect(const std::string& source, const std::string& destination);       // type-checked
+    Status setPlug(const std::string& plug,
+                   const std::vector<std::string>& words);                      // parsed per type
+    Status setPlugValue(const std::string& plug, const PlugValue& value);       // exact (undo)
+    Status connect(const std::string& source, const std::string& destination);  // type-checked
     Status disconnect(const std::string& source, const std::string& destination);
     // (source, destination) pairs; with a node name, those that touch it. Connection order.
-    std::vector<std::pair<std::string, std::string>> connections(const std::string& node = "") const;
-    std::vector<std::string> attributeNames(const std::string& node) const;  // long names, creation order
+    std::vector<std::pair<std::string, std::string>> connections(
+        const std::string& node = "") const;
+    std::vector<std::string> attributeNames(
+        const std::string& node) const;  // long names, creation order
     Result<bool> isDirty(const std::string& plug) const;
     // "node.attr" with the attribute's long name, or a failure naming what is wrong.
     Result<std::string> canonicalPlug(const std::string& plug) const;
 
-    // ---- scene time; the node "sceneTime" (type "time") exists from start, output "time" (seconds).
+    // ---- scene time; the node "sceneTime" (type "time") exists from start, output "time"
+    // (seconds).
     void setTime(double seconds);
     double time() const;
     void setFps(double fps);  // fps <= 0 is ignored
@@ -151,9 +174,9 @@ public:
     bool hasPluginCommand(const std::string& name) const;
     struct CommandOutcome {
         bool ok = false;
-        std::string result;               // what the command set with setResult/appendToResult
-        std::string error;                // why it failed, when it did
-        std::shared_ptr<void> undoable;   // the instance, kept when canUndo() answered true
+        std::string result;              // what the command set with setResult/appendToResult
+        std::string error;               // why it failed, when it did
+        std::shared_ptr<void> undoable;  // the instance, kept when canUndo() answered true
     };
     CommandOutcome runPluginCommand(const std::string& name, const std::vector<std::string>& args);
     Status undoPluginCommand(const std::shared_ptr<void>& undoable);
@@ -161,7 +184,8 @@ public:
 
     // ---- the language installs this; RGlobal::executeCommand, the idle queue and UI procedures go
     // through it. Returns success; result receives the statement's result text when not null.
-    using Executor = std::function<bool(const std::string& text, bool display, bool undoable, std::string* result)>;
+    using Executor = std::function<bool(const std::string& text, bool display, bool undoable,
+                                        std::string* result)>;
     void setExecutor(Executor executor);
     void queueIdle(std::string command);  // any thread
     void drainIdle();                     // runs what was queued before the call, in order
@@ -179,14 +203,14 @@ public:
 
     // Exit: stop data threads, delete every node, unload plug-ins in reverse order. Idempotent; the
     // host is usable again afterwards (with a fresh sceneTime node at time 0). The program calls it
-    // before whatever its executor uses goes away (UI deletion procedures run through the executor);
-    // the host's own destructor at process exit drops the executor first.
+    // before whatever its executor uses goes away (UI deletion procedures run through the
+    // executor); the host's own destructor at process exit drops the executor first.
     void shutdown();
 
     struct Impl;
     Impl& impl() { return *m_impl; }
 
-private:
+  private:
     Host();
     std::unique_ptr<Impl> m_impl;
 };
