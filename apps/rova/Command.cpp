@@ -19,20 +19,28 @@ std::map<std::string, CommandSpec>& registry() {
 
 const char* kindName(ValueKind kind) {
     switch (kind) {
-        case ValueKind::kNumber: return "a number";
-        case ValueKind::kInteger: return "an integer";
-        case ValueKind::kSwitch: return "on or off";
-        case ValueKind::kText: break;
+        case ValueKind::kNumber:
+            return "a number";
+        case ValueKind::kInteger:
+            return "an integer";
+        case ValueKind::kSwitch:
+            return "on or off";
+        case ValueKind::kText:
+            break;
     }
     return "a value";
 }
 
 bool fits(ValueKind kind, const std::string& text) {
     switch (kind) {
-        case ValueKind::kNumber: return parseNumber(text).has_value();
-        case ValueKind::kInteger: return parseInteger(text).has_value();
-        case ValueKind::kSwitch: return parseSwitch(text).has_value();
-        case ValueKind::kText: break;
+        case ValueKind::kNumber:
+            return parseNumber(text).has_value();
+        case ValueKind::kInteger:
+            return parseInteger(text).has_value();
+        case ValueKind::kSwitch:
+            return parseSwitch(text).has_value();
+        case ValueKind::kText:
+            break;
     }
     return true;
 }
@@ -40,7 +48,8 @@ bool fits(ValueKind kind, const std::string& text) {
 std::string flagList(const CommandSpec& spec) {
     std::string out;
     for (size_t i = 0; i < spec.flags.size(); ++i) {
-        if (i) out += i + 1 == spec.flags.size() ? " or " : ", ";
+        if (i)
+            out += i + 1 == spec.flags.size() ? " or " : ", ";
         out += "-" + spec.flags[i].name;
     }
     return out;
@@ -60,11 +69,13 @@ std::string Invocation::value(const std::string& flag, const std::string& fallba
 }
 
 std::optional<double> parseNumber(const std::string& text) {
-    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return std::nullopt;
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])))
+        return std::nullopt;
     errno = 0;
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size()) return std::nullopt;
+    if (end != text.c_str() + text.size())
+        return std::nullopt;
     if (text.find_first_of("xX") != std::string::npos)
         return std::nullopt;  // no hexadecimal floats
     return value;
@@ -74,17 +85,21 @@ std::optional<long long> parseInteger(const std::string& text) {
     long long value = 0;
     const char* first = text.data();
     const char* last = text.data() + text.size();
-    if (first != last && *first == '+') ++first;
+    if (first != last && *first == '+')
+        ++first;
     auto [ptr, ec] = std::from_chars(first, last, value);
-    if (ec != std::errc() || ptr != last || first == last) return std::nullopt;
+    if (ec != std::errc() || ptr != last || first == last)
+        return std::nullopt;
     return value;
 }
 
 std::optional<bool> parseSwitch(const std::string& text) {
     std::string lower;
     for (char c : text) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (lower == "on" || lower == "true" || lower == "yes" || lower == "1") return true;
-    if (lower == "off" || lower == "false" || lower == "no" || lower == "0") return false;
+    if (lower == "on" || lower == "true" || lower == "yes" || lower == "1")
+        return true;
+    if (lower == "off" || lower == "false" || lower == "no" || lower == "0")
+        return false;
     return std::nullopt;
 }
 
@@ -106,19 +121,23 @@ host::Result<Invocation> bind(const CommandSpec& spec, const Statement& statemen
         auto flag = std::find_if(spec.flags.begin(), spec.flags.end(),
                                  [&](const FlagSpec& f) { return f.name == word.text; });
         if (flag == spec.flags.end()) {
-            if (spec.flags.empty()) return fail("takes no flags, got -" + word.text);
+            if (spec.flags.empty())
+                return fail("takes no flags, got -" + word.text);
             return fail("unknown flag -" + word.text + ", expected " + flagList(spec));
         }
-        if (in.m_flags.count(flag->name)) return fail("flag -" + flag->name + " given twice");
+        if (in.m_flags.count(flag->name))
+            return fail("flag -" + flag->name + " given twice");
         auto& values = in.m_flags[flag->name];
         for (int v = 0; v < flag->values; ++v) {
             const bool present = i + 1 < words.size() && !words[i + 1].isFlag();
-            if (flag->optionalValue && !present) break;
+            if (flag->optionalValue && !present)
+                break;
             if (!present) {
                 std::string what = "-" + flag->name + " expects " +
                                    (flag->values > 1 ? std::to_string(flag->values) + " values"
                                                      : std::string(kindName(flag->kind)));
-                if (!flag->valueName.empty()) what += " (" + flag->valueName + ")";
+                if (!flag->valueName.empty())
+                    what += " (" + flag->valueName + ")";
                 return fail(what);
             }
             const Word& value = words[++i];
@@ -130,10 +149,13 @@ host::Result<Invocation> bind(const CommandSpec& spec, const Statement& statemen
         }
     }
     const int count = static_cast<int>(in.m_args.size());
-    if (count < spec.minArgs) return fail("missing arguments");
+    if (count < spec.minArgs)
+        return fail("missing arguments");
     if (spec.maxArgs >= 0 && count > spec.maxArgs) {
-        if (spec.maxArgs == 0) return fail("takes no arguments, got '" + in.m_args.front() + "'");
-        return fail("too many arguments, got '" + in.m_args[static_cast<size_t>(spec.maxArgs)] + "'");
+        if (spec.maxArgs == 0)
+            return fail("takes no arguments, got '" + in.m_args.front() + "'");
+        return fail("too many arguments, got '" + in.m_args[static_cast<size_t>(spec.maxArgs)] +
+                    "'");
     }
     for (size_t a = 0; a < spec.argKinds.size() && a < in.m_args.size(); ++a)
         if (!fits(spec.argKinds[a], in.m_args[a]))
@@ -141,7 +163,8 @@ host::Result<Invocation> bind(const CommandSpec& spec, const Statement& statemen
                         in.m_args[a] + "'");
     if (spec.validate) {
         host::Status status = spec.validate(in);
-        if (!status) return fail(status.message);
+        if (!status)
+            return fail(status.message);
     }
     return out;
 }
@@ -155,9 +178,13 @@ Invocation bindRaw(const Statement& statement) {
     return in;
 }
 
-host::Host& CommandContext::host() { return m_interpreter.host(); }
+host::Host& CommandContext::host() {
+    return m_interpreter.host();
+}
 
-void CommandContext::result(const std::string& line) { m_interpreter.emitResult(line); }
+void CommandContext::result(const std::string& line) {
+    m_interpreter.emitResult(line);
+}
 
 void CommandContext::recordUndo(std::string label, std::function<host::Status()> undo,
                                 std::function<host::Status()> redo) {
@@ -181,10 +208,13 @@ std::string usageOf(const CommandSpec& spec) {
     for (;;) {
         const size_t end = spec.synopsis.find('\n', start);
         const std::string form = spec.synopsis.substr(start, end - start);
-        if (!out.empty()) out += " | ";
+        if (!out.empty())
+            out += " | ";
         out += spec.name;
-        if (!form.empty()) out += " " + form;
-        if (end == std::string::npos) break;
+        if (!form.empty())
+            out += " " + form;
+        if (end == std::string::npos)
+            break;
         start = end + 1;
     }
     return out;

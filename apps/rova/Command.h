@@ -23,11 +23,11 @@ enum class ValueKind {
 };
 
 struct FlagSpec {
-    std::string name{};         // without the '-'
-    int values = 0;             // number of values the flag takes
-    bool optionalValue = false; // with values == 1: the value may be left out (a query)
+    std::string name{};          // without the '-'
+    int values = 0;              // number of values the flag takes
+    bool optionalValue = false;  // with values == 1: the value may be left out (a query)
     ValueKind kind = ValueKind::kText;
-    std::string valueName{};    // for usage text, e.g. "NAME"
+    std::string valueName{};  // for usage text, e.g. "NAME"
     std::string help{};
 };
 
@@ -36,11 +36,12 @@ class CommandContext;
 
 struct CommandSpec {
     std::string name{};
-    std::string synopsis{};  // usage lines after the name, e.g. "PLUG VALUE..." (several joined by '\n')
-    std::string summary{};   // one sentence for --help
+    std::string
+        synopsis{};  // usage lines after the name, e.g. "PLUG VALUE..." (several joined by '\n')
+    std::string summary{};  // one sentence for --help
     std::vector<FlagSpec> flags{};
     int minArgs = 0;
-    int maxArgs = 0;  // -1: no limit
+    int maxArgs = 0;                    // -1: no limit
     std::vector<ValueKind> argKinds{};  // kinds of the leading positional arguments (rest: text)
     // Flag-looking words are positional values (set t.tx -1e3, print("-x")).
     bool flagsAreWords = false;
@@ -53,7 +54,7 @@ struct CommandSpec {
 
 // A statement bound to its command: flags with their values, and positional arguments.
 class Invocation {
-public:
+  public:
     bool has(const std::string& flag) const { return m_flags.count(flag) != 0; }
     // The flag's values (empty for a flag without values or a query).
     const std::vector<std::string>& values(const std::string& flag) const;
@@ -63,7 +64,7 @@ public:
     const std::vector<std::string>& rawWords() const { return m_raw; }
     std::size_t flagCount() const { return m_flags.size(); }
 
-private:
+  private:
     friend host::Result<Invocation> bind(const CommandSpec&, const Statement&);
     friend Invocation bindRaw(const Statement&);
     std::map<std::string, std::vector<std::string>> m_flags;
@@ -84,8 +85,9 @@ std::optional<bool> parseSwitch(const std::string& text);
 
 // What a running command sees.
 class CommandContext {
-public:
-    CommandContext(Interpreter& interpreter, const Statement& statement, const Invocation& invocation)
+  public:
+    CommandContext(Interpreter& interpreter, const Statement& statement,
+                   const Invocation& invocation)
         : m_interpreter(interpreter), m_statement(statement), m_invocation(invocation) {}
     Interpreter& interpreter() { return m_interpreter; }
     host::Host& host();
@@ -97,7 +99,7 @@ public:
     void recordUndo(std::string label, std::function<host::Status()> undo,
                     std::function<host::Status()> redo);
 
-private:
+  private:
     Interpreter& m_interpreter;
     const Statement& m_statement;
     const Invocation& m_invocation;

@@ -19,10 +19,12 @@ std::string wrap(const std::string& text, const std::string& indent) {
             out += line + "\n";
             line = indent;
         }
-        if (line.size() > indent.size()) line += ' ';
+        if (line.size() > indent.size())
+            line += ' ';
         line += word;
     }
-    if (line.size() > indent.size()) out += line + "\n";
+    if (line.size() > indent.size())
+        out += line + "\n";
     return out;
 }
 
@@ -35,7 +37,8 @@ std::string forms(const CommandSpec& spec) {
         const size_t end = spec.synopsis.find('\n', start);
         const std::string form = spec.synopsis.substr(start, end - start);
         out += "  " + spec.name + (form.empty() ? "" : " " + form) + "\n";
-        if (end == std::string::npos) break;
+        if (end == std::string::npos)
+            break;
         start = end + 1;
     }
     return out;
@@ -45,7 +48,8 @@ std::string forms(const CommandSpec& spec) {
 
 std::string commandReference() {
     std::string out = "Commands:\n";
-    for (const CommandSpec* spec : allCommands()) out += forms(*spec) + wrap(spec->summary, "      ");
+    for (const CommandSpec* spec : allCommands())
+        out += forms(*spec) + wrap(spec->summary, "      ");
     out += wrap(
         "Any other name runs a command registered by a loaded plug-in (with its words as "
         "typed, its result printed as one line) or, failing that, the script procedure "
@@ -58,7 +62,8 @@ std::string commandHelp(const CommandSpec& spec) {
     std::string out = forms(spec) + wrap(spec.summary, "      ");
     for (const FlagSpec& flag : spec.flags) {
         std::string head = "  -" + flag.name;
-        if (flag.values == 1) head += flag.optionalValue ? " [" + flag.valueName + "]" : " " + flag.valueName;
+        if (flag.values == 1)
+            head += flag.optionalValue ? " [" + flag.valueName + "]" : " " + flag.valueName;
         out += head + "\n" + wrap(flag.help, "      ");
     }
     return out;

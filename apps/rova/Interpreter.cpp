@@ -25,9 +25,12 @@ std::string joinLines(const std::vector<std::string>& lines) {
 std::string oneLine(std::string message) {
     std::string out;
     for (char c : message) {
-        if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else out += c;
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out += c;
     }
     return out;
 }
@@ -48,7 +51,8 @@ Interpreter::~Interpreter() {
 }
 
 PythonBridge& Interpreter::python() {
-    if (!m_python) m_python = std::make_unique<PythonBridge>(*this);
+    if (!m_python)
+        m_python = std::make_unique<PythonBridge>(*this);
     return *m_python;
 }
 
@@ -97,20 +101,26 @@ bool Interpreter::runScript(const Script& script, const RunOptions& options) {
     m_runs.push_back(&options);
     const bool ownLevel = options.oneUndoStep || !options.undoable;
     if (ownLevel)
-        m_undo.push(options.undoable, script.statements.empty() ? "" : script.statements.front().text());
+        m_undo.push(options.undoable,
+                    script.statements.empty() ? "" : script.statements.front().text());
     bool ok = true;
     for (const Statement& statement : script.statements) {
         host::Status status = runStatement(statement, options);
         std::fflush(stdout);
-        if (status) continue;
+        if (status)
+            continue;
         ok = false;
-        const std::string message = where(options.origin, statement.line) + ": " +
-                                    statement.name + ": " + oneLine(status.message);
-        if (options.reportErrors) std::cerr << "error: " << message << std::endl;
-        if (options.error && options.error->empty()) *options.error = message;
-        if (!options.keepGoing) break;
+        const std::string message = where(options.origin, statement.line) + ": " + statement.name +
+                                    ": " + oneLine(status.message);
+        if (options.reportErrors)
+            std::cerr << "error: " << message << std::endl;
+        if (options.error && options.error->empty())
+            *options.error = message;
+        if (!options.keepGoing)
+            break;
     }
-    if (ownLevel) m_undo.pop();
+    if (ownLevel)
+        m_undo.pop();
     m_runs.pop_back();
     return ok;
 }
@@ -118,7 +128,8 @@ bool Interpreter::runScript(const Script& script, const RunOptions& options) {
 host::Status Interpreter::runStatement(const Statement& statement, const RunOptions& options) {
     const CommandSpec* spec = findCommand(statement.name);
     const bool level = !spec || spec->opensUndoStep;
-    if (level) m_undo.push(options.undoable, statement.text());
+    if (level)
+        m_undo.push(options.undoable, statement.text());
     const std::size_t mark = m_undo.mark();
     host::Status status;
     try {
@@ -129,15 +140,18 @@ host::Status Interpreter::runStatement(const Statement& statement, const RunOpti
         status = host::Status::failure("internal error");
     }
     // A statement that fails half-way (a script procedure, Python code) changes nothing.
-    if (!status && level && m_undo.recording()) m_undo.rollBackTo(mark);
-    if (level) m_undo.pop();
+    if (!status && level && m_undo.recording())
+        m_undo.rollBackTo(mark);
+    if (level)
+        m_undo.pop();
     return status;
 }
 
 host::Status Interpreter::dispatch(const Statement& statement) {
     if (const CommandSpec* spec = findCommand(statement.name)) {
         auto bound = bind(*spec, statement);
-        if (!bound.ok()) return bound.status;
+        if (!bound.ok())
+            return bound.status;
         CommandContext context(*this, statement, bound.value);
         return spec->run(context);
     }
@@ -147,7 +161,8 @@ host::Status Interpreter::dispatch(const Statement& statement) {
         if (!outcome.ok) {
             // The statement's name leads the message already.
             std::string error = outcome.error.empty() ? "command failed" : outcome.error;
-            if (error.rfind(statement.name + ": ", 0) == 0) error.erase(0, statement.name.size() + 2);
+            if (error.rfind(statement.name + ": ", 0) == 0)
+                error.erase(0, statement.name.size() + 2);
             return host::Status::failure(error);
         }
         if (outcome.undoable) {
@@ -156,7 +171,8 @@ host::Status Interpreter::dispatch(const Statement& statement) {
                            [this, instance] { return m_host.undoPluginCommand(instance); },
                            [this, instance] { return m_host.redoPluginCommand(instance); }});
         }
-        if (!outcome.result.empty()) emitResult(outcome.result);
+        if (!outcome.result.empty())
+            emitResult(outcome.result);
         return {};
     }
     const std::string procedure = statement.name + ".rova";
@@ -180,12 +196,14 @@ host::Status Interpreter::runFile(const std::string& file) {
         return host::Status::failure("scripts nested more than " + std::to_string(kMaxFileDepth) +
                                      " deep (does " + file + " run itself?)");
     std::ifstream in(*path, std::ios::binary);
-    if (!in) return host::Status::failure("cannot read '" + path->string() + "'");
+    if (!in)
+        return host::Status::failure("cannot read '" + path->string() + "'");
     std::stringstream text;
     text << in.rdbuf();
 
     RunOptions nested;
-    if (!m_runs.empty()) nested = *m_runs.back();
+    if (!m_runs.empty())
+        nested = *m_runs.back();
     nested.origin = path->filename().string();
     nested.reportErrors = false;
     nested.keepGoing = false;
@@ -200,33 +218,40 @@ host::Status Interpreter::runFile(const std::string& file) {
 
 void Interpreter::emitResult(const std::string& line) {
     const RunOptions* options = m_runs.empty() ? nullptr : m_runs.back();
-    if (options && options->results) options->results->push_back(line);
-    if (!options || options->printResults) std::cout << line << '\n';
+    if (options && options->results)
+        options->results->push_back(line);
+    if (!options || options->printResults)
+        std::cout << line << '\n';
 }
 
 void Interpreter::installExecutor() {
-    m_host.setExecutor([this](const std::string& text, bool display, bool undoable,
-                              std::string* result) {
-        std::vector<std::string> results;
-        std::string error;
-        RunOptions options;
-        options.printResults = display;
-        options.reportErrors = false;
-        options.undoable = undoable;
-        options.oneUndoStep = undoable;
-        options.results = &results;
-        options.error = &error;
-        if (display) {
-            std::cout << text;
-            if (text.empty() || text.back() != '\n') std::cout << '\n';
-        }
-        const bool ok = runText(text, options);
-        if (!ok) std::cerr << "error: " << error << std::endl;
-        if (result) *result = joinLines(results);
-        return ok;
-    });
+    m_host.setExecutor(
+        [this](const std::string& text, bool display, bool undoable, std::string* result) {
+            std::vector<std::string> results;
+            std::string error;
+            RunOptions options;
+            options.printResults = display;
+            options.reportErrors = false;
+            options.undoable = undoable;
+            options.oneUndoStep = undoable;
+            options.results = &results;
+            options.error = &error;
+            if (display) {
+                std::cout << text;
+                if (text.empty() || text.back() != '\n')
+                    std::cout << '\n';
+            }
+            const bool ok = runText(text, options);
+            if (!ok)
+                std::cerr << "error: " << error << std::endl;
+            if (result)
+                *result = joinLines(results);
+            return ok;
+        });
 }
 
-void Interpreter::uninstallExecutor() { m_host.setExecutor(nullptr); }
+void Interpreter::uninstallExecutor() {
+    m_host.setExecutor(nullptr);
+}
 
 }  // namespace rova::lang

@@ -17,19 +17,19 @@ namespace rova::lang {
 class PythonBridge;
 
 struct RunOptions {
-    std::string origin;          // script file name for messages; empty: "line N"
-    bool printResults = true;    // query results to standard output
-    bool reportErrors = true;    // "error: ..." on standard error
-    bool keepGoing = false;      // go on after a failing statement
-    bool undoable = true;        // record what the statements change
-    bool oneUndoStep = false;    // all statements as one undo step (executeCommand)
-    bool echo = false;           // write each statement to standard output before it runs
+    std::string origin;        // script file name for messages; empty: "line N"
+    bool printResults = true;  // query results to standard output
+    bool reportErrors = true;  // "error: ..." on standard error
+    bool keepGoing = false;    // go on after a failing statement
+    bool undoable = true;      // record what the statements change
+    bool oneUndoStep = false;  // all statements as one undo step (executeCommand)
+    bool echo = false;         // write each statement to standard output before it runs
     std::vector<std::string>* results = nullptr;  // query results, in order
     std::string* error = nullptr;                 // the first failure's message
 };
 
 class Interpreter {
-public:
+  public:
     explicit Interpreter(host::Host& host);
     ~Interpreter();
     Interpreter(const Interpreter&) = delete;
@@ -60,7 +60,7 @@ public:
     // Prefix for messages: "line 3" or "scene.rova: line 3".
     static std::string where(const std::string& origin, int line);
 
-private:
+  private:
     host::Status runStatement(const Statement& statement, const RunOptions& options);
     host::Status dispatch(const Statement& statement);
 

@@ -20,7 +20,8 @@ PyCFunction asCFunction(PyObject* (*function)(PyObject*, PyObject*, PyObject*)) 
 std::string oneLine(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     for (char& c : text)
-        if (c == '\n' || c == '\r') c = ' ';
+        if (c == '\n' || c == '\r')
+            c = ' ';
     return text;
 }
 
@@ -38,7 +39,8 @@ std::string takeException() {
     std::string message;
     if (value) {
         if (PyObject* text = PyObject_Str(value)) {
-            if (const char* utf8 = PyUnicode_AsUTF8(text)) message = utf8;
+            if (const char* utf8 = PyUnicode_AsUTF8(text))
+                message = utf8;
             Py_DECREF(text);
         }
         PyErr_Clear();
@@ -66,7 +68,8 @@ PyObject* pyEval(PyObject*, PyObject* args, PyObject* kwargs) {
     options.reportErrors = false;
     options.results = &results;
     options.error = &error;
-    if (!g_interpreter->runText(text, options)) return raise(error);
+    if (!g_interpreter->runText(text, options))
+        return raise(error);
     std::string joined;
     for (size_t i = 0; i < results.size(); ++i) joined += (i ? "\n" : "") + results[i];
     return PyUnicode_FromStringAndSize(joined.data(), static_cast<Py_ssize_t>(joined.size()));
@@ -78,7 +81,8 @@ PyObject* pyGet(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s", const_cast<char**>(keywords), &plug))
         return nullptr;
     auto value = g_interpreter->host().getPlug(plug);
-    if (!value.ok()) return raise(value.status.message);
+    if (!value.ok())
+        return raise(value.status.message);
     const std::string text = host::formatValue(value.value);
     return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
@@ -90,7 +94,8 @@ PyObject* pyLs(PyObject*, PyObject* args, PyObject* kwargs) {
         return nullptr;
     const auto names = g_interpreter->host().nodeNames(type);
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(names.size()));
-    if (!list) return nullptr;
+    if (!list)
+        return nullptr;
     for (size_t i = 0; i < names.size(); ++i)
         PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), PyUnicode_FromString(names[i].c_str()));
     return list;
@@ -109,7 +114,8 @@ PyObject* pyWrite(PyObject*, PyObject* args, PyObject*) {
     int stream = 1;
     const char* text = nullptr;
     Py_ssize_t size = 0;
-    if (!PyArg_ParseTuple(args, "is#", &stream, &text, &size)) return nullptr;
+    if (!PyArg_ParseTuple(args, "is#", &stream, &text, &size))
+        return nullptr;
     std::ostream& out = stream == 2 ? std::cerr : std::cout;
     out.write(text, size);
     return PyLong_FromSsize_t(size);
@@ -129,13 +135,20 @@ PyMethodDef g_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyModuleDef g_module = {PyModuleDef_HEAD_INIT, "rova",
-                        "The headless host, seen from Python.", -1, g_methods,
-                        nullptr, nullptr, nullptr, nullptr};
+PyModuleDef g_module = {PyModuleDef_HEAD_INIT,
+                        "rova",
+                        "The headless host, seen from Python.",
+                        -1,
+                        g_methods,
+                        nullptr,
+                        nullptr,
+                        nullptr,
+                        nullptr};
 
 PyObject* initModule() {
     PyObject* module = PyModule_Create(&g_module);
-    if (!module) return nullptr;
+    if (!module)
+        return nullptr;
     g_error = PyErr_NewExceptionWithDoc("rova.Error", "A host statement failed.",
                                         PyExc_RuntimeError, nullptr);
     Py_XINCREF(g_error);
@@ -201,7 +214,8 @@ PythonBridge::PythonBridge(Interpreter& interpreter) {
             }
         }
     }
-    if (PyRun_SimpleString(kSetUp) != 0) PyErr_Clear();
+    if (PyRun_SimpleString(kSetUp) != 0)
+        PyErr_Clear();
 }
 
 PythonBridge::~PythonBridge() {
@@ -214,15 +228,19 @@ PythonBridge::~PythonBridge() {
 }
 
 host::Status PythonBridge::run(const std::string& code) {
-    if (!Py_IsInitialized()) return host::Status::failure("the Python interpreter is not running");
+    if (!Py_IsInitialized())
+        return host::Status::failure("the Python interpreter is not running");
     PyObject* main = PyImport_AddModule("__main__");  // borrowed
-    if (!main) return host::Status::failure(takeException());
+    if (!main)
+        return host::Status::failure(takeException());
     PyObject* globals = PyModule_GetDict(main);  // borrowed
     PyObject* compiled = Py_CompileString(code.c_str(), "<python>", Py_file_input);
-    if (!compiled) return host::Status::failure(takeException());
+    if (!compiled)
+        return host::Status::failure(takeException());
     PyObject* result = PyEval_EvalCode(compiled, globals, globals);
     Py_DECREF(compiled);
-    if (!result) return host::Status::failure(takeException());
+    if (!result)
+        return host::Status::failure(takeException());
     Py_DECREF(result);
     return {};
 }

@@ -1,9 +1,9 @@
 #pragma once
 // The embedded Python interpreter behind python(TEXT). Started on first use, finished when the
 // bridge goes away (after the host has shut down). Python code reaches the host through the
-// built-in module `rova` (eval, get, ls, exists); sys.path starts with the script path, so host-side
-// modules shipped next to the scripts import by name; sys.stdout and sys.stderr write to the
-// program's own streams, in order with everything else.
+// built-in module `rova` (eval, get, ls, exists); sys.path starts with the script path, so
+// host-side modules shipped next to the scripts import by name; sys.stdout and sys.stderr write to
+// the program's own streams, in order with everything else.
 #include <string>
 
 #include "rovahost/Host.h"
@@ -13,7 +13,7 @@ namespace rova::lang {
 class Interpreter;
 
 class PythonBridge {
-public:
+  public:
     explicit PythonBridge(Interpreter& interpreter);
     ~PythonBridge();
     PythonBridge(const PythonBridge&) = delete;

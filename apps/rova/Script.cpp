@@ -7,9 +7,15 @@
 namespace rova::lang {
 namespace {
 
-bool isSpace(char c) noexcept { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
-bool isDigit(char c) noexcept { return c >= '0' && c <= '9'; }
-bool isLetter(char c) noexcept { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isSpace(char c) noexcept {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
+}
+bool isDigit(char c) noexcept {
+    return c >= '0' && c <= '9';
+}
+bool isLetter(char c) noexcept {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 bool endsWord(char c) noexcept {
     return isSpace(c) || c == '\n' || c == ';' || c == '(' || c == ')' || c == ',' || c == '"';
 }
@@ -17,7 +23,8 @@ bool endsWord(char c) noexcept {
 // -inf, -nan and -infinity are numbers, not flags.
 bool isNegativeSpecialNumber(std::string_view word) noexcept {
     std::string lower;
-    for (char c : word.substr(1)) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char c : word.substr(1))
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return lower == "inf" || lower == "nan" || lower == "infinity";
 }
 
@@ -31,14 +38,15 @@ struct Token {
 };
 
 class Lexer {
-public:
+  public:
     Lexer(std::string_view text, int firstLine) : m_text(text), m_line(firstLine) {}
 
     Token next() {
         skipBlanksAndComments();
         Token token;
         token.line = m_line;
-        if (m_pos >= m_text.size()) return token;
+        if (m_pos >= m_text.size())
+            return token;
         const char c = m_text[m_pos];
         switch (c) {
             case '\n':
@@ -75,19 +83,19 @@ public:
         while (m_pos < m_text.size() && m_text[m_pos] != '\n' && m_text[m_pos] != ';') ++m_pos;
     }
 
-private:
+  private:
     void skipBlanksAndComments() {
         for (;;) {
             while (m_pos < m_text.size() && isSpace(m_text[m_pos])) ++m_pos;
-            if (m_text.substr(m_pos, 2) != "//") return;
+            if (m_text.substr(m_pos, 2) != "//")
+                return;
             while (m_pos < m_text.size() && m_text[m_pos] != '\n') ++m_pos;
         }
     }
 
     Token bare(Token& token) {
         const size_t start = m_pos;
-        while (m_pos < m_text.size() && !endsWord(m_text[m_pos]) &&
-               m_text.substr(m_pos, 2) != "//")
+        while (m_pos < m_text.size() && !endsWord(m_text[m_pos]) && m_text.substr(m_pos, 2) != "//")
             ++m_pos;
         std::string_view text = m_text.substr(start, m_pos - start);
         token.kind = Token::Kind::kWord;
@@ -115,28 +123,52 @@ private:
             if (m_pos >= m_text.size() || m_text[m_pos] == '\n')
                 return fail(token, "unterminated string (a string ends on the line it starts)");
             const char c = m_text[m_pos++];
-            if (c == '"') break;
+            if (c == '"')
+                break;
             if (c != '\\') {
                 value += c;
                 continue;
             }
-            if (m_pos >= m_text.size()) return fail(token, "unterminated string");
+            if (m_pos >= m_text.size())
+                return fail(token, "unterminated string");
             const char e = m_text[m_pos++];
             switch (e) {
-                case 'n': value += '\n'; break;
-                case 't': value += '\t'; break;
-                case 'r': value += '\r'; break;
-                case 'a': value += '\a'; break;
-                case 'b': value += '\b'; break;
-                case 'f': value += '\f'; break;
-                case 'v': value += '\v'; break;
-                case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': {
+                case 'n':
+                    value += '\n';
+                    break;
+                case 't':
+                    value += '\t';
+                    break;
+                case 'r':
+                    value += '\r';
+                    break;
+                case 'a':
+                    value += '\a';
+                    break;
+                case 'b':
+                    value += '\b';
+                    break;
+                case 'f':
+                    value += '\f';
+                    break;
+                case 'v':
+                    value += '\v';
+                    break;
+                case '0':
+                case '1':
+                case '2':
+                case '3':
+                case '4':
+                case '5':
+                case '6':
+                case '7': {
                     int code = e - '0';
                     for (int i = 0; i < 2 && m_pos < m_text.size() && m_text[m_pos] >= '0' &&
                                     m_text[m_pos] <= '7';
                          ++i)
                         code = code * 8 + (m_text[m_pos++] - '0');
-                    if (code > 255) return fail(token, "octal escape out of range");
+                    if (code > 255)
+                        return fail(token, "octal escape out of range");
                     value += static_cast<char>(code);
                     break;
                 }
@@ -150,11 +182,17 @@ private:
                         code = code * 16 + (isDigit(h) ? h - '0' : h - 'a' + 10);
                         ++digits;
                     }
-                    if (digits == 0) return fail(token, "\\x needs hexadecimal digits");
+                    if (digits == 0)
+                        return fail(token, "\\x needs hexadecimal digits");
                     value += static_cast<char>(code);
                     break;
                 }
-                case '\\': case '"': case '\'': case '?': value += e; break;
+                case '\\':
+                case '"':
+                case '\'':
+                case '?':
+                    value += e;
+                    break;
                 default:
                     return fail(token, std::string("unknown escape \\") + e + " in string");
             }
@@ -171,7 +209,7 @@ private:
 };
 
 class Parser {
-public:
+  public:
     Parser(std::string_view text, int firstLine) : m_lexer(text, firstLine) { advance(); }
 
     Script run() {
@@ -186,7 +224,7 @@ public:
         return script;
     }
 
-private:
+  private:
     void advance() { m_token = m_lexer.next(); }
 
     void fail(Script& script, int line, const std::string& command, std::string message) {
@@ -199,13 +237,20 @@ private:
 
     static std::string describe(const Token& token) {
         switch (token.kind) {
-            case Token::Kind::kWord: return "'" + token.word.spelled() + "'";
-            case Token::Kind::kLParen: return "'('";
-            case Token::Kind::kRParen: return "')'";
-            case Token::Kind::kComma: return "','";
-            case Token::Kind::kSeparator: return "end of statement";
-            case Token::Kind::kEnd: return "end of input";
-            case Token::Kind::kError: return token.error;
+            case Token::Kind::kWord:
+                return "'" + token.word.spelled() + "'";
+            case Token::Kind::kLParen:
+                return "'('";
+            case Token::Kind::kRParen:
+                return "')'";
+            case Token::Kind::kComma:
+                return "','";
+            case Token::Kind::kSeparator:
+                return "end of statement";
+            case Token::Kind::kEnd:
+                return "end of input";
+            case Token::Kind::kError:
+                return token.error;
         }
         return "?";
     }
@@ -213,20 +258,23 @@ private:
     void statement(Script& script) {
         Statement st;
         st.line = m_token.line;
-        if (m_token.kind == Token::Kind::kError) return fail(script, st.line, "", m_token.error);
+        if (m_token.kind == Token::Kind::kError)
+            return fail(script, st.line, "", m_token.error);
         if (m_token.kind != Token::Kind::kWord || m_token.word.kind != Word::Kind::kBare ||
             !isIdentifier(m_token.word.text))
             return fail(script, st.line, "", "expected a command name, got " + describe(m_token));
         st.name = m_token.word.text;
         advance();
         if (m_token.kind == Token::Kind::kLParen) {
-            if (!callArguments(script, st)) return;
+            if (!callArguments(script, st))
+                return;
         } else {
             while (m_token.kind == Token::Kind::kWord) {
                 st.words.push_back(m_token.word);
                 advance();
             }
-            if (m_token.kind == Token::Kind::kError) return fail(script, st.line, st.name, m_token.error);
+            if (m_token.kind == Token::Kind::kError)
+                return fail(script, st.line, st.name, m_token.error);
             if (m_token.kind != Token::Kind::kSeparator && m_token.kind != Token::Kind::kEnd)
                 return fail(script, st.line, st.name,
                             "unexpected " + describe(m_token) +
@@ -277,8 +325,10 @@ private:
                 return false;
             }
         }
-        if (m_token.kind == Token::Kind::kSeparator || m_token.kind == Token::Kind::kEnd) return true;
-        fail(script, line, st.name, "expected ';' or a line end after ')', got " + describe(m_token));
+        if (m_token.kind == Token::Kind::kSeparator || m_token.kind == Token::Kind::kEnd)
+            return true;
+        fail(script, line, st.name,
+             "expected ';' or a line end after ')', got " + describe(m_token));
         return false;
     }
 
@@ -290,9 +340,12 @@ private:
 
 std::string Word::spelled() const {
     switch (kind) {
-        case Kind::kFlag: return "-" + text;
-        case Kind::kString: return quoteString(text);
-        case Kind::kBare: break;
+        case Kind::kFlag:
+            return "-" + text;
+        case Kind::kString:
+            return quoteString(text);
+        case Kind::kBare:
+            break;
     }
     return text;
 }
@@ -308,12 +361,16 @@ std::string Statement::text() const {
     return out;
 }
 
-Script parseScript(std::string_view text, int firstLine) { return Parser(text, firstLine).run(); }
+Script parseScript(std::string_view text, int firstLine) {
+    return Parser(text, firstLine).run();
+}
 
 bool isIdentifier(std::string_view text) noexcept {
-    if (text.empty() || isDigit(text[0])) return false;
+    if (text.empty() || isDigit(text[0]))
+        return false;
     for (char c : text)
-        if (!isLetter(c) && !isDigit(c) && c != '_') return false;
+        if (!isLetter(c) && !isDigit(c) && c != '_')
+            return false;
     return true;
 }
 
@@ -321,11 +378,21 @@ std::string quoteString(std::string_view text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
-            case '\\': out += "\\\\"; break;
-            case '"': out += "\\\""; break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '"':
+                out += "\\\"";
+                break;
             default:
                 if (c < 0x20 || c == 0x7f) {
                     char buffer[8];

@@ -12,7 +12,7 @@
 namespace rova::lang {
 
 class UndoQueue {
-public:
+  public:
     struct Action {
         std::string label;
         std::function<host::Status()> undo;
@@ -42,7 +42,7 @@ public:
     std::size_t undoDepth() const { return m_done.size(); }
     std::size_t redoDepth() const { return m_undone.size(); }
 
-private:
+  private:
     struct Step {
         std::string label;
         std::vector<Action> actions;

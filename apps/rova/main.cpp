@@ -29,9 +29,11 @@ int interactive(rova::lang::Interpreter& interpreter) {
     std::string line;
     for (;;) {
         std::cout << "rova> " << std::flush;
-        if (!std::getline(std::cin, line)) break;
+        if (!std::getline(std::cin, line))
+            break;
         rova::lang::RunOptions options;
-        if (!interpreter.runText(line, options)) failed = true;
+        if (!interpreter.runText(line, options))
+            failed = true;
         std::cout.flush();
     }
     std::cout << '\n';
@@ -50,7 +52,8 @@ int runSources(rova::lang::Interpreter& interpreter, const std::vector<Source>& 
             malformed = true;
         }
     }
-    if (malformed) return kExitFailure;
+    if (malformed)
+        return kExitFailure;
     bool failed = false;
     for (size_t i = 0; i < sources.size(); ++i) {
         rova::lang::RunOptions options;
@@ -58,7 +61,8 @@ int runSources(rova::lang::Interpreter& interpreter, const std::vector<Source>& 
         options.keepGoing = keepGoing;
         if (!interpreter.runScript(scripts[i], options)) {
             failed = true;
-            if (!keepGoing) break;
+            if (!keepGoing)
+                break;
         }
     }
     return failed ? kExitFailure : 0;
@@ -67,22 +71,36 @@ int runSources(rova::lang::Interpreter& interpreter, const std::vector<Source>& 
 std::string footer() {
     using rova::lang::wrap;
     return "\n" + wrap(rova::lang::languageSummary()) + "\n" +
-           wrap("Exit status: 0 when every statement succeeded, 1 when one failed, 2 for a usage "
-                "error.") +
+           wrap(
+               "Exit status: 0 when every statement succeeded, 1 when one failed, 2 for a usage "
+               "error.") +
            "\n" +
-           wrap("Plug-ins are found on the plug-in path and scripts (and the plug-ins' Python "
-                "modules) on the script path: the --plugin-path / --script-path folders, then the "
-                "entries of ROVA_PLUGIN_PATH and ROVA_SCRIPT_PATH (colon-separated), then the "
-                "build's plug-ins and scripts folders.") +
+           wrap(
+               "Plug-ins are found on the plug-in path and scripts (and the plug-ins' Python "
+               "modules) on the script path: the --plugin-path / --script-path folders, then the "
+               "entries of ROVA_PLUGIN_PATH and ROVA_SCRIPT_PATH (colon-separated), then the "
+               "build's plug-ins and scripts folders.") +
            "\n" + rova::lang::commandReference();
 }
 
 }  // namespace
 
+// Under LeakSanitizer: CPython keeps some interpreter-wide allocations past Py_FinalizeEx by
+// design; only those are exempt.
+extern "C" const char* __lsan_default_suppressions();
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libpython3\n";
+}
+extern "C" const char* __lsan_default_options();
+extern "C" const char* __lsan_default_options() {
+    return "print_suppressions=0";
+}
+
 int main(int argc, char** argv) {
-    CLI::App app{"rova: the headless Rova host. Runs SCRIPT files in order, or the statements of "
-                 "-c, or statements read from standard input (with a prompt on a terminal).",
-                 "rova"};
+    CLI::App app{
+        "rova: the headless Rova host. Runs SCRIPT files in order, or the statements of "
+        "-c, or statements read from standard input (with a prompt on a terminal).",
+        "rova"};
     std::vector<std::string> scripts;
     std::string command;
     bool keepGoing = false;
@@ -112,7 +130,8 @@ int main(int argc, char** argv) {
     }
 
     std::vector<Source> sources;
-    if (*commandOption) sources.push_back({"", command});
+    if (*commandOption)
+        sources.push_back({"", command});
     for (const auto& file : scripts) {
         std::ifstream in(file, std::ios::binary);
         if (!in) {

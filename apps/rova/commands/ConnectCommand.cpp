@@ -10,9 +10,11 @@ namespace {
 // The source currently feeding a destination plug, if any.
 std::optional<std::string> sourceOf(host::Host& host, const std::string& destination) {
     const auto canonical = host.canonicalPlug(destination);
-    if (!canonical.ok()) return std::nullopt;
+    if (!canonical.ok())
+        return std::nullopt;
     for (const auto& [source, target] : host.connections())
-        if (target == canonical.value) return source;
+        if (target == canonical.value)
+            return source;
     return std::nullopt;
 }
 
@@ -22,12 +24,15 @@ host::Status connect(CommandContext& context) {
     const std::string destination = context.in().args()[1];
     const auto replaced = sourceOf(host, destination);
     const auto before = host.storedPlug(destination);
-    if (host::Status status = host.connect(source, destination); !status) return status;
+    if (host::Status status = host.connect(source, destination); !status)
+        return status;
     context.recordUndo(
         context.statement().text(),
         [&host, source, destination, replaced, before] {
-            if (host::Status status = host.disconnect(source, destination); !status) return status;
-            if (replaced) return host.connect(*replaced, destination);
+            if (host::Status status = host.disconnect(source, destination); !status)
+                return status;
+            if (replaced)
+                return host.connect(*replaced, destination);
             // A destination keeps the last value that flowed in; put back what it held.
             return before.ok() ? host.setPlugValue(destination, before.value) : host::Status{};
         },
@@ -45,7 +50,8 @@ host::Status disconnect(CommandContext& context) {
     auto& host = context.host();
     const std::string source = context.in().args()[0];
     const std::string destination = context.in().args()[1];
-    if (host::Status status = host.disconnect(source, destination); !status) return status;
+    if (host::Status status = host.disconnect(source, destination); !status)
+        return status;
     context.recordUndo(
         context.statement().text(),
         [&host, source, destination] { return host.connect(source, destination); },

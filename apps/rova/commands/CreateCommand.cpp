@@ -11,7 +11,8 @@ host::Status run(CommandContext& context) {
     auto& host = context.host();
     const auto& in = context.in();
     auto created = host.createNode(in.args().front(), in.value("name"));
-    if (!created.ok()) return created.status;
+    if (!created.ok())
+        return created.status;
     const std::string name = created.value;
     // The snapshot taken when the creation is undone is what redo re-creates.
     auto snapshot = std::make_shared<host::NodeSnapshot>();
@@ -19,7 +20,8 @@ host::Status run(CommandContext& context) {
         context.statement().text(),
         [&host, name, snapshot] {
             auto taken = host.snapshotNode(name);
-            if (!taken.ok()) return taken.status;
+            if (!taken.ok())
+                return taken.status;
             *snapshot = taken.value;
             return host.deleteNode(name);
         },

@@ -15,7 +15,8 @@ host::Status restoreAll(host::Host& host, const std::vector<host::NodeSnapshot>&
         host::NodeSnapshot alone = snapshot;
         alone.connectionsIn.clear();
         alone.connectionsOut.clear();
-        if (host::Status status = host.restoreNode(alone); !status) return status;
+        if (host::Status status = host.restoreNode(alone); !status)
+            return status;
     }
     const auto existing = host.connections();
     for (const auto& snapshot : snapshots) {
@@ -24,8 +25,10 @@ host::Status restoreAll(host::Host& host, const std::vector<host::NodeSnapshot>&
                 if (std::find(existing.begin(), existing.end(), connection) != existing.end())
                     continue;
                 const auto now = host.connections();
-                if (std::find(now.begin(), now.end(), connection) != now.end()) continue;
-                if (host::Status status = host.connect(connection.first, connection.second); !status)
+                if (std::find(now.begin(), now.end(), connection) != now.end())
+                    continue;
+                if (host::Status status = host.connect(connection.first, connection.second);
+                    !status)
                     return status;
             }
         }
@@ -38,7 +41,8 @@ host::Status run(CommandContext& context) {
     const auto& names = context.in().args();
     // Check everything first: a statement that fails changes nothing.
     for (const auto& name : names)
-        if (!host.hasNode(name)) return host::Status::failure("no node named '" + name + "'");
+        if (!host.hasNode(name))
+            return host::Status::failure("no node named '" + name + "'");
     for (size_t i = 0; i < names.size(); ++i)
         for (size_t j = 0; j < i; ++j)
             if (names[i] == names[j])
@@ -46,7 +50,8 @@ host::Status run(CommandContext& context) {
     auto snapshots = std::make_shared<std::vector<host::NodeSnapshot>>();
     for (const auto& name : names) {
         auto snapshot = host.snapshotNode(name);
-        if (!snapshot.ok()) return snapshot.status;
+        if (!snapshot.ok())
+            return snapshot.status;
         snapshots->push_back(std::move(snapshot.value));
     }
     std::vector<host::NodeSnapshot> deleted;
@@ -61,7 +66,8 @@ host::Status run(CommandContext& context) {
         context.statement().text(), [&host, snapshots] { return restoreAll(host, *snapshots); },
         [&host, snapshots] {
             for (const auto& snapshot : *snapshots)
-                if (host::Status status = host.deleteNode(snapshot.name); !status) return status;
+                if (host::Status status = host.deleteNode(snapshot.name); !status)
+                    return status;
             return host::Status{};
         });
     return {};

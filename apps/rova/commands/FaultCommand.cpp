@@ -32,11 +32,15 @@ const CommandRegistration registration{{
                "cleared), optionally only calls whose subject (type, command, attribute or "
                "node.attribute) contains TEXT; -clear disarms every fault; -list prints the call "
                "names.",
-    .flags = {{.name = "match", .values = 1, .valueName = "TEXT", .help = "subject must contain TEXT"},
-              {.name = "times", .values = 1, .kind = ValueKind::kInteger, .valueName = "N",
-               .help = "how many calls fail (default 1; -1: all)"},
-              {.name = "clear", .help = "disarm every fault"},
-              {.name = "list", .help = "print the call names fault accepts"}},
+    .flags =
+        {{.name = "match", .values = 1, .valueName = "TEXT", .help = "subject must contain TEXT"},
+         {.name = "times",
+          .values = 1,
+          .kind = ValueKind::kInteger,
+          .valueName = "N",
+          .help = "how many calls fail (default 1; -1: all)"},
+         {.name = "clear", .help = "disarm every fault"},
+         {.name = "list", .help = "print the call names fault accepts"}},
     .maxArgs = 1,
     .validate =
         [](const Invocation& in) {

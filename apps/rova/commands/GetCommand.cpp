@@ -7,7 +7,8 @@ namespace {
 
 host::Status run(CommandContext& context) {
     auto value = context.host().getPlug(context.in().args().front());
-    if (!value.ok()) return value.status;
+    if (!value.ok())
+        return value.status;
     context.result(host::formatValue(value.value));
     return {};
 }

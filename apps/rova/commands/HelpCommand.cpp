@@ -2,8 +2,8 @@
 #include <iostream>
 
 #include "../Command.h"
-#include "../Interpreter.h"
 #include "../Help.h"
+#include "../Interpreter.h"
 
 namespace rova::lang {
 namespace {

@@ -17,7 +17,8 @@ host::Status run(CommandContext& context) {
     // Loading and unloading change which node types and commands exist: steps recorded before
     // cannot be replayed against the new set, so the queue starts afresh.
     context.interpreter().undoQueue().clear();
-    if (in.has("load")) return host.loadPlugin(in.value("load"));
+    if (in.has("load"))
+        return host.loadPlugin(in.value("load"));
     return host.unloadPlugin(in.value("unload"), in.has("force"));
 }
 
@@ -35,7 +36,8 @@ const CommandRegistration registration{{
     .validate =
         [](const Invocation& in) {
             const int modes = int(in.has("load")) + int(in.has("unload")) + int(in.has("list"));
-            if (modes != 1) return host::Status::failure("give one of -load, -unload or -list");
+            if (modes != 1)
+                return host::Status::failure("give one of -load, -unload or -list");
             if (in.has("force") && !in.has("unload"))
                 return host::Status::failure("-force goes with -unload");
             return host::Status{};

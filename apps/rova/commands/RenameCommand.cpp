@@ -9,7 +9,8 @@ host::Status run(CommandContext& context) {
     auto& host = context.host();
     const std::string from = context.in().args()[0];
     const std::string to = context.in().args()[1];
-    if (host::Status status = host.renameNode(from, to); !status) return status;
+    if (host::Status status = host.renameNode(from, to); !status)
+        return status;
     context.recordUndo(
         context.statement().text(), [&host, from, to] { return host.renameNode(to, from); },
         [&host, from, to] { return host.renameNode(from, to); });

@@ -10,11 +10,14 @@ host::Status run(CommandContext& context) {
     const auto& args = context.in().args();
     const std::string plug = args.front();
     auto before = host.storedPlug(plug);
-    if (!before.ok()) return before.status;
+    if (!before.ok())
+        return before.status;
     const std::vector<std::string> words(args.begin() + 1, args.end());
-    if (host::Status status = host.setPlug(plug, words); !status) return status;
+    if (host::Status status = host.setPlug(plug, words); !status)
+        return status;
     auto after = host.storedPlug(plug);
-    if (!after.ok()) return after.status;
+    if (!after.ok())
+        return after.status;
     context.recordUndo(
         context.statement().text(),
         [&host, plug, value = before.value] { return host.setPlugValue(plug, value); },

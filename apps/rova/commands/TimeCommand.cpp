@@ -16,7 +16,8 @@ host::Status run(CommandContext& context) {
             context.result(host::formatDouble(host.fps()));
         } else {
             const double fps = *parseNumber(in.value("fps"));
-            if (!(fps > 0)) return host::Status::failure("-fps must be greater than 0, got " + in.value("fps"));
+            if (!(fps > 0))
+                return host::Status::failure("-fps must be greater than 0, got " + in.value("fps"));
             host.setFps(fps);
             changed = true;
         }
@@ -37,7 +38,8 @@ host::Status run(CommandContext& context) {
             changed = true;
         }
     }
-    if (in.flagCount() == 0) context.result(host::formatDouble(host.time()));
+    if (in.flagCount() == 0)
+        context.result(host::formatDouble(host.time()));
     if (changed) {
         const double newSeconds = host.time();
         const double newFps = host.fps();
@@ -63,12 +65,24 @@ const CommandRegistration registration{{
     .summary = "Set the scene time by frame or in seconds, or the frame rate; a flag without its "
                "value prints that value, and time alone prints the time in seconds. Changing the "
                "time dirties everything connected to sceneTime.time.",
-    .flags = {{.name = "frame", .values = 1, .optionalValue = true, .kind = ValueKind::kNumber,
-               .valueName = "F", .help = "go to frame F (at the current frame rate)"},
-              {.name = "seconds", .values = 1, .optionalValue = true, .kind = ValueKind::kNumber,
-               .valueName = "S", .help = "go to S seconds"},
-              {.name = "fps", .values = 1, .optionalValue = true, .kind = ValueKind::kNumber,
-               .valueName = "R", .help = "frames per second (default 24)"}},
+    .flags = {{.name = "frame",
+               .values = 1,
+               .optionalValue = true,
+               .kind = ValueKind::kNumber,
+               .valueName = "F",
+               .help = "go to frame F (at the current frame rate)"},
+              {.name = "seconds",
+               .values = 1,
+               .optionalValue = true,
+               .kind = ValueKind::kNumber,
+               .valueName = "S",
+               .help = "go to S seconds"},
+              {.name = "fps",
+               .values = 1,
+               .optionalValue = true,
+               .kind = ValueKind::kNumber,
+               .valueName = "R",
+               .help = "frames per second (default 24)"}},
     .validate =
         [](const Invocation& in) {
             if (in.has("frame") && in.has("seconds"))

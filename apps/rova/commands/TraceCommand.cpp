@@ -8,17 +8,25 @@
 namespace rova::lang {
 namespace {
 
-const char* const kKinds[] = {"dirty", "compute", "connect", "disconnect", "create", "delete", "error"};
+const char* const kKinds[] = {"dirty",  "compute", "connect", "disconnect",
+                              "create", "delete",  "error"};
 
 const char* kindName(host::GraphEvent::Kind kind) {
     switch (kind) {
-        case host::GraphEvent::kDirty: return "dirty";
-        case host::GraphEvent::kCompute: return "compute";
-        case host::GraphEvent::kConnect: return "connect";
-        case host::GraphEvent::kDisconnect: return "disconnect";
-        case host::GraphEvent::kCreate: return "create";
-        case host::GraphEvent::kDelete: return "delete";
-        case host::GraphEvent::kError: return "error";
+        case host::GraphEvent::kDirty:
+            return "dirty";
+        case host::GraphEvent::kCompute:
+            return "compute";
+        case host::GraphEvent::kConnect:
+            return "connect";
+        case host::GraphEvent::kDisconnect:
+            return "disconnect";
+        case host::GraphEvent::kCreate:
+            return "create";
+        case host::GraphEvent::kDelete:
+            return "delete";
+        case host::GraphEvent::kError:
+            return "error";
     }
     return "?";
 }
@@ -42,16 +50,21 @@ host::Status run(CommandContext& context) {
         host.removeObserver(t.observer);
         t.observer = -1;
     }
-    if (!*parseSwitch(in.args().front())) return {};
+    if (!*parseSwitch(in.args().front()))
+        return {};
     t.kinds.clear();
     for (const char* kind : kKinds)
-        if (in.has(kind)) t.kinds.insert(kind);
-    if (t.kinds.empty()) t.kinds.insert(std::begin(kKinds), std::end(kKinds));
+        if (in.has(kind))
+            t.kinds.insert(kind);
+    if (t.kinds.empty())
+        t.kinds.insert(std::begin(kKinds), std::end(kKinds));
     t.observer = host.addObserver([](const host::GraphEvent& event) {
         const char* kind = kindName(event.kind);
-        if (!tracer().kinds.count(kind)) return;
+        if (!tracer().kinds.count(kind))
+            return;
         std::cout << "trace: " << kind << ' ' << event.plug;
-        if (!event.other.empty()) std::cout << ' ' << event.other;
+        if (!event.other.empty())
+            std::cout << ' ' << event.other;
         std::cout << '\n';
     });
     return {};
@@ -60,11 +73,13 @@ host::Status run(CommandContext& context) {
 CommandSpec spec() {
     CommandSpec s{
         .name = "trace",
-        .synopsis = "on|off [-dirty] [-compute] [-connect] [-disconnect] [-create] [-delete] [-error]",
-        .summary = "Print graph events on standard output as they happen, one line each: "
-                   "\"trace: KIND PLUG [OTHER]\" (dirty and compute name the plug; connect and "
-                   "disconnect the source and destination; create and delete the node and its "
-                   "type). Flags choose kinds; none means all.",
+        .synopsis =
+            "on|off [-dirty] [-compute] [-connect] [-disconnect] [-create] [-delete] [-error]",
+        .summary =
+            "Print graph events on standard output as they happen, one line each: "
+            "\"trace: KIND PLUG [OTHER]\" (dirty and compute name the plug; connect and "
+            "disconnect the source and destination; create and delete the node and its "
+            "type). Flags choose kinds; none means all.",
         .minArgs = 1,
         .maxArgs = 1,
         .argKinds = {ValueKind::kSwitch},

@@ -29,7 +29,8 @@ const CommandRegistration registration{{
         [](const Invocation& in) {
             if (in.has("list") == !in.args().empty())
                 return host::Status::failure("give a PLUG or -list");
-            if (in.has("list") && in.has("off")) return host::Status::failure("-off goes with a PLUG");
+            if (in.has("list") && in.has("off"))
+                return host::Status::failure("-off goes with a PLUG");
             return host::Status{};
         },
     .run = run,

@@ -8,9 +8,10 @@ namespace rova::test {
 namespace {
 
 class Executor : public ::testing::Test {
-protected:
+  protected:
     Executor() {
-        m_scripts.write("probeCreateUI.rova", "// runs after the probe loads\nprint(\"ui created\\n\")\n");
+        m_scripts.write("probeCreateUI.rova",
+                        "// runs after the probe loads\nprint(\"ui created\\n\")\n");
         m_scripts.write("probeDeleteUI.rova", "print(\"ui deleted\\n\")\n");
     }
 
@@ -22,9 +23,11 @@ protected:
         auto run = runStatements("plugin -load rova_probe\n" + statements, args);
         // The UI procedures frame everything else.
         EXPECT_EQ(run.out.rfind("ui created\n", 0), 0u) << run.out;
-        if (run.out.rfind("ui created\n", 0) == 0) run.out.erase(0, 11);
+        if (run.out.rfind("ui created\n", 0) == 0)
+            run.out.erase(0, 11);
         const std::string last = "ui deleted\n";
-        if (run.out.size() >= last.size() && run.out.compare(run.out.size() - last.size(), last.size(), last) == 0)
+        if (run.out.size() >= last.size() &&
+            run.out.compare(run.out.size() - last.size(), last.size(), last) == 0)
             run.out.erase(run.out.size() - last.size());
         else
             ADD_FAILURE() << "no UI deletion at exit: " << run.out;
@@ -60,8 +63,9 @@ TEST_F(Executor, PluginCommandsGetTheirWordsAsTypedAndPrintTheirResult) {
 }
 
 TEST_F(Executor, UndoablePluginCommandsStepTheQueue) {
-    const auto run = probe("probeCount; probeCount; undo; redo; probeCount; undo; undo; undo; probeCount\n"
-                           "undo\nundo");
+    const auto run = probe(
+        "probeCount; probeCount; undo; redo; probeCount; undo; undo; undo; probeCount\n"
+        "undo\nundo");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "1\n2\n3\n1\n");
     EXPECT_EQ(run.err, "error: line 4: undo: nothing to undo\n");
@@ -95,7 +99,8 @@ TEST_F(Executor, UndoableExecuteCommandIsOneStepAndTheRestIsNotRecorded) {
 }
 
 TEST_F(Executor, FailedExecuteCommandIsReportedToTheCallerAndOnStandardError) {
-    const auto run = probe("probeRun \"print(\\\"a\\\\n\\\"); get no.such; print(\\\"b\\\\n\\\")\"\nls");
+    const auto run =
+        probe("probeRun \"print(\\\"a\\\\n\\\"); get no.such; print(\\\"b\\\\n\\\")\"\nls");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out,
               "a\nfailed: executeCommand: the command failed: print(\"a\\n\"); get no.such; "

@@ -27,10 +27,10 @@ TEST(PluginNodes, ConnectAndDisconnectAreUndone) {
         "create timeRotate -name t\nset t.time 5\n"
         "connect sceneTime.time t.time\ntime -seconds 2\nget t.time\nconnections t\n"
         "undo\nundo\nconnections\nget t.time\n"
-        "redo\nredo\nget t.time\ndisconnect sceneTime.time t.time\nconnections\nundo\nconnections\n");
+        "redo\nredo\nget t.time\ndisconnect sceneTime.time "
+        "t.time\nconnections\nundo\nconnections\n");
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out,
-              "t\n2\nsceneTime.time->t.time\n\n5\n2\n\nsceneTime.time->t.time\n");
+    EXPECT_EQ(run.out, "t\n2\nsceneTime.time->t.time\n\n5\n2\n\nsceneTime.time->t.time\n");
 }
 
 TEST(PluginNodes, DeletedNodesComeBackWithValuesAndConnections) {

@@ -9,15 +9,38 @@ namespace {
 TEST(Program, HelpDocumentsEveryOptionAndCommand) {
     const auto run = runRova({.args = {"--help"}});
     EXPECT_EQ(run.status, 0);
-    for (const char* text :
-         {"-c,--command", "--keep-going", "--plugin-path", "--script-path", "SCRIPT", "Exit status",
-          "ROVA_PLUGIN_PATH", "ROVA_SCRIPT_PATH", "plugin -load NAME|PATH", "plugin -unload NAME",
-          "plugin -list", "create TYPE [-name N]", "delete N...", "rename OLD NEW",
-          "set PLUG VALUE...", "get PLUG", "connect SRC DST", "disconnect SRC DST",
-          "ls [-type T]", "undo", "redo", "time [-frame F | -seconds S] [-fps R]", "refresh",
-          "print TEXT", "python TEXT", "source FILE", "fault CALL [-match TEXT] [-times N]",
-          "fault -clear", "watch PLUG [-off]", "trace on|off", "help [COMMAND]",
-          "script procedure"})
+    for (const char* text : {"-c,--command",
+                             "--keep-going",
+                             "--plugin-path",
+                             "--script-path",
+                             "SCRIPT",
+                             "Exit status",
+                             "ROVA_PLUGIN_PATH",
+                             "ROVA_SCRIPT_PATH",
+                             "plugin -load NAME|PATH",
+                             "plugin -unload NAME",
+                             "plugin -list",
+                             "create TYPE [-name N]",
+                             "delete N...",
+                             "rename OLD NEW",
+                             "set PLUG VALUE...",
+                             "get PLUG",
+                             "connect SRC DST",
+                             "disconnect SRC DST",
+                             "ls [-type T]",
+                             "undo",
+                             "redo",
+                             "time [-frame F | -seconds S] [-fps R]",
+                             "refresh",
+                             "print TEXT",
+                             "python TEXT",
+                             "source FILE",
+                             "fault CALL [-match TEXT] [-times N]",
+                             "fault -clear",
+                             "watch PLUG [-off]",
+                             "trace on|off",
+                             "help [COMMAND]",
+                             "script procedure"})
         EXPECT_NE(run.out.find(text), std::string::npos) << text;
 }
 
@@ -45,7 +68,8 @@ TEST(Program, UsageErrorsExitWithTwo) {
 
     const auto missing = runRova({.args = {(dir.path() / "missing.rova").string()}});
     EXPECT_EQ(missing.status, 2);
-    EXPECT_EQ(missing.err, "error: cannot read script '" + (dir.path() / "missing.rova").string() + "'\n");
+    EXPECT_EQ(missing.err,
+              "error: cannot read script '" + (dir.path() / "missing.rova").string() + "'\n");
 }
 
 TEST(Program, ScriptFilesRunInOrderAndAreAllCheckedFirst) {
@@ -60,8 +84,8 @@ TEST(Program, ScriptFilesRunInOrderAndAreAllCheckedFirst) {
     const auto stopped = runRova({.args = {first.string(), broken.string()}});
     EXPECT_EQ(stopped.status, 1);
     EXPECT_EQ(stopped.out, "");
-    EXPECT_EQ(stopped.err, "error: " + broken.string() +
-                               ": line 3: get: missing arguments (usage: get PLUG)\n");
+    EXPECT_EQ(stopped.err,
+              "error: " + broken.string() + ": line 3: get: missing arguments (usage: get PLUG)\n");
 }
 
 TEST(Program, FailuresInAScriptFileNameTheFile) {
@@ -70,8 +94,9 @@ TEST(Program, FailuresInAScriptFileNameTheFile) {
     const auto run = runRova({.args = {file.string()}});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "a\n");
-    EXPECT_EQ(run.err.rfind("error: " + file.string() + ": line 3: noSuchCommand: unknown command", 0),
-              0u)
+    EXPECT_EQ(
+        run.err.rfind("error: " + file.string() + ": line 3: noSuchCommand: unknown command", 0),
+        0u)
         << run.err;
 }
 
@@ -80,7 +105,8 @@ TEST(Program, StatementsFromStandardInput) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "in\nfromStdin\n");
 
-    const auto failing = runRova({.input = "print(\"in\\n\")\nget x.y\nprint(\"not reached\\n\")\n"});
+    const auto failing =
+        runRova({.input = "print(\"in\\n\")\nget x.y\nprint(\"not reached\\n\")\n"});
     EXPECT_EQ(failing.status, 1);
     EXPECT_EQ(failing.out, "in\n");
     EXPECT_EQ(failing.err.rfind("error: line 2: get: ", 0), 0u) << failing.err;

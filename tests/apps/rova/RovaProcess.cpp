@@ -20,7 +20,8 @@ namespace rova::test {
 namespace {
 
 void check(int result, const char* what) {
-    if (result != 0) throw std::runtime_error(std::string(what) + ": " + std::strerror(result));
+    if (result != 0)
+        throw std::runtime_error(std::string(what) + ": " + std::strerror(result));
 }
 
 }  // namespace
@@ -47,8 +48,10 @@ RovaRun runRova(const RovaOptions& options) {
         const std::string entry = *e;
         bool replaced = false;
         for (const auto& [name, value] : options.env)
-            if (entry.rfind(name + "=", 0) == 0) replaced = true;
-        if (!replaced) envStorage.push_back(entry);
+            if (entry.rfind(name + "=", 0) == 0)
+                replaced = true;
+        if (!replaced)
+            envStorage.push_back(entry);
     }
     for (const auto& [name, value] : options.env) envStorage.push_back(name + "=" + value);
     std::vector<char*> envp;
@@ -75,18 +78,25 @@ RovaRun runRova(const RovaOptions& options) {
     while (outOpen || errOpen) {
         pollfd fds[3];
         nfds_t n = 0;
-        if (outOpen) fds[n++] = {out[0], POLLIN, 0};
-        if (errOpen) fds[n++] = {err[0], POLLIN, 0};
-        if (inFd >= 0) fds[n++] = {inFd, POLLOUT, 0};
+        if (outOpen)
+            fds[n++] = {out[0], POLLIN, 0};
+        if (errOpen)
+            fds[n++] = {err[0], POLLIN, 0};
+        if (inFd >= 0)
+            fds[n++] = {inFd, POLLOUT, 0};
         if (poll(fds, n, -1) < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             break;
         }
         for (nfds_t i = 0; i < n; ++i) {
-            if (!fds[i].revents) continue;
+            if (!fds[i].revents)
+                continue;
             if (fds[i].fd == inFd) {
-                const ssize_t w = write(inFd, options.input.data() + written, options.input.size() - written);
-                if (w > 0) written += static_cast<size_t>(w);
+                const ssize_t w =
+                    write(inFd, options.input.data() + written, options.input.size() - written);
+                if (w > 0)
+                    written += static_cast<size_t>(w);
                 if (w < 0 || written == options.input.size()) {
                     close(inFd);
                     inFd = -1;
@@ -103,7 +113,8 @@ RovaRun runRova(const RovaOptions& options) {
             (isOut ? run.out : run.err).append(buffer, static_cast<size_t>(r));
         }
     }
-    if (inFd >= 0) close(inFd);
+    if (inFd >= 0)
+        close(inFd);
     close(out[0]);
     close(err[0]);
     int status = 0;
@@ -145,7 +156,8 @@ std::vector<std::string> lines(const std::string& text) {
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
+        if (end == std::string::npos)
+            end = text.size();
         out.push_back(text.substr(start, end - start));
         start = end + 1;
     }

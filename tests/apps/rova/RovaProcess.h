@@ -25,7 +25,7 @@ RovaRun runStatements(const std::string& statements, std::vector<std::string> ex
 
 // A fresh directory under the system temporary directory, removed again on destruction.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -34,7 +34,7 @@ public:
     // Writes a file below the directory and returns its path.
     std::filesystem::path write(const std::string& name, const std::string& text) const;
 
-private:
+  private:
     std::filesystem::path m_path;
 };
 

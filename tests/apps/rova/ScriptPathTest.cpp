@@ -8,8 +8,10 @@ namespace {
 
 TEST(ScriptPath, ProcedureNameRunsItsScript) {
     TempDir dir;
-    dir.write("makeClocks.rova", "create time -name c1\ncreate time -name c2\nprint(\"made\\n\")\n");
-    const auto run = runStatements("makeClocks\nls\nundo\nls", {"--script-path", dir.path().string()});
+    dir.write("makeClocks.rova",
+              "create time -name c1\ncreate time -name c2\nprint(\"made\\n\")\n");
+    const auto run =
+        runStatements("makeClocks\nls\nundo\nls", {"--script-path", dir.path().string()});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "c1\nc2\nmade\nsceneTime c1 c2\nsceneTime\n");
 
@@ -23,8 +25,8 @@ TEST(ScriptPath, ProcedureNameRunsItsScript) {
 TEST(ScriptPath, SourceFailureNamesTheInnerFileAndLineAndChangesNothing) {
     TempDir dir;
     dir.write("lib.rova", "create time -name made\n\nget made.noSuchAttribute\n");
-    const auto run =
-        runStatements("source lib.rova\nls", {"--keep-going", "--script-path", dir.path().string()});
+    const auto run = runStatements("source lib.rova\nls",
+                                   {"--keep-going", "--script-path", dir.path().string()});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "made\nsceneTime\n");
     ASSERT_EQ(lines(run.err).size(), 1u) << run.err;
@@ -34,7 +36,8 @@ TEST(ScriptPath, SourceFailureNamesTheInnerFileAndLineAndChangesNothing) {
 TEST(ScriptPath, MalformedSourcedFileRunsNothing) {
     TempDir dir;
     dir.write("bad.rova", "create time -name early\nprint(\"x\n");
-    const auto run = runStatements("source bad.rova\nls", {"--keep-going", "--script-path", dir.path().string()});
+    const auto run = runStatements("source bad.rova\nls",
+                                   {"--keep-going", "--script-path", dir.path().string()});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "sceneTime\n");
     EXPECT_EQ(run.err,

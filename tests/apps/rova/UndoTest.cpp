@@ -29,8 +29,8 @@ TEST(Undo, TimeAndRateComeBackExactly) {
 }
 
 TEST(Undo, FailedStatementsAndQueriesAreNotSteps) {
-    const auto run = runStatements(
-        "create time -name kept\nget nothing.here\nls\nundo\nls\nundo", {"--keep-going"});
+    const auto run = runStatements("create time -name kept\nget nothing.here\nls\nundo\nls\nundo",
+                                   {"--keep-going"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "kept\nsceneTime kept\nsceneTime\n");
     const auto errors = lines(run.err);

@@ -9,10 +9,11 @@ namespace {
 // probeRun TEXT [-display] [-undo]: runs TEXT through RGlobal::executeCommand; the result is
 // the statements' result text, or "failed: DESCRIPTION".
 class ProbeRun : public RPxCommand {
-public:
+  public:
     static void* create() { return new ProbeRun; }
     RStatus runCommand(const RArgList& args) override {
-        if (args.length() == 0) return RStatus(RStatus::kInvalidParameter, "probeRun needs TEXT");
+        if (args.length() == 0)
+            return RStatus(RStatus::kInvalidParameter, "probeRun needs TEXT");
         bool display = false;
         bool undoable = false;
         for (unsigned i = 1; i < args.length(); ++i) {
@@ -28,7 +29,7 @@ public:
 
 // probeQueue TEXT: queues TEXT for the next idle point.
 class ProbeQueue : public RPxCommand {
-public:
+  public:
     static void* create() { return new ProbeQueue; }
     RStatus runCommand(const RArgList& args) override {
         return RGlobal::executeCommandOnIdle(args.asString(0));
@@ -38,7 +39,7 @@ public:
 // probeCount [-fail]: an undoable counter; prints the count after each call.
 int g_count = 0;
 class ProbeCount : public RPxCommand {
-public:
+  public:
     static void* create() { return new ProbeCount; }
     RStatus runCommand(const RArgList& args) override {
         if (args.length() > 0 && args.asString(0) == "-fail")
@@ -59,7 +60,7 @@ public:
 // probeWords ...: echoes the words it received, one "[word]" each; probeTypes: a bool and a
 // double result.
 class ProbeWords : public RPxCommand {
-public:
+  public:
     static void* create() { return new ProbeWords; }
     RStatus runCommand(const RArgList& args) override {
         RString text;
@@ -70,7 +71,7 @@ public:
 };
 
 class ProbeFlag : public RPxCommand {
-public:
+  public:
     static void* create() { return new ProbeFlag; }
     RStatus runCommand(const RArgList& args) override {
         if (args.length() > 0 && args.asString(0) == "-double") {
@@ -91,11 +92,16 @@ ROVA_PLUGIN_EXPORT const char RApiVersion[] = "201400";
 ROVA_PLUGIN_EXPORT RStatus initializePlugin(RObject plugin) {
     RFnPlugin fn(plugin, "Probe", "1");
     RStatus status = fn.registerCommand("probeRun", ProbeRun::create);
-    if (status) status = fn.registerCommand("probeQueue", ProbeQueue::create);
-    if (status) status = fn.registerCommand("probeCount", ProbeCount::create);
-    if (status) status = fn.registerCommand("probeWords", ProbeWords::create);
-    if (status) status = fn.registerCommand("probeFlag", ProbeFlag::create);
-    if (status) status = fn.registerUI("probeCreateUI", "probeDeleteUI");
+    if (status)
+        status = fn.registerCommand("probeQueue", ProbeQueue::create);
+    if (status)
+        status = fn.registerCommand("probeCount", ProbeCount::create);
+    if (status)
+        status = fn.registerCommand("probeWords", ProbeWords::create);
+    if (status)
+        status = fn.registerCommand("probeFlag", ProbeFlag::create);
+    if (status)
+        status = fn.registerUI("probeCreateUI", "probeDeleteUI");
     return status;
 }
 
