@@ -80,12 +80,14 @@ TEST(RealTimeNode, RateScalesTheWholeElapsedTime) {
 }
 
 TEST(RealTimeNode, WithoutSamplesComputeFailsAndOutputsKeepTheirValues) {
-    // A failed evaluation leaves the plug dirty, so every read asks the node again.
+    // A failed evaluation leaves the plug dirty, so every read asks the node again. (Tracing
+    // stops before the host exits, so that the exit does not report to it.)
     const auto run = runRovaScript(kSetUp +
                                    "trace on -compute\n"
                                    "get clock.elapsedTime\n"
                                    "get clock.elapsedTime\n"
-                                   "get clock.deltaTime\n");
+                                   "get clock.deltaTime\n"
+                                   "trace off\n");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out,
               "clock\n"
@@ -100,7 +102,8 @@ TEST(RealTimeNode, OneSampleServesBothOutputs) {
                                    "trace on -compute\n"
                                    "get clock.elapsedTime\n"
                                    "get clock.deltaTime\n"
-                                   "get clock.elapsedTime\n");
+                                   "get clock.elapsedTime\n"
+                                   "trace off\n");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto lines = linesOf(run.out);
     ASSERT_EQ(lines.size(), 5u) << run.out;
