@@ -39,7 +39,8 @@ const Registration kUnloadSteps[] = {
     // kivoDeformer deregisters here.
     Registration::nodeRemoval<kivo_rova::RealTimeNode>("failed to deregisterNode realTimeNode"),
     Registration::nodeRemoval<kivo_rova::TimeRotateNode>("failed to deregisterNode timeRotateNode"),
-    // KivoGesturesNode and KivoGrabNode follow.
+    // KivoGesturesNode and KivoGrabNode follow; their messages read "deregisterNode
+    // KivoGesturesNode" and "deregisterNode KivoGrabNode".
 };
 
 }  // namespace
