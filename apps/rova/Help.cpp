@@ -50,11 +50,12 @@ std::string commandReference() {
     std::string out = "Commands:\n";
     for (const CommandSpec* spec : allCommands())
         out += forms(*spec) + wrap(spec->summary, "      ");
-    out += wrap(
-        "Any other name runs a command registered by a loaded plug-in (with its words as "
-        "typed, its result printed as one line) or, failing that, the script procedure "
-        "NAME.rova found on the script path.",
-        "  ");
+    out += "\n" +
+           wrap(
+               "Any other name runs a command registered by a loaded plug-in (with its words as "
+               "typed, its result printed as one line) or, failing that, the script procedure "
+               "NAME.rova found on the script path.",
+               "");
     return out;
 }
 

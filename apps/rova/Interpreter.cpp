@@ -82,7 +82,7 @@ std::vector<std::string> Interpreter::check(const Script& script, const std::str
 }
 
 bool Interpreter::runText(std::string_view text, const RunOptions& options) {
-    const Script script = parseScript(text);
+    const Script script = parseScript(text, options.firstLine);
     const std::vector<std::string> problems = check(script, options.origin);
     if (!problems.empty()) {
         if (options.reportErrors)

@@ -18,6 +18,7 @@ class PythonBridge;
 
 struct RunOptions {
     std::string origin;        // script file name for messages; empty: "line N"
+    int firstLine = 1;         // line number of the text's first line
     bool printResults = true;  // query results to standard output
     bool reportErrors = true;  // "error: ..." on standard error
     bool keepGoing = false;    // go on after a failing statement

@@ -27,11 +27,12 @@ struct Source {
 int interactive(rova::lang::Interpreter& interpreter) {
     bool failed = false;
     std::string line;
-    for (;;) {
+    for (int number = 1;; ++number) {
         std::cout << "rova> " << std::flush;
         if (!std::getline(std::cin, line))
             break;
         rova::lang::RunOptions options;
+        options.firstLine = number;
         if (!interpreter.runText(line, options))
             failed = true;
         std::cout.flush();

@@ -1,6 +1,9 @@
 // The program around the language: options, script files, standard input, exit status.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "RovaProcess.h"
 
 namespace rova::test {
@@ -122,6 +125,30 @@ TEST(Program, ExitStatusReflectsEveryStatement) {
     EXPECT_EQ(runStatements("undo").status, 1);
     const auto undo = runStatements("undo");
     EXPECT_EQ(undo.err, "error: line 1: undo: nothing to undo\n");
+}
+
+}  // namespace
+}  // namespace rova::test
+
+namespace rova::test {
+namespace {
+
+// The reference page lists every command the program knows.
+TEST(Program, ReferencePageNamesEveryCommand) {
+    std::ifstream page(ROVA_REFERENCE_PAGE);
+    ASSERT_TRUE(page) << ROVA_REFERENCE_PAGE;
+    const std::string text((std::istreambuf_iterator<char>(page)),
+                           std::istreambuf_iterator<char>());
+    const auto help = runStatements("help");
+    int commands = 0;
+    for (const std::string& line : lines(help.out)) {
+        if (line.size() < 3 || line.compare(0, 2, "  ") != 0 || line[2] < 'a' || line[2] > 'z')
+            continue;
+        const std::string name = line.substr(2, line.find(' ', 2) - 2);
+        ++commands;
+        EXPECT_NE(text.find("| `" + name), std::string::npos) << name;
+    }
+    EXPECT_GT(commands, 15);
 }
 
 }  // namespace
