@@ -164,9 +164,11 @@ int main(int argc, char** argv) {
             status = runSources(interpreter, {{"", text.str()}}, keepGoing);
         }
         std::cout.flush();
-        // Nodes, data threads and plug-ins go first; UI deletion procedures still run through
-        // the interpreter. Python finishes when the interpreter goes.
-        host.shutdown();
+        // Nodes, data threads and plug-ins go first, while the interpreter, Python and the
+        // commands' own state are alive: UI deletion procedures still run through the
+        // interpreter, and observers (trace) still see the deletions. Python finishes when the
+        // interpreter goes.
+        host.shutdownForExit();
         interpreter.uninstallExecutor();
     }
     std::fflush(stdout);

@@ -169,8 +169,7 @@ TEST(KivoAttractorNode, OnlyTimeAndAttractorChangesReevaluate) {
                                    "set follow.inputAttractor " +
                                    text(transform(1, 0, 0, 0, 0)) +
                                    "\n"
-                                   "get follow.outputAttracted\n"
-                                   "trace off\n");
+                                   "get follow.outputAttracted\n");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto lines = linesOf(run.out);
     ASSERT_EQ(lines.size(), 8u) << run.out;

@@ -31,10 +31,19 @@ const char* kindName(host::GraphEvent::Kind kind) {
     return "?";
 }
 
-// One tracer per program; trace on replaces its kinds.
+// One tracer per program; trace on replaces its kinds. It lives in a static, so it unregisters
+// itself when static destruction reaches it: the host must never call into a destroyed tracer.
 struct Tracer {
     int observer = -1;
     std::set<std::string> kinds;
+
+    Tracer() = default;
+    Tracer(const Tracer&) = delete;
+    Tracer& operator=(const Tracer&) = delete;
+    ~Tracer() {
+        if (observer >= 0)
+            host::Host::instance().removeObserver(observer);
+    }
 };
 
 Tracer& tracer() {

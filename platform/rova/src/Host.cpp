@@ -1231,4 +1231,8 @@ void Host::shutdown() {
     m_impl->shutdown(true);
 }
 
+void Host::shutdownForExit() {
+    m_impl->shutdown(false);
+}
+
 }  // namespace rova::host

@@ -127,6 +127,19 @@ TEST(Program, ExitStatusReflectsEveryStatement) {
     EXPECT_EQ(undo.err, "error: line 1: undo: nothing to undo\n");
 }
 
+// Tracing left on sees the exit's deletions, and the exit stays clean: nothing is reported to
+// a tracer that static destruction already took away.
+TEST(Program, TracingLeftOnSeesTheExitAndExitsCleanly) {
+    const auto run = runStatements("create time -name a\ncreate time -name b\ntrace on\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "a\nb\n"
+              "trace: delete b time\n"
+              "trace: delete a time\n"
+              "trace: delete sceneTime time\n");
+    EXPECT_EQ(run.err, "");
+}
+
 }  // namespace
 }  // namespace rova::test
 

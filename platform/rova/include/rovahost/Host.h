@@ -206,6 +206,9 @@ class ROVA_API Host {
     // before whatever its executor uses goes away (UI deletion procedures run through the
     // executor); the host's own destructor at process exit drops the executor first.
     void shutdown();
+    // The program's last call before it returns: what shutdown does, without a fresh sceneTime,
+    // so the host's destructor at process exit has nothing left to delete and notifies nobody.
+    void shutdownForExit();
 
     struct Impl;
     Impl& impl() { return *m_impl; }
