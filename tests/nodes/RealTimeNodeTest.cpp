@@ -80,14 +80,13 @@ TEST(RealTimeNode, RateScalesTheWholeElapsedTime) {
 }
 
 TEST(RealTimeNode, WithoutSamplesComputeFailsAndOutputsKeepTheirValues) {
-    // A failed evaluation leaves the plug dirty, so every read asks the node again. (Tracing
-    // stops before the host exits, so that the exit does not report to it.)
+    // A failed evaluation leaves the plug dirty, so every read asks the node again. Tracing
+    // stays on through the host's exit.
     const auto run = runRovaScript(kSetUp +
                                    "trace on -compute\n"
                                    "get clock.elapsedTime\n"
                                    "get clock.elapsedTime\n"
-                                   "get clock.deltaTime\n"
-                                   "trace off\n");
+                                   "get clock.deltaTime\n");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out,
               "clock\n"
@@ -102,8 +101,7 @@ TEST(RealTimeNode, OneSampleServesBothOutputs) {
                                    "trace on -compute\n"
                                    "get clock.elapsedTime\n"
                                    "get clock.deltaTime\n"
-                                   "get clock.elapsedTime\n"
-                                   "trace off\n");
+                                   "get clock.elapsedTime\n");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto lines = linesOf(run.out);
     ASSERT_EQ(lines.size(), 5u) << run.out;
@@ -115,25 +113,22 @@ TEST(RealTimeNode, OneSampleServesBothOutputs) {
 }
 
 TEST(RealTimeNode, RestartingTheThreadRestartsTheClock) {
-    // Samples still queued from the first run are read (and so recycled) right after the
-    // restart; the read after that shows the new run's clock.
-    const auto run = runRovaScript(kSetUp + "set clock.live true\n" + wait(0.3) +
+    // Records still queued from the first run are dropped when the thread starts again: the
+    // first read after the restart already shows the new run's clock.
+    // (The first read frees the pool, so the second shows a sample taken well into the run.)
+    const auto run = runRovaScript(kSetUp + "set clock.live true\n" + wait(0.2) +
                                    "get clock.elapsedTime\n" + wait(0.05) +
                                    "get clock.elapsedTime\n"
                                    "set clock.live false\n"
                                    "set clock.live true\n" +
-                                   wait(0.01) + "get clock.elapsedTime\n" + wait(0.01) +
-                                   "get clock.elapsedTime\n"
-                                   "get clock.deltaTime\n");
+                                   wait(0.05) + "get clock.elapsedTime\n");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto lines = linesOf(run.out);
-    ASSERT_EQ(lines.size(), 6u) << run.out;
+    ASSERT_EQ(lines.size(), 4u) << run.out;
     const double beforeStop = valueOf(lines[2]);
-    const double afterRestart = valueOf(lines[4]);
-    EXPECT_GT(beforeStop, 0.3);
-    EXPECT_LT(afterRestart, beforeStop);
+    const double afterRestart = valueOf(lines[3]);
     EXPECT_GT(afterRestart, 0.0);
-    EXPECT_LE(valueOf(lines[5]), afterRestart);
+    EXPECT_LT(afterRestart, beforeStop);
 }
 
 }  // namespace

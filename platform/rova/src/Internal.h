@@ -128,6 +128,8 @@ struct ThreadState {
     std::atomic<bool> pushed{false};
     std::atomic<std::uint64_t> acquired{0};
     std::uint64_t acquiredSeenByIsDone = 0;  // data thread only
+    std::uint64_t freed = 0;                 // guarded by mutex: slots handed back so far
+    std::uint64_t freedSeenByIsDone = 0;     // data thread only
     std::thread thread;
     bool running = false;  // main thread only
 

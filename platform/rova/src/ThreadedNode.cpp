@@ -40,6 +40,13 @@ RStatus notAttached(const char* call) {
             ": the node is not attached to the host yet (call it from postConstructor on)");
 }
 
+// Hands a slot back to the free list; the caller holds the mutex and wakes the data thread.
+void freeSlot(ThreadState& state, int slot) {
+    state.slots[static_cast<std::size_t>(slot)] = ThreadState::kFree;
+    state.freeSlots.push_back(slot);
+    ++state.freed;
+}
+
 bool slotOwnedAs(const ThreadState& state, const RCharBuffer& buffer,
                  ThreadState::SlotState expected, int slot) {
     return slot >= 0 && static_cast<std::size_t>(slot) < state.slots.size() &&
@@ -143,15 +150,20 @@ bool RPxThreadedDeviceNode::isDone() {
         return true;
     if (state->done.load() || state->stopRequested.load())
         return true;
-    // A loop that made no progress since it last asked gets a short nap, so an idle data thread
-    // does not burn a core; setDone and stop wake it at once.
-    const std::uint64_t acquired = state->acquired.load();
-    if (acquired == state->acquiredSeenByIsDone) {
-        std::unique_lock<std::mutex> lock(state->mutex);
-        state->wake.wait_for(lock, kIdleWait,
-                             [state] { return state->done.load() || state->stopRequested.load(); });
+    // A loop that made no progress since it last asked (it acquired nothing, and no slot came
+    // back meanwhile) gets a short nap, so an idle data thread does not burn a core. setDone,
+    // stop and a slot handed back by compute wake it at once, so a freed slot is refilled
+    // without waiting out the nap.
+    std::unique_lock<std::mutex> lock(state->mutex);
+    const std::uint64_t freed = state->freed;
+    if (state->acquired.load() == state->acquiredSeenByIsDone &&
+        freed == state->freedSeenByIsDone) {
+        state->wake.wait_for(lock, kIdleWait, [state, freed] {
+            return state->done.load() || state->stopRequested.load() || state->freed != freed;
+        });
     }
     state->acquiredSeenByIsDone = state->acquired.load();
+    state->freedSeenByIsDone = state->freed;
     return state->done.load() || state->stopRequested.load();
 }
 
@@ -228,10 +240,7 @@ RStatus RPxThreadedDeviceNode::popThreadData(RCharBuffer& buffer) {
         // The newest record wins; older queued ones go back to the free list.
         const int newest = state->queue.back();
         state->queue.pop_back();
-        for (const int older : state->queue) {
-            state->slots[static_cast<std::size_t>(older)] = ThreadState::kFree;
-            state->freeSlots.push_back(older);
-        }
+        for (const int older : state->queue) freeSlot(*state, older);
         state->queue.clear();
         state->slots[static_cast<std::size_t>(newest)] = ThreadState::kReading;
         const std::size_t stride = state->storage.size() / state->slots.size();
@@ -255,8 +264,7 @@ RStatus RPxThreadedDeviceNode::releaseDataStorage(RCharBuffer& buffer) {
             return RStatus(
                 RStatus::kInvalidParameter,
                 "releaseDataStorage: the buffer does not hold a slot of this node's pool");
-        state->slots[static_cast<std::size_t>(slot)] = ThreadState::kFree;
-        state->freeSlots.push_back(slot);
+        freeSlot(*state, slot);
     }
     state->wake.notify_all();
     buffer = RCharBuffer();
@@ -274,6 +282,17 @@ void Host::Impl::startThread(NodeRecord* node) {
         std::lock_guard<std::mutex> lock(state.mutex);
         state.stopRequested.store(false);
         state.done.store(false);
+        // Records of an earlier run are stale: the first read after a start shows this run's
+        // data. Slots the earlier thread took and never handed over come back too (it is
+        // joined).
+        for (const int queued : state.queue) freeSlot(state, queued);
+        state.queue.clear();
+        for (std::size_t k = 0; k < state.slots.size(); ++k)
+            if (state.slots[k] == ThreadState::kFilling)
+                freeSlot(state, static_cast<int>(k));
+        state.pushed.store(false);
+        state.acquiredSeenByIsDone = state.acquired.load();
+        state.freedSeenByIsDone = state.freed;
     }
     auto* instance = static_cast<RPxThreadedDeviceNode*>(node->instance);
     const std::string name = node->name;

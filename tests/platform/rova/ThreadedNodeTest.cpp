@@ -138,3 +138,18 @@ TEST_F(HostTest, RefreshAttributesAreDirtiedOnlyForNodesThatPushed) {
     EXPECT_EQ(get("pulse2.value"), "6");
     EXPECT_TRUE(host.isDirty("pulse1.value").value) << "pulse1 never had data";
 }
+
+TEST_F(HostTest, StartingTheDataThreadDiscardsRecordsOfAnEarlierRun) {
+    create("testPulse", "pulse1");
+    PulseNode& node = *PulseNode::last;
+    for (long k = 0; k < 3; ++k) push(node, 1000 + k);  // the pool is full of stale records
+    ASSERT_TRUE(host.setPlug("pulse1.live", {"true"}));
+    double value = -1.0;
+    for (int tick = 0; tick < 2000 && value < 0.0; ++tick) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        host.tick();
+        value = std::stod(get("pulse1.value"));
+    }
+    EXPECT_GT(value, 0.0) << "the new run pushed";
+    EXPECT_LT(value, 1000.0) << "the first read shows the new run's data";
+}

@@ -13,12 +13,15 @@
 // slots. The data thread takes a free slot with acquireDataStorage, fills it and hands it
 // over with pushThreadData; compute takes one with popThreadData and returns it with
 // releaseDataStorage. popThreadData returns the NEWEST pushed record and recycles the older
-// ones still queued, so outputs always show the latest data. acquireDataStorage waits a short,
-// bounded time for a slot when all are taken (it returns at once when setDone(true) is
-// called), and isDone waits briefly when the loop made no progress since it last asked, so a
-// data thread with nothing to do does not burn a core.
+// ones still queued, so outputs always show the latest data. Starting the data thread (live
+// turning true) discards records still queued from an earlier run, so the first read after a
+// restart shows the new run's data. acquireDataStorage waits a short, bounded time for a slot
+// when all are taken, and isDone waits briefly when the loop made no progress since it last
+// asked, so a data thread with nothing to do does not burn a core. Both waits end at once when
+// setDone(true) is called, the host stops the thread, or popThreadData/releaseDataStorage hand
+// a slot back, so a freed slot is refilled without delay.
 class ROVA_API RPxThreadedDeviceNode : public RPxNode {
-public:
+  public:
     static RObject live;       // bool, input
     static RObject frameRate;  // double, input
 
