@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <span>
 
+#include "command/KivoSenseControllerCmd.h"
 #include "host/HostApi.h"
 #include "nodes/KivoAttractorNode.h"
 #include "nodes/RealTimeNode.h"
@@ -28,12 +29,16 @@ const Registration kLoadSteps[] = {
                                                 "failed to registerNode realTimeNode"),
     Registration::node<kivo_rova::TimeRotateNode>("timeRotate", RPxNode::kDependNode,
                                                   "failed to registerNode timeRotateNode"),
-    // kivoGesturesNode, kivoGrabNode and the kivoSenseController command follow, in that order.
+    // kivoGesturesNode and kivoGrabNode register here, in that order.
+    Registration::command<kivo_rova::KivoSenseControllerCmd>(
+        "kivoSenseController", "failed to registerCommand kivoSenseController"),
 };
 
 // Unload order is fixed too; every row runs whatever the ones before it answered.
 const Registration kUnloadSteps[] = {
-    // The kivoSenseController command and kivoTransform deregister first.
+    Registration::commandRemoval("kivoSenseController",
+                                 "failed to deregisterCommand kivoSenseController"),
+    // kivoTransform deregisters here.
     Registration::nodeRemoval<kivo_rova::KivoAttractorNode>(
         "failed to deregisterNode kivoAttractorNode"),
     // kivoDeformer deregisters here.

@@ -99,6 +99,7 @@ TEST(PluginLoad, UnloadAfterPartialLoadReportsEachMissingTypeAndSucceeds) {
     const std::string unloadLines = run.err.substr(unload);
     const std::string expected[] = {
         "Unregistering Kivo nodes...\n",
+        "failed to deregisterCommand kivoSenseController: ",
         "failed to deregisterNode kivoAttractorNode: ",
         "failed to deregisterNode realTimeNode: ",
         "failed to deregisterNode timeRotateNode: ",
@@ -121,10 +122,48 @@ TEST(PluginLoad, UnloadAfterLaterRowFailedReportsOnlyTheMissingTypes) {
     const auto unload = run.err.find("Unregistering Kivo nodes...\n");
     ASSERT_NE(unload, std::string::npos) << run.err;
     const std::string unloadLines = run.err.substr(unload);
+    EXPECT_NE(unloadLines.find("failed to deregisterCommand kivoSenseController: "),
+              std::string::npos)
+        << unloadLines;
     EXPECT_EQ(unloadLines.find("kivoAttractorNode"), std::string::npos) << unloadLines;
     EXPECT_EQ(unloadLines.find("realTimeNode"), std::string::npos) << unloadLines;
     EXPECT_NE(unloadLines.find("failed to deregisterNode timeRotateNode: "), std::string::npos)
         << unloadLines;
+}
+
+TEST(PluginLoad, FailedCommandRegistrationKeepsEveryNodeType) {
+    const auto run = runRovaScript(
+        "fault registerCommand -match kivoSenseController\n"
+        "plugin -load kivo_rova\n"
+        "create timeRotate -name kept\n"
+        "kivoSenseController -connected\n",
+        {"--keep-going"});
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_TRUE(startsWith(
+        run.err, "Registering Kivo nodes...failed to registerCommand kivoSenseController: "))
+        << run.err;
+    EXPECT_EQ(firstLine(run.err).find("done."), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "kept\n") << "the node types before the command stay registered";
+    EXPECT_NE(run.err.find("kivoSenseController: unknown command"), std::string::npos) << run.err;
+}
+
+TEST(PluginLoad, FailedCommandDeregistrationIsReportedFirstAndUnloadGoesOn) {
+    const auto run = runRovaScript(
+        "plugin -load kivo_rova\n"
+        "fault deregisterCommand -match kivoSenseController\n"
+        "plugin -unload kivo_rova\n"
+        "create timeRotate\n",
+        {"--keep-going"});
+    const auto unload = run.err.find("Unregistering Kivo nodes...\n");
+    ASSERT_NE(unload, std::string::npos) << run.err;
+    EXPECT_TRUE(startsWith(run.err.substr(unload),
+                           "Unregistering Kivo nodes...\n"
+                           "failed to deregisterCommand kivoSenseController: "))
+        << run.err;
+    EXPECT_NE(run.err.find(" done.\n", unload), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("timeRotate", unload), std::string::npos)
+        << "the node types were deregistered all the same: " << run.err;
+    EXPECT_EQ(run.out, "");
 }
 
 }  // namespace
