@@ -197,10 +197,32 @@ const SetupFailure kTimeRotateNodeSetUp[] = {
     {"fault attributeAffects -match time->outputRotate", "attributeAffects:time->outputRotate",
      kTimeRotateRow},
     {"fault attributeAffects -match initialRotate", "attributeAffects:initialRotate->outputRotate",
-     kTimeRotateRow}};
+     kTimeRotateRow},
+    // A subject names the type, so one type's `time` fails while the others load.
+    {"fault addAttribute -match timeRotate.time", "addAttribute: time", kTimeRotateRow}};
 
 INSTANTIATE_TEST_SUITE_P(TimeRotateNode, SetupFailureTest,
                          ::testing::ValuesIn(kTimeRotateNodeSetUp));
+
+TEST(SetupFailureSubjects, NameTheTypeBeingSetUp) {
+    const auto run = runRovaScript(
+        "fault addAttribute -match timeRotate.time\n"
+        "plugin -load kivo_rova\n");
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_NE(run.err.find("addAttribute: time: addAttribute failed for 'timeRotate.time' "
+                           "(injected fault)\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(occurrences(loadOutput(run.err), "failed to registerNode"), 1u) << run.err;
+
+    const auto dependency = runRovaScript(
+        "fault attributeAffects -match realTime.rate->\n"
+        "plugin -load kivo_rova\n");
+    EXPECT_NE(dependency.err.find("attributeAffects failed for 'realTime.rate->elapsedTime' "
+                                  "(injected fault)"),
+              std::string::npos)
+        << dependency.err;
+}
 
 // Host calls of a real-time node's life that fail after set-up.
 TEST(RealTimeNodeFailures, RefreshAttributeFailureIsReportedAndTheNodeStillRuns) {

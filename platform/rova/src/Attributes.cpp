@@ -42,8 +42,9 @@ RStatus noAttribute(const char* call) {
 RObject createAttribute(RFnAttribute& set, RObject& slot, const RString& longName,
                         const RString& shortName, ValueType type, RStatus* status,
                         std::shared_ptr<AttributeDef>* made = nullptr) {
-    if (rova::detail::faultArmed("create", longName.str())) {
-        setStatus(status, rova::detail::injectedFailure("create", longName.str()));
+    const std::string subject = rova::detail::setupSubject(longName.str());
+    if (rova::detail::faultArmed("create", subject)) {
+        setStatus(status, rova::detail::injectedFailure("create", subject));
         return RObject();
     }
     if (longName.isEmpty()) {
@@ -65,8 +66,9 @@ RStatus setFlag(const RObject& attribute, const char* call, bool AttributeDef::*
     AttributeDef* def = rova::detail::attributeOf(attribute);
     if (!def)
         return noAttribute(call);
-    if (rova::detail::faultArmed(call, def->longName))
-        return rova::detail::injectedFailure(call, def->longName);
+    const std::string subject = rova::detail::setupSubject(def->longName);
+    if (rova::detail::faultArmed(call, subject))
+        return rova::detail::injectedFailure(call, subject);
     def->*flag = state;
     for (auto& child : def->children)
         if (def->type == ValueType::kDouble3)
@@ -86,8 +88,9 @@ AttributeDef* defaultTarget(const RObject& attribute, RStatus& status) {
         status = noAttribute("setDefault");
         return nullptr;
     }
-    if (rova::detail::faultArmed("setDefault", def->longName)) {
-        status = rova::detail::injectedFailure("setDefault", def->longName);
+    const std::string subject = rova::detail::setupSubject(def->longName);
+    if (rova::detail::faultArmed("setDefault", subject)) {
+        status = rova::detail::injectedFailure("setDefault", subject);
         return nullptr;
     }
     return def;
@@ -234,8 +237,9 @@ RObject RFnNumericAttribute::create(const RString& longName, const RString& shor
         auto impl = rova::detail::Access::share(*child);
         auto def = std::dynamic_pointer_cast<AttributeDef>(impl);
         if (!def || !rova::detail::isScalar(def->type) || def->parent) {
-            if (rova::detail::faultArmed("create", longName.str())) {
-                setStatus(status, rova::detail::injectedFailure("create", longName.str()));
+            const std::string subject = rova::detail::setupSubject(longName.str());
+            if (rova::detail::faultArmed("create", subject)) {
+                setStatus(status, rova::detail::injectedFailure("create", subject));
                 return RObject();
             }
             setStatus(status, RStatus(RStatus::kInvalidParameter,
@@ -371,8 +375,9 @@ RStatus RFnEnumAttribute::addField(const RString& fieldName, short value) {
     AttributeDef* def = rova::detail::attributeOf(m_attribute);
     if (!def)
         return noAttribute("addField");
-    if (rova::detail::faultArmed("addField", def->longName))
-        return rova::detail::injectedFailure("addField", def->longName);
+    const std::string subject = rova::detail::setupSubject(def->longName);
+    if (rova::detail::faultArmed("addField", subject))
+        return rova::detail::injectedFailure("addField", subject);
     if (def->type != ValueType::kEnum)
         return RStatus(RStatus::kInvalidParameter,
                        "addField: '" + def->longName + "' is not an enum attribute");

@@ -427,7 +427,7 @@ RString RPxNode::typeName() const {
 RStatus RPxNode::addAttribute(const RObject& attribute) {
     auto& host = rova::detail::hostImpl();
     AttributeDef* def = rova::detail::attributeOf(attribute);
-    const std::string subject = def ? def->longName : "";
+    const std::string subject = rova::detail::setupSubject(def ? def->longName : "");
     if (rova::detail::faultArmed("addAttribute", subject))
         return rova::detail::injectedFailure("addAttribute", subject);
     if (host.typeInInitialization.empty())
@@ -468,8 +468,9 @@ RStatus RPxNode::attributeAffects(const RObject& whenChanges, const RObject& isA
     const AttributeDef* target = rova::detail::attributeOf(isAffected);
     const std::string subject =
         (source ? source->longName : "") + "->" + (target ? target->longName : "");
-    if (rova::detail::faultArmed("attributeAffects", subject))
-        return rova::detail::injectedFailure("attributeAffects", subject);
+    const std::string faultSubject = rova::detail::setupSubject(subject);
+    if (rova::detail::faultArmed("attributeAffects", faultSubject))
+        return rova::detail::injectedFailure("attributeAffects", faultSubject);
     if (host.typeInInitialization.empty())
         return RStatus(
             RStatus::kFailure,

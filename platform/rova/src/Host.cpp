@@ -349,6 +349,11 @@ bool faultArmed(const std::string& call, const std::string& subject) {
     return false;
 }
 
+std::string setupSubject(const std::string& attribute) {
+    const auto& initializing = hostImpl().typeInInitialization;
+    return initializing.empty() ? attribute : initializing.back()->name + "." + attribute;
+}
+
 RStatus injectedFailure(const std::string& call, const std::string& subject) {
     return RStatus(RStatus::kFailure, call + " failed for '" + subject + "' (injected fault)");
 }

@@ -238,6 +238,9 @@ void writePlug(NodeRecord* node, int attribute, int element, const Value& value)
 
 // Fault injection and the error it produces.
 bool faultArmed(const std::string& call, const std::string& subject);
+// Subject of an attribute set-up call: "TYPE.attribute" while a node type initialises (so a
+// fault can target one type), the attribute alone otherwise.
+std::string setupSubject(const std::string& attribute);
 RStatus injectedFailure(const std::string& call, const std::string& subject);
 
 // The host's state; one per process.
