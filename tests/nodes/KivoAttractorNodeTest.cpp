@@ -185,4 +185,38 @@ TEST(KivoAttractorNode, OnlyTimeAndAttractorChangesReevaluate) {
     EXPECT_EQ(lines[7], lines[5]);
 }
 
+// Requests for plugs the node does not compute answer 5 and leave its state alone: the next
+// real evaluation gives what it gives without them.
+TEST(KivoAttractorNode, RequestsForInputsAnswerFiveAndLeaveTheStateAlone) {
+    const std::string steps[] = {"set follow.time 0\n",    "get follow.outputAttracted\n",
+                                 "set follow.time 0.25\n", "get follow.outputAttracted\n",
+                                 "set follow.time 0.5\n",  "get follow.outputAttracted\n"};
+    const std::string requests =
+        "evaluate follow.time\n"
+        "evaluate follow.inputAttractor\n"
+        "evaluate follow.inputAttracted\n"
+        "evaluate follow.strength\n"
+        "evaluate follow.track\n";
+    std::string plain = setUp(), asked = setUp();
+    for (const std::string& step : steps) {
+        plain += step;
+        asked += requests + step;
+    }
+    const auto without = runRovaScript(plain);
+    const auto with = runRovaScript(asked);
+    ASSERT_EQ(without.exitCode, 0) << without.err;
+    ASSERT_EQ(with.exitCode, 0) << with.err;
+    std::string answers, values;
+    for (const std::string& line : linesOf(with.out)) {
+        if (line.rfind("evaluate: ", 0) == 0) {
+            EXPECT_NE(line.find(": status 5, stored value kept: "), std::string::npos) << line;
+            answers += line + "\n";
+        } else {
+            values += line + "\n";
+        }
+    }
+    EXPECT_EQ(values, without.out);
+    EXPECT_EQ(linesOf(answers).size(), 30u) << with.out;
+}
+
 }  // namespace

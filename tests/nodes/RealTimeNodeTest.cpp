@@ -131,4 +131,24 @@ TEST(RealTimeNode, RestartingTheThreadRestartsTheClock) {
     EXPECT_LT(afterRestart, beforeStop);
 }
 
+// Requests for plugs the node does not compute answer 5 and pop nothing: the next read of
+// elapsedTime still finds the record the data thread left.
+TEST(RealTimeNode, RequestsForInputsAnswerFiveAndPopNothing) {
+    const auto run = runRovaScript(kSetUp + "set clock.live true\n" + wait(0.05) +
+                                   "set clock.live false\n"
+                                   "evaluate clock.rate\n"
+                                   "evaluate clock.live\n"
+                                   "evaluate clock.frameRate\n"
+                                   "trace on -compute\n"
+                                   "get clock.elapsedTime\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto lines = linesOf(run.out);
+    ASSERT_EQ(lines.size(), 6u) << run.out;
+    EXPECT_EQ(lines[1], "evaluate: clock.rate: status 5, stored value kept: 1");
+    EXPECT_EQ(lines[2], "evaluate: clock.live: status 5, stored value kept: false");
+    EXPECT_EQ(lines[3], "evaluate: clock.frameRate: status 5, stored value kept: 30");
+    EXPECT_EQ(lines[4], "trace: compute clock.elapsedTime");
+    EXPECT_GT(valueOf(lines[5]), 0.0) << "a fresh record was still there";
+}
+
 }  // namespace

@@ -79,4 +79,31 @@ TEST(TimeRotateNode, OutputIsNotWritable) {
     EXPECT_NE(run.err.find("spin.outputRotate"), std::string::npos) << run.err;
 }
 
+// The host's `evaluate` asks the node for plugs it does not compute: it answers 5, and neither
+// the stored values nor the output's state change.
+TEST(TimeRotateNode, RequestsForInputsAnswerFiveAndChangeNothing) {
+    const auto run = runRovaScript(kSetUp +
+                                   "set spin.time 2\n"
+                                   "get spin.outputRotate\n"
+                                   "trace on -compute -dirty\n"
+                                   "evaluate spin.time\n"
+                                   "evaluate spin.scale\n"
+                                   "evaluate spin.axis\n"
+                                   "evaluate spin.initialRotate\n"
+                                   "get spin.outputRotate\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "spin\n0 20 0\n"
+              "trace: compute spin.time\n"
+              "evaluate: spin.time: status 5, stored value kept: 2\n"
+              "trace: compute spin.scale\n"
+              "evaluate: spin.scale: status 5, stored value kept: 10\n"
+              "trace: compute spin.axis\n"
+              "evaluate: spin.axis: status 5, stored value kept: 0 1 0\n"
+              "trace: compute spin.initialRotate\n"
+              "evaluate: spin.initialRotate: status 5, stored value kept: 0 0 0\n"
+              "0 20 0\n");
+    EXPECT_EQ(run.err.find("error"), std::string::npos) << run.err;
+}
+
 }  // namespace

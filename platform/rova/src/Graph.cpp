@@ -320,30 +320,32 @@ void Host::Impl::evaluate(NodeRecord* node, int attribute) {
         return;
     }
 
-    const std::string path = node->plugPath(storage);
-    RPlug plug(detail::Access::make(node->shared_from_this()),
-               detail::Access::make(type.attributes[slot]));
-    RDataBlock block = detail::DataBlockAccess::make(node);
-    emit(GraphEvent::kCompute, path);
-    RStatus status;
-    bool threw = false;
-    try {
-        status = node->instance ? node->instance->compute(plug, block)
-                                : RStatus(RStatus::kUnknownParameter);
-    } catch (const std::exception& e) {
-        threw = true;
-        evaluationErrors.push_back("compute of '" + path + "' threw: " + e.what());
-    } catch (...) {
-        threw = true;
-        evaluationErrors.push_back("compute of '" + path + "' threw an unknown exception");
-    }
-    if (threw) {
-        emit(GraphEvent::kError, path, evaluationErrors.back());
-    } else if (status == RStatus::kSuccess || status == RStatus::kUnknownParameter) {
+    const int status = runCompute(node, storage);
+    if (status == RStatus::kSuccess || status == RStatus::kUnknownParameter) {
         // Success must leave the plug clean; "not computed here" lets the stored value serve.
         node->dirty[slot] = 0;
     }
     node->evaluating[slot] = 0;
+}
+
+int Host::Impl::runCompute(NodeRecord* node, int storage) {
+    const auto slot = static_cast<std::size_t>(storage);
+    const std::string path = node->plugPath(storage);
+    RPlug plug(detail::Access::make(node->shared_from_this()),
+               detail::Access::make(node->type->attributes[slot]));
+    RDataBlock block = detail::DataBlockAccess::make(node);
+    emit(GraphEvent::kCompute, path);
+    try {
+        const RStatus status = node->instance ? node->instance->compute(plug, block)
+                                              : RStatus(RStatus::kUnknownParameter);
+        return status.statusCode();
+    } catch (const std::exception& e) {
+        evaluationErrors.push_back("compute of '" + path + "' threw: " + e.what());
+    } catch (...) {
+        evaluationErrors.push_back("compute of '" + path + "' threw an unknown exception");
+    }
+    emit(GraphEvent::kError, path, evaluationErrors.back());
+    return -1;
 }
 
 void Host::Impl::afterWrite(NodeRecord* node, int attribute) {

@@ -1013,6 +1013,40 @@ Result<bool> Host::isDirty(const std::string& plug) const {
     return out;
 }
 
+Result<Host::ForcedCompute> Host::forceCompute(const std::string& plug) {
+    Impl& h = *m_impl;
+    Result<ForcedCompute> out;
+    auto ref = h.parsePlug(plug);
+    if (!ref.ok()) {
+        out.status = ref.status;
+        return out;
+    }
+    NodeRecord* node = ref.value.node;
+    const auto keep = node->shared_from_this();  // a compute that deletes its own node
+    const int storage = node->storageOf(ref.value.attribute);
+    const auto slot = static_cast<std::size_t>(storage);
+    if (node->evaluating[slot]) {
+        out.status = Status::failure("'" + h.plugName(ref.value) + "' is being evaluated");
+        return out;
+    }
+    node->evaluating[slot] = 1;
+    out.value.status = h.runCompute(node, storage);
+    node->evaluating[slot] = 0;
+    if (out.value.status < 0) {
+        out.value.error = h.evaluationErrors.back();
+        h.evaluationErrors.pop_back();
+    }
+    if (out.value.status == RStatus::kSuccess)
+        node->dirty[slot] = 0;
+    else if (out.value.status != RStatus::kUnknownParameter && node->alive)
+        h.markDirty(node, storage);
+    if (node->alive) {
+        out.value.value = readPlugValue(ref.value);
+        out.value.dirty = node->isDirty(storage);
+    }
+    return out;
+}
+
 Result<std::string> Host::canonicalPlug(const std::string& plug) const {
     Result<std::string> out;
     auto ref = m_impl->parsePlug(plug);

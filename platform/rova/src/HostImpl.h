@@ -72,6 +72,9 @@ struct Host::Impl {
     void propagate(detail::NodeRecord* node, int attribute, Visited& visited);
     // Pulls a dirty plug clean when it can. Failures of compute are recorded in evaluationErrors.
     void evaluate(detail::NodeRecord* node, int attribute);
+    // Calls the node's compute for the plug, with the compute notification: the status code it
+    // returned, or -1 when it threw (the message is then the last of evaluationErrors).
+    int runCompute(detail::NodeRecord* node, int storage);
     void afterWrite(detail::NodeRecord* node,
                     int attribute);  // starts/stops data threads on `live`
     const detail::Connection* incoming(const detail::NodeRecord* node, int attribute,

@@ -141,6 +141,46 @@ TEST_F(HostTest, BrokenComputeIsReportedWithThePlugAndLeavesTheStoredValue) {
     EXPECT_EQ(downstream.status.message, "compute of 'broken1.throws' threw: kaput");
 }
 
+TEST_F(HostTest, ForcedComputeFollowsTheRulesForEachAnswer) {
+    create("testBroken", "broken1");
+    create("testAdd", "add1");
+    ASSERT_TRUE(host.connect("broken1.declines", "add1.a"));
+    EXPECT_EQ(get("add1.sum"), "9");
+    takeEvents();
+
+    // 5 for a clean plug: the stored value serves and nothing downstream changes.
+    auto declined = host.forceCompute("broken1.declines");
+    ASSERT_TRUE(declined.ok()) << declined.status.message;
+    EXPECT_EQ(declined.value.status, RStatus::kUnknownParameter);
+    EXPECT_EQ(rova::host::formatValue(declined.value.value), "7");
+    EXPECT_FALSE(declined.value.dirty);
+    EXPECT_EQ(takeEvents(), Lines({"compute broken1.declines"}));
+    EXPECT_FALSE(host.isDirty("add1.sum").value);
+
+    // 1: the stored value is kept and the plug, with what depends on it, is dirty, so the next
+    // read asks again.
+    ASSERT_TRUE(host.connect("broken1.fails", "add1.b"));
+    EXPECT_EQ(get("add1.sum"), "14");
+    takeEvents();
+    auto failed = host.forceCompute("broken1.fails");
+    ASSERT_TRUE(failed.ok());
+    EXPECT_EQ(failed.value.status, RStatus::kFailure);
+    EXPECT_EQ(rova::host::formatValue(failed.value.value), "7");
+    EXPECT_TRUE(failed.value.dirty);
+    EXPECT_EQ(takeEvents(), Lines({"compute broken1.fails", "dirty add1.sum"}))
+        << "the failed pull before left broken1.fails and add1.b dirty already";
+
+    // A throw is an answer too: reported, value kept, plug dirty.
+    auto thrown = host.forceCompute("broken1.throws");
+    ASSERT_TRUE(thrown.ok());
+    EXPECT_EQ(thrown.value.status, -1);
+    EXPECT_EQ(thrown.value.error, "compute of 'broken1.throws' threw: kaput");
+    EXPECT_TRUE(thrown.value.dirty);
+
+    EXPECT_EQ(host.forceCompute("broken1.nothing").status.message,
+              "no attribute 'nothing' on node 'broken1' (type testBroken)");
+}
+
 TEST_F(HostTest, SceneTimeDrivesWhatIsConnectedToIt) {
     create("testAdd", "add1");
     EXPECT_EQ(host.nodeNames().front(), "sceneTime");

@@ -154,6 +154,18 @@ class ROVA_API Host {
     std::vector<std::string> attributeNames(
         const std::string& node) const;  // long names, creation order
     Result<bool> isDirty(const std::string& plug) const;
+    // What a node answered when asked to compute one plug (the `evaluate` diagnostic).
+    struct ForcedCompute {
+        int status = 0;      // the RStatus code compute returned; -1 when it threw
+        std::string error;   // what it threw
+        PlugValue value;     // the plug's value afterwards
+        bool dirty = false;  // whether the plug is dirty afterwards
+    };
+    // Asks the plug's node to compute this plug even when it is clean or an input (connections
+    // are not pulled first), then applies the host's rules for the answer: success leaves the
+    // plug clean; 5 (not computed by this node) lets the stored value serve and changes nothing;
+    // any other status, or a throw, keeps the stored value and leaves the plug dirty.
+    Result<ForcedCompute> forceCompute(const std::string& plug);
     // "node.attr" with the attribute's long name, or a failure naming what is wrong.
     Result<std::string> canonicalPlug(const std::string& plug) const;
 
