@@ -495,6 +495,7 @@ Result<NodeRecord*> Host::Impl::newNode(NodeType& type, const std::string& name)
     }
     detail::NodeAccess::setRecord(*instance, record.get());
     record->instance = instance;
+    record->creationIndex = ++lastCreationIndex;
     nodes.push_back(record);
     emit(GraphEvent::kCreate, name, type.name);
     try {
@@ -639,6 +640,7 @@ Result<NodeSnapshot> Host::snapshotNode(const std::string& name) const {
     }
     out.value.name = node->name;
     out.value.type = node->type->name;
+    out.value.creationIndex = node->creationIndex;
     const auto& attributes = node->type->attributes;
     for (std::size_t k = 0; k < attributes.size(); ++k) {
         const AttributeDef& def = *attributes[k];
@@ -671,6 +673,15 @@ Status Host::restoreNode(const NodeSnapshot& snapshot) {
     auto made = createNode(snapshot.type, snapshot.name);
     if (!made.ok())
         return made.status;
+    if (snapshot.creationIndex != 0) {
+        // Back to its old place in creation order (the index is free: the node was deleted).
+        auto& nodes = m_impl->nodes;
+        NodeRecord* node = m_impl->findNode(snapshot.name);
+        node->creationIndex = snapshot.creationIndex;
+        std::stable_sort(nodes.begin(), nodes.end(), [](const auto& a, const auto& b) {
+            return a->creationIndex < b->creationIndex;
+        });
+    }
     std::vector<std::string> problems;
     for (const auto& [attribute, value] : snapshot.values) {
         const std::string plug = snapshot.name + "." + attribute;

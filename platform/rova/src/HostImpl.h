@@ -23,7 +23,8 @@ struct Host::Impl {
 
     // ---- graph
     std::vector<std::shared_ptr<detail::NodeRecord>> nodes;  // creation order
-    std::vector<detail::Connection> connections;             // connection order
+    std::uint64_t lastCreationIndex = 0;
+    std::vector<detail::Connection> connections;  // connection order
     std::shared_ptr<detail::NodeType> timeType;
     detail::NodeRecord* timeNode = nullptr;
     double framesPerSecond = 24.0;

@@ -147,6 +147,7 @@ class NodeRecord : public ObjectImpl {
     std::string name;
     std::shared_ptr<NodeType> type;
     RPxNode* instance = nullptr;
+    std::uint64_t creationIndex = 0;  // place in creation order (ls), kept across undo of delete
     bool alive = true;
     std::vector<Value> values;
     std::vector<char> dirty;

@@ -19,6 +19,22 @@ TEST(Undo, CreateAndDeleteComeBackWithTheirNames) {
               "sceneTime\nsceneTime a b\nsceneTime\n");
 }
 
+TEST(Undo, DeletedNodesComeBackAtTheirPlaceInCreationOrder) {
+    const auto run = runStatements(
+        "create time -name a\ncreate time -name b\ncreate time -name c\ncreate time -name d\n"
+        "delete b\nundo\nls\n"
+        "delete d a\nls\nundo\nls\n"
+        "delete c\ncreate time -name e\nundo\nundo\nls\n"
+        "redo\nls\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "a\nb\nc\nd\n"
+              "sceneTime a b c d\n"
+              "sceneTime b c\nsceneTime a b c d\n"
+              "e\nsceneTime a b c d\n"
+              "sceneTime a b d\n");
+}
+
 TEST(Undo, TimeAndRateComeBackExactly) {
     const auto run = runStatements(
         "time -seconds 0.1\ntime -fps 30 -frame 7\ntime\nundo\ntime\ntime -fps\nundo\ntime\n"

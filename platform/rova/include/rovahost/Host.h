@@ -83,7 +83,8 @@ struct NodeSnapshot {
     std::vector<std::pair<std::string, std::string>>
         connectionsIn;  // (source plug, destination plug)
     std::vector<std::pair<std::string, std::string>>
-        connectionsOut;  // (source plug, destination plug)
+        connectionsOut;               // (source plug, destination plug)
+    std::uint64_t creationIndex = 0;  // its place in creation order; 0: after every node
 };
 
 // A graph notification. plug: "node.attr" (kCreate/kDelete: the node name); other: the other end of
@@ -135,8 +136,9 @@ class ROVA_API Host {
     bool hasNode(const std::string& name) const;
     Result<std::string> nodeType(const std::string& name) const;
     Result<NodeSnapshot> snapshotNode(const std::string& name) const;
-    Status restoreNode(
-        const NodeSnapshot& snapshot);  // re-creates with the same name, values, connections
+    // Re-creates the node with the same name, values and connections, at its old place in
+    // creation order.
+    Status restoreNode(const NodeSnapshot& snapshot);
     static bool isValidNodeName(const std::string& name);
 
     // ---- plugs: "node.attr" with long or short names, children ("node.offsetX"), elements
