@@ -47,7 +47,7 @@ TEST(PluginNodes, DeletedNodesComeBackWithValuesAndConnections) {
     const std::string rotated = out[2];
     EXPECT_EQ(out[3], "sceneTime b");
     EXPECT_EQ(out[4], "");
-    EXPECT_EQ(out[5], "sceneTime b a");
+    EXPECT_EQ(out[5], "sceneTime a b") << "back at its place in creation order";
     EXPECT_EQ(out[6], "sceneTime.time->a.time a.outputRotate->b.initialRotate");
     EXPECT_EQ(out[7], "3");
     EXPECT_EQ(out[8], rotated);
