@@ -106,6 +106,17 @@ TEST_F(DeviceProgram, LoopingReplayStartsOver) {
     EXPECT_EQ(run.out.find("finished"), std::string::npos) << run.out;
 }
 
+TEST_F(DeviceProgram, RealTimeReplayIsNotDrivenByTicks) {
+    const std::string take = write("take.kivo", kUnplugRecording);
+    const RovaRun run = runRovaStatements("device -replay \"" + take +
+                                          "\" -realtime -speed 0.001\n"
+                                          "play -frames 5\n"
+                                          "device -status\n");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("(real time"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("lockstep"), std::string::npos) << run.out;
+}
+
 TEST_F(DeviceProgram, ControllerCommandFollowsPlugAndFocus) {
     const RovaRun run = runRovaStatements(
         "plugin -load kivo_rova\n"
