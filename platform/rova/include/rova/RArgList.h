@@ -6,7 +6,7 @@
 
 // The arguments a command was called with, unparsed, in order.
 class ROVA_API RArgList {
-public:
+  public:
     RArgList() = default;
     explicit RArgList(std::vector<RString> words) : m_words(std::move(words)) {}
     unsigned int length() const noexcept { return static_cast<unsigned int>(m_words.size()); }
@@ -16,6 +16,6 @@ public:
     bool asBool(unsigned int index, RStatus* status = nullptr) const;
     void append(const RString& word) { m_words.push_back(word); }
 
-private:
+  private:
     std::vector<RString> m_words;
 };

@@ -8,7 +8,7 @@ struct ArrayHandleAccess;
 
 // The elements of an array attribute inside a data block, addressed by logical index.
 class ROVA_API RArrayDataHandle {
-public:
+  public:
     RArrayDataHandle() noexcept = default;
     unsigned int elementCount(RStatus* status = nullptr) const;
     // Positions the handle on the element with that logical index; for an output array the
@@ -22,7 +22,7 @@ public:
     RStatus setClean();
     RStatus setAllClean();
 
-private:
+  private:
     friend struct rova::detail::ArrayHandleAccess;
     void* m_block = nullptr;
     int m_attribute = -1;

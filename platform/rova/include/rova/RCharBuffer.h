@@ -9,12 +9,12 @@ class RPxThreadedDeviceNode;
 // slot: the node's pool does, between acquireDataStorage/popThreadData and
 // releaseDataStorage/pushThreadData.
 class ROVA_API RCharBuffer {
-public:
+  public:
     RCharBuffer() noexcept = default;
     char* ptr() const noexcept { return m_data; }
     std::size_t size() const noexcept { return m_size; }
 
-private:
+  private:
     friend class RPxThreadedDeviceNode;
     char* m_data = nullptr;
     std::size_t m_size = 0;

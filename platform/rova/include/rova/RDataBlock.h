@@ -12,7 +12,7 @@ struct DataBlockAccess;
 // The values of one node during compute. inputValue pulls a dirty input (from its connection
 // or its own computation) before returning it; outputValue gives write access.
 class ROVA_API RDataBlock {
-public:
+  public:
     RDataHandle inputValue(const RObject& attribute, RStatus* status = nullptr);
     RDataHandle inputValue(const RPlug& plug, RStatus* status = nullptr);
     RDataHandle outputValue(const RObject& attribute, RStatus* status = nullptr);
@@ -23,7 +23,7 @@ public:
     RStatus setClean(const RObject& attribute);
     bool isClean(const RObject& attribute) const;
 
-private:
+  private:
     friend struct rova::detail::DataBlockAccess;
     explicit RDataBlock(void* node) noexcept : m_node(node) {}
     void* m_node = nullptr;

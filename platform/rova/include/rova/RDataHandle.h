@@ -16,7 +16,7 @@ struct DataHandleAccess;
 // A value of one attribute inside a data block. Reading converts between numeric kinds;
 // writing a kind the attribute does not hold converts to the attribute's kind.
 class ROVA_API RDataHandle {
-public:
+  public:
     RDataHandle() noexcept = default;
     bool isNull() const noexcept { return m_value == nullptr; }
 
@@ -53,7 +53,7 @@ public:
     // Marks this value clean in its block.
     void setClean() noexcept;
 
-private:
+  private:
     friend struct rova::detail::DataHandleAccess;
     rova::detail::Value* m_value = nullptr;
     void* m_block = nullptr;

@@ -5,7 +5,7 @@
 
 // Euler angles in radians. Order kXYZ rotates about x first, then y, then z.
 class ROVA_API REulerRotation {
-public:
+  public:
     enum RotationOrder { kXYZ = 0, kYZX, kZXY, kXZY, kYXZ, kZYX };
     double x = 0.0, y = 0.0, z = 0.0;
     RotationOrder order = kXYZ;

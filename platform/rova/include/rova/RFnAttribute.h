@@ -8,7 +8,7 @@
 // Function set on an attribute object. Flags of a new attribute: readable, writable,
 // connectable, storable; not keyable, not hidden, not an array.
 class ROVA_API RFnAttribute {
-public:
+  public:
     RFnAttribute() noexcept = default;
     explicit RFnAttribute(const RObject& attribute, RStatus* status = nullptr);
     virtual ~RFnAttribute() = default;
@@ -33,7 +33,7 @@ public:
     bool isConnectable() const;
     bool isArray() const;
 
-protected:
+  protected:
     RObject m_attribute;
 };
 
@@ -48,7 +48,7 @@ struct RFnData {
 };
 
 class ROVA_API RFnNumericAttribute : public RFnAttribute {
-public:
+  public:
     using RFnAttribute::RFnAttribute;
     RObject create(const RString& longName, const RString& shortName, RFnNumericData::Type type,
                    double defaultValue = 0.0, RStatus* status = nullptr);
@@ -63,7 +63,7 @@ public:
 };
 
 class ROVA_API RFnUnitAttribute : public RFnAttribute {
-public:
+  public:
     enum Type { kInvalid = 0, kAngle, kDistance, kTime };
     using RFnAttribute::RFnAttribute;
     RObject create(const RString& longName, const RString& shortName, Type unitType,
@@ -73,7 +73,7 @@ public:
 };
 
 class ROVA_API RFnMatrixAttribute : public RFnAttribute {
-public:
+  public:
     enum Type { kFloat = 0, kDouble };
     using RFnAttribute::RFnAttribute;
     RObject create(const RString& longName, const RString& shortName, Type type = kDouble,
@@ -82,7 +82,7 @@ public:
 };
 
 class ROVA_API RFnEnumAttribute : public RFnAttribute {
-public:
+  public:
     using RFnAttribute::RFnAttribute;
     RObject create(const RString& longName, const RString& shortName, short defaultValue = 0,
                    RStatus* status = nullptr);
@@ -92,7 +92,7 @@ public:
 };
 
 class ROVA_API RFnTypedAttribute : public RFnAttribute {
-public:
+  public:
     using RFnAttribute::RFnAttribute;
     RObject create(const RString& longName, const RString& shortName, RFnData::Type type,
                    RStatus* status = nullptr);
@@ -100,7 +100,7 @@ public:
 };
 
 class ROVA_API RFnCompoundAttribute : public RFnAttribute {
-public:
+  public:
     using RFnAttribute::RFnAttribute;
     RObject create(const RString& longName, const RString& shortName, RStatus* status = nullptr);
     RStatus addChild(const RObject& child);

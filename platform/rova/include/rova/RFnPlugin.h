@@ -13,9 +13,10 @@ using RCreateSyntaxFunction = void* (*)();
 
 // Registration of a plug-in's types, commands and UI procedures with the host.
 class ROVA_API RFnPlugin {
-public:
-    RFnPlugin(const RObject& plugin, const char* vendor = "Unknown", const char* version = "Unknown",
-              const char* requiredApiVersion = "Any", RStatus* status = nullptr);
+  public:
+    RFnPlugin(const RObject& plugin, const char* vendor = "Unknown",
+              const char* version = "Unknown", const char* requiredApiVersion = "Any",
+              RStatus* status = nullptr);
 
     RString vendor() const;
     RString version() const;
@@ -33,8 +34,9 @@ public:
     // Names host-side script procedures: creation runs right after initializePlugin, deletion
     // right before uninitializePlugin. Batch procedures run instead in batch mode.
     RStatus registerUI(const RString& creationProc, const RString& deletionProc,
-                       const RString& creationBatchProc = "", const RString& deletionBatchProc = "");
+                       const RString& creationBatchProc = "",
+                       const RString& deletionBatchProc = "");
 
-private:
+  private:
     RObject m_plugin;
 };

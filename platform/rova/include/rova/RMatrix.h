@@ -9,7 +9,7 @@
 // 4x4 doubles, row-major, applied to row vectors: p' = p * M, translation in row 3.
 // A * B applies A first, then B.
 class ROVA_API RMatrix {
-public:
+  public:
     double matrix[4][4];
 
     RMatrix() noexcept { setToIdentity(); }
@@ -19,7 +19,9 @@ public:
 
     static const RMatrix identity;
 
-    double operator()(unsigned int row, unsigned int col) const noexcept { return matrix[row][col]; }
+    double operator()(unsigned int row, unsigned int col) const noexcept {
+        return matrix[row][col];
+    }
     double& operator()(unsigned int row, unsigned int col) noexcept { return matrix[row][col]; }
     double* operator[](unsigned int row) noexcept { return matrix[row]; }
     const double* operator[](unsigned int row) const noexcept { return matrix[row]; }

@@ -12,7 +12,7 @@ struct Access;
 // A handle to something the host owns: an attribute, a node, a plug-in, a data value.
 // Copies share the object; a default handle is the null object.
 class ROVA_API RObject {
-public:
+  public:
     enum class Kind { kInvalid, kAttribute, kNode, kPlugin, kData };
 
     RObject() noexcept = default;
@@ -23,20 +23,21 @@ public:
 
     static const RObject kNullObj;
 
-private:
+  private:
     friend struct rova::detail::Access;
-    explicit RObject(std::shared_ptr<rova::detail::ObjectImpl> impl) noexcept : m_impl(std::move(impl)) {}
+    explicit RObject(std::shared_ptr<rova::detail::ObjectImpl> impl) noexcept
+        : m_impl(std::move(impl)) {}
     std::shared_ptr<rova::detail::ObjectImpl> m_impl;
 };
 
 class ROVA_API RObjectArray {
-public:
+  public:
     RObjectArray() = default;
     void append(const RObject& object) { m_items.push_back(object); }
     unsigned int length() const noexcept { return static_cast<unsigned int>(m_items.size()); }
     const RObject& operator[](unsigned int index) const { return m_items.at(index); }
     void clear() noexcept { m_items.clear(); }
 
-private:
+  private:
     std::vector<RObject> m_items;
 };

@@ -1,11 +1,11 @@
 #pragma once
 #include "rova/RObject.h"
-#include "rova/RString.h"
 #include "rova/RStatus.h"
+#include "rova/RString.h"
 
 // One attribute of one node (and, for array attributes, optionally one element of it).
 class ROVA_API RPlug {
-public:
+  public:
     RPlug() noexcept = default;
     RPlug(const RObject& node, const RObject& attribute) noexcept;
 
@@ -13,7 +13,9 @@ public:
     RObject node() const noexcept { return m_node; }
     RObject attribute() const noexcept { return m_attribute; }
     bool isElement() const noexcept { return m_index >= 0; }
-    unsigned int logicalIndex() const noexcept { return m_index < 0 ? 0u : static_cast<unsigned int>(m_index); }
+    unsigned int logicalIndex() const noexcept {
+        return m_index < 0 ? 0u : static_cast<unsigned int>(m_index);
+    }
     RPlug elementByLogicalIndex(unsigned int index) const noexcept;
     RPlug array() const noexcept;
 
@@ -25,10 +27,11 @@ public:
     bool operator==(const RObject& attribute) const noexcept { return m_attribute == attribute; }
     bool operator!=(const RObject& attribute) const noexcept { return m_attribute != attribute; }
     bool operator==(const RPlug& other) const noexcept {
-        return m_node == other.m_node && m_attribute == other.m_attribute && m_index == other.m_index;
+        return m_node == other.m_node && m_attribute == other.m_attribute &&
+               m_index == other.m_index;
     }
 
-private:
+  private:
     RObject m_node;
     RObject m_attribute;
     int m_index = -1;

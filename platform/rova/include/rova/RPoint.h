@@ -5,7 +5,7 @@
 
 // A position; w is the homogeneous weight (1 for ordinary points).
 class ROVA_API RPoint {
-public:
+  public:
     double x = 0.0, y = 0.0, z = 0.0, w = 1.0;
 
     constexpr RPoint() noexcept = default;

@@ -12,7 +12,7 @@ class CommandResult;
 // creator, calls runCommand on the main thread, and keeps the instance on the undo queue when
 // canUndo() answers true (undoCommand/redoCommand are then called from undo and redo).
 class ROVA_API RPxCommand {
-public:
+  public:
     RPxCommand();
     virtual ~RPxCommand();
     virtual RStatus runCommand(const RArgList& args);

@@ -14,7 +14,7 @@ class NodeRecord;
 // Base of every node a plug-in defines. The host creates nodes through the creator
 // registered with the type, then calls postConstructor; it destroys them on the main thread.
 class ROVA_API RPxNode {
-public:
+  public:
     // Node kinds, as passed to RFnPlugin::registerNode.
     enum Type { kDependNode = 0, kLocatorNode = 1, kDeformerNode = 2, kThreadedDeviceNode = 20 };
 
@@ -41,7 +41,7 @@ public:
     RPxNode(const RPxNode&) = delete;
     RPxNode& operator=(const RPxNode&) = delete;
 
-private:
+  private:
     friend struct rova::detail::NodeAccess;
     rova::detail::NodeRecord* m_record = nullptr;
 };

@@ -4,7 +4,7 @@
 
 // Rotation quaternion (x, y, z imaginary, w real).
 class ROVA_API RQuaternion {
-public:
+  public:
     double x = 0.0, y = 0.0, z = 0.0, w = 1.0;
 
     constexpr RQuaternion() noexcept = default;

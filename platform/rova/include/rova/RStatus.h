@@ -3,7 +3,7 @@
 
 // Result of every host API call. Success is code 0.
 class ROVA_API RStatus {
-public:
+  public:
     enum RStatusCode {
         kSuccess = 0,
         kFailure = 1,
@@ -19,7 +19,8 @@ public:
     RStatus() noexcept = default;
     RStatus(RStatusCode code) noexcept : m_code(code) {}
     // A status with a description of its own that errorString() returns.
-    RStatus(RStatusCode code, const RString& description) : m_code(code), m_description(description) {}
+    RStatus(RStatusCode code, const RString& description)
+        : m_code(code), m_description(description) {}
 
     RStatusCode statusCode() const noexcept { return m_code; }
     bool error() const noexcept { return m_code != kSuccess; }
@@ -40,7 +41,7 @@ public:
     void perror(const char* text) const;
     void perror(const RString& text) const { perror(text.asChar()); }
 
-private:
+  private:
     RStatusCode m_code = kSuccess;
     RString m_description;
 };

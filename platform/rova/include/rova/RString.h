@@ -7,7 +7,7 @@
 
 // The host's text value. Holds UTF-8; indices count bytes.
 class ROVA_API RString {
-public:
+  public:
     RString() = default;
     RString(const char* text) : m_text(text ? text : "") {}
     RString(std::string text) : m_text(std::move(text)) {}
@@ -50,7 +50,7 @@ public:
     bool operator==(const char* other) const noexcept { return m_text == (other ? other : ""); }
     bool operator<(const RString& other) const noexcept { return m_text < other.m_text; }
 
-private:
+  private:
     std::string m_text;
 };
 

@@ -3,9 +3,20 @@
 
 // A time value; held in seconds, readable in any unit.
 class ROVA_API RTime {
-public:
-    enum Unit { kInvalid = 0, kHours, kMinutes, kSeconds, kMilliseconds, kFilm /*24*/, kPALFrame /*25*/,
-                kNTSCFrame /*30*/, kGames /*15*/, k48FPS, k60FPS };
+  public:
+    enum Unit {
+        kInvalid = 0,
+        kHours,
+        kMinutes,
+        kSeconds,
+        kMilliseconds,
+        kFilm /*24*/,
+        kPALFrame /*25*/,
+        kNTSCFrame /*30*/,
+        kGames /*15*/,
+        k48FPS,
+        k60FPS
+    };
 
     constexpr RTime() noexcept = default;
     RTime(double value, Unit unit = kSeconds) noexcept;
@@ -28,7 +39,7 @@ public:
         return t;
     }
 
-private:
+  private:
     double m_seconds = 0.0;
     Unit m_unit = kSeconds;
 };

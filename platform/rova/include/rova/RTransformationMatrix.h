@@ -7,8 +7,14 @@
 // A matrix held as scale, rotation and translation (shear is dropped on decomposition).
 // asMatrix() = scale * rotation * translation, in the row-vector convention.
 class ROVA_API RTransformationMatrix {
-public:
-    enum Space { kTransform = 1, kPreTransform = 2, kPostTransform = 3, kWorld = 4, kObject = kPreTransform };
+  public:
+    enum Space {
+        kTransform = 1,
+        kPreTransform = 2,
+        kPostTransform = 3,
+        kWorld = 4,
+        kObject = kPreTransform
+    };
 
     RTransformationMatrix() noexcept = default;
     explicit RTransformationMatrix(const RMatrix& m) noexcept;
@@ -16,16 +22,22 @@ public:
     RMatrix asMatrix() const noexcept;
     RQuaternion rotation() const noexcept { return m_rotation; }
     REulerRotation eulerRotation() const noexcept;
-    RVector getTranslation(Space space = kWorld) const noexcept { (void)space; return m_translation; }
+    RVector getTranslation(Space space = kWorld) const noexcept {
+        (void)space;
+        return m_translation;
+    }
     RVector translation(Space space = kWorld) const noexcept { return getTranslation(space); }
-    RVector getScale(Space space = kWorld) const noexcept { (void)space; return m_scale; }
+    RVector getScale(Space space = kWorld) const noexcept {
+        (void)space;
+        return m_scale;
+    }
 
     RTransformationMatrix& rotateTo(const RQuaternion& q) noexcept;
     RTransformationMatrix& rotateTo(const REulerRotation& e) noexcept;
     RTransformationMatrix& setTranslation(const RVector& t, Space space = kWorld) noexcept;
     RTransformationMatrix& setScale(const RVector& s, Space space = kWorld) noexcept;
 
-private:
+  private:
     RVector m_scale{1.0, 1.0, 1.0};
     RQuaternion m_rotation;
     RVector m_translation;

@@ -8,7 +8,7 @@
 
 // A direction of three doubles, used as a row vector (v * M).
 class ROVA_API RVector {
-public:
+  public:
     double x = 0.0, y = 0.0, z = 0.0;
 
     constexpr RVector() noexcept = default;
@@ -29,7 +29,8 @@ public:
     // Unsigned angle in radians, 0 to pi; 0 when either vector is zero.
     double angle(const RVector& other) const noexcept {
         const double l = length() * other.length();
-        if (l <= 0.0) return 0.0;
+        if (l <= 0.0)
+            return 0.0;
         double c = (*this * other) / l;
         c = c > 1.0 ? 1.0 : (c < -1.0 ? -1.0 : c);
         return std::acos(c);
@@ -61,14 +62,16 @@ public:
 
 // Three floats, for meshes and device-sized data.
 class ROVA_API RFloatVector {
-public:
+  public:
     float x = 0.0f, y = 0.0f, z = 0.0f;
     constexpr RFloatVector() noexcept = default;
     constexpr RFloatVector(float ax, float ay, float az) noexcept : x(ax), y(ay), z(az) {}
     explicit RFloatVector(const RVector& v) noexcept
         : x(static_cast<float>(v.x)), y(static_cast<float>(v.y)), z(static_cast<float>(v.z)) {}
     RVector asVector() const noexcept { return {x, y, z}; }
-    bool operator==(const RFloatVector& o) const noexcept { return x == o.x && y == o.y && z == o.z; }
+    bool operator==(const RFloatVector& o) const noexcept {
+        return x == o.x && y == o.y && z == o.z;
+    }
 };
 
 using RVectorArray = std::vector<RVector>;
