@@ -12,8 +12,8 @@
 namespace rova::lang {
 namespace {
 
-std::map<std::string, CommandSpec>& registry() {
-    static std::map<std::string, CommandSpec> commands;
+std::map<std::string, CommandDefinition>& registry() {
+    static std::map<std::string, CommandDefinition> commands;
     return commands;
 }
 
@@ -45,12 +45,12 @@ bool fits(ValueKind kind, const std::string& text) {
     return true;
 }
 
-std::string flagList(const CommandSpec& spec) {
+std::string flagList(const CommandDefinition& definition) {
     std::string out;
-    for (size_t i = 0; i < spec.flags.size(); ++i) {
+    for (size_t i = 0; i < definition.flags.size(); ++i) {
         if (i)
-            out += i + 1 == spec.flags.size() ? " or " : ", ";
-        out += "-" + spec.flags[i].name;
+            out += i + 1 == definition.flags.size() ? " or " : ", ";
+        out += "-" + definition.flags[i].name;
     }
     return out;
 }
@@ -103,27 +103,27 @@ std::optional<bool> parseSwitch(const std::string& text) {
     return std::nullopt;
 }
 
-host::Result<Invocation> bind(const CommandSpec& spec, const Statement& statement) {
+host::Result<Invocation> bind(const CommandDefinition& definition, const Statement& statement) {
     host::Result<Invocation> out;
     Invocation& in = out.value;
     auto fail = [&](const std::string& message) {
-        out.status = host::Status::failure(message + " (usage: " + usageOf(spec) + ")");
+        out.status = host::Status::failure(message + " (usage: " + usageOf(definition) + ")");
         return out;
     };
     const auto& words = statement.words;
     for (size_t i = 0; i < words.size(); ++i) {
         const Word& word = words[i];
         in.m_raw.push_back(word.isFlag() ? "-" + word.text : word.text);
-        if (!word.isFlag() || spec.flagsAreWords) {
+        if (!word.isFlag() || definition.flagsAreWords) {
             in.m_args.push_back(word.text);
             continue;
         }
-        auto flag = std::find_if(spec.flags.begin(), spec.flags.end(),
-                                 [&](const FlagSpec& f) { return f.name == word.text; });
-        if (flag == spec.flags.end()) {
-            if (spec.flags.empty())
+        auto flag = std::find_if(definition.flags.begin(), definition.flags.end(),
+                                 [&](const FlagDefinition& f) { return f.name == word.text; });
+        if (flag == definition.flags.end()) {
+            if (definition.flags.empty())
                 return fail("takes no flags, got -" + word.text);
-            return fail("unknown flag -" + word.text + ", expected " + flagList(spec));
+            return fail("unknown flag -" + word.text + ", expected " + flagList(definition));
         }
         if (in.m_flags.count(flag->name))
             return fail("flag -" + flag->name + " given twice");
@@ -149,20 +149,20 @@ host::Result<Invocation> bind(const CommandSpec& spec, const Statement& statemen
         }
     }
     const int count = static_cast<int>(in.m_args.size());
-    if (count < spec.minArgs)
+    if (count < definition.minArgs)
         return fail("missing arguments");
-    if (spec.maxArgs >= 0 && count > spec.maxArgs) {
-        if (spec.maxArgs == 0)
+    if (definition.maxArgs >= 0 && count > definition.maxArgs) {
+        if (definition.maxArgs == 0)
             return fail("takes no arguments, got '" + in.m_args.front() + "'");
-        return fail("too many arguments, got '" + in.m_args[static_cast<size_t>(spec.maxArgs)] +
-                    "'");
+        return fail("too many arguments, got '" +
+                    in.m_args[static_cast<size_t>(definition.maxArgs)] + "'");
     }
-    for (size_t a = 0; a < spec.argKinds.size() && a < in.m_args.size(); ++a)
-        if (!fits(spec.argKinds[a], in.m_args[a]))
-            return fail(std::string("expected ") + kindName(spec.argKinds[a]) + ", got '" +
+    for (size_t a = 0; a < definition.argKinds.size() && a < in.m_args.size(); ++a)
+        if (!fits(definition.argKinds[a], in.m_args[a]))
+            return fail(std::string("expected ") + kindName(definition.argKinds[a]) + ", got '" +
                         in.m_args[a] + "'");
-    if (spec.validate) {
-        host::Status status = spec.validate(in);
+    if (definition.validate) {
+        host::Status status = definition.validate(in);
         if (!status)
             return fail(status.message);
     }
@@ -191,26 +191,26 @@ void CommandContext::recordUndo(std::string label, std::function<host::Status()>
     m_interpreter.undoQueue().record({std::move(label), std::move(undo), std::move(redo)});
 }
 
-const CommandSpec* findCommand(const std::string& name) {
+const CommandDefinition* findCommand(const std::string& name) {
     auto it = registry().find(name);
     return it == registry().end() ? nullptr : &it->second;
 }
 
-std::vector<const CommandSpec*> allCommands() {
-    std::vector<const CommandSpec*> out;
-    for (const auto& [name, spec] : registry()) out.push_back(&spec);
+std::vector<const CommandDefinition*> allCommands() {
+    std::vector<const CommandDefinition*> out;
+    for (const auto& [name, definition] : registry()) out.push_back(&definition);
     return out;
 }
 
-std::string usageOf(const CommandSpec& spec) {
+std::string usageOf(const CommandDefinition& definition) {
     std::string out;
     size_t start = 0;
     for (;;) {
-        const size_t end = spec.synopsis.find('\n', start);
-        const std::string form = spec.synopsis.substr(start, end - start);
+        const size_t end = definition.synopsis.find('\n', start);
+        const std::string form = definition.synopsis.substr(start, end - start);
         if (!out.empty())
             out += " | ";
-        out += spec.name;
+        out += definition.name;
         if (!form.empty())
             out += " " + form;
         if (end == std::string::npos)
@@ -220,9 +220,9 @@ std::string usageOf(const CommandSpec& spec) {
     return out;
 }
 
-CommandRegistration::CommandRegistration(CommandSpec spec) {
-    std::string name = spec.name;
-    registry().emplace(std::move(name), std::move(spec));
+CommandRegistration::CommandRegistration(CommandDefinition definition) {
+    std::string name = definition.name;
+    registry().emplace(std::move(name), std::move(definition));
 }
 
 }  // namespace rova::lang

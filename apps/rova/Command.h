@@ -22,7 +22,7 @@ enum class ValueKind {
     kSwitch,   // on/off, true/false, yes/no, 1/0
 };
 
-struct FlagSpec {
+struct FlagDefinition {
     std::string name{};          // without the '-'
     int values = 0;              // number of values the flag takes
     bool optionalValue = false;  // with values == 1: the value may be left out (a query)
@@ -34,12 +34,12 @@ struct FlagSpec {
 class Invocation;
 class CommandContext;
 
-struct CommandSpec {
+struct CommandDefinition {
     std::string name{};
     std::string
         synopsis{};  // usage lines after the name, e.g. "PLUG VALUE..." (several joined by '\n')
     std::string summary{};  // one sentence for --help
-    std::vector<FlagSpec> flags{};
+    std::vector<FlagDefinition> flags{};
     int minArgs = 0;
     int maxArgs = 0;                    // -1: no limit
     std::vector<ValueKind> argKinds{};  // kinds of the leading positional arguments (rest: text)
@@ -65,7 +65,7 @@ class Invocation {
     std::size_t flagCount() const { return m_flags.size(); }
 
   private:
-    friend host::Result<Invocation> bind(const CommandSpec&, const Statement&);
+    friend host::Result<Invocation> bind(const CommandDefinition&, const Statement&);
     friend Invocation bindRaw(const Statement&);
     std::map<std::string, std::vector<std::string>> m_flags;
     std::vector<std::string> m_args;
@@ -74,7 +74,7 @@ class Invocation {
 
 // Checks a statement against its command's flags, arguments and value kinds. The failure message
 // says what was expected and ends with the usage.
-host::Result<Invocation> bind(const CommandSpec& spec, const Statement& statement);
+host::Result<Invocation> bind(const CommandDefinition& definition, const Statement& statement);
 // Every word unparsed, for commands registered by plug-ins and script procedures.
 Invocation bindRaw(const Statement& statement);
 
@@ -106,12 +106,13 @@ class CommandContext {
 };
 
 // The registry; commands register from static initialisers, so lookups happen after main starts.
-const CommandSpec* findCommand(const std::string& name);
-std::vector<const CommandSpec*> allCommands();  // sorted by name
-std::string usageOf(const CommandSpec& spec);   // "set PLUG VALUE..." (one line per form)
+const CommandDefinition* findCommand(const std::string& name);
+std::vector<const CommandDefinition*> allCommands();  // sorted by name
+std::string usageOf(
+    const CommandDefinition& definition);  // "set PLUG VALUE..." (one line per form)
 
 struct CommandRegistration {
-    explicit CommandRegistration(CommandSpec spec);
+    explicit CommandRegistration(CommandDefinition definition);
 };
 
 }  // namespace rova::lang

@@ -30,13 +30,13 @@ std::string wrap(const std::string& text, const std::string& indent) {
 
 namespace {
 
-std::string forms(const CommandSpec& spec) {
+std::string forms(const CommandDefinition& definition) {
     std::string out;
     size_t start = 0;
     for (;;) {
-        const size_t end = spec.synopsis.find('\n', start);
-        const std::string form = spec.synopsis.substr(start, end - start);
-        out += "  " + spec.name + (form.empty() ? "" : " " + form) + "\n";
+        const size_t end = definition.synopsis.find('\n', start);
+        const std::string form = definition.synopsis.substr(start, end - start);
+        out += "  " + definition.name + (form.empty() ? "" : " " + form) + "\n";
         if (end == std::string::npos)
             break;
         start = end + 1;
@@ -48,8 +48,8 @@ std::string forms(const CommandSpec& spec) {
 
 std::string commandReference() {
     std::string out = "Commands:\n";
-    for (const CommandSpec* spec : allCommands())
-        out += forms(*spec) + wrap(spec->summary, "      ");
+    for (const CommandDefinition* definition : allCommands())
+        out += forms(*definition) + wrap(definition->summary, "      ");
     out += "\n" +
            wrap(
                "Any other name runs a command registered by a loaded plug-in (with its words as "
@@ -59,9 +59,9 @@ std::string commandReference() {
     return out;
 }
 
-std::string commandHelp(const CommandSpec& spec) {
-    std::string out = forms(spec) + wrap(spec.summary, "      ");
-    for (const FlagSpec& flag : spec.flags) {
+std::string commandHelp(const CommandDefinition& definition) {
+    std::string out = forms(definition) + wrap(definition.summary, "      ");
+    for (const FlagDefinition& flag : definition.flags) {
         std::string head = "  -" + flag.name;
         if (flag.values == 1)
             head += flag.optionalValue ? " [" + flag.valueName + "]" : " " + flag.valueName;

@@ -66,8 +66,8 @@ std::vector<std::string> Interpreter::check(const Script& script, const std::str
         found.emplace_back(e.line, where(origin, e.line) + ": " +
                                        (e.command.empty() ? "" : e.command + ": ") + e.message);
     for (const Statement& st : script.statements) {
-        if (const CommandSpec* spec = findCommand(st.name)) {
-            auto bound = bind(*spec, st);
+        if (const CommandDefinition* definition = findCommand(st.name)) {
+            auto bound = bind(*definition, st);
             if (!bound.ok())
                 found.emplace_back(st.line, where(origin, st.line) + ": " + st.name + ": " +
                                                 oneLine(bound.status.message));
@@ -126,8 +126,8 @@ bool Interpreter::runScript(const Script& script, const RunOptions& options) {
 }
 
 host::Status Interpreter::runStatement(const Statement& statement, const RunOptions& options) {
-    const CommandSpec* spec = findCommand(statement.name);
-    const bool level = !spec || spec->opensUndoStep;
+    const CommandDefinition* definition = findCommand(statement.name);
+    const bool level = !definition || definition->opensUndoStep;
     if (level)
         m_undo.push(options.undoable, statement.text());
     const std::size_t mark = m_undo.mark();
@@ -148,12 +148,12 @@ host::Status Interpreter::runStatement(const Statement& statement, const RunOpti
 }
 
 host::Status Interpreter::dispatch(const Statement& statement) {
-    if (const CommandSpec* spec = findCommand(statement.name)) {
-        auto bound = bind(*spec, statement);
+    if (const CommandDefinition* definition = findCommand(statement.name)) {
+        auto bound = bind(*definition, statement);
         if (!bound.ok())
             return bound.status;
         CommandContext context(*this, statement, bound.value);
-        return spec->run(context);
+        return definition->run(context);
     }
     const Invocation raw = bindRaw(statement);
     if (m_host.hasPluginCommand(statement.name)) {

@@ -14,15 +14,15 @@ host::Status run(CommandContext& context) {
         std::cout << commandReference();
         return {};
     }
-    const CommandSpec* spec = findCommand(args.front());
-    if (!spec) {
+    const CommandDefinition* definition = findCommand(args.front());
+    if (!definition) {
         if (context.host().hasPluginCommand(args.front())) {
             std::cout << args.front() << ": a command registered by a plug-in\n";
             return {};
         }
         return host::Status::failure("no built-in command named '" + args.front() + "'");
     }
-    std::cout << commandHelp(*spec);
+    std::cout << commandHelp(*definition);
     return {};
 }
 

@@ -79,8 +79,8 @@ host::Status run(CommandContext& context) {
     return {};
 }
 
-CommandSpec spec() {
-    CommandSpec s{
+CommandDefinition definition() {
+    CommandDefinition s{
         .name = "trace",
         .synopsis =
             "on|off [-dirty] [-compute] [-connect] [-disconnect] [-create] [-delete] [-error]",
@@ -99,7 +99,7 @@ CommandSpec spec() {
     return s;
 }
 
-const CommandRegistration registration{spec()};
+const CommandRegistration registration{definition()};
 
 }  // namespace
 }  // namespace rova::lang
