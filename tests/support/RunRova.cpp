@@ -41,6 +41,35 @@ struct TempFile {
     }
 };
 
+// The caller's environment with the options' variables set or replaced, as spawn wants it.
+std::vector<std::string> environmentWith(
+    const std::vector<std::pair<std::string, std::string>>& changes) {
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        bool replaced = false;
+        for (const auto& change : changes) {
+            replaced = replaced || text.rfind(change.first + "=", 0) == 0;
+        }
+        if (!replaced) {
+            entries.push_back(text);
+        }
+    }
+    for (const auto& [name, value] : changes) {
+        entries.push_back(name + "=" + value);
+    }
+    return entries;
+}
+
+std::vector<char*> pointersTo(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (std::string& text : texts) {
+        pointers.push_back(text.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
 }  // namespace
 
 std::filesystem::path rovaProgram() {
@@ -55,15 +84,24 @@ std::filesystem::path sourceRoot() {
     return KIVOROVA_SOURCE_ROOT;
 }
 
-RovaRun runProgram(const std::filesystem::path& program,
-                   const std::vector<std::string>& arguments) {
-    // Output goes to files rather than pipes: no deadlock whatever the child writes.
+RovaRun runProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                   const ProgramOptions& options) {
+    // Input and output go through files rather than pipes: no deadlock whatever the child
+    // reads or writes.
+    const TempFile inFile{uniqueTempPath("rova-in", ".txt")};
     const TempFile outFile{uniqueTempPath("rova-out", ".txt")};
     const TempFile errFile{uniqueTempPath("rova-err", ".txt")};
+    {
+        std::ofstream in(inFile.path, std::ios::binary);
+        in << options.input;
+        if (!in) {
+            throw std::runtime_error("cannot write " + inFile.path.string());
+        }
+    }
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inFile.path.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.path.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.path.c_str(),
@@ -72,14 +110,13 @@ RovaRun runProgram(const std::filesystem::path& program,
     std::vector<std::string> argumentStore;
     argumentStore.push_back(program.string());
     argumentStore.insert(argumentStore.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& argument : argumentStore) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
+    std::vector<char*> argv = pointersTo(argumentStore);
+    std::vector<std::string> environmentStore = environmentWith(options.env);
+    std::vector<char*> envp = pointersTo(environmentStore);
 
     pid_t child = 0;
-    const int spawnError = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    const int spawnError =
+        posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawnError != 0) {
         throw std::system_error(spawnError, std::generic_category(),

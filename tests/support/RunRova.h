@@ -3,6 +3,7 @@
 // the host and the plug-in exactly as a user's script would.
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kivorova::testing {
@@ -27,7 +28,13 @@ RovaRun runRovaStatements(const std::string& statements);
 // Writes the script to a temporary .rova file and runs `rova [OPTIONS] FILE`.
 RovaRun runRovaScript(const std::string& script, const std::vector<std::string>& options = {});
 
+struct ProgramOptions {
+    std::string input{};  // standard input (empty: at its end at once); never a terminal
+    std::vector<std::pair<std::string, std::string>> env{};  // set or replaced in the environment
+};
+
 // Runs any program with arguments and captures its output the same way.
-RovaRun runProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments);
+RovaRun runProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                   const ProgramOptions& options = {});
 
 }  // namespace kivorova::testing

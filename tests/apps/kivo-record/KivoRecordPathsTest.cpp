@@ -1,11 +1,7 @@
 // kivo-record --paths: the OBJ it writes is read back as a mesh viewer would and compared with
 // the recording that was replayed.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <kivo/Recording.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -17,17 +13,13 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "RunRova.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ProgramRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using ProgramRun = kivorova::testing::RovaRun;
 
 std::string readText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -37,33 +29,8 @@ std::string readText(const fs::path& path) {
 }
 
 // Runs kivo-record with its standard output and error sent to files (so neither is a terminal).
-ProgramRun runKivoRecord(const std::vector<std::string>& args, const fs::path& scratch) {
-    const fs::path outFile = scratch / "stdout.txt";
-    const fs::path errFile = scratch / "stderr.txt";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> storage{KIVO_RECORD_EXECUTABLE};
-    storage.insert(storage.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& arg : storage) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    ProgramRun run;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    run.out = readText(outFile);
-    run.err = readText(errFile);
-    return run;
+ProgramRun runKivoRecord(const std::vector<std::string>& args) {
+    return kivorova::testing::runProgram(KIVO_RECORD_EXECUTABLE, args);
 }
 
 struct Point {
@@ -220,7 +187,7 @@ class KivoRecordPaths : public ::testing::Test {
         const fs::path objPath = m_scratch / "paths.obj";
         std::vector<std::string> args{recording(name), "--paths", objPath.string()};
         args.insert(args.end(), extra.begin(), extra.end());
-        const ProgramRun run = runKivoRecord(args, m_scratch);
+        const ProgramRun run = runKivoRecord(args);
         EXPECT_EQ(run.exitCode, 0) << run.err;
         EXPECT_EQ(run.err, "") << "nothing on standard error when it is not a terminal";
         ObjFile obj = parseObj(readText(objPath));
@@ -321,14 +288,13 @@ TEST_F(KivoRecordPaths, RealTimeReplaySeesTheSameObjects) {
 TEST_F(KivoRecordPaths, AnUnwritableDestinationIsRefusedBeforeReplaying) {
     const fs::path missing = m_scratch / "no-such-folder" / "paths.obj";
     ProgramRun run =
-        runKivoRecord({recording("generated/swipe.kivo"), "--paths", missing.string()}, m_scratch);
+        runKivoRecord({recording("generated/swipe.kivo"), "--paths", missing.string()});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "kivo-record: cannot write paths to '" + missing.string() +
                            "': no folder '" + missing.parent_path().string() + "'\n");
 
-    run = runKivoRecord({recording("generated/swipe.kivo"), "--paths", m_scratch.string()},
-                        m_scratch);
+    run = runKivoRecord({recording("generated/swipe.kivo"), "--paths", m_scratch.string()});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err,
               "kivo-record: cannot write paths to '" + m_scratch.string() + "': it is a folder\n");
@@ -340,7 +306,7 @@ TEST_F(KivoRecordPaths, ABadRecordingWritesNoPaths) {
                           "frame 1 t=0; hand 1 palm=0,1 normal=0,-1,0 dir=0,0,-1\n"
                           "end frames=1 events=0\n";
     const fs::path objPath = m_scratch / "paths.obj";
-    const ProgramRun run = runKivoRecord({bad.string(), "--paths", objPath.string()}, m_scratch);
+    const ProgramRun run = runKivoRecord({bad.string(), "--paths", objPath.string()});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err.rfind("kivo-record: ", 0), 0u) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
