@@ -1,5 +1,7 @@
 #include "Interpreter.h"
 
+#include "rovahost/Boundary.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <exception>
@@ -132,13 +134,9 @@ host::Status Interpreter::runStatement(const Statement& statement, const RunOpti
         m_undo.push(options.undoable, statement.text());
     const std::size_t mark = m_undo.mark();
     host::Status status;
-    try {
-        status = dispatch(statement);
-    } catch (const std::exception& e) {
-        status = host::Status::failure(std::string("internal error: ") + e.what());
-    } catch (...) {
-        status = host::Status::failure("internal error");
-    }
+    if (const auto error = host::guardBoundary("statement '" + statement.name + "'",
+                                               [&] { status = dispatch(statement); }))
+        status = host::Status::failure(*error);
     // A statement that fails half-way (a script procedure, Python code) changes nothing.
     if (!status && level && m_undo.recording())
         m_undo.rollBackTo(mark);

@@ -78,6 +78,10 @@ struct Host::Impl {
     int runCompute(detail::NodeRecord* node, int storage);
     void afterWrite(detail::NodeRecord* node,
                     int attribute);  // starts/stops data threads on `live`
+    // The plugs through which a change of `from` reaches `to` (both ends included), following
+    // declared dependencies and connections as dirty propagation does; empty when it does not.
+    std::vector<std::string> dependencyPath(const detail::PlugRef& from,
+                                            const detail::PlugRef& to) const;
     const detail::Connection* incoming(const detail::NodeRecord* node, int attribute,
                                        int element) const;
     Status storeValue(detail::NodeRecord* node, int attribute, int element, const PlugValue& value);

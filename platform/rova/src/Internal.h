@@ -97,6 +97,9 @@ std::shared_ptr<AttributeDef> makeAttribute(const std::string& longName,
 
 struct PluginRecord;
 
+// The API version this host implements; a plug-in that requires a later one is refused.
+constexpr long kHostApiVersion = 201400;
+
 struct NodeType {
     std::string name;
     RTypeId id;
@@ -141,10 +144,23 @@ struct ThreadState {
     std::vector<int> freeSlots;
 };
 
+// Hands a slot back to the pool's free list. The caller holds the state's mutex.
+void freeSlot(ThreadState& state, int slot);
+
 class NodeRecord : public ObjectImpl {
   public:
     NodeRecord() : ObjectImpl(RObject::Kind::kNode) {}
+    // Read freely on the main thread, which alone changes it, through rename. Data threads name
+    // their node in messages and fault subjects: they read nameForAnyThread.
     std::string name;
+    std::string nameForAnyThread() const {
+        std::lock_guard<std::mutex> lock(m_nameMutex);
+        return name;
+    }
+    void rename(std::string to) {
+        std::lock_guard<std::mutex> lock(m_nameMutex);
+        name = std::move(to);
+    }
     std::shared_ptr<NodeType> type;
     RPxNode* instance = nullptr;
     std::uint64_t creationIndex = 0;  // place in creation order (ls), kept across undo of delete
@@ -163,6 +179,9 @@ class NodeRecord : public ObjectImpl {
         return dirty[static_cast<std::size_t>(storageOf(attribute))] != 0;
     }
     std::string plugPath(int attribute, int element = -1) const;
+
+  private:
+    mutable std::mutex m_nameMutex;
 };
 
 struct NodeAccess {

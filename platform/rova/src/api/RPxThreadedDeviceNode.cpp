@@ -1,4 +1,4 @@
-// Threaded device nodes: the data thread's life and the fixed-size memory pool between it and
+// RPxThreadedDeviceNode: the data thread's side and the fixed-size memory pool between it and
 // compute.
 #include <chrono>
 #include <iostream>
@@ -30,7 +30,7 @@ ThreadState* stateOf(const RPxThreadedDeviceNode& node) {
 
 std::string nodeName(const RPxThreadedDeviceNode& node) {
     NodeRecord* record = rova::detail::NodeAccess::record(node);
-    return record ? record->name : std::string("(unattached node)");
+    return record ? record->nameForAnyThread() : std::string("(unattached node)");
 }
 
 RStatus notAttached(const char* call) {
@@ -41,12 +41,6 @@ RStatus notAttached(const char* call) {
 }
 
 // Hands a slot back to the free list; the caller holds the mutex and wakes the data thread.
-void freeSlot(ThreadState& state, int slot) {
-    state.slots[static_cast<std::size_t>(slot)] = ThreadState::kFree;
-    state.freeSlots.push_back(slot);
-    ++state.freed;
-}
-
 bool slotOwnedAs(const ThreadState& state, const RCharBuffer& buffer,
                  ThreadState::SlotState expected, int slot) {
     return slot >= 0 && static_cast<std::size_t>(slot) < state.slots.size() &&
@@ -188,7 +182,7 @@ RStatus RPxThreadedDeviceNode::acquireDataStorage(RCharBuffer& buffer) {
     ThreadState* state = stateOf(*this);
     if (!state)
         return notAttached("acquireDataStorage");
-    const std::string& name = rova::detail::NodeAccess::record(*this)->name;
+    const std::string name = rova::detail::NodeAccess::record(*this)->nameForAnyThread();
     if (rova::detail::faultArmed("acquireDataStorage", name))
         return rova::detail::injectedFailure("acquireDataStorage", name);
     std::unique_lock<std::mutex> lock(state->mutex);
@@ -240,7 +234,7 @@ RStatus RPxThreadedDeviceNode::popThreadData(RCharBuffer& buffer) {
         // The newest record wins; older queued ones go back to the free list.
         const int newest = state->queue.back();
         state->queue.pop_back();
-        for (const int older : state->queue) freeSlot(*state, older);
+        for (const int older : state->queue) rova::detail::freeSlot(*state, older);
         state->queue.clear();
         state->slots[static_cast<std::size_t>(newest)] = ThreadState::kReading;
         const std::size_t stride = state->storage.size() / state->slots.size();
@@ -264,70 +258,9 @@ RStatus RPxThreadedDeviceNode::releaseDataStorage(RCharBuffer& buffer) {
             return RStatus(
                 RStatus::kInvalidParameter,
                 "releaseDataStorage: the buffer does not hold a slot of this node's pool");
-        freeSlot(*state, slot);
+        rova::detail::freeSlot(*state, slot);
     }
     state->wake.notify_all();
     buffer = RCharBuffer();
     return RStatus();
 }
-
-// ---------------------------------------------------------------- the host's side
-namespace rova::host {
-
-void Host::Impl::startThread(NodeRecord* node) {
-    ThreadState& state = *node->thread;
-    if (state.thread.joinable())
-        state.thread.join();
-    {
-        std::lock_guard<std::mutex> lock(state.mutex);
-        state.stopRequested.store(false);
-        state.done.store(false);
-        // Records of an earlier run are stale: the first read after a start shows this run's
-        // data. Slots the earlier thread took and never handed over come back too (it is
-        // joined).
-        for (const int queued : state.queue) freeSlot(state, queued);
-        state.queue.clear();
-        for (std::size_t k = 0; k < state.slots.size(); ++k)
-            if (state.slots[k] == ThreadState::kFilling)
-                freeSlot(state, static_cast<int>(k));
-        state.pushed.store(false);
-        state.acquiredSeenByIsDone = state.acquired.load();
-        state.freedSeenByIsDone = state.freed;
-    }
-    auto* instance = static_cast<RPxThreadedDeviceNode*>(node->instance);
-    const std::string name = node->name;
-    state.running = true;
-    state.thread = std::thread([instance, name] {
-        try {
-            instance->runDeviceThread();
-        } catch (const std::exception& e) {
-            detail::writeError("data thread of '" + name + "' threw: " + e.what());
-        } catch (...) {
-            detail::writeError("data thread of '" + name + "' threw an unknown exception");
-        }
-    });
-}
-
-void Host::Impl::stopThread(NodeRecord* node) {
-    ThreadState& state = *node->thread;
-    if (!state.running)
-        return;
-    {
-        std::lock_guard<std::mutex> lock(state.mutex);
-        state.stopRequested.store(true);
-    }
-    state.wake.notify_all();
-    try {
-        static_cast<RPxThreadedDeviceNode*>(node->instance)->stopDeviceThread();
-    } catch (const std::exception& e) {
-        detail::writeError("stopDeviceThread of '" + node->name + "' threw: " + e.what());
-    } catch (...) {
-        detail::writeError("stopDeviceThread of '" + node->name + "' threw an unknown exception");
-    }
-    state.wake.notify_all();
-    if (state.thread.joinable())
-        state.thread.join();
-    state.running = false;
-}
-
-}  // namespace rova::host

@@ -1,0 +1,138 @@
+// RDataBlock: what compute reads and writes.
+#include <algorithm>
+#include <exception>
+#include <iostream>
+
+#include "HostImpl.h"
+#include "rova/RArrayDataHandle.h"
+#include "rova/RDataBlock.h"
+#include "rova/RDataHandle.h"
+#include "rova/RPlug.h"
+
+using rova::detail::AttributeDef;
+using rova::detail::Connection;
+using rova::detail::NodeRecord;
+using rova::detail::NodeType;
+using rova::detail::PlugRef;
+using rova::detail::Value;
+using rova::detail::ValueType;
+using rova::host::GraphEvent;
+
+namespace {
+NodeRecord* blockNode(void* block) {
+    return static_cast<NodeRecord*>(block);
+}
+
+int locate(NodeRecord* node, const RObject& attribute, const char* call, RStatus* status) {
+    const AttributeDef* def = rova::detail::attributeOf(attribute);
+    const int index = node && def ? node->type->indexOf(def) : -1;
+    if (index < 0) {
+        const std::string what = def ? def->longName : std::string("a null attribute");
+        if (status)
+            *status = RStatus(RStatus::kInvalidParameter,
+                              std::string(call) + ": '" + what + "' is not an attribute of node '" +
+                                  (node ? node->name : std::string("?")) + "'");
+        return -1;
+    }
+    if (status)
+        status->clear();
+    return index;
+}
+
+RDataHandle handleFor(NodeRecord* node, int index) {
+    const AttributeDef& def = *node->type->attributes[static_cast<std::size_t>(index)];
+    const int component =
+        def.parent && def.parent->type == ValueType::kDouble3 ? def.component : -1;
+    return rova::detail::DataHandleAccess::make(&node->valueOf(index), node, index, component);
+}
+}  // namespace
+
+RDataHandle RDataBlock::inputValue(const RObject& attribute, RStatus* status) {
+    NodeRecord* node = blockNode(m_node);
+    const int index = locate(node, attribute, "inputValue", status);
+    if (index < 0)
+        return RDataHandle();
+    rova::detail::hostImpl().evaluate(node, index);
+    return handleFor(node, index);
+}
+
+RDataHandle RDataBlock::inputValue(const RPlug& plug, RStatus* status) {
+    return inputValue(plug.attribute(), status);
+}
+
+RDataHandle RDataBlock::outputValue(const RObject& attribute, RStatus* status) {
+    NodeRecord* node = blockNode(m_node);
+    const AttributeDef* def = rova::detail::attributeOf(attribute);
+    const std::string subject =
+        (node ? node->name : std::string()) + "." + (def ? def->longName : std::string());
+    if (rova::detail::faultArmed("outputValue", subject)) {
+        if (status)
+            *status = rova::detail::injectedFailure("outputValue", subject);
+        return RDataHandle();
+    }
+    const int index = locate(node, attribute, "outputValue", status);
+    if (index < 0)
+        return RDataHandle();
+    return handleFor(node, index);
+}
+
+RDataHandle RDataBlock::outputValue(const RPlug& plug, RStatus* status) {
+    return outputValue(plug.attribute(), status);
+}
+
+RArrayDataHandle RDataBlock::inputArrayValue(const RObject& attribute, RStatus* status) {
+    NodeRecord* node = blockNode(m_node);
+    const int index = locate(node, attribute, "inputArrayValue", status);
+    if (index < 0)
+        return RArrayDataHandle();
+    if (!node->type->attributes[static_cast<std::size_t>(index)]->array) {
+        if (status)
+            *status = RStatus(RStatus::kInvalidParameter,
+                              "inputArrayValue: '" + node->plugPath(index) + "' is not an array");
+        return RArrayDataHandle();
+    }
+    rova::detail::hostImpl().evaluate(node, index);
+    return rova::detail::ArrayHandleAccess::make(node, index, false);
+}
+
+RArrayDataHandle RDataBlock::outputArrayValue(const RObject& attribute, RStatus* status) {
+    NodeRecord* node = blockNode(m_node);
+    const AttributeDef* def = rova::detail::attributeOf(attribute);
+    const std::string subject =
+        (node ? node->name : std::string()) + "." + (def ? def->longName : std::string());
+    if (rova::detail::faultArmed("outputArrayValue", subject)) {
+        if (status)
+            *status = rova::detail::injectedFailure("outputArrayValue", subject);
+        return RArrayDataHandle();
+    }
+    const int index = locate(node, attribute, "outputArrayValue", status);
+    if (index < 0)
+        return RArrayDataHandle();
+    if (!node->type->attributes[static_cast<std::size_t>(index)]->array) {
+        if (status)
+            *status = RStatus(RStatus::kInvalidParameter,
+                              "outputArrayValue: '" + node->plugPath(index) + "' is not an array");
+        return RArrayDataHandle();
+    }
+    return rova::detail::ArrayHandleAccess::make(node, index, true);
+}
+
+RStatus RDataBlock::setClean(const RPlug& plug) {
+    return setClean(plug.attribute());
+}
+
+RStatus RDataBlock::setClean(const RObject& attribute) {
+    NodeRecord* node = blockNode(m_node);
+    RStatus status;
+    const int index = locate(node, attribute, "setClean", &status);
+    if (index < 0)
+        return status;
+    node->dirty[static_cast<std::size_t>(node->storageOf(index))] = 0;
+    return status;
+}
+
+bool RDataBlock::isClean(const RObject& attribute) const {
+    NodeRecord* node = blockNode(m_node);
+    const int index = locate(node, attribute, "isClean", nullptr);
+    return index >= 0 && !node->isDirty(index);
+}

@@ -1,0 +1,58 @@
+// RGlobal: host services a plug-in calls (commands now or when idle, messages).
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+
+#include "HostImpl.h"
+#include "rova/RGlobal.h"
+
+using rova::detail::CommandDef;
+using rova::detail::CommandHolder;
+using rova::detail::NodeType;
+using rova::detail::PluginRecord;
+
+// ---------------------------------------------------------------- RGlobal
+RStatus RGlobal::executeCommand(const RString& command, bool display, bool undoable) {
+    RString ignored;
+    return executeCommand(command, ignored, display, undoable);
+}
+
+RStatus RGlobal::executeCommand(const RString& command, RString& result, bool display,
+                                bool undoable) {
+    auto& host = rova::detail::hostImpl();
+    if (!host.executor)
+        return RStatus(RStatus::kFailure, "executeCommand: no command interpreter is running");
+    std::string text;
+    bool ok = false;
+    try {
+        ok = host.executor(command.str(), display, undoable, &text);
+    } catch (const std::exception& e) {
+        return RStatus(RStatus::kFailure, std::string("executeCommand: ") + e.what());
+    }
+    result = RString(text);
+    if (!ok)
+        return RStatus(RStatus::kFailure, "executeCommand: the command failed: " + command.str());
+    return RStatus();
+}
+
+RStatus RGlobal::executeCommandOnIdle(const RString& command, bool display) {
+    auto& host = rova::detail::hostImpl();
+    {
+        std::lock_guard<std::mutex> lock(host.idleMutex);
+        host.idleQueue.emplace_back(command.str(), display);
+    }
+    return RStatus();
+}
+
+void RGlobal::displayError(const RString& message) {
+    std::cerr << ("error: " + message.str() + "\n") << std::flush;
+}
+void RGlobal::displayWarning(const RString& message) {
+    std::cerr << ("warning: " + message.str() + "\n") << std::flush;
+}
+void RGlobal::displayInfo(const RString& message) {
+    std::cerr << ("info: " + message.str() + "\n") << std::flush;
+}

@@ -1,0 +1,133 @@
+// Dirty propagation through declared dependencies and connections.
+#include <algorithm>
+#include <deque>
+#include <exception>
+#include <iostream>
+#include <map>
+
+#include "HostImpl.h"
+#include "rova/RArrayDataHandle.h"
+#include "rova/RDataBlock.h"
+#include "rova/RDataHandle.h"
+#include "rova/RPlug.h"
+
+using rova::detail::AttributeDef;
+using rova::detail::Connection;
+using rova::detail::NodeRecord;
+using rova::detail::NodeType;
+using rova::detail::PlugRef;
+using rova::detail::Value;
+using rova::detail::ValueType;
+using rova::host::GraphEvent;
+
+namespace rova::host {
+
+using detail::Connection;
+
+namespace {
+// The attribute, its compound parent and its children: what a change to the attribute touches.
+std::vector<int> family(const NodeType& type, int attribute) {
+    std::vector<int> out{attribute};
+    const int parent = type.parentIndex(attribute);
+    if (parent >= 0)
+        out.push_back(parent);
+    for (const auto& child : type.attributes[static_cast<std::size_t>(attribute)]->children) {
+        const int index = type.indexOf(child.get());
+        if (index >= 0)
+            out.push_back(index);
+    }
+    return out;
+}
+}  // namespace
+
+// Propagation visits everything downstream, also past plugs that are dirty already (a failed pull
+// can leave a source dirty under a clean destination), and notifies only clean-to-dirty changes.
+void Host::Impl::markDirty(NodeRecord* node, int attribute) {
+    Visited visited;
+    markDirtyIn(node, attribute, visited);
+}
+
+void Host::Impl::dirtyDependents(NodeRecord* node, int attribute) {
+    Visited visited;
+    visited.emplace(node, node->storageOf(attribute));
+    propagate(node, attribute, visited);
+}
+
+void Host::Impl::markDirtyIn(NodeRecord* node, int attribute, Visited& visited) {
+    const int storage = node->storageOf(attribute);
+    if (!visited.emplace(node, storage).second)
+        return;
+    if (!node->dirty[static_cast<std::size_t>(storage)]) {
+        node->dirty[static_cast<std::size_t>(storage)] = 1;
+        emit(GraphEvent::kDirty, node->plugPath(storage));
+    }
+    propagate(node, storage, visited);
+}
+
+void Host::Impl::propagate(NodeRecord* node, int attribute, Visited& visited) {
+    const NodeType& type = *node->type;
+    const std::vector<int> related = family(type, attribute);
+    for (const int a : related)
+        for (const int target : type.affects[static_cast<std::size_t>(a)])
+            if (node->alive)
+                markDirtyIn(node, target, visited);
+    std::vector<PlugRef> destinations;
+    for (const Connection& c : connections)
+        if (c.source.node == node &&
+            std::find(related.begin(), related.end(), c.source.attribute) != related.end())
+            destinations.push_back(c.destination);
+    for (const PlugRef& d : destinations) markDirtyIn(d.node, d.attribute, visited);
+}
+
+std::vector<std::string> Host::Impl::dependencyPath(const PlugRef& from, const PlugRef& to) const {
+    using Step = std::pair<NodeRecord*, int>;  // node and storage attribute
+    const std::vector<int> goal = family(*to.node->type, to.node->storageOf(to.attribute));
+    const auto reached = [&](const Step& step) {
+        return step.first == to.node &&
+               std::find(goal.begin(), goal.end(), step.second) != goal.end();
+    };
+    std::map<Step, Step> cameFrom;
+    std::deque<Step> frontier;
+    const Step start{from.node, from.node->storageOf(from.attribute)};
+    cameFrom.emplace(start, start);
+    frontier.push_back(start);
+    while (!frontier.empty()) {
+        const Step step = frontier.front();
+        frontier.pop_front();
+        if (reached(step)) {
+            std::vector<std::string> path;
+            for (Step at = step;; at = cameFrom.at(at)) {
+                path.push_back(at.first->plugPath(at.second));
+                if (at == start)
+                    break;
+            }
+            std::reverse(path.begin(), path.end());
+            return path;
+        }
+        const auto visit = [&](NodeRecord* node, int attribute) {
+            const Step next{node, node->storageOf(attribute)};
+            if (cameFrom.emplace(next, step).second)
+                frontier.push_back(next);
+        };
+        const NodeType& type = *step.first->type;
+        const std::vector<int> related = family(type, step.second);
+        for (const int a : related)
+            for (const int target : type.affects[static_cast<std::size_t>(a)])
+                visit(step.first, target);
+        for (const Connection& c : connections)
+            if (c.source.node == step.first &&
+                std::find(related.begin(), related.end(), c.source.attribute) != related.end())
+                visit(c.destination.node, c.destination.attribute);
+    }
+    return {};
+}
+
+const Connection* Host::Impl::incoming(const NodeRecord* node, int attribute, int element) const {
+    for (const Connection& c : connections)
+        if (c.destination.node == node && c.destination.attribute == attribute &&
+            c.destination.element == element)
+            return &c;
+    return nullptr;
+}
+
+}  // namespace rova::host

@@ -1,0 +1,114 @@
+// Pull evaluation: sources first, then the node's compute.
+#include <algorithm>
+#include <exception>
+#include <iostream>
+
+#include "HostImpl.h"
+#include "rova/RArrayDataHandle.h"
+#include "rova/RDataBlock.h"
+#include "rova/RDataHandle.h"
+#include "rova/RPlug.h"
+#include "rovahost/Boundary.h"
+
+using rova::detail::AttributeDef;
+using rova::detail::Connection;
+using rova::detail::NodeRecord;
+using rova::detail::NodeType;
+using rova::detail::PlugRef;
+using rova::detail::Value;
+using rova::detail::ValueType;
+using rova::host::GraphEvent;
+
+namespace rova::host {
+
+using detail::readPlug;
+using detail::writePlug;
+
+void Host::Impl::evaluate(NodeRecord* node, int attribute) {
+    if (!node->alive)
+        return;
+    const int storage = node->storageOf(attribute);
+    const auto slot = static_cast<std::size_t>(storage);
+    if (!node->dirty[slot] || node->evaluating[slot])
+        return;
+    node->evaluating[slot] = 1;
+    const NodeType& type = *node->type;
+
+    // Connected plugs (the plug itself, a child of it, or elements of it) pull their sources.
+    std::vector<const Connection*> sources;
+    std::vector<int> related{storage};
+    for (const auto& child : type.attributes[slot]->children)
+        if (type.indexOf(child.get()) >= 0)
+            related.push_back(type.indexOf(child.get()));
+    for (const Connection& c : connections)
+        if (c.destination.node == node &&
+            std::find(related.begin(), related.end(), c.destination.attribute) != related.end())
+            sources.push_back(&c);
+    if (!sources.empty()) {
+        bool clean = true;
+        std::vector<Connection> pulled;
+        for (const Connection* c : sources) pulled.push_back(*c);
+        for (const Connection& c : pulled) {
+            evaluate(c.source.node, c.source.attribute);
+            if (!c.source.node->alive)
+                continue;
+            if (c.source.node->isDirty(c.source.attribute))
+                clean = false;
+            writePlug(node, c.destination.attribute, c.destination.element,
+                      readPlug(c.source.node, c.source.attribute, c.source.element));
+        }
+        if (clean)
+            node->dirty[slot] = 0;
+        node->evaluating[slot] = 0;
+        if (node->thread)
+            afterWrite(node, storage);
+        return;
+    }
+
+    const int status = runCompute(node, storage);
+    if (status == RStatus::kSuccess || status == RStatus::kUnknownParameter) {
+        // Success must leave the plug clean; "not computed here" lets the stored value serve.
+        node->dirty[slot] = 0;
+    }
+    node->evaluating[slot] = 0;
+}
+
+int Host::Impl::runCompute(NodeRecord* node, int storage) {
+    const auto slot = static_cast<std::size_t>(storage);
+    const std::string path = node->plugPath(storage);
+    RPlug plug(detail::Access::make(node->shared_from_this()),
+               detail::Access::make(node->type->attributes[slot]));
+    RDataBlock block = detail::DataBlockAccess::make(node);
+    emit(GraphEvent::kCompute, path);
+    int code = -1;
+    const auto error = guardBoundary("compute of '" + path + "'", [&] {
+        code = (node->instance ? node->instance->compute(plug, block)
+                               : RStatus(RStatus::kUnknownParameter))
+                   .statusCode();
+    });
+    if (!error)
+        return code;
+    evaluationErrors.push_back(*error);
+    emit(GraphEvent::kError, path, *error);
+    return -1;
+}
+
+void Host::Impl::afterWrite(NodeRecord* node, int attribute) {
+    if (!node->thread)
+        return;
+    const AttributeDef* live = detail::attributeOf(RPxThreadedDeviceNode::live);
+    if (node->type->indexOf(live) != attribute)
+        return;
+    const bool want = node->valueOf(attribute).b;
+    {
+        std::lock_guard<std::mutex> lock(node->thread->mutex);
+        node->thread->live.store(want);
+    }
+    node->thread->wake.notify_all();
+    if (want && !node->thread->running)
+        startThread(node);
+    if (!want && node->thread->running)
+        stopThread(node);
+}
+
+}  // namespace rova::host

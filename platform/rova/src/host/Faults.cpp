@@ -1,0 +1,92 @@
+// Fault injection: arming host API calls to fail, and the failure they report.
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+
+#include "HostImpl.h"
+#include "HostText.h"
+#include "rova/RGlobal.h"
+
+using rova::detail::AttributeDef;
+using rova::detail::Connection;
+using rova::detail::NodeRecord;
+using rova::detail::NodeType;
+using rova::detail::PluginRecord;
+using rova::detail::PlugRef;
+using rova::detail::Value;
+using rova::detail::ValueType;
+
+namespace rova::detail {
+
+bool faultArmed(const std::string& call, const std::string& subject) {
+    auto& host = hostImpl();
+    std::lock_guard<std::mutex> lock(host.faultMutex);
+    for (auto it = host.faults.begin(); it != host.faults.end(); ++it) {
+        if (it->call != call || subject.find(it->match) == std::string::npos)
+            continue;
+        if (it->times > 0 && --it->times == 0)
+            host.faults.erase(it);
+        return true;
+    }
+    return false;
+}
+
+std::string setupSubject(const std::string& attribute) {
+    const auto& initializing = hostImpl().typeInInitialization;
+    return initializing.empty() ? attribute : initializing.back()->name + "." + attribute;
+}
+
+RStatus injectedFailure(const std::string& call, const std::string& subject) {
+    return RStatus(RStatus::kFailure, call + " failed for '" + subject + "' (injected fault)");
+}
+}  // namespace rova::detail
+
+namespace rova::host {
+
+// ---------------------------------------------------------------- faults and observers
+std::vector<std::string> Host::faultCalls() const {
+    return {"registerNode",
+            "deregisterNode",
+            "registerCommand",
+            "deregisterCommand",
+            "registerUI",
+            "create",
+            "setKeyable",
+            "setStorable",
+            "setHidden",
+            "setWritable",
+            "setReadable",
+            "setConnectable",
+            "setDefault",
+            "addField",
+            "addAttribute",
+            "attributeAffects",
+            "setRefreshOutputAttributes",
+            "createMemoryPools",
+            "acquireDataStorage",
+            "outputValue",
+            "outputArrayValue",
+            "jumpToElement",
+            "active3dView",
+            "getCamera"};
+}
+
+Status Host::armFault(const std::string& call, const std::string& match, int times) {
+    const auto calls = faultCalls();
+    if (std::find(calls.begin(), calls.end(), call) == calls.end())
+        return Status::failure("unknown fault call '" + call + "' (known: " + joinNames(calls) +
+                               ")");
+    if (times == 0 || times < -1)
+        return Status::failure("fault count must be a positive number or -1, not " +
+                               std::to_string(times));
+    std::lock_guard<std::mutex> lock(m_impl->faultMutex);
+    m_impl->faults.push_back(Impl::Fault{call, match, times});
+    return Status{};
+}
+
+void Host::clearFaults() {
+    std::lock_guard<std::mutex> lock(m_impl->faultMutex);
+    m_impl->faults.clear();
+}
+
+}  // namespace rova::host

@@ -1,0 +1,296 @@
+// Node life: creation, deletion, renaming, snapshots for undo.
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+
+#include "HostImpl.h"
+#include "HostText.h"
+#include "rova/RGlobal.h"
+#include "rovahost/Boundary.h"
+
+using rova::detail::AttributeDef;
+using rova::detail::Connection;
+using rova::detail::NodeRecord;
+using rova::detail::NodeType;
+using rova::detail::PluginRecord;
+using rova::detail::PlugRef;
+using rova::detail::Value;
+using rova::detail::ValueType;
+
+namespace rova::host {
+
+// ---------------------------------------------------------------- nodes
+bool Host::isValidNodeName(const std::string& name) {
+    if (name.empty() || name.size() > 256)
+        return false;
+    const auto letter = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+    };
+    if (!letter(name.front()))
+        return false;
+    return std::all_of(name.begin(), name.end(),
+                       [&](char c) { return letter(c) || (c >= '0' && c <= '9'); });
+}
+
+namespace {
+Status badName(const std::string& name) {
+    return Status::failure("invalid node name '" + name +
+                           "': names use letters, digits and '_' and do not start with a digit");
+}
+}  // namespace
+
+Result<NodeRecord*> Host::Impl::newNode(NodeType& type, const std::string& name) {
+    Result<NodeRecord*> out;
+    std::shared_ptr<NodeType> shared;
+    for (const auto& t : types)
+        if (t.get() == &type)
+            shared = t;
+    if (&type == timeType.get())
+        shared = timeType;
+    auto record = std::make_shared<NodeRecord>();
+    record->name = name;
+    record->type = shared;
+    const std::size_t count = type.attributes.size();
+    record->values.reserve(count);
+    for (const auto& def : type.attributes) record->values.push_back(def->defaultValue);
+    record->dirty.assign(count, 0);
+    record->evaluating.assign(count, 0);
+    // What something else affects is computed: it starts dirty so its first read computes it.
+    for (const auto& targets : type.affects)
+        for (const int target : targets)
+            record->dirty[static_cast<std::size_t>(record->storageOf(target))] = 1;
+    if (type.kind == RPxNode::kThreadedDeviceNode)
+        record->thread = std::make_unique<detail::ThreadState>();
+
+    RPxNode* instance = nullptr;
+    if (const auto error = guardBoundary("creating a node of type '" + type.name + "'", [&] {
+            instance =
+                type.builtinCreator ? type.builtinCreator() : static_cast<RPxNode*>(type.creator());
+        })) {
+        out.status = Status::failure(*error);
+        return out;
+    }
+    if (!instance) {
+        out.status = Status::failure("the creator of type '" + type.name + "' returned no node");
+        return out;
+    }
+    detail::NodeAccess::setRecord(*instance, record.get());
+    record->instance = instance;
+    record->creationIndex = ++lastCreationIndex;
+    nodes.push_back(record);
+    emit(GraphEvent::kCreate, name, type.name);
+    if (const auto error = guardBoundary("postConstructor of '" + name + "'",
+                                         [&] { instance->postConstructor(); }))
+        detail::writeError(*error);
+    out.value = record.get();
+    return out;
+}
+
+Status Host::Impl::removeNode(NodeRecord* node) {
+    std::shared_ptr<NodeRecord> keep;
+    for (const auto& n : nodes)
+        if (n.get() == node)
+            keep = n;
+    if (!keep)
+        return Status::failure("node is already deleted");
+    if (node->thread)
+        stopThread(node);
+    std::vector<Connection> touching;
+    for (const Connection& c : connections)
+        if (c.source.node == node || c.destination.node == node)
+            touching.push_back(c);
+    for (const Connection& c : touching) {
+        connections.erase(
+            std::find_if(connections.begin(), connections.end(), [&](const Connection& x) {
+                return x.source == c.source && x.destination == c.destination;
+            }));
+        emit(GraphEvent::kDisconnect, plugName(c.source), plugName(c.destination));
+        if (c.destination.node != node)
+            c.destination.node->dirty[static_cast<std::size_t>(
+                c.destination.node->storageOf(c.destination.attribute))] = 0;
+    }
+    emit(GraphEvent::kDelete, node->name, node->type->name);
+    nodes.erase(std::find(nodes.begin(), nodes.end(), keep));
+    const std::string prefix = node->name + ".";
+    watched.erase(std::remove_if(watched.begin(), watched.end(),
+                                 [&](const std::string& w) { return w.rfind(prefix, 0) == 0; }),
+                  watched.end());
+    RPxNode* instance = node->instance;
+    if (const auto error =
+            guardBoundary("the destructor of node '" + node->name + "'", [&] { delete instance; }))
+        detail::writeError(*error);
+    node->instance = nullptr;
+    node->alive = false;
+    if (node == timeNode)
+        timeNode = nullptr;
+    return Status{};
+}
+
+Result<std::string> Host::createNode(const std::string& type, const std::string& requestedName) {
+    Impl& h = *m_impl;
+    Result<std::string> out;
+    NodeType* nodeType = h.findType(type);
+    if (!nodeType) {
+        out.status = Status::failure("unknown node type '" + type + "'");
+        return out;
+    }
+    if (!requestedName.empty() && !isValidNodeName(requestedName)) {
+        out.status = badName(requestedName);
+        return out;
+    }
+    std::string name = requestedName;
+    if (name.empty() || h.findNode(name)) {
+        std::string base = name.empty() ? type : name;
+        if (!name.empty())
+            while (!base.empty() && base.back() >= '0' && base.back() <= '9') base.pop_back();
+        for (int n = 1;; ++n)
+            if (!h.findNode(base + std::to_string(n))) {
+                name = base + std::to_string(n);
+                break;
+            }
+    }
+    auto made = h.newNode(*nodeType, name);
+    out.status = made.status;
+    if (made.ok())
+        out.value = name;
+    return out;
+}
+
+Status Host::deleteNode(const std::string& name) {
+    NodeRecord* node = m_impl->findNode(name);
+    if (!node)
+        return Status::failure("no node named '" + name + "'");
+    if (node == m_impl->timeNode)
+        return Status::failure("node 'sceneTime' belongs to the host and cannot be deleted");
+    return m_impl->removeNode(node);
+}
+
+Status Host::renameNode(const std::string& from, const std::string& to) {
+    NodeRecord* node = m_impl->findNode(from);
+    if (!node)
+        return Status::failure("no node named '" + from + "'");
+    if (!isValidNodeName(to))
+        return badName(to);
+    if (from == to)
+        return Status{};
+    if (node == m_impl->timeNode)
+        return Status::failure("node 'sceneTime' belongs to the host and cannot be renamed");
+    if (m_impl->findNode(to))
+        return Status::failure("a node named '" + to + "' already exists");
+    for (auto& w : m_impl->watched)
+        if (w.rfind(from + ".", 0) == 0)
+            w = to + w.substr(from.size());
+    node->rename(to);
+    return Status{};
+}
+
+std::vector<std::string> Host::nodeNames(const std::string& typeFilter) const {
+    std::vector<std::string> names;
+    for (const auto& n : m_impl->nodes)
+        if (typeFilter.empty() || n->type->name == typeFilter)
+            names.push_back(n->name);
+    return names;
+}
+
+bool Host::hasNode(const std::string& name) const {
+    return m_impl->findNode(name) != nullptr;
+}
+
+Result<std::string> Host::nodeType(const std::string& name) const {
+    Result<std::string> out;
+    NodeRecord* node = m_impl->findNode(name);
+    if (!node)
+        out.status = Status::failure("no node named '" + name + "'");
+    else
+        out.value = node->type->name;
+    return out;
+}
+
+Result<NodeSnapshot> Host::snapshotNode(const std::string& name) const {
+    Result<NodeSnapshot> out;
+    NodeRecord* node = m_impl->findNode(name);
+    if (!node) {
+        out.status = Status::failure("no node named '" + name + "'");
+        return out;
+    }
+    out.value.name = node->name;
+    out.value.type = node->type->name;
+    out.value.creationIndex = node->creationIndex;
+    const auto& attributes = node->type->attributes;
+    for (std::size_t k = 0; k < attributes.size(); ++k) {
+        const AttributeDef& def = *attributes[k];
+        if (!def.writable || !def.storable || isChildOf3(def) || def.type == ValueType::kCompound)
+            continue;
+        if (def.array) {
+            PlugValue array;
+            array.kind = PlugValue::Kind::kArray;
+            for (const auto& [index, value] : node->arrays[static_cast<int>(k)])
+                array.elements.emplace_back(index, toPlugValue(def, value));
+            out.value.values.emplace_back(def.longName, std::move(array));
+        } else {
+            out.value.values.emplace_back(def.longName, toPlugValue(def, node->values[k]));
+        }
+    }
+    for (const Connection& c : m_impl->connections) {
+        if (c.destination.node == node)
+            out.value.connectionsIn.emplace_back(m_impl->plugName(c.source),
+                                                 m_impl->plugName(c.destination));
+        if (c.source.node == node)
+            out.value.connectionsOut.emplace_back(m_impl->plugName(c.source),
+                                                  m_impl->plugName(c.destination));
+    }
+    return out;
+}
+
+Status Host::restoreNode(const NodeSnapshot& snapshot) {
+    if (hasNode(snapshot.name))
+        return Status::failure("a node named '" + snapshot.name + "' already exists");
+    auto made = createNode(snapshot.type, snapshot.name);
+    if (!made.ok())
+        return made.status;
+    if (snapshot.creationIndex != 0) {
+        // Back to its old place in creation order (the index is free: the node was deleted).
+        auto& nodes = m_impl->nodes;
+        NodeRecord* node = m_impl->findNode(snapshot.name);
+        node->creationIndex = snapshot.creationIndex;
+        std::stable_sort(nodes.begin(), nodes.end(), [](const auto& a, const auto& b) {
+            return a->creationIndex < b->creationIndex;
+        });
+    }
+    std::vector<std::string> problems;
+    for (const auto& [attribute, value] : snapshot.values) {
+        const std::string plug = snapshot.name + "." + attribute;
+        if (value.kind == PlugValue::Kind::kArray) {
+            for (const auto& [index, element] : value.elements) {
+                const Status s = setPlugValue(plug + "[" + std::to_string(index) + "]", element);
+                if (!s)
+                    problems.push_back(s.message);
+            }
+            continue;
+        }
+        const Status s = setPlugValue(plug, value);
+        if (!s)
+            problems.push_back(s.message);
+    }
+    for (const auto* list : {&snapshot.connectionsIn, &snapshot.connectionsOut})
+        for (const auto& [source, destination] : *list) {
+            const Status s = connect(source, destination);
+            if (!s)
+                problems.push_back(s.message);
+        }
+    if (!problems.empty())
+        return Status::failure("node '" + snapshot.name +
+                               "' restored incompletely: " + joinNames(problems));
+    return Status{};
+}
+
+// ---------------------------------------------------------------- plugs
+
+std::vector<std::string> Host::attributeNames(const std::string& node) const {
+    std::vector<std::string> names;
+    if (NodeRecord* record = m_impl->findNode(node))
+        for (const auto& def : record->type->attributes) names.push_back(def->longName);
+    return names;
+}
+
+}  // namespace rova::host

@@ -1,0 +1,44 @@
+// Scene time: the sceneTime node's output and the frame rate.
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+
+#include "HostImpl.h"
+#include "HostText.h"
+#include "rova/RGlobal.h"
+
+using rova::detail::AttributeDef;
+using rova::detail::Connection;
+using rova::detail::NodeRecord;
+using rova::detail::NodeType;
+using rova::detail::PluginRecord;
+using rova::detail::PlugRef;
+using rova::detail::Value;
+using rova::detail::ValueType;
+
+namespace rova::host {
+
+// ---------------------------------------------------------------- time
+void Host::setTime(double seconds) {
+    Impl& h = *m_impl;
+    if (!h.timeNode)
+        return;
+    h.timeNode->values[0].d = seconds;
+    h.timeNode->dirty[0] = 0;
+    h.dirtyDependents(h.timeNode, 0);
+}
+
+double Host::time() const {
+    return m_impl->timeNode ? m_impl->timeNode->values[0].d : 0.0;
+}
+
+void Host::setFps(double fps) {
+    if (fps > 0.0 && std::isfinite(fps))
+        m_impl->framesPerSecond = fps;
+}
+
+double Host::fps() const {
+    return m_impl->framesPerSecond;
+}
+
+}  // namespace rova::host
