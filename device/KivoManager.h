@@ -1,4 +1,6 @@
 #pragma once
+#include <atomic>
+
 #include "device/DeviceApi.h"
 #include "host/HostApi.h"
 
@@ -11,8 +13,9 @@ namespace kivo_rova {
 //
 // Threads: the node constructs and destroys the manager on the main thread; handleConnect and
 // handleDisconnect run on the SDK's callback thread. They only queue command strings and ask the
-// node whether it is live. The flags are written by the callbacks alone (apart from construction,
-// before attach, and destruction, after detach), so they need no lock.
+// node whether it is live. The flags are written by the callbacks (and by attach and detach on the
+// main thread) and read on the main thread, so each is atomic; the callbacks of one listener never
+// overlap, so no lock is needed beyond that.
 class KivoManager : public Kivo::Listener {
   public:
     // The host command strings the manager queues, in the host command language.
@@ -58,9 +61,9 @@ class KivoManager : public Kivo::Listener {
   private:
     static void queue(const char* command);
 
-    bool listening;
-    bool disconnected;
-    bool wasLive;
+    std::atomic<bool> listening;
+    std::atomic<bool> disconnected;
+    std::atomic<bool> wasLive;
     Kivo::Controller controller;
     // The owning hand-tracking node (not owned); null once detached.
     RPxThreadedDeviceNode* node;
