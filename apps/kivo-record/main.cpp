@@ -3,6 +3,7 @@
 // write the motion as polylines for a mesh viewer.
 #include <kivo/Controller.h>
 #include <kivo/DeviceService.h>
+#include <kivo/Recording.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -64,6 +65,8 @@ class ReplayProgress {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A capture that a signal interrupts is completed (end line, renamed into place) first.
+    Kivo::finishRecordingsOnSignals();
     CLI::App app{
         "Replays a Kivo recording through the device service, capturing what a "
         "connection sees, and counts the gestures. Shows progress on standard error when it is "

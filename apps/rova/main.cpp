@@ -1,6 +1,7 @@
 // rova: the headless host's program. Runs scripts of the command language against the host.
 #include <unistd.h>
 
+#include <kivo/Recording.h>
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <fstream>
@@ -98,6 +99,9 @@ extern "C" const char* __lsan_default_options() {
 }
 
 int main(int argc, char** argv) {
+    // A device capture (device -record) that a signal interrupts is completed first.
+    Kivo::finishRecordingsOnSignals();
+
     CLI::App app{
         "rova: the headless Rova host. Runs SCRIPT files in order, or the statements of "
         "-c, or statements read from standard input (with a prompt on a terminal).",

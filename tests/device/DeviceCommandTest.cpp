@@ -232,6 +232,36 @@ TEST_F(DeviceProgram, CaptureRecordsWhatTheDeviceDelivered) {
     EXPECT_NE(again.out.find("(lockstep, finished) 3/3, "), std::string::npos) << again.out;
 }
 
+TEST_F(DeviceProgram, ARecordingWithAnAbsurdRateIsRefusedWithFileLineAndField) {
+    std::string text = kUnplugRecording;
+    text.replace(text.find("rate=60"), 7, "rate=1e-300");
+    const std::string take = write("slow.kivo", text);
+    const RovaRun run = runRovaStatements("device -replay \"" + take + "\" -loop");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "error: line 1: device: replay: " + take +
+                           ":1: field 'rate' of header: must be between 1 and 10000 frames per "
+                           "second, got '1e-300'\n");
+}
+
+TEST_F(DeviceProgram, ACaptureThatCannotBeWrittenFailsAtOnce) {
+    const std::string missing = (folder / "no" / "capture.kivo").string();
+    const RovaRun run = runRova({"--keep-going", "-c",
+                                 "device -record /dev/full\n"
+                                 "device -record \"" +
+                                     missing +
+                                     "\"\n"
+                                     "device -status\n"
+                                     "device -stop\n"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err,
+              "error: line 1: device: record: /dev/full: cannot open the file for writing (not a "
+              "regular file)\n"
+              "error: line 2: device: record: " +
+                  missing + ": cannot open the file for writing (No such file or directory)\n");
+    EXPECT_EQ(run.out, "source none, disconnected, focus on, frame -1, 0 frames delivered\n")
+        << "no capture is running";
+}
+
 TEST_F(DeviceProgram, MalformedStatementsAreRefusedBeforeAnythingRuns) {
     const std::string usage =
         " (usage: device -replay PATH [-realtime] [-speed X] [-loop] | device -connect | device "
@@ -250,7 +280,13 @@ TEST_F(DeviceProgram, MalformedStatementsAreRefusedBeforeAnythingRuns) {
         {"device -replay take.kivo -speed 2",
          "-speed goes with -realtime (a lockstep replay follows the host's ticks)"},
         {"device -replay take.kivo -realtime -speed 0",
-         "-speed must be a finite number greater than 0, got 0"},
+         "-speed must be between 0.001 and 1000, got 0"},
+        {"device -replay take.kivo -realtime -speed 1e-15",
+         "-speed must be between 0.001 and 1000, got 1e-15"},
+        {"device -replay take.kivo -realtime -speed 1e-12",
+         "-speed must be between 0.001 and 1000, got 1e-12"},
+        {"device -replay take.kivo -realtime -speed 1001",
+         "-speed must be between 0.001 and 1000, got 1001"},
         {"device -focus maybe", "-focus expects on or off, got 'maybe'"},
     };
     for (const auto& c : cases) {

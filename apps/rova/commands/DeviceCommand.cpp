@@ -2,7 +2,9 @@
 // device -focus on|off, device -inject TEXT, device -record PATH, device -stop, device -status
 #include <kivo/DeviceService.h>
 
-#include <limits>
+#include <array>
+#include <charconv>
+#include <string>
 
 #include "../Command.h"
 #include "../Interpreter.h"
@@ -47,6 +49,12 @@ host::Status run(CommandContext& context) {
     return {};
 }
 
+std::string formatSpeed(double speed) {
+    std::array<char, 32> text{};
+    const auto end = std::to_chars(text.data(), text.data() + text.size(), speed).ptr;
+    return std::string(text.data(), end);
+}
+
 host::Status validate(const Invocation& in) {
     const int modes = int(in.has("replay")) + int(in.has("connect")) + int(in.has("disconnect")) +
                       int(in.has("focus")) + int(in.has("inject")) + int(in.has("record")) +
@@ -63,9 +71,10 @@ host::Status validate(const Invocation& in) {
                 "-speed goes with -realtime (a lockstep replay follows "
                 "the host's ticks)");
         const double speed = *parseNumber(in.value("speed"));
-        if (!(speed > 0) || speed == std::numeric_limits<double>::infinity())
-            return host::Status::failure("-speed must be a finite number greater than 0, got " +
-                                         in.value("speed"));
+        if (!(speed >= Kivo::ReplayOptions::kMinSpeed && speed <= Kivo::ReplayOptions::kMaxSpeed))
+            return host::Status::failure(
+                "-speed must be between " + formatSpeed(Kivo::ReplayOptions::kMinSpeed) + " and " +
+                formatSpeed(Kivo::ReplayOptions::kMaxSpeed) + ", got " + in.value("speed"));
     }
     return {};
 }
@@ -88,7 +97,7 @@ const CommandRegistration registration{{
                .values = 1,
                .kind = ValueKind::kNumber,
                .valueName = "X",
-               .help = "with -replay -realtime: play X times as fast"},
+               .help = "with -replay -realtime: play X times as fast (0.001 to 1000)"},
               {.name = "loop", .help = "with -replay: start over after the last entry"},
               {.name = "connect", .help = "plug the device in"},
               {.name = "disconnect", .help = "plug the device out"},

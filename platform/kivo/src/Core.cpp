@@ -3,6 +3,9 @@
 #include <kivo/Controller.h>
 #include <kivo/Listener.h>
 
+#include <algorithm>
+#include <array>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <exception>
@@ -19,6 +22,42 @@ struct CoreHolder {
 
 std::int64_t entryTime(const RecordEntry& e) {
     return std::visit([](const auto& r) { return r.timestamp; }, e);
+}
+
+// `time` moved by `offset`, both within 0..kMaxRecordingTime: stops at the largest time.
+std::int64_t shifted(std::int64_t time, std::int64_t offset) {
+    return std::min(time + offset, kMaxRecordingTime);
+}
+
+// Microseconds between two passes of a looped replay: one frame period.
+std::int64_t framePeriod(const RecordingHeader& header) {
+    return static_cast<std::int64_t>(std::llround(1e6 / header.rate));
+}
+
+std::string formatNumber(double v) {
+    std::array<char, 32> buf{};
+    const auto [ptr, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), v);
+    (void)ec;
+    return std::string(buf.data(), ptr);
+}
+
+// What the replay's time arithmetic relies on, for recordings that did not come from the reader.
+std::string checkReplayable(const Recording& recording, const std::string& name) {
+    const double rate = recording.header.rate;
+    if (!(rate >= kMinRecordingRate && rate <= kMaxRecordingRate)) {
+        return "replay: " + name + ": rate must be between " + formatNumber(kMinRecordingRate) +
+               " and " + formatNumber(kMaxRecordingRate) + " frames per second, got " +
+               formatNumber(rate);
+    }
+    for (std::size_t i = 0; i < recording.entries.size(); ++i) {
+        const std::int64_t t = entryTime(recording.entries[i]);
+        if (t < 0 || t > kMaxRecordingTime || (i > 0 && t < entryTime(recording.entries[i - 1]))) {
+            return "replay: " + name + ": entry " + std::to_string(i + 1) + ": time " +
+                   std::to_string(t) + " is out of order or not between 0 and " +
+                   std::to_string(kMaxRecordingTime);
+        }
+    }
+    return {};
 }
 
 }  // namespace
@@ -314,7 +353,7 @@ void Core::publishLocked(FrameRecord frame, bool recognise) {
 void Core::applyReplayEntryLocked(const RecordEntry& entry) {
     if (const auto* frame = std::get_if<FrameRecord>(&entry)) {
         FrameRecord copy = *frame;
-        copy.timestamp += m_replayOffset;
+        copy.timestamp = shifted(copy.timestamp, m_replayOffset);
         if (!m_sourceHasGestures) {
             copy.gestures.clear();
         }
@@ -322,7 +361,7 @@ void Core::applyReplayEntryLocked(const RecordEntry& entry) {
         ++m_replayFramesDone;
     } else {
         const auto& ev = std::get<EventRecord>(entry);
-        applyEventLocked(ev.kind, ev.timestamp + m_replayOffset);
+        applyEventLocked(ev.kind, shifted(ev.timestamp, m_replayOffset));
     }
 }
 
@@ -357,13 +396,27 @@ void Core::stopReplayThread() {
     }
 }
 
+void Core::startNextPassLocked() {
+    const auto& entries = m_recording->entries;
+    const std::int64_t pass =
+        entryTime(entries.back()) - entryTime(entries.front()) + framePeriod(m_recording->header);
+    m_replayOffset = std::min(m_replayOffset + pass, kMaxRecordingTime);
+    m_replayIndex = 0;
+}
+
 void Core::replayThreadMain() {
     using Clock = std::chrono::steady_clock;
+    using Micros = std::chrono::duration<double, std::micro>;
     std::unique_lock lock(m_sourceMutex);
     const auto& entries = m_recording->entries;
     const std::int64_t first = entryTime(entries.front());
-    const auto start = Clock::now();
+    // The schedule is kept in floating point, apart from the delivered times (which stop at the
+    // largest time), so that no speed, rate or number of passes can take it out of range.
     const double speed = m_replayOptions.speed;
+    const double passLength =
+        static_cast<double>(entryTime(entries.back()) - first + framePeriod(m_recording->header));
+    double passStart = 0.0;  // recorded microseconds from the first entry to this pass
+    const auto start = Clock::now();
     while (!m_replayStop) {
         if (m_replayIndex >= entries.size()) {
             if (!m_replayOptions.loop || m_replayFrameCount == 0) {
@@ -371,16 +424,21 @@ void Core::replayThreadMain() {
                 m_replayCv.notify_all();
                 return;
             }
-            m_replayOffset +=
-                entryTime(entries.back()) - first +
-                static_cast<std::int64_t>(std::llround(1e6 / m_recording->header.rate));
-            m_replayIndex = 0;
+            startNextPassLocked();
+            passStart += passLength;
         }
         const RecordEntry& entry = entries[m_replayIndex];
-        const double dueUs = static_cast<double>(entryTime(entry) + m_replayOffset - first) / speed;
-        const auto due = start + std::chrono::microseconds(std::llround(dueUs));
-        if (m_replayCv.wait_until(lock, due, [&] { return m_replayStop; })) {
-            return;
+        const double dueUs = (passStart + static_cast<double>(entryTime(entry) - first)) / speed;
+        // Waits of at most an hour at a time keep every clock value in range.
+        while (true) {
+            const double left = dueUs - Micros(Clock::now() - start).count();
+            if (!(left > 0.0)) {
+                break;
+            }
+            if (m_replayCv.wait_for(lock, Micros(std::min(left, 3.6e9)),
+                                    [&] { return m_replayStop; })) {
+                return;
+            }
         }
         applyReplayEntryLocked(entry);
         ++m_replayIndex;
@@ -392,9 +450,12 @@ void Core::replayThreadMain() {
 
 std::string Core::replay(std::shared_ptr<const Recording> recording, const std::string& name,
                          const ReplayOptions& options) {
-    if (!std::isfinite(options.speed) || options.speed <= 0.0 || options.speed > 1000.0) {
-        return "replay: speed must be a number above 0 and at most 1000, got " +
-               std::to_string(options.speed);
+    if (!(options.speed >= ReplayOptions::kMinSpeed && options.speed <= ReplayOptions::kMaxSpeed)) {
+        return "replay: speed must be between " + formatNumber(ReplayOptions::kMinSpeed) + " and " +
+               formatNumber(ReplayOptions::kMaxSpeed) + ", got " + formatNumber(options.speed);
+    }
+    if (auto error = checkReplayable(*recording, name); !error.empty()) {
+        return error;
     }
     std::lock_guard control(m_controlMutex);
     stopReplayThread();
@@ -505,7 +566,7 @@ bool Core::advance() {
         return false;
     }
     const auto& entries = m_recording->entries;
-    const auto period = static_cast<std::int64_t>(std::llround(1e6 / m_recording->header.rate));
+    const std::int64_t period = framePeriod(m_recording->header);
     bool applied = false;
     while (true) {
         if (m_replayIndex >= entries.size()) {
@@ -513,8 +574,7 @@ bool Core::advance() {
                 m_replayFinished = true;
                 return applied;
             }
-            m_replayOffset += entryTime(entries.back()) - entryTime(entries.front()) + period;
-            m_replayIndex = 0;
+            startNextPassLocked();
         }
         const RecordEntry& entry = entries[m_replayIndex];
         const bool isFrame = std::holds_alternative<FrameRecord>(entry);

@@ -109,6 +109,8 @@ class Core {
     // m_controlMutex held, m_sourceMutex not.
     void stopReplayThread();
     void replayThreadMain();
+    // A looped replay starts over; m_sourceMutex held.
+    void startNextPassLocked();
 
     // Listener registry and event queue.
     std::mutex m_regMutex;

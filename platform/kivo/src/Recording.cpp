@@ -6,8 +6,8 @@
 #include <charconv>
 #include <cmath>
 #include <fstream>
-#include <set>
 #include <sstream>
+#include <unordered_set>
 
 namespace Kivo {
 
@@ -56,6 +56,13 @@ std::vector<std::string_view> split(std::string_view s, char sep) {
         out.push_back(s.substr(start, pos - start));
         start = pos + 1;
     }
+}
+
+std::string formatNumber(double v) {
+    std::array<char, 32> buf{};
+    const auto [ptr, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), v);
+    (void)ec;
+    return std::string(buf.data(), ptr);
 }
 
 std::string quoted(std::string_view s) {
@@ -181,13 +188,11 @@ class Fields {
     std::vector<Field> m_fields;
 };
 
-// Times are microseconds from 0 to about 31 years, which keeps every sum of them in range.
-constexpr std::int64_t kMaxTime = 1'000'000'000'000'000;
-
 std::int64_t timeField(Fields& f, std::string_view key) {
     const auto t = f.integer<std::int64_t>(key);
-    if (t < 0 || t > kMaxTime) {
-        fail(f.what(key) + ": must be between 0 and " + std::to_string(kMaxTime) + " microseconds");
+    if (t < 0 || t > kMaxRecordingTime) {
+        fail(f.what(key) + ": must be between 0 and " + std::to_string(kMaxRecordingTime) +
+             " microseconds");
     }
     return t;
 }
@@ -245,14 +250,18 @@ std::int32_t parseId(const std::vector<std::string_view>& tokens, const std::str
     return id;
 }
 
-void parseHand(const std::vector<std::string_view>& tokens, FrameRecord& frame) {
+// The ids of the hands and pointables read so far in one frame.
+struct FrameIds {
+    std::unordered_set<std::int32_t> hands;
+    std::unordered_set<std::int32_t> pointables;
+};
+
+void parseHand(const std::vector<std::string_view>& tokens, FrameRecord& frame, FrameIds& ids) {
     HandRecord hand;
     hand.id = parseId(tokens, "hand");
     const std::string owner = "hand " + std::to_string(hand.id);
-    for (const auto& h : frame.hands) {
-        if (h.id == hand.id) {
-            fail("field 'id' of " + owner + ": given twice in this frame");
-        }
+    if (!ids.hands.insert(hand.id).second) {
+        fail("field 'id' of " + owner + ": given twice in this frame");
     }
     Fields f(owner, tokens, 2);
     hand.palmPosition = f.vec("palm");
@@ -262,19 +271,17 @@ void parseHand(const std::vector<std::string_view>& tokens, FrameRecord& frame) 
     frame.hands.push_back(hand);
 }
 
-void parsePointable(const std::vector<std::string_view>& tokens, FrameRecord& frame) {
+void parsePointable(const std::vector<std::string_view>& tokens, FrameRecord& frame,
+                    FrameIds& ids) {
     PointableRecord p;
     p.id = parseId(tokens, "pointable");
     const std::string owner = "pointable " + std::to_string(p.id);
-    for (const auto& q : frame.pointables) {
-        if (q.id == p.id) {
-            fail("field 'id' of " + owner + ": given twice in this frame");
-        }
+    if (!ids.pointables.insert(p.id).second) {
+        fail("field 'id' of " + owner + ": given twice in this frame");
     }
     Fields f(owner, tokens, 2);
     p.handId = f.integer<std::int32_t>("hand");
-    if (p.handId != 0 && std::none_of(frame.hands.begin(), frame.hands.end(),
-                                      [&](const HandRecord& h) { return h.id == p.handId; })) {
+    if (p.handId != 0 && ids.hands.count(p.handId) == 0) {
         fail(f.what("hand") + ": no hand " + std::to_string(p.handId) + " before it in this frame");
     }
     p.tipPosition = f.vec("tip");
@@ -348,6 +355,7 @@ RecordEntry parseLineOrThrow(std::string_view line) {
     Fields f("frame " + std::to_string(frame.id), head, 2);
     frame.timestamp = timeField(f, "t");
     f.finish();
+    FrameIds ids;
     for (std::size_t i = 1; i < segments.size(); ++i) {
         const auto tokens = splitTokens(segments[i]);
         if (tokens.empty()) {
@@ -359,13 +367,13 @@ RecordEntry parseLineOrThrow(std::string_view line) {
                 fail("field 'hand' of frame " + std::to_string(frame.id) +
                      ": hands must come before pointables and gestures");
             }
-            parseHand(tokens, frame);
+            parseHand(tokens, frame, ids);
         } else if (tokens[0] == "pointable") {
             if (!frame.gestures.empty()) {
                 fail("field 'pointable' of frame " + std::to_string(frame.id) +
                      ": pointables must come before gestures");
             }
-            parsePointable(tokens, frame);
+            parsePointable(tokens, frame, ids);
         } else if (tokens[0] == "gesture") {
             parseGesture(tokens, frame);
         } else {
@@ -390,9 +398,11 @@ RecordingHeader parseHeaderOrThrow(std::string_view line) {
              " is not supported (this reader reads version " + std::to_string(kRecordingVersion) +
              ")");
     }
-    h.rate = parseDouble(f.take("rate"), f.what("rate"));
-    if (h.rate <= 0.0 || h.rate > 100000.0) {
-        fail(f.what("rate") + ": must be between 0 and 100000 frames per second");
+    const auto rate = f.take("rate");
+    h.rate = parseDouble(rate, f.what("rate"));
+    if (!(h.rate >= kMinRecordingRate && h.rate <= kMaxRecordingRate)) {
+        fail(f.what("rate") + ": must be between " + formatNumber(kMinRecordingRate) + " and " +
+             formatNumber(kMaxRecordingRate) + " frames per second, got " + quoted(rate));
     }
     if (const auto length = f.take("length"); length != "mm") {
         fail(f.what("length") + ": only 'mm' is supported, got " + quoted(length));
@@ -609,76 +619,6 @@ bool readRecording(const std::string& path, Recording& out, std::string& error) 
         return false;
     }
     return parseRecording(buf.str(), path, out, error);
-}
-
-std::string writeRecording(const std::string& path, const Recording& recording) {
-    RecordingWriter writer;
-    if (auto err = writer.open(path, recording.header); !err.empty()) {
-        return err;
-    }
-    for (const auto& e : recording.entries) {
-        writer.write(e);
-    }
-    return writer.close();
-}
-
-RecordingWriter::~RecordingWriter() {
-    if (isOpen()) {
-        close();
-    }
-}
-
-std::string RecordingWriter::open(const std::string& path, const RecordingHeader& header) {
-    if (isOpen()) {
-        close();
-    }
-    m_out.open(path, std::ios::binary | std::ios::trunc);
-    if (!m_out) {
-        return path + ": cannot open the file for writing";
-    }
-    m_path = path;
-    m_frames = 0;
-    m_events = 0;
-    m_lastFrameId = 0;
-    m_lastTime = 0;
-    m_out << formatHeaderLine(header) << '\n';
-    return {};
-}
-
-void RecordingWriter::write(const RecordEntry& entry) {
-    if (!isOpen()) {
-        return;
-    }
-    // Keep frame ids increasing and time from going backwards, whatever fed the entries.
-    RecordEntry copy = entry;
-    std::visit(
-        [&](auto& r) {
-            r.timestamp = std::max(r.timestamp, m_lastTime);
-            m_lastTime = r.timestamp;
-        },
-        copy);
-    if (auto* f = std::get_if<FrameRecord>(&copy)) {
-        if (f->id <= m_lastFrameId) {
-            f->id = m_lastFrameId + 1;
-        }
-        m_lastFrameId = f->id;
-        ++m_frames;
-    } else {
-        ++m_events;
-    }
-    m_out << formatRecordLine(copy) << '\n';
-}
-
-std::string RecordingWriter::close() {
-    if (!isOpen()) {
-        return {};
-    }
-    m_out << "end frames=" << m_frames << " events=" << m_events << '\n';
-    m_out.close();
-    if (m_out.fail()) {
-        return m_path + ": write error";
-    }
-    return {};
 }
 
 }  // namespace Kivo

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include <unistd.h>
 
@@ -110,6 +112,69 @@ TEST(RecordingReader, RejectsWrongVersionAndBadHeaders) {
     EXPECT_EQ(parseError(""), "in.kivo:1: field 'format': the file is empty (no header)");
 }
 
+TEST(RecordingReader, TakesRatesFromOneToTenThousandFramesPerSecond) {
+    const auto withRate = [](const std::string& rate) {
+        return parseError("kivo-recording version=1 rate=" + rate +
+                          " length=mm time=us gestures=none\nend frames=0 events=0\n");
+    };
+    for (const std::string rate : {"1e-300", "0", "0.5", "-60", "10000.5", "1e300"}) {
+        EXPECT_EQ(withRate(rate),
+                  "in.kivo:1: field 'rate' of header: must be between 1 and 10000 frames per "
+                  "second, got '" +
+                      rate + "'");
+    }
+    EXPECT_EQ(withRate("inf"),
+              "in.kivo:1: field 'rate' of header: expected a finite number, got 'inf'");
+    EXPECT_EQ(withRate("1"), "");
+    EXPECT_EQ(withRate("10000"), "");
+}
+
+TEST(RecordingReader, TimesRunFromZeroToTheLargestTime) {
+    const auto withTime = [](const std::string& t) {
+        return parseError(kHeader + "frame 1 t=" + t + "\nend frames=1 events=0\n");
+    };
+    EXPECT_EQ(withTime(std::to_string(Kivo::kMaxRecordingTime)), "");
+    EXPECT_EQ(withTime(std::to_string(Kivo::kMaxRecordingTime + 1)),
+              "in.kivo:2: field 't' of frame 1: must be between 0 and 1000000000000000 "
+              "microseconds");
+    EXPECT_EQ(withTime("-1"),
+              "in.kivo:2: field 't' of frame 1: must be between 0 and 1000000000000000 "
+              "microseconds");
+}
+
+// Hundreds of thousands of hands and pointables in one frame load at once, and the checks of
+// their ids still hold at the far end of the frame.
+TEST(RecordingReader, LoadsFramesWithVeryManyHandsAndPointables) {
+    constexpr int kCount = 300'000;
+    std::string hands;
+    std::string pointables;
+    for (int i = 1; i <= kCount; ++i) {
+        const std::string id = std::to_string(i);
+        hands += "; hand " + id + " palm=0,200,0 normal=0,-1,0 dir=0,0,-1";
+        pointables += "; pointable " + id + " hand=" + id + " tip=0,200,-80 dir=0,0,-1";
+    }
+    const auto withParts = [&](const std::string& extra) {
+        return kHeader + "frame 1 t=0" + hands + pointables + extra + "\nend frames=1 events=0\n";
+    };
+    Kivo::Recording rec;
+    std::string error;
+    ASSERT_TRUE(Kivo::parseRecording(withParts(""), "in.kivo", rec, error)) << error;
+    const auto& frame = std::get<Kivo::FrameRecord>(rec.entries.at(0));
+    EXPECT_EQ(frame.hands.size(), std::size_t{kCount});
+    ASSERT_EQ(frame.pointables.size(), std::size_t{kCount});
+    EXPECT_EQ(frame.pointables.back().handId, kCount);
+
+    EXPECT_EQ(parseError(withParts("; pointable 1 hand=1 tip=0,0,0 dir=0,0,1")),
+              "in.kivo:2: field 'id' of pointable 1: given twice in this frame");
+    EXPECT_EQ(parseError(withParts("; pointable 400000 hand=400000 tip=0,0,0 dir=0,0,1")),
+              "in.kivo:2: field 'hand' of pointable 400000: no hand 400000 before it in this "
+              "frame");
+    EXPECT_EQ(parseError(kHeader + "frame 1 t=0" + hands +
+                         "; hand 77 palm=0,0,0 normal=0,1,0 "
+                         "dir=0,0,1\nend frames=1 events=0\n"),
+              "in.kivo:2: field 'id' of hand 77: given twice in this frame");
+}
+
 TEST(RecordingReader, RejectsMalformedRecordsNamingTheField) {
     const auto withLine = [&](const std::string& line) {
         return parseError(kHeader + line + "\nend frames=1 events=0\n");
@@ -179,6 +244,114 @@ TEST(RecordingReader, ShippedGeneratedSessionsMatchTheGenerator) {
             << error;
         EXPECT_EQ(made, shipped) << session.name << ": regenerate with kivo-generate";
     }
+}
+
+// The files in `folder` whose names start with `prefix`.
+std::vector<std::string> filesStartingWith(const std::string& folder, const std::string& prefix) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const auto name = entry.path().filename().string();
+        if (name.rfind(prefix, 0) == 0) {
+            names.push_back(name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+Kivo::FrameRecord frameWithHand(std::int64_t time, std::int32_t hand) {
+    Kivo::FrameRecord f;
+    f.timestamp = time;
+    f.hands.push_back({hand, {0, 200, 0}, {0, -1, 0}, {0, 0, -1}});
+    return f;
+}
+
+// Until close() the path keeps what it held; the new file is written beside it and renamed.
+TEST(RecordingWriter, WritesBesideThePathAndPutsTheFileInPlaceOnClose) {
+    const auto folder = tempPath("beside");
+    std::filesystem::create_directories(folder);
+    const auto path = folder + "/take.kivo";
+    writeText(path, kHeader + kFrame + "end frames=1 events=0\n");
+    Kivo::RecordingWriter writer;
+    ASSERT_EQ(writer.open(path, {}), "");
+    writer.write(frameWithHand(0, 7));
+    writer.write(frameWithHand(10, 8));
+    EXPECT_EQ(readText(path), kHeader + kFrame + "end frames=1 events=0\n");
+    const auto names = filesStartingWith(folder, "take.kivo");
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[1].rfind("take.kivo." + std::to_string(::getpid()) + "-", 0), 0u) << names[1];
+    EXPECT_EQ(names[1].substr(names[1].size() - 5), ".part") << names[1];
+
+    ASSERT_EQ(writer.close(), "");
+    EXPECT_EQ(filesStartingWith(folder, "take.kivo"), std::vector<std::string>{"take.kivo"});
+    Kivo::Recording rec;
+    std::string error;
+    ASSERT_TRUE(Kivo::readRecording(path, rec, error)) << error;
+    ASSERT_EQ(rec.frameCount(), 2u);
+    EXPECT_EQ(std::get<Kivo::FrameRecord>(rec.entries[1]).hands[0].id, 8);
+    std::filesystem::remove_all(folder);
+}
+
+// Two captures to one path (two processes, or two writers in one) each write a file of their
+// own: the path always holds one whole recording, the one closed last.
+TEST(RecordingWriter, WritersOfOnePathNeverMixTheirLines) {
+    const auto path = tempPath("shared.kivo");
+    Kivo::RecordingWriter first;
+    Kivo::RecordingWriter second;
+    ASSERT_EQ(first.open(path, {}), "");
+    ASSERT_EQ(second.open(path, {}), "");
+    for (int i = 0; i < 3; ++i) {
+        first.write(frameWithHand(i * 10, 1));
+        second.write(frameWithHand(i * 10, 2));
+        second.write(frameWithHand(i * 10 + 5, 2));
+    }
+    const auto handsIn = [&] {
+        Kivo::Recording rec;
+        std::string error;
+        EXPECT_TRUE(Kivo::readRecording(path, rec, error)) << error;
+        std::vector<std::int32_t> hands;
+        for (const auto& e : rec.entries) {
+            hands.push_back(std::get<Kivo::FrameRecord>(e).hands.at(0).id);
+        }
+        return hands;
+    };
+    ASSERT_EQ(first.close(), "");
+    EXPECT_EQ(handsIn(), (std::vector<std::int32_t>{1, 1, 1}));
+    ASSERT_EQ(second.close(), "");
+    EXPECT_EQ(handsIn(), (std::vector<std::int32_t>{2, 2, 2, 2, 2, 2}));
+    std::filesystem::remove(path);
+}
+
+TEST(RecordingWriter, RefusesAtOnceWhatItCannotWrite) {
+    Kivo::RecordingWriter writer;
+    // A device, a folder: the finished file would replace them.
+    EXPECT_EQ(writer.open("/dev/full", {}),
+              "/dev/full: cannot open the file for writing (not a regular file)");
+    const auto folder = std::filesystem::temp_directory_path().string();
+    EXPECT_EQ(writer.open(folder, {}),
+              folder + ": cannot open the file for writing (not a regular file)");
+    EXPECT_EQ(writer.open("/nonexistent/dir/x.kivo", {}),
+              "/nonexistent/dir/x.kivo: cannot open the file for writing (No such file or "
+              "directory)");
+    EXPECT_FALSE(writer.isOpen());
+    EXPECT_EQ(writer.close(), "");
+}
+
+TEST(RecordingWriter, KeepsTimesWithinTheFormatsRange) {
+    const auto path = tempPath("far.kivo");
+    Kivo::RecordingWriter writer;
+    ASSERT_EQ(writer.open(path, {}), "");
+    writer.write(frameWithHand(-5, 1));
+    writer.write(frameWithHand(Kivo::kMaxRecordingTime + 5, 1));
+    writer.write(Kivo::EventRecord{Kivo::EventKind::FocusLost, Kivo::kMaxRecordingTime * 2});
+    ASSERT_EQ(writer.close(), "");
+    Kivo::Recording rec;
+    std::string error;
+    ASSERT_TRUE(Kivo::readRecording(path, rec, error)) << error << "\n" << readText(path);
+    EXPECT_EQ(std::get<Kivo::FrameRecord>(rec.entries[0]).timestamp, 0);
+    EXPECT_EQ(std::get<Kivo::FrameRecord>(rec.entries[1]).timestamp, Kivo::kMaxRecordingTime);
+    EXPECT_EQ(std::get<Kivo::EventRecord>(rec.entries[2]).timestamp, Kivo::kMaxRecordingTime);
+    std::filesystem::remove(path);
 }
 
 TEST(RecordingWriter, KeepsIdsAndTimeIncreasingWhateverItIsFed) {

@@ -3,6 +3,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <utility>
+#include <vector>
 
 #include <unistd.h>
 
@@ -119,6 +122,94 @@ TEST_F(LockstepReplay, ABadRecordingChangesNothing) {
     std::filesystem::remove(path);
 }
 
+// Two frames, the second at the largest time a recording can hold.
+Kivo::Recording farApart() {
+    Kivo::Recording rec;
+    Kivo::FrameRecord frame;
+    frame.id = 1;
+    frame.hands.push_back({1, {0, 200, 0}, {0, -1, 0}, {0, 0, -1}});
+    rec.entries.push_back(frame);
+    frame.id = 2;
+    frame.timestamp = Kivo::kMaxRecordingTime;
+    rec.entries.push_back(frame);
+    return rec;
+}
+
+TEST_F(LockstepReplay, ALoopReachingTheLargestTimeStaysThereAndCapturesReadBack) {
+    const auto capture = tempPath("far-loop.kivo");
+    ASSERT_EQ(Kivo::DeviceService::startRecording(capture), "");
+    Kivo::Controller controller;
+    Kivo::ReplayOptions options;
+    options.loop = true;
+    ASSERT_EQ(Kivo::DeviceService::replay(farApart(), "far", options), "");
+    std::vector<std::int64_t> times;
+    for (int i = 0; i < 7; ++i) {
+        ASSERT_TRUE(Kivo::DeviceService::advance());
+        times.push_back(controller.frame(0).timestamp());
+    }
+    ASSERT_EQ(Kivo::DeviceService::stop(), "");
+    const auto max = Kivo::kMaxRecordingTime;
+    EXPECT_EQ(times, (std::vector<std::int64_t>{0, max, max, max, max, max, max}));
+    Kivo::Recording rec;
+    std::string error;
+    ASSERT_TRUE(Kivo::readRecording(capture, rec, error)) << error;
+    EXPECT_EQ(rec.frameCount(), 7u);
+    std::filesystem::remove(capture);
+}
+
+// Far-off times and slow speeds put an entry far in the future; it must stay there.
+TEST(RealTimeReplay, AnEntryDueInYearsIsNotDeliveredEarly) {
+    Kivo::DeviceService::reset();
+    Kivo::Controller controller;
+    EventLog log;
+    controller.addListener(log);
+    Kivo::ReplayOptions options;
+    options.realtime = true;
+    options.speed = Kivo::ReplayOptions::kMinSpeed;
+    options.loop = true;
+    ASSERT_EQ(Kivo::DeviceService::replay(farApart(), "far", options), "");
+    ASSERT_TRUE(log.waitForEvent("frame"));
+    EXPECT_FALSE(Kivo::DeviceService::waitForReplay(100));
+    EXPECT_EQ(Kivo::DeviceService::status().replayPosition, 1u);
+    Kivo::DeviceService::stop();
+    controller.removeListener(log);
+    Kivo::DeviceService::reset();
+}
+
+TEST(ReplayOptions, SpeedAndRateStayInTheirRanges) {
+    Kivo::DeviceService::reset();
+    const auto path = dataPath("generated/swipe.kivo");
+    const auto withSpeed = [&](double speed) {
+        return Kivo::DeviceService::replay(path, {true, speed, false});
+    };
+    for (const auto& [speed, text] : std::vector<std::pair<double, std::string>>{
+             {1e-15, "1e-15"},
+             {1e-12, "1e-12"},
+             {0.0, "0"},
+             {-1.0, "-1"},
+             {1000.5, "1000.5"},
+             {std::numeric_limits<double>::infinity(), "inf"},
+             {std::numeric_limits<double>::quiet_NaN(), "nan"}}) {
+        EXPECT_EQ(withSpeed(speed), "replay: speed must be between 0.001 and 1000, got " + text);
+    }
+    EXPECT_EQ(Kivo::DeviceService::status().source, Kivo::ServiceStatus::Source::None);
+    EXPECT_EQ(withSpeed(0.001), "");
+    EXPECT_EQ(withSpeed(1000), "");
+
+    // Recordings made in code are held to what the reader checks.
+    auto rec = farApart();
+    rec.header.rate = 1e-300;
+    EXPECT_EQ(Kivo::DeviceService::replay(rec, "slow", {false, 1.0, true}),
+              "replay: slow: rate must be between 1 and 10000 frames per second, got 1e-300");
+    rec.header.rate = 60;
+    std::get<Kivo::FrameRecord>(rec.entries[1]).timestamp = -4;
+    EXPECT_EQ(Kivo::DeviceService::replay(rec, "back", {false, 1.0, true}),
+              "replay: back: entry 2: time -4 is out of order or not between 0 and "
+              "1000000000000000");
+    EXPECT_EQ(Kivo::DeviceService::status().replayPath, path);
+    Kivo::DeviceService::reset();
+}
+
 TEST(RealTimeReplay, DeliversAtTheRecordedRate) {
     Kivo::DeviceService::reset();
     Kivo::Controller controller;
@@ -173,7 +264,11 @@ TEST_F(Capture, RecordsWhatAConnectionSeesAndReplaysIdentically) {
     EXPECT_FALSE(kivo_test::gesturesOf(again).empty()) << "the swipe was captured";
     std::filesystem::remove(capture);
     EXPECT_EQ(Kivo::DeviceService::startRecording("/nonexistent/dir/x.kivo"),
-              "record: /nonexistent/dir/x.kivo: cannot open the file for writing");
+              "record: /nonexistent/dir/x.kivo: cannot open the file for writing (No such file "
+              "or directory)");
+    EXPECT_EQ(Kivo::DeviceService::startRecording("/dev/full"),
+              "record: /dev/full: cannot open the file for writing (not a regular file)");
+    EXPECT_EQ(Kivo::DeviceService::status().recordingPath, "");
 }
 
 using Injection = ServiceTest;

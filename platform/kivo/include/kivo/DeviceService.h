@@ -21,8 +21,12 @@ namespace Kivo {
 // std::string return an empty string on success and a one-line message otherwise.
 
 struct ReplayOptions {
+    // The speeds a replay accepts.
+    static constexpr double kMinSpeed = 0.001;
+    static constexpr double kMaxSpeed = 1000.0;
+
     bool realtime = false;  // false: lockstep, one frame per advance()
-    double speed = 1.0;     // real time only: 2.0 plays twice as fast
+    double speed = 1.0;     // real time only: 2.0 plays twice as fast; kMinSpeed..kMaxSpeed
     bool loop = false;      // start over after the last entry
 };
 
@@ -49,7 +53,9 @@ class KIVO_API DeviceService {
   public:
     // Replays a recording (validated completely before anything changes). Lockstep replays
     // advance one recorded frame per advance(); real-time replays run on a thread of their own at
-    // the recorded timing divided by `speed`.
+    // the recorded timing divided by `speed`. A looped replay's delivered times keep increasing
+    // until they reach kMaxRecordingTime, and stay there. Refuses a speed outside
+    // ReplayOptions::kMinSpeed..kMaxSpeed ("replay: speed must be between ...").
     static std::string replay(const std::string& path, const ReplayOptions& options = {});
     // Replays a recording already in memory; `name` stands for its path in the status.
     static std::string replay(const Recording& recording, const std::string& name,

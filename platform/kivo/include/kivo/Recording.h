@@ -4,7 +4,6 @@
 #include <kivo/Vector.h>
 
 #include <cstdint>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -12,10 +11,21 @@
 
 namespace Kivo {
 
+namespace detail {
+struct WriterSlot;
+}
+
 // Plain records of tracking data: what a recording holds, what can be injected into the device
 // service, and what a Frame shows. The text form is described in docs/recording-format.md.
 
 inline constexpr int kRecordingVersion = 1;
+
+// Times in a recording (timestamps and gesture durations, microseconds) run from 0 to this, about
+// 31.7 years, which keeps every sum of two of them in range. A looped replay's time stops there.
+inline constexpr std::int64_t kMaxRecordingTime = 1'000'000'000'000'000;
+// The nominal frame rate a header may give, in frames per second.
+inline constexpr double kMinRecordingRate = 1.0;
+inline constexpr double kMaxRecordingRate = 10000.0;
 
 struct HandRecord {
     std::int32_t id = 0;
@@ -103,29 +113,52 @@ KIVO_API bool readRecording(const std::string& path, Recording& out, std::string
 // Writes a whole recording; returns an empty string or the error.
 KIVO_API std::string writeRecording(const std::string& path, const Recording& recording);
 
-// Writes a recording entry by entry. The file is complete (and readable) only after close().
+// Writes a recording entry by entry. The entries go to a new file beside `path` (same folder,
+// name `PATH.PID-N.part`), which close() completes with the end line and renames to `path`: until
+// then whatever was at `path` stays as it was, and writers that share a path never mix their
+// lines (the last to close wins). `path` must be a regular file or not exist yet.
+//
+// One thread at a time may use a writer. See finishRecordingsOnSignals() for a process that is
+// interrupted while writing.
 class KIVO_API RecordingWriter {
   public:
     RecordingWriter() = default;
     RecordingWriter(const RecordingWriter&) = delete;
     RecordingWriter& operator=(const RecordingWriter&) = delete;
+    // Closes the file if it is still open, dropping any error.
     ~RecordingWriter();
 
-    // Returns an empty string or the error.
+    // Creates the file beside `path` and writes the header line; returns an empty string or the
+    // error ("PATH: cannot open the file for writing (REASON)"). Closes an open file first.
     std::string open(const std::string& path, const RecordingHeader& header);
+    // Appends one entry, keeping frame ids increasing and times within 0..kMaxRecordingTime and
+    // never going backwards. After a write error the entries are dropped and close() reports it.
     void write(const RecordEntry& entry);
-    // Writes the closing line; returns an empty string or the error.
+    // Writes the end line and renames the file into place; returns an empty string or the error
+    // (after which nothing is left at `path` that was not there before).
     std::string close();
-    bool isOpen() const { return m_out.is_open(); }
+    bool isOpen() const { return m_slot != nullptr; }
     const std::string& path() const { return m_path; }
 
   private:
-    std::ofstream m_out;
+    // Appends one whole line; false after a write error.
+    bool append(const std::string& line, bool frame);
+
+    detail::WriterSlot* m_slot = nullptr;  // the open file, as the signal handler sees it
     std::string m_path;
+    std::string m_error;        // the first write error
+    std::int64_t m_length = 0;  // bytes of whole lines written
     std::size_t m_frames = 0;
     std::size_t m_events = 0;
     std::int64_t m_lastFrameId = 0;
     std::int64_t m_lastTime = 0;
 };
+
+// Makes SIGINT, SIGTERM and SIGHUP complete every recording still being written in the process
+// (the lines written so far and the end line, renamed into place) before the signal ends the
+// process as it would have without this. Signals whose disposition is not the default when this
+// is called (ignored, or handled by someone else) are left alone. Programs that capture call it
+// once, early in main; it may be called again (doing nothing more).
+KIVO_API void finishRecordingsOnSignals();
 
 }  // namespace Kivo
