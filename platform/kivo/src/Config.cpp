@@ -17,17 +17,9 @@ void ConfigStore::resetDefaults() {
         {"recognizer.enabled", {Config::Bool, true, 0, 0.0f, {}, false}},
     };
     const RecognizerDefaults d;
-    values["recognizer.swipe.min_length"] = f(d.swipeMinLength);
-    values["recognizer.swipe.min_speed"] = f(d.swipeMinSpeed);
-    values["recognizer.circle.min_radius"] = f(d.circleMinRadius);
-    values["recognizer.circle.min_turns"] = f(d.circleMinTurns);
-    values["recognizer.circle.min_speed"] = f(d.circleMinSpeed);
-    values["recognizer.screen_tap.min_distance"] = f(d.screenTapMinDistance);
-    values["recognizer.screen_tap.min_speed"] = f(d.screenTapMinSpeed);
-    values["recognizer.key_tap.min_distance"] = f(d.keyTapMinDistance);
-    values["recognizer.key_tap.min_speed"] = f(d.keyTapMinSpeed);
-    values["recognizer.tap.max_duration"] = f(d.tapMaxDuration);
-    values["recognizer.tap.max_lateral_ratio"] = f(d.tapMaxLateralRatio);
+    for (const auto& k : kRecognizerKeys) {
+        values[k.key] = f(d.*k.member);
+    }
     std::lock_guard lock(m_mutex);
     m_values = std::move(values);
     ++m_generation;

@@ -4,24 +4,69 @@
 
 #include <kivo/Gesture.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
-#include <set>
 
 namespace Kivo::detail {
 
 namespace {
 
 constexpr float kTwoPi = 2.0f * std::numbers::pi_v<float>;
-constexpr std::int64_t kSampleWindowUs = 500'000;
+constexpr float kInfinity = std::numeric_limits<float>::infinity();
+
+// Velocities are measured over at least this span, so that 25 and 60 frames per second give the
+// same readings and a millimetre of landmark noise does not read as speed.
+constexpr std::int64_t kVelocitySpanUs = 30'000;
+// Motion kept per hand: the longest swipe stroke people make lasts well under a second.
+constexpr std::int64_t kSampleWindowUs = 1'000'000;
+// Frames further apart than this (an unplug, a hand leaving and coming back) start the hand anew.
+constexpr std::int64_t kMaxGapUs = 250'000;
+// How the fingers' positions relative to the palm are smoothed before their motion is summed:
+// enough to keep landmark noise from adding up to a shape change, short against a grab (0.3 s).
+constexpr std::int64_t kFingerSmoothingUs = 40'000;
+// mm a smoothed fingertip may wander about its resting place without that counting as motion:
+// more than a millimetre or two of landmark noise, less than any deliberate finger motion.
+constexpr float kFingerSlack = 3.0f;
+
+// Swipes. Below this share of the swipe speed the palm is at rest and its next stroke begins
+// there; an active swipe ends below kSwipeEndShare of it, or when its heading turns by more than
+// 60 degrees (the corner of a "V"). A stroke whose heading turns by more than 75 degrees from its
+// chord starts again at the corner.
+constexpr float kStrokeRestShare = 0.3f;
+constexpr float kSwipeEndShare = 0.5f;
+constexpr float kSwipeTurnCos = 0.5f;            // cos 60 degrees
+constexpr float kStrokeCornerCos = 0.26f;        // cos 75 degrees
+constexpr float kStrokeCornerMinLength = 20.0f;  // mm: shorter strokes have no reliable heading
+
+// Circles: the path is sampled every 30 ms (every frame at 25-30 frames per second, every other
+// one at 60) over the last 3 s, and fitted from 8 points on.
+constexpr std::int64_t kPathSpacingUs = 30'000;
 constexpr std::int64_t kPathWindowUs = 3'000'000;
 constexpr std::size_t kMinCirclePath = 8;
-constexpr float kMaxCircleRoughness = 0.35f;  // spread of radii over their mean
+
+// Taps: the turning point is confirmed once the finger has come back this far from it (mm, or
+// this share of the tap's minimum distance when that is more); a finger that stays at its
+// farthest point for longer than kTapMaxHoldUs made no tap (a finger stretching out, a pose).
+constexpr float kTapMinRetreat = 4.0f;
+constexpr float kTapRetreatShare = 0.5f;
+constexpr std::int64_t kTapMaxHoldUs = 300'000;
+// A tap goes out and back along a line: its path may bow off the line from its start to its
+// turning point by this share of that line's length (a reach towards the screen bows by 0.1;
+// a U-turn, by 0.5).
+constexpr float kTapMaxBow = 0.3f;
+// The hand's shape must have held still for this long before a tap starts, as well as during
+// it: fingers drumming one after another are not tapping.
+constexpr std::int64_t kTapShapeLeadUs = 200'000;
 
 float floatOr(const ConfigStore& store, const char* key, float fallback) {
     const auto v = store.get(key);
     return v.type == Config::Float ? v.f : fallback;
+}
+
+std::int64_t toUs(float seconds) {
+    return static_cast<std::int64_t>(std::llround(static_cast<double>(seconds) * 1e6));
 }
 
 Vector onPlane(const Vector& v, const Vector& n) {
@@ -32,24 +77,36 @@ float signedAngle(const Vector& a, const Vector& b, const Vector& n) {
     return std::atan2(n.dot(a.cross(b)), a.dot(b));
 }
 
+// atan2 within 1e-5 rad, several times cheaper than the library's; used where it runs over
+// whole paths.
+float fastAtan2(float y, float x) {
+    const float ax = std::abs(x);
+    const float ay = std::abs(y);
+    const float hi = std::max(ax, ay);
+    if (hi == 0.0f) {
+        return 0.0f;
+    }
+    const float a = std::min(ax, ay) / hi;
+    const float s = a * a;
+    float r = ((-0.0464964749f * s + 0.15931422f) * s - 0.327622764f) * s * a + a;
+    if (ay > ax) {
+        r = 0.5f * std::numbers::pi_v<float> - r;
+    }
+    if (x < 0.0f) {
+        r = std::numbers::pi_v<float> - r;
+    }
+    return y < 0.0f ? -r : r;
+}
+
 }  // namespace
 
 RecognizerSettings RecognizerSettings::fromConfig(const ConfigStore& store) {
     RecognizerSettings s;
     const auto enabled = store.get("recognizer.enabled");
     s.enabled = enabled.type == Config::Bool ? enabled.b : true;
-    s.swipeMinLength = floatOr(store, "recognizer.swipe.min_length", s.swipeMinLength);
-    s.swipeMinSpeed = floatOr(store, "recognizer.swipe.min_speed", s.swipeMinSpeed);
-    s.circleMinRadius = floatOr(store, "recognizer.circle.min_radius", s.circleMinRadius);
-    s.circleMinTurns = floatOr(store, "recognizer.circle.min_turns", s.circleMinTurns);
-    s.circleMinSpeed = floatOr(store, "recognizer.circle.min_speed", s.circleMinSpeed);
-    s.screenTapMinDistance =
-        floatOr(store, "recognizer.screen_tap.min_distance", s.screenTapMinDistance);
-    s.screenTapMinSpeed = floatOr(store, "recognizer.screen_tap.min_speed", s.screenTapMinSpeed);
-    s.keyTapMinDistance = floatOr(store, "recognizer.key_tap.min_distance", s.keyTapMinDistance);
-    s.keyTapMinSpeed = floatOr(store, "recognizer.key_tap.min_speed", s.keyTapMinSpeed);
-    s.tapMaxDuration = floatOr(store, "recognizer.tap.max_duration", s.tapMaxDuration);
-    s.tapMaxLateralRatio = floatOr(store, "recognizer.tap.max_lateral_ratio", s.tapMaxLateralRatio);
+    for (const auto& k : kRecognizerKeys) {
+        s.*k.member = floatOr(store, k.key, s.*k.member);
+    }
     return s;
 }
 
@@ -59,7 +116,7 @@ void Recognizer::reset() {
 }
 
 void Recognizer::stopAll(Track& tr, FrameRecord& frame) {
-    if (tr.swipePhase == 2) {
+    if (tr.swipeActive) {
         tr.swipe.state = Gesture::StateStop;
         frame.gestures.push_back(tr.swipe);
     }
@@ -67,13 +124,87 @@ void Recognizer::stopAll(Track& tr, FrameRecord& frame) {
         tr.circle.state = Gesture::StateStop;
         frame.gestures.push_back(tr.circle);
     }
-    for (Tap* tap : {&tr.screenTap, &tr.keyTap}) {
-        if (tap->pendingStop) {
-            tap->pending.state = Gesture::StateStop;
-            frame.gestures.push_back(tap->pending);
-        }
+    if (tr.tapPendingStop) {
+        tr.tap.state = Gesture::StateStop;
+        frame.gestures.push_back(tr.tap);
     }
     tr = Track{};
+}
+
+bool Recognizer::choosePointer(Track& tr, const HandRecord& hand, const FrameRecord& frame,
+                               const RecognizerSettings& cfg) {
+    const PointableRecord* best = nullptr;
+    const PointableRecord* current = nullptr;
+    float bestReach = -kInfinity;
+    float currentReach = -kInfinity;
+    for (const auto& p : frame.pointables) {
+        if (p.handId != hand.id) {
+            continue;
+        }
+        const float reach = (p.tipPosition - hand.palmPosition).dot(hand.direction);
+        if (reach > bestReach) {
+            bestReach = reach;
+            best = &p;
+        }
+        if (tr.pointerId != 0 && p.id == tr.pointerId) {
+            current = &p;
+            currentReach = reach;
+        }
+    }
+    if (best == nullptr) {
+        return false;
+    }
+    const PointableRecord* chosen = current;
+    if (current == nullptr ||
+        (best != current && bestReach > currentReach + cfg.pointerSwitchMargin)) {
+        chosen = best;
+    }
+    if (chosen != current) {
+        // The motion carries on from where it was: from the old finger's tip when it is still
+        // there, from the last position otherwise.
+        const Vector before = current != nullptr   ? current->tipPosition + tr.offset
+                              : tr.samples.empty() ? chosen->tipPosition
+                                                   : tr.samples.back().p;
+        tr.offset = tr.pointerId == 0 ? Vector{} : before - chosen->tipPosition;
+        tr.pointerId = chosen->id;
+    }
+
+    // How much the other fingers moved relative to the palm since the last frame: each finger's
+    // smoothed position drags an anchor behind it on a kFingerSlack leash, and the anchor's
+    // motion is what counts, so that landmark noise, which stays within the leash, adds nothing.
+    const float dt = static_cast<float>(frame.timestamp - tr.lastSeen);
+    const float alpha =
+        tr.fingers.empty() ? 1.0f : dt / (static_cast<float>(kFingerSmoothingUs) + dt);
+    float moved = 0.0f;
+    std::size_t kept = 0;
+    for (const auto& p : frame.pointables) {
+        if (p.handId != hand.id) {
+            continue;
+        }
+        const Vector relative = p.tipPosition - hand.palmPosition;
+        auto it = std::find_if(tr.fingers.begin() + static_cast<std::ptrdiff_t>(kept),
+                               tr.fingers.end(), [&](const Finger& f) { return f.id == p.id; });
+        if (it == tr.fingers.end()) {
+            tr.fingers.insert(tr.fingers.begin() + static_cast<std::ptrdiff_t>(kept),
+                              Finger{p.id, relative, relative});
+        } else {
+            std::iter_swap(it, tr.fingers.begin() + static_cast<std::ptrdiff_t>(kept));
+            Finger& f = tr.fingers[kept];
+            f.relative += (relative - f.relative) * alpha;
+            const Vector pull = f.relative - f.anchor;
+            const float beyond = pull.magnitude() - kFingerSlack;
+            if (beyond > 0.0f) {
+                f.anchor += pull.normalized() * beyond;
+                if (p.id != chosen->id) {
+                    moved = std::max(moved, beyond);
+                }
+            }
+        }
+        ++kept;
+    }
+    tr.fingers.resize(kept);
+    tr.shape += moved;
+    return true;
 }
 
 void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
@@ -81,70 +212,85 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
         m_tracks.clear();
         return;
     }
-    std::set<std::int32_t> seen;
+    const std::int64_t t = frame.timestamp;
+    std::array<std::int32_t, 8> seenIds{};
+    std::size_t seenCount = 0;
     for (const auto& hand : frame.hands) {
-        seen.insert(hand.id);
-        const PointableRecord* pointer = nullptr;
-        float bestReach = -std::numeric_limits<float>::infinity();
-        for (const auto& p : frame.pointables) {
-            if (p.handId != hand.id) {
-                continue;
-            }
-            const float reach = (p.tipPosition - hand.palmPosition).dot(hand.direction);
-            if (reach > bestReach) {
-                bestReach = reach;
-                pointer = &p;
-            }
+        if (seenCount < seenIds.size()) {
+            seenIds[seenCount++] = hand.id;
         }
-        if (pointer == nullptr) {
-            if (auto it = m_tracks.find(hand.id); it != m_tracks.end()) {
-                stopAll(it->second, frame);
-                m_tracks.erase(it);
-            }
-            continue;
+        auto it = m_tracks.find(hand.id);
+        if (it != m_tracks.end() && t - it->second.lastSeen > kMaxGapUs) {
+            stopAll(it->second, frame);
+            m_tracks.erase(it);
+            it = m_tracks.end();
         }
-        Track& tr = m_tracks[hand.id];
-        if (tr.pointerId != pointer->id) {
-            stopAll(tr, frame);
-            tr.pointerId = pointer->id;
-        }
-        tr.handId = hand.id;
-        const Sample s{frame.timestamp, pointer->tipPosition};
-        if (!tr.samples.empty() && s.t <= tr.samples.back().t) {
+        const bool fresh = it == m_tracks.end();
+        if (fresh) {
+            it = m_tracks.emplace(hand.id, Track{}).first;
+            it->second.handId = hand.id;
+            it->second.firstSeen = t;
+        } else if (t <= it->second.lastSeen) {
             continue;  // no time has passed: nothing to measure
         }
-        for (Tap* tap : {&tr.screenTap, &tr.keyTap}) {
-            if (tap->pendingStop) {
-                tap->pending.state = Gesture::StateStop;
-                tap->pending.duration = s.t - tap->start.t;
-                frame.gestures.push_back(tap->pending);
-                tap->pendingStop = false;
+        Track& tr = it->second;
+        if (!choosePointer(tr, hand, frame, cfg)) {
+            stopAll(tr, frame);
+            m_tracks.erase(it);
+            continue;
+        }
+        tr.lastSeen = t;
+        if (t - tr.firstSeen < toUs(cfg.handSettleTime)) {
+            continue;  // a hand coming into view: watched, not yet read
+        }
+        const PointableRecord* pointer = nullptr;
+        for (const auto& p : frame.pointables) {
+            if (p.id == tr.pointerId && p.handId == hand.id) {
+                pointer = &p;
+                break;
             }
         }
+        if (tr.tapPendingStop) {
+            tr.tap.state = Gesture::StateStop;
+            tr.tap.duration = t - tr.tapStart.t;
+            frame.gestures.push_back(tr.tap);
+            tr.tapPendingStop = false;
+        }
+
+        Sample s;
+        s.t = t;
+        s.tip = pointer->tipPosition;
+        s.p = s.tip + tr.offset;
+        s.palm = hand.palmPosition;
+        s.shape = tr.shape;
+        Vector v;
+        Vector palmV;
+        if (!tr.samples.empty()) {
+            s.travel = tr.samples.back().travel + s.p.distanceTo(tr.samples.back().p);
+            const Sample* ref = &tr.samples.front();
+            for (auto r = tr.samples.rbegin(); r != tr.samples.rend(); ++r) {
+                if (t - r->t >= kVelocitySpanUs) {
+                    ref = &*r;
+                    break;
+                }
+            }
+            const float dt = static_cast<float>(t - ref->t) * 1e-6f;
+            v = (s.p - ref->p) / dt;
+            palmV = (s.palm - ref->palm) / dt;
+        }
+        s.speed = v.magnitude();
+        s.palmSpeed = palmV.magnitude();
         tr.samples.push_back(s);
-        while (tr.samples.size() > 4 && s.t - tr.samples.front().t > kSampleWindowUs) {
+        while (tr.samples.size() > 2 && t - tr.samples.front().t > kSampleWindowUs) {
             tr.samples.pop_front();
         }
-        Vector v;
-        const std::size_t n = tr.samples.size();
-        if (n >= 2) {
-            const Sample& back = tr.samples[n - 1 - std::min<std::size_t>(3, n - 1)];
-            v = (s.p - back.p) / (static_cast<float>(s.t - back.t) * 1e-6f);
-        }
-        updateSwipe(tr, s, v, cfg, frame);
-        updateCircle(tr, s, v.magnitude(), cfg, frame);
-        if (tr.swipePhase == 0 && !tr.circleActive) {
-            updateTap(tr, tr.screenTap, Gesture::ScreenTap, {0.0f, 0.0f, -1.0f},
-                      cfg.screenTapMinDistance, cfg.screenTapMinSpeed, s, v, cfg, frame);
-            updateTap(tr, tr.keyTap, Gesture::KeyTap, {0.0f, -1.0f, 0.0f}, cfg.keyTapMinDistance,
-                      cfg.keyTapMinSpeed, s, v, cfg, frame);
-        } else {
-            tr.screenTap.moving = false;
-            tr.keyTap.moving = false;
-        }
+        updateCircle(tr, s, cfg, frame);
+        updateSwipe(tr, s, palmV, cfg, frame);
+        updateTap(tr, s, v, cfg, frame);
     }
     for (auto it = m_tracks.begin(); it != m_tracks.end();) {
-        if (seen.count(it->first) == 0) {
+        const auto end = seenIds.begin() + static_cast<std::ptrdiff_t>(seenCount);
+        if (std::find(seenIds.begin(), end, it->first) == end) {
             stopAll(it->second, frame);
             it = m_tracks.erase(it);
         } else {
@@ -153,139 +299,243 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
     }
 }
 
-void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& v,
-                             const RecognizerSettings& cfg, FrameRecord& frame) {
-    const float speed = v.magnitude();
-    const auto fill = [&](int state) {
-        tr.swipe.state = state;
-        tr.swipe.position = s.p;
-        tr.swipe.direction = (s.p - tr.swipeStart.p).normalized();
-        tr.swipe.speed = speed;
-        tr.swipe.duration = s.t - tr.swipeStart.t;
-        frame.gestures.push_back(tr.swipe);
-    };
-    switch (tr.swipePhase) {
-        case 0:
-            if (speed >= cfg.swipeMinSpeed) {
-                tr.swipePhase = 1;
-                const std::size_t n = tr.samples.size();
-                tr.swipeStart = n >= 2 ? tr.samples[n - 2] : s;
-            }
-            break;
-        case 1:
-            if (speed < cfg.swipeMinSpeed) {
-                tr.swipePhase = 0;
-            } else if (s.p.distanceTo(tr.swipeStart.p) >= cfg.swipeMinLength) {
-                tr.swipePhase = 2;
-                tr.swipe = GestureRecord{};
-                tr.swipe.id = m_nextId++;
-                tr.swipe.type = Gesture::Swipe;
-                tr.swipe.handId = tr.handId;
-                tr.swipe.pointableId = tr.pointerId;
-                tr.swipe.startPosition = tr.swipeStart.p;
-                fill(Gesture::StateStart);
-            }
-            break;
-        default:
-            if (speed >= 0.5f * cfg.swipeMinSpeed) {
-                fill(Gesture::StateUpdate);
-            } else {
-                fill(Gesture::StateStop);
-                tr.swipePhase = 0;
-            }
-            break;
+// The radius of the arc the palm's current stroke bends along, from how far the stroke bows off
+// its chord: for an arc, the sagitta is chord^2 / (8 radius), and the mean offset of a path
+// sampled evenly along its length is two thirds of it. Noise averages out; a straight stroke
+// gives infinity.
+float Recognizer::strokeRadius(const Track& tr, const Sample& s) {
+    const Vector chord = s.palm - tr.strokeStart.palm;
+    const float length = chord.magnitude();
+    if (length <= 0.0f) {
+        return kInfinity;
     }
+    const Vector along = chord / length;
+    Vector sum;
+    float weights = 0.0f;
+    Vector previous = tr.strokeStart.palm;
+    for (const auto& q : tr.samples) {
+        if (q.t <= tr.strokeStart.t) {
+            continue;
+        }
+        const float w = q.palm.distanceTo(previous);
+        previous = q.palm;
+        const Vector d = q.palm - tr.strokeStart.palm;
+        sum += (d - along * d.dot(along)) * w;
+        weights += w;
+    }
+    const float sagitta = weights > 0.0f ? 1.5f * sum.magnitude() / weights : 0.0f;
+    return sagitta > 0.0f ? length * length / (8.0f * sagitta) : kInfinity;
 }
 
-void Recognizer::updateCircle(Track& tr, const Sample& s, float speed,
-                              const RecognizerSettings& cfg, FrameRecord& frame) {
-    if (speed < cfg.circleMinSpeed) {
+void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV,
+                             const RecognizerSettings& cfg, FrameRecord& frame) {
+    const float speed = s.palmSpeed;
+    const std::size_t n = tr.samples.size();
+    const Sample& previous = n >= 2 ? tr.samples[n - 2] : s;
+    const auto restart = [&](const Sample& from) {
+        tr.strokeStart = from;
+        tr.strokePeak = 0.0f;
+    };
+    if (tr.swipeActive) {
+        const bool turned = palmV.dot(tr.swipe.direction) < kSwipeTurnCos * speed;
+        const bool slow = speed < kSwipeEndShare * cfg.swipeMinSpeed;
+        tr.swipe.state = slow || turned ? Gesture::StateStop : Gesture::StateUpdate;
+        tr.swipe.position = s.tip;
+        if (!turned) {
+            tr.swipe.direction = (s.palm - tr.strokeStart.palm).normalized();
+        }
+        tr.swipe.speed = speed;
+        tr.swipe.duration = s.t - tr.strokeStart.t;
+        frame.gestures.push_back(tr.swipe);
+        if (slow || turned) {
+            tr.swipeActive = false;
+            restart(turned ? previous : s);
+        }
+        return;
+    }
+    if (n == 1 || speed < kStrokeRestShare * cfg.swipeMinSpeed) {
+        restart(s);
+        return;
+    }
+    tr.strokePeak = std::max(tr.strokePeak, speed);
+    Vector chord = s.palm - tr.strokeStart.palm;
+    float length = chord.magnitude();
+    if (length > kStrokeCornerMinLength && palmV.dot(chord) < kStrokeCornerCos * speed * length) {
+        restart(previous);
+        tr.strokePeak = speed;
+        chord = s.palm - tr.strokeStart.palm;
+        length = chord.magnitude();
+    }
+    if (tr.circleActive || tr.strokePeak < cfg.swipeMinSpeed ||
+        speed < kSwipeEndShare * cfg.swipeMinSpeed || length < cfg.swipeMinLength) {
+        return;
+    }
+    if (std::abs(chord.z) > cfg.swipeMaxDepthRatio * std::hypot(chord.x, chord.y) ||
+        strokeRadius(tr, s) < cfg.swipeMinPathRadius) {
+        return;
+    }
+    tr.swipe = GestureRecord{};
+    tr.swipe.id = m_nextId++;
+    tr.swipe.type = Gesture::Swipe;
+    tr.swipe.state = Gesture::StateStart;
+    tr.swipe.handId = tr.handId;
+    tr.swipe.pointableId = tr.pointerId;
+    tr.swipe.startPosition = tr.strokeStart.tip;
+    tr.swipe.position = s.tip;
+    tr.swipe.direction = chord / length;
+    tr.swipe.speed = speed;
+    tr.swipe.duration = s.t - tr.strokeStart.t;
+    frame.gestures.push_back(tr.swipe);
+    tr.swipeActive = true;
+    // The swipe is the motion: no circle or tap is read in it.
+    tr.path.clear();
+    tr.tapMoving = false;
+}
+
+// Fits a circle to path[first..]: the plane from the path's turning, then the least-squares
+// (algebraic) circle in it, the spread of the points about it, and the turns swept about its
+// centre. False for a path with no turning or on a line.
+bool Recognizer::fitCircle(const std::deque<Sample>& path, std::size_t first, CircleFit& fit) {
+    const std::size_t n = path.size() - first;
+    Vector g;
+    for (std::size_t i = first; i < path.size(); ++i) {
+        g += path[i].p;
+    }
+    g = g / static_cast<float>(n);
+    Vector turning;
+    for (std::size_t i = first; i + 1 < path.size(); ++i) {
+        turning += (path[i].p - g).cross(path[i + 1].p - g);
+    }
+    const Vector normal = turning.normalized();
+    if (normal == Vector{}) {
+        return false;
+    }
+    const Vector u = (std::abs(normal.x) < 0.9f ? normal.cross({1.0f, 0.0f, 0.0f})
+                                                : normal.cross({0.0f, 1.0f, 0.0f}))
+                         .normalized();
+    const Vector w = normal.cross(u);
+    double suu = 0, suv = 0, svv = 0, suuu = 0, svvv = 0, suvv = 0, svuu = 0;
+    for (std::size_t i = first; i < path.size(); ++i) {
+        const Vector d = path[i].p - g;
+        const double x = d.dot(u);
+        const double y = d.dot(w);
+        suu += x * x;
+        suv += x * y;
+        svv += y * y;
+        suuu += x * x * x;
+        svvv += y * y * y;
+        suvv += x * y * y;
+        svuu += y * x * x;
+    }
+    const double det = suu * svv - suv * suv;
+    if (!(det > 1e-9 * (suu + svv) * (suu + svv))) {
+        return false;
+    }
+    const double rx = 0.5 * (suuu + suvv);
+    const double ry = 0.5 * (svvv + svuu);
+    const auto a = static_cast<float>((rx * svv - ry * suv) / det);
+    const auto b = static_cast<float>((ry * suu - rx * suv) / det);
+    const float radius =
+        std::sqrt(a * a + b * b + static_cast<float>((suu + svv) / static_cast<double>(n)));
+    float spread = 0.0f;
+    float swept = 0.0f;
+    float px = 0.0f;
+    float py = 0.0f;
+    for (std::size_t i = first; i < path.size(); ++i) {
+        const Vector d = path[i].p - g;
+        const float x = d.dot(u) - a;
+        const float y = d.dot(w) - b;
+        const float r = std::sqrt(x * x + y * y);
+        spread += (r - radius) * (r - radius);
+        if (i > first) {
+            swept += fastAtan2(px * y - py * x, px * x + py * y);
+        }
+        px = x;
+        py = y;
+    }
+    fit.center = g + u * a + w * b;
+    fit.normal = normal;
+    fit.radius = radius;
+    fit.roughness = radius > 0.0f ? std::sqrt(spread / static_cast<float>(n)) / radius : kInfinity;
+    fit.turns = swept / kTwoPi;
+    return true;
+}
+
+void Recognizer::updateCircle(Track& tr, const Sample& s, const RecognizerSettings& cfg,
+                              FrameRecord& frame) {
+    const auto stop = [&] {
+        tr.circle.state = Gesture::StateStop;
+        tr.circle.duration = s.t - tr.circleStartTime;
+        frame.gestures.push_back(tr.circle);
+        tr.circleActive = false;
+        tr.path.clear();
+    };
+    if (tr.swipeActive) {
+        tr.path.clear();
+        return;
+    }
+    if (s.speed < cfg.circleMinSpeed) {
         if (tr.circleActive) {
-            tr.circle.state = Gesture::StateStop;
-            tr.circle.duration = s.t - tr.circleStartTime;
-            frame.gestures.push_back(tr.circle);
-            tr.circleActive = false;
+            stop();
         }
         tr.path.clear();
         return;
     }
-    const Sample previous = tr.path.empty() ? s : tr.path.back();
-    tr.path.push_back(s);
-    while (s.t - tr.path.front().t > kPathWindowUs) {
-        tr.path.pop_front();
-    }
-    if (tr.path.size() < kMinCirclePath) {
-        return;
-    }
-    // Fit: centre at the centroid, normal along the summed turning of the path.
-    Vector c;
-    for (const auto& p : tr.path) {
-        c += p.p;
-    }
-    c = c / static_cast<float>(tr.path.size());
-    Vector turning;
-    for (std::size_t i = 0; i + 1 < tr.path.size(); ++i) {
-        turning += (tr.path[i].p - c).cross(tr.path[i + 1].p - c);
-    }
-    const Vector normal = turning.normalized();
-    if (normal == Vector{}) {
-        return;
+    const bool appended = tr.path.empty() || s.t - tr.path.back().t >= kPathSpacingUs;
+    if (appended) {
+        tr.path.push_back(s);
+        while (s.t - tr.path.front().t > kPathWindowUs) {
+            tr.path.pop_front();
+        }
     }
     if (tr.circleActive) {
-        // Once the path holds more than a turn, centre on the last full turn only: extra partial
-        // turns would pull the centroid towards them.
-        for (int pass = 0; pass < 2; ++pass) {
-            float turned = 0.0f;
-            Vector sum = tr.path.back().p;
-            std::size_t n = 1;
-            for (std::size_t i = tr.path.size() - 1; i > 0 && std::abs(turned) < kTwoPi; --i) {
-                turned += signedAngle(onPlane(tr.path[i - 1].p - c, normal),
-                                      onPlane(tr.path[i].p - c, normal), normal);
-                sum += tr.path[i - 1].p;
-                ++n;
-            }
-            if (std::abs(turned) < kTwoPi) {
-                break;
-            }
-            c = sum / static_cast<float>(n);
-        }
-        const Vector a = onPlane(previous.p - c, normal);
-        const Vector b = onPlane(s.p - c, normal);
-        const float dTheta = signedAngle(a, b, normal);
-        const float r = b.magnitude();
-        tr.circle.center = c;
-        tr.circle.normal = normal;
-        tr.circle.duration = s.t - tr.circleStartTime;
-        if (dTheta < -0.05f || r < 0.4f * tr.circle.radius || r > 2.5f * tr.circle.radius) {
-            tr.circle.state = Gesture::StateStop;
-            frame.gestures.push_back(tr.circle);
-            tr.circleActive = false;
-            tr.path.clear();
+        const std::size_t n = tr.samples.size();
+        if (n < 2) {
             return;
         }
-        tr.circle.progress += dTheta / kTwoPi;
-        tr.circle.radius = 0.9f * tr.circle.radius + 0.1f * r;
+        CircleFit fit;
+        if (appended && tr.path.size() >= kMinCirclePath && fitCircle(tr.path, 0, fit) &&
+            fit.roughness <= cfg.circleMaxRoughness && fit.normal.dot(tr.circle.normal) > 0.0f) {
+            tr.circleCenter = fit.center;
+            tr.circle.normal = fit.normal;
+            tr.circle.radius = fit.radius;
+        }
+        const Vector& normal = tr.circle.normal;
+        const Vector a = onPlane(tr.samples[n - 2].p - tr.circleCenter, normal);
+        const Vector b = onPlane(s.p - tr.circleCenter, normal);
+        const float turned = signedAngle(a, b, normal);
+        const float r = b.magnitude();
+        tr.circle.center = tr.circleCenter - tr.offset;
+        if (turned < -0.05f || r < 0.4f * tr.circle.radius || r > 2.5f * tr.circle.radius) {
+            stop();
+            return;
+        }
+        tr.circle.progress += turned / kTwoPi;
         tr.circle.state = Gesture::StateUpdate;
+        tr.circle.duration = s.t - tr.circleStartTime;
         frame.gestures.push_back(tr.circle);
         return;
     }
-    float sumR = 0.0f;
-    float sumR2 = 0.0f;
-    float swept = 0.0f;
-    for (std::size_t i = 0; i < tr.path.size(); ++i) {
-        const Vector a = onPlane(tr.path[i].p - c, normal);
-        const float r = a.magnitude();
-        sumR += r;
-        sumR2 += r * r;
-        if (i + 1 < tr.path.size()) {
-            swept += signedAngle(a, onPlane(tr.path[i + 1].p - c, normal), normal);
+    if (!appended || tr.path.size() < kMinCirclePath) {
+        return;
+    }
+    // The whole path, else its latest half: a lead-in (the hand moving to where it draws) spoils
+    // the fit of the whole.
+    CircleFit fit;
+    std::size_t from = tr.path.size();
+    for (const std::size_t first : {std::size_t{0}, tr.path.size() / 2}) {
+        if (tr.path.size() - first < kMinCirclePath || !fitCircle(tr.path, first, fit)) {
+            continue;
+        }
+        const Sample& q = tr.path[first];
+        if (fit.radius >= cfg.circleMinRadius && fit.roughness <= cfg.circleMaxRoughness &&
+            fit.turns >= cfg.circleMinTurns &&
+            s.shape - q.shape <= cfg.handMaxShapeRatio * (s.travel - q.travel)) {
+            from = first;
+            break;
         }
     }
-    const float count = static_cast<float>(tr.path.size());
-    const float meanR = sumR / count;
-    const float spread = std::sqrt(std::max(0.0f, sumR2 / count - meanR * meanR));
-    if (meanR < cfg.circleMinRadius || spread > kMaxCircleRoughness * meanR ||
-        swept < cfg.circleMinTurns * kTwoPi) {
+    if (from == tr.path.size()) {
         return;
     }
     tr.circle = GestureRecord{};
@@ -294,60 +544,122 @@ void Recognizer::updateCircle(Track& tr, const Sample& s, float speed,
     tr.circle.state = Gesture::StateStart;
     tr.circle.handId = tr.handId;
     tr.circle.pointableId = tr.pointerId;
-    tr.circle.center = c;
-    tr.circle.normal = normal;
-    tr.circle.radius = meanR;
-    tr.circle.progress = swept / kTwoPi;
-    tr.circleStartTime = tr.path.front().t;
+    tr.circleCenter = fit.center;
+    tr.circle.center = fit.center - tr.offset;
+    tr.circle.normal = fit.normal;
+    tr.circle.radius = fit.radius;
+    tr.circle.progress = fit.turns;
+    tr.circleStartTime = tr.path[from].t;
     tr.circle.duration = s.t - tr.circleStartTime;
     tr.circleActive = true;
     frame.gestures.push_back(tr.circle);
+    tr.tapMoving = false;
 }
 
-void Recognizer::updateTap(Track& tr, Tap& tap, int type, const Vector& axis, float minDistance,
-                           float minSpeed, const Sample& s, const Vector& v,
+void Recognizer::updateTap(Track& tr, const Sample& s, const Vector& v,
                            const RecognizerSettings& cfg, FrameRecord& frame) {
-    const float along = v.dot(axis);
-    if (!tap.moving) {
-        if (along < minSpeed) {
+    const float startSpeed = std::min(cfg.screenTapMinSpeed, cfg.keyTapMinSpeed);
+    if (tr.circleActive || tr.swipeActive) {
+        tr.tapMoving = false;
+        tr.restSince = -1;
+        return;
+    }
+    const std::size_t n = tr.samples.size();
+    if (!tr.tapMoving) {
+        if (s.speed < startSpeed) {
+            if (tr.restSince < 0) {
+                tr.restSince = s.t;
+            }
             return;
         }
-        tap.moving = true;
-        const std::size_t n = tr.samples.size();
-        tap.start = n >= 2 ? tr.samples[n - 2] : s;
-        tap.maxLateral = 0.0f;
-        tap.pending = GestureRecord{};
-        tap.pending.position = tap.start.p;
-    }
-    const Vector disp = s.p - tap.start.p;
-    const float travel = disp.dot(axis);
-    tap.maxLateral = std::max(tap.maxLateral, (disp - axis * travel).magnitude());
-    const float peak = (tap.pending.position - tap.start.p).dot(axis);
-    if (travel > peak) {
-        tap.pending.position = s.p;
-    }
-    if (static_cast<float>(s.t - tap.start.t) * 1e-6f > cfg.tapMaxDuration) {
-        tap.moving = false;
+        const bool rested = tr.restSince >= 0 && n >= 2 &&
+                            tr.samples[n - 2].t - tr.restSince >= toUs(cfg.tapMinRest);
+        tr.restSince = -1;
+        if (!rested) {
+            return;
+        }
+        // The motion began where the velocity was measured from.
+        tr.tapStart = tr.samples.front();
+        for (auto r = tr.samples.rbegin(); r != tr.samples.rend(); ++r) {
+            if (s.t - r->t >= kVelocitySpanUs) {
+                tr.tapStart = *r;
+                break;
+            }
+        }
+        tr.tapMoving = true;
+        tr.tapPeak = s;
+        tr.tapPeakDistance = s.p.distanceTo(tr.tapStart.p);
+        tr.tapScreenSpeed = std::max(0.0f, -v.z);
+        tr.tapKeySpeed = std::max(0.0f, -v.y);
         return;
     }
-    if (along > 0.0f) {
-        return;  // still moving along the axis
+    const auto cancel = [&] {
+        tr.tapMoving = false;
+        tr.restSince = -1;
+    };
+    tr.tapScreenSpeed = std::max(tr.tapScreenSpeed, -v.z);
+    tr.tapKeySpeed = std::max(tr.tapKeySpeed, -v.y);
+    if (const float d = s.p.distanceTo(tr.tapStart.p); d > tr.tapPeakDistance) {
+        tr.tapPeak = s;
+        tr.tapPeakDistance = d;
     }
-    tap.moving = false;
-    const float reached = (tap.pending.position - tap.start.p).dot(axis);
-    if (reached < minDistance || tap.maxLateral > cfg.tapMaxLateralRatio * reached) {
+    if (tr.tapPeak.t - tr.tapStart.t > toUs(cfg.tapMaxDuration)) {
+        cancel();
         return;
     }
-    GestureRecord& g = tap.pending;
+    const Vector travel = tr.tapPeak.p - tr.tapStart.p;
+    const bool screen = -travel.z >= -travel.y;
+    const Vector axis = screen ? Vector{0.0f, 0.0f, -1.0f} : Vector{0.0f, -1.0f, 0.0f};
+    const float minDistance = screen ? cfg.screenTapMinDistance : cfg.keyTapMinDistance;
+    const float retreat = (tr.tapPeak.p - s.p).dot(travel.normalized());
+    if (retreat < std::max(kTapMinRetreat, kTapRetreatShare * minDistance)) {
+        if (s.t - tr.tapPeak.t > kTapMaxHoldUs) {
+            cancel();
+        }
+        return;
+    }
+    tr.tapMoving = false;
+    tr.restSince = s.speed < startSpeed ? s.t : -1;
+    const float along = travel.dot(axis);
+    const float lateral = (travel - axis * along).magnitude();
+    const float speed = screen ? tr.tapScreenSpeed : tr.tapKeySpeed;
+    const float minSpeed = screen ? cfg.screenTapMinSpeed : cfg.keyTapMinSpeed;
+    if (along < minDistance || lateral > cfg.tapMaxLateralRatio * along || speed < minSpeed) {
+        return;
+    }
+    const float length = travel.magnitude();
+    const Vector line = travel / length;
+    float shapeBefore = tr.tapStart.shape;
+    for (const auto& q : tr.samples) {
+        if (q.t >= tr.tapStart.t - kTapShapeLeadUs && q.t <= tr.tapStart.t) {
+            shapeBefore = std::min(shapeBefore, q.shape);
+        }
+        if (q.t > tr.tapStart.t && q.t < tr.tapPeak.t) {
+            const Vector d = q.p - tr.tapStart.p;
+            if ((d - line * d.dot(line)).magnitude() > kTapMaxBow * length) {
+                return;
+            }
+        }
+    }
+    if (s.shape - shapeBefore > cfg.handMaxShapeRatio * (s.travel - tr.tapStart.travel)) {
+        return;
+    }
+    GestureRecord& g = tr.tap;
+    g = GestureRecord{};
     g.id = m_nextId++;
-    g.type = type;
+    g.type = screen ? Gesture::ScreenTap : Gesture::KeyTap;
     g.state = Gesture::StateStart;
     g.handId = tr.handId;
     g.pointableId = tr.pointerId;
-    g.direction = (g.position - tap.start.p).normalized();
-    g.duration = s.t - tap.start.t;
+    g.position = tr.tapPeak.tip;
+    g.direction = travel.normalized();
+    g.duration = s.t - tr.tapStart.t;
     frame.gestures.push_back(g);
-    tap.pendingStop = true;
+    tr.tapPendingStop = true;
+    // The tap is the motion: the path a circle would be read in and the palm's stroke start anew.
+    tr.path.clear();
+    tr.strokeStart = s;
+    tr.strokePeak = 0.0f;
 }
 
 }  // namespace Kivo::detail

@@ -2,39 +2,122 @@
 
 #include <kivo/Recording.h>
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <vector>
 
 namespace Kivo::detail {
 
 class ConfigStore;
 
-struct RecognizerSettings;
-
-// The thresholds' initial values.
+// The thresholds' initial values, chosen from how people move (measured on recordings of several
+// people's swipes, circles, taps and non-gestures replayed in lockstep; the generated sessions
+// swipe/slow-swipe/v-swipe/fast-circle/arc-screen-tap/... reproduce the cases that set them).
+// Each is the configuration value `recognizer.<key>` listed in kRecognizerKeys.
 struct RecognizerDefaults {
     bool enabled = true;
-    float swipeMinLength = 120.0f;       // mm
-    float swipeMinSpeed = 700.0f;        // mm/s
-    float circleMinRadius = 10.0f;       // mm
-    float circleMinTurns = 0.75f;        // turns
-    float circleMinSpeed = 60.0f;        // mm/s
-    float screenTapMinDistance = 12.0f;  // mm
-    float screenTapMinSpeed = 120.0f;    // mm/s
-    float keyTapMinDistance = 10.0f;     // mm
-    float keyTapMinSpeed = 120.0f;       // mm/s
-    float tapMaxDuration = 0.4f;         // s
-    float tapMaxLateralRatio = 0.35f;
+    // s. No gesture is recognised in the first moments after a hand appears (or reappears after
+    // a gap in the frames): hands come into view already moving, at up to 1500 mm/s over
+    // 130-200 mm, which is a reach, not a swipe. Such an entry is over in 0.2 s.
+    float handSettleTime = 0.25f;
+    // mm. Another finger becomes the pointing finger only once it reaches this much farther along
+    // the hand's direction than the current one. Fingers of an open hand lie within a few mm of
+    // each other and trade the lead every few frames; the motion stays continuous across a
+    // change either way.
+    float pointerSwitchMargin = 10.0f;
+    // mm the other fingers may move relative to the palm per mm of the pointing finger's path
+    // during a tap or a circle. Above it the hand is changing shape (pinch, grab, spreading,
+    // drumming fingers) rather than gesturing; a tapping or circling finger moves alone (its
+    // neighbours follow by a fifth of its motion at most).
+    float handMaxShapeRatio = 0.5f;
+
+    // mm the palm travels in one straight stroke before a swipe starts. People's shortest swipes
+    // (each stroke of a "V") cover 85-110 mm.
+    float swipeMinLength = 80.0f;
+    // mm/s the palm must reach in the stroke; the swipe ends below half of it. People's slower
+    // swipes peak at about 590 mm/s.
+    float swipeMinSpeed = 450.0f;
+    // mm. A stroke that bends tighter than this (estimated from how far it bows off its chord) is
+    // part of a circle or another curved motion, not a swipe: a fast 140 mm circle has chords as
+    // long and as fast as a swipe. Swipes swing about the elbow, 300 mm and more.
+    float swipeMinPathRadius = 200.0f;
+    // Depth per unit of sideways travel allowed in a swipe: swipes go across the view; motion
+    // towards or away from the screen (a reach that ends in a tap, drawing the hand back) is not
+    // a swipe.
+    float swipeMaxDepthRatio = 0.5f;
+
+    // mm, the smallest circle radius.
+    float circleMinRadius = 10.0f;
+    // Turns of a round path before a circle starts. People's circles take 1 to 1.5 turns; the
+    // loops that pinching or grabbing fingers draw take up to 0.8 and are refused by their shape
+    // change as well.
+    float circleMinTurns = 0.75f;
+    // mm/s; slower motion ends a circle (and restarts the path).
+    float circleMinSpeed = 60.0f;
+    // Root-mean-square distance of the path from the fitted circle, per mm of radius. People draw
+    // ovals (up to 2:1, about 0.25); thin out-and-back loops (a reach and return) score more.
+    float circleMaxRoughness = 0.3f;
+
+    // mm towards the screen (-z) before turning back.
+    float screenTapMinDistance = 12.0f;
+    // mm/s towards the screen to start a screen tap.
+    float screenTapMinSpeed = 120.0f;
+    // mm downwards (-y) before turning back.
+    float keyTapMinDistance = 10.0f;
+    // mm/s downwards to start a key tap.
+    float keyTapMinSpeed = 120.0f;
+    // s from the start of a tap's motion to its turning point. People reach forward and then
+    // press: up to about 0.5 s.
+    float tapMaxDuration = 0.6f;
+    // Sideways travel allowed per mm of travel along the tap's direction, at its turning point:
+    // a reach towards the screen arcs, sideways by 0.7-0.8 of its forward travel.
+    float tapMaxLateralRatio = 1.0f;
+    // s the finger must have been still (slower than the tap speeds) before a tap starts: a tap
+    // begins from rest; fingers that keep moving (drumming, fidgeting) are not tapping.
+    float tapMinRest = 0.1f;
 };
 
 struct RecognizerSettings : RecognizerDefaults {
     static RecognizerSettings fromConfig(const ConfigStore& store);
 };
 
-// Recognises swipes, circles, screen taps and key taps in the motion of each hand's pointing
-// finger (the pointable reaching farthest along the hand's direction). Deterministic: the same
-// frames after a reset give the same gestures with the same ids.
+// The recogniser's float settings and their configuration keys: the one list that the
+// configuration's defaults and RecognizerSettings::fromConfig are both made from.
+struct RecognizerKey {
+    const char* key;
+    float RecognizerDefaults::*member;
+};
+
+inline constexpr std::array<RecognizerKey, 18> kRecognizerKeys{{
+    {"recognizer.hand.settle_time", &RecognizerDefaults::handSettleTime},
+    {"recognizer.hand.max_shape_ratio", &RecognizerDefaults::handMaxShapeRatio},
+    {"recognizer.pointer.switch_margin", &RecognizerDefaults::pointerSwitchMargin},
+    {"recognizer.swipe.min_length", &RecognizerDefaults::swipeMinLength},
+    {"recognizer.swipe.min_speed", &RecognizerDefaults::swipeMinSpeed},
+    {"recognizer.swipe.min_path_radius", &RecognizerDefaults::swipeMinPathRadius},
+    {"recognizer.swipe.max_depth_ratio", &RecognizerDefaults::swipeMaxDepthRatio},
+    {"recognizer.circle.min_radius", &RecognizerDefaults::circleMinRadius},
+    {"recognizer.circle.min_turns", &RecognizerDefaults::circleMinTurns},
+    {"recognizer.circle.min_speed", &RecognizerDefaults::circleMinSpeed},
+    {"recognizer.circle.max_roughness", &RecognizerDefaults::circleMaxRoughness},
+    {"recognizer.screen_tap.min_distance", &RecognizerDefaults::screenTapMinDistance},
+    {"recognizer.screen_tap.min_speed", &RecognizerDefaults::screenTapMinSpeed},
+    {"recognizer.key_tap.min_distance", &RecognizerDefaults::keyTapMinDistance},
+    {"recognizer.key_tap.min_speed", &RecognizerDefaults::keyTapMinSpeed},
+    {"recognizer.tap.max_duration", &RecognizerDefaults::tapMaxDuration},
+    {"recognizer.tap.max_lateral_ratio", &RecognizerDefaults::tapMaxLateralRatio},
+    {"recognizer.tap.min_rest", &RecognizerDefaults::tapMinRest},
+}};
+
+// Recognises swipes, circles, screen taps and key taps in the motion of each hand: swipes in the
+// palm's motion, circles and taps in the motion of its pointing finger (the one reaching farthest
+// along the hand's direction, kept until another clearly reaches farther; the motion stays
+// continuous when it changes). One motion gives one gesture: a circle in progress holds back
+// swipes and taps, a swipe holds back circles and taps, a tap ends the path a circle would be
+// drawn on. Deterministic: the same frames after a reset give the same gestures with the same
+// ids.
 class Recognizer {
   public:
     void reset();
@@ -44,40 +127,72 @@ class Recognizer {
   private:
     struct Sample {
         std::int64_t t = 0;
-        Vector p;
+        Vector p;             // the pointing finger's motion, continuous across pointer changes
+        Vector tip;           // the pointing finger's tip
+        Vector palm;          // the palm
+        float travel = 0.0f;  // path length of p so far, mm
+        float shape = 0.0f;   // motion of the other fingers relative to the palm so far, mm
+        float speed = 0.0f;   // of p, mm/s
+        float palmSpeed = 0.0f;
     };
-    struct Tap {
-        bool moving = false;
-        Sample start;
-        float maxLateral = 0.0f;
-        bool pendingStop = false;
-        GestureRecord pending;
+    struct Finger {
+        std::int32_t id = 0;
+        Vector relative;  // tip - palm, smoothed
+        Vector anchor;    // trails `relative` by up to the slack
     };
     struct Track {
         std::int32_t handId = 0;
         std::int32_t pointerId = 0;
-        std::deque<Sample> samples;  // recent pointer tips
-        std::deque<Sample> path;     // the current uninterrupted motion
-        // swipe: 0 idle, 1 candidate, 2 active
-        int swipePhase = 0;
-        Sample swipeStart;
+        Vector offset;  // added to the pointer's tip: keeps the motion continuous
+        std::int64_t firstSeen = 0;
+        std::int64_t lastSeen = 0;
+        std::vector<Finger> fingers;
+        float shape = 0.0f;
+        std::deque<Sample> samples;  // the last second
+
+        // swipe: the current stroke of the palm, and the swipe in progress
+        Sample strokeStart;
+        float strokePeak = 0.0f;
+        bool swipeActive = false;
         GestureRecord swipe;
+
+        // circle: the pointer's path while it moves, and the circle in progress
+        std::deque<Sample> path;
         bool circleActive = false;
         GestureRecord circle;
-        Vector circleLastRadial;
+        Vector circleCenter;  // in the motion's coordinates (Sample::p)
         std::int64_t circleStartTime = 0;
-        Tap screenTap;
-        Tap keyTap;
+
+        // taps
+        bool tapMoving = false;
+        std::int64_t restSince = -1;  // -1: moving
+        Sample tapStart;
+        Sample tapPeak;
+        float tapPeakDistance = 0.0f;
+        float tapScreenSpeed = 0.0f;  // peak speed towards the screen
+        float tapKeySpeed = 0.0f;     // peak speed downwards
+        bool tapPendingStop = false;
+        GestureRecord tap;
+    };
+    struct CircleFit {
+        Vector center;
+        Vector normal;
+        float radius = 0.0f;
+        float roughness = 0.0f;
+        float turns = 0.0f;
     };
 
-    void stopAll(Track& track, FrameRecord& frame);
-    void updateSwipe(Track& tr, const Sample& s, const Vector& v, const RecognizerSettings& cfg,
-                     FrameRecord& frame);
-    void updateCircle(Track& tr, const Sample& s, float speed, const RecognizerSettings& cfg,
+    void stopAll(Track& tr, FrameRecord& frame);
+    bool choosePointer(Track& tr, const HandRecord& hand, const FrameRecord& frame,
+                       const RecognizerSettings& cfg);
+    void updateSwipe(Track& tr, const Sample& s, const Vector& palmVelocity,
+                     const RecognizerSettings& cfg, FrameRecord& frame);
+    void updateCircle(Track& tr, const Sample& s, const RecognizerSettings& cfg,
                       FrameRecord& frame);
-    void updateTap(Track& tr, Tap& tap, int type, const Vector& axis, float minDistance,
-                   float minSpeed, const Sample& s, const Vector& v, const RecognizerSettings& cfg,
+    void updateTap(Track& tr, const Sample& s, const Vector& v, const RecognizerSettings& cfg,
                    FrameRecord& frame);
+    static bool fitCircle(const std::deque<Sample>& path, std::size_t first, CircleFit& fit);
+    static float strokeRadius(const Track& tr, const Sample& s);
 
     std::map<std::int32_t, Track> m_tracks;  // by hand id
     std::int32_t m_nextId = 1;

@@ -15,21 +15,12 @@ class ConfigStore;
 
 // Typed settings of the device service, shared by every connection of the process.
 //
-// Keys (see docs/recording-format.md for the recogniser's thresholds):
+// Keys:
 //   device.name                        string  "Kivo Sense (simulated)", read-only
 //   history.frames                     int32   frames the history keeps, read-only
 //   recognizer.enabled                 bool    recognise gestures in sources that carry none
-//   recognizer.swipe.min_length        float   mm
-//   recognizer.swipe.min_speed         float   mm/s
-//   recognizer.circle.min_radius       float   mm
-//   recognizer.circle.min_turns        float   turns before a circle starts
-//   recognizer.circle.min_speed        float   mm/s below which a circle ends
-//   recognizer.screen_tap.min_distance float   mm
-//   recognizer.screen_tap.min_speed    float   mm/s
-//   recognizer.key_tap.min_distance    float   mm
-//   recognizer.key_tap.min_speed       float   mm/s
-//   recognizer.tap.max_duration        float   seconds
-//   recognizer.tap.max_lateral_ratio   float   sideways travel allowed per unit of tap travel
+//   recognizer.*                       float   the recogniser's thresholds: every key, its unit,
+//                                              default and reason in docs/recording-format.md
 class KIVO_API Config {
   public:
     // Value type numbers. A key that does not exist reports Undefined.
