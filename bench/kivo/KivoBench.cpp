@@ -22,15 +22,17 @@ std::string dataPath(const std::string& relative) {
     return std::string(KIVO_BENCH_DATA) + "/" + relative;
 }
 
+Kivo::Recording readOrThrow(const std::string& relative) {
+    Kivo::Recording r;
+    std::string error;
+    if (!Kivo::readRecording(dataPath(relative), r, error)) {
+        throw std::runtime_error(error);
+    }
+    return r;
+}
+
 const Kivo::Recording& realRecording() {
-    static const Kivo::Recording rec = [] {
-        Kivo::Recording r;
-        std::string error;
-        if (!Kivo::readRecording(dataPath("real/asl-fingerspelling.kivo"), r, error)) {
-            throw std::runtime_error(error);
-        }
-        return r;
-    }();
+    static const Kivo::Recording rec = readOrThrow("real/asl-fingerspelling.kivo");
     return rec;
 }
 
@@ -69,6 +71,46 @@ void BM_LockstepAdvance(benchmark::State& state) {
     Kivo::DeviceService::stop();
 }
 BENCHMARK(BM_LockstepAdvance);
+
+// Gesture recognition's cost per hand per frame: a looping lockstep replay with recognition on
+// (range 1 = 1) against the same replay with it off (range 1 = 0); the difference between the two
+// times per item is the recogniser's, and items are hand-frames. Range 0 picks the motion: 0 the
+// real fingerspelling (one hand, 25 frames per second), 1 a fast circle (the path fit's worst
+// case), 2 an open hand swiping, 3 two hands (60 frames per second).
+//
+//   kivo_bench --benchmark_filter='Recognition|Baseline'
+// The budget is 2 us per hand per frame; the frame copy above is the yardstick for machines.
+void BM_RecognitionPerHandFrame(benchmark::State& state) {
+    static const std::vector<Kivo::Recording> recordings{
+        realRecording(), readOrThrow("generated/fast-circle.kivo"),
+        readOrThrow("generated/open-hand-swipe.kivo"), readOrThrow("generated/two-hands.kivo")};
+    const auto& rec = recordings.at(static_cast<std::size_t>(state.range(0)));
+    std::size_t hands = 0;
+    std::size_t frames = 0;
+    for (const auto& e : rec.entries) {
+        if (const auto* f = std::get_if<Kivo::FrameRecord>(&e)) {
+            hands += f->hands.size();
+            ++frames;
+        }
+    }
+    Kivo::DeviceService::reset();
+    Kivo::Controller().config().setBool("recognizer.enabled", state.range(1) != 0);
+    Kivo::ReplayOptions options;
+    options.loop = true;
+    Kivo::DeviceService::replay(rec, "bench", options);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(Kivo::DeviceService::advance());
+    }
+    const double handsPerFrame = static_cast<double>(hands) / static_cast<double>(frames);
+    state.SetItemsProcessed(
+        static_cast<std::int64_t>(static_cast<double>(state.iterations()) * handsPerFrame));
+    state.counters["hands_per_frame"] = handsPerFrame;
+    Kivo::DeviceService::stop();
+    Kivo::DeviceService::reset();
+}
+BENCHMARK(BM_RecognitionPerHandFrame)
+    ->ArgNames({"motion", "recognise"})
+    ->ArgsProduct({{0, 1, 2, 3}, {0, 1}});
 
 // Frames injected from code, seen by one listener that reads each notified frame.
 void BM_ListenerDelivery(benchmark::State& state) {
