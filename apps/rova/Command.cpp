@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "Interpreter.h"
+#include "rovahost/NumberText.h"
 
 namespace rova::lang {
 namespace {
@@ -31,18 +32,25 @@ const char* kindName(ValueKind kind) {
     return "a value";
 }
 
-bool fits(ValueKind kind, const std::string& text) {
+// Why text is not a value of the kind ("expected a number, got 'x'"), or nothing when it is.
+std::optional<std::string> misfit(ValueKind kind, const std::string& text) {
     switch (kind) {
         case ValueKind::kNumber:
-            return parseNumber(text).has_value();
+            if (const auto number = host::parseFiniteNumber(text); !number)
+                return host::describeNumberError(number.error, text, kindName(kind));
+            break;
         case ValueKind::kInteger:
-            return parseInteger(text).has_value();
+            if (const auto integer = host::parseInteger(text); !integer)
+                return host::describeNumberError(integer.error, text, kindName(kind));
+            break;
         case ValueKind::kSwitch:
-            return parseSwitch(text).has_value();
+            if (!parseSwitch(text))
+                return std::string("expected ") + kindName(kind) + ", got '" + text + "'";
+            break;
         case ValueKind::kText:
             break;
     }
-    return true;
+    return std::nullopt;
 }
 
 std::string flagList(const CommandDefinition& definition) {
@@ -69,28 +77,13 @@ std::string Invocation::value(const std::string& flag, const std::string& fallba
 }
 
 std::optional<double> parseNumber(const std::string& text) {
-    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])))
-        return std::nullopt;
-    errno = 0;
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size())
-        return std::nullopt;
-    if (text.find_first_of("xX") != std::string::npos)
-        return std::nullopt;  // no hexadecimal floats
-    return value;
+    const auto number = host::parseFiniteNumber(text);
+    return number ? std::optional<double>(number.value) : std::nullopt;
 }
 
 std::optional<long long> parseInteger(const std::string& text) {
-    long long value = 0;
-    const char* first = text.data();
-    const char* last = text.data() + text.size();
-    if (first != last && *first == '+')
-        ++first;
-    auto [ptr, ec] = std::from_chars(first, last, value);
-    if (ec != std::errc() || ptr != last || first == last)
-        return std::nullopt;
-    return value;
+    const auto integer = host::parseInteger(text);
+    return integer ? std::optional<long long>(integer.value) : std::nullopt;
 }
 
 std::optional<bool> parseSwitch(const std::string& text) {
@@ -142,9 +135,8 @@ host::Result<Invocation> bind(const CommandDefinition& definition, const Stateme
             }
             const Word& value = words[++i];
             in.m_raw.push_back(value.text);
-            if (!fits(flag->kind, value.text))
-                return fail("-" + flag->name + " expects " + kindName(flag->kind) + ", got '" +
-                            value.text + "'");
+            if (const auto why = misfit(flag->kind, value.text))
+                return fail("-" + flag->name + ": " + *why);
             values.push_back(value.text);
         }
     }
@@ -158,9 +150,8 @@ host::Result<Invocation> bind(const CommandDefinition& definition, const Stateme
                     in.m_args[static_cast<size_t>(definition.maxArgs)] + "'");
     }
     for (size_t a = 0; a < definition.argKinds.size() && a < in.m_args.size(); ++a)
-        if (!fits(definition.argKinds[a], in.m_args[a]))
-            return fail(std::string("expected ") + kindName(definition.argKinds[a]) + ", got '" +
-                        in.m_args[a] + "'");
+        if (const auto why = misfit(definition.argKinds[a], in.m_args[a]))
+            return fail(*why);
     if (definition.validate) {
         host::Status status = definition.validate(in);
         if (!status)

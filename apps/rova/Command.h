@@ -78,7 +78,8 @@ host::Result<Invocation> bind(const CommandDefinition& definition, const Stateme
 // Every word unparsed, for commands registered by plug-ins and script procedures.
 Invocation bindRaw(const Statement& statement);
 
-// Value checks shared by binding and commands.
+// Value checks shared by binding and commands: a finite number and a decimal integer in the
+// grammar of rovahost/NumberText.h.
 std::optional<double> parseNumber(const std::string& text);
 std::optional<long long> parseInteger(const std::string& text);
 std::optional<bool> parseSwitch(const std::string& text);

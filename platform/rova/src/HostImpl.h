@@ -39,11 +39,15 @@ struct Host::Impl {
 
     // ---- faults (any thread)
     struct Fault {
-        std::string call, match;
+        FaultPoint point;
+        std::string match;
         int times = 1;
     };
     mutable std::mutex faultMutex;
     std::vector<Fault> faults;
+
+    // ---- data threads' wait limits (read by data threads), in milliseconds
+    std::atomic<std::int64_t> acquireWaitMs{10}, idleWaitMs{2};
 
     // ---- observers
     std::vector<std::pair<int, std::function<void(const GraphEvent&)>>> observers;

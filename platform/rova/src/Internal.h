@@ -21,6 +21,7 @@
 #include "rova/RPxNode.h"
 #include "rova/RPxThreadedDeviceNode.h"
 #include "rova/RStatus.h"
+#include "rovahost/FaultPoint.h"
 #include "rovahost/Host.h"
 
 namespace rova::detail {
@@ -142,6 +143,11 @@ struct ThreadState {
     std::vector<SlotState> slots;
     std::deque<int> queue;  // pushed slots, oldest first
     std::vector<int> freeSlots;
+    std::atomic<std::uint64_t> wokenWaits{0};
+    std::atomic<std::uint64_t> timedOutWaits{0};
+    std::atomic<std::uint64_t> blockedNow{0};  // threads inside a wait at this moment
+    std::string poolFailure;                   // main thread: why the last createMemoryPools failed
+    bool noPoolReported = false;               // main thread: the missing pool was reported
 };
 
 // Hands a slot back to the pool's free list. The caller holds the state's mutex.
@@ -257,11 +263,11 @@ Value readPlug(NodeRecord* node, int attribute, int element);
 void writePlug(NodeRecord* node, int attribute, int element, const Value& value);
 
 // Fault injection and the error it produces.
-bool faultArmed(const std::string& call, const std::string& subject);
+bool faultArmed(host::FaultPoint point, const std::string& subject);
 // Subject of an attribute set-up call: "TYPE.attribute" while a node type initialises (so a
 // fault can target one type), the attribute alone otherwise.
 std::string setupSubject(const std::string& attribute);
-RStatus injectedFailure(const std::string& call, const std::string& subject);
+RStatus injectedFailure(host::FaultPoint point, const std::string& subject);
 
 // The host's state; one per process.
 host::Host::Impl& hostImpl();

@@ -270,3 +270,48 @@ TEST_F(HostTest, ASnapshotRestoresValuesAndConnectionsOfADeletedNode) {
     EXPECT_EQ(get("add3.sum"), "12");
     EXPECT_EQ(host.connections("add2").size(), 2u);
 }
+
+TEST_F(HostTest, AConnectionThatWouldCloseACycleIsRefusedWithItsPath) {
+    for (const char* name : {"a", "b", "c"}) create("testAdd", name);
+    ASSERT_TRUE(host.connect("a.sum", "b.a"));
+    EXPECT_EQ(host.connect("b.sum", "a.b").message,
+              "cannot connect 'b.sum' to 'a.b': it would close a cycle: a.b -> a.sum -> b.a -> "
+              "b.sum -> a.b");
+    ASSERT_TRUE(host.connect("b.sum", "c.a"));
+    EXPECT_EQ(host.connect("c.sum", "a.a").message,
+              "cannot connect 'c.sum' to 'a.a': it would close a cycle: a.a -> a.sum -> b.a -> "
+              "b.sum -> c.a -> c.sum -> a.a");
+    EXPECT_EQ(host.connections().size(), 2u) << "a refused connection changes nothing";
+    // A loop only through plugs that affect nothing is no cycle: quirk feeds no output.
+    EXPECT_TRUE(host.connect("c.sum", "a.quirk"));
+    EXPECT_EQ(get("a.quirk"), "7");
+    takeEvents();
+    ASSERT_TRUE(host.setPlug("c.b", {"10"}));
+    EXPECT_EQ(takeEvents(), Lines({"dirty c.sum", "dirty a.quirk"}));
+}
+
+TEST_F(HostTest, ACompoundChildClosesACycleAsItsParentWould) {
+    create("testAdd", "a");
+    create("testAdd", "b");
+    ASSERT_TRUE(host.connect("a.doubledX", "b.a"));
+    EXPECT_NE(host.connect("b.sum", "a.offsetZ").message.find("it would close a cycle"),
+              std::string::npos);
+}
+
+TEST_F(HostTest, ADiamondEvaluatesItsSourceOnce) {
+    // top feeds left and right; both feed bottom.
+    for (const char* name : {"top", "left", "right", "bottom"}) create("testAdd", name);
+    ASSERT_TRUE(host.connect("top.sum", "left.a"));
+    ASSERT_TRUE(host.connect("top.sum", "right.a"));
+    ASSERT_TRUE(host.connect("left.sum", "bottom.a"));
+    ASSERT_TRUE(host.connect("right.sum", "bottom.b"));
+    EXPECT_EQ(get("bottom.sum"), "10");  // top 1 + 2; left and right 3 + 2; bottom 5 + 5
+    rova_test::AddNode::computeCount = 0;
+    ASSERT_TRUE(host.setPlug("top.a", {"11"}));
+    takeEvents();
+    EXPECT_EQ(get("bottom.sum"), "30");
+    EXPECT_EQ(takeEvents(), Lines({"compute bottom.sum", "compute left.sum", "compute top.sum",
+                                   "compute right.sum"}))
+        << "top is computed once although two paths pull it";
+    EXPECT_EQ(rova_test::AddNode::computeCount, 4);
+}

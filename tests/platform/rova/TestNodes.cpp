@@ -116,6 +116,7 @@ void PulseNode::runDeviceThread() {
     setDone(false);
     long counter = 0;
     while (!isDone()) {
+        nameLengthSeen = name().length();
         if (!isLive())
             continue;
         RCharBuffer buffer;

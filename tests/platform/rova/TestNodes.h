@@ -2,6 +2,7 @@
 // Node types the runtime's tests register through the public host API, as a plug-in would.
 #include <rova/Rova.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,8 @@ class PulseNode : public RPxThreadedDeviceNode {
     void runDeviceThread() override;
     RStatus compute(const RPlug& plug, RDataBlock& block) override;
     unsigned int poolSlots = 3;
+    // The data thread reads its node's name as it runs, as a node naming itself in messages does.
+    std::atomic<std::size_t> nameLengthSeen{0};
 };
 
 RStatus initializeTestPlugin(RObject plugin);

@@ -1,5 +1,6 @@
 // Threaded device nodes: the pool between data thread and compute, the data thread's life, ticks.
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "HostFixture.h"
@@ -61,22 +62,102 @@ TEST_F(HostTest, PoolRefusesBuffersItDidNotHandOut) {
         << "released twice";
 }
 
-TEST_F(HostTest, AcquireOnAFullPoolGivesUpWhenTheThreadIsToldToStop) {
+// Waits are long here (a missing wake-up fails the test after 30 s, by the counts); the
+// counts then prove that no wait ended by timing out.
+class ThreadWakeTest : public HostTest {
+  protected:
+    void SetUp() override {
+        HostTest::SetUp();
+        host.setThreadWaits({std::chrono::seconds(30), std::chrono::seconds(30)});
+    }
+    rova::host::Host::WaitCounts counts(const std::string& node) {
+        return host.threadWaitCounts(node).value;
+    }
+    void untilWaiting(const std::string& node) {
+        while (counts(node).waitingNow == 0) std::this_thread::yield();
+    }
+};
+
+TEST_F(ThreadWakeTest, SetDoneWakesAnAcquireWaitingOnAFullPool) {
     create("testPulse", "pulse1");
     PulseNode& node = *PulseNode::last;
     for (long k = 0; k < 3; ++k) push(node, k);
-    std::atomic<int> failures{0};
+    std::atomic<bool> acquired{true};
     std::thread waiter([&] {
-        for (int k = 0; k < 20; ++k) {
-            RCharBuffer buffer;
-            if (!node.acquireDataStorage(buffer))
-                ++failures;
-        }
+        RCharBuffer buffer;
+        acquired = static_cast<bool>(node.acquireDataStorage(buffer));
     });
+    untilWaiting("pulse1");
     node.setDone(true);
     waiter.join();
-    EXPECT_EQ(failures.load(), 20);
-    EXPECT_TRUE(node.isDone());
+    EXPECT_FALSE(acquired.load());
+    EXPECT_EQ(counts("pulse1").timedOut, 0u);
+    EXPECT_EQ(counts("pulse1").woken, 1u);
+    RCharBuffer buffer;
+    EXPECT_FALSE(node.acquireDataStorage(buffer)) << "a done thread gets no slot, and no wait";
+    EXPECT_EQ(counts("pulse1").timedOut, 0u);
+}
+
+TEST_F(ThreadWakeTest, AFreedSlotWakesAnAcquireWaitingOnAFullPool) {
+    create("testPulse", "pulse1");
+    PulseNode& node = *PulseNode::last;
+    for (long k = 0; k < 3; ++k) push(node, k);
+    std::atomic<long> refilled{-1};
+    std::thread waiter([&] {
+        RCharBuffer buffer;
+        if (node.acquireDataStorage(buffer)) {
+            *reinterpret_cast<long*>(buffer.ptr()) = 7;
+            node.pushThreadData(buffer);
+            refilled = 7;
+        }
+    });
+    untilWaiting("pulse1");
+    RCharBuffer newest;
+    ASSERT_TRUE(node.popThreadData(newest));
+    EXPECT_EQ(read(newest), 2);
+    ASSERT_TRUE(node.releaseDataStorage(newest));
+    waiter.join();
+    EXPECT_EQ(refilled.load(), 7);
+    EXPECT_EQ(counts("pulse1").timedOut, 0u);
+    EXPECT_EQ(counts("pulse1").woken, 1u);
+}
+
+TEST_F(ThreadWakeTest, StoppingALiveThreadWakesItsIdleWait) {
+    create("testPulse", "pulse1");
+    ASSERT_TRUE(host.setPlug("pulse1.live", {"on"}));
+    untilWaiting("pulse1");  // the pool is full: the loop waits for a slot or for work
+    ASSERT_TRUE(host.setPlug("pulse1.live", {"off"}));  // joins the thread
+    EXPECT_EQ(counts("pulse1").timedOut, 0u);
+}
+
+TEST_F(HostTest, ALiveNodeCanBeRenamedWhileItsThreadReadsItsName) {
+    create("testPulse", "pulse1");
+    PulseNode& node = *PulseNode::last;
+    ASSERT_TRUE(host.setPlug("pulse1.live", {"on"}));
+    std::string name = "pulse1";
+    for (int k = 0; k < 200; ++k) {
+        const std::string next = (k % 2 ? "pulse" : "renamed") + std::to_string(k);
+        ASSERT_TRUE(host.renameNode(name, next));
+        name = next;
+    }
+    while (node.nameLengthSeen.load() != name.size()) std::this_thread::yield();
+    EXPECT_EQ(std::string(node.name().asChar()), name);
+    ASSERT_TRUE(host.deleteNode(name));
+}
+
+TEST_F(HostTest, ANodeWithoutAPoolIsReportedOnceWhenItsThreadStarts) {
+    ASSERT_TRUE(host.armFault("createMemoryPools", "pulse", 1));
+    create("testPulse", "pulse1");
+    EXPECT_EQ(takeStderr(), "");
+    ASSERT_TRUE(host.setPlug("pulse1.live", {"on"}));
+    EXPECT_EQ(takeStderr(),
+              "error: node 'pulse1' has no memory pool (createMemoryPools failed for 'pulse1' "
+              "(injected fault)): its data thread runs but can pass no data to compute\n");
+    ASSERT_TRUE(host.setPlug("pulse1.live", {"off"}));
+    ASSERT_TRUE(host.setPlug("pulse1.live", {"on"}));
+    host.tick();
+    EXPECT_EQ(takeStderr(), "") << "said once";
+    EXPECT_EQ(get("pulse1.value"), "-1") << "nothing reaches the output";
 }
 
 TEST_F(HostTest, LiveRunsTheDataThreadAndTicksBringItsDataToTheOutputs) {

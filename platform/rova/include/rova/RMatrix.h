@@ -1,6 +1,4 @@
 #pragma once
-#include <Imath/ImathMatrix.h>
-
 #include <vector>
 
 #include "rova/RPoint.h"
@@ -14,8 +12,6 @@ class ROVA_API RMatrix {
 
     RMatrix() noexcept { setToIdentity(); }
     explicit RMatrix(const double values[4][4]) noexcept;
-    RMatrix(const Imath::M44d& m) noexcept;
-    Imath::M44d toImath() const noexcept;
 
     static const RMatrix identity;
 

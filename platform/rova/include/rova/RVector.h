@@ -1,6 +1,4 @@
 #pragma once
-#include <Imath/ImathVec.h>
-
 #include <cmath>
 #include <vector>
 
@@ -13,8 +11,6 @@ class ROVA_API RVector {
 
     constexpr RVector() noexcept = default;
     constexpr RVector(double ax, double ay, double az) noexcept : x(ax), y(ay), z(az) {}
-    RVector(const Imath::V3d& v) noexcept : x(v.x), y(v.y), z(v.z) {}
-    Imath::V3d toImath() const noexcept { return {x, y, z}; }
 
     static const RVector zero, xAxis, yAxis, zAxis, xNegAxis, yNegAxis, zNegAxis;
 

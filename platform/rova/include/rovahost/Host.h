@@ -3,6 +3,7 @@
 // embedded Python) and the host's tests use. Plug-ins never include this; they see only <rova/...>.
 // Every member is for the main thread unless its comment says otherwise.
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -210,6 +211,24 @@ class ROVA_API Host {
     Status armFault(const std::string& call, const std::string& match, int times);
     void clearFaults();
     std::vector<std::string> faultCalls() const;  // the names armFault accepts
+
+    // ---- data threads' waits. A wait for a pool slot (acquireDataStorage) or, in a loop that made
+    // no progress, for work (isDone) ends early when a slot is handed back, setDone is called or
+    // the thread is stopped; otherwise after these limits (default 10 ms and 2 ms).
+    struct ThreadWaits {
+        std::chrono::milliseconds acquire{10};
+        std::chrono::milliseconds idle{2};
+    };
+    void setThreadWaits(ThreadWaits waits);
+    ThreadWaits threadWaits() const;
+    // How a node's data-thread waits ended so far: woken (by a freed slot, setDone or a stop) or
+    // timed out. Tests use it to prove that a wake-up, not a timeout, ended a wait.
+    struct WaitCounts {
+        std::uint64_t woken = 0;
+        std::uint64_t timedOut = 0;
+        std::uint64_t waitingNow = 0;  // data-thread calls inside a wait at this moment
+    };
+    Result<WaitCounts> threadWaitCounts(const std::string& node) const;
 
     // ---- observation, for tests and the `trace` command.
     int addObserver(std::function<void(const GraphEvent&)> observer);

@@ -1,6 +1,4 @@
 // RArgList.
-#include <Imath/ImathEuler.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>

@@ -55,8 +55,8 @@ RStatus RArrayDataHandle::jumpToElement(unsigned int logicalIndex) {
         return noArray();
     auto* node = static_cast<NodeRecord*>(m_block);
     const std::string subject = node->plugPath(m_attribute, static_cast<int>(logicalIndex));
-    if (rova::detail::faultArmed("jumpToElement", subject))
-        return rova::detail::injectedFailure("jumpToElement", subject);
+    if (rova::detail::faultArmed(rova::host::FaultPoint::kJumpToElement, subject))
+        return rova::detail::injectedFailure(rova::host::FaultPoint::kJumpToElement, subject);
     auto it = elements->find(logicalIndex);
     if (it == elements->end()) {
         if (!m_output)

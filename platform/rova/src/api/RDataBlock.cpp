@@ -65,9 +65,9 @@ RDataHandle RDataBlock::outputValue(const RObject& attribute, RStatus* status) {
     const AttributeDef* def = rova::detail::attributeOf(attribute);
     const std::string subject =
         (node ? node->name : std::string()) + "." + (def ? def->longName : std::string());
-    if (rova::detail::faultArmed("outputValue", subject)) {
+    if (rova::detail::faultArmed(rova::host::FaultPoint::kOutputValue, subject)) {
         if (status)
-            *status = rova::detail::injectedFailure("outputValue", subject);
+            *status = rova::detail::injectedFailure(rova::host::FaultPoint::kOutputValue, subject);
         return RDataHandle();
     }
     const int index = locate(node, attribute, "outputValue", status);
@@ -100,9 +100,10 @@ RArrayDataHandle RDataBlock::outputArrayValue(const RObject& attribute, RStatus*
     const AttributeDef* def = rova::detail::attributeOf(attribute);
     const std::string subject =
         (node ? node->name : std::string()) + "." + (def ? def->longName : std::string());
-    if (rova::detail::faultArmed("outputArrayValue", subject)) {
+    if (rova::detail::faultArmed(rova::host::FaultPoint::kOutputArrayValue, subject)) {
         if (status)
-            *status = rova::detail::injectedFailure("outputArrayValue", subject);
+            *status =
+                rova::detail::injectedFailure(rova::host::FaultPoint::kOutputArrayValue, subject);
         return RArrayDataHandle();
     }
     const int index = locate(node, attribute, "outputArrayValue", status);

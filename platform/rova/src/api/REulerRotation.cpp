@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "ImathConvert.h"
 #include "rova/RArgList.h"
 #include "rova/REulerRotation.h"
 #include "rova/RMatrix.h"
@@ -82,7 +83,7 @@ RQuaternion REulerRotation::asQuaternion() const noexcept {
 }
 
 REulerRotation REulerRotation::decompose(const RMatrix& m, RotationOrder o) noexcept {
-    Imath::M44d rotation = m.toImath();
+    Imath::M44d rotation = rova::detail::toImath(m);
     for (int r = 0; r < 3; ++r) {
         Imath::V3d row(rotation[r][0], rotation[r][1], rotation[r][2]);
         const double l = row.length();

@@ -43,8 +43,8 @@ RObject createAttribute(RFnAttribute& set, RObject& slot, const RString& longNam
                         const RString& shortName, ValueType type, RStatus* status,
                         std::shared_ptr<AttributeDef>* made = nullptr) {
     const std::string subject = rova::detail::setupSubject(longName.str());
-    if (rova::detail::faultArmed("create", subject)) {
-        setStatus(status, rova::detail::injectedFailure("create", subject));
+    if (rova::detail::faultArmed(rova::host::FaultPoint::kCreate, subject)) {
+        setStatus(status, rova::detail::injectedFailure(rova::host::FaultPoint::kCreate, subject));
         return RObject();
     }
     if (longName.isEmpty()) {
@@ -62,13 +62,14 @@ RObject createAttribute(RFnAttribute& set, RObject& slot, const RString& longNam
 }
 
 // Flag setters fail (and change nothing) when a fault is armed for them.
-RStatus setFlag(const RObject& attribute, const char* call, bool AttributeDef::*flag, bool state) {
+RStatus setFlag(const RObject& attribute, rova::host::FaultPoint point, bool AttributeDef::*flag,
+                bool state) {
     AttributeDef* def = rova::detail::attributeOf(attribute);
     if (!def)
-        return noAttribute(call);
+        return noAttribute(std::string(rova::host::faultPointName(point)).c_str());
     const std::string subject = rova::detail::setupSubject(def->longName);
-    if (rova::detail::faultArmed(call, subject))
-        return rova::detail::injectedFailure(call, subject);
+    if (rova::detail::faultArmed(point, subject))
+        return rova::detail::injectedFailure(point, subject);
     def->*flag = state;
     for (auto& child : def->children)
         if (def->type == ValueType::kDouble3)
@@ -89,8 +90,8 @@ AttributeDef* defaultTarget(const RObject& attribute, RStatus& status) {
         return nullptr;
     }
     const std::string subject = rova::detail::setupSubject(def->longName);
-    if (rova::detail::faultArmed("setDefault", subject)) {
-        status = rova::detail::injectedFailure("setDefault", subject);
+    if (rova::detail::faultArmed(rova::host::FaultPoint::kSetDefault, subject)) {
+        status = rova::detail::injectedFailure(rova::host::FaultPoint::kSetDefault, subject);
         return nullptr;
     }
     return def;
@@ -123,25 +124,29 @@ RString RFnAttribute::shortName() const {
 }
 
 RStatus RFnAttribute::setKeyable(bool state) {
-    return setFlag(m_attribute, "setKeyable", &AttributeDef::keyable, state);
+    return setFlag(m_attribute, rova::host::FaultPoint::kSetKeyable, &AttributeDef::keyable, state);
 }
 RStatus RFnAttribute::setStorable(bool state) {
-    return setFlag(m_attribute, "setStorable", &AttributeDef::storable, state);
+    return setFlag(m_attribute, rova::host::FaultPoint::kSetStorable, &AttributeDef::storable,
+                   state);
 }
 RStatus RFnAttribute::setHidden(bool state) {
-    return setFlag(m_attribute, "setHidden", &AttributeDef::hidden, state);
+    return setFlag(m_attribute, rova::host::FaultPoint::kSetHidden, &AttributeDef::hidden, state);
 }
 RStatus RFnAttribute::setWritable(bool state) {
-    return setFlag(m_attribute, "setWritable", &AttributeDef::writable, state);
+    return setFlag(m_attribute, rova::host::FaultPoint::kSetWritable, &AttributeDef::writable,
+                   state);
 }
 RStatus RFnAttribute::setReadable(bool state) {
-    return setFlag(m_attribute, "setReadable", &AttributeDef::readable, state);
+    return setFlag(m_attribute, rova::host::FaultPoint::kSetReadable, &AttributeDef::readable,
+                   state);
 }
 RStatus RFnAttribute::setConnectable(bool state) {
-    return setFlag(m_attribute, "setConnectable", &AttributeDef::connectable, state);
+    return setFlag(m_attribute, rova::host::FaultPoint::kSetConnectable, &AttributeDef::connectable,
+                   state);
 }
 RStatus RFnAttribute::setArray(bool state) {
-    return setFlag(m_attribute, "setArray", &AttributeDef::array, state);
+    return setFlag(m_attribute, rova::host::FaultPoint::kSetArray, &AttributeDef::array, state);
 }
 bool RFnAttribute::isKeyable() const {
     return getFlag(m_attribute, &AttributeDef::keyable);
@@ -238,8 +243,9 @@ RObject RFnNumericAttribute::create(const RString& longName, const RString& shor
         auto def = std::dynamic_pointer_cast<AttributeDef>(impl);
         if (!def || !rova::detail::isScalar(def->type) || def->parent) {
             const std::string subject = rova::detail::setupSubject(longName.str());
-            if (rova::detail::faultArmed("create", subject)) {
-                setStatus(status, rova::detail::injectedFailure("create", subject));
+            if (rova::detail::faultArmed(rova::host::FaultPoint::kCreate, subject)) {
+                setStatus(status,
+                          rova::detail::injectedFailure(rova::host::FaultPoint::kCreate, subject));
                 return RObject();
             }
             setStatus(status, RStatus(RStatus::kInvalidParameter,
@@ -376,8 +382,8 @@ RStatus RFnEnumAttribute::addField(const RString& fieldName, short value) {
     if (!def)
         return noAttribute("addField");
     const std::string subject = rova::detail::setupSubject(def->longName);
-    if (rova::detail::faultArmed("addField", subject))
-        return rova::detail::injectedFailure("addField", subject);
+    if (rova::detail::faultArmed(rova::host::FaultPoint::kAddField, subject))
+        return rova::detail::injectedFailure(rova::host::FaultPoint::kAddField, subject);
     if (def->type != ValueType::kEnum)
         return RStatus(RStatus::kInvalidParameter,
                        "addField: '" + def->longName + "' is not an enum attribute");

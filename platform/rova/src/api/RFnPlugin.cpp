@@ -70,8 +70,8 @@ RStatus RFnPlugin::registerNode(const RString& typeName, const RTypeId& typeId,
                                 RCreatorFunction creator, RInitializeFunction initialize,
                                 RPxNode::Type kind, const RString*) {
     const std::string name = typeName.str();
-    if (rova::detail::faultArmed("registerNode", name))
-        return rova::detail::injectedFailure("registerNode", name);
+    if (rova::detail::faultArmed(rova::host::FaultPoint::kRegisterNode, name))
+        return rova::detail::injectedFailure(rova::host::FaultPoint::kRegisterNode, name);
     PluginRecord* record = pluginOf(m_plugin);
     if (!record)
         return noPlugin("registerNode");
@@ -127,8 +127,8 @@ RStatus RFnPlugin::deregisterNode(const RTypeId& typeId) {
     auto& host = rova::detail::hostImpl();
     NodeType* type = host.findTypeById(typeId.id());
     const std::string subject = type ? type->name : std::to_string(typeId.id());
-    if (rova::detail::faultArmed("deregisterNode", subject))
-        return rova::detail::injectedFailure("deregisterNode", subject);
+    if (rova::detail::faultArmed(rova::host::FaultPoint::kDeregisterNode, subject))
+        return rova::detail::injectedFailure(rova::host::FaultPoint::kDeregisterNode, subject);
     PluginRecord* record = pluginOf(m_plugin);
     if (!record)
         return noPlugin("deregisterNode");
@@ -156,8 +156,8 @@ RStatus RFnPlugin::deregisterNode(const RTypeId& typeId) {
 RStatus RFnPlugin::registerCommand(const RString& commandName, RCreatorFunction creator,
                                    RCreateSyntaxFunction createSyntax) {
     const std::string name = commandName.str();
-    if (rova::detail::faultArmed("registerCommand", name))
-        return rova::detail::injectedFailure("registerCommand", name);
+    if (rova::detail::faultArmed(rova::host::FaultPoint::kRegisterCommand, name))
+        return rova::detail::injectedFailure(rova::host::FaultPoint::kRegisterCommand, name);
     PluginRecord* record = pluginOf(m_plugin);
     if (!record)
         return noPlugin("registerCommand");
@@ -177,8 +177,8 @@ RStatus RFnPlugin::registerCommand(const RString& commandName, RCreatorFunction 
 
 RStatus RFnPlugin::deregisterCommand(const RString& commandName) {
     const std::string name = commandName.str();
-    if (rova::detail::faultArmed("deregisterCommand", name))
-        return rova::detail::injectedFailure("deregisterCommand", name);
+    if (rova::detail::faultArmed(rova::host::FaultPoint::kDeregisterCommand, name))
+        return rova::detail::injectedFailure(rova::host::FaultPoint::kDeregisterCommand, name);
     PluginRecord* record = pluginOf(m_plugin);
     if (!record)
         return noPlugin("deregisterCommand");
@@ -198,8 +198,8 @@ RStatus RFnPlugin::deregisterCommand(const RString& commandName) {
 RStatus RFnPlugin::registerUI(const RString& creationProc, const RString& deletionProc,
                               const RString& creationBatchProc, const RString& deletionBatchProc) {
     const std::string subject = creationProc.str();
-    if (rova::detail::faultArmed("registerUI", subject))
-        return rova::detail::injectedFailure("registerUI", subject);
+    if (rova::detail::faultArmed(rova::host::FaultPoint::kRegisterUI, subject))
+        return rova::detail::injectedFailure(rova::host::FaultPoint::kRegisterUI, subject);
     PluginRecord* record = pluginOf(m_plugin);
     if (!record)
         return noPlugin("registerUI");

@@ -1,6 +1,4 @@
 // RMatrix.
-#include <Imath/ImathEuler.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -8,6 +6,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "ImathConvert.h"
 #include "rova/RArgList.h"
 #include "rova/REulerRotation.h"
 #include "rova/RMatrix.h"
@@ -27,18 +26,6 @@ const RMatrix RMatrix::identity{};
 RMatrix::RMatrix(const double values[4][4]) noexcept {
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 4; ++c) matrix[r][c] = values[r][c];
-}
-
-RMatrix::RMatrix(const Imath::M44d& m) noexcept {
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c) matrix[r][c] = m[r][c];
-}
-
-Imath::M44d RMatrix::toImath() const noexcept {
-    Imath::M44d m;
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c) m[r][c] = matrix[r][c];
-    return m;
 }
 
 RMatrix& RMatrix::setToIdentity() noexcept {
@@ -75,14 +62,14 @@ bool RMatrix::isEquivalent(const RMatrix& o, double tolerance) const noexcept {
 }
 
 double RMatrix::det4x4() const noexcept {
-    return toImath().determinant();
+    return rova::detail::toImath(*this).determinant();
 }
 
 RMatrix RMatrix::inverse() const noexcept {
     const double det = det4x4();
     if (det == 0.0 || !std::isfinite(det))
         return RMatrix();
-    return RMatrix(toImath().gjInverse(false));
+    return rova::detail::fromImath(rova::detail::toImath(*this).gjInverse(false));
 }
 
 RMatrix RMatrix::transpose() const noexcept {

@@ -45,8 +45,8 @@ RStatus RPxNode::addAttribute(const RObject& attribute) {
     auto& host = rova::detail::hostImpl();
     AttributeDef* def = rova::detail::attributeOf(attribute);
     const std::string subject = rova::detail::setupSubject(def ? def->longName : "");
-    if (rova::detail::faultArmed("addAttribute", subject))
-        return rova::detail::injectedFailure("addAttribute", subject);
+    if (rova::detail::faultArmed(rova::host::FaultPoint::kAddAttribute, subject))
+        return rova::detail::injectedFailure(rova::host::FaultPoint::kAddAttribute, subject);
     if (host.typeInInitialization.empty())
         return RStatus(RStatus::kFailure,
                        "addAttribute: only a node type's initialize function may add attributes");
@@ -86,8 +86,9 @@ RStatus RPxNode::attributeAffects(const RObject& whenChanges, const RObject& isA
     const std::string subject =
         (source ? source->longName : "") + "->" + (target ? target->longName : "");
     const std::string faultSubject = rova::detail::setupSubject(subject);
-    if (rova::detail::faultArmed("attributeAffects", faultSubject))
-        return rova::detail::injectedFailure("attributeAffects", faultSubject);
+    if (rova::detail::faultArmed(rova::host::FaultPoint::kAttributeAffects, faultSubject))
+        return rova::detail::injectedFailure(rova::host::FaultPoint::kAttributeAffects,
+                                             faultSubject);
     if (host.typeInInitialization.empty())
         return RStatus(
             RStatus::kFailure,

@@ -9,9 +9,25 @@ using rova::detail::NodeRecord;
 using rova::detail::ThreadState;
 
 namespace {
-// How long acquireDataStorage waits for a slot, and isDone for progress, before answering.
-constexpr auto kAcquireWait = std::chrono::milliseconds(10);
-constexpr auto kIdleWait = std::chrono::milliseconds(2);
+std::chrono::milliseconds acquireWait() {
+    return std::chrono::milliseconds(rova::detail::hostImpl().acquireWaitMs.load());
+}
+std::chrono::milliseconds idleWait() {
+    return std::chrono::milliseconds(rova::detail::hostImpl().idleWaitMs.load());
+}
+
+// Waits until ready() holds or the limit passes, counting how the wait ended.
+template <class Ready>
+bool countedWait(ThreadState& state, std::unique_lock<std::mutex>& lock,
+                 std::chrono::milliseconds limit, Ready ready) {
+    if (ready())
+        return true;
+    ++state.blockedNow;
+    const bool woken = state.wake.wait_for(lock, limit, ready);
+    --state.blockedNow;
+    ++(woken ? state.wokenWaits : state.timedOutWaits);
+    return woken;
+}
 
 RObject makeInherited(const char* longName, const char* shortName, rova::detail::ValueType type,
                       double value) {
@@ -71,8 +87,9 @@ RStatus RPxThreadedDeviceNode::setRefreshOutputAttributes(RObjectArray& attribut
     NodeRecord* record = rova::detail::NodeAccess::record(*this);
     if (!record)
         return notAttached("setRefreshOutputAttributes");
-    if (rova::detail::faultArmed("setRefreshOutputAttributes", record->name))
-        return rova::detail::injectedFailure("setRefreshOutputAttributes", record->name);
+    if (rova::detail::faultArmed(rova::host::FaultPoint::kSetRefreshOutputAttributes, record->name))
+        return rova::detail::injectedFailure(rova::host::FaultPoint::kSetRefreshOutputAttributes,
+                                             record->name);
     std::vector<int> indices;
     for (unsigned int k = 0; k < attributes.length(); ++k) {
         const rova::detail::AttributeDef* def = rova::detail::attributeOf(attributes[k]);
@@ -87,15 +104,11 @@ RStatus RPxThreadedDeviceNode::setRefreshOutputAttributes(RObjectArray& attribut
     return RStatus();
 }
 
-RStatus RPxThreadedDeviceNode::createMemoryPools(unsigned int bufferSize,
-                                                 unsigned int numberOfBuffers,
-                                                 std::size_t bufferSizeInBytes) {
-    ThreadState* state = stateOf(*this);
-    if (!state)
-        return notAttached("createMemoryPools");
-    const std::string name = nodeName(*this);
-    if (rova::detail::faultArmed("createMemoryPools", name))
-        return rova::detail::injectedFailure("createMemoryPools", name);
+namespace {
+RStatus buildPools(ThreadState* state, const std::string& name, unsigned int bufferSize,
+                   unsigned int numberOfBuffers, std::size_t bufferSizeInBytes) {
+    if (rova::detail::faultArmed(rova::host::FaultPoint::kCreateMemoryPools, name))
+        return rova::detail::injectedFailure(rova::host::FaultPoint::kCreateMemoryPools, name);
     const std::size_t slots = static_cast<std::size_t>(bufferSize) * numberOfBuffers;
     if (slots == 0 || bufferSizeInBytes == 0 || slots > 65536 ||
         bufferSizeInBytes > (std::size_t{1} << 26))
@@ -116,6 +129,20 @@ RStatus RPxThreadedDeviceNode::createMemoryPools(unsigned int bufferSize,
     state->freeSlots.clear();
     for (std::size_t k = slots; k-- > 0;) state->freeSlots.push_back(static_cast<int>(k));
     return RStatus();
+}
+}  // namespace
+
+RStatus RPxThreadedDeviceNode::createMemoryPools(unsigned int bufferSize,
+                                                 unsigned int numberOfBuffers,
+                                                 std::size_t bufferSizeInBytes) {
+    ThreadState* state = stateOf(*this);
+    if (!state)
+        return notAttached("createMemoryPools");
+    const RStatus result =
+        buildPools(state, nodeName(*this), bufferSize, numberOfBuffers, bufferSizeInBytes);
+    // Kept for the host, which names the reason when the node's thread starts without a pool.
+    state->poolFailure = result ? std::string() : result.errorString().str();
+    return result;
 }
 
 void RPxThreadedDeviceNode::destroyMemoryPools() {
@@ -152,7 +179,7 @@ bool RPxThreadedDeviceNode::isDone() {
     const std::uint64_t freed = state->freed;
     if (state->acquired.load() == state->acquiredSeenByIsDone &&
         freed == state->freedSeenByIsDone) {
-        state->wake.wait_for(lock, kIdleWait, [state, freed] {
+        countedWait(*state, lock, idleWait(), [state, freed] {
             return state->done.load() || state->stopRequested.load() || state->freed != freed;
         });
     }
@@ -183,13 +210,17 @@ RStatus RPxThreadedDeviceNode::acquireDataStorage(RCharBuffer& buffer) {
     if (!state)
         return notAttached("acquireDataStorage");
     const std::string name = rova::detail::NodeAccess::record(*this)->nameForAnyThread();
-    if (rova::detail::faultArmed("acquireDataStorage", name))
-        return rova::detail::injectedFailure("acquireDataStorage", name);
+    if (rova::detail::faultArmed(rova::host::FaultPoint::kAcquireDataStorage, name))
+        return rova::detail::injectedFailure(rova::host::FaultPoint::kAcquireDataStorage, name);
     std::unique_lock<std::mutex> lock(state->mutex);
-    if (state->slots.empty())
+    if (state->slots.empty()) {
+        // Never a free slot: pace the caller's loop as a full pool would.
+        countedWait(*state, lock, acquireWait(),
+                    [state] { return state->done.load() || state->stopRequested.load(); });
         return RStatus(RStatus::kFailure,
                        "acquireDataStorage: node '" + name + "' has no memory pool");
-    state->wake.wait_for(lock, kAcquireWait, [state] {
+    }
+    countedWait(*state, lock, acquireWait(), [state] {
         return !state->freeSlots.empty() || state->done.load() || state->stopRequested.load();
     });
     if (state->freeSlots.empty())

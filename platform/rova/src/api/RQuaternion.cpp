@@ -1,6 +1,4 @@
 // RQuaternion.
-#include <Imath/ImathEuler.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>

@@ -1,6 +1,4 @@
 // RStatus.
-#include <Imath/ImathEuler.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>

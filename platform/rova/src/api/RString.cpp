@@ -1,6 +1,4 @@
 // RString.
-#include <Imath/ImathEuler.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>

@@ -1,6 +1,4 @@
 // RTime.
-#include <Imath/ImathEuler.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>

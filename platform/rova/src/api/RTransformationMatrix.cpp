@@ -1,6 +1,4 @@
 // RTransformationMatrix.
-#include <Imath/ImathEuler.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>

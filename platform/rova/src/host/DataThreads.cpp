@@ -1,4 +1,5 @@
 // Data threads of threaded device nodes: started and joined by the host.
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 
@@ -31,6 +32,15 @@ void Host::Impl::startThread(NodeRecord* node) {
         state.acquiredSeenByIsDone = state.acquired.load();
         state.freedSeenByIsDone = state.freed;
     }
+    if (state.slots.empty() && !state.noPoolReported) {
+        // The node may carry on without a pool, but its outputs will never change: say so once.
+        state.noPoolReported = true;
+        detail::writeError("node '" + node->name + "' has no memory pool (" +
+                           (state.poolFailure.empty()
+                                ? std::string("createMemoryPools was not called")
+                                : state.poolFailure) +
+                           "): its data thread runs but can pass no data to compute");
+    }
     auto* instance = static_cast<RPxThreadedDeviceNode*>(node->instance);
     state.running = true;
     state.thread = std::thread([instance, node] {
@@ -38,6 +48,28 @@ void Host::Impl::startThread(NodeRecord* node) {
         if (const auto error = guardBoundary("data thread", [&] { instance->runDeviceThread(); }))
             detail::writeError(*error + " (node '" + node->nameForAnyThread() + "')");
     });
+}
+
+void Host::setThreadWaits(ThreadWaits waits) {
+    m_impl->acquireWaitMs.store(std::max<std::int64_t>(0, waits.acquire.count()));
+    m_impl->idleWaitMs.store(std::max<std::int64_t>(0, waits.idle.count()));
+}
+
+Host::ThreadWaits Host::threadWaits() const {
+    return {std::chrono::milliseconds(m_impl->acquireWaitMs.load()),
+            std::chrono::milliseconds(m_impl->idleWaitMs.load())};
+}
+
+Result<Host::WaitCounts> Host::threadWaitCounts(const std::string& name) const {
+    Result<WaitCounts> out;
+    NodeRecord* node = m_impl->findNode(name);
+    if (!node || !node->thread) {
+        out.status = Status::failure("no threaded device node named '" + name + "'");
+        return out;
+    }
+    out.value = {node->thread->wokenWaits.load(), node->thread->timedOutWaits.load(),
+                 node->thread->blockedNow.load()};
+    return out;
 }
 
 void Host::Impl::stopThread(NodeRecord* node) {

@@ -18,11 +18,11 @@ using rova::detail::ValueType;
 
 namespace rova::detail {
 
-bool faultArmed(const std::string& call, const std::string& subject) {
+bool faultArmed(host::FaultPoint point, const std::string& subject) {
     auto& host = hostImpl();
     std::lock_guard<std::mutex> lock(host.faultMutex);
     for (auto it = host.faults.begin(); it != host.faults.end(); ++it) {
-        if (it->call != call || subject.find(it->match) == std::string::npos)
+        if (it->point != point || subject.find(it->match) == std::string::npos)
             continue;
         if (it->times > 0 && --it->times == 0)
             host.faults.erase(it);
@@ -36,8 +36,9 @@ std::string setupSubject(const std::string& attribute) {
     return initializing.empty() ? attribute : initializing.back()->name + "." + attribute;
 }
 
-RStatus injectedFailure(const std::string& call, const std::string& subject) {
-    return RStatus(RStatus::kFailure, call + " failed for '" + subject + "' (injected fault)");
+RStatus injectedFailure(host::FaultPoint point, const std::string& subject) {
+    return RStatus(RStatus::kFailure, std::string(host::faultPointName(point)) + " failed for '" +
+                                          subject + "' (injected fault)");
 }
 }  // namespace rova::detail
 
@@ -45,42 +46,21 @@ namespace rova::host {
 
 // ---------------------------------------------------------------- faults and observers
 std::vector<std::string> Host::faultCalls() const {
-    return {"registerNode",
-            "deregisterNode",
-            "registerCommand",
-            "deregisterCommand",
-            "registerUI",
-            "create",
-            "setKeyable",
-            "setStorable",
-            "setHidden",
-            "setWritable",
-            "setReadable",
-            "setConnectable",
-            "setDefault",
-            "addField",
-            "addAttribute",
-            "attributeAffects",
-            "setRefreshOutputAttributes",
-            "createMemoryPools",
-            "acquireDataStorage",
-            "outputValue",
-            "outputArrayValue",
-            "jumpToElement",
-            "active3dView",
-            "getCamera"};
+    std::vector<std::string> names;
+    for (const auto& row : kFaultPoints) names.emplace_back(row.name);
+    return names;
 }
 
 Status Host::armFault(const std::string& call, const std::string& match, int times) {
-    const auto calls = faultCalls();
-    if (std::find(calls.begin(), calls.end(), call) == calls.end())
-        return Status::failure("unknown fault call '" + call + "' (known: " + joinNames(calls) +
-                               ")");
+    const auto point = faultPointNamed(call);
+    if (!point)
+        return Status::failure("unknown fault call '" + call +
+                               "' (known: " + joinNames(faultCalls()) + ")");
     if (times == 0 || times < -1)
         return Status::failure("fault count must be a positive number or -1, not " +
                                std::to_string(times));
     std::lock_guard<std::mutex> lock(m_impl->faultMutex);
-    m_impl->faults.push_back(Impl::Fault{call, match, times});
+    m_impl->faults.push_back(Impl::Fault{*point, match, times});
     return Status{};
 }
 

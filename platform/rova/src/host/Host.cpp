@@ -140,6 +140,8 @@ void Host::Impl::shutdown(bool recreateSceneTime) {
     }
     watched.clear();
     evaluationErrors.clear();
+    acquireWaitMs.store(10);
+    idleWaitMs.store(2);
     {
         std::lock_guard<std::mutex> lock(idleMutex);
         idleQueue.clear();
