@@ -187,6 +187,7 @@ TEST_F(CaptureSignals, RovaCompletesItsCaptureWhenASignalEndsIt) {
 
         const std::string text = read(capture);
         EXPECT_NE(text.find("\nevent focus-lost t=100\n"), std::string::npos) << text;
+        ASSERT_NE(text.rfind("end "), std::string::npos) << text;
         EXPECT_EQ(text.substr(text.rfind("end ")), "end frames=2 events=2\n") << text;
         const RovaRun again = replay(capture);
         EXPECT_EQ(again.exitCode, 0) << again.err;
@@ -195,6 +196,24 @@ TEST_F(CaptureSignals, RovaCompletesItsCaptureWhenASignalEndsIt) {
                                  "frames delivered\n");
         fs::remove(capture);
     }
+}
+
+// A child forked from the program (Python's multiprocessing does that, and ends its workers with
+// SIGTERM) shares the capture's file but must leave it to the program.
+TEST_F(CaptureSignals, AForkedChildEndedByASignalLeavesTheCaptureAlone) {
+    const fs::path capture = folder / "capture.kivo";
+    const RovaRun run = runRovaStatements(
+        "device -record \"" + capture.string() + "\"\n" +
+        R"rova(device -inject "frame 1 t=0; hand 1 palm=0,200,0 normal=0,-1,0 dir=0,0,-1"
+python("import os, signal\npid = os.fork()\nif pid == 0:\n    os.kill(os.getpid(), signal.SIGTERM)\n    os._exit(3)\n_, status = os.waitpid(pid, 0)\nprint('child ended by signal', os.WTERMSIG(status))")
+device -inject "frame 2 t=16666; hand 1 palm=0,201,0 normal=0,-1,0 dir=0,0,-1"
+device -stop
+)rova" + "device -replay \"" +
+        capture.string() + "\"\nplay -frames 5\ndevice -status\n");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "child ended by signal 15\nsource replay " + capture.string() +
+                           " (lockstep, finished) 2/2, connected, focus on, frame 4, 4 frames "
+                           "delivered\n");
 }
 
 TEST_F(CaptureSignals, KivoRecordCompletesItsCaptureWhenASignalEndsIt) {

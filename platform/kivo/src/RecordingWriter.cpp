@@ -48,6 +48,9 @@ struct WriterSlot {
     std::atomic<int> current{0};
     std::array<Snapshot, 2> snapshots{};
     int fd = -1;
+    // The process that opened the file: a child forked from it, which shares the descriptor, must
+    // leave the file alone.
+    pid_t process = 0;
     // Set while Opening; the handler reads them only once it owns the slot.
     std::string partPath;
     std::string finalPath;
@@ -136,25 +139,27 @@ void pauseBriefly() {
 }
 
 // Completes one slot's file from the signal handler. Async-signal-safe.
-void finishFromSignal(WriterSlot& slot) {
+void finishFromSignal(WriterSlot& slot, pid_t process) {
     const pid_t self = ::gettid();
     // A line being written by another thread takes a moment; wait for it, but not for ever.
     constexpr int kPatience = 2000;
     for (int waited = 0;;) {
         int state = slot.state.load(std::memory_order_acquire);
-        const bool take =
-            state == WriterSlot::Idle ||
-            (state == WriterSlot::Busy &&
-             (slot.writer.load(std::memory_order_relaxed) == self || waited >= kPatience));
+        if (state != WriterSlot::Idle && state != WriterSlot::Busy) {
+            return;  // free, opening, closing or already being finished
+        }
+        if (slot.process != process) {
+            return;  // a file of the process this one was forked from
+        }
+        const bool take = state == WriterSlot::Idle ||
+                          slot.writer.load(std::memory_order_relaxed) == self ||
+                          waited >= kPatience;
         if (take) {
             if (slot.state.compare_exchange_strong(state, WriterSlot::Finishing,
                                                    std::memory_order_acq_rel)) {
                 break;
             }
             continue;
-        }
-        if (state != WriterSlot::Busy) {
-            return;  // free, opening, closing or already being finished
         }
         pauseBriefly();
         ++waited;
@@ -172,9 +177,10 @@ void finishFromSignal(WriterSlot& slot) {
 extern "C" void finishRecordingsAndEnd(int signal) {
     const int savedErrno = errno;
     if (!g_finishing.exchange(true)) {
+        const pid_t process = ::getpid();
         for (WriterSlot* s = g_slots.load(std::memory_order_acquire); s != nullptr;
              s = s->next.load(std::memory_order_acquire)) {
-            finishFromSignal(*s);
+            finishFromSignal(*s, process);
         }
         g_finished.store(true, std::memory_order_release);
     } else {
@@ -263,6 +269,7 @@ std::string RecordingWriter::open(const std::string& path, const RecordingHeader
     m_lastFrameId = 0;
     m_lastTime = 0;
     slot->fd = fd;
+    slot->process = ::getpid();
     slot->partPath = std::move(part);
     slot->finalPath = path;
     publish(*slot, m_length, 0, 0);
