@@ -69,7 +69,10 @@ class KIVO_API DeviceService {
     // "inject: field 'palm' of hand 1: ..." on a bad line (nothing is delivered then).
     static std::string inject(std::string_view line);
     static std::string inject(const RecordEntry& entry);
-    // Captures every frame and event the service delivers (with all gestures) into a recording.
+    // Captures every frame and event the service delivers (with all gestures) into a recording,
+    // written beside `path` and put in place by stopRecording() or stop() (see RecordingWriter).
+    // Fails at once when `path` cannot be written ("record: PATH: cannot open the file for
+    // writing (REASON)"); a later write error is reported by stopRecording() or stop().
     static std::string startRecording(const std::string& path);
     // Stops the capture (the file is then complete); "" when none was running.
     static std::string stopRecording();
