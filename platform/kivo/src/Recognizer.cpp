@@ -32,12 +32,13 @@ constexpr float kFingerSlack = 3.0f;
 
 // Swipes. Below this share of the swipe speed the palm is at rest and its next stroke begins
 // there; an active swipe ends below kSwipeEndShare of it, or when its heading turns by more than
-// 60 degrees (the corner of a "V"). A stroke whose heading turns by more than 75 degrees from its
-// chord starts again at the corner.
+// 60 degrees (the corner of a "V"). A stroke that turns by more than 60 degrees from its heading
+// where it was fastest starts again at the corner (so the second stroke of a "V" is measured from
+// the V's point, and a circle is cut into arcs that each bend too tightly for a swipe).
 constexpr float kStrokeRestShare = 0.3f;
 constexpr float kSwipeEndShare = 0.5f;
 constexpr float kSwipeTurnCos = 0.5f;            // cos 60 degrees
-constexpr float kStrokeCornerCos = 0.26f;        // cos 75 degrees
+constexpr float kStrokeCornerCos = 0.5f;         // cos 60 degrees
 constexpr float kStrokeCornerMinLength = 20.0f;  // mm: shorter strokes have no reliable heading
 
 // Circles: the path is sampled every 30 ms (every frame at 25-30 frames per second, every other
@@ -357,12 +358,16 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV,
         restart(s);
         return;
     }
-    tr.strokePeak = std::max(tr.strokePeak, speed);
+    if (speed > tr.strokePeak) {
+        tr.strokePeak = speed;
+        tr.strokeHeading = palmV / speed;
+    }
     Vector chord = s.palm - tr.strokeStart.palm;
     float length = chord.magnitude();
-    if (length > kStrokeCornerMinLength && palmV.dot(chord) < kStrokeCornerCos * speed * length) {
+    if (length > kStrokeCornerMinLength && palmV.dot(tr.strokeHeading) < kStrokeCornerCos * speed) {
         restart(previous);
         tr.strokePeak = speed;
+        tr.strokeHeading = palmV / speed;
         chord = s.palm - tr.strokeStart.palm;
         length = chord.magnitude();
     }

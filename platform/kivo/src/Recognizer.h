@@ -34,15 +34,17 @@ struct RecognizerDefaults {
     float handMaxShapeRatio = 0.5f;
 
     // mm the palm travels in one straight stroke before a swipe starts. People's shortest swipes
-    // (each stroke of a "V") cover 85-110 mm.
-    float swipeMinLength = 80.0f;
+    // (each stroke of a "V") cover 80-110 mm, less the rounding of the V's corner.
+    float swipeMinLength = 75.0f;
     // mm/s the palm must reach in the stroke; the swipe ends below half of it. People's slower
     // swipes peak at about 590 mm/s.
     float swipeMinSpeed = 450.0f;
     // mm. A stroke that bends tighter than this (estimated from how far it bows off its chord) is
     // part of a circle or another curved motion, not a swipe: a fast 140 mm circle has chords as
-    // long and as fast as a swipe. Swipes swing about the elbow, 300 mm and more.
-    float swipeMinPathRadius = 200.0f;
+    // long and as fast as a swipe, and the flatter sides of people's oval circles bend at up to
+    // 1.25 times their radius, 200 mm for a wide one. Swipes swing about the elbow, 300 mm and
+    // more.
+    float swipeMinPathRadius = 250.0f;
     // Depth per unit of sideways travel allowed in a swipe: swipes go across the view; motion
     // towards or away from the screen (a reach that ends in a tap, drawing the hand back) is not
     // a swipe.
@@ -153,6 +155,7 @@ class Recognizer {
         // swipe: the current stroke of the palm, and the swipe in progress
         Sample strokeStart;
         float strokePeak = 0.0f;
+        Vector strokeHeading;  // the palm's direction when it was fastest in the stroke
         bool swipeActive = false;
         GestureRecord swipe;
 

@@ -134,26 +134,26 @@ TEST_F(Recognition, FindsNothingWhereNoGestureWasMade) {
 // a swipe could start, but 40 mm can never become a swipe.
 TEST_F(Recognition, FastTapsAreStillTaps) {
     const auto screen = gesturesIn("fast-screen-tap");
-    expectOneGesture(screen, Kivo::Gesture::ScreenTap);
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(screen, Kivo::Gesture::ScreenTap));
     EXPECT_LT(screen.front().direction.z, -0.95f);
     const auto key = gesturesIn("fast-key-tap");
-    expectOneGesture(key, Kivo::Gesture::KeyTap);
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(key, Kivo::Gesture::KeyTap));
     EXPECT_LT(key.front().direction.y, -0.95f);
 }
 
 // Which finger reaches farthest changes during a swipe; the hand's motion is what counts.
 TEST_F(Recognition, SwipesSurviveTheLeadingFingerChanging) {
     const auto swap = gesturesIn("finger-swap-swipe");
-    expectOneGesture(swap, Kivo::Gesture::Swipe);
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(swap, Kivo::Gesture::Swipe));
     EXPECT_GT(swap.back().direction.x, 0.95f);
     const auto open = gesturesIn("open-hand-swipe");
-    expectOneGesture(open, Kivo::Gesture::Swipe);
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(open, Kivo::Gesture::Swipe));
     EXPECT_LT(open.back().direction.x, -0.95f);
 }
 
 TEST_F(Recognition, SwipesAsSlowAndShortAsPeopleMakeThem) {
     const auto slow = gesturesIn("slow-swipe");
-    expectOneGesture(slow, Kivo::Gesture::Swipe);
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(slow, Kivo::Gesture::Swipe));
     EXPECT_GT(slow.back().direction.x, 0.95f);
     EXPECT_LT(slow.front().speed, 700.0f);
 
@@ -166,8 +166,8 @@ TEST_F(Recognition, SwipesAsSlowAndShortAsPeopleMakeThem) {
     ASSERT_EQ(byId.size(), 2u);
     const auto& first = byId.begin()->second;
     const auto& second = byId.rbegin()->second;
-    expectOneGesture(first, Kivo::Gesture::Swipe);
-    expectOneGesture(second, Kivo::Gesture::Swipe);
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(first, Kivo::Gesture::Swipe));
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(second, Kivo::Gesture::Swipe));
     EXPECT_GT(first.back().direction.x, 0.5f);
     EXPECT_LT(first.back().direction.y, -0.5f);
     EXPECT_GT(second.back().direction.x, 0.5f);
@@ -178,7 +178,7 @@ TEST_F(Recognition, SwipesAsSlowAndShortAsPeopleMakeThem) {
 // presses: one screen tap, at the press.
 TEST_F(Recognition, AnArcingReachThenPressIsOneScreenTap) {
     const auto g = gesturesIn("arc-screen-tap");
-    expectOneGesture(g, Kivo::Gesture::ScreenTap);
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(g, Kivo::Gesture::ScreenTap));
     EXPECT_LT(g.front().direction.z, -0.7f);
     // The fingertip starts at z = -45, the hand reaches 85 mm forward, the finger presses 15 mm.
     EXPECT_LT(g.front().position.z, -140.0f) << "the tap is where the finger pressed";
@@ -188,7 +188,7 @@ TEST_F(Recognition, AnArcingReachThenPressIsOneScreenTap) {
 // swipe, and its one and a third turns do not keep it from being a circle.
 TEST_F(Recognition, AFastWideCircleIsACircleOnly) {
     const auto g = gesturesIn("fast-circle");
-    expectOneGesture(g, Kivo::Gesture::Circle);
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(g, Kivo::Gesture::Circle));
     EXPECT_NEAR(g.back().radius, 140.0f, 25.0f);
     EXPECT_GT(g.back().progress, 1.0f);
     EXPECT_GT(g.back().normal.z, 0.95f);
