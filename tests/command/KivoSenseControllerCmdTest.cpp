@@ -50,7 +50,7 @@ TEST(ControllerCommand, ConnectionAndFocusAreBooleans) {
 TEST(ControllerCommand, FlagsAreMatchedWithoutRegardToCase) {
     expectResult("kivoSenseController -CONNECTED", "false");
     expectResult("kivoSenseController -Focus", "true");
-    expectResult("kivoSenseController -CoNfIg recognizer.swipe.min_speed", "700");
+    expectResult("kivoSenseController -CoNfIg recognizer.swipe.min_speed", "450");
 }
 
 TEST(ControllerCommand, WordsAfterConnectedOrFocusAreIgnored) {
@@ -60,11 +60,11 @@ TEST(ControllerCommand, WordsAfterConnectedOrFocusAreIgnored) {
 }
 
 TEST(ControllerCommand, FloatKeyAnswersItsValueWidenedToADouble) {
-    expectResult("kivoSenseController -config recognizer.swipe.min_speed", "700");
+    expectResult("kivoSenseController -config recognizer.swipe.min_speed", "450");
     expectResult("kivoSenseController -config recognizer.circle.min_turns", "0.75");
-    // 0.35 held as a 32-bit float, then widened: the double shows the float's exact value.
-    expectResult("kivoSenseController -config recognizer.tap.max_lateral_ratio",
-                 "0.3499999940395355");
+    // 0.3 held as a 32-bit float, then widened: the double shows the float's exact value.
+    expectResult("kivoSenseController -config recognizer.circle.max_roughness",
+                 "0.30000001192092896");
 }
 
 TEST(ControllerCommand, NoArgumentIsRefused) {

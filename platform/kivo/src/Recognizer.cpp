@@ -147,7 +147,7 @@ bool Recognizer::choosePointer(Track& tr, const HandRecord& hand, const FrameRec
             bestReach = reach;
             best = &p;
         }
-        if (tr.pointerId != 0 && p.id == tr.pointerId) {
+        if (tr.hasPointer && p.id == tr.pointerId) {
             current = &p;
             currentReach = reach;
         }
@@ -166,8 +166,9 @@ bool Recognizer::choosePointer(Track& tr, const HandRecord& hand, const FrameRec
         const Vector before = current != nullptr   ? current->tipPosition + tr.offset
                               : tr.samples.empty() ? chosen->tipPosition
                                                    : tr.samples.back().p;
-        tr.offset = tr.pointerId == 0 ? Vector{} : before - chosen->tipPosition;
+        tr.offset = tr.hasPointer ? before - chosen->tipPosition : Vector{};
         tr.pointerId = chosen->id;
+        tr.hasPointer = true;
     }
 
     // How much the other fingers moved relative to the palm since the last frame: each finger's
@@ -214,12 +215,9 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
         return;
     }
     const std::int64_t t = frame.timestamp;
-    std::array<std::int32_t, 8> seenIds{};
-    std::size_t seenCount = 0;
+    m_seen.clear();
     for (const auto& hand : frame.hands) {
-        if (seenCount < seenIds.size()) {
-            seenIds[seenCount++] = hand.id;
-        }
+        m_seen.push_back(hand.id);
         auto it = m_tracks.find(hand.id);
         if (it != m_tracks.end() && t - it->second.lastSeen > kMaxGapUs) {
             stopAll(it->second, frame);
@@ -290,8 +288,7 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
         updateTap(tr, s, v, cfg, frame);
     }
     for (auto it = m_tracks.begin(); it != m_tracks.end();) {
-        const auto end = seenIds.begin() + static_cast<std::ptrdiff_t>(seenCount);
-        if (std::find(seenIds.begin(), end, it->first) == end) {
+        if (std::find(m_seen.begin(), m_seen.end(), it->first) == m_seen.end()) {
             stopAll(it->second, frame);
             it = m_tracks.erase(it);
         } else {

@@ -145,6 +145,7 @@ class Recognizer {
     struct Track {
         std::int32_t handId = 0;
         std::int32_t pointerId = 0;
+        bool hasPointer = false;
         Vector offset;  // added to the pointer's tip: keeps the motion continuous
         std::int64_t firstSeen = 0;
         std::int64_t lastSeen = 0;
@@ -198,6 +199,7 @@ class Recognizer {
     static float strokeRadius(const Track& tr, const Sample& s);
 
     std::map<std::int32_t, Track> m_tracks;  // by hand id
+    std::vector<std::int32_t> m_seen;        // hands of the frame being processed
     std::int32_t m_nextId = 1;
 };
 
