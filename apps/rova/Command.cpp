@@ -32,25 +32,33 @@ const char* kindName(ValueKind kind) {
     return "a value";
 }
 
-// Why text is not a value of the kind ("expected a number, got 'x'"), or nothing when it is.
-std::optional<std::string> misfit(ValueKind kind, const std::string& text) {
+// Why text is not a value of the kind, or nothing when it is: a word of another kind, or a number
+// that is not finite or out of range ("'nan' is not a finite number").
+struct Misfit {
+    bool otherKind = true;
+    std::string reason;  // for numbers that are not finite or out of range
+};
+std::optional<Misfit> misfit(ValueKind kind, const std::string& text) {
+    host::NumberError error = host::NumberError::kNone;
     switch (kind) {
         case ValueKind::kNumber:
-            if (const auto number = host::parseFiniteNumber(text); !number)
-                return host::describeNumberError(number.error, text, kindName(kind));
+            error = host::parseFiniteNumber(text).error;
             break;
         case ValueKind::kInteger:
-            if (const auto integer = host::parseInteger(text); !integer)
-                return host::describeNumberError(integer.error, text, kindName(kind));
+            error = host::parseInteger(text).error;
             break;
         case ValueKind::kSwitch:
             if (!parseSwitch(text))
-                return std::string("expected ") + kindName(kind) + ", got '" + text + "'";
+                return Misfit{};
             break;
         case ValueKind::kText:
             break;
     }
-    return std::nullopt;
+    if (error == host::NumberError::kNone)
+        return std::nullopt;
+    if (error == host::NumberError::kNotANumber)
+        return Misfit{};
+    return Misfit{false, host::describeNumberError(error, text, kindName(kind))};
 }
 
 std::string flagList(const CommandDefinition& definition) {
@@ -136,7 +144,10 @@ host::Result<Invocation> bind(const CommandDefinition& definition, const Stateme
             const Word& value = words[++i];
             in.m_raw.push_back(value.text);
             if (const auto why = misfit(flag->kind, value.text))
-                return fail("-" + flag->name + ": " + *why);
+                return fail("-" + flag->name +
+                            (why->otherKind ? std::string(" expects ") + kindName(flag->kind) +
+                                                  ", got '" + value.text + "'"
+                                            : ": " + why->reason));
             values.push_back(value.text);
         }
     }
@@ -151,7 +162,10 @@ host::Result<Invocation> bind(const CommandDefinition& definition, const Stateme
     }
     for (size_t a = 0; a < definition.argKinds.size() && a < in.m_args.size(); ++a)
         if (const auto why = misfit(definition.argKinds[a], in.m_args[a]))
-            return fail(*why);
+            return fail(why->otherKind
+                            ? std::string("expected ") + kindName(definition.argKinds[a]) +
+                                  ", got '" + in.m_args[a] + "'"
+                            : why->reason);
     if (definition.validate) {
         host::Status status = definition.validate(in);
         if (!status)

@@ -3,15 +3,20 @@
 
 #include <kivo/Recording.h>
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "Help.h"
 #include "Interpreter.h"
+#include "rovahost/Boundary.h"
 #include "rovahost/Host.h"
 
 namespace {
@@ -68,6 +73,42 @@ int runSources(rova::lang::Interpreter& interpreter, const std::vector<Source>& 
         }
     }
     return failed ? kExitFailure : 0;
+}
+
+// Reads a script file whole; the reason on failure (a folder, unreadable, too large for memory).
+std::optional<std::string> readScript(const std::string& file, std::string& text) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(file, ec))
+        return "'" + file + "' is a folder, not a script";
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return "cannot read script '" + file + "'";
+    try {
+        std::stringstream buffer;
+        buffer << in.rdbuf();
+        if (in.bad())
+            return "cannot read script '" + file + "': " + std::strerror(errno);
+        text = std::move(buffer).str();
+    } catch (const std::bad_alloc&) {
+        const auto size = std::filesystem::file_size(file, ec);
+        return "script '" + file + "' is too large to load" +
+               (ec ? std::string() : " (" + std::to_string(size) + " bytes)");
+    }
+    return std::nullopt;
+}
+
+// Output that could not be written (a full disk, a closed pipe) fails the run: what a statement
+// printed must not be lost silently.
+bool standardOutputWritten() {
+    std::cout.flush();
+    const bool streamOk = static_cast<bool>(std::cout);
+    const bool flushed = std::fflush(stdout) == 0 && !std::ferror(stdout);
+    if (streamOk && flushed)
+        return true;
+    const int reason = errno;
+    std::cerr << "error: cannot write to standard output"
+              << (reason ? std::string(": ") + std::strerror(reason) : std::string()) << std::endl;
+    return false;
 }
 
 std::string footer() {
@@ -138,14 +179,12 @@ int main(int argc, char** argv) {
     if (*commandOption)
         sources.push_back({"", command});
     for (const auto& file : scripts) {
-        std::ifstream in(file, std::ios::binary);
-        if (!in) {
-            std::cerr << "error: cannot read script '" << file << "'" << std::endl;
+        std::string text;
+        if (const auto error = readScript(file, text)) {
+            std::cerr << "error: " << *error << std::endl;
             return kExitUsage;
         }
-        std::stringstream text;
-        text << in.rdbuf();
-        sources.push_back({file, text.str()});
+        sources.push_back({file, std::move(text)});
     }
 
     auto& host = rova::host::Host::instance();
@@ -155,19 +194,29 @@ int main(int argc, char** argv) {
         host.scriptPath().insert(host.scriptPath().begin(), *it);
 
     int status = 0;
+    bool outputWritten = true;
     {
         rova::lang::Interpreter interpreter(host);
         interpreter.installExecutor();
-        if (!sources.empty()) {
-            status = runSources(interpreter, sources, keepGoing);
-        } else if (isatty(STDIN_FILENO)) {
-            status = interactive(interpreter);
-        } else {
-            std::stringstream text;
-            text << std::cin.rdbuf();
-            status = runSources(interpreter, {{"", text.str()}}, keepGoing);
+        const auto error = rova::host::guardBoundary("rova", [&] {
+            if (!sources.empty()) {
+                status = runSources(interpreter, sources, keepGoing);
+            } else if (isatty(STDIN_FILENO)) {
+                status = interactive(interpreter);
+            } else {
+                std::stringstream text;
+                text << std::cin.rdbuf();
+                status = runSources(interpreter, {{"", text.str()}}, keepGoing);
+            }
+        });
+        if (error) {
+            // Only running out of memory on a huge script gets here; the host is still whole.
+            std::cerr << "error: " << *error << std::endl;
+            status = kExitFailure;
         }
-        std::cout.flush();
+        outputWritten = standardOutputWritten();
+        if (!outputWritten)
+            status = kExitFailure;
         // Nodes, data threads and plug-ins go first, while the interpreter, Python and the
         // commands' own state are alive: UI deletion procedures still run through the
         // interpreter, and observers (trace) still see the deletions. Python finishes when the
@@ -175,6 +224,7 @@ int main(int argc, char** argv) {
         host.shutdownForExit();
         interpreter.uninstallExecutor();
     }
-    std::fflush(stdout);
+    if (outputWritten && !standardOutputWritten())
+        status = kExitFailure;
     return status;
 }

@@ -54,6 +54,9 @@ host::Status run(CommandContext& context) {
             return snapshot.status;
         snapshots->push_back(std::move(snapshot.value));
     }
+    // Undo puts the connections back in the order `connections` listed them before.
+    const auto order = std::make_shared<const std::vector<std::pair<std::string, std::string>>>(
+        host.connections());
     std::vector<host::NodeSnapshot> deleted;
     for (const auto& snapshot : *snapshots) {
         if (host::Status status = host.deleteNode(snapshot.name); !status) {
@@ -63,7 +66,12 @@ host::Status run(CommandContext& context) {
         deleted.push_back(snapshot);
     }
     context.recordUndo(
-        context.statement().text(), [&host, snapshots] { return restoreAll(host, *snapshots); },
+        context.statement().text(),
+        [&host, snapshots, order] {
+            host::Status status = restoreAll(host, *snapshots);
+            host.reorderConnections(*order);
+            return status;
+        },
         [&host, snapshots] {
             for (const auto& snapshot : *snapshots)
                 if (host::Status status = host.deleteNode(snapshot.name); !status)

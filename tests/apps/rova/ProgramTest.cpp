@@ -1,6 +1,8 @@
 // The program around the language: options, script files, standard input, exit status.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
@@ -73,6 +75,50 @@ TEST(Program, UsageErrorsExitWithTwo) {
     EXPECT_EQ(missing.status, 2);
     EXPECT_EQ(missing.err,
               "error: cannot read script '" + (dir.path() / "missing.rova").string() + "'\n");
+}
+
+TEST(Program, AFolderIsNoScript) {
+    TempDir dir;
+    const auto run = runRova({.args = {dir.path().string()}});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "error: '" + dir.path().string() + "' is a folder, not a script\n");
+}
+
+TEST(Program, OutputThatCannotBeWrittenFailsTheRun) {
+    // /dev/full accepts the open and refuses every write, as a full disk does.
+    const std::string command =
+        std::string("'") + ROVA_EXECUTABLE + "' -c 'print(\"hi\\n\")' > /dev/full 2> /dev/null";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const auto fine = runStatements("print(\"hi\\n\")");
+    EXPECT_EQ(fine.status, 0);
+    EXPECT_EQ(fine.out, "hi\n");
+}
+
+TEST(Program, EveryNumberIsReadByOneGrammar) {
+    const auto run = runStatements(
+        "plugin -load kivo_rova\ncreate timeRotate -name r\n"
+        "set r.scale 1e3\nget r.scale\nset r.scale -.5\nget r.scale\nset r.scale +2.5E-1\n"
+        "get r.scale\ntime -seconds 2.5e0\ntime\ntime -fps 30.\ntime -fps\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "r\n1000\n-0.5\n0.25\n2.5\n30\n");
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"set r.scale 0x10", "cannot set 'r.scale': expected a number, got '0x10'"},
+        {"set r.scale nan", "cannot set 'r.scale': 'nan' is not a finite number"},
+        {"set r.scale 1e999", "cannot set 'r.scale': '1e999' is out of range (expected a number)"},
+        {"set r.scale 1_5", "cannot set 'r.scale': expected a number, got '1_5'"},
+        {"time -seconds 0x10", "time: -seconds expects a number, got '0x10'"},
+        {"time -seconds nan", "time: -seconds: 'nan' is not a finite number"},
+        {"time -fps inf", "time: -fps: 'inf' is not a finite number"},
+        {"time -frame 1e", "time: -frame expects a number, got '1e'"},
+    };
+    for (const auto& [statement, message] : refused) {
+        const auto bad =
+            runStatements("plugin -load kivo_rova\ncreate timeRotate -name r\n" + statement);
+        EXPECT_EQ(bad.status, 1) << statement;
+        EXPECT_NE(bad.err.find(message), std::string::npos) << statement << "\n" << bad.err;
+    }
 }
 
 TEST(Program, ScriptFilesRunInOrderAndAreAllCheckedFirst) {

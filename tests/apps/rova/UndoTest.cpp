@@ -35,6 +35,22 @@ TEST(Undo, DeletedNodesComeBackAtTheirPlaceInCreationOrder) {
               "sceneTime a b d\n");
 }
 
+TEST(Undo, DeletedNodesGetTheirConnectionsBackInTheirOrder) {
+    const auto run = runStatements(
+        "plugin -load kivo_rova\n"
+        "create timeRotate -name a\ncreate timeRotate -name b\ncreate timeRotate -name c\n"
+        "connect sceneTime.time a.time\nconnect a.outputRotateX b.time\n"
+        "connect sceneTime.time c.time\nconnect b.outputRotateY c.scale\n"
+        "connections\ndelete b\nconnections\nundo\nconnections\n"
+        "delete a c\nundo\nconnections\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string all =
+        "sceneTime.time->a.time a.outputRotateX->b.time sceneTime.time->c.time "
+        "b.outputRotateY->c.scale\n";
+    EXPECT_EQ(run.out.substr(run.out.find("sceneTime.time->")),
+              all + "sceneTime.time->a.time sceneTime.time->c.time\n" + all + all);
+}
+
 TEST(Undo, TimeAndRateComeBackExactly) {
     const auto run = runStatements(
         "time -seconds 0.1\ntime -fps 30 -frame 7\ntime\nundo\ntime\ntime -fps\nundo\ntime\n"

@@ -151,6 +151,9 @@ class ROVA_API Host {
     Status setPlugValue(const std::string& plug, const PlugValue& value);       // exact (undo)
     Status connect(const std::string& source, const std::string& destination);  // type-checked
     Status disconnect(const std::string& source, const std::string& destination);
+    // Puts the connections listed (source, destination) in that order, ahead of any others, which
+    // keep theirs; what changes in the graph is only the order `connections` reports (undo).
+    void reorderConnections(const std::vector<std::pair<std::string, std::string>>& order);
     // (source, destination) pairs; with a node name, those that touch it. Connection order.
     std::vector<std::pair<std::string, std::string>> connections(
         const std::string& node = "") const;

@@ -106,6 +106,22 @@ Status Host::disconnect(const std::string& source, const std::string& destinatio
     return Status{};
 }
 
+void Host::reorderConnections(const std::vector<std::pair<std::string, std::string>>& order) {
+    Impl& h = *m_impl;
+    const auto rank = [&](const Connection& c) {
+        const std::pair<std::string, std::string> named{h.plugName(c.source),
+                                                        h.plugName(c.destination)};
+        const auto it = std::find(order.begin(), order.end(), named);
+        return it == order.end() ? order.size() : static_cast<std::size_t>(it - order.begin());
+    };
+    std::vector<std::pair<std::size_t, Connection>> ranked;
+    for (const Connection& c : h.connections) ranked.emplace_back(rank(c), c);
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    h.connections.clear();
+    for (const auto& entry : ranked) h.connections.push_back(entry.second);
+}
+
 std::vector<std::pair<std::string, std::string>> Host::connections(const std::string& node) const {
     std::vector<std::pair<std::string, std::string>> out;
     for (const Connection& c : m_impl->connections)
