@@ -83,6 +83,78 @@ class ProbeFlag : public RPxCommand {
     }
 };
 
+// probeNode: calls the attribute set-up and data-block API that the Kivo nodes leave out, and
+// reports every failure through its status, so each of the host's fault points can be seen firing.
+class ProbeNode : public RPxNode {
+  public:
+    static RObject mode, in, out, outs;
+    static void* create() { return new ProbeNode; }
+    static void check(const RStatus& status, const char* what) {
+        if (!status)
+            status.perror(what);
+    }
+    static RStatus initialize() {
+        RFnEnumAttribute enumeration;
+        mode = enumeration.create("mode", "md", 0);
+        check(enumeration.addField("first", 0), "addField");
+        RFnNumericAttribute numeric;
+        in = numeric.create("in", "in", RFnNumericData::kDouble, 1.0);
+        check(numeric.setReadable(true), "setReadable");
+        check(numeric.setConnectable(true), "setConnectable");
+        out = numeric.create("out", "out", RFnNumericData::kDouble, 0.0);
+        numeric.setWritable(false);
+        outs = numeric.create("outs", "outs", RFnNumericData::kDouble, 0.0);
+        check(numeric.setArray(true), "setArray");
+        numeric.setWritable(false);
+        for (const RObject& attribute : {mode, in, out, outs}) addAttribute(attribute);
+        attributeAffects(in, out);
+        attributeAffects(in, outs);
+        return RStatus();
+    }
+    RStatus compute(const RPlug& plug, RDataBlock& block) override {
+        RStatus status;
+        if (plug == out) {
+            RDataHandle handle = block.outputValue(out, &status);
+            check(status, "outputValue");
+            if (status)
+                handle.set(block.inputValue(in).asDouble());
+            block.setClean(out);
+            return RStatus();
+        }
+        if (plug == outs) {
+            RArrayDataHandle handle = block.outputArrayValue(outs, &status);
+            check(status, "outputArrayValue");
+            if (status) {
+                check(handle.jumpToElement(0), "jumpToElement");
+                handle.setAllClean();
+            }
+            block.setClean(outs);
+            return RStatus();
+        }
+        return RStatus::kUnknownParameter;
+    }
+};
+RObject ProbeNode::mode, ProbeNode::in, ProbeNode::out, ProbeNode::outs;
+
+// probeThreaded: its data thread asks for one slot as soon as it starts and reports a failure.
+class ProbeThreaded : public RPxThreadedDeviceNode {
+  public:
+    static void* create() { return new ProbeThreaded; }
+    static RStatus initialize() { return RStatus(); }
+    ~ProbeThreaded() override { destroyMemoryPools(); }
+    void postConstructor() override { createMemoryPools(2, 1, sizeof(double)); }
+    void runDeviceThread() override {
+        RCharBuffer buffer;
+        const RStatus status = acquireDataStorage(buffer);
+        if (status)
+            releaseDataStorage(buffer);
+        else
+            status.perror("acquireDataStorage");
+        while (!isDone()) {
+        }
+    }
+};
+
 const char* const kCommands[] = {"probeRun", "probeQueue", "probeCount", "probeWords", "probeFlag"};
 
 }  // namespace
@@ -102,11 +174,19 @@ ROVA_PLUGIN_EXPORT RStatus initializePlugin(RObject plugin) {
         status = fn.registerCommand("probeFlag", ProbeFlag::create);
     if (status)
         status = fn.registerUI("probeCreateUI", "probeDeleteUI");
+    if (status)
+        status = fn.registerNode("probeNode", RTypeId(0x7e5781), ProbeNode::create,
+                                 ProbeNode::initialize);
+    if (status)
+        status = fn.registerNode("probeThreaded", RTypeId(0x7e5782), ProbeThreaded::create,
+                                 ProbeThreaded::initialize, RPxNode::kThreadedDeviceNode);
     return status;
 }
 
 ROVA_PLUGIN_EXPORT RStatus uninitializePlugin(RObject plugin) {
     RFnPlugin fn(plugin);
     for (const char* name : kCommands) fn.deregisterCommand(name);
+    fn.deregisterNode(RTypeId(0x7e5781));
+    fn.deregisterNode(RTypeId(0x7e5782));
     return RStatus();
 }
