@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "RunRova.h"
 #include "ScriptValues.h"
@@ -15,48 +16,46 @@ const std::string kSetUp =
     "plugin -load kivo_rova\n"
     "create timeRotate -name spin\n";
 
-TEST(TimeRotateNode, DefaultsTurnTenUnitsPerSecondAboutY) {
-    const auto run = runRovaScript(kSetUp +
-                                   "get spin.outputRotate\n"
-                                   "set spin.time 2\n"
-                                   "get spin.outputRotate\n");
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out, "spin\n0 0 0\n0 20 0\n");
-}
+// outputRotate = initialRotate + axis * time * scale, each case on a node of its own, in one run.
+struct Formula {
+    std::string name;
+    std::string settings;  // statements on node N before its output is read
+    std::string expected;  // outputRotate
+};
 
-TEST(TimeRotateNode, EachComponentAdvancesByAxisTimesTimeTimesScale) {
-    const auto run = runRovaScript(kSetUp +
-                                   "set spin.axis 1 2 0\n"
-                                   "set spin.scale 1\n"
-                                   "set spin.time 3\n"
-                                   "set spin.initialRotate 5 5 5\n"
-                                   "get spin.outputRotate\n"
-                                   "set spin.axis 0 0 -0.5\n"
-                                   "get spin.outputRotate\n");
+TEST(TimeRotateNode, OutputIsInitialRotatePlusAxisTimesTimeTimesScale) {
+    const std::vector<Formula> cases = {
+        {"defaults turn ten units a second about Y", "set N.time 2", "0 20 0"},
+        {"each component on its own",
+         "set N.axis 1 2 0; set N.scale 1; set N.time 3; "
+         "set N.initialRotate 5 5 5",
+         "8 11 5"},
+        {"a negative axis component",
+         "set N.axis 0 0 -0.5; set N.scale 1; set N.time 3; "
+         "set N.initialRotate 5 5 5",
+         "5 5 3.5"},
+        {"time zero gives the initial rotation", "set N.axis 3 4 5; set N.initialRotate 1.5 -2 7",
+         "1.5 -2 7"},
+        {"scale zero freezes it", "set N.scale 0; set N.initialRotate 10 20 30; set N.time 1000",
+         "10 20 30"},
+    };
+    std::string script = "plugin -load kivo_rova\n";
+    std::string expected;
+    for (std::size_t k = 0; k < cases.size(); ++k) {
+        const std::string node = "spin" + std::to_string(k);
+        std::string settings = cases[k].settings;
+        for (auto at = settings.find("N."); at != std::string::npos; at = settings.find("N.", at))
+            settings.replace(at, 1, node);
+        script += "create timeRotate -name " + node + "\n" + settings + "\nget " + node +
+                  ".outputRotate\n";
+        expected += node + "\n" + cases[k].expected + "\n";
+    }
+    const auto run = runRovaScript(script);
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out, "spin\n8 11 5\n5 5 3.5\n");
-}
-
-TEST(TimeRotateNode, TimeZeroGivesTheInitialRotation) {
-    const auto run = runRovaScript(kSetUp +
-                                   "set spin.axis 3 4 5\n"
-                                   "set spin.initialRotate 1.5 -2 7\n"
-                                   "set spin.time 0\n"
-                                   "get spin.outputRotate\n");
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out, "spin\n1.5 -2 7\n");
-}
-
-TEST(TimeRotateNode, ScaleZeroFreezesTheRotation) {
-    const auto run = runRovaScript(kSetUp +
-                                   "set spin.scale 0\n"
-                                   "set spin.initialRotate 10 20 30\n"
-                                   "set spin.time 1\n"
-                                   "get spin.outputRotate\n"
-                                   "set spin.time 1000\n"
-                                   "get spin.outputRotate\n");
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out, "spin\n10 20 30\n10 20 30\n");
+    const auto got = linesOf(run.out);
+    const auto want = linesOf(expected);
+    ASSERT_EQ(got.size(), want.size()) << run.out;
+    for (std::size_t k = 0; k < want.size(); ++k) EXPECT_EQ(got[k], want[k]) << cases[k / 2].name;
 }
 
 TEST(TimeRotateNode, FollowsTheSceneTimeWhenConnected) {
