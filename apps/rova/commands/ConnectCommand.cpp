@@ -50,11 +50,16 @@ host::Status disconnect(CommandContext& context) {
     auto& host = context.host();
     const std::string source = context.in().args()[0];
     const std::string destination = context.in().args()[1];
+    const auto order = host.connections();
     if (host::Status status = host.disconnect(source, destination); !status)
         return status;
     context.recordUndo(
         context.statement().text(),
-        [&host, source, destination] { return host.connect(source, destination); },
+        [&host, source, destination, order] {
+            host::Status status = host.connect(source, destination);
+            host.reorderConnections(order);  // back at its place in `connections`
+            return status;
+        },
         [&host, source, destination] { return host.disconnect(source, destination); });
     return {};
 }
@@ -62,8 +67,8 @@ host::Status disconnect(CommandContext& context) {
 const CommandRegistration connectRegistration{{
     .name = "connect",
     .synopsis = "SRC DST",
-    .summary = "Connect plug SRC to plug DST (types must match; a connection already into DST "
-               "is replaced).",
+    .summary = "Connect plug SRC to plug DST (types must match; a DST that is already "
+               "connected, and a connection that would close a cycle, are refused).",
     .minArgs = 2,
     .maxArgs = 2,
     .run = connect,

@@ -51,6 +51,58 @@ TEST(Undo, DeletedNodesGetTheirConnectionsBackInTheirOrder) {
               all + "sceneTime.time->a.time sceneTime.time->c.time\n" + all + all);
 }
 
+// Every scene-changing command, undone and redone: the state printed before it comes back
+// exactly, and redo brings back the state after it.
+TEST(Undo, EveryChangingCommandIsUndoneAndRedoneExactly) {
+    const std::string setUp =
+        "plugin -load kivo_rova\n"
+        "create timeRotate -name a\ncreate timeRotate -name b\ncreate kivoAttractor -name c\n"
+        "connect sceneTime.time a.time\nconnect a.outputRotateX b.time\n"
+        "set a.scale 2.5\nset b.axis 0.25 -1 3\n";
+    const std::string state =
+        "ls\nconnections\nget a.scale\nget a.axis\nget a.initialRotate\nget b.time\n"
+        "get b.axis\nget c.strength\nget c.track\ntime\ntime -fps\nprint(\"==\\n\")\n";
+    const std::vector<std::string> changes = {
+        "create timeRotate -name d",
+        "create timeRotate",
+        "delete a",
+        "delete b a c",
+        "set a.scale -7",
+        "set a.axis 1 2 3",
+        "set a.axisZ 9",
+        "set c.track on",
+        "connect b.outputRotateZ c.strength",
+        "disconnect a.outputRotateX b.time",
+        "disconnect sceneTime.time a.time",
+        "rename a z",
+        "time -seconds 3.5",
+        "time -fps 60 -frame 12",
+    };
+    // Slices of the output from "--" to "=="; a get of a node that is gone prints nothing.
+    const std::string mark = "print(\"--\\n\")\n";
+    for (const auto& change : changes) {
+        const auto run = runStatements(setUp + mark + state + change + "\n" + mark + state +
+                                           "undo\n" + mark + state + "redo\n" + mark + state,
+                                       {"--keep-going"});
+        std::vector<std::vector<std::string>> slices;
+        bool inState = false;
+        for (const auto& line : lines(run.out)) {
+            if (line == "--")
+                slices.emplace_back();
+            if (line == "--" || line == "==")
+                inState = line == "--";
+            else if (inState)
+                slices.back().push_back(line);
+        }
+        ASSERT_EQ(slices.size(), 4u) << change << "\n" << run.out << run.err;
+        EXPECT_EQ(run.err.find("undo:"), std::string::npos) << change << "\n" << run.err;
+        EXPECT_EQ(run.err.find("redo:"), std::string::npos) << change << "\n" << run.err;
+        EXPECT_NE(slices[1], slices[0]) << change << " changed nothing that the state shows";
+        EXPECT_EQ(slices[2], slices[0]) << "undo of " << change;
+        EXPECT_EQ(slices[3], slices[1]) << "redo of " << change;
+    }
+}
+
 TEST(Undo, TimeAndRateComeBackExactly) {
     const auto run = runStatements(
         "time -seconds 0.1\ntime -fps 30 -frame 7\ntime\nundo\ntime\ntime -fps\nundo\ntime\n"
