@@ -4,6 +4,7 @@
 
 #include "../Command.h"
 #include "../Interpreter.h"
+#include "rovahost/Scene.h"
 
 namespace rova::lang {
 namespace {
@@ -47,8 +48,14 @@ host::Status run(CommandContext& context) {
         for (size_t j = 0; j < i; ++j)
             if (names[i] == names[j])
                 return host::Status::failure("node '" + names[i] + "' named twice");
+    // A transform takes its shapes and children along: undo restores them, parents first.
+    std::vector<std::string> affected;
+    for (const auto& name : names)
+        for (const auto& node : host::scene::subtree(name))
+            if (std::find(affected.begin(), affected.end(), node) == affected.end())
+                affected.push_back(node);
     auto snapshots = std::make_shared<std::vector<host::NodeSnapshot>>();
-    for (const auto& name : names) {
+    for (const auto& name : affected) {
         auto snapshot = host.snapshotNode(name);
         if (!snapshot.ok())
             return snapshot.status;
@@ -57,13 +64,17 @@ host::Status run(CommandContext& context) {
     // Undo puts the connections back in the order `connections` listed them before.
     const auto order = std::make_shared<const std::vector<std::pair<std::string, std::string>>>(
         host.connections());
-    std::vector<host::NodeSnapshot> deleted;
     for (const auto& snapshot : *snapshots) {
+        if (!host.hasNode(snapshot.name))
+            continue;  // deleted with a transform above it
         if (host::Status status = host.deleteNode(snapshot.name); !status) {
+            std::vector<host::NodeSnapshot> deleted;
+            for (const auto& s : *snapshots)
+                if (!host.hasNode(s.name))
+                    deleted.push_back(s);
             restoreAll(host, deleted);
             return status;
         }
-        deleted.push_back(snapshot);
     }
     context.recordUndo(
         context.statement().text(),
@@ -74,8 +85,9 @@ host::Status run(CommandContext& context) {
         },
         [&host, snapshots] {
             for (const auto& snapshot : *snapshots)
-                if (host::Status status = host.deleteNode(snapshot.name); !status)
-                    return status;
+                if (host.hasNode(snapshot.name))
+                    if (host::Status status = host.deleteNode(snapshot.name); !status)
+                        return status;
             return host::Status{};
         });
     return {};
@@ -85,7 +97,7 @@ const CommandRegistration registration{{
     .name = "delete",
     .synopsis = "N...",
     .summary = "Delete nodes and their connections (a node's data thread is stopped and joined "
-               "first).",
+               "first); a transform takes its shapes and the transforms below it along.",
     .minArgs = 1,
     .maxArgs = -1,
     .run = run,

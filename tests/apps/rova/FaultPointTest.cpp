@@ -39,6 +39,8 @@ const std::map<std::string, std::string> kScriptFor = {
     {"outputValue", "plugin -load rova_probe\ncreate probeNode -name p\nget p.out"},
     {"outputArrayValue", "plugin -load rova_probe\ncreate probeNode -name p\nget p.outs"},
     {"jumpToElement", "plugin -load rova_probe\ncreate probeNode -name p\nget p.outs"},
+    {"active3dView", "plugin -load rova_probe\nprobeView"},
+    {"getCamera", "plugin -load rova_probe\ncamera -name c\nview -camera c\nprobeView"},
 };
 
 std::vector<std::string> listedPoints() {
@@ -62,9 +64,9 @@ TEST(FaultPoints, EveryListedPointHasAScriptAndNothingElseIsListed) {
     ASSERT_FALSE(points.empty());
     for (const auto& point : points) EXPECT_TRUE(kScriptFor.count(point)) << point;
     EXPECT_EQ(points.size(), kScriptFor.size());
-    const auto unknown = runStatements("fault active3dView");
+    const auto unknown = runStatements("fault active3DView");
     EXPECT_EQ(unknown.status, 1);
-    EXPECT_NE(unknown.err.find("unknown fault call 'active3dView'"), std::string::npos);
+    EXPECT_NE(unknown.err.find("unknown fault call 'active3DView'"), std::string::npos);
 }
 
 TEST(FaultPoints, EveryPointFiresWhenArmed) {

@@ -31,6 +31,8 @@ enum class FaultPoint {
     kOutputValue,
     kOutputArrayValue,
     kJumpToElement,
+    kActive3dView,
+    kGetCamera,
 };
 
 struct FaultPointName {
@@ -38,7 +40,7 @@ struct FaultPointName {
     std::string_view name;  // the host API call's own name
 };
 
-inline constexpr std::array<FaultPointName, 23> kFaultPoints{{
+inline constexpr std::array<FaultPointName, 25> kFaultPoints{{
     {FaultPoint::kRegisterNode, "registerNode"},
     {FaultPoint::kDeregisterNode, "deregisterNode"},
     {FaultPoint::kRegisterCommand, "registerCommand"},
@@ -62,6 +64,8 @@ inline constexpr std::array<FaultPointName, 23> kFaultPoints{{
     {FaultPoint::kOutputValue, "outputValue"},
     {FaultPoint::kOutputArrayValue, "outputArrayValue"},
     {FaultPoint::kJumpToElement, "jumpToElement"},
+    {FaultPoint::kActive3dView, "active3dView"},
+    {FaultPoint::kGetCamera, "getCamera"},
 }};
 
 // Each row sits at its enumerator's place, so a name is found by index.

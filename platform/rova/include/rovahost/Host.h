@@ -86,6 +86,7 @@ struct NodeSnapshot {
     std::vector<std::pair<std::string, std::string>>
         connectionsOut;               // (source plug, destination plug)
     std::uint64_t creationIndex = 0;  // its place in creation order; 0: after every node
+    std::string parent;               // a DAG node's parent transform; "" at the top
 };
 
 // A graph notification. plug: "node.attr" (kCreate/kDelete: the node name); other: the other end of

@@ -10,6 +10,7 @@
 #include "rova/RDataBlock.h"
 #include "rova/RDataHandle.h"
 #include "rova/RPlug.h"
+#include "scene/Scene.h"
 
 using rova::detail::AttributeDef;
 using rova::detail::Connection;
@@ -76,6 +77,7 @@ void Host::Impl::propagate(NodeRecord* node, int attribute, Visited& visited) {
         if (c.source.node == node &&
             std::find(related.begin(), related.end(), c.source.attribute) != related.end())
             destinations.push_back(c.destination);
+    for (const PlugRef& d : scene::worldDependents(node, attribute)) destinations.push_back(d);
     for (const PlugRef& d : destinations) markDirtyIn(d.node, d.attribute, visited);
 }
 

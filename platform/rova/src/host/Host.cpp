@@ -6,6 +6,7 @@
 #include "HostImpl.h"
 #include "HostText.h"
 #include "rova/RGlobal.h"
+#include "scene/Scene.h"
 
 using rova::detail::AttributeDef;
 using rova::detail::Connection;
@@ -31,6 +32,7 @@ Host::Impl::Impl() {
     timeType->index[time.get()] = 0;
     timeType->attributes.push_back(time);
     timeType->affects.emplace_back();
+    sceneTypes = scene::makeSceneTypes();
 }
 
 void Host::Impl::createSceneTime() {
@@ -79,11 +81,17 @@ NodeType* Host::Impl::findType(const std::string& name) const {
     for (const auto& t : types)
         if (t->name == name)
             return t.get();
+    for (const auto& t : sceneTypes)
+        if (t->name == name)
+            return t.get();
     return name == timeType->name ? timeType.get() : nullptr;
 }
 
 NodeType* Host::Impl::findTypeById(std::uint32_t id) const {
     for (const auto& t : types)
+        if (t->id.id() == id)
+            return t.get();
+    for (const auto& t : sceneTypes)
         if (t->id.id() == id)
             return t.get();
     return timeType->id.id() == id ? timeType.get() : nullptr;
@@ -151,6 +159,7 @@ void Host::Impl::shutdown(bool recreateSceneTime) {
         faults.clear();
     }
     timeNode = nullptr;
+    activeCamera.clear();
     if (recreateSceneTime)
         createSceneTime();
 }

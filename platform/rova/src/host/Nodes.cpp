@@ -7,6 +7,7 @@
 #include "HostText.h"
 #include "rova/RGlobal.h"
 #include "rovahost/Boundary.h"
+#include "scene/Scene.h"
 
 using rova::detail::AttributeDef;
 using rova::detail::Connection;
@@ -43,6 +44,9 @@ Result<NodeRecord*> Host::Impl::newNode(NodeType& type, const std::string& name)
     Result<NodeRecord*> out;
     std::shared_ptr<NodeType> shared;
     for (const auto& t : types)
+        if (t.get() == &type)
+            shared = t;
+    for (const auto& t : sceneTypes)
         if (t.get() == &type)
             shared = t;
     if (&type == timeType.get())
@@ -162,6 +166,11 @@ Status Host::deleteNode(const std::string& name) {
         return Status::failure("no node named '" + name + "'");
     if (node == m_impl->timeNode)
         return Status::failure("node 'sceneTime' belongs to the host and cannot be deleted");
+    // A DAG node takes what is below it along, deepest first.
+    const auto below = scene::subtree(node);
+    for (auto it = below.rbegin(); it + 1 != below.rend(); ++it)
+        if (Status status = m_impl->removeNode(*it); !status)
+            return status;
     return m_impl->removeNode(node);
 }
 
@@ -216,6 +225,8 @@ Result<NodeSnapshot> Host::snapshotNode(const std::string& name) const {
     out.value.name = node->name;
     out.value.type = node->type->name;
     out.value.creationIndex = node->creationIndex;
+    if (NodeRecord* parent = scene::parentOf(node))
+        out.value.parent = parent->name;
     const auto& attributes = node->type->attributes;
     for (std::size_t k = 0; k < attributes.size(); ++k) {
         const AttributeDef& def = *attributes[k];
@@ -258,6 +269,13 @@ Status Host::restoreNode(const NodeSnapshot& snapshot) {
         });
     }
     std::vector<std::string> problems;
+    if (!snapshot.parent.empty()) {
+        NodeRecord* parent = m_impl->findNode(snapshot.parent);
+        if (parent && scene::dagKind(parent) == scene::DagKind::kTransform)
+            scene::setParent(m_impl->findNode(snapshot.name), parent);
+        else
+            problems.push_back("no transform named '" + snapshot.parent + "' to be its parent");
+    }
     for (const auto& [attribute, value] : snapshot.values) {
         const std::string plug = snapshot.name + "." + attribute;
         if (value.kind == PlugValue::Kind::kArray) {

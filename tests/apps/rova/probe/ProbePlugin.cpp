@@ -155,7 +155,38 @@ class ProbeThreaded : public RPxThreadedDeviceNode {
     }
 };
 
-const char* const kCommands[] = {"probeRun", "probeQueue", "probeCount", "probeWords", "probeFlag"};
+// probeView: asks for the active view's camera as a tracking node does, reporting each failing
+// call through its status and going on; the result is the camera's eye point and view, up and
+// right directions in world space.
+class ProbeView : public RPxCommand {
+  public:
+    static void* create() { return new ProbeView; }
+    RStatus runCommand(const RArgList&) override {
+        RStatus status;
+        R3dView view = R3dView::active3dView(&status);
+        if (!status)
+            status.perror("Error: R3dView::active3DView");
+        RDagPath camera;
+        status = view.getCamera(camera);
+        if (!status)
+            status.perror("Error: R3dView::getCamera");
+        RFnCamera fn(camera);
+        RString text = camera.fullPathName();
+        for (const RVector& v :
+             {fn.eyePoint(RSpace::kWorld).asVector(), fn.viewDirection(RSpace::kWorld),
+              fn.upDirection(RSpace::kWorld), fn.rightDirection(RSpace::kWorld)}) {
+            for (const double c : {v.x, v.y, v.z}) {
+                text += " ";
+                text += c;
+            }
+        }
+        setResult(text);
+        return RStatus();
+    }
+};
+
+const char* const kCommands[] = {"probeRun",   "probeQueue", "probeCount",
+                                 "probeWords", "probeFlag",  "probeView"};
 
 }  // namespace
 
@@ -172,6 +203,8 @@ ROVA_PLUGIN_EXPORT RStatus initializePlugin(RObject plugin) {
         status = fn.registerCommand("probeWords", ProbeWords::create);
     if (status)
         status = fn.registerCommand("probeFlag", ProbeFlag::create);
+    if (status)
+        status = fn.registerCommand("probeView", ProbeView::create);
     if (status)
         status = fn.registerUI("probeCreateUI", "probeDeleteUI");
     if (status)

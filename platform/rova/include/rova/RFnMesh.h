@@ -1,0 +1,42 @@
+#pragma once
+#include "rova/RDagPath.h"
+#include "rova/RFnDependencyNode.h"
+#include "rova/RPoint.h"
+#include "rova/RSpace.h"
+#include "rova/RVector.h"
+
+// A function set for polygon meshes: a mesh node (its points as it shows them, after whatever is
+// connected into it), a path to one, or mesh data inside a data block. Points are listed in vertex
+// order; there is one normal per vertex, so element i of the normals belongs to vertex i. Normals
+// are recomputed from the faces whenever points change. World space needs a node or path (mesh
+// data has no place in the scene); kObject and kTransform are the mesh's own space.
+class ROVA_API RFnMesh : public RFnDependencyNode {
+  public:
+    RFnMesh() noexcept = default;
+    explicit RFnMesh(const RObject& meshNodeOrData, RStatus* status = nullptr);
+    explicit RFnMesh(const RDagPath& path, RStatus* status = nullptr);
+    RStatus setObject(const RObject& meshNodeOrData) override;
+
+    int numVertices(RStatus* status = nullptr) const;
+    int numPolygons(RStatus* status = nullptr) const;
+    int numNormals(RStatus* status = nullptr) const;  // equals numVertices
+    RStatus getPoints(RPointArray& points, RSpace::Space space = RSpace::kObject) const;
+    RStatus getPoint(int vertex, RPoint& point, RSpace::Space space = RSpace::kObject) const;
+    // Replaces every point (the count must match). On a node this changes the node's own geometry
+    // (a new mesh revision: earlier copies of the data keep the old points); on mesh data the data
+    // itself.
+    RStatus setPoints(const RPointArray& points, RSpace::Space space = RSpace::kObject);
+    RStatus getNormals(RFloatVectorArray& normals, RSpace::Space space = RSpace::kObject) const;
+    RStatus getVertexNormal(int vertex, RVector& normal,
+                            RSpace::Space space = RSpace::kObject) const;
+    // Polygons: vertex counts, then all polygons' vertex indices in order.
+    RStatus getVertices(RIntArray& vertexCounts, RIntArray& vertexList) const;
+    RStatus getPolygonVertices(int polygon, RIntArray& vertexList) const;
+    // A number that changes whenever the points or polygons change (never reused by another mesh
+    // state in this process): caches of the geometry are valid while it stays the same.
+    RStatus revision(unsigned long long& revision) const;
+
+  private:
+    RDagPath m_path;
+    bool m_hasPath = false;
+};

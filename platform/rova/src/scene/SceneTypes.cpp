@@ -1,0 +1,319 @@
+// The built-in scene node types: transform, mesh and camera.
+#include <cmath>
+#include <numbers>
+
+#include "HostImpl.h"
+#include "Scene.h"
+#include "rova/REulerRotation.h"
+#include "rova/RPlug.h"
+
+namespace rova::scene {
+
+using detail::AttributeDef;
+using detail::ValueType;
+
+namespace {
+
+// Every scene node: its kind and its place in the hierarchy.
+class DagNode : public RPxNode {
+  public:
+    explicit DagNode(DagKind kind) : m_kind(kind) {}
+    DagKind kind() const { return m_kind; }
+    std::weak_ptr<detail::ObjectImpl> parent;
+
+  protected:
+    NodeRecord* record() const { return detail::NodeAccess::record(*this); }
+    int requested(const RPlug& plug) const {
+        return record()->type->indexOf(detail::attributeOf(plug.attribute()));
+    }
+
+  private:
+    DagKind m_kind;
+};
+
+class TransformNode : public DagNode {
+  public:
+    TransformNode() : DagNode(DagKind::kTransform) {}
+    RStatus compute(const RPlug& plug, RDataBlock&) override {
+        NodeRecord* node = record();
+        const int attribute = requested(plug);
+        if (attribute == attributeIndex(node, "matrix"))
+            node->valueOf(attribute).m = localMatrix(node);
+        else if (attribute == attributeIndex(node, "worldMatrix"))
+            node->valueOf(attribute).m = localMatrix(node) * worldMatrix(parentOf(node));
+        else
+            return RStatus::kUnknownParameter;
+        return RStatus::kSuccess;
+    }
+};
+
+class MeshNode : public DagNode {
+  public:
+    MeshNode() : DagNode(DagKind::kMesh) {}
+    // The shape's own geometry (inMesh, or what is connected to it) is what it shows.
+    RStatus compute(const RPlug& plug, RDataBlock&) override {
+        NodeRecord* node = record();
+        const int attribute = requested(plug);
+        if (attribute != attributeIndex(node, "outMesh"))
+            return RStatus::kUnknownParameter;
+        const int in = attributeIndex(node, "inMesh");
+        detail::hostImpl().evaluate(node, in);
+        node->valueOf(attribute).mesh = node->valueOf(in).mesh;
+        return RStatus::kSuccess;
+    }
+};
+
+class CameraNode : public DagNode {
+  public:
+    CameraNode() : DagNode(DagKind::kCamera) {}
+};
+
+DagNode* dagOf(const NodeRecord* node) {
+    return node && node->instance ? dynamic_cast<DagNode*>(node->instance) : nullptr;
+}
+
+int add(NodeType& type, const std::shared_ptr<AttributeDef>& def) {
+    const int index = static_cast<int>(type.attributes.size());
+    type.index[def.get()] = index;
+    type.attributes.push_back(def);
+    type.affects.emplace_back();
+    for (const auto& child : def->children) {
+        type.index[child.get()] = static_cast<int>(type.attributes.size());
+        type.attributes.push_back(child);
+        type.affects.emplace_back();
+    }
+    return index;
+}
+
+std::shared_ptr<AttributeDef> triple(const std::string& longName, const std::string& shortName,
+                                     double value) {
+    auto def = detail::makeAttribute(longName, shortName, ValueType::kDouble3);
+    def->numericType = RFnNumericData::k3Double;
+    def->keyable = true;
+    for (double& c : def->defaultValue.v3) c = value;
+    int component = 0;
+    for (const char* axis : {"X", "Y", "Z"}) {
+        auto child = detail::makeAttribute(longName + axis, shortName + axis, ValueType::kDouble);
+        child->numericType = RFnNumericData::kDouble;
+        child->keyable = true;
+        child->defaultValue.d = value;
+        child->parent = def.get();
+        child->component = component++;
+        def->children.push_back(child);
+    }
+    return def;
+}
+
+std::shared_ptr<AttributeDef> output(const std::string& longName, const std::string& shortName,
+                                     ValueType type) {
+    auto def = detail::makeAttribute(longName, shortName, type);
+    def->writable = false;
+    def->storable = false;
+    return def;
+}
+
+std::shared_ptr<NodeType> newType(const std::string& name, std::uint32_t id,
+                                  std::function<RPxNode*()> creator) {
+    auto type = std::make_shared<NodeType>();
+    type->name = name;
+    type->id = RTypeId(id);
+    type->builtinCreator = std::move(creator);
+    return type;
+}
+
+}  // namespace
+
+std::vector<std::shared_ptr<NodeType>> makeSceneTypes() {
+    auto transform = newType("transform", 0x524f0002u, [] { return new TransformNode(); });
+    const int inputs[] = {
+        add(*transform, triple("translate", "t", 0.0)), add(*transform, triple("rotate", "r", 0.0)),
+        add(*transform, triple("scale", "s", 1.0)),
+        add(*transform, detail::makeAttribute("inputMatrix", "im", ValueType::kMatrix))};
+    const int matrix = add(*transform, output("matrix", "m", ValueType::kMatrix));
+    const int world = add(*transform, output("worldMatrix", "wm", ValueType::kMatrix));
+    for (const int input : inputs)
+        transform->affects[static_cast<std::size_t>(input)] = {matrix, world};
+
+    auto mesh = newType("mesh", 0x524f0003u, [] { return new MeshNode(); });
+    const int in = add(*mesh, detail::makeAttribute("inMesh", "i", ValueType::kMesh));
+    const int out = add(*mesh, output("outMesh", "o", ValueType::kMesh));
+    mesh->affects[static_cast<std::size_t>(in)] = {out};
+
+    auto camera = newType("camera", 0x524f0004u, [] { return new CameraNode(); });
+    return {transform, mesh, camera};
+}
+
+DagKind dagKind(const NodeRecord* node) {
+    const DagNode* dag = dagOf(node);
+    return dag ? dag->kind() : DagKind::kNone;
+}
+
+int attributeIndex(const NodeRecord* node, const char* longName) {
+    return node->type->findByName(longName);
+}
+
+// ---------------------------------------------------------------- hierarchy
+NodeRecord* parentOf(const NodeRecord* node) {
+    const DagNode* dag = dagOf(node);
+    if (!dag)
+        return nullptr;
+    auto parent = std::static_pointer_cast<NodeRecord>(dag->parent.lock());
+    return parent && parent->alive ? parent.get() : nullptr;
+}
+
+void setParent(NodeRecord* child, NodeRecord* parent) {
+    DagNode* dag = dagOf(child);
+    if (!dag)
+        return;
+    dag->parent = parent ? parent->shared_from_this() : std::shared_ptr<detail::ObjectImpl>();
+    if (dag->kind() == DagKind::kTransform)
+        detail::hostImpl().markDirty(child, attributeIndex(child, "worldMatrix"));
+}
+
+std::vector<NodeRecord*> childrenOf(const NodeRecord* node) {
+    std::vector<NodeRecord*> out;
+    if (!node)
+        return out;
+    for (const auto& n : detail::hostImpl().nodes)
+        if (parentOf(n.get()) == node)
+            out.push_back(n.get());
+    return out;
+}
+
+std::vector<NodeRecord*> subtree(NodeRecord* node) {
+    std::vector<NodeRecord*> out{node};
+    for (std::size_t k = 0; k < out.size(); ++k)
+        for (NodeRecord* child : childrenOf(out[k])) out.push_back(child);
+    return out;
+}
+
+std::vector<NodeRecord*> pathTo(NodeRecord* node) {
+    std::vector<NodeRecord*> out;
+    for (NodeRecord* at = node; at && out.size() <= 10000; at = parentOf(at))
+        out.insert(out.begin(), at);
+    return out;
+}
+
+std::vector<detail::PlugRef> worldDependents(NodeRecord* node, int attribute) {
+    std::vector<detail::PlugRef> out;
+    if (dagKind(node) != DagKind::kTransform || attribute != attributeIndex(node, "worldMatrix"))
+        return out;
+    for (NodeRecord* child : childrenOf(node))
+        if (dagKind(child) == DagKind::kTransform)
+            out.push_back({child, attributeIndex(child, "worldMatrix"), -1});
+    return out;
+}
+
+// ---------------------------------------------------------------- matrices
+namespace {
+// A node outside the node list (the default camera) has no connections to pull.
+bool listed(const NodeRecord* node) {
+    for (const auto& n : detail::hostImpl().nodes)
+        if (n.get() == node)
+            return true;
+    return false;
+}
+}  // namespace
+
+RMatrix localMatrix(NodeRecord* transform) {
+    auto& host = detail::hostImpl();
+    const bool pull = listed(transform);
+    const auto read = [&](const char* name) -> const detail::Value& {
+        const int a = attributeIndex(transform, name);
+        if (pull)
+            host.evaluate(transform, a);
+        return transform->valueOf(a);
+    };
+    const double* t = read("translate").v3;
+    const double* r = read("rotate").v3;
+    const double* s = read("scale").v3;
+    const RMatrix input = read("inputMatrix").m;
+    constexpr double degrees = std::numbers::pi / 180.0;
+    RMatrix scale;
+    for (int k = 0; k < 3; ++k) scale[k][k] = s[k];
+    RMatrix translate;
+    for (int k = 0; k < 3; ++k) translate[3][k] = t[k];
+    const RMatrix rotate =
+        REulerRotation(r[0] * degrees, r[1] * degrees, r[2] * degrees, REulerRotation::kXYZ)
+            .asMatrix();
+    return scale * rotate * translate * input;
+}
+
+RMatrix worldMatrix(NodeRecord* node) {
+    if (!node)
+        return RMatrix();
+    if (dagKind(node) != DagKind::kTransform)
+        return worldMatrix(parentOf(node));
+    if (!listed(node))
+        return localMatrix(node) * worldMatrix(parentOf(node));
+    const int world = attributeIndex(node, "worldMatrix");
+    detail::hostImpl().evaluate(node, world);
+    return node->valueOf(world).m;
+}
+
+// ---------------------------------------------------------------- meshes
+std::shared_ptr<MeshData> meshOf(NodeRecord* shape) {
+    if (dagKind(shape) != DagKind::kMesh)
+        return nullptr;
+    const int out = attributeIndex(shape, "outMesh");
+    detail::hostImpl().evaluate(shape, out);
+    return std::dynamic_pointer_cast<MeshData>(shape->valueOf(out).mesh);
+}
+
+host::Status setMeshOf(NodeRecord* shape, std::shared_ptr<MeshData> mesh) {
+    if (dagKind(shape) != DagKind::kMesh)
+        return host::Status::failure("'" + shape->name + "' is not a mesh");
+    host::PlugValue value;
+    value.kind = host::PlugValue::Kind::kMesh;
+    value.mesh = std::move(mesh);
+    return detail::hostImpl().storeValue(shape, attributeIndex(shape, "inMesh"), -1, value);
+}
+
+// ---------------------------------------------------------------- the active 3D view
+namespace {
+struct DetachedNode {
+    std::shared_ptr<NodeRecord> record;
+    std::unique_ptr<RPxNode> instance;
+};
+
+DetachedNode detached(const NodeType& type, const std::string& name) {
+    DetachedNode out;
+    out.record = std::make_shared<NodeRecord>();
+    out.record->name = name;
+    for (const auto& t : detail::hostImpl().sceneTypes)
+        if (t.get() == &type)
+            out.record->type = t;
+    for (const auto& def : type.attributes) out.record->values.push_back(def->defaultValue);
+    out.record->dirty.assign(type.attributes.size(), 0);
+    out.record->evaluating.assign(type.attributes.size(), 0);
+    out.instance.reset(type.builtinCreator());
+    detail::NodeAccess::setRecord(*out.instance, out.record.get());
+    out.record->instance = out.instance.get();
+    return out;
+}
+}  // namespace
+
+NodeRecord* defaultCameraShape() {
+    static const auto camera = [] {
+        auto& host = detail::hostImpl();
+        auto transform = detached(*host.findType("transform"), "persp");
+        double* t =
+            transform.record->valueOf(attributeIndex(transform.record.get(), "translate")).v3;
+        t[2] = 10.0;
+        auto shape = detached(*host.findType("camera"), "perspShape");
+        setParent(shape.record.get(), transform.record.get());
+        return std::make_pair(std::move(transform), std::move(shape));
+    }();
+    return camera.second.record.get();
+}
+
+NodeRecord* activeCameraShape() {
+    auto& host = detail::hostImpl();
+    if (!host.activeCamera.empty())
+        if (NodeRecord* shape = host.findNode(host.activeCamera);
+            shape && dagKind(shape) == DagKind::kCamera)
+            return shape;
+    return defaultCameraShape();
+}
+
+}  // namespace rova::scene
