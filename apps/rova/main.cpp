@@ -83,16 +83,28 @@ std::optional<std::string> readScript(const std::string& file, std::string& text
     std::ifstream in(file, std::ios::binary);
     if (!in)
         return "cannot read script '" + file + "'";
+    const bool regular = std::filesystem::is_regular_file(file, ec);
+    const auto size = regular ? std::filesystem::file_size(file, ec) : 0;
     try {
-        std::stringstream buffer;
-        buffer << in.rdbuf();
-        if (in.bad())
-            return "cannot read script '" + file + "': " + std::strerror(errno);
-        text = std::move(buffer).str();
+        if (regular && !ec) {
+            // The whole size at once, so a file too large for memory is told apart from one
+            // that cannot be read.
+            text.resize(size);
+            in.read(text.data(), static_cast<std::streamsize>(size));
+            if (static_cast<std::uintmax_t>(in.gcount()) != size)
+                return "cannot read script '" + file + "'";
+        } else {
+            std::stringstream buffer;
+            buffer << in.rdbuf();
+            text = std::move(buffer).str();
+        }
     } catch (const std::bad_alloc&) {
-        const auto size = std::filesystem::file_size(file, ec);
+        text.clear();
+        text.shrink_to_fit();
         return "script '" + file + "' is too large to load" +
-               (ec ? std::string() : " (" + std::to_string(size) + " bytes)");
+               (regular ? " (" + std::to_string(size) + " bytes)" : std::string());
+    } catch (const std::length_error&) {
+        return "script '" + file + "' is too large to load";
     }
     return std::nullopt;
 }

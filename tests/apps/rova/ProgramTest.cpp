@@ -84,6 +84,27 @@ TEST(Program, AFolderIsNoScript) {
     EXPECT_EQ(run.err, "error: '" + dir.path().string() + "' is a folder, not a script\n");
 }
 
+TEST(Program, AScriptTooLargeForMemoryIsRefusedWithAMessage) {
+#ifndef ROVA_ADDRESS_SPACE_CAN_BE_LIMITED
+    GTEST_SKIP() << "a sanitizer build cannot run with a limited address space";
+#else
+    TempDir dir;
+    // A sparse file: large to read, nothing on disk.
+    const auto big = dir.path() / "big.rova";
+    std::filesystem::resize_file(dir.write("big.rova", ""), 3ull << 30);
+    const std::string command = "ulimit -v 1500000; '" + std::string(ROVA_EXECUTABLE) + "' '" +
+                                big.string() + "' > /dev/null 2> '" +
+                                (dir.path() / "err.txt").string() + "'";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal: " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    std::ifstream err(dir.path() / "err.txt");
+    const std::string text((std::istreambuf_iterator<char>(err)), {});
+    EXPECT_EQ(text,
+              "error: script '" + big.string() + "' is too large to load (3221225472 bytes)\n");
+#endif
+}
+
 TEST(Program, OutputThatCannotBeWrittenFailsTheRun) {
     // /dev/full accepts the open and refuses every write, as a full disk does.
     const std::string command =
