@@ -1,7 +1,9 @@
-// OBJ files: read through the OBJ library after a check of our own that names the file and line of
-// anything malformed; written directly (the library only reads).
+// OBJ files: polygons read through the OBJ library, after a pass of our own that names the file and
+// line of anything malformed and reads the vertices exactly; written directly (the library only
+// reads).
 #include <tiny_obj_loader.h>
 
+#include <array>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -32,7 +34,10 @@ std::optional<int> cornerVertex(const std::string& word, std::int64_t vertices,
     return static_cast<int>(at);
 }
 
-Status checkObj(const std::filesystem::path& file, std::istream& in) {
+// Checks every line the geometry depends on, and reads the vertices exactly (the library's own
+// number reading can be off by the last digit, and what `export` writes must read back the same).
+Status checkObj(const std::filesystem::path& file, std::istream& in,
+                std::vector<std::array<double, 3>>& points) {
     std::int64_t vertices = 0;
     std::string line;
     for (long number = 1; std::getline(in, line); ++number) {
@@ -51,10 +56,15 @@ Status checkObj(const std::filesystem::path& file, std::istream& in) {
             if (rest.size() < 3 || rest.size() > 7)
                 return fail("a vertex needs 3 coordinates ('v X Y Z'), not " +
                             std::to_string(rest.size()));
-            for (std::size_t k = 0; k < 3; ++k)
-                if (const auto coordinate = parseFiniteNumber(rest[k]); !coordinate)
+            std::array<double, 3> point{};
+            for (std::size_t k = 0; k < 3; ++k) {
+                const auto coordinate = parseFiniteNumber(rest[k]);
+                if (!coordinate)
                     return fail("vertex coordinate: " +
                                 describeNumberError(coordinate.error, rest[k]));
+                point[k] = coordinate.value;
+            }
+            points.push_back(point);
             ++vertices;
         } else if (key == "f") {
             if (rest.size() < 3)
@@ -78,7 +88,7 @@ Result<MeshGeometry> readObj(const std::filesystem::path& file) {
         out.status = Status::failure(file.string() + ": cannot be read");
         return out;
     }
-    if (out.status = checkObj(file, in); !out.ok())
+    if (out.status = checkObj(file, in, out.value.points); !out.ok())
         return out;
     tinyobj::ObjReaderConfig config;
     config.triangulate = false;
@@ -88,10 +98,13 @@ Result<MeshGeometry> readObj(const std::filesystem::path& file) {
         out.status = Status::failure(file.string() + ": " + reader.Error());
         return out;
     }
-    const auto& v = reader.GetAttrib().vertices;
-    for (std::size_t k = 0; k + 2 < v.size(); k += 3)
-        out.value.points.push_back({static_cast<double>(v[k]), static_cast<double>(v[k + 1]),
-                                    static_cast<double>(v[k + 2])});
+    if (reader.GetAttrib().vertices.size() != 3 * out.value.points.size()) {
+        out.status =
+            Status::failure(file.string() + ": the OBJ reader found " +
+                            std::to_string(reader.GetAttrib().vertices.size() / 3) +
+                            " vertices where there are " + std::to_string(out.value.points.size()));
+        return out;
+    }
     for (const auto& shape : reader.GetShapes()) {
         std::size_t at = 0;
         for (const auto count : shape.mesh.num_face_vertices) {
