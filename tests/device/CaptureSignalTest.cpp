@@ -101,15 +101,23 @@ class Child {
         return got;
     }
 
-    // Sends `signal` and waits for the program to end: the signal that ended it, or 0.
-    int stop(int signal) {
-        ::kill(m_pid, signal);
+    void send(int signal) { ::kill(m_pid, signal); }
+
+    // Ends standard input (a program blocked reading it goes on), waits for the program to end
+    // and returns the signal that ended it, or 0. Some sanitizers hold a signal back until the
+    // call it arrived in returns: a pending signal is taken before anything the program does next.
+    int wait() {
+        closeAll();
         int status = 0;
         while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
         }
         m_pid = -1;
-        closeAll();
         return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    }
+
+    int stop(int signal) {
+        send(signal);
+        return wait();
     }
 
   private:
@@ -201,6 +209,9 @@ TEST_F(CaptureSignals, RovaCompletesItsCaptureWhenASignalEndsIt) {
 // A child forked from the program (Python's multiprocessing does that, and ends its workers with
 // SIGTERM) shares the capture's file but must leave it to the program.
 TEST_F(CaptureSignals, AForkedChildEndedByASignalLeavesTheCaptureAlone) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer does not deliver signals in a forked child";
+#endif
     const fs::path capture = folder / "capture.kivo";
     const RovaRun run = runRovaStatements(
         "device -record \"" + capture.string() + "\"\n" +
@@ -226,8 +237,9 @@ TEST_F(CaptureSignals, KivoRecordCompletesItsCaptureWhenASignalEndsIt) {
     // capturing, and waiting for the recording to replay.
     const int fd = ::open(input.c_str(), O_WRONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0) << std::strerror(errno);
-    EXPECT_EQ(record.stop(SIGTERM), SIGTERM);
+    record.send(SIGTERM);
     ::close(fd);
+    EXPECT_EQ(record.wait(), SIGTERM);
     EXPECT_EQ(read(capture),
               "kivo-recording version=1 rate=60 length=mm time=us gestures=recorded\n"
               "end frames=0 events=0\n");
