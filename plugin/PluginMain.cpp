@@ -8,6 +8,7 @@
 #include "nodes/RealTimeNode.h"
 #include "nodes/TimeRotateNode.h"
 #include "plugin/Registration.h"
+#include "tracking/KivoGesturesNode.h"
 
 using kivo_rova::Registration;
 
@@ -29,7 +30,10 @@ const Registration kLoadSteps[] = {
                                                 "failed to registerNode realTimeNode"),
     Registration::node<kivo_rova::TimeRotateNode>("timeRotate", RPxNode::kDependNode,
                                                   "failed to registerNode timeRotateNode"),
-    // kivoGesturesNode and kivoGrabNode register here, in that order.
+    Registration::node<kivo_rova::KivoGesturesNode>("kivoGesturesNode",
+                                                    RPxNode::kThreadedDeviceNode,
+                                                    "failed to registerNode kivoGesturesNode"),
+    // kivoGrabNode registers here.
     Registration::command<kivo_rova::KivoSenseControllerCmd>(
         "kivoSenseController", "failed to registerCommand kivoSenseController"),
 };
@@ -44,8 +48,8 @@ const Registration kUnloadSteps[] = {
     // kivoDeformer deregisters here.
     Registration::nodeRemoval<kivo_rova::RealTimeNode>("failed to deregisterNode realTimeNode"),
     Registration::nodeRemoval<kivo_rova::TimeRotateNode>("failed to deregisterNode timeRotateNode"),
-    // KivoGesturesNode and KivoGrabNode follow; their messages read "deregisterNode
-    // KivoGesturesNode" and "deregisterNode KivoGrabNode".
+    Registration::nodeRemoval<kivo_rova::KivoGesturesNode>("deregisterNode KivoGesturesNode"),
+    // KivoGrabNode follows; its message reads "deregisterNode KivoGrabNode".
 };
 
 }  // namespace
