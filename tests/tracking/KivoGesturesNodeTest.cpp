@@ -179,6 +179,25 @@ TEST(KivoGesturesNodeRecords, FirstRecordHoldsItsOwnFrameLaterOnesEverythingSinc
     EXPECT_EQ(values(run), (std::vector<std::string>{"-1", "1", "-1", "-1", "1"})) << run.out;
 }
 
+TEST(KivoGesturesNodeRecords, RecordsNotYetReadAreShownOnceEachOldestFirst) {
+    // Two ticks push a tap's start and its stop before anything reads the node; each read
+    // after an input change takes the next record, so neither update is lost.
+    const auto run = runRovaScript(kLiveNode + inject(1, {tap(1, "key-tap", "start", 100)}) +
+                                   "refresh\n" + inject(2, {tap(1, "key-tap", "stop", 16000)}) +
+                                   "refresh\n"
+                                   "get g.keyTapState\n"
+                                   "set g.scale 0.05\n"
+                                   "get g.keyTapState\n"
+                                   "set g.scale 0.05\n"
+                                   "evaluate g.keyTapState\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(
+        values(run),
+        (std::vector<std::string>{
+            "1", "3", "evaluate: g.keyTapState: status 1, stored value kept, plug left dirty: 3"}))
+        << run.out;
+}
+
 TEST(KivoGesturesNodeRecords, DevicesWiderValuesShowTheirLow32Bits) {
     // Durations are microseconds up to 10^15 in the device.
     const auto run = runRovaScript(
