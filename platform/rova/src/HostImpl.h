@@ -1,6 +1,7 @@
 #pragma once
 // The host's state and the graph operations its parts share. Main thread only, except where noted.
 #include <deque>
+#include <map>
 #include <mutex>
 #include <set>
 
@@ -50,6 +51,17 @@ struct Host::Impl {
 
     // ---- data threads' wait limits (read by data threads), in milliseconds
     std::atomic<std::int64_t> acquireWaitMs{10}, idleWaitMs{2};
+
+    // ---- pool order by node type name
+    std::map<std::string, std::pair<PoolOrder, std::size_t>> poolOrders;
+    std::pair<PoolOrder, std::size_t> poolOrderOf(const std::string& type) const {
+        const auto it = poolOrders.find(type);
+        return it == poolOrders.end() ? std::make_pair(PoolOrder::kNewest, std::size_t{2})
+                                      : it->second;
+    }
+
+    // Ticks: every live data thread finishes a pass over what its device offers now.
+    void awaitDataPasses();
 
     // ---- observers
     std::vector<std::pair<int, std::function<void(const GraphEvent&)>>> observers;

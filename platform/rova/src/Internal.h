@@ -143,6 +143,17 @@ struct ThreadState {
     std::vector<SlotState> slots;
     std::deque<int> queue;  // pushed slots, oldest first
     std::vector<int> freeSlots;
+    // Which record popThreadData hands out (see rovahost/Host.h, PoolOrder); set from the node
+    // type's setting when the pool is made.
+    host::PoolOrder order = host::PoolOrder::kNewest;
+    std::size_t orderDepth = 2;  // kOldest: records kept queued at most
+    // Passes of the data loop (completed isDone calls) and the ticks' requests for a pass: a
+    // requested pass is not slowed by naps or waits for a slot. Guarded by mutex.
+    std::uint64_t passes = 0;
+    std::uint64_t passRequests = 0;
+    std::uint64_t passRequestsSeen = 0;  // data thread: requests answered by an isDone
+    std::condition_variable passDone;
+    bool loopEnded = false;  // guarded by mutex: runDeviceThread returned
     std::atomic<std::uint64_t> wokenWaits{0};
     std::atomic<std::uint64_t> timedOutWaits{0};
     std::atomic<std::uint64_t> blockedNow{0};  // threads inside a wait at this moment

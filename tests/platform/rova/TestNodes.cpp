@@ -125,7 +125,9 @@ void PulseNode::runDeviceThread() {
         beginThreadLoop();
         *reinterpret_cast<long*>(buffer.ptr()) = ++counter;
         pushThreadData(buffer);
+        lastPushed = counter;
         endThreadLoop();
+        ++passesSeen;
     }
     setDone(true);
 }

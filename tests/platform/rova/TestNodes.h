@@ -42,6 +42,8 @@ class PulseNode : public RPxThreadedDeviceNode {
     unsigned int poolSlots = 3;
     // The data thread reads its node's name as it runs, as a node naming itself in messages does.
     std::atomic<std::size_t> nameLengthSeen{0};
+    std::atomic<std::size_t> passesSeen{0};  // loop passes that ended
+    std::atomic<long> lastPushed{0};
 };
 
 RStatus initializeTestPlugin(RObject plugin);

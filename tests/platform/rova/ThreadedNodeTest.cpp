@@ -30,12 +30,10 @@ TEST_F(HostTest, PopReturnsTheNewestRecordAndRecyclesTheOlderOnes) {
     push(node, 1);
     push(node, 2);
     push(node, 3);
-    RCharBuffer full;
-    EXPECT_FALSE(node.acquireDataStorage(full)) << "all three slots are queued";
-
+    push(node, 4);  // every slot waits unread: the oldest record, 1, is reused
     RCharBuffer newest;
     ASSERT_TRUE(node.popThreadData(newest));
-    EXPECT_EQ(read(newest), 3);
+    EXPECT_EQ(read(newest), 4);
     RCharBuffer again;
     EXPECT_FALSE(node.popThreadData(again)) << "older records were recycled, not kept";
 
@@ -46,6 +44,49 @@ TEST_F(HostTest, PopReturnsTheNewestRecordAndRecyclesTheOlderOnes) {
     ASSERT_TRUE(node.releaseDataStorage(newest));
     EXPECT_TRUE(node.acquireDataStorage(third));
     for (RCharBuffer* b : {&first, &second, &third}) EXPECT_TRUE(node.releaseDataStorage(*b));
+}
+
+TEST_F(HostTest, AnOldestFirstPoolHandsOutEveryRecordOnceAndRefusesBeyondItsDepth) {
+    ASSERT_TRUE(host.setPoolOrder("testPulse", rova::host::PoolOrder::kOldest, 2));
+    host.setThreadWaits({std::chrono::milliseconds(0), std::chrono::milliseconds(0)});
+    create("testPulse", "pulse1");
+    PulseNode& node = *PulseNode::last;
+    push(node, 1);
+    push(node, 2);
+    RCharBuffer third;
+    EXPECT_FALSE(node.acquireDataStorage(third)) << "two records wait unread: the depth";
+    for (long expected : {1L, 2L}) {
+        RCharBuffer record;
+        ASSERT_TRUE(node.popThreadData(record));
+        EXPECT_EQ(read(record), expected);
+        ASSERT_TRUE(node.releaseDataStorage(record));
+    }
+    RCharBuffer none;
+    EXPECT_FALSE(node.popThreadData(none));
+    push(node, 3);
+    ASSERT_TRUE(host.setPoolOrder("testPulse", rova::host::PoolOrder::kNewest));
+    push(node, 4);
+    RCharBuffer newest;
+    ASSERT_TRUE(node.popThreadData(newest)) << "the order applies to existing nodes at once";
+    EXPECT_EQ(read(newest), 4);
+    ASSERT_TRUE(node.releaseDataStorage(newest));
+    EXPECT_FALSE(host.setPoolOrder("testPulse", rova::host::PoolOrder::kOldest, 0).ok);
+}
+
+TEST_F(HostTest, ATickWaitsForEachLiveLoopToFinishAPassBeganAfterIt) {
+    host.setThreadWaits({std::chrono::seconds(30), std::chrono::seconds(30)});
+    create("testPulse", "pulse1");
+    PulseNode& node = *PulseNode::last;
+    ASSERT_TRUE(host.setPlug("pulse1.live", {"on"}));
+    for (int tick = 0; tick < 20; ++tick) {
+        const std::size_t before = node.passesSeen.load();
+        host.tick();
+        EXPECT_GE(node.passesSeen.load(), before + 1) << "tick " << tick;
+        // compute pops the newest record: never older than one pushed before the read.
+        const long pushedBefore = node.lastPushed.load();
+        EXPECT_GE(std::stol(get("pulse1.value")), pushedBefore);
+    }
+    EXPECT_EQ(host.threadWaitCounts("pulse1").value.timedOut, 0u);
 }
 
 TEST_F(HostTest, PoolRefusesBuffersItDidNotHandOut) {

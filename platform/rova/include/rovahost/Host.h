@@ -76,6 +76,16 @@ ROVA_API std::string formatValue(const PlugValue& value);
 // Shortest round-trip text of one double ("0.1", "1e+300", "-0").
 ROVA_API std::string formatDouble(double value);
 
+// Which pushed record a threaded device node's compute gets from popThreadData.
+//  - kNewest (the default): the newest; older queued records go back to the pool unread. When
+//    every slot holds an unread record, acquireDataStorage waits for a slot (up to the acquire
+//    wait) and then reuses the oldest unread one, so what compute reads is never older than the
+//    last push. Right for state that the newest sample replaces: transforms, clocks.
+//  - kOldest: first in, first out, at most `depth` records queued; acquireDataStorage fails while
+//    that many wait unread. Right for events that must each be seen once, when the producer
+//    covers what it could not push in its next record.
+enum class PoolOrder { kNewest, kOldest };
+
 // What it takes to re-create a node exactly (undo of delete).
 struct NodeSnapshot {
     std::string name, type;
@@ -224,6 +234,12 @@ class ROVA_API Host {
         std::chrono::milliseconds idle{2};
     };
     void setThreadWaits(ThreadWaits waits);
+    // The pool order of every node of a type (its existing nodes too). Unknown types may be named
+    // before they are registered. depth: kOldest only, at least 1.
+    Status setPoolOrder(const std::string& type, PoolOrder order, std::size_t depth = 2);
+    std::pair<PoolOrder, std::size_t> poolOrder(const std::string& type) const;
+    // How long a tick waits at most for each live data thread's pass before it goes on.
+    static constexpr std::chrono::milliseconds kPassWait{1000};
     ThreadWaits threadWaits() const;
     // How a node's data-thread waits ended so far: woken (by a freed slot, setDone or a stop) or
     // timed out. Tests use it to prove that a wake-up, not a timeout, ended a wait.

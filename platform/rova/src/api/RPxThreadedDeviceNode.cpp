@@ -142,6 +142,11 @@ RStatus RPxThreadedDeviceNode::createMemoryPools(unsigned int bufferSize,
         buildPools(state, nodeName(*this), bufferSize, numberOfBuffers, bufferSizeInBytes);
     // Kept for the host, which names the reason when the node's thread starts without a pool.
     state->poolFailure = result ? std::string() : result.errorString().str();
+    const auto order =
+        rova::detail::hostImpl().poolOrderOf(rova::detail::NodeAccess::record(*this)->type->name);
+    std::lock_guard<std::mutex> lock(state->mutex);
+    state->order = order.first;
+    state->orderDepth = order.second;
     return result;
 }
 
@@ -175,16 +180,22 @@ bool RPxThreadedDeviceNode::isDone() {
     // back meanwhile) gets a short nap, so an idle data thread does not burn a core. setDone,
     // stop and a slot handed back by compute wake it at once, so a freed slot is refilled
     // without waiting out the nap.
+    // A tick waiting for a pass of the loop is told that one ended, and gets the next one
+    // without a nap in between.
     std::unique_lock<std::mutex> lock(state->mutex);
+    ++state->passes;
+    state->passDone.notify_all();
     const std::uint64_t freed = state->freed;
     if (state->acquired.load() == state->acquiredSeenByIsDone &&
-        freed == state->freedSeenByIsDone) {
+        freed == state->freedSeenByIsDone && state->passRequests == state->passRequestsSeen) {
         countedWait(*state, lock, idleWait(), [state, freed] {
-            return state->done.load() || state->stopRequested.load() || state->freed != freed;
+            return state->done.load() || state->stopRequested.load() || state->freed != freed ||
+                   state->passRequests != state->passRequestsSeen;
         });
     }
     state->acquiredSeenByIsDone = state->acquired.load();
     state->freedSeenByIsDone = state->freed;
+    state->passRequestsSeen = state->passRequests;
     return state->done.load() || state->stopRequested.load();
 }
 
@@ -220,10 +231,25 @@ RStatus RPxThreadedDeviceNode::acquireDataStorage(RCharBuffer& buffer) {
         return RStatus(RStatus::kFailure,
                        "acquireDataStorage: node '" + name + "' has no memory pool");
     }
-    countedWait(*state, lock, acquireWait(), [state] {
-        return !state->freeSlots.empty() || state->done.load() || state->stopRequested.load();
+    const bool oldestFirst = state->order == rova::host::PoolOrder::kOldest;
+    const std::uint64_t requests = state->passRequests;
+    const auto room = [state, oldestFirst] {
+        return !state->freeSlots.empty() &&
+               (!oldestFirst || state->queue.size() < state->orderDepth);
+    };
+    countedWait(*state, lock, acquireWait(), [state, room, requests] {
+        return room() || state->done.load() || state->stopRequested.load() ||
+               state->passRequests != requests;
     });
-    if (state->freeSlots.empty())
+    if (state->done.load() || state->stopRequested.load())
+        return RStatus(RStatus::kFailure,
+                       "acquireDataStorage: the data thread of node '" + name + "' is stopping");
+    if (!room() && !oldestFirst && !state->queue.empty()) {
+        // Every slot waits unread: the oldest record would be passed over by the next pop anyway.
+        rova::detail::freeSlot(*state, state->queue.front());
+        state->queue.pop_front();
+    }
+    if (!room())
         return RStatus(RStatus::kFailure,
                        "acquireDataStorage: no free slot in the pool of node '" + name + "'");
     const int slot = state->freeSlots.back();
@@ -262,11 +288,17 @@ RStatus RPxThreadedDeviceNode::popThreadData(RCharBuffer& buffer) {
         std::lock_guard<std::mutex> lock(state->mutex);
         if (state->queue.empty())
             return RStatus(RStatus::kFailure, "popThreadData: nothing was pushed");
-        // The newest record wins; older queued ones go back to the free list.
-        const int newest = state->queue.back();
-        state->queue.pop_back();
-        for (const int older : state->queue) rova::detail::freeSlot(*state, older);
-        state->queue.clear();
+        int newest = 0;
+        if (state->order == rova::host::PoolOrder::kOldest) {
+            newest = state->queue.front();  // first in, first out
+            state->queue.pop_front();
+        } else {
+            // The newest record wins; older queued ones go back to the free list.
+            newest = state->queue.back();
+            state->queue.pop_back();
+            for (const int older : state->queue) rova::detail::freeSlot(*state, older);
+            state->queue.clear();
+        }
         state->slots[static_cast<std::size_t>(newest)] = ThreadState::kReading;
         const std::size_t stride = state->storage.size() / state->slots.size();
         buffer.m_data = state->storage.data() + stride * static_cast<std::size_t>(newest);

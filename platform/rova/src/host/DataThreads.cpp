@@ -42,11 +42,15 @@ void Host::Impl::startThread(NodeRecord* node) {
                            "): its data thread runs but can pass no data to compute");
     }
     auto* instance = static_cast<RPxThreadedDeviceNode*>(node->instance);
+    state.loopEnded = false;
     state.running = true;
     state.thread = std::thread([instance, node] {
         // The node may be renamed while its thread runs: the message names it as it is then.
         if (const auto error = guardBoundary("data thread", [&] { instance->runDeviceThread(); }))
             detail::writeError(*error + " (node '" + node->nameForAnyThread() + "')");
+        std::lock_guard<std::mutex> lock(node->thread->mutex);
+        node->thread->loopEnded = true;
+        node->thread->passDone.notify_all();
     });
 }
 
@@ -70,6 +74,54 @@ Result<Host::WaitCounts> Host::threadWaitCounts(const std::string& name) const {
     out.value = {node->thread->wokenWaits.load(), node->thread->timedOutWaits.load(),
                  node->thread->blockedNow.load()};
     return out;
+}
+
+Status Host::setPoolOrder(const std::string& type, PoolOrder order, std::size_t depth) {
+    if (!isValidNodeName(type))
+        return Status::failure("'" + type + "' is not a node type name");
+    if (order == PoolOrder::kOldest && (depth < 1 || depth > 65536))
+        return Status::failure("the depth of an oldest-first pool must be from 1 to 65536, not " +
+                               std::to_string(depth));
+    m_impl->poolOrders[type] = {order, depth};
+    for (const auto& node : m_impl->nodes) {
+        if (!node->thread || node->type->name != type)
+            continue;
+        std::lock_guard<std::mutex> lock(node->thread->mutex);
+        node->thread->order = order;
+        node->thread->orderDepth = depth;
+    }
+    return Status{};
+}
+
+std::pair<PoolOrder, std::size_t> Host::poolOrder(const std::string& type) const {
+    return m_impl->poolOrderOf(type);
+}
+
+void Host::Impl::awaitDataPasses() {
+    // Ask every running loop for a pass, then wait for each to finish one that began after the
+    // request: the pass that was under way may have read an older frame, the next one cannot.
+    std::vector<std::pair<NodeRecord*, std::uint64_t>> waiting;
+    for (const auto& node : nodes) {
+        if (!node->alive || !node->thread || !node->thread->running)
+            continue;
+        ThreadState& state = *node->thread;
+        {
+            std::lock_guard<std::mutex> lock(state.mutex);
+            ++state.passRequests;
+            waiting.emplace_back(node.get(), state.passes);
+        }
+        state.wake.notify_all();
+    }
+    const auto deadline = std::chrono::steady_clock::now() + Host::kPassWait;
+    for (const auto& [node, before] : waiting) {
+        ThreadState& state = *node->thread;
+        std::unique_lock<std::mutex> lock(state.mutex);
+        // A loop that does not come back to isDone in time is left to run: the tick goes on.
+        state.passDone.wait_until(lock, deadline, [&state, before = before] {
+            return state.passes >= before + 2 || state.loopEnded || state.done.load() ||
+                   state.stopRequested.load();
+        });
+    }
 }
 
 void Host::Impl::stopThread(NodeRecord* node) {

@@ -23,6 +23,7 @@ namespace rova::host {
 void Host::tick() {
     Impl& h = *m_impl;
     drainIdle();
+    h.awaitDataPasses();
     const auto nodes = h.nodes;
     for (const auto& node : nodes) {
         if (!node->alive || !node->thread || !node->thread->pushed.exchange(false))
