@@ -1,8 +1,10 @@
 #include "device/KivoManager.h"
 
+#include "tracking/KivoTransformNode.h"
+
 namespace kivo_rova {
 
-KivoManager::KivoManager(RPxThreadedDeviceNode* owner)
+KivoManager::KivoManager(KivoTransformNode* owner)
     : listening(false), disconnected(false), wasLive(false), controller(), node(owner) {
     attach();
 }

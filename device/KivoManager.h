@@ -6,6 +6,8 @@
 
 namespace kivo_rova {
 
+class KivoTransformNode;
+
 // The device link of one hand-tracking node. It owns a controller (its own connection to the
 // device service), listens on it, and turns the device going away and coming back into host
 // commands queued for the host's main thread: a notice each time, and the host-side handler
@@ -29,7 +31,7 @@ class KivoManager : public Kivo::Listener {
 
     // Opens the manager's own connection and starts listening on it. `node` is sampled for its
     // live state when the device goes away; it may be null.
-    explicit KivoManager(RPxThreadedDeviceNode* node);
+    explicit KivoManager(KivoTransformNode* node);
     // Stops listening first (no callback runs or will run once that returned), then closes the
     // connection.
     ~KivoManager() override;
@@ -56,7 +58,7 @@ class KivoManager : public Kivo::Listener {
     bool isListening() const { return listening; }
     bool isDisconnected() const { return disconnected; }
     bool nodeWasLive() const { return wasLive; }
-    const RPxThreadedDeviceNode* owningNode() const { return node; }
+    const KivoTransformNode* owningNode() const { return node; }
 
   private:
     static void queue(const char* command);
@@ -66,7 +68,7 @@ class KivoManager : public Kivo::Listener {
     std::atomic<bool> wasLive;
     Kivo::Controller controller;
     // The owning hand-tracking node (not owned); null once detached.
-    RPxThreadedDeviceNode* node;
+    KivoTransformNode* node;
 };
 
 }  // namespace kivo_rova

@@ -27,6 +27,12 @@ void reportConfigureFailure(const RStatus& status, const char* file, unsigned in
     status.perror("");
 }
 
+void reportAndContinue(const RStatus& status, const char* message) {
+    if (status.error()) {
+        status.perror(message);
+    }
+}
+
 bool succeededOrReport(const RStatus& status, const char* message) {
     if (status.error()) {
         status.perror(message);

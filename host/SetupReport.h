@@ -22,6 +22,9 @@ inline void checkConfigure(const RStatus& status, const char* file = __builtin_F
     }
 }
 
+// Message "MESSAGE", and set-up goes on: for the failures a node type tolerates.
+void reportAndContinue(const RStatus& status, const char* message);
+
 // The following report a failure through the status with the operation's own message and
 // answer false, so that initializeAttributes can stop with `return RStatus::kFailure`.
 

@@ -9,6 +9,7 @@
 #include "nodes/TimeRotateNode.h"
 #include "plugin/Registration.h"
 #include "tracking/KivoGesturesNode.h"
+#include "tracking/KivoTransformNode.h"
 
 using kivo_rova::Registration;
 
@@ -20,7 +21,8 @@ constexpr const char* kRequiredApi = "Any";
 
 // Load order is fixed; a failing row stops the load and leaves the rows before it registered.
 const Registration kLoadSteps[] = {
-    // kivoTransform (threaded device node) registers first.
+    Registration::node<kivo_rova::KivoTransformNode>("kivoTransform", RPxNode::kThreadedDeviceNode,
+                                                     "failed to registerNode kivoTransformNode"),
     Registration::userInterface("kivoSenseCreateUI", "kivoSenseDeleteUI",
                                 "failed to registerUIScripts for Kivo Sense Controller"),
     Registration::node<kivo_rova::KivoAttractorNode>("kivoAttractor", RPxNode::kDependNode,
@@ -42,7 +44,8 @@ const Registration kLoadSteps[] = {
 const Registration kUnloadSteps[] = {
     Registration::commandRemoval("kivoSenseController",
                                  "failed to deregisterCommand kivoSenseController"),
-    // kivoTransform deregisters here.
+    Registration::nodeRemoval<kivo_rova::KivoTransformNode>(
+        "failed to deregisterNode kivoTransformNode"),
     Registration::nodeRemoval<kivo_rova::KivoAttractorNode>(
         "failed to deregisterNode kivoAttractorNode"),
     // kivoDeformer deregisters here.

@@ -24,7 +24,7 @@ using Kivo::DeviceService;
 TEST_F(ManagerTest, CreatingWhilePluggedInQueuesNothing) {
     TrackedNode& node = createNode("hands");
     setLive("hands", true);
-    KivoManager manager(&node);
+    KivoManager& manager = *node.manager();
     EventProbe probe;
     ASSERT_TRUE(probe.waitForConnects(1)) << "the probe hears the device is plugged in";
 
@@ -38,7 +38,7 @@ TEST_F(ManagerTest, CreatingWhilePluggedInQueuesNothing) {
 TEST_F(ManagerTest, UnplugWhileLiveSwitchesTrackingOffAndReplugSwitchesItOn) {
     TrackedNode& node = createNode("hands");
     setLive("hands", true);
-    KivoManager manager(&node);
+    KivoManager& manager = *node.manager();
     EventProbe probe;
 
     DeviceService::disconnect();
@@ -58,7 +58,7 @@ TEST_F(ManagerTest, UnplugWhileLiveSwitchesTrackingOffAndReplugSwitchesItOn) {
 
 TEST_F(ManagerTest, UnplugWhileNotLiveQueuesOnlyTheNotices) {
     TrackedNode& node = createNode("hands");
-    KivoManager manager(&node);
+    KivoManager& manager = *node.manager();
     EventProbe probe;
 
     DeviceService::disconnect();
@@ -72,8 +72,7 @@ TEST_F(ManagerTest, UnplugWhileNotLiveQueuesOnlyTheNotices) {
 }
 
 TEST_F(ManagerTest, LiveStateIsSampledAtEachUnplug) {
-    TrackedNode& node = createNode("hands");
-    KivoManager manager(&node);
+    createNode("hands");
     EventProbe probe;
 
     DeviceService::disconnect();
@@ -95,7 +94,7 @@ TEST_F(ManagerTest, LiveStateIsSampledAtEachUnplug) {
 TEST_F(ManagerTest, RepeatedEventsQueueTheirNoticeOnce) {
     TrackedNode& node = createNode("hands");
     setLive("hands", true);
-    KivoManager manager(&node);
+    KivoManager& manager = *node.manager();
     EventProbe probe;
 
     DeviceService::disconnect();
@@ -112,7 +111,7 @@ TEST_F(ManagerTest, RepeatedEventsQueueTheirNoticeOnce) {
 TEST_F(ManagerTest, DisconnectAfterDetachSamplesNoNode) {
     TrackedNode& node = createNode("hands");
     setLive("hands", true);
-    KivoManager manager(&node);
+    KivoManager& manager = *node.manager();
 
     manager.detach();
     EXPECT_FALSE(manager.isListening());
@@ -132,7 +131,7 @@ TEST_F(ManagerTest, DisconnectAfterDetachSamplesNoNode) {
 
 TEST_F(ManagerTest, DetachedManagerHearsNothing) {
     TrackedNode& node = createNode("hands");
-    KivoManager manager(&node);
+    KivoManager& manager = *node.manager();
     manager.detach();
     EventProbe probe;
     DeviceService::disconnect();

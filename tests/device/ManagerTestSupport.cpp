@@ -10,7 +10,7 @@ TrackedNode* TrackedNode::last = nullptr;
 RStatus initializeTrackedNodes(RObject plugin) {
     RFnPlugin fn(plugin);
     return fn.registerNode("trackedNode", TrackedNode::id, TrackedNode::createInstance,
-                           TrackedNode::initializeAttributes, RPxNode::kThreadedDeviceNode);
+                           KivoTransformNode::initializeAttributes, RPxNode::kThreadedDeviceNode);
 }
 
 RStatus uninitializeTrackedNodes(RObject plugin) {

@@ -1,5 +1,5 @@
 #pragma once
-// What the device manager's tests share: a threaded test node the host creates for real, a
+// What the device manager's tests share: a hand-tracking node the host creates for real, a
 // listener that tells when the SDK's callback thread has delivered an event, and a host whose
 // idle queue is drained into a list of statements instead of being run.
 #include <gtest/gtest.h>
@@ -13,21 +13,17 @@
 
 #include "device/DeviceApi.h"
 #include "host/HostApi.h"
+#include "tracking/KivoTransformNode.h"
 
 namespace kivo_rova::testing {
 
-// A threaded device node with nothing of its own: its live state is what the manager samples.
-class TrackedNode : public RPxThreadedDeviceNode {
+// The hand-tracking node under its own type name, remembering its instances: each owns the
+// manager under test, whose callbacks sample the node's live state.
+class TrackedNode : public KivoTransformNode {
   public:
     static const RTypeId id;
     static TrackedNode* last;  // the most recently created instance
-    static void* createInstance() { return last = new TrackedNode(); }
-    static RStatus initializeAttributes() { return RStatus::kSuccess; }
-    // Idles until the host stops it (isDone naps while nothing happens).
-    void runDeviceThread() override {
-        while (!isDone()) {
-        }
-    }
+    static void* createInstance() { return static_cast<RPxNode*>(last = new TrackedNode()); }
 };
 
 RStatus initializeTrackedNodes(RObject plugin);

@@ -1,0 +1,333 @@
+#include "tracking/KivoTransformNode.h"
+
+#include <cstdio>
+#include <string>
+
+#include "device/KivoManager.h"
+#include "host/SetupReport.h"
+
+namespace kivo_rova {
+namespace {
+
+constexpr unsigned int kPoolSlots = 5;
+constexpr unsigned int kPoolBuffers = 1;
+
+// The flags of an output: hidden or shown, never keyable or stored.
+void configureOutput(RFnAttribute& fn, bool hidden) {
+    checkConfigure(fn.setHidden(hidden));
+    checkConfigure(fn.setKeyable(false));
+    checkConfigure(fn.setStorable(false));
+}
+
+// The flags of an input: keyable, stored and shown.
+void configureInput(RFnAttribute& fn) {
+    checkConfigure(fn.setHidden(false));
+    checkConfigure(fn.setKeyable(true));
+    checkConfigure(fn.setStorable(true));
+}
+
+// Adds an attribute; a failure is reported and set-up goes on.
+void addOrReport(const RObject& attribute) {
+    reportAndContinue(RPxNode::addAttribute(attribute), "add attribute");
+}
+
+RObject createMatrixOutput(const std::string& longName, const std::string& shortName) {
+    RFnMatrixAttribute fn;
+    RStatus status;
+    const RObject attribute = fn.create(longName, shortName, RFnMatrixAttribute::kDouble, &status);
+    reportAndContinue(status, "create attribute");
+    configureOutput(fn, true);
+    checkConfigure(fn.setDefault(RMatrix::identity));
+    addOrReport(attribute);
+    return attribute;
+}
+
+RObject createFlagOutput(const std::string& longName, const std::string& shortName) {
+    RFnNumericAttribute fn;
+    RStatus status;
+    const RObject attribute =
+        fn.create(longName, shortName, RFnNumericData::kBoolean, 0.0, &status);
+    reportAndContinue(status, "create attribute");
+    configureOutput(fn, true);
+    checkConfigure(fn.setDefault(false));
+    addOrReport(attribute);
+    return attribute;
+}
+
+RObject createCountOutput(const std::string& longName, const std::string& shortName) {
+    RFnNumericAttribute fn;
+    RStatus status;
+    const RObject attribute = fn.create(longName, shortName, RFnNumericData::kInt, 0.0, &status);
+    reportAndContinue(status, "create attribute");
+    configureOutput(fn, false);
+    checkConfigure(fn.setDefault(0));
+    addOrReport(attribute);
+    return attribute;
+}
+
+// A matrix output named NAME (short SHORT) and its flag NAMEEnabled (SHORTEnabled).
+KivoTransformNode::TransformOutput createTransformOutput(const std::string& longName,
+                                                         const std::string& shortName) {
+    KivoTransformNode::TransformOutput output;
+    output.matrix = createMatrixOutput(longName, shortName);
+    output.enabled = createFlagOutput(longName + "Enabled", shortName + "Enabled");
+    return output;
+}
+
+// Writes one transform pair: its flag always; its matrix, placed in the scene, only when valid
+// (otherwise the matrix keeps its last value and is not cleaned). A failed output handle is
+// reported and the writer goes on.
+void writeTransformOutput(bool valid, const RMatrix& stored, const SceneMapping& mapping,
+                          RDataBlock& data, const KivoTransformNode::TransformOutput& output) {
+    RStatus status;
+    RDataHandle enabled = data.outputValue(output.enabled, &status);
+    if (status.error()) {
+        status.perror("Error in block.outputValue for outputDataEnabled");
+    }
+    enabled.set(valid);
+    enabled.setClean();
+    if (!valid) {
+        return;
+    }
+    status = RStatus();
+    RDataHandle matrix = data.outputValue(output.matrix, &status);
+    if (status.error()) {
+        status.perror("Error in block.outputValue for outputDataTransform");
+    }
+    RMatrix placed = stored;
+    placeTransform(placed, mapping);
+    matrix.setRMatrix(placed);
+    matrix.setClean();
+}
+
+}  // namespace
+
+const RTypeId KivoTransformNode::id{0x77779};
+
+RObject KivoTransformNode::scale;
+RObject KivoTransformNode::offset;
+RObject KivoTransformNode::relativeToCameraRot;
+RObject KivoTransformNode::relativeToCameraPos;
+KivoTransformNode::HandOutputs KivoTransformNode::handOutputs[TrackingRecord::kMaxHands];
+KivoTransformNode::PointableOutputs KivoTransformNode::pointableOutputs;
+
+KivoTransformNode::KivoTransformNode() : m_manager(new KivoManager(this)) {}
+
+KivoTransformNode::~KivoTransformNode() {
+    if (m_manager != nullptr) {
+        delete m_manager;
+        m_manager = nullptr;
+    }
+    destroyMemoryPools();
+}
+
+void* KivoTransformNode::createInstance() {
+    return static_cast<RPxNode*>(new KivoTransformNode);
+}
+
+RStatus KivoTransformNode::initializeAttributes() {
+    RStatus status;
+
+    RFnNumericAttribute scaleFn;
+    scale = scaleFn.create("scale", "sc", RFnNumericData::kDouble, 0.05, &status);
+    reportAndContinue(status, "create attribute");
+    configureInput(scaleFn);
+    checkConfigure(scaleFn.setDefault(0.05));
+    addOrReport(scale);
+
+    RFnNumericAttribute offsetFn;
+    offset = offsetFn.create("offset", "off", RFnNumericData::k3Double, 0.0, &status);
+    reportAndContinue(status, "create attribute");
+    configureInput(offsetFn);
+    checkConfigure(offsetFn.setDefault(0.0, 0.0, 0.0));
+    addOrReport(offset);
+
+    RFnNumericAttribute rotationFn;
+    relativeToCameraRot =
+        rotationFn.create("relativeToCameraRot", "rel", RFnNumericData::kBoolean, 0.0, &status);
+    reportAndContinue(status, "create attribute");
+    configureInput(rotationFn);
+    checkConfigure(rotationFn.setDefault(false));
+    addOrReport(relativeToCameraRot);
+
+    RFnNumericAttribute positionFn;
+    relativeToCameraPos =
+        positionFn.create("relativeToCameraPos", "rcp", RFnNumericData::kBoolean, 0.0, &status);
+    reportAndContinue(status, "create attribute");
+    configureInput(positionFn);
+    checkConfigure(positionFn.setDefault(false));
+    addOrReport(relativeToCameraPos);
+
+    for (int h = 0; h < TrackingRecord::kMaxHands; ++h) {
+        const std::string hand = std::to_string(h);
+        HandOutputs& outputs = handOutputs[h];
+        outputs.palm = createTransformOutput("outputPalm" + hand, "op" + hand);
+        outputs.count = createCountOutput("outputPointableCount" + hand, "ofc" + hand);
+        for (int j = 0; j < HandRecord::kMaxPointables; ++j) {
+            const std::string index = hand + "_" + std::to_string(j);
+            outputs.pointables[j] = createTransformOutput("outputPointable" + index, "of" + index);
+        }
+    }
+    pointableOutputs.count = createCountOutput("outputPointableCount", "ofc");
+    for (int i = 0; i < TrackingRecord::kMaxPointables; ++i) {
+        const std::string index = std::to_string(i);
+        pointableOutputs.pointables[i] =
+            createTransformOutput("outputPointable" + index, "of" + index);
+    }
+
+    // Every input affects the refresh attribute, which in turn affects every other output.
+    const RObject& source = pointableOutputs.pointables[0].matrix;
+    if (!attributeAffectsOrReport(live, "live", source, "sourceAttr") ||
+        !attributeAffectsOrReport(scale, "scale", source, "sourceAttr") ||
+        !attributeAffectsOrReport(offset, "offset", source, "sourceAttr") ||
+        !attributeAffectsOrReport(relativeToCameraRot, "relativeToCamera", source, "sourceAttr") ||
+        !attributeAffectsOrReport(relativeToCameraPos, "relativeToCameraPos", source,
+                                  "sourceAttr")) {
+        return RStatus::kFailure;
+    }
+    const auto affectedBySource = [&source](const RObject& output) {
+        checkConfigure(RPxNode::attributeAffects(source, output));
+    };
+    for (const HandOutputs& outputs : handOutputs) {
+        affectedBySource(outputs.palm.matrix);
+        affectedBySource(outputs.palm.enabled);
+        for (const TransformOutput& pointable : outputs.pointables) {
+            affectedBySource(pointable.matrix);
+            affectedBySource(pointable.enabled);
+        }
+        affectedBySource(outputs.count);
+    }
+    for (const TransformOutput& pointable : pointableOutputs.pointables) {
+        if (&pointable.matrix != &source) {
+            affectedBySource(pointable.matrix);
+        }
+        affectedBySource(pointable.enabled);
+    }
+    affectedBySource(pointableOutputs.count);
+    return RStatus::kSuccess;
+}
+
+void KivoTransformNode::postConstructor() {
+    RObjectArray refreshAttributes;
+    refreshAttributes.append(pointableOutputs.pointables[0].matrix);
+    const RStatus status = setRefreshOutputAttributes(refreshAttributes);
+    if (status.error()) {
+        status.perror("setRefreshOutputAttributes");
+    }
+    createMemoryPools(kPoolSlots, kPoolBuffers, sizeof(TrackingRecord));
+}
+
+void KivoTransformNode::runDeviceThread() {
+    setDone(false);
+    const Kivo::Controller& controller = m_manager->getController();
+    // Each device frame is pushed once: a loop that finds nothing new acquires nothing, and
+    // isDone then paces it.
+    bool pushedAny = false;
+    std::int64_t lastPushed = 0;
+    while (!isDone()) {
+        if (!isLive() || !controller.isConnected()) {
+            continue;
+        }
+        const Kivo::Frame frame = controller.frame(0);
+        if (!frame.isValid() || (pushedAny && frame.id() == lastPushed)) {
+            continue;
+        }
+        RCharBuffer buffer;
+        if (acquireDataStorage(buffer).error()) {
+            continue;
+        }
+        beginThreadLoop();
+        if (buffer.ptr() == nullptr) {
+            releaseDataStorage(buffer);
+        } else {
+            fillRecord(*reinterpret_cast<TrackingRecord*>(buffer.ptr()), frame);
+            pushThreadData(buffer);
+            pushedAny = true;
+            lastPushed = frame.id();
+        }
+        endThreadLoop();
+    }
+    std::fputs("Exiting kivo thread loop...\n", stderr);
+    std::fflush(stderr);
+    setDone(true);
+}
+
+void KivoTransformNode::stopDeviceThread() {
+    setDone(true);
+}
+
+RStatus KivoTransformNode::compute(const RPlug& plug, RDataBlock& data) {
+    bool isOutput = plug == pointableOutputs.count;
+    for (const TransformOutput& pointable : pointableOutputs.pointables) {
+        isOutput = isOutput || plug == pointable.matrix || plug == pointable.enabled;
+    }
+    for (const HandOutputs& outputs : handOutputs) {
+        isOutput = isOutput || plug == outputs.count || plug == outputs.palm.matrix ||
+                   plug == outputs.palm.enabled;
+        for (const TransformOutput& pointable : outputs.pointables) {
+            isOutput = isOutput || plug == pointable.matrix || plug == pointable.enabled;
+        }
+    }
+    if (!isOutput) {
+        return RStatus::kUnknownParameter;
+    }
+
+    RCharBuffer buffer;
+    if (popThreadData(buffer).error()) {
+        return RStatus::kFailure;
+    }
+    if (buffer.ptr() == nullptr) {
+        releaseDataStorage(buffer);
+        return RStatus::kFailure;
+    }
+    const TrackingRecord& record = *reinterpret_cast<const TrackingRecord*>(buffer.ptr());
+
+    SceneMapping mapping;
+    mapping.scale = data.inputValue(scale).asDouble();
+    mapping.offset = data.inputValue(offset).asVector();
+    mapping.relativeToCamera = data.inputValue(relativeToCameraRot).asBool();
+    const bool withPosition = data.inputValue(relativeToCameraPos).asBool();
+    mapping.cameraFrame = mapping.relativeToCamera ? cameraFrame(withPosition) : RMatrix::identity;
+
+    for (int h = 0; h < TrackingRecord::kMaxHands; ++h) {
+        const HandOutputs& outputs = handOutputs[h];
+        const HandRecord& hand = record.hands[h];
+        const bool present = h < record.handCount;
+        writeTransformOutput(present, hand.palm, mapping, data, outputs.palm);
+        int valid = 0;
+        for (int j = 0; j < HandRecord::kMaxPointables; ++j) {
+            const bool stored = present && j < hand.pointableCount;
+            writeTransformOutput(stored, hand.pointables[j], mapping, data, outputs.pointables[j]);
+            valid += stored ? 1 : 0;
+        }
+        RStatus status;
+        RDataHandle count = data.outputValue(outputs.count, &status);
+        if (status.error()) {
+            status.perror("Error in block.outputValue for outputPointableCount");
+        } else {
+            count.set(valid);
+            count.setClean();
+        }
+    }
+
+    int valid = 0;
+    for (int i = 0; i < TrackingRecord::kMaxPointables; ++i) {
+        const bool stored = i < record.pointableCount;
+        writeTransformOutput(stored, record.pointables[i], mapping, data,
+                             pointableOutputs.pointables[i]);
+        valid += stored ? 1 : 0;
+    }
+    RStatus status;
+    RDataHandle count = data.outputValue(pointableOutputs.count, &status);
+    if (status.error()) {
+        status.perror("Error in block.outputValue for outputPointableCount");
+    }
+    count.set(valid);
+    count.setClean();
+
+    data.setClean(plug);
+    releaseDataStorage(buffer);
+    return RStatus::kSuccess;
+}
+
+}  // namespace kivo_rova

@@ -1,0 +1,45 @@
+#include "tracking/TrackingRecord.h"
+
+#include "tracking/SceneMapping.h"
+
+namespace kivo_rova {
+
+RMatrix handMatrix(const Kivo::Hand& hand) {
+    return frameFromAxes(toSceneVector(-hand.palmNormal()), toSceneVector(hand.direction()),
+                         toSceneVector(hand.palmPosition()));
+}
+
+RMatrix pointableMatrix(const Kivo::Pointable& pointable) {
+    return frameFromAxes(toSceneVector(pointable.direction()), RVector::yAxis,
+                         toSceneVector(pointable.tipPosition()));
+}
+
+void fillRecord(TrackingRecord& record, const Kivo::Frame& frame) {
+    record.pointableCount = 0;
+    record.handCount = 0;
+    for (HandRecord& hand : record.hands) {
+        hand.pointableCount = 0;
+    }
+
+    const Kivo::HandList hands = frame.hands();
+    for (std::int32_t h = 0; h < hands.count() && h < TrackingRecord::kMaxHands; ++h) {
+        const Kivo::Hand hand = hands[h];
+        HandRecord& stored = record.hands[h];
+        stored.pointableCount = 0;
+        stored.palm = handMatrix(hand);
+        const Kivo::PointableList pointables = hand.pointables();
+        for (std::int32_t j = 0; j < pointables.count() && j < HandRecord::kMaxPointables; ++j) {
+            stored.pointables[j] = pointableMatrix(pointables[j]);
+            ++stored.pointableCount;
+        }
+        ++record.handCount;
+    }
+
+    const Kivo::PointableList pointables = frame.pointables();
+    for (std::int32_t i = 0; i < pointables.count() && i < TrackingRecord::kMaxPointables; ++i) {
+        record.pointables[i] = pointableMatrix(pointables[i]);
+        ++record.pointableCount;
+    }
+}
+
+}  // namespace kivo_rova
