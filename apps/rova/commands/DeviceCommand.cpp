@@ -17,7 +17,7 @@ host::Status fromService(const std::string& message) {
     return message.empty() ? host::Status{} : host::Status::failure(message);
 }
 
-host::Status run(CommandContext& context) {
+host::Status runDevice(CommandContext& context) {
     const auto& in = context.in();
     if (in.has("replay")) {
         Kivo::ReplayOptions options;
@@ -47,6 +47,14 @@ host::Status run(CommandContext& context) {
         return fromService(Kivo::DeviceService::stop());
     context.result(Kivo::DeviceService::status().describe());
     return {};
+}
+
+// A device command returns once every listener has been called for what it caused, so a notice
+// queued by an unplug is there for the next refresh.
+host::Status run(CommandContext& context) {
+    const host::Status status = runDevice(context);
+    Kivo::DeviceService::flushEvents();
+    return status;
 }
 
 std::string formatSpeed(double speed) {

@@ -51,6 +51,7 @@ host::Status run(CommandContext& context) {
         // The device first, so that what it delivers is seen by this very tick: queued idle
         // statements run, threaded device nodes that pushed get refreshed.
         Kivo::DeviceService::advance();
+        Kivo::DeviceService::flushEvents();  // listeners have seen what it delivered
         host.tick();
         progress.show(tick);
     }

@@ -146,6 +146,7 @@ void Core::postLocked(Event event) {
     } else {
         m_queue.push_back(event);
     }
+    ++m_eventsPosted;
     m_queueCv.notify_all();
 }
 
@@ -283,6 +284,8 @@ void Core::dispatchLoop() {
                 m_regCv.notify_all();
             }
         }
+        ++m_eventsDelivered;
+        m_regCv.notify_all();
     }
     m_dispatching = false;
     m_regCv.notify_all();
@@ -593,6 +596,15 @@ bool Core::advance() {
             return true;
         }
     }
+}
+
+void Core::flushEvents() {
+    std::unique_lock lock(m_regMutex);
+    if (std::this_thread::get_id() == m_dispatchId) {
+        return;
+    }
+    const std::uint64_t target = m_eventsPosted;
+    m_regCv.wait(lock, [&] { return m_eventsDelivered >= target || m_stopping || !m_dispatching; });
 }
 
 bool Core::waitForReplay(int timeoutMs) {

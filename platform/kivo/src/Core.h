@@ -76,6 +76,9 @@ class Core {
     std::string stop();
     bool advance();
     bool waitForReplay(int timeoutMs);
+    // Returns once every callback of the events posted before the call has returned (at once on
+    // the callback thread itself, where waiting would never end).
+    void flushEvents();
     ServiceStatus status() const;
     void reset();
 
@@ -119,6 +122,8 @@ class Core {
     std::list<Entry> m_entries;
     std::deque<Event> m_queue;
     std::uint64_t m_nextSerial = 1;
+    std::uint64_t m_eventsPosted = 0;     // queued events, merged ones not counted
+    std::uint64_t m_eventsDelivered = 0;  // of those, every callback returned
     bool m_stopping = false;
     bool m_dispatching = false;
     std::thread::id m_dispatchId;

@@ -96,6 +96,10 @@ bool DeviceService::advance() {
     return core().advance();
 }
 
+void DeviceService::flushEvents() {
+    core().flushEvents();
+}
+
 bool DeviceService::waitForReplay(int timeoutMs) {
     return core().waitForReplay(timeoutMs);
 }

@@ -83,6 +83,10 @@ class KIVO_API DeviceService {
     // its own (without a frame), so that a recorded unplug lasts at least one tick. Returns false
     // once there is nothing left to deliver, or when no lockstep replay is the source.
     static bool advance();
+    // Returns once every listener callback of the events delivered so far has returned, so what a
+    // listener does about an event (queue a host command, say) is done. Called on the callback
+    // thread itself, it returns at once.
+    static void flushEvents();
     // Waits until a real-time replay has finished or `timeoutMs` elapsed; true if finished.
     static bool waitForReplay(int timeoutMs);
     static ServiceStatus status();
