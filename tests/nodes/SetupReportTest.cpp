@@ -102,9 +102,12 @@ INSTANTIATE_TEST_SUITE_P(RealTimeNode, ConfigureFailureTest,
                          ::testing::ValuesIn(kRealTimeNodeConfiguring));
 
 const ConfigureFailure kTimeRotateNodeConfiguring[] = {
-    {"fault setKeyable -match scale", "TimeRotateNode", "create(\"scale\"", "setKeyable(true)"},
-    {"fault setStorable -match scale", "TimeRotateNode", "create(\"scale\"", "setStorable(true)"},
-    {"fault setHidden -match scale", "TimeRotateNode", "create(\"scale\"", "setHidden(false)"},
+    {"fault setKeyable -match timeRotate.scale", "TimeRotateNode", "create(\"scale\"",
+     "setKeyable(true)"},
+    {"fault setStorable -match timeRotate.scale", "TimeRotateNode", "create(\"scale\"",
+     "setStorable(true)"},
+    {"fault setHidden -match timeRotate.scale", "TimeRotateNode", "create(\"scale\"",
+     "setHidden(false)"},
     {"fault setDefault -match axis", "TimeRotateNode", "create(\"axis\"", "setDefault("},
     {"fault setKeyable -match axis", "TimeRotateNode", "create(\"axis\"", "setKeyable(true)"},
     {"fault setStorable -match axis", "TimeRotateNode", "create(\"axis\"", "setStorable(true)"},
@@ -188,11 +191,12 @@ const SetupFailure kRealTimeNodeSetUp[] = {
 INSTANTIATE_TEST_SUITE_P(RealTimeNode, SetupFailureTest, ::testing::ValuesIn(kRealTimeNodeSetUp));
 
 const SetupFailure kTimeRotateNodeSetUp[] = {
-    {"fault addAttribute -match scale", "addAttribute: scale", kTimeRotateRow},
+    {"fault addAttribute -match timeRotate.scale", "addAttribute: scale", kTimeRotateRow},
     {"fault addAttribute -match axis", "addAttribute: axis", kTimeRotateRow},
     {"fault addAttribute -match initialRotate", "addAttribute: initialRotate", kTimeRotateRow},
     {"fault addAttribute -match outputRotate", "addAttribute: outputRotate", kTimeRotateRow},
-    {"fault attributeAffects -match scale", "attributeAffects:scale->outputRotate", kTimeRotateRow},
+    {"fault attributeAffects -match timeRotate.scale", "attributeAffects:scale->outputRotate",
+     kTimeRotateRow},
     {"fault attributeAffects -match axis", "attributeAffects:axis->outputRotate", kTimeRotateRow},
     {"fault attributeAffects -match time->outputRotate", "attributeAffects:time->outputRotate",
      kTimeRotateRow},
