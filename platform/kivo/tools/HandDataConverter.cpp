@@ -77,8 +77,9 @@ Vector palmCentre2d(const Landmarks& lm) {
 
 bool convertHandData(const HandDataOptions& options, Kivo::Recording& out, std::string& error) {
     try {
-        if (!(options.rate > 0.0) || !std::isfinite(options.rate)) {
-            throw Failure{"rate: must be a positive number"};
+        if (!(options.rate >= Kivo::kMinRecordingRate && options.rate <= Kivo::kMaxRecordingRate)) {
+            // The same range the reader accepts, so a conversion always replays.
+            throw Failure{"rate: must be between 1 and 10000 frames per second"};
         }
         const auto frames = loadLandmarks(options.landmarksPath);
         std::vector<Landmarks> image;

@@ -2,6 +2,7 @@
 #include <kivo/DeviceService.h>
 #include <kivo/Recording.h>
 #include <kivo_tools/Generator.h>
+#include <kivo_tools/HandDataConverter.h>
 
 #include <gtest/gtest.h>
 
@@ -127,6 +128,29 @@ TEST(RecordingReader, TakesRatesFromOneToTenThousandFramesPerSecond) {
               "in.kivo:1: field 'rate' of header: expected a finite number, got 'inf'");
     EXPECT_EQ(withRate("1"), "");
     EXPECT_EQ(withRate("10000"), "");
+}
+
+TEST(HandDataConversion, RefusesRatesTheReaderWouldRefuse) {
+    const auto landmarks = std::filesystem::temp_directory_path() /
+                           ("kivo-landmarks-" + std::to_string(::getpid()) + ".json");
+    std::string frame = "[";
+    for (int k = 0; k < 21; ++k)
+        frame += std::string(k ? "," : "") + "[" + std::to_string(0.01 * (k % 5)) + "," +
+                 std::to_string(-0.01 * (k / 5)) + "," + std::to_string(0.001 * k) + "]";
+    frame += "]";
+    std::ofstream(landmarks) << "[" << frame << "," << frame << "]";
+    for (const double rate : {0.5, 0.0, -25.0, 20000.0}) {
+        KivoTools::HandDataOptions options;
+        options.landmarksPath = landmarks.string();
+        options.rate = rate;
+        Kivo::Recording recording;
+        std::string error;
+        EXPECT_FALSE(KivoTools::convertHandData(options, recording, error)) << rate;
+        EXPECT_NE(error.find("rate: must be between 1 and 10000 frames per second"),
+                  std::string::npos)
+            << error;
+    }
+    std::filesystem::remove(landmarks);
 }
 
 TEST(RecordingReader, TimesRunFromZeroToTheLargestTime) {
