@@ -110,6 +110,17 @@ TEST(RovaValues, TimeTextAndArgumentsConvert) {
     EXPECT_TRUE(args.asBool(2, &status));
     args.asInt(0, &status);
     EXPECT_EQ(status.errorString(), "argument '-connected' is not an integer");
+    RArgList numbers({"0x10", "nan", "1e999", "2.5e-1", "99999999999"});
+    for (unsigned k = 0; k < 3; ++k) {
+        EXPECT_EQ(numbers.asDouble(k, &status), 0.0);
+        EXPECT_FALSE(status) << numbers.asString(k).asChar();
+    }
+    EXPECT_EQ(status.errorString(), "argument '1e999' is out of range");
+    numbers.asDouble(1, &status);
+    EXPECT_EQ(status.errorString(), "argument 'nan' is not a finite number");
+    EXPECT_EQ(numbers.asDouble(3, &status), 0.25);
+    numbers.asInt(4, &status);
+    EXPECT_EQ(status.errorString(), "argument '99999999999' is out of range");
     args.asString(7, &status);
     EXPECT_EQ(status.errorString(), "argument 7 is missing");
 }

@@ -60,14 +60,16 @@ int RArgList::asInt(unsigned int index, RStatus* status) const {
 double RArgList::asDouble(unsigned int index, RStatus* status) const {
     if (argMissing(index, length(), status))
         return 0.0;
-    const auto parsed = rova::host::parseNumber(m_words[index].str());
+    const auto parsed = rova::host::parseFiniteNumber(m_words[index].str());
     if (!parsed) {
         if (status)
             *status = RStatus(
                 RStatus::kInvalidParameter,
                 "argument '" + m_words[index].str() + "' " +
                     (parsed.error == rova::host::NumberError::kOutOfRange ? "is out of range"
-                                                                          : "is not a number"));
+                     : parsed.error == rova::host::NumberError::kNotFinite
+                         ? "is not a finite number"
+                         : "is not a number"));
         return 0.0;
     }
     if (status)
