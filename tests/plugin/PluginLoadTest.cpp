@@ -32,12 +32,13 @@ TEST(PluginLoad, CleanLoadPrintsOneLine) {
 TEST(PluginLoad, LoadedTypesCanBeCreated) {
     const auto run = runRovaScript(
         "plugin -load kivo_rova\n"
+        "create kivoTransform -name hands\n"
         "create kivoAttractor -name attractor\n"
         "create realTime -name clock\n"
         "create timeRotate -name spin\n");
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, kLoaded + kUnloaded);
-    EXPECT_EQ(run.out, "attractor\nclock\nspin\n");
+    EXPECT_EQ(run.out, "hands\nattractor\nclock\nspin\n");
 }
 
 TEST(PluginLoad, UnloadPrintsItsLinesAndRemovesTheTypes) {
@@ -69,13 +70,33 @@ TEST(PluginLoad, FailedRegistrationStopsAtItsRowAndKeepsEarlierOnes) {
 
 TEST(PluginLoad, FailedFirstNodeRegistrationRegistersNoNode) {
     const auto run = runRovaScript(
-        "fault registerNode -match kivoAttractor\n"
-        "plugin -load kivo_rova\n");
+        "fault registerNode -match kivoTransform\n"
+        "plugin -load kivo_rova\n"
+        "create kivoAttractor\n",
+        {"--keep-going"});
     EXPECT_NE(run.exitCode, 0);
     EXPECT_TRUE(
-        startsWith(run.err, "Registering Kivo nodes...failed to registerNode kivoAttractorNode: "))
+        startsWith(run.err, "Registering Kivo nodes...failed to registerNode kivoTransformNode: "))
         << run.err;
     EXPECT_EQ(firstLine(run.err).find("done."), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+}
+
+TEST(PluginLoad, UnloadAfterTheFirstRowFailedReportsTheTrackingType) {
+    const auto run = runRovaScript(
+        "fault registerNode -match kivoTransform\n"
+        "plugin -load kivo_rova\n"
+        "plugin -unload kivo_rova\n",
+        {"--keep-going"});
+    const auto unload = run.err.find("Unregistering Kivo nodes...\n");
+    ASSERT_NE(unload, std::string::npos) << run.err;
+    const std::string unloadLines = run.err.substr(unload);
+    const auto command = unloadLines.find("failed to deregisterCommand kivoSenseController: ");
+    const auto tracking = unloadLines.find("failed to deregisterNode kivoTransformNode: ");
+    const auto attractor = unloadLines.find("failed to deregisterNode kivoAttractorNode: ");
+    ASSERT_NE(tracking, std::string::npos) << unloadLines;
+    EXPECT_LT(command, tracking) << unloadLines;
+    EXPECT_LT(tracking, attractor) << unloadLines;
 }
 
 TEST(PluginLoad, FailedUserInterfaceRegistrationIsReported) {
