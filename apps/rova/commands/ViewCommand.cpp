@@ -9,8 +9,8 @@ host::Status run(CommandContext& context) {
     const auto& in = context.in();
     const std::string before = host::scene::activeCamera();
     if (!in.has("camera")) {
-        const std::string shape = before.empty() ? "" : before;
-        context.result(shape.empty() ? "persp" : host::scene::parentOf(shape));
+        const std::string transform = before.empty() ? "persp" : host::scene::parentOf(before);
+        context.result(transform.empty() ? before : transform);
         return {};
     }
     if (host::Status status = host::scene::setActiveCamera(in.value("camera")); !status)

@@ -108,8 +108,8 @@ TEST(SceneCommands, CreationAndDeletionOfObjectsAreUndoneWithTheirHierarchy) {
 TEST(SceneCommands, TheActiveViewLooksThroughTheDefaultCameraUntilAnotherIsMadeActive) {
     EXPECT_EQ(outputOf("view\ncamera -name cam\nview\nview -camera camShape\nview\n"
                        "undo\nview\nredo\nview\n"
-                       "delete cam\nview\nundo\nview"),
-              "persp\ncam\npersp\ncam\npersp\ncam\npersp\ncam\n");
+                       "delete cam\nview\nundo\nview\nrename cam eye\nview"),
+              "persp\ncam\npersp\ncam\npersp\ncam\npersp\ncam\neye\n");
 }
 
 TEST(SceneCommands, ObjFilesRoundTripExactly) {

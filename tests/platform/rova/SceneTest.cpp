@@ -4,6 +4,7 @@
 #include <rovahost/Scene.h>
 
 #include <cmath>
+#include <thread>
 
 #include "HostFixture.h"
 
@@ -129,6 +130,25 @@ TEST_F(SceneTest, AFailedViewOrCameraLookupReportsItAndTheCameraSetAnswersWithDe
     EXPECT_EQ(text(none.viewDirection(RSpace::kWorld)), "0 0 -1");
     EXPECT_EQ(text(none.upDirection(RSpace::kWorld)), "0 1 0");
     EXPECT_EQ(text(none.rightDirection(RSpace::kWorld)), "1 0 0");
+}
+
+TEST_F(SceneTest, ADataThreadFindsNoSceneToReach) {
+    mesh("box", scene::cube(1.0));
+    const RObject shape = pathOf("boxShape").node();
+    RStatus view, add, fn;
+    int vertices = -1;
+    std::thread([&] {
+        R3dView::active3dView(&view);
+        RSelectionList list;
+        add = list.add("box");
+        vertices = RFnMesh(shape, &fn).numVertices();
+    }).join();
+    EXPECT_EQ(view.errorString().str(),
+              "active3dView: the scene is reached from the main thread only");
+    EXPECT_EQ(add.errorString().str(), "add: the scene is reached from the main thread only");
+    EXPECT_EQ(fn, RStatus::kInvalidParameter);
+    EXPECT_EQ(vertices, 0);
+    EXPECT_EQ(RFnMesh(shape).numVertices(), 8) << "the same calls on the main thread";
 }
 
 // ---------------------------------------------------------------- paths and selection

@@ -5,6 +5,7 @@
 // A 3D view of the scene. The host has one, the active view; it looks through the camera made
 // active last (`view -camera N`), or through the host's default camera while there is none: a
 // camera "persp" at (0, 0, 10) looking down -Z at the origin with +Y up, which no command changes.
+// Like everything that reaches the scene, main thread only: from a data thread the calls fail.
 class ROVA_API R3dView {
   public:
     R3dView() noexcept = default;

@@ -7,7 +7,7 @@
 #include "rova/RString.h"
 
 // The path from the top of the scene hierarchy down to one transform or shape. A path whose nodes
-// were deleted is no longer valid: its calls then fail.
+// were deleted is no longer valid: its calls then fail. Main thread only.
 class ROVA_API RDagPath {
   public:
     RDagPath() = default;

@@ -5,7 +5,8 @@
 #include "rova/RString.h"
 
 // A function set for any node: its name and type. A function set without a node, or whose node
-// was deleted, answers every call with a failure status and empty results.
+// was deleted, answers every call with a failure status and empty results. Function sets on nodes
+// are for the main thread (compute, commands); from a data thread they find no node.
 class ROVA_API RFnDependencyNode {
   public:
     RFnDependencyNode() noexcept = default;

@@ -6,7 +6,8 @@
 #include "rova/RStatus.h"
 
 // Walks the nodes of the scene in creation order, all of them or those of one kind. It walks the
-// nodes that existed when it was made (or reset); a node deleted since is skipped.
+// nodes that existed when it was made (or reset); a node deleted since is skipped. Main thread
+// only.
 class ROVA_API RItDependencyNodes {
   public:
     explicit RItDependencyNodes(RFn::Type filter = RFn::kDependencyNode, RStatus* status = nullptr);

@@ -6,7 +6,7 @@
 #include "rova/RStatus.h"
 #include "rova/RString.h"
 
-// A list of nodes picked by name.
+// A list of nodes picked by name. Main thread only.
 class ROVA_API RSelectionList {
   public:
     RSelectionList() = default;

@@ -9,6 +9,11 @@ using rova::scene::DagKind;
 
 R3dView R3dView::active3dView(RStatus* status) {
     R3dView view;
+    if (!rova::scene::onSceneThread()) {
+        if (status)
+            *status = rova::scene::offSceneThread("active3dView");
+        return view;
+    }
     if (rova::detail::faultArmed(FaultPoint::kActive3dView, "activeView")) {
         if (status)
             *status = rova::detail::injectedFailure(FaultPoint::kActive3dView, "activeView");
@@ -23,6 +28,8 @@ R3dView R3dView::active3dView(RStatus* status) {
 RStatus R3dView::getCamera(RDagPath& camera) const {
     if (!m_valid)
         return RStatus(RStatus::kInvalidParameter, "getCamera: no 3D view");
+    if (!rova::scene::onSceneThread())
+        return rova::scene::offSceneThread("getCamera");
     RDagPath path;
     RDagPath::getAPathTo(rova::scene::objectOf(rova::scene::activeCameraShape()), path);
     const std::string subject = path.fullPathName().str();
@@ -35,6 +42,8 @@ RStatus R3dView::getCamera(RDagPath& camera) const {
 RStatus R3dView::setCamera(const RDagPath& camera) {
     if (!m_valid)
         return RStatus(RStatus::kInvalidParameter, "setCamera: no 3D view");
+    if (!rova::scene::onSceneThread())
+        return rova::scene::offSceneThread("setCamera");
     RDagPath shape = camera;
     if (RStatus s = shape.extendToShape(); !s)
         return s;

@@ -16,6 +16,8 @@ RStatus RItDependencyNodes::reset() {
     m_at = 0;
     if (m_filter == RFn::kInvalid)
         return RStatus(RStatus::kInvalidParameter, "RItDependencyNodes: invalid filter");
+    if (!rova::scene::onSceneThread())
+        return rova::scene::offSceneThread("RItDependencyNodes");
     for (const auto& node : rova::detail::hostImpl().nodes) {
         const RObject object = rova::scene::objectOf(node.get());
         if (RFnDependencyNode(object).hasFn(m_filter))

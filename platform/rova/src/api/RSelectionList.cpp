@@ -5,6 +5,8 @@
 #include "scene/Scene.h"
 
 RStatus RSelectionList::add(const RString& name) {
+    if (!rova::scene::onSceneThread())
+        return rova::scene::offSceneThread("add");
     rova::scene::NodeRecord* node = rova::detail::hostImpl().findNode(name.str());
     if (!node)
         return RStatus(RStatus::kInvalidParameter, "add: no node named '" + name.str() + "'");

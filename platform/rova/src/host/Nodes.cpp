@@ -189,6 +189,8 @@ Status Host::renameNode(const std::string& from, const std::string& to) {
     for (auto& w : m_impl->watched)
         if (w.rfind(from + ".", 0) == 0)
             w = to + w.substr(from.size());
+    if (m_impl->activeCamera == from)
+        m_impl->activeCamera = to;
     node->rename(to);
     return Status{};
 }

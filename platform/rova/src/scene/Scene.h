@@ -61,8 +61,18 @@ struct MeshData : detail::DataObject {
 
 MeshData* meshDataOf(const RObject& object);  // null unless the object is mesh data
 
-// The live node behind a node object, or null (not a node, or deleted).
+// The scene belongs to the thread the host was made on (the main thread): a data thread that
+// reaches for it finds no view, no node and no path.
+bool onSceneThread();
+inline RStatus offSceneThread(const char* call) {
+    return RStatus(RStatus::kFailure,
+                   std::string(call) + ": the scene is reached from the main thread only");
+}
+
+// The live node behind a node object, or null (not a node, deleted, or asked off the main thread).
 inline NodeRecord* liveNode(const RObject& object) {
+    if (!onSceneThread())
+        return nullptr;
     detail::ObjectImpl* impl = detail::Access::get(object);
     if (!impl || impl->kind != RObject::Kind::kNode)
         return nullptr;

@@ -1,6 +1,7 @@
 // The built-in scene node types: transform, mesh and camera.
 #include <cmath>
 #include <numbers>
+#include <thread>
 
 #include "HostImpl.h"
 #include "Scene.h"
@@ -121,9 +122,16 @@ std::shared_ptr<NodeType> newType(const std::string& name, std::uint32_t id,
     return type;
 }
 
+std::thread::id g_sceneThread;
+
 }  // namespace
 
+bool onSceneThread() {
+    return std::this_thread::get_id() == g_sceneThread;
+}
+
 std::vector<std::shared_ptr<NodeType>> makeSceneTypes() {
+    g_sceneThread = std::this_thread::get_id();
     auto transform = newType("transform", 0x524f0002u, [] { return new TransformNode(); });
     const int inputs[] = {
         add(*transform, triple("translate", "t", 0.0)), add(*transform, triple("rotate", "r", 0.0)),
