@@ -267,6 +267,26 @@ TEST(KivoTransformNode, ComputeAnswersFiveForInputsAndOneWithoutARecord) {
               "0\n");
 }
 
+// A device frame is pushed once: ticks without a new frame dirty nothing and compute nothing,
+// and the next frame, even with the same content, dirties the outputs again.
+TEST(KivoTransformNode, EachDeviceFrameReachesTheOutputsOnce) {
+    const RovaRun run = runRovaScript(kLiveNode + inject("frame 1 t=0; " + kPalmDown) +
+                                      "get k.outputPalm0Enabled\n"
+                                      "trace on -dirty -compute\n"
+                                      "refresh\nrefresh\nrefresh\n"
+                                      "get k.outputPalm0Enabled\n"
+                                      "print(\"new frame\\n\")\n" +
+                                      inject("frame 2 t=1000; " + kPalmDown) +
+                                      "get k.outputPalm0Enabled\n"
+                                      "trace off\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::string before = run.out.substr(0, run.out.find("new frame\n"));
+    EXPECT_EQ(before, "k\ntrue\ntrue\n");
+    const std::string after = run.out.substr(before.size());
+    EXPECT_NE(after.find("trace: dirty k.outputPointable0\n"), std::string::npos) << after;
+    EXPECT_NE(after.find("trace: compute k.outputPalm0Enabled\n"), std::string::npos) << after;
+}
+
 std::size_t occurrences(const std::string& text, const std::string& part) {
     std::size_t count = 0;
     for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
