@@ -9,14 +9,8 @@
 #include "rova/RDataHandle.h"
 #include "rova/RPlug.h"
 
-using rova::detail::AttributeDef;
-using rova::detail::Connection;
 using rova::detail::NodeRecord;
-using rova::detail::NodeType;
-using rova::detail::PlugRef;
 using rova::detail::Value;
-using rova::detail::ValueType;
-using rova::host::GraphEvent;
 
 namespace rova::detail {
 RArrayDataHandle ArrayHandleAccess::make(NodeRecord* node, int attribute, bool output) {

@@ -10,13 +10,9 @@
 #include "rova/RPlug.h"
 
 using rova::detail::AttributeDef;
-using rova::detail::Connection;
 using rova::detail::NodeRecord;
-using rova::detail::NodeType;
-using rova::detail::PlugRef;
 using rova::detail::Value;
 using rova::detail::ValueType;
-using rova::host::GraphEvent;
 
 namespace rova::detail {
 RDataHandle DataHandleAccess::make(Value* value, NodeRecord* node, int attribute, int component) {

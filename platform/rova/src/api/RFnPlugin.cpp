@@ -11,7 +11,6 @@
 #include "rovahost/Boundary.h"
 
 using rova::detail::CommandDef;
-using rova::detail::CommandHolder;
 using rova::detail::NodeType;
 using rova::detail::PluginRecord;
 

@@ -9,11 +9,6 @@
 #include "HostImpl.h"
 #include "rova/RGlobal.h"
 
-using rova::detail::CommandDef;
-using rova::detail::CommandHolder;
-using rova::detail::NodeType;
-using rova::detail::PluginRecord;
-
 // ---------------------------------------------------------------- RGlobal
 RStatus RGlobal::executeCommand(const RString& command, bool display, bool undoable) {
     RString ignored;

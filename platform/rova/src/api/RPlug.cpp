@@ -10,13 +10,7 @@
 #include "rova/RPlug.h"
 
 using rova::detail::AttributeDef;
-using rova::detail::Connection;
 using rova::detail::NodeRecord;
-using rova::detail::NodeType;
-using rova::detail::PlugRef;
-using rova::detail::Value;
-using rova::detail::ValueType;
-using rova::host::GraphEvent;
 
 RPlug::RPlug(const RObject& node, const RObject& attribute) noexcept
     : m_node(node), m_attribute(attribute) {}

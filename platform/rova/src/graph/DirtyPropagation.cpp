@@ -12,13 +12,10 @@
 #include "rova/RPlug.h"
 #include "scene/Scene.h"
 
-using rova::detail::AttributeDef;
 using rova::detail::Connection;
 using rova::detail::NodeRecord;
 using rova::detail::NodeType;
 using rova::detail::PlugRef;
-using rova::detail::Value;
-using rova::detail::ValueType;
 using rova::host::GraphEvent;
 
 namespace rova::host {

@@ -14,9 +14,6 @@ using rova::detail::AttributeDef;
 using rova::detail::Connection;
 using rova::detail::NodeRecord;
 using rova::detail::NodeType;
-using rova::detail::PlugRef;
-using rova::detail::Value;
-using rova::detail::ValueType;
 using rova::host::GraphEvent;
 
 namespace rova::host {

@@ -8,13 +8,9 @@
 #include "rova/RGlobal.h"
 #include "scene/Scene.h"
 
-using rova::detail::AttributeDef;
-using rova::detail::Connection;
 using rova::detail::NodeRecord;
 using rova::detail::NodeType;
 using rova::detail::PluginRecord;
-using rova::detail::PlugRef;
-using rova::detail::Value;
 using rova::detail::ValueType;
 
 namespace rova::host {

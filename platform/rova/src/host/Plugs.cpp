@@ -12,10 +12,8 @@ using rova::detail::AttributeDef;
 using rova::detail::Connection;
 using rova::detail::NodeRecord;
 using rova::detail::NodeType;
-using rova::detail::PluginRecord;
 using rova::detail::PlugRef;
 using rova::detail::Value;
-using rova::detail::ValueType;
 
 namespace rova::host {
 
