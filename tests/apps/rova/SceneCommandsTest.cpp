@@ -75,6 +75,16 @@ TEST(SceneCommands, WorldPositionsGoThroughParentsAndConnectedInputMatrices) {
               "4.5 0 2.5\n5.5 0 2.5\n4.5 0 3.5\n5.5 0 3.5\n");
 }
 
+TEST(SceneCommands, ARefreshEvaluatesWhatTheSceneShowsOnce) {
+    EXPECT_EQ(outputOf("transform -name driver\ncube -name c\n"
+                       "connect driver.worldMatrix c.inputMatrix\nrefresh\n"
+                       "trace on -compute\nmove -a 1 0 0 driver\nrefresh\nrefresh\n"
+                       "get c.worldMatrix"),
+              "driver\nc\n"
+              "trace: compute driver.worldMatrix\ntrace: compute c.worldMatrix\n"
+              "1 0 0 0 0 1 0 0 0 0 1 0 1 0 0 1\n");
+}
+
 TEST(SceneCommands, MoveAndRotateAreUndoneAndRedoneExactly) {
     EXPECT_EQ(
         outputOf("cube -name c\nmove -a 1 2 3 c\nmove -r 0.1 0.2 0.3 c\nrotate -os 10 20 30 c\n"

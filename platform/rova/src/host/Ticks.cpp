@@ -7,15 +7,7 @@
 #include "HostText.h"
 #include "rova/RGlobal.h"
 #include "rovahost/Boundary.h"
-
-using rova::detail::AttributeDef;
-using rova::detail::Connection;
-using rova::detail::NodeRecord;
-using rova::detail::NodeType;
-using rova::detail::PluginRecord;
-using rova::detail::PlugRef;
-using rova::detail::Value;
-using rova::detail::ValueType;
+#include "scene/Scene.h"
 
 namespace rova::host {
 
@@ -44,6 +36,10 @@ void Host::tick() {
         if (!value.ok())
             detail::writeError(value.status.message);
     }
+    h.evaluationErrors.clear();
+    scene::evaluateDisplayed();
+    for (const auto& error : h.evaluationErrors) detail::writeError(error);
+    h.evaluationErrors.clear();
 }
 
 Status Host::watch(const std::string& plug, bool on) {

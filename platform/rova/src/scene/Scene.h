@@ -106,6 +106,10 @@ std::vector<NodeRecord*> pathTo(NodeRecord* node);
 // The world transforms of the transforms whose parent is this transform (dirty propagation).
 std::vector<detail::PlugRef> worldDependents(NodeRecord* node, int attribute);
 
+// What a tick shows of the scene: every transform's world matrix and every mesh's geometry,
+// pulled through what is connected into them. Failures land in the host's evaluation errors.
+void evaluateDisplayed();
+
 // ---- matrices (evaluating through connections)
 RMatrix localMatrix(NodeRecord* transform);
 RMatrix worldMatrix(NodeRecord* node);  // a shape: its transform's; null or top: identity

@@ -259,6 +259,19 @@ RMatrix worldMatrix(NodeRecord* node) {
     return node->valueOf(world).m;
 }
 
+void evaluateDisplayed() {
+    auto& host = detail::hostImpl();
+    const auto nodes = host.nodes;
+    for (const auto& node : nodes) {
+        if (!node->alive)
+            continue;
+        if (dagKind(node.get()) == DagKind::kTransform)
+            host.evaluate(node.get(), attributeIndex(node.get(), "worldMatrix"));
+        else if (dagKind(node.get()) == DagKind::kMesh)
+            host.evaluate(node.get(), attributeIndex(node.get(), "outMesh"));
+    }
+}
+
 // ---------------------------------------------------------------- meshes
 std::shared_ptr<MeshData> meshOf(NodeRecord* shape) {
     if (dagKind(shape) != DagKind::kMesh)
