@@ -152,6 +152,7 @@ struct ThreadState {
     std::uint64_t passes = 0;
     std::uint64_t passRequests = 0;
     std::uint64_t passRequestsSeen = 0;  // data thread: requests answered by an isDone
+    std::uint64_t passTarget = 0;        // a tick waits until passes reach it: nothing waits before
     std::condition_variable passDone;
     bool loopEnded = false;  // guarded by mutex: runDeviceThread returned
     std::atomic<std::uint64_t> wokenWaits{0};

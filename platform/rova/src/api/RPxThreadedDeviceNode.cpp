@@ -187,7 +187,8 @@ bool RPxThreadedDeviceNode::isDone() {
     state->passDone.notify_all();
     const std::uint64_t freed = state->freed;
     if (state->acquired.load() == state->acquiredSeenByIsDone &&
-        freed == state->freedSeenByIsDone && state->passRequests == state->passRequestsSeen) {
+        freed == state->freedSeenByIsDone && state->passRequests == state->passRequestsSeen &&
+        state->passes >= state->passTarget) {
         countedWait(*state, lock, idleWait(), [state, freed] {
             return state->done.load() || state->stopRequested.load() || state->freed != freed ||
                    state->passRequests != state->passRequestsSeen;
@@ -239,7 +240,7 @@ RStatus RPxThreadedDeviceNode::acquireDataStorage(RCharBuffer& buffer) {
     };
     countedWait(*state, lock, acquireWait(), [state, room, requests] {
         return room() || state->done.load() || state->stopRequested.load() ||
-               state->passRequests != requests;
+               state->passRequests != requests || state->passes < state->passTarget;
     });
     if (state->done.load() || state->stopRequested.load())
         return RStatus(RStatus::kFailure,

@@ -108,6 +108,7 @@ void Host::Impl::awaitDataPasses() {
         {
             std::lock_guard<std::mutex> lock(state.mutex);
             ++state.passRequests;
+            state.passTarget = std::max(state.passTarget, state.passes + 2);
             waiting.emplace_back(node.get(), state.passes);
         }
         state.wake.notify_all();
