@@ -5,6 +5,8 @@
 #include "command/KivoSenseControllerCmd.h"
 #include "host/HostApi.h"
 #include "nodes/KivoAttractorNode.h"
+#include "nodes/KivoDeformerNode.h"
+#include "nodes/KivoGrabNode.h"
 #include "nodes/RealTimeNode.h"
 #include "nodes/TimeRotateNode.h"
 #include "plugin/Registration.h"
@@ -27,7 +29,8 @@ const Registration kLoadSteps[] = {
                                 "failed to registerUIScripts for Kivo Sense Controller"),
     Registration::node<kivo_rova::KivoAttractorNode>("kivoAttractor", RPxNode::kDependNode,
                                                      "failed to registerNode kivoAttractorNode"),
-    // kivoDeformer (deformer) registers here.
+    Registration::node<kivo_rova::KivoDeformerNode>("kivoDeformer", RPxNode::kDeformerNode,
+                                                    "failed to registerNode kivoDeformerNode"),
     Registration::node<kivo_rova::RealTimeNode>("realTime", RPxNode::kThreadedDeviceNode,
                                                 "failed to registerNode realTimeNode"),
     Registration::node<kivo_rova::TimeRotateNode>("timeRotate", RPxNode::kDependNode,
@@ -35,7 +38,8 @@ const Registration kLoadSteps[] = {
     Registration::node<kivo_rova::KivoGesturesNode>("kivoGesturesNode",
                                                     RPxNode::kThreadedDeviceNode,
                                                     "failed to registerNode kivoGesturesNode"),
-    // kivoGrabNode registers here.
+    Registration::node<kivo_rova::KivoGrabNode>("kivoGrabNode", RPxNode::kDependNode,
+                                                "failed to registerNode kivoGrabNode"),
     Registration::command<kivo_rova::KivoSenseControllerCmd>(
         "kivoSenseController", "failed to registerCommand kivoSenseController"),
 };
@@ -48,11 +52,12 @@ const Registration kUnloadSteps[] = {
         "failed to deregisterNode kivoTransformNode"),
     Registration::nodeRemoval<kivo_rova::KivoAttractorNode>(
         "failed to deregisterNode kivoAttractorNode"),
-    // kivoDeformer deregisters here.
+    Registration::nodeRemoval<kivo_rova::KivoDeformerNode>(
+        "failed to deregisterNode kivoDeformerNode"),
     Registration::nodeRemoval<kivo_rova::RealTimeNode>("failed to deregisterNode realTimeNode"),
     Registration::nodeRemoval<kivo_rova::TimeRotateNode>("failed to deregisterNode timeRotateNode"),
     Registration::nodeRemoval<kivo_rova::KivoGesturesNode>("deregisterNode KivoGesturesNode"),
-    // KivoGrabNode follows; its message reads "deregisterNode KivoGrabNode".
+    Registration::nodeRemoval<kivo_rova::KivoGrabNode>("deregisterNode KivoGrabNode"),
 };
 
 }  // namespace
