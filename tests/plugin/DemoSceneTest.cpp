@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "RunRova.h"
 
@@ -20,6 +22,15 @@ TEST(DemoScene, PlaysToTheEndFromTheRepositoryRoot) {
     EXPECT_NE(run.out.find("device connected: true\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("325 frames delivered"), std::string::npos) << run.out;
     EXPECT_TRUE(run.out.ends_with("demo finished\n")) << run.out;
+
+    // The markers followed the tracked hand through every frame, and their paths were written.
+    for (const char* marker : {"palm   325 samples", "tip0   325 samples", "tip4   325 samples"})
+        EXPECT_NE(run.out.find(marker), std::string::npos) << marker << "\n" << run.out;
+    std::ifstream paths(sourceRoot() / "out" / "hand-paths.obj");
+    std::stringstream text;
+    text << paths.rdbuf();
+    EXPECT_NE(text.str().find("o palm\nv "), std::string::npos);
+    EXPECT_NE(text.str().find("o tip4\nv "), std::string::npos);
 }
 
 }  // namespace
