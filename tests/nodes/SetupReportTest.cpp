@@ -5,30 +5,19 @@
 #include <string>
 #include <vector>
 
+#include "LoadReport.h"
 #include "RunRova.h"
 #include "SourceLines.h"
 
 namespace {
 
+using kivorova::testing::kDone;
+using kivorova::testing::kLoading;
 using kivorova::testing::lineOf;
+using kivorova::testing::loadOutput;
+using kivorova::testing::occurrences;
 using kivorova::testing::runRovaScript;
 using kivorova::testing::sourceRoot;
-
-const std::string kLoading = "Registering Kivo nodes...";
-const std::string kDone = " done.\n";
-
-// What the run wrote before the plug-in was unloaded (the host unloads it at exit at the latest).
-std::string loadOutput(const std::string& err) {
-    return err.substr(0, err.find("Unregistering Kivo nodes..."));
-}
-
-std::size_t occurrences(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
 
 // A configuring call that fails: reported with the unit and the call's own source line, and
 // the load goes on.

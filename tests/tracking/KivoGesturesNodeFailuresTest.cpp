@@ -5,33 +5,24 @@
 #include <string>
 #include <vector>
 
+#include "LoadReport.h"
 #include "RunRova.h"
 #include "SourceLines.h"
 
 namespace {
 
+using kivorova::testing::kLoading;
 using kivorova::testing::lineOf;
+using kivorova::testing::loadOutput;
+using kivorova::testing::occurrences;
 using kivorova::testing::runRovaScript;
 using kivorova::testing::sourceRoot;
 
-const std::string kLoading = "Registering Kivo nodes...";
 const std::string kRow = "failed to registerNode kivoGesturesNode";
 const std::string kType = "kivoGesturesNode";
 
-std::string loadOutput(const std::string& err) {
-    return err.substr(0, err.find("Unregistering Kivo nodes..."));
-}
-
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
-}
-
-std::size_t occurrences(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
 }
 
 // ---------------------------------------------------------------- registration

@@ -4,43 +4,25 @@
 
 #include <string>
 
+#include "LoadReport.h"
 #include "RunRova.h"
 #include "ScriptValues.h"
 #include "SourceLines.h"
 
 namespace {
 
+using kivorova::testing::expectInOrder;
+using kivorova::testing::kDone;
+using kivorova::testing::kLoading;
 using kivorova::testing::lineOf;
 using kivorova::testing::linesOf;
+using kivorova::testing::loadOutput;
+using kivorova::testing::occurrences;
 using kivorova::testing::RovaRun;
 using kivorova::testing::runRovaScript;
 using kivorova::testing::sourceRoot;
 
-const std::string kLoading = "Registering Kivo nodes...";
-const std::string kDone = " done.\n";
 const std::string kRegistration = "failed to registerNode kivoTransformNode";
-
-std::string loadOutput(const std::string& err) {
-    return err.substr(0, err.find("Unregistering Kivo nodes..."));
-}
-
-std::size_t occurrences(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
-// The parts appear in this order in the text.
-void expectInOrder(const std::string& text, const std::vector<std::string>& parts) {
-    std::size_t at = 0;
-    for (const std::string& part : parts) {
-        const auto found = text.find(part, at);
-        ASSERT_NE(found, std::string::npos) << "missing '" << part << "' in:\n" << text;
-        at = found + part.size();
-    }
-}
 
 // A configuring call that fails: reported with the unit and the call's own source line, and the
 // load goes on.
