@@ -220,6 +220,7 @@ struct DataHandleAccess {
     static NodeRecord* node(const RDataHandle& h) { return static_cast<NodeRecord*>(h.m_block); }
     static int attribute(const RDataHandle& h) { return h.m_attribute; }
     static int component(const RDataHandle& h) { return h.m_component; }
+    static void setElement(RDataHandle& h, int element) { h.m_element = element; }
 };
 
 struct ArrayHandleAccess {

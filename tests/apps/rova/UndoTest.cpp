@@ -58,9 +58,9 @@ TEST(Undo, EveryChangingCommandIsUndoneAndRedoneExactly) {
         "plugin -load kivo_rova\n"
         "create timeRotate -name a\ncreate timeRotate -name b\ncreate kivoAttractor -name c\n"
         "connect sceneTime.time a.time\nconnect a.outputRotateX b.time\n"
-        "set a.scale 2.5\nset b.axis 0.25 -1 3\n";
+        "set a.scale 2.5\nset b.axis 0.25 -1 3\nplane -name p -divisions 1\n";
     const std::string state =
-        "ls\nconnections\nget a.scale\nget a.axis\nget a.initialRotate\nget b.time\n"
+        "ls\nconnections\npoints p\nget a.scale\nget a.axis\nget a.initialRotate\nget b.time\n"
         "get b.axis\nget c.strength\nget c.track\ntime\ntime -fps\nprint(\"==\\n\")\n";
     const std::vector<std::string> changes = {
         "create timeRotate -name d",
@@ -77,6 +77,7 @@ TEST(Undo, EveryChangingCommandIsUndoneAndRedoneExactly) {
         "rename a z",
         "time -seconds 3.5",
         "time -fps 60 -frame 12",
+        "deformer kivoDeformer p -name d",
     };
     // Slices of the output from "--" to "=="; a get of a node that is gone prints nothing.
     const std::string mark = "print(\"--\\n\")\n";

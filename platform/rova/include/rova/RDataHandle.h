@@ -34,7 +34,8 @@ class ROVA_API RDataHandle {
     RObject asMesh() const noexcept;
     short asEnum() const noexcept { return asShort(); }
 
-    // Child of a compound (for example offsetX of offset).
+    // Child of a compound (for example offsetX of offset). On an element of an array compound,
+    // the child of that element.
     RDataHandle child(const RObject& childAttribute) const noexcept;
 
     void set(bool value) noexcept;
@@ -59,4 +60,5 @@ class ROVA_API RDataHandle {
     void* m_block = nullptr;
     int m_attribute = -1;
     int m_component = -1;  // child of a compound of three numbers
+    int m_element = -1;    // logical index, on an element of an array
 };

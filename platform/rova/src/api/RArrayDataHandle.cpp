@@ -114,8 +114,11 @@ RDataHandle RArrayDataHandle::inputValue(RStatus* status) {
     if (status)
         status->clear();
     auto* node = static_cast<NodeRecord*>(m_block);
-    return rova::detail::DataHandleAccess::make(&std::next(elements->begin(), m_position)->second,
-                                                node, m_attribute, -1);
+    auto& element = *std::next(elements->begin(), m_position);
+    RDataHandle handle =
+        rova::detail::DataHandleAccess::make(&element.second, node, m_attribute, -1);
+    rova::detail::DataHandleAccess::setElement(handle, static_cast<int>(element.first));
+    return handle;
 }
 
 RDataHandle RArrayDataHandle::outputValue(RStatus* status) {

@@ -98,6 +98,16 @@ RDataHandle RDataHandle::child(const RObject& childAttribute) const noexcept {
     const int index = node->type->indexOf(def);
     if (index < 0)
         return RDataHandle();
+    // The children of an array compound keep one value per element, under the child's index.
+    if (m_element >= 0 && def->parent && def->parent->array) {
+        auto& elements = node->arrays[index];
+        auto it = elements.find(static_cast<unsigned>(m_element));
+        if (it == elements.end())
+            it = elements.emplace(static_cast<unsigned>(m_element), def->defaultValue).first;
+        RDataHandle handle = rova::detail::DataHandleAccess::make(&it->second, node, index, -1);
+        handle.m_element = m_element;
+        return handle;
+    }
     const int component =
         def->parent && def->parent->type == ValueType::kDouble3 ? def->component : -1;
     return rova::detail::DataHandleAccess::make(&node->valueOf(index), node, index, component);

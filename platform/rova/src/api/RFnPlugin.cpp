@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "HostImpl.h"
+#include "rova/RPxDeformerNode.h"
 #include "rova/RGlobal.h"
 #include "rovahost/Boundary.h"
 
@@ -105,6 +106,16 @@ RStatus RFnPlugin::registerNode(const RString& typeName, const RTypeId& typeId,
         result = RPxNode::addAttribute(RPxThreadedDeviceNode::live);
         if (result)
             result = RPxNode::addAttribute(RPxThreadedDeviceNode::frameRate);
+    }
+    if (kind == RPxNode::kDeformerNode) {
+        result = RPxNode::addAttribute(RPxDeformerNode::input);  // with its child inputGeom
+        if (result)
+            result = RPxNode::addAttribute(RPxDeformerNode::outputGeom);
+        if (result)
+            result = RPxNode::attributeAffects(RPxDeformerNode::input, RPxDeformerNode::outputGeom);
+        if (result)
+            result =
+                RPxNode::attributeAffects(RPxDeformerNode::inputGeom, RPxDeformerNode::outputGeom);
     }
     if (result && initialize) {
         if (const auto error = rova::host::guardBoundary(

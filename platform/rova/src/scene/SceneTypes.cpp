@@ -3,6 +3,7 @@
 #include <numbers>
 #include <thread>
 
+#include "Deformers.h"
 #include "HostImpl.h"
 #include "Scene.h"
 #include "rova/REulerRotation.h"
@@ -209,6 +210,8 @@ std::vector<detail::PlugRef> worldDependents(NodeRecord* node, int attribute) {
     for (NodeRecord* child : childrenOf(node))
         if (dagKind(child) == DagKind::kTransform)
             out.push_back({child, attributeIndex(child, "worldMatrix"), -1});
+        else  // a deformer sees its mesh's world matrix
+            for (const detail::PlugRef& deformer : deformersOf(child)) out.push_back(deformer);
     return out;
 }
 
