@@ -1,8 +1,286 @@
 #include "nodes/KivoDeformerNode.h"
 
+#include <array>
+#include <cmath>
+#include <iostream>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "host/SetupReport.h"
+
+#if !defined(KIVO_ROVA_SERIAL_PASSES)
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+#endif
+
 namespace kivo_rova {
+namespace {
+
+// Vertices are worked on in fixed blocks: the unit of culling, of parallel work and of the
+// gather's reduction (partial sums per block, combined in block order), so the result is the
+// same whatever the number of threads.
+constexpr std::size_t kBlock = 2048;
+constexpr std::size_t kMaxInputs = KivoDeformerNode::kInputPoints;
+
+template <class Body>
+void forEachBlock(std::size_t blocks, const Body& body) {
+#if defined(KIVO_ROVA_SERIAL_PASSES)
+    // Sanitizer builds that cannot see the task scheduler's synchronisation run the same blocks
+    // in order.
+    for (std::size_t b = 0; b < blocks; ++b) body(b);
+#else
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, blocks),
+                      [&](const tbb::blocked_range<std::size_t>& range) {
+                          for (std::size_t b = range.begin(); b != range.end(); ++b) body(b);
+                      });
+#endif
+}
+
+double falloff(short type, double d, double r) {
+    double w = 0.0;
+    if (type == 1) {
+        w = 1.0 - d / r;
+    } else if (type == 2) {
+        w = 1.0 - (d * d) / (r * r);
+    } else {
+        w = std::pow(360.0, -(std::pow(d / r, 2.5) - 0.01));
+    }
+    if (w < 0.0) {
+        w = 0.0;
+    } else if (w > 1.0) {
+        w = 1.0;
+    }
+    return w;
+}
+
+double distance(const RPoint& p, const RPoint& q) {
+    return p.distanceTo(q);
+}
+
+struct Box {
+    double lo[3] = {std::numeric_limits<double>::infinity(),
+                    std::numeric_limits<double>::infinity(),
+                    std::numeric_limits<double>::infinity()};
+    double hi[3] = {-std::numeric_limits<double>::infinity(),
+                    -std::numeric_limits<double>::infinity(),
+                    -std::numeric_limits<double>::infinity()};
+};
+
+// Whether any point of the box may lie within `reach` of p. Errs towards yes: a margin covers
+// rounding, and a reach that is not a number reaches everything.
+bool mayReach(const Box& box, const RPoint& p, double reach) {
+    const double c[3] = {p.x, p.y, p.z};
+    double sum = 0.0;
+    double scale = 1.0;
+    for (int a = 0; a < 3; ++a) {
+        const double gap =
+            c[a] < box.lo[a] ? box.lo[a] - c[a] : (c[a] > box.hi[a] ? c[a] - box.hi[a] : 0.0);
+        sum += gap * gap;
+        scale += std::fabs(c[a]) + std::fabs(box.lo[a]) + std::fabs(box.hi[a]);
+    }
+    const double limit = reach * (1.0 + 1e-9) + scale * 1e-12;
+    return !(std::sqrt(sum) > limit);
+}
+
+struct Partial {
+    double d[3] = {0.0, 0.0, 0.0};
+    double c[3] = {0.0, 0.0, 0.0};
+    double w = 0.0;
+    bool any = false;
+};
+
+// The array-handle failures of deformGeometry: the set-up header with the line of the report.
+RStatus reported(const RStatus& status, const char* file = __builtin_FILE(),
+                 unsigned int line = __builtin_LINE()) {
+    reportConfigureFailure(status, file, line);
+    return status;
+}
+
+RFloatVector normalOf(const RFloatVectorArray& normals, std::size_t i) {
+    return i < normals.size() ? normals[i] : RFloatVector();
+}
+
+}  // namespace
+
+void deformPoints(const DeformSettings& settings, const RPointArray& inputs, RPointArray& points,
+                  const RFloatVectorArray& normals) {
+    const std::size_t n = std::min(inputs.size(), kMaxInputs);
+    const double r = settings.radius;
+    // A radius that is not positive reaches nothing: at r = 0 the falloff would divide 0 by 0.
+    if (n == 0 || !(r > 0.0) || settings.pause) {
+        return;
+    }
+    const std::size_t m = points.size();
+    const std::size_t blocks = (m + kBlock - 1) / kBlock;
+
+    std::vector<Box> boxes(blocks);
+    forEachBlock(blocks, [&](std::size_t b) {
+        Box box;
+        const std::size_t end = std::min(m, (b + 1) * kBlock);
+        for (std::size_t i = b * kBlock; i < end; ++i) {
+            const RPoint& p = points[i];
+            box.lo[0] = std::min(box.lo[0], p.x);
+            box.lo[1] = std::min(box.lo[1], p.y);
+            box.lo[2] = std::min(box.lo[2], p.z);
+            box.hi[0] = std::max(box.hi[0], p.x);
+            box.hi[1] = std::max(box.hi[1], p.y);
+            box.hi[2] = std::max(box.hi[2], p.z);
+        }
+        boxes[b] = box;
+    });
+
+    // Gather: per block and input point, sums over the block's vertices in index order.
+    std::vector<Partial> partials(blocks * n);
+    forEachBlock(blocks, [&](std::size_t b) {
+        std::array<std::size_t, kMaxInputs> near{};
+        std::size_t count = 0;
+        for (std::size_t j = 0; j < n; ++j) {
+            if (mayReach(boxes[b], inputs[j], r)) {
+                near[count++] = j;
+            }
+        }
+        if (count == 0) {
+            return;
+        }
+        Partial* sums = &partials[b * n];
+        const std::size_t end = std::min(m, (b + 1) * kBlock);
+        for (std::size_t i = b * kBlock; i < end; ++i) {
+            const RPoint& p = points[i];
+            const RFloatVector normal = normalOf(normals, i);
+            for (std::size_t k = 0; k < count; ++k) {
+                const std::size_t j = near[k];
+                const double d = distance(p, inputs[j]);
+                if (d > r) {
+                    continue;
+                }
+                const double w = falloff(settings.falloffType, d, r);
+                const double wf = static_cast<float>(w);
+                Partial& s = sums[j];
+                s.d[0] += static_cast<double>(normal.x) * wf;
+                s.d[1] += static_cast<double>(normal.y) * wf;
+                s.d[2] += static_cast<double>(normal.z) * wf;
+                s.c[0] += w * p.x;
+                s.c[1] += w * p.y;
+                s.c[2] += w * p.z;
+                s.w += w;
+                s.any = true;
+            }
+        }
+    });
+
+    std::array<RVector, kMaxInputs> direction{};
+    std::array<double, kMaxInputs> depth{};
+    std::array<double, kMaxInputs> reachOfMove{};  // how far a vertex may have moved before j
+    std::array<bool, kMaxInputs> acts{};
+    double moved = 0.0;
+    for (std::size_t j = 0; j < n; ++j) {
+        RVector d;
+        double c[3] = {0.0, 0.0, 0.0};
+        double weight = 0.0;
+        for (std::size_t b = 0; b < blocks; ++b) {
+            const Partial& s = partials[b * n + j];
+            if (!s.any) {
+                continue;
+            }
+            d.x += s.d[0];
+            d.y += s.d[1];
+            d.z += s.d[2];
+            c[0] += s.c[0];
+            c[1] += s.c[1];
+            c[2] += s.c[2];
+            weight += s.w;
+        }
+        d.normalize();
+        if (weight > 0.0) {
+            c[0] /= weight;
+            c[1] /= weight;
+            c[2] /= weight;
+        }
+        direction[j] = d;
+        const RPoint& P = inputs[j];
+        depth[j] = settings.weightedSign
+                       ? (P.x - c[0]) * d.x + (P.y - c[1]) * d.y + (P.z - c[2]) * d.z
+                       : 0.0;
+        // With a weighted sign the sign is one number per input point, so a mode that skips it
+        // skips the whole input point.
+        acts[j] = true;
+        if (settings.weightedSign) {
+            if (settings.deformType == 1 && depth[j] >= 0.0) {
+                acts[j] = false;
+            }
+            if (settings.deformType == 2 && depth[j] <= 0.0) {
+                acts[j] = false;
+            }
+        }
+        reachOfMove[j] = r + moved;
+        if (acts[j]) {
+            const double sign = settings.weightedSign ? std::fabs(depth[j]) : 1.0;
+            double step = sign * std::fabs(settings.power) * (1.0 + 1e-12) * d.length();
+            if (std::isnan(step)) {
+                step = std::numeric_limits<double>::infinity();
+            }
+            moved += step;
+        }
+    }
+
+    // Move: each vertex meets the input points in order, from where the earlier ones left it.
+    forEachBlock(blocks, [&](std::size_t b) {
+        std::array<std::size_t, kMaxInputs> near{};
+        std::size_t count = 0;
+        for (std::size_t j = 0; j < n; ++j) {
+            if (acts[j] && mayReach(boxes[b], inputs[j], reachOfMove[j])) {
+                near[count++] = j;
+            }
+        }
+        const std::size_t end = std::min(m, (b + 1) * kBlock);
+        if (count == 0) {
+            return;
+        }
+        for (std::size_t i = b * kBlock; i < end; ++i) {
+            RPoint& p = points[i];
+            const RFloatVector normal = normalOf(normals, i);
+            for (std::size_t k = 0; k < count; ++k) {
+                const std::size_t j = near[k];
+                const RPoint& P = inputs[j];
+                const double d = distance(p, P);
+                if (d > r) {
+                    continue;
+                }
+                double s = depth[j];
+                if (!settings.weightedSign) {
+                    const float dx = static_cast<float>(P.x - p.x);
+                    const float dy = static_cast<float>(P.y - p.y);
+                    const float dz = static_cast<float>(P.z - p.z);
+                    const float dot = dx * normal.x + dy * normal.y + dz * normal.z;
+                    s = dot > 0.0f ? 1.0 : -1.0;
+                }
+                if ((settings.deformType == 1 && s >= 0.0) ||
+                    (settings.deformType == 2 && s <= 0.0)) {
+                    continue;
+                }
+                const double w = falloff(settings.falloffType, d, r);
+                const RVector& D = direction[j];
+                p.x += ((D.x * s) * w) * settings.power;
+                p.y += ((D.y * s) * w) * settings.power;
+                p.z += ((D.z * s) * w) * settings.power;
+            }
+        }
+    });
+}
 
 const RTypeId KivoDeformerNode::id{0x777783};
+
+RObject KivoDeformerNode::deformType;
+RObject KivoDeformerNode::falloffType;
+RObject KivoDeformerNode::weightedSign;
+RObject KivoDeformerNode::radius;
+RObject KivoDeformerNode::power;
+RObject KivoDeformerNode::verbose;
+RObject KivoDeformerNode::permanent;
+RObject KivoDeformerNode::pause;
+RObject KivoDeformerNode::inputPoint[KivoDeformerNode::kInputPoints];
+RObject KivoDeformerNode::inputPointEnabled[KivoDeformerNode::kInputPoints];
 
 KivoDeformerNode::~KivoDeformerNode() = default;
 
@@ -11,6 +289,195 @@ void* KivoDeformerNode::createInstance() {
 }
 
 RStatus KivoDeformerNode::initializeAttributes() {
+    RFnEnumAttribute enumeration;
+    RFnNumericAttribute numeric;
+
+    // Creation statuses are left to addAttribute to reveal.
+    deformType = enumeration.create("deformType", "dt", 1);
+    checkConfigure(enumeration.addField("pushPull", 0));
+    checkConfigure(enumeration.addField("push", 1));
+    checkConfigure(enumeration.addField("pull", 2));
+    checkConfigure(enumeration.setStorable(true));
+    checkConfigure(enumeration.setKeyable(true));
+
+    falloffType = enumeration.create("falloffType", "ft", 0);
+    checkConfigure(enumeration.addField("gauss", 0));
+    checkConfigure(enumeration.addField("linear", 1));
+    checkConfigure(enumeration.addField("needle", 2));
+    checkConfigure(enumeration.setStorable(true));
+    checkConfigure(enumeration.setKeyable(true));
+
+    weightedSign = numeric.create("weightedSign", "ws", RFnNumericData::kBoolean, 0.0);
+    checkConfigure(numeric.setKeyable(true));
+    checkConfigure(numeric.setStorable(true));
+    checkConfigure(numeric.setHidden(false));
+    checkConfigure(numeric.setDefault(true));
+
+    radius = numeric.create("radius", "rad", RFnNumericData::kDouble, 0.0);
+    checkConfigure(numeric.setKeyable(true));
+    checkConfigure(numeric.setStorable(true));
+    checkConfigure(numeric.setHidden(false));
+    checkConfigure(numeric.setDefault(1.0));
+
+    power = numeric.create("power", "pow", RFnNumericData::kDouble, 0.0);
+    checkConfigure(numeric.setKeyable(true));
+    checkConfigure(numeric.setStorable(true));
+    checkConfigure(numeric.setHidden(false));
+    checkConfigure(numeric.setDefault(1.0));
+
+    verbose = numeric.create("verbose", "vb", RFnNumericData::kBoolean, 0.0);
+    checkConfigure(numeric.setKeyable(true));
+    checkConfigure(numeric.setStorable(true));
+    checkConfigure(numeric.setHidden(false));
+    checkConfigure(numeric.setDefault(false));
+
+    permanent = numeric.create("permanent", "perm", RFnNumericData::kBoolean, 0.0);
+    checkConfigure(numeric.setKeyable(true));
+    checkConfigure(numeric.setStorable(true));
+    checkConfigure(numeric.setHidden(false));
+    checkConfigure(numeric.setDefault(false));
+
+    pause = numeric.create("pause", "pau", RFnNumericData::kBoolean, 0.0);
+    checkConfigure(numeric.setKeyable(true));
+    checkConfigure(numeric.setStorable(true));
+    checkConfigure(numeric.setHidden(false));
+    checkConfigure(numeric.setDefault(false));
+
+    if (!addAttributeOrReport(deformType, "deformType") ||
+        !addAttributeOrReport(falloffType, "falloffType") ||
+        !addAttributeOrReport(weightedSign, "weightedSign") ||
+        !addAttributeOrReport(radius, "radius") || !addAttributeOrReport(power, "power") ||
+        !addAttributeOrReport(verbose, "verbose") ||
+        !addAttributeOrReport(permanent, "permanent") || !addAttributeOrReport(pause, "pause")) {
+        return RStatus::kFailure;
+    }
+
+    // verbose affects nothing: switching it shows at the next evaluation something else causes.
+    if (!attributeAffectsOrReport(deformType, "deformType", outputGeom, "outputGeom") ||
+        !attributeAffectsOrReport(falloffType, "falloffType", outputGeom, "outputGeom") ||
+        !attributeAffectsOrReport(weightedSign, "weightedSign", outputGeom, "outputGeom") ||
+        !attributeAffectsOrReport(radius, "radius", outputGeom, "outputGeom") ||
+        !attributeAffectsOrReport(power, "power", outputGeom, "outputGeom") ||
+        !attributeAffectsOrReport(permanent, "permanent", outputGeom, "outputGeom") ||
+        !attributeAffectsOrReport(pause, "pause", outputGeom, "outputGeom")) {
+        return RStatus::kFailure;
+    }
+
+    // A pair that cannot be set up is left out; the others still come.
+    for (int k = 0; k < kInputPoints; ++k) {
+        (void)initializeInputPoint(k);
+    }
+    return RStatus::kSuccess;
+}
+
+RStatus KivoDeformerNode::initializeInputPoint(int index) {
+    RFnMatrixAttribute matrix;
+    RFnNumericAttribute numeric;
+    RStatus status;
+    const std::string number = std::to_string(index);
+
+    inputPoint[index] = matrix.create(RString("inputPoint" + number), RString("ip" + number),
+                                      RFnMatrixAttribute::kDouble, &status);
+    if (!succeededOrReport(status, "create inputPointTransform")) {
+        return status;
+    }
+    checkConfigure(matrix.setStorable(true));
+    checkConfigure(matrix.setKeyable(true));
+    checkConfigure(matrix.setHidden(true));
+    status = addAttribute(inputPoint[index]);
+    if (!succeededOrReport(status, "add inputPointTransform")) {
+        return status;
+    }
+
+    inputPointEnabled[index] =
+        numeric.create(RString("inputPoint" + number + "Enabled"),
+                       RString("ip" + number + "Enabled"), RFnNumericData::kBoolean, 0.0, &status);
+    if (!succeededOrReport(status, "create inputPointEnabled")) {
+        return status;
+    }
+    checkConfigure(numeric.setStorable(true));
+    checkConfigure(numeric.setKeyable(true));
+    status = addAttribute(inputPointEnabled[index]);
+    if (!succeededOrReport(status, "add inputPointEnabled")) {
+        return status;
+    }
+
+    // Only the first pair is declared to affect the output; the others are read whenever the
+    // node evaluates for another reason.
+    if (index == 0) {
+        reportAndContinue(attributeAffects(inputPoint[index], outputGeom),
+                          "attributeAffects: inputTransform -> outputGeom");
+        status = attributeAffects(inputPointEnabled[index], outputGeom);
+        if (!succeededOrReport(status, "attributeAffects: inputEnabled -> outputGeom")) {
+            return status;
+        }
+    }
+    return RStatus::kSuccess;
+}
+
+RStatus KivoDeformerNode::deformGeometry(RDataBlock& block, RItGeometry& iterator,
+                                         const RMatrix& localToWorld, unsigned int multiIndex) {
+    RStatus status;
+    RArrayDataHandle inputs = block.outputArrayValue(input, &status);
+    if (status.error()) {
+        return reported(status);  // outputArrayValue
+    }
+    status = inputs.jumpToElement(multiIndex);
+    if (status.error()) {
+        return reported(status);  // jumpToElement
+    }
+    RObject meshData = inputs.outputValue().child(inputGeom).asMesh();
+    RFnMesh mesh(meshData);
+
+    DeformSettings settings;
+    settings.radius = block.inputValue(radius).asDouble();
+    settings.power = block.inputValue(power).asDouble();
+    const bool keep = block.inputValue(permanent).asBool();
+    settings.pause = block.inputValue(pause).asBool();
+    const bool talk = block.inputValue(verbose).asBool();
+    settings.weightedSign = block.inputValue(weightedSign).asBool();
+    settings.falloffType = block.inputValue(falloffType).asShort();
+    settings.deformType = block.inputValue(deformType).asShort();
+
+    const RMatrix toObject = localToWorld.inverse();
+    RPointArray points;
+    for (int k = 0; k < kInputPoints; ++k) {
+        if (!block.inputValue(inputPointEnabled[k]).asBool()) {
+            continue;
+        }
+        const RMatrix& transform = block.inputValue(inputPoint[k]).asMatrix();
+        points.push_back(RPoint(transform[3][0], transform[3][1], transform[3][2]) * toObject);
+    }
+
+    if (talk) {
+        std::cout << "Deforming begin..." << std::endl;
+    }
+    Stored& stored = m_stored[multiIndex];
+    if (points.empty()) {
+        if (talk) {
+            std::cout << "\t no deformation inputs." << std::endl;
+        }
+        if (keep && !stored.points.empty()) {
+            iterator.setAllPositions(stored.points);
+        }
+        return RStatus::kSuccess;
+    }
+
+    if (!keep || iterator.count() != static_cast<int>(stored.points.size())) {
+        mesh.getPoints(stored.points, RSpace::kObject);
+    }
+    if (!keep || mesh.numNormals() != static_cast<int>(stored.normals.size())) {
+        mesh.getNormals(stored.normals, RSpace::kObject);
+    }
+    deformPoints(settings, points, stored.points, stored.normals);
+    iterator.setAllPositions(stored.points, RSpace::kObject);
+    if (keep) {
+        mesh.setPoints(stored.points, RSpace::kObject);
+        mesh.getNormals(stored.normals, RSpace::kObject);
+    }
+    if (talk) {
+        std::cout << "\t success" << std::endl;
+    }
     return RStatus::kSuccess;
 }
 

@@ -1,18 +1,65 @@
 #pragma once
+#include <map>
+
 #include "host/HostApi.h"
 
 namespace kivo_rova {
 
-// Pushes dents into a mesh (or pulls it out) around up to ten tracked points.
-class KivoDeformerNode : public RPxNode {
+// The settings one deformation reads from the node's attributes.
+struct DeformSettings {
+    short deformType = 1;   // 0 pushPull, 1 push, 2 pull (any other value: pushPull)
+    short falloffType = 0;  // 0 gauss, 1 linear, 2 needle (any other value: gauss)
+    bool weightedSign = true;
+    double radius = 1.0;
+    double power = 1.0;
+    bool pause = false;
+};
+
+// Moves `points` in place by the input points `inputs` (both in the mesh's object space): the
+// gather pass (one direction, centroid and weight sum per input point) and the move pass (each
+// vertex meets the input points in order). Normal i belongs to vertex i; a vertex past the end
+// of `normals` has the zero normal. A radius that is not positive reaches no vertex. The result
+// does not depend on the number of threads, and vertices out of every input point's reach are
+// never weighed.
+void deformPoints(const DeformSettings& settings, const RPointArray& inputs, RPointArray& points,
+                  const RFloatVectorArray& normals);
+
+// Pushes dents into meshes (or pulls them out) around up to ten tracked points.
+class KivoDeformerNode : public RPxDeformerNode {
   public:
     static const RTypeId id;
+    static constexpr int kInputPoints = 10;
+
+    static RObject deformType;
+    static RObject falloffType;
+    static RObject weightedSign;
+    static RObject radius;
+    static RObject power;
+    static RObject verbose;
+    static RObject permanent;
+    static RObject pause;
+    static RObject inputPoint[kInputPoints];
+    static RObject inputPointEnabled[kInputPoints];
 
     KivoDeformerNode() = default;
     ~KivoDeformerNode() override;
 
     static void* createInstance();
     static RStatus initializeAttributes();
+
+    RStatus deformGeometry(RDataBlock& block, RItGeometry& iterator, const RMatrix& localToWorld,
+                           unsigned int multiIndex) override;
+
+  private:
+    static RStatus initializeInputPoint(int index);
+
+    // The working shape of one geometry, kept between evaluations: each geometry the node
+    // deforms has its own, so one mesh's shape never lands on another.
+    struct Stored {
+        RPointArray points;
+        RFloatVectorArray normals;
+    };
+    std::map<unsigned int, Stored> m_stored;
 };
 
 }  // namespace kivo_rova

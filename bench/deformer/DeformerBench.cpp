@@ -1,0 +1,241 @@
+// The deformer's vertex passes (nodes/KivoDeformerNode.h, deformPoints) on a plane of a million
+// vertices, as one evaluation without `permanent` runs them: the mesh's points copied into the
+// working array, then deformed.
+//   D1: ten enabled input points of fingertip radius, against a reference that follows the
+//       written loops on one thread: at least 5x faster, every coordinate within 1e-9.
+//   D2: the same, against a plain copy of the vertex array: within 3x.
+//   D3: every input point outside the mesh's bounding box, against the copy: within 1.5x.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "nodes/KivoDeformerNode.h"
+
+namespace {
+
+using kivo_rova::DeformSettings;
+
+constexpr int kSide = 1000;      // vertices per side: a million in all
+constexpr double kSize = 100.0;  // the plane's side (centimetres)
+constexpr double kFinger = 1.0;  // a fingertip's reach
+
+struct Mesh {
+    RPointArray points;
+    RFloatVectorArray normals;
+};
+
+const Mesh& plane() {
+    static const Mesh mesh = [] {
+        Mesh m;
+        m.points.reserve(static_cast<std::size_t>(kSide) * kSide);
+        for (int row = 0; row < kSide; ++row)
+            for (int column = 0; column < kSide; ++column) {
+                const double x = -kSize / 2 + kSize * column / (kSide - 1);
+                const double z = -kSize / 2 + kSize * row / (kSide - 1);
+                // A gentle wave, so normals and depths differ from vertex to vertex.
+                m.points.emplace_back(x, 0.2 * std::sin(x * 0.3) * std::cos(z * 0.2), z);
+                m.normals.emplace_back(static_cast<float>(-0.06 * std::cos(x * 0.3)), 1.0f,
+                                       static_cast<float>(0.04 * std::sin(z * 0.2)));
+            }
+        return m;
+    }();
+    return mesh;
+}
+
+RPointArray fingertips(bool outside) {
+    RPointArray tips;
+    for (int k = 0; k < 10; ++k) {
+        const double x = -30.0 + 6.5 * k, z = 20.0 - 4.5 * k;
+        tips.emplace_back(outside ? x + 200.0 : x, outside ? 50.0 : -0.3 + 0.05 * k, z);
+    }
+    return tips;
+}
+
+DeformSettings settings() {
+    DeformSettings s;
+    s.radius = kFinger;
+    s.deformType = 0;
+    return s;
+}
+
+// The passes as written: every vertex against every input point, one thread, in order.
+double falloff(short type, double d, double r) {
+    double w = type == 1   ? 1.0 - d / r
+               : type == 2 ? 1.0 - (d * d) / (r * r)
+                           : std::pow(360.0, -(std::pow(d / r, 2.5) - 0.01));
+    if (w < 0.0)
+        w = 0.0;
+    else if (w > 1.0)
+        w = 1.0;
+    return w;
+}
+
+void reference(const DeformSettings& s, const RPointArray& inputs, RPointArray& points,
+               const RFloatVectorArray& normals) {
+    const std::size_t n = inputs.size(), m = points.size();
+    const double r = s.radius;
+    std::vector<RVector> D(n);
+    std::vector<RPoint> C(n, RPoint(0, 0, 0));
+    std::vector<double> W(n, 0.0), S(n, 0.0);
+    if (!s.pause) {
+        for (std::size_t i = 0; i < m; ++i) {
+            const RPoint& p = points[i];
+            const RFloatVector& ni = normals[i];
+            for (std::size_t j = 0; j < n; ++j) {
+                const double d = p.distanceTo(inputs[j]);
+                if (d > r)
+                    continue;
+                const double w = falloff(s.falloffType, d, r);
+                const double wf = static_cast<float>(w);
+                D[j].x += static_cast<double>(ni.x) * wf;
+                D[j].y += static_cast<double>(ni.y) * wf;
+                D[j].z += static_cast<double>(ni.z) * wf;
+                C[j].x += w * p.x;
+                C[j].y += w * p.y;
+                C[j].z += w * p.z;
+                W[j] += w;
+            }
+        }
+        for (std::size_t j = 0; j < n; ++j) {
+            D[j].normalize();
+            if (W[j] > 0.0) {
+                C[j].x /= W[j];
+                C[j].y /= W[j];
+                C[j].z /= W[j];
+            }
+        }
+    }
+    if (s.weightedSign)
+        for (std::size_t j = 0; j < n; ++j)
+            S[j] = (inputs[j].x - C[j].x) * D[j].x + (inputs[j].y - C[j].y) * D[j].y +
+                   (inputs[j].z - C[j].z) * D[j].z;
+    for (std::size_t i = 0; i < m; ++i) {
+        RPoint& p = points[i];
+        for (std::size_t j = 0; j < n; ++j) {
+            const double d = p.distanceTo(inputs[j]);
+            if (d > r)
+                continue;
+            double sign = S[j];
+            if (!s.weightedSign) {
+                const float dx = static_cast<float>(inputs[j].x - p.x);
+                const float dy = static_cast<float>(inputs[j].y - p.y);
+                const float dz = static_cast<float>(inputs[j].z - p.z);
+                sign =
+                    dx * normals[i].x + dy * normals[i].y + dz * normals[i].z > 0.0f ? 1.0 : -1.0;
+            }
+            if ((s.deformType == 1 && sign >= 0.0) || (s.deformType == 2 && sign <= 0.0))
+                continue;
+            const double w = falloff(s.falloffType, d, r);
+            p.x += ((D[j].x * sign) * w) * s.power;
+            p.y += ((D[j].y * sign) * w) * s.power;
+            p.z += ((D[j].z * sign) * w) * s.power;
+        }
+    }
+}
+
+RPointArray g_working;
+
+void BM_Copy(benchmark::State& state) {
+    const Mesh& mesh = plane();
+    g_working.resize(mesh.points.size());
+    for (auto _ : state) {
+        std::copy(mesh.points.begin(), mesh.points.end(), g_working.begin());
+        benchmark::DoNotOptimize(g_working.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+void BM_Reference(benchmark::State& state) {
+    const Mesh& mesh = plane();
+    const RPointArray tips = fingertips(false);
+    g_working.resize(mesh.points.size());
+    for (auto _ : state) {
+        std::copy(mesh.points.begin(), mesh.points.end(), g_working.begin());
+        reference(settings(), tips, g_working, mesh.normals);
+        benchmark::ClobberMemory();
+    }
+}
+
+void deformer(benchmark::State& state, bool outside) {
+    const Mesh& mesh = plane();
+    const RPointArray tips = fingertips(outside);
+    g_working.resize(mesh.points.size());
+    for (auto _ : state) {
+        std::copy(mesh.points.begin(), mesh.points.end(), g_working.begin());
+        kivo_rova::deformPoints(settings(), tips, g_working, mesh.normals);
+        benchmark::ClobberMemory();
+    }
+}
+
+void BM_Deformer(benchmark::State& state) {
+    deformer(state, false);
+}
+void BM_DeformerOutsideBounds(benchmark::State& state) {
+    deformer(state, true);
+}
+
+BENCHMARK(BM_Copy)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Reference)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Deformer)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DeformerOutsideBounds)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Keeps each benchmark's time per iteration for the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    std::map<std::string, double> seconds;
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs)
+            if (run.run_type == Run::RT_Iteration)
+                seconds[run.benchmark_name()] = run.GetAdjustedRealTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+double largestDifference() {
+    const Mesh& mesh = plane();
+    RPointArray fast = mesh.points, slow = mesh.points;
+    kivo_rova::deformPoints(settings(), fingertips(false), fast, mesh.normals);
+    reference(settings(), fingertips(false), slow, mesh.normals);
+    double largest = 0.0;
+    std::size_t moved = 0;
+    for (std::size_t i = 0; i < fast.size(); ++i) {
+        largest = std::max({largest, std::fabs(fast[i].x - slow[i].x),
+                            std::fabs(fast[i].y - slow[i].y), std::fabs(fast[i].z - slow[i].z)});
+        moved += !(slow[i] == mesh.points[i]);
+    }
+    std::printf("vertices moved: %zu of %zu\n", moved, fast.size());
+    return largest;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const auto time = [&](const char* name) {
+        const auto it = reporter.seconds.find(name);
+        return it == reporter.seconds.end() ? std::nan("") : it->second;
+    };
+    const double copy = time("BM_Copy/real_time"), ref = time("BM_Reference/real_time");
+    const double fast = time("BM_Deformer/real_time");
+    const double outside = time("BM_DeformerOutsideBounds/real_time");
+    const double difference = largestDifference();
+    std::printf(
+        "D1 reference / deformer: %.1fx (at least 5x); largest difference %.3g (at most "
+        "1e-9)\n",
+        ref / fast, difference);
+    std::printf("D2 deformer / copy: %.2fx (at most 3x)\n", fast / copy);
+    std::printf("D3 deformer, points outside the bounds / copy: %.2fx (at most 1.5x)\n",
+                outside / copy);
+    const bool ok =
+        ref / fast >= 5.0 && difference <= 1e-9 && fast / copy <= 3.0 && outside / copy <= 1.5;
+    std::printf("%s\n", ok ? "all within bounds" : "OUT OF BOUNDS");
+    benchmark::Shutdown();
+    return ok ? 0 : 1;
+}

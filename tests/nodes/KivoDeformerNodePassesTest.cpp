@@ -1,0 +1,198 @@
+// The deformer's vertex passes against the passes as written, on a mesh small enough for the
+// straightforward loops, and on meshes the host never makes (fewer normals than vertices).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "nodes/KivoDeformerNode.h"
+
+namespace {
+
+using kivo_rova::DeformSettings;
+
+// The passes as written: every vertex against every input point, one thread, in order.
+double falloff(short type, double d, double r) {
+    double w = type == 1   ? 1.0 - d / r
+               : type == 2 ? 1.0 - (d * d) / (r * r)
+                           : std::pow(360.0, -(std::pow(d / r, 2.5) - 0.01));
+    if (w < 0.0)
+        w = 0.0;
+    else if (w > 1.0)
+        w = 1.0;
+    return w;
+}
+
+void reference(const DeformSettings& s, const RPointArray& inputs, RPointArray& points,
+               const RFloatVectorArray& normals) {
+    const std::size_t n = inputs.size(), m = points.size();
+    const double r = s.radius;
+    std::vector<RVector> D(n);
+    std::vector<RPoint> C(n, RPoint(0, 0, 0));
+    std::vector<double> W(n, 0.0), S(n, 0.0);
+    if (!s.pause) {
+        for (std::size_t i = 0; i < m; ++i) {
+            const RPoint& p = points[i];
+            const RFloatVector& ni = normals[i];
+            for (std::size_t j = 0; j < n; ++j) {
+                const double d = p.distanceTo(inputs[j]);
+                if (d > r)
+                    continue;
+                const double w = falloff(s.falloffType, d, r);
+                const double wf = static_cast<float>(w);
+                D[j].x += static_cast<double>(ni.x) * wf;
+                D[j].y += static_cast<double>(ni.y) * wf;
+                D[j].z += static_cast<double>(ni.z) * wf;
+                C[j].x += w * p.x;
+                C[j].y += w * p.y;
+                C[j].z += w * p.z;
+                W[j] += w;
+            }
+        }
+        for (std::size_t j = 0; j < n; ++j) {
+            D[j].normalize();
+            if (W[j] > 0.0) {
+                C[j].x /= W[j];
+                C[j].y /= W[j];
+                C[j].z /= W[j];
+            }
+        }
+    }
+    if (s.weightedSign)
+        for (std::size_t j = 0; j < n; ++j)
+            S[j] = (inputs[j].x - C[j].x) * D[j].x + (inputs[j].y - C[j].y) * D[j].y +
+                   (inputs[j].z - C[j].z) * D[j].z;
+    for (std::size_t i = 0; i < m; ++i) {
+        RPoint& p = points[i];
+        for (std::size_t j = 0; j < n; ++j) {
+            const double d = p.distanceTo(inputs[j]);
+            if (d > r)
+                continue;
+            double sign = S[j];
+            if (!s.weightedSign) {
+                const float dx = static_cast<float>(inputs[j].x - p.x);
+                const float dy = static_cast<float>(inputs[j].y - p.y);
+                const float dz = static_cast<float>(inputs[j].z - p.z);
+                sign =
+                    dx * normals[i].x + dy * normals[i].y + dz * normals[i].z > 0.0f ? 1.0 : -1.0;
+            }
+            if ((s.deformType == 1 && sign >= 0.0) || (s.deformType == 2 && sign <= 0.0))
+                continue;
+            const double w = falloff(s.falloffType, d, r);
+            p.x += ((D[j].x * sign) * w) * s.power;
+            p.y += ((D[j].y * sign) * w) * s.power;
+            p.z += ((D[j].z * sign) * w) * s.power;
+        }
+    }
+}
+
+struct Mesh {
+    RPointArray points;
+    RFloatVectorArray normals;
+};
+
+// A wavy grid of side x side vertices over [-5, 5] in X and Z.
+Mesh wavyGrid(int side) {
+    Mesh m;
+    for (int row = 0; row < side; ++row)
+        for (int column = 0; column < side; ++column) {
+            const double x = -5.0 + 10.0 * column / (side - 1);
+            const double z = -5.0 + 10.0 * row / (side - 1);
+            m.points.emplace_back(x, 0.3 * std::sin(x) * std::cos(z * 0.7), z);
+            const RVector n = RVector(-0.3 * std::cos(x), 1.0, 0.2 * std::sin(z * 0.7)).normal();
+            m.normals.push_back(RFloatVector(n));
+        }
+    return m;
+}
+
+RPointArray inputPoints() {
+    RPointArray points;
+    for (int k = 0; k < 10; ++k)
+        points.emplace_back(-4.0 + 0.9 * k, (k % 3 - 1) * 0.4, 3.5 - 0.8 * k);
+    // Two close together, so the second meets vertices the first has moved.
+    points[5] = RPoint(points[4].x + 0.1, points[4].y, points[4].z);
+    return points;
+}
+
+double largestDifference(const RPointArray& a, const RPointArray& b) {
+    double largest = 0.0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        largest = std::max({largest, std::fabs(a[i].x - b[i].x), std::fabs(a[i].y - b[i].y),
+                            std::fabs(a[i].z - b[i].z)});
+    return largest;
+}
+
+TEST(KivoDeformerNodePasses, MatchTheWrittenLoopsInEveryMode) {
+    // More than one block of vertices, and a radius that spans several blocks.
+    const Mesh mesh = wavyGrid(160);
+    int compared = 0;
+    for (const short deformType : {0, 1, 2})
+        for (const short falloffType : {0, 1, 2})
+            for (const bool weightedSign : {true, false})
+                for (const double radius : {0.7, 3.0}) {
+                    DeformSettings s;
+                    s.deformType = deformType;
+                    s.falloffType = falloffType;
+                    s.weightedSign = weightedSign;
+                    s.radius = radius;
+                    s.power = 0.8;
+                    RPointArray fast = mesh.points, slow = mesh.points;
+                    kivo_rova::deformPoints(s, inputPoints(), fast, mesh.normals);
+                    reference(s, inputPoints(), slow, mesh.normals);
+                    EXPECT_LE(largestDifference(fast, slow), 1e-9)
+                        << "deformType " << deformType << ", falloffType " << falloffType
+                        << ", weightedSign " << weightedSign << ", radius " << radius;
+                    compared += largestDifference(slow, mesh.points) > 0.0;
+                }
+    EXPECT_GT(compared, 30) << "most modes move something";
+}
+
+TEST(KivoDeformerNodePasses, PauseMovesNothing) {
+    const Mesh mesh = wavyGrid(40);
+    DeformSettings s;
+    s.pause = true;
+    s.deformType = 0;
+    RPointArray points = mesh.points;
+    kivo_rova::deformPoints(s, inputPoints(), points, mesh.normals);
+    EXPECT_EQ(points, mesh.points);
+}
+
+TEST(KivoDeformerNodePasses, VerticesWithoutANormalCountAsHavingTheZeroNormal) {
+    // Half the normals missing: the missing ones act as zero vectors, and nothing past the end
+    // of the normal array is read (AddressSanitizer builds check that).
+    const Mesh mesh = wavyGrid(60);
+    RFloatVectorArray shorter(mesh.normals.begin(),
+                              mesh.normals.begin() + static_cast<long>(mesh.normals.size() / 2));
+    RFloatVectorArray padded = shorter;
+    padded.resize(mesh.normals.size());
+    for (const bool weightedSign : {true, false}) {
+        DeformSettings s;
+        s.deformType = 0;
+        s.weightedSign = weightedSign;
+        s.radius = 2.0;
+        RPointArray fast = mesh.points, slow = mesh.points;
+        kivo_rova::deformPoints(s, inputPoints(), fast, shorter);
+        reference(s, inputPoints(), slow, padded);
+        EXPECT_LE(largestDifference(fast, slow), 1e-9) << "weightedSign " << weightedSign;
+        EXPECT_GT(largestDifference(fast, mesh.points), 0.0);
+    }
+}
+
+TEST(KivoDeformerNodePasses, ARadiusThatIsNotPositiveReachesNothing) {
+    const Mesh mesh = wavyGrid(20);
+    RPointArray inputs = inputPoints();
+    inputs[0] = mesh.points[7];  // exactly on a vertex: 0 / 0 in the falloff
+    for (const double radius : {0.0, -1.0})
+        for (const short falloffType : {0, 1, 2}) {
+            DeformSettings s;
+            s.radius = radius;
+            s.falloffType = falloffType;
+            s.deformType = 0;
+            RPointArray points = mesh.points;
+            kivo_rova::deformPoints(s, inputs, points, mesh.normals);
+            EXPECT_EQ(points, mesh.points) << "radius " << radius;
+        }
+}
+
+}  // namespace
