@@ -1,0 +1,238 @@
+// bake: the scene stepped over frames and written as glTF and a table, read back independently.
+#include <gtest/gtest.h>
+#include <tiny_gltf.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "RovaProcess.h"
+
+namespace {
+
+using rova::test::lines;
+using rova::test::runStatements;
+using rova::test::TempDir;
+
+std::string fileText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<double> numbers(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<double> values;
+    for (double v = 0.0; in >> v;) values.push_back(v);
+    return values;
+}
+
+// A cube that turns about Y with the scene time and sits on a moved parent.
+const std::string kTurningCube =
+    "plugin -load kivo_rova\n"
+    "transform -name base; move -a 1 2 3 base; rotate -os 0 0 30 base\n"
+    "cube -name box -size 2 -parent base\n"
+    "create timeRotate -name spin; set spin.scale 90\n"
+    "connect sceneTime.time spin.time; connect spin.outputRotate box.rotate\n";
+
+// Floats of an accessor, in order.
+std::vector<float> accessorFloats(const tinygltf::Model& model, int index) {
+    const auto& accessor = model.accessors.at(static_cast<std::size_t>(index));
+    const auto& view = model.bufferViews.at(static_cast<std::size_t>(accessor.bufferView));
+    const auto& data = model.buffers.at(static_cast<std::size_t>(view.buffer)).data;
+    const std::size_t components = accessor.type == TINYGLTF_TYPE_VEC3   ? 3
+                                   : accessor.type == TINYGLTF_TYPE_VEC4 ? 4
+                                                                         : 1;
+    std::vector<float> values(accessor.count * components);
+    std::memcpy(values.data(), data.data() + view.byteOffset + accessor.byteOffset,
+                values.size() * sizeof(float));
+    return values;
+}
+
+tinygltf::Model readModel(const std::filesystem::path& path) {
+    tinygltf::TinyGLTF reader;
+    tinygltf::Model model;
+    std::string error, warning;
+    const bool ok = path.extension() == ".glb"
+                        ? reader.LoadBinaryFromFile(&model, &error, &warning, path.string())
+                        : reader.LoadASCIIFromFile(&model, &error, &warning, path.string());
+    EXPECT_TRUE(ok) << error << warning;
+    return model;
+}
+
+// Rotates v by the unit quaternion q (x, y, z, w), column-vector convention.
+std::array<double, 3> rotate(const float* q, const std::array<double, 3>& v) {
+    const double x = q[0], y = q[1], z = q[2], w = q[3];
+    const std::array<double, 3> t{2 * (y * v[2] - z * v[1]), 2 * (z * v[0] - x * v[2]),
+                                  2 * (x * v[1] - y * v[0])};
+    return {v[0] + w * t[0] + (y * t[2] - z * t[1]), v[1] + w * t[1] + (z * t[0] - x * t[2]),
+            v[2] + w * t[2] + (x * t[1] - y * t[0])};
+}
+
+TEST(Bake, TheLastKeyPlacesTheMeshWhereTheHostShowsIt) {
+    for (const char* file : {"take.glb", "take.gltf"}) {
+        TempDir dir;
+        const auto output = dir.path() / file;
+        const auto run = runStatements(kTurningCube + "bake -frames 10 -start 3 -output \"" +
+                                       output.string() + "\" box\npoints box -world\n");
+        ASSERT_EQ(run.status, 0) << run.err;
+        auto printed = lines(run.out);
+        ASSERT_GE(printed.size(), 1u + 8u) << run.out;
+        printed.erase(printed.begin(), printed.end() - 9);  // the names the set-up printed
+        EXPECT_EQ(printed[0],
+                  "baked 10 frames from frame 3: 1 objects (1 meshes, 0 changed "
+                  "shapes), 0 plugs (0 columns) -> " +
+                      output.string());
+
+        const tinygltf::Model model = readModel(output);
+        ASSERT_EQ(model.nodes.size(), 1u);
+        EXPECT_EQ(model.nodes[0].name, "box");
+        ASSERT_EQ(model.meshes.size(), 1u);
+        EXPECT_EQ(model.meshes[0].name, "boxShape");
+        ASSERT_EQ(model.animations.size(), 1u);
+        const auto& animation = model.animations[0];
+        ASSERT_EQ(animation.channels.size(), 3u);
+        const auto times = accessorFloats(model, animation.samplers[0].input);
+        ASSERT_EQ(times.size(), 10u);
+        EXPECT_FLOAT_EQ(times[9], 9.0F / 24.0F);
+
+        std::map<std::string, std::vector<float>> keys;
+        for (const auto& channel : animation.channels)
+            keys[channel.target_path] = accessorFloats(
+                model, animation.samplers[static_cast<std::size_t>(channel.sampler)].output);
+        const float* t = &keys["translation"][9 * 3];
+        const float* r = &keys["rotation"][9 * 4];
+        const float* s = &keys["scale"][9 * 3];
+        const auto& primitive = model.meshes[0].primitives[0];
+        const auto positions = accessorFloats(model, primitive.attributes.at("POSITION"));
+        ASSERT_EQ(positions.size(), 8u * 3u);
+        for (std::size_t v = 0; v < 8; ++v) {
+            const auto turned = rotate(r, {positions[3 * v] * s[0], positions[3 * v + 1] * s[1],
+                                           positions[3 * v + 2] * s[2]});
+            const auto expected = numbers(printed[1 + v]);
+            for (std::size_t c = 0; c < 3; ++c)
+                EXPECT_NEAR(turned[c] + t[c], expected[c], 1e-5) << file << " vertex " << v;
+        }
+    }
+}
+
+TEST(Bake, TheTableHoldsEverySampledNumberAsGetPrintsIt) {
+    TempDir dir;
+    const auto table = dir.path() / "take.csv";
+    const auto run =
+        runStatements(kTurningCube + "bake -frames 4 -start 0 -output \"" +
+                      (dir.path() / "take.glb").string() + "\" -table \"" + table.string() +
+                      "\" spin.outputRotate box.worldMatrix spin.scale\n"
+                      "get spin.outputRotate\nget spin.scale\n");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto rows = lines(fileText(table));
+    ASSERT_EQ(rows.size(), 5u);
+    std::string header =
+        "frame,seconds,spin.outputRotate[0],spin.outputRotate[1],"
+        "spin.outputRotate[2]";
+    for (int i = 0; i < 16; ++i) header += ",box.worldMatrix[" + std::to_string(i) + "]";
+    EXPECT_EQ(rows[0], header + ",spin.scale");
+    const auto printed = lines(run.out);
+    // The last row is the last frame, which is where the bake leaves the scene.
+    std::string last = rows[4];
+    std::replace(last.begin(), last.end(), ',', ' ');
+    const auto cells = numbers(last);
+    ASSERT_EQ(cells.size(), 2u + 3u + 16u + 1u);
+    EXPECT_EQ(cells[0], 3.0);
+    EXPECT_DOUBLE_EQ(cells[1], 3.0 / 24.0);
+    const auto rotateValue = numbers(printed[printed.size() - 2]);
+    for (std::size_t c = 0; c < 3; ++c) EXPECT_EQ(cells[2 + c], rotateValue[c]);
+    EXPECT_EQ(cells.back(), 90.0);
+}
+
+TEST(Bake, TheSameSessionGivesTheSameBytes) {
+    TempDir dir;
+    const std::string bake = kTurningCube +
+                             "bake -frames 30 -start 1 -output take.glb -table take.json box\n"
+                             "bake -frames 30 -start 1 -output take.gltf -table take.csv box "
+                             "spin.outputRotate\n";
+    std::map<std::string, std::string> first;
+    for (int round = 0; round < 2; ++round) {
+        const auto run = runStatements("python(\"import os; os.chdir('" + dir.path().string() +
+                                       "')\")\n" + bake);
+        ASSERT_EQ(run.status, 0) << run.err;
+        for (const char* file : {"take.glb", "take.json", "take.gltf", "take.bin", "take.csv"}) {
+            const std::string bytes = fileText(dir.path() / file);
+            ASSERT_FALSE(bytes.empty()) << file;
+            if (round == 0)
+                first[file] = bytes;
+            else
+                EXPECT_EQ(bytes, first[file]) << file;
+        }
+    }
+}
+
+TEST(Bake, BadRequestsAreRefusedBeforeAnythingIsWritten) {
+    TempDir dir;
+    const std::string glb = (dir.path() / "take.glb").string();
+    struct Case {
+        std::string statement;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"bake -frames 0 -output \"" + glb + "\" box", "-frames must be 1 or more, got 0"},
+        {"bake -frames 2 -output take.fbx box", "-output must name a .glb or .gltf file"},
+        {"bake -frames 2 -output \"" + glb + "\" -table t.xlsx box",
+         "-table must name a .csv or .json file"},
+        {"bake -frames 2 box", "-output PATH is required"},
+        {"bake -frames 2 -output \"" + glb + "\" ghost", "ghost"},
+        {"bake -frames 2 -output \"" + glb + "\" box.nothing", "no attribute 'nothing'"},
+        {"bake -frames 2 -output \"" + glb + "\" box boxShape", "'boxShape' is named twice"},
+        {"bake -frames 2 -output \"" + glb + "\" boxShape.outMesh",
+         "cannot sample 'boxShape.outMesh': it holds a mesh; name the object to bake its shape"},
+        {"bake -frames 2 -output \"" + (dir.path() / "missing" / "take.glb").string() + "\" box",
+         "no folder '" + (dir.path() / "missing").string() + "'"},
+    };
+    for (const Case& c : cases) {
+        const auto run = runStatements(kTurningCube + c.statement + "\ntime -frame\n");
+        EXPECT_EQ(run.status, 1) << c.statement;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.statement << "\n" << run.err;
+        EXPECT_FALSE(std::filesystem::exists(glb)) << c.statement;
+    }
+}
+
+TEST(Bake, AReplayDrivesTheTrackedHandFrameByFrame) {
+    TempDir dir;
+    const auto table = dir.path() / "hand.csv";
+    const auto run = runStatements(
+        "plugin -load kivo_rova\ncreate kivoTransform -name hand; set hand.live on\n"
+        "sphere -name palm -radius 0.5; connect hand.outputPalm0 palm.inputMatrix\n"
+        "device -replay \"" +
+        std::string(ROVA_SOURCE_ROOT) +
+        "/data/recordings/real/asl-fingerspelling.kivo\"\n"
+        "bake -frames 325 -start 1 -replay -output \"" +
+        (dir.path() / "hand.glb").string() + "\" -table \"" + table.string() +
+        "\" palm hand.outputPalm0Enabled\ndevice -status\n");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("325 frames delivered"), std::string::npos) << run.out;
+    const auto rows = lines(fileText(table));
+    ASSERT_EQ(rows.size(), 326u);
+    // Every frame shows the palm, and the palm moves.
+    std::set<std::string> positions;
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        EXPECT_TRUE(rows[i].ends_with(",1")) << rows[i];
+        positions.insert(rows[i].substr(0, rows[i].find(",palm.rotation")));
+        std::istringstream cells(rows[i]);
+        std::string frame, seconds, x, y, z;
+        std::getline(cells, frame, ',');
+        std::getline(cells, seconds, ',');
+        std::getline(cells, x, ',');
+        std::getline(cells, y, ',');
+        std::getline(cells, z, ',');
+        positions.insert(x + " " + y + " " + z);
+    }
+    EXPECT_GT(positions.size(), 300u);
+}
+
+}  // namespace
