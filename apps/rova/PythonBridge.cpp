@@ -182,6 +182,27 @@ class _HostStream:
     def readable(self):
         return False
 
+def bake(output, frames, *items, start=None, replay=False, table=None):
+    """Runs the bake command: steps the scene over `frames` frames and writes `output`
+    (.glb or .gltf) and, with `table`, a .csv or .json table; returns its summary line."""
+    def _quote(text):
+        text = str(text)
+        for a, b in (('\\', '\\\\'), ('"', '\\"'), ('\n', '\\n'), ('\t', '\\t'), ('\r', '\\r')):
+            text = text.replace(a, b)
+        return '"' + text + '"'
+    words = ['bake', '-frames', str(int(frames)), '-output', _quote(output)]
+    if start is not None:
+        words += ['-start', str(int(start))]
+    if replay:
+        words.append('-replay')
+    if table is not None:
+        words += ['-table', _quote(table)]
+    words += [_quote(item) for item in items]
+    return rova.eval(' '.join(words))
+
+rova.bake = bake
+del bake
+
 sys.stdout = _HostStream(1)
 sys.stderr = _HostStream(2)
 del _HostStream
