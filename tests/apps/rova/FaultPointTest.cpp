@@ -41,6 +41,7 @@ const std::map<std::string, std::string> kScriptFor = {
     {"jumpToElement", "plugin -load rova_probe\ncreate probeNode -name p\nget p.outs"},
     {"active3dView", "plugin -load rova_probe\nprobeView"},
     {"getCamera", "plugin -load rova_probe\ncamera -name c\nview -camera c\nprobeView"},
+    {"intersect", "cube -name c\nintersect -from 0 0 5 -direction 0 0 -1 c"},
 };
 
 std::vector<std::string> listedPoints() {

@@ -36,6 +36,16 @@ class ROVA_API RFnMesh : public RFnDependencyNode {
     // state in this process): caches of the geometry are valid while it stays the same.
     RStatus revision(unsigned long long& revision) const;
 
+    // Casts the ray source + t * direction (t >= 0) at the mesh and fills `points` with every hit,
+    // nearest first, in `space` (kWorld through the mesh's world matrix; needs a node or path),
+    // and `polygonIds`, when given, with the polygon each hit lies on. A polygon is hit at most
+    // once; hits closer together along the ray than `tolerance` (a ray through an edge two
+    // polygons share) count once. Answers whether anything was hit; a zero or non-finite ray hits
+    // nothing. The mesh keeps what it builds for the query until its points or polygons change.
+    bool intersect(const RPoint& source, const RVector& direction, RPointArray& points,
+                   double tolerance = 1e-10, RSpace::Space space = RSpace::kObject,
+                   RIntArray* polygonIds = nullptr, RStatus* status = nullptr) const;
+
   private:
     RDagPath m_path;
     bool m_hasPath = false;

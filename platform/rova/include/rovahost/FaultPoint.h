@@ -33,6 +33,7 @@ enum class FaultPoint {
     kJumpToElement,
     kActive3dView,
     kGetCamera,
+    kIntersect,
 };
 
 struct FaultPointName {
@@ -40,7 +41,7 @@ struct FaultPointName {
     std::string_view name;  // the host API call's own name
 };
 
-inline constexpr std::array<FaultPointName, 25> kFaultPoints{{
+inline constexpr std::array<FaultPointName, 26> kFaultPoints{{
     {FaultPoint::kRegisterNode, "registerNode"},
     {FaultPoint::kDeregisterNode, "deregisterNode"},
     {FaultPoint::kRegisterCommand, "registerCommand"},
@@ -66,6 +67,7 @@ inline constexpr std::array<FaultPointName, 25> kFaultPoints{{
     {FaultPoint::kJumpToElement, "jumpToElement"},
     {FaultPoint::kActive3dView, "active3dView"},
     {FaultPoint::kGetCamera, "getCamera"},
+    {FaultPoint::kIntersect, "intersect"},
 }};
 
 // Each row sits at its enumerator's place, so a name is found by index.

@@ -4,6 +4,7 @@
 // include this; they reach the scene through <rova/...> (RDagPath, RFnMesh, R3dView and the rest).
 // Every function is for the main thread. An object may be named by its transform or its shape.
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -63,5 +64,31 @@ ROVA_API std::string activeCamera();
 ROVA_API Status setActiveCamera(const std::string& object);
 // The default camera's shape name and its path (not a node: no command can change it).
 ROVA_API std::string defaultCameraPath();
+
+// ---- ray queries (world space; hits nearest first, one per polygon, hits of one mesh closer
+// together along the ray than the tolerance counted once; see RFnMesh::intersect)
+struct RayHit {
+    std::string mesh;  // the shape hit
+    std::array<double, 3> point{};
+    int polygon = -1;
+};
+// The object's mesh alone, through its own structure (what RFnMesh::intersect answers).
+ROVA_API Result<std::vector<RayHit>> intersect(const std::string& object,
+                                               const std::array<double, 3>& source,
+                                               const std::array<double, 3>& direction,
+                                               double tolerance = 1e-10);
+// Every mesh of the scene at once, through the scene-level structure.
+ROVA_API Result<std::vector<RayHit>> intersectScene(const std::array<double, 3>& source,
+                                                    const std::array<double, 3>& direction,
+                                                    double tolerance = 1e-10);
+// What the ray structures did so far in this process, and the memory they hold now.
+struct RayCounters {
+    std::uint64_t builds = 0;        // a mesh's first structure
+    std::uint64_t refits = 0;        // a mesh's points moved: its structure refitted in place
+    std::uint64_t rebuilds = 0;      // a mesh's polygons changed: its structure made again
+    std::uint64_t sceneUpdates = 0;  // the scene-level structure committed again
+    std::int64_t bytes = 0;
+};
+ROVA_API RayCounters rayCounters();
 
 }  // namespace rova::host::scene

@@ -2,6 +2,7 @@
 #include "rova/RFnMesh.h"
 
 #include "HostImpl.h"
+#include "scene/RayQueries.h"
 #include "scene/Scene.h"
 
 using rova::scene::DagKind;
@@ -213,4 +214,40 @@ RStatus RFnMesh::revision(unsigned long long& revision) const {
         return noMesh("revision");
     revision = a.mesh->revision();
     return RStatus();
+}
+
+bool RFnMesh::intersect(const RPoint& source, const RVector& direction, RPointArray& points,
+                        double tolerance, RSpace::Space space, RIntArray* polygonIds,
+                        RStatus* status) const {
+    points.clear();
+    if (polygonIds)
+        polygonIds->clear();
+    const auto fail = [status](RStatus s) {
+        if (status)
+            *status = std::move(s);
+        return false;
+    };
+    const Attached a = attached(m_object);
+    if (!a.mesh)
+        return fail(noMesh("intersect"));
+    if (isWorld(space) && !a.node)
+        return fail(RStatus(RStatus::kInvalidParameter, "intersect: mesh data has no world space"));
+    const std::string subject = a.node ? a.node->name : std::string("meshData");
+    if (rova::detail::faultArmed(rova::host::FaultPoint::kIntersect, subject))
+        return fail(rova::detail::injectedFailure(rova::host::FaultPoint::kIntersect, subject));
+    const RMatrix world = !isWorld(space) ? RMatrix()
+                          : m_hasPath     ? m_path.inclusiveMatrix()
+                                          : rova::scene::worldMatrix(a.node);
+    const auto hits =
+        rova::scene::rays::intersectMesh(a.node, *a.mesh, world, source, direction, tolerance);
+    if (!hits.ok())
+        return fail(RStatus(RStatus::kFailure, hits.status.message));
+    for (const auto& hit : hits.value) {
+        points.push_back(hit.point);
+        if (polygonIds)
+            polygonIds->push_back(hit.polygon);
+    }
+    if (status)
+        *status = RStatus();
+    return !points.empty();
 }
