@@ -108,6 +108,10 @@ ServiceStatus DeviceService::status() {
     return core().status();
 }
 
+std::optional<std::chrono::steady_clock::time_point> DeviceService::frameArrival(std::int64_t id) {
+    return core().history()->arrival(id);
+}
+
 void DeviceService::reset() {
     core().reset();
 }

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -298,6 +300,46 @@ TEST_F(Injection, ReplacesAReplayAsTheSource) {
     EXPECT_EQ(controller.frame(0).hands()[0].id(), 3);
     EXPECT_NE(Kivo::DeviceService::status().describe().find("source inject, connected"),
               std::string::npos);
+}
+
+TEST_F(Injection, EachDeliveredFrameKeepsItsArrivalTimeWhileTheHistoryHoldsIt) {
+    using Clock = std::chrono::steady_clock;
+    Kivo::Controller controller;
+    const std::int64_t last = Kivo::DeviceService::status().frameId;
+    EXPECT_FALSE(Kivo::DeviceService::frameArrival(last + 1).has_value()) << "not delivered yet";
+    std::vector<std::pair<Clock::time_point, Clock::time_point>> windows;
+    constexpr int kFrames = 130;  // more than the history keeps
+    for (int k = 0; k < kFrames; ++k) {
+        const auto before = Clock::now();
+        ASSERT_EQ(Kivo::DeviceService::inject("frame 1 t=" + std::to_string(k * 1000) +
+                                              "; hand 3 palm=1,2,3 normal=0,-1,0 dir=0,0,-1"),
+                  "");
+        windows.emplace_back(before, Clock::now());
+    }
+    const std::int64_t newest = Kivo::DeviceService::status().frameId;
+    ASSERT_EQ(newest, last + kFrames);
+    EXPECT_EQ(controller.frame(0).id(), newest);
+    const std::int64_t kept = controller.config().getInt32("history.frames");
+    ASSERT_GT(kept, 1);
+    ASSERT_LT(kept, kFrames);
+    std::optional<Clock::time_point> previous;
+    for (int k = 0; k < kFrames; ++k) {
+        const std::int64_t id = last + 1 + k;
+        const auto arrival = Kivo::DeviceService::frameArrival(id);
+        if (id <= newest - kept) {
+            EXPECT_FALSE(arrival.has_value()) << "frame " << id << " left the history";
+            continue;
+        }
+        ASSERT_TRUE(arrival.has_value()) << "frame " << id;
+        EXPECT_GE(*arrival, windows[static_cast<std::size_t>(k)].first) << "frame " << id;
+        EXPECT_LE(*arrival, windows[static_cast<std::size_t>(k)].second) << "frame " << id;
+        if (previous) {
+            EXPECT_GE(*arrival, *previous);
+        }
+        previous = arrival;
+    }
+    EXPECT_FALSE(Kivo::DeviceService::frameArrival(newest + 1).has_value());
+    EXPECT_FALSE(Kivo::DeviceService::frameArrival(-1).has_value());
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include <kivo/Export.h>
 #include <kivo/Recording.h>
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -90,6 +92,11 @@ class KIVO_API DeviceService {
     // Waits until a real-time replay has finished or `timeoutMs` elapsed; true if finished.
     static bool waitForReplay(int timeoutMs);
     static ServiceStatus status();
+    // When the service delivered the frame with this id (ServiceStatus::frameId, Frame::id()): the
+    // moment it became the newest frame that controllers read, before listeners hear of it. For
+    // measuring how long a frame takes to reach its readers. nullopt for an id not delivered yet
+    // or older than the frame history the service keeps (Config "history.frames" frames).
+    static std::optional<std::chrono::steady_clock::time_point> frameArrival(std::int64_t id);
     // Back to the power-on state (no source, unplugged, focus on, default configuration, no
     // capture). Frame ids keep increasing. For tests and the host's start-up.
     static void reset();
