@@ -1,0 +1,601 @@
+// The plug-in's hand-tracking nodes (`kivoTransform`, `kivoGesturesNode`) loaded in the host as a
+// user would load them, with the host ticking at 60 Hz:
+//
+//  1. CPU of each node's data thread, as a share of one core, with the device unplugged, plugged
+//     in with no new frames, and replaying 120 frames per second in real time; each node alone
+//     and both together. Baseline, in the same process: a thread running the nodes' loop shape
+//     (check the device, read the newest frame, compare its id) with nothing that waits, which
+//     is what the loops as written would cost without the host's waits: a whole core.
+//  2. Latency from a frame's arrival in the device service (DeviceService::frameArrival) to the
+//     end of the first tick whose outputs show it or a newer frame, over a real-time 120 fps
+//     replay. The replay is a shipped recording retimed to 120 fps whose first hand's palm x is
+//     the frame's sequence number, so the tracking node's outputPalm0 names the frame it shows;
+//     the gestures node's frameId output names it directly. Baseline: one tick period.
+//  3. Cost of one kivoTransform evaluation (57 outputs from one pool record) against a plain
+//     copy of that record (TrackingRecord).
+//
+// Usage: tracking_thread_cpu [--seconds S] [--frames N] [--evaluations N] [--recording PATH]
+//                            [--idle-wait-ms MS] [--json PATH]
+// (defaults: 2 s per CPU state, 1200 latency frames, 2000 evaluations, the host's own idle wait;
+// about 40 s in all). --idle-wait-ms sets the host's idle nap of data threads (what-if runs).
+#include <kivo/Controller.h>
+#include <kivo/DeviceService.h>
+#include <kivo/Frame.h>
+#include <kivo/Recording.h>
+#include <rovahost/Host.h>
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tracking/TrackingRecord.h"
+
+#ifndef KIVOROVA_RECORDINGS
+#define KIVOROVA_RECORDINGS "data/recordings"
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using rova::host::Host;
+
+constexpr double kTickSeconds = 1.0 / 60.0;
+constexpr double kReplayRate = 120.0;
+constexpr double kCpuTargetPercent = 2.0;
+constexpr double kLatencySlackMs = 0.2;
+
+[[noreturn]] void fail(const std::string& what) {
+    std::fprintf(stderr, "tracking_thread_cpu: %s\n", what.c_str());
+    std::exit(1);
+}
+
+void check(const rova::host::Status& status) {
+    if (!status)
+        fail(status.message);
+}
+
+void checkService(const std::string& error) {
+    if (!error.empty())
+        fail(error);
+}
+
+// ---------------------------------------------------------------- per-thread CPU
+
+// The process's threads (Linux task ids).
+std::set<long> tasks() {
+    std::set<long> out;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+        out.insert(std::strtol(entry.path().filename().c_str(), nullptr, 10));
+    return out;
+}
+
+// CPU time a thread of this process has used, in seconds (0 once it has ended).
+double taskCpuSeconds(long task) {
+    std::ifstream in("/proc/self/task/" + std::to_string(task) + "/schedstat");
+    unsigned long long ns = 0;
+    if (!(in >> ns))
+        return 0.0;
+    return static_cast<double>(ns) * 1e-9;
+}
+
+double ownThreadCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+double percentile(std::vector<double> values, double p) {
+    if (values.empty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    const auto rank = static_cast<std::size_t>(std::ceil(p / 100.0 * values.size()));
+    return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
+}
+
+// ---------------------------------------------------------------- figures and their output
+
+struct Figure {
+    std::string name, unit;
+    double value = 0.0;
+    std::string baselineName;
+    double baseline = 0.0;
+    double target = -1.0;  // < 0: none
+};
+
+std::vector<Figure> g_figures;
+
+void add(Figure figure) {
+    g_figures.push_back(std::move(figure));
+}
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string number(double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.6g", value);
+    return buffer;
+}
+
+void writeJson(const std::string& path) {
+    std::ofstream out(path);
+    if (!out)
+        fail("cannot write " + path);
+    out << "{\n  \"bench\": \"tracking_thread_cpu\",\n  \"figures\": [\n";
+    for (std::size_t k = 0; k < g_figures.size(); ++k) {
+        const Figure& f = g_figures[k];
+        out << "    {\"name\": " << jsonString(f.name) << ", \"unit\": " << jsonString(f.unit)
+            << ", \"value\": " << number(f.value)
+            << ", \"baseline_name\": " << jsonString(f.baselineName)
+            << ", \"baseline\": " << number(f.baseline)
+            << ", \"ratio\": " << number(f.baseline != 0.0 ? f.value / f.baseline : 0.0);
+        if (f.target >= 0.0)
+            out << ", \"target\": " << number(f.target)
+                << ", \"meets_target\": " << (f.value <= f.target ? "true" : "false");
+        out << "}" << (k + 1 < g_figures.size() ? "," : "") << "\n";
+    }
+    out << "  ]\n}\n";
+    if (!out)
+        fail("cannot write " + path);
+}
+
+// ---------------------------------------------------------------- the scene
+
+// The statements the manager queues for the host's main thread (notices, the handler switching
+// `live`) are counted, not run: this bench sets `live` itself.
+std::atomic<int> g_queuedStatements{0};
+
+struct Node {
+    std::string name;
+    std::string watched;  // the output a tick evaluates, as a displayed plug would be
+    std::string shown;    // the output that names the frame shown, written by that evaluation
+    std::vector<long> threads;
+};
+
+void setLive(Host& host, Node& node, bool live) {
+    if (!live) {
+        check(host.setPlug(node.name + ".live", {"false"}));
+        check(host.watch(node.watched, false));
+        node.threads.clear();
+        return;
+    }
+    const std::set<long> before = tasks();
+    check(host.setPlug(node.name + ".live", {"true"}));
+    check(host.watch(node.watched, true));
+    for (const long task : tasks())
+        if (!before.count(task))
+            node.threads.push_back(task);
+    if (node.threads.size() != 1)
+        fail("expected one new data thread for node '" + node.name + "', found " +
+             std::to_string(node.threads.size()));
+}
+
+struct CpuFigures {
+    double dataPercent = 0.0;     // the data threads of the nodes measured, % of one core
+    double mainPercent = 0.0;     // the main thread: ticks and their evaluations
+    double waitsPerSecond = 0.0;  // the data threads' waits (idle naps, slot waits), all nodes
+};
+
+// Ticks at 60 Hz for `seconds` while measuring the data threads of `nodes`.
+CpuFigures tickAndMeasure(Host& host, const std::vector<Node*>& nodes, double seconds) {
+    // Settle: the state change's first frames and queued statements are not part of the figure.
+    for (int k = 0; k < 6; ++k) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(kTickSeconds));
+        host.tick();
+    }
+    auto dataCpu = [&] {
+        double sum = 0.0;
+        for (const Node* node : nodes)
+            for (const long task : node->threads) sum += taskCpuSeconds(task);
+        return sum;
+    };
+    auto waits = [&] {
+        std::uint64_t sum = 0;
+        for (const Node* node : nodes) {
+            const auto counts = host.threadWaitCounts(node->name);
+            if (counts.ok())
+                sum += counts.value.woken + counts.value.timedOut;
+        }
+        return sum;
+    };
+    const std::uint64_t waits0 = waits();
+    const double data0 = dataCpu(), main0 = ownThreadCpuSeconds();
+    const auto start = Clock::now();
+    const auto period =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kTickSeconds));
+    auto next = start;
+    const auto end =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    while (next + period <= end) {
+        next += period;
+        std::this_thread::sleep_until(next);
+        host.tick();
+    }
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    return {100.0 * (dataCpu() - data0) / wall, 100.0 * (ownThreadCpuSeconds() - main0) / wall,
+            static_cast<double>(waits() - waits0) / wall};
+}
+
+// What the nodes' loops would cost with nothing that waits: the same shape (is the device
+// there, the newest frame, is it new) spinning on a thread of its own, % of one core.
+double busyLoopPercent(double seconds) {
+    std::atomic<bool> done{false};
+    std::atomic<double> percent{0.0};
+    std::thread spinner([&] {
+        const Kivo::Controller controller;
+        std::int64_t last = -1;
+        const double cpu0 = ownThreadCpuSeconds();
+        const auto start = Clock::now();
+        while (!done.load(std::memory_order_relaxed)) {
+            if (!controller.isConnected())
+                continue;
+            const Kivo::Frame frame = controller.frame(0);
+            if (!frame.isValid() || frame.id() == last)
+                continue;
+            last = frame.id();
+        }
+        const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+        percent = 100.0 * (ownThreadCpuSeconds() - cpu0) / wall;
+    });
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    done = true;
+    spinner.join();
+    return percent.load();
+}
+
+// The shipped recording's frames, repeated and retimed to `rate`, `count` frames in all; hand 0's
+// palm x is the frame's sequence number (1, 2, ...). Only frames with at least one hand are used.
+Kivo::Recording taggedRecording(const std::string& path, std::size_t count, double rate) {
+    Kivo::Recording source;
+    std::string error;
+    if (!Kivo::readRecording(path, source, error))
+        fail(error);
+    std::vector<Kivo::FrameRecord> frames;
+    for (const auto& entry : source.entries)
+        if (const auto* frame = std::get_if<Kivo::FrameRecord>(&entry);
+            frame && !frame->hands.empty())
+            frames.push_back(*frame);
+    if (frames.empty())
+        fail(path + ": no frame with a hand");
+    Kivo::Recording out;
+    out.header = source.header;
+    out.header.rate = rate;
+    for (std::size_t k = 0; k < count; ++k) {
+        Kivo::FrameRecord frame = frames[k % frames.size()];
+        frame.id = static_cast<std::int64_t>(k + 1);
+        frame.timestamp =
+            static_cast<std::int64_t>(std::llround(static_cast<double>(k) * 1e6 / rate));
+        frame.hands[0].palmPosition.x = static_cast<float>(k + 1);
+        out.entries.emplace_back(std::move(frame));
+    }
+    return out;
+}
+
+// The frame of the recording with the most hands and pointables.
+Kivo::FrameRecord busiestFrame(const std::string& path) {
+    Kivo::Recording source;
+    std::string error;
+    if (!Kivo::readRecording(path, source, error))
+        fail(error);
+    Kivo::FrameRecord best;
+    for (const auto& entry : source.entries)
+        if (const auto* frame = std::get_if<Kivo::FrameRecord>(&entry))
+            if (frame->hands.size() * 100 + frame->pointables.size() >
+                best.hands.size() * 100 + best.pointables.size())
+                best = *frame;
+    return best;
+}
+
+struct Options {
+    double seconds = 2.0;
+    std::size_t frames = 1200;
+    int evaluations = 2000;
+    std::string recording = std::string(KIVOROVA_RECORDINGS) + "/generated/two-hands.kivo";
+    std::string json;
+    int idleWaitMs = -1;  // < 0: the host's default
+};
+
+Options parse(int argc, char** argv) {
+    Options o;
+    for (int k = 1; k < argc; ++k) {
+        const std::string arg = argv[k];
+        const bool hasValue = k + 1 < argc;
+        if (arg == "--seconds" && hasValue)
+            o.seconds = std::atof(argv[++k]);
+        else if (arg == "--frames" && hasValue)
+            o.frames = static_cast<std::size_t>(std::atol(argv[++k]));
+        else if (arg == "--evaluations" && hasValue)
+            o.evaluations = std::atoi(argv[++k]);
+        else if (arg == "--recording" && hasValue)
+            o.recording = argv[++k];
+        else if (arg == "--idle-wait-ms" && hasValue)
+            o.idleWaitMs = std::atoi(argv[++k]);
+        else if (arg == "--json" && hasValue)
+            o.json = argv[++k];
+        else {
+            std::fprintf(
+                stderr,
+                "usage: tracking_thread_cpu [--seconds S] [--frames N] "
+                "[--evaluations N] [--recording PATH] [--idle-wait-ms MS] [--json PATH]\n");
+            std::exit(2);
+        }
+    }
+    if (!(o.seconds > 0.0) || o.frames < 10 || o.evaluations < 1)
+        fail("--seconds, --frames (at least 10) and --evaluations must be positive");
+    return o;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options options = parse(argc, argv);
+    auto& host = Host::instance();
+    host.setExecutor([](const std::string&, bool, bool, std::string*) {
+        ++g_queuedStatements;
+        return true;
+    });
+    if (options.idleWaitMs >= 0)
+        host.setThreadWaits(
+            {host.threadWaits().acquire, std::chrono::milliseconds(options.idleWaitMs)});
+    const auto idleWaitMs = static_cast<long long>(host.threadWaits().idle.count());
+    check(host.loadPlugin("kivo_rova"));
+    Kivo::DeviceService::reset();  // unplugged, no source
+
+    // The gestures node computes frameId (its refresh attribute) along with its other outputs.
+    Node tracking{"tracking", "tracking.outputPalm0", "tracking.outputPalm0", {}};
+    Node gestures{"gestures", "gestures.swipeState", "gestures.frameId", {}};
+    if (auto made = host.createNode("kivoTransform", tracking.name); !made.ok())
+        fail(made.status.message);
+    if (auto made = host.createNode("kivoGesturesNode", gestures.name); !made.ok())
+        fail(made.status.message);
+    // Device millimetres straight through: outputPalm0's x is hand 0's palm x.
+    check(host.setPlug("tracking.scale", {"1"}));
+
+    const Kivo::Recording looped = taggedRecording(options.recording, 600, kReplayRate);
+    Kivo::ReplayOptions realtimeLoop;
+    realtimeLoop.realtime = true;
+    realtimeLoop.loop = true;
+
+    // ---- 1. CPU of the data threads.
+    struct Config {
+        const char* label;
+        std::vector<Node*> nodes;
+    };
+    const std::vector<Config> configs = {{"kivoTransform", {&tracking}},
+                                         {"kivoGesturesNode", {&gestures}},
+                                         {"both nodes", {&tracking, &gestures}}};
+    const char* states[] = {"unplugged", "plugged in, no new frames", "120 fps real-time replay"};
+    struct Row {
+        std::string config, state;
+        CpuFigures cpu;
+    };
+    std::vector<Row> rows;
+    for (const Config& config : configs) {
+        Kivo::DeviceService::stop();
+        Kivo::DeviceService::flushEvents();
+        host.drainIdle();
+        for (Node* node : config.nodes) setLive(host, *node, true);
+        for (int s = 0; s < 3; ++s) {
+            if (s == 1)
+                Kivo::DeviceService::connect();
+            if (s == 2)
+                checkService(Kivo::DeviceService::replay(looped, "tagged-120fps", realtimeLoop));
+            rows.push_back(
+                {config.label, states[s], tickAndMeasure(host, config.nodes, options.seconds)});
+        }
+        Kivo::DeviceService::stop();
+        for (Node* node : config.nodes) setLive(host, *node, false);
+    }
+    Kivo::DeviceService::flushEvents();
+    host.drainIdle();
+
+    const double busy = busyLoopPercent(options.seconds);
+
+    // ---- 2. Latency, both nodes live, 120 fps real-time replay, ticks at 60 Hz.
+    setLive(host, tracking, true);
+    setLive(host, gestures, true);
+    Kivo::DeviceService::connect();
+    for (int k = 0; k < 3; ++k) host.tick();
+    const Kivo::Recording tagged = taggedRecording(options.recording, options.frames, kReplayRate);
+    const std::int64_t base = Kivo::DeviceService::status().frameId;  // frame k has id base + k
+    Kivo::ReplayOptions realtime;
+    realtime.realtime = true;
+    std::map<std::int64_t, Clock::time_point> arrivals;  // by sequence number
+    std::vector<std::pair<Clock::time_point, std::int64_t>> trackingShown, gesturesShown;
+    std::vector<double> tickMs;
+    std::int64_t collected = base;
+    const auto collect = [&] {
+        const std::int64_t newest = Kivo::DeviceService::status().frameId;
+        for (std::int64_t id = collected + 1; id <= newest; ++id) {
+            const auto arrival = Kivo::DeviceService::frameArrival(id);
+            if (!arrival)
+                fail("frame " + std::to_string(id) + " left the history before it was read");
+            arrivals[id - base] = *arrival;
+        }
+        collected = newest;
+    };
+    checkService(Kivo::DeviceService::replay(tagged, "tagged-120fps", realtime));
+    const auto period =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kTickSeconds));
+    const auto start = Clock::now();
+    auto next = start;
+    const auto last = static_cast<std::int64_t>(options.frames);
+    const auto giveUp =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                    static_cast<double>(options.frames) / kReplayRate + 5.0));
+    std::int64_t shownTracking = 0, shownGestures = 0;
+    while ((shownTracking < last || shownGestures < last) && Clock::now() < giveUp) {
+        next += period;
+        std::this_thread::sleep_until(next);
+        const auto tickStart = Clock::now();
+        host.tick();
+        const auto palm = host.storedPlug(tracking.shown);
+        const auto frameId = host.storedPlug(gestures.shown);
+        const auto shownAt = Clock::now();
+        tickMs.push_back(std::chrono::duration<double, std::milli>(shownAt - tickStart).count());
+        if (!palm.ok() || !frameId.ok())
+            fail("cannot read the outputs");
+        shownTracking = std::llround(palm.value.matrix[12]);
+        shownGestures = frameId.value.intValue - base;
+        trackingShown.emplace_back(shownAt, shownTracking);
+        gesturesShown.emplace_back(shownAt, shownGestures);
+        collect();
+    }
+    if (Kivo::DeviceService::status().frameId != base + last)
+        fail("the replay delivered " +
+             std::to_string(Kivo::DeviceService::status().frameId - base) + " frames, not " +
+             std::to_string(last));
+    // For every frame: from its arrival to the end of the first tick showing it or a newer one.
+    const auto latencies = [&](const std::vector<std::pair<Clock::time_point, std::int64_t>>& shown,
+                               std::size_t& showedItself) {
+        std::vector<double> out;
+        std::set<std::int64_t> seen;
+        for (const auto& tick : shown) seen.insert(tick.second);
+        showedItself = 0;
+        std::size_t t = 0;
+        for (const auto& [k, arrival] : arrivals) {
+            while (t < shown.size() && shown[t].second < k) ++t;
+            if (t == shown.size())
+                break;
+            out.push_back(
+                std::chrono::duration<double, std::milli>(shown[t].first - arrival).count());
+            showedItself += seen.count(k);
+        }
+        return out;
+    };
+    std::size_t trackingOwn = 0, gesturesOwn = 0;
+    const std::vector<double> trackingLatency = latencies(trackingShown, trackingOwn);
+    const std::vector<double> gesturesLatency = latencies(gesturesShown, gesturesOwn);
+    Kivo::DeviceService::stop();
+
+    // ---- 3. One kivoTransform evaluation against a copy of its record.
+    setLive(host, gestures, false);
+    check(host.watch(tracking.watched, false));
+    const Kivo::FrameRecord busiest = busiestFrame(options.recording);
+    // Medians, so that a tick preempted by another process does not weigh on the figure.
+    std::vector<double> evaluations, cleanGets;
+    for (int k = 0; k < options.evaluations; ++k) {
+        Kivo::FrameRecord frame = busiest;
+        frame.timestamp = k * 8333;
+        checkService(Kivo::DeviceService::inject(Kivo::RecordEntry(frame)));
+        host.tick();  // the data thread pushes the frame's record; the outputs become dirty
+        const auto dirty = host.isDirty(tracking.watched);
+        if (!dirty.ok() || !dirty.value)
+            continue;
+        const auto t0 = Clock::now();
+        const auto value = host.getPlug(tracking.watched);  // compute: all 57 outputs
+        const auto t1 = Clock::now();
+        const auto again = host.getPlug(tracking.watched);  // clean: only the lookup
+        const auto t2 = Clock::now();
+        if (!value.ok() || !again.ok())
+            fail("cannot read " + tracking.watched);
+        evaluations.push_back(std::chrono::duration<double, std::nano>(t1 - t0).count());
+        cleanGets.push_back(std::chrono::duration<double, std::nano>(t2 - t1).count());
+    }
+    if (evaluations.empty())
+        fail("no evaluation happened");
+    const int evaluated = static_cast<int>(evaluations.size());
+    const double evaluationNs = percentile(evaluations, 50);
+    const double cleanGetNs = percentile(cleanGets, 50);
+    Kivo::DeviceService::stop();
+    setLive(host, tracking, false);
+
+    // The copy baseline: batches of copies between two records, median batch.
+    constexpr int kBatches = 200, kCopiesPerBatch = 1000;
+    static kivo_rova::TrackingRecord records[2];
+    std::vector<double> copies;
+    for (int b = 0; b < kBatches; ++b) {
+        const auto c0 = Clock::now();
+        for (int k = 0; k < kCopiesPerBatch; ++k) {
+            std::memcpy(&records[k & 1], &records[(k + 1) & 1], sizeof(kivo_rova::TrackingRecord));
+            asm volatile("" : : "r"(records) : "memory");
+        }
+        copies.push_back(std::chrono::duration<double, std::nano>(Clock::now() - c0).count() /
+                         kCopiesPerBatch);
+    }
+    const double copyNs = percentile(copies, 50);
+
+    host.shutdown();
+
+    // ---- the table
+    std::printf(
+        "tracking nodes in the host, ticks at 60 Hz; %.1f s per CPU state; data threads' "
+        "idle wait %lld ms\n\n",
+        options.seconds, idleWaitMs);
+    std::printf(
+        "CPU of the data threads, %% of one core (target <= %.1f %%; baseline: the loop\n"
+        "shape with nothing that waits, %.2f %%)\n",
+        kCpuTargetPercent, busy);
+    std::printf("  %-17s %-27s %9s %11s %9s %9s\n", "nodes", "device", "data thr.", "/ baseline",
+                "waits/s", "main thr.");
+    for (const Row& row : rows) {
+        std::printf("  %-17s %-27s %8.3f%% %11.5f %9.0f %8.2f%%\n", row.config.c_str(),
+                    row.state.c_str(), row.cpu.dataPercent,
+                    busy > 0.0 ? row.cpu.dataPercent / busy : 0.0, row.cpu.waitsPerSecond,
+                    row.cpu.mainPercent);
+        add({"cpu " + row.config + ", " + row.state, "% of one core", row.cpu.dataPercent,
+             "busy loop of the same shape", busy,
+             row.config == std::string("both nodes") ? 2 * kCpuTargetPercent : kCpuTargetPercent});
+        add({"main thread cpu " + row.config + ", " + row.state, "% of one core",
+             row.cpu.mainPercent, "busy loop of the same shape", busy});
+    }
+    const double tickPeriodMs = kTickSeconds * 1e3;
+    const double latencyTarget = tickPeriodMs + kLatencySlackMs;
+    std::printf(
+        "\nLatency, frame arrival in the device service -> end of the first tick showing it\n"
+        "(or a newer frame); %zu frames at 120 fps, %zu ticks; baseline: one tick, %.2f ms;\n"
+        "target p99 <= %.2f ms\n",
+        arrivals.size(), tickMs.size(), tickPeriodMs, latencyTarget);
+    std::printf("  %-17s %9s %9s %9s %12s %12s\n", "node", "p50 ms", "p99 ms", "max ms",
+                "p99 / tick", "frames shown");
+    const auto latencyRow = [&](const char* name, const std::vector<double>& l, std::size_t own) {
+        const double p50 = percentile(l, 50), p99 = percentile(l, 99), max = percentile(l, 100);
+        std::printf("  %-17s %9.3f %9.3f %9.3f %12.4f %7zu/%zu\n", name, p50, p99, max,
+                    p99 / tickPeriodMs, own, l.size());
+        add({std::string("latency p50 ") + name, "ms", p50, "one tick", tickPeriodMs});
+        add({std::string("latency p99 ") + name, "ms", p99, "one tick", tickPeriodMs,
+             latencyTarget});
+    };
+    latencyRow("kivoTransform", trackingLatency, trackingOwn);
+    latencyRow("kivoGesturesNode", gesturesLatency, gesturesOwn);
+    std::printf("  tick (tick + reading the outputs): p50 %.3f ms, p99 %.3f ms\n",
+                percentile(tickMs, 50), percentile(tickMs, 99));
+    add({"tick duration p99", "ms", percentile(tickMs, 99), "one tick", tickPeriodMs});
+
+    std::printf("\nkivoTransform evaluation (57 outputs from one record), %d evaluations\n",
+                evaluated);
+    std::printf("  evaluation (get of a dirty output)  %10.1f ns\n", evaluationNs);
+    std::printf("  get of the clean output (lookup)    %10.1f ns\n", cleanGetNs);
+    std::printf("  baseline: copy of the record (%zu B) %9.1f ns (median batch)\n",
+                sizeof(kivo_rova::TrackingRecord), copyNs);
+    std::printf("  ratio evaluation / copy             %10.1f\n",
+                copyNs > 0.0 ? evaluationNs / copyNs : 0.0);
+    add({"kivoTransform evaluation", "ns", evaluationNs, "copy of a TrackingRecord", copyNs});
+    add({"kivoTransform clean get", "ns", cleanGetNs, "copy of a TrackingRecord", copyNs});
+    std::printf("\n(statements the manager queued for the host, counted not run: %d)\n",
+                g_queuedStatements.load());
+
+    if (!options.json.empty())
+        writeJson(options.json);
+    return 0;
+}
