@@ -1,15 +1,166 @@
-// The node driven through scripts in the headless host.
+// The grab node driven through scripts in the headless host: the candidate search, grabbing,
+// carrying and turning, the release with its pair of placement commands, and what happens when
+// the grabbed object goes away or the fingers give no direction.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <string>
+#include <vector>
+
 #include "RunRova.h"
+#include "ScriptValues.h"
 
 namespace {
 
+using kivorova::testing::linesOf;
+using kivorova::testing::numbersOf;
 using kivorova::testing::runRovaScript;
 
-TEST(KivoGrabNode, IsCreatedByTheLoadedPlugIn) {
-    const auto run = runRovaScript("plugin -load kivo_rova\ncreate kivoGrabNode -name n1\n");
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+// A cube of edge 2 at the origin (faces at +-1) and a grab node. Fingers are moved with finger2
+// first: only finger1 dirties the outputs.
+const std::string kScene =
+    "plugin -load kivo_rova\n"
+    "cube -name box -size 2\n"
+    "create kivoGrabNode -name g\n";
+
+std::string fingers(const std::string& one, const std::string& two) {
+    return "set g.finger2 " + two + "\nset g.finger1 " + one + "\nget g.grabObject\n";
+}
+
+// What the run wrote on standard error besides the plug-in's load and unload lines.
+std::string complaints(const std::string& err) {
+    std::string out;
+    for (const auto& line : linesOf(err))
+        if (line.find("Registering Kivo nodes") == std::string::npos &&
+            line.find("Unregistering Kivo nodes") == std::string::npos && line != " done.")
+            out += line + "\n";
+    return out;
+}
+
+void expectTriple(const std::string& line, double x, double y, double z, const std::string& what) {
+    const auto n = numbersOf(line);
+    ASSERT_EQ(n.size(), 3u) << what << ": " << line;
+    EXPECT_NEAR(n[0], x, 1e-9) << what;
+    EXPECT_NEAR(n[1], y, 1e-9) << what;
+    EXPECT_NEAR(n[2], z, 1e-9) << what;
+}
+
+TEST(KivoGrabNode, ReportsTheMeshBetweenTheFingersAndGrabsItBelowTheGrabDistance) {
+    const auto run = runRovaScript(kScene + fingers("-2.25 0 0", "2.25 0 0") +
+                                   "get g.intersectObject\nget g.distance1\nget g.distance2\n" +
+                                   fingers("-1.5 0 0", "1.5 0 0") +
+                                   "get g.intersection1\nget g.intersection2\nget g.fc\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(complaints(run.err), "");
+    const auto lines = linesOf(run.out);
+    ASSERT_EQ(lines.size(), 10u) << run.out;
+    EXPECT_EQ(lines[2], "null");  // a gap of 2.5 is not below 2
+    EXPECT_EQ(lines[3], "box");
+    EXPECT_EQ(lines[4], "1.25");
+    EXPECT_EQ(lines[5], "1.25");
+    EXPECT_EQ(lines[6], "box");  // a gap of 1.0 grabs
+    expectTriple(lines[7], -1, 0, 0, "intersection1");
+    expectTriple(lines[8], 1, 0, 0, "intersection2");
+    expectTriple(lines[9], 0, 0, 0, "fingersCenter");
+}
+
+TEST(KivoGrabNode, CarriesTheObjectAndReleasesItWithOneUndoableCommand) {
+    const auto run =
+        runRovaScript(kScene + fingers("-1.5 0 0", "1.5 0 0") + fingers("-1.5 1 0", "1.5 1 0") +
+                      "get box.translate\n" + fingers("-3 1 0", "3 1 0") +
+                      "get box.translate\nundo\nget box.translate\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(complaints(run.err), "");
+    const auto lines = linesOf(run.out);
+    ASSERT_EQ(lines.size(), 9u) << run.out;
+    EXPECT_EQ(lines[2], "box");
+    EXPECT_EQ(lines[3], "box");
+    EXPECT_EQ(lines[4], "0 1 0");  // carried with the fingers' midpoint
+    // Only the second command is displayed: the first, back to the grab pose, runs silently.
+    EXPECT_EQ(lines[5], "move -a 0 1 0 box; rotate -os 0 -0 -0 box; ");
+    EXPECT_EQ(lines[6], "null");
+    EXPECT_EQ(lines[7], "0 1 0");
+    // One undo returns to the grab pose: the first command is not on the undo queue (had it
+    // joined the step, the undo would go on back to the carried pose).
+    EXPECT_EQ(lines[8], "0 0 0");
+}
+
+TEST(KivoGrabNode, TurnsWithTheFingersAndASwapOfTheFingersMakesNoHalfTurn) {
+    const double c = 1.5 * std::cos(M_PI / 4.0);
+    const std::string turned = std::to_string(c) + " " + std::to_string(c) + " 0";
+    const std::string turnedBack = std::to_string(-c) + " " + std::to_string(-c) + " 0";
+    const auto run =
+        runRovaScript(kScene + "set g.rotationEnabled on\n" + fingers("-1.5 0 0", "1.5 0 0") +
+                      fingers(turnedBack, turned) + "get box.rotate\n" +
+                      fingers(turned, turnedBack) + "get box.rotate\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto lines = linesOf(run.out);
+    ASSERT_EQ(lines.size(), 7u) << run.out;
+    expectTriple(lines[4], 0, 0, 45, "turned by 45 degrees");
+    expectTriple(lines[6], 0, 0, 45, "fingers swapped");
+}
+
+TEST(KivoGrabNode, SkipsEnclosingMeshesAndFingerNamedMeshesButNotOtherCases) {
+    const auto run = runRovaScript(
+        "plugin -load kivo_rova\ncreate kivoGrabNode -name g\n"
+        "cube -name room -size 10\n" +
+        fingers("-1 0 0", "1 0 0") + "get g.intersectObject\n" + "cube -name fingerTip -size 1\n" +
+        fingers("-1 0 0.01", "1 0 0.01") + "get g.intersectObject\n" +
+        "cube -name FingerTip -size 1 -parent room\n" + fingers("-1 0 0", "1 0 0") +
+        "get g.intersectObject\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto lines = linesOf(run.out);
+    ASSERT_EQ(lines.size(), 10u) << run.out;
+    EXPECT_EQ(lines[2], "null");  // the room's hits lie beyond the fingers
+    EXPECT_EQ(lines[3], "null");
+    EXPECT_EQ(lines[5], "null");  // "fingerTipShape" is never a candidate
+    EXPECT_EQ(lines[6], "null");
+    EXPECT_EQ(lines[8], "FingerTip");  // the test is case-sensitive
+    EXPECT_EQ(lines[9], "FingerTip");
+}
+
+TEST(KivoGrabNode, AGrabbedObjectDeletedOrRenamedEndsTheGrabQuietly) {
+    const auto deleted = runRovaScript(kScene + fingers("-1.5 0 0", "1.5 0 0") + "delete box\n" +
+                                       fingers("-1.5 1 0", "1.5 1 0") +
+                                       fingers("-1.5 2 0", "1.5 2 0") + fingers("-3 0 0", "3 0 0"));
+    ASSERT_EQ(deleted.exitCode, 0) << deleted.err;
+    EXPECT_EQ(complaints(deleted.err), "");
+    EXPECT_EQ(deleted.out.find("move -a"), std::string::npos) << deleted.out;
+    auto lines = linesOf(deleted.out);
+    ASSERT_EQ(lines.size(), 6u) << deleted.out;
+    EXPECT_EQ(lines[2], "box");
+    EXPECT_EQ(lines[3], "null");
+    EXPECT_EQ(lines[4], "null");
+
+    // Renamed: that grab ends, and the fingers, still on it, take it up afresh under its new name
+    // (offset from where it stands now); no
+    // command ever names the old one.
+    const auto renamed =
+        runRovaScript(kScene + fingers("-1.5 0 0", "1.5 0 0") + "rename box crate\n" +
+                      fingers("-1.5 1 0", "1.5 1 0") + fingers("-3 1 0", "3 1 0"));
+    ASSERT_EQ(renamed.exitCode, 0) << renamed.err;
+    EXPECT_EQ(complaints(renamed.err), "");
+    EXPECT_EQ(renamed.out.find(" box;"), std::string::npos) << renamed.out;
+    lines = linesOf(renamed.out);
+    ASSERT_EQ(lines.size(), 6u) << renamed.out;
+    EXPECT_EQ(lines[3], "crate");
+    EXPECT_EQ(lines[4], "move -a 0 0 0 crate; rotate -os 0 -0 -0 crate; ");
+    EXPECT_EQ(lines[5], "null");
+}
+
+TEST(KivoGrabNode, FingertipsAtOnePointOrAZeroPalmAxisGiveNoRotationNeverNaN) {
+    const auto run = runRovaScript(
+        kScene + "set g.rotationEnabled on\nset g.palmMatrix 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 1\n" +
+        fingers("-1.5 0 0", "1.5 0 0") + fingers("0 -1.5 0", "0 1.5 0") + "get box.rotate\n" +
+        fingers("0 0.5 0", "0 0.5 0") + "get box.rotate\nget box.translate\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(complaints(run.err), "");
+    const auto lines = linesOf(run.out);
+    ASSERT_EQ(lines.size(), 8u) << run.out;
+    expectTriple(lines[4], 0, 0, 90, "zero palm axes: the finger turn alone");
+    // Both fingertips at one point: the finger vector has no direction, the turn is nothing.
+    expectTriple(lines[6], 0, 0, 0, "fingertips together");
+    expectTriple(lines[7], 0, 0.5, 0, "still carried");
 }
 
 }  // namespace

@@ -1,0 +1,317 @@
+// Ray structures on a scene of 100 spheres of about 20,000 triangles each (2 million in all).
+//  G1: the grab node's candidate search (two rays between fingertips, each mesh's first hits,
+//      the nearest qualifying mesh) through the scene-level structure, against a double-precision
+//      loop over every triangle computing the same answer; and the grab node's own evaluation,
+//      which asks each mesh in turn through RFnMesh::intersect.
+//  G2: a query with nothing changed rebuilds nothing; after one mesh is deformed only that mesh
+//      is refitted, against building every structure from nothing.
+//  G3: memory the structures hold per triangle.
+// Ratios against the baselines of the same run are printed at the end.
+#include <benchmark/benchmark.h>
+#include <rovahost/Host.h>
+#include <rovahost/Scene.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace scene = rova::host::scene;
+
+namespace {
+
+using Vec = std::array<double, 3>;
+constexpr int kMeshes = 100;
+constexpr int kSegments = 142;  // 2 * 142 * 70 = 19,880 triangles a sphere
+constexpr double kSpacing = 3.0;
+
+rova::host::Host& host() {
+    return rova::host::Host::instance();
+}
+
+Vec sub(const Vec& a, const Vec& b) {
+    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+}
+Vec cross(const Vec& a, const Vec& b) {
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+double dot(const Vec& a, const Vec& b) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+double distance(const Vec& a, const Vec& b) {
+    const Vec d = sub(a, b);
+    return std::sqrt(dot(d, d));
+}
+
+std::string meshName(int k) {
+    return "m" + std::to_string(k);
+}
+
+// Spheres on a 10 x 10 grid in the XY plane.
+void makeScene(const std::string& prefix) {
+    const auto ball = scene::sphere(1.0, kSegments);
+    for (int k = 0; k < kMeshes; ++k) {
+        const std::string name = prefix + meshName(k);
+        (void)scene::createTransform(name, "");
+        (void)scene::createShape(name, scene::ShapeType::kMesh);
+        (void)scene::setGeometry(name, ball);
+        (void)host().setPlug(name + ".translate", {std::to_string((k % 10) * kSpacing),
+                                                   std::to_string((k / 10) * kSpacing), "0"});
+    }
+}
+
+// Fingertips either side of sphere 44, a gap of 1 to its surface.
+const Vec kFinger1{4 * kSpacing - 1.5, 4 * kSpacing, 0.0};
+const Vec kFinger2{4 * kSpacing + 1.5, 4 * kSpacing, 0.0};
+
+struct Candidate {
+    std::string name = "null";
+    double sum = -1.0;
+};
+
+// The grab node's rule over each mesh's first hits of the two rays.
+Candidate choose(const std::map<std::string, Vec>& first1, const std::map<std::string, Vec>& first2,
+                 const std::vector<std::string>& order) {
+    Candidate best;
+    const double span = distance(kFinger1, kFinger2);
+    for (const auto& name : order) {
+        const auto h1 = first1.find(name);
+        const auto h2 = first2.find(name);
+        if (h1 == first1.end() || h2 == first2.end())
+            continue;
+        const double e1 = distance(h1->second, kFinger1);
+        const double e2 = distance(h2->second, kFinger2);
+        if (span - distance(h1->second, h2->second) > 0.0 && (best.sum < 0.0 || e1 + e2 < best.sum))
+            best = {name, e1 + e2};
+    }
+    return best;
+}
+
+std::vector<std::string> shapeOrder() {
+    std::vector<std::string> order;
+    for (int k = 0; k < kMeshes; ++k) order.push_back(meshName(k) + "Shape");
+    return order;
+}
+
+Candidate sceneCandidate() {
+    const auto firstHits = [](const Vec& from, const Vec& to) {
+        std::map<std::string, Vec> first;
+        for (const auto& hit : scene::intersectScene(from, sub(to, from)).value)
+            first.emplace(hit.mesh, hit.point);  // nearest first: the first one stays
+        return first;
+    };
+    static const auto order = shapeOrder();
+    return choose(firstHits(kFinger1, kFinger2), firstHits(kFinger2, kFinger1), order);
+}
+
+std::optional<Vec> bruteFirstHit(const scene::MeshGeometry& g, const Vec& o, const Vec& d) {
+    double best = INFINITY;
+    for (const auto& face : g.faces)
+        for (std::size_t k = 1; k + 1 < face.size(); ++k) {
+            const Vec& a = g.points[static_cast<std::size_t>(face[0])];
+            const Vec e1 = sub(g.points[static_cast<std::size_t>(face[k])], a);
+            const Vec e2 = sub(g.points[static_cast<std::size_t>(face[k + 1])], a);
+            const Vec p = cross(d, e2);
+            const double det = dot(e1, p);
+            if (det == 0.0)
+                continue;
+            const Vec s = sub(o, a);
+            const double u = dot(s, p) / det;
+            if (u < 0.0 || u > 1.0)
+                continue;
+            const Vec q = cross(s, e1);
+            const double v = dot(d, q) / det;
+            const double t = dot(e2, q) / det;
+            if (v >= 0.0 && u + v <= 1.0 && t >= 0.0 && t < best)
+                best = t;
+        }
+    if (!std::isfinite(best))
+        return std::nullopt;
+    return Vec{o[0] + d[0] * best, o[1] + d[1] * best, o[2] + d[2] * best};
+}
+
+struct World {
+    std::vector<std::string> order;
+    std::vector<scene::MeshGeometry> meshes;  // world space
+};
+
+const World& world() {
+    static const World w = [] {
+        World out;
+        out.order = shapeOrder();
+        for (int k = 0; k < kMeshes; ++k)
+            out.meshes.push_back(scene::geometry(meshName(k), true).value);
+        return out;
+    }();
+    return w;
+}
+
+Candidate bruteCandidate() {
+    const World& w = world();
+    std::map<std::string, Vec> first1, first2;
+    for (std::size_t k = 0; k < w.meshes.size(); ++k) {
+        if (const auto h = bruteFirstHit(w.meshes[k], kFinger1, sub(kFinger2, kFinger1)))
+            first1[w.order[k]] = *h;
+        if (const auto h = bruteFirstHit(w.meshes[k], kFinger2, sub(kFinger1, kFinger2)))
+            first2[w.order[k]] = *h;
+    }
+    return choose(first1, first2, w.order);
+}
+
+bool g_nodeLoaded = false;
+
+void BM_G1_GrabSearch_SceneStructure(benchmark::State& state) {
+    (void)sceneCandidate();  // structures built before timing
+    const auto before = scene::rayCounters();
+    Candidate c;
+    for (auto _ : state) {
+        c = sceneCandidate();
+        benchmark::DoNotOptimize(c);
+    }
+    const auto after = scene::rayCounters();
+    state.counters["builds"] = static_cast<double>(after.builds - before.builds);
+    state.counters["refits"] = static_cast<double>(after.refits - before.refits);
+    state.counters["rebuilds"] = static_cast<double>(after.rebuilds - before.rebuilds);
+    state.SetLabel(c.name);
+}
+BENCHMARK(BM_G1_GrabSearch_SceneStructure)->Unit(benchmark::kMicrosecond);
+
+void BM_G1_GrabSearch_BruteForce(benchmark::State& state) {
+    (void)world();
+    Candidate c;
+    for (auto _ : state) {
+        c = bruteCandidate();
+        benchmark::DoNotOptimize(c);
+    }
+    state.SetLabel(c.name);
+}
+BENCHMARK(BM_G1_GrabSearch_BruteForce)->Unit(benchmark::kMicrosecond)->Iterations(20);
+
+// The node itself: every mesh asked in turn, two rays each, as the node's evaluation is written.
+void BM_G1_GrabNodeEvaluation(benchmark::State& state) {
+    if (!g_nodeLoaded) {
+        state.SkipWithError("the plug-in did not load");
+        return;
+    }
+    (void)host().setPlug("g.finger2",
+                         {std::to_string(kFinger2[0]), std::to_string(kFinger2[1]), "0"});
+    double x = kFinger1[0];
+    std::string name;
+    for (auto _ : state) {
+        x = x == kFinger1[0] ? kFinger1[0] + 1e-9 : kFinger1[0];  // finger1 changes each time
+        (void)host().setPlug("g.finger1",
+                             {rova::host::formatDouble(x), std::to_string(kFinger1[1]), "0"});
+        name = host().getPlug("g.intersectObject").value.text;
+    }
+    state.SetLabel(name);
+}
+BENCHMARK(BM_G1_GrabNodeEvaluation)->Unit(benchmark::kMicrosecond);
+
+void BM_G2_QueryUnchanged(benchmark::State& state) {
+    (void)sceneCandidate();
+    const auto before = scene::rayCounters();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(scene::intersectScene(kFinger1, sub(kFinger2, kFinger1)));
+    const auto after = scene::rayCounters();
+    state.counters["builds+refits+rebuilds"] =
+        static_cast<double>((after.builds - before.builds) + (after.refits - before.refits) +
+                            (after.rebuilds - before.rebuilds));
+}
+BENCHMARK(BM_G2_QueryUnchanged)->Unit(benchmark::kMicrosecond);
+
+// One sphere's points pushed out and back: the next query refits that sphere alone.
+void BM_G2_QueryAfterOneMeshDeformed(benchmark::State& state) {
+    (void)sceneCandidate();
+    const auto plain = scene::sphere(1.0, kSegments);
+    const auto bulged = scene::sphere(1.1, kSegments);
+    bool flip = false;
+    const auto before = scene::rayCounters();
+    for (auto _ : state) {
+        state.PauseTiming();
+        (void)scene::setGeometry(meshName(44), flip ? plain : bulged);
+        flip = !flip;
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(scene::intersectScene(kFinger1, sub(kFinger2, kFinger1)));
+    }
+    const auto after = scene::rayCounters();
+    state.counters["refits/iter"] =
+        static_cast<double>(after.refits - before.refits) / static_cast<double>(state.iterations());
+    state.counters["builds"] = static_cast<double>(after.builds - before.builds);
+    state.counters["rebuilds"] = static_cast<double>(after.rebuilds - before.rebuilds);
+}
+BENCHMARK(BM_G2_QueryAfterOneMeshDeformed)->Unit(benchmark::kMicrosecond)->Iterations(40);
+
+// Every structure built from nothing: a fresh copy of the scene, queried once.
+void BM_G2_BuildEverything(benchmark::State& state) {
+    int round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::string prefix = "fresh" + std::to_string(round++);
+        makeScene(prefix);
+        std::vector<std::string> names;
+        for (int k = 0; k < kMeshes; ++k) names.push_back(prefix + meshName(k));
+        state.ResumeTiming();
+        for (const auto& name : names)
+            benchmark::DoNotOptimize(scene::intersect(name, {0, 0, 50}, {0, 0, -1}));
+        state.PauseTiming();
+        for (const auto& name : names) {
+            (void)host().deleteNode(name + "Shape");
+            (void)host().deleteNode(name);
+        }
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_G2_BuildEverything)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+class Collecting : public benchmark::ConsoleReporter {
+  public:
+    std::map<std::string, double> seconds;
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const auto& run : runs)
+            seconds[run.benchmark_name()] =
+                run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+double find(const Collecting& c, const std::string& prefix) {
+    for (const auto& [name, s] : c.seconds)
+        if (name.rfind(prefix, 0) == 0)
+            return s;
+    return NAN;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    makeScene("");
+    (void)scene::intersectScene(kFinger1, sub(kFinger2, kFinger1));  // build everything
+    const auto built = scene::rayCounters();
+    const double triangles = 2.0 * kSegments * (kSegments / 2 - 1) * kMeshes;
+
+    host().pluginPath().insert(host().pluginPath().begin(), KIVOROVA_PLUGIN_DIR);
+    g_nodeLoaded = static_cast<bool>(host().loadPlugin("kivo_rova")) &&
+                   host().createNode("kivoGrabNode", "g").ok();
+
+    Collecting reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+
+    const double scene = find(reporter, "BM_G1_GrabSearch_SceneStructure");
+    const double brute = find(reporter, "BM_G1_GrabSearch_BruteForce");
+    const double node = find(reporter, "BM_G1_GrabNodeEvaluation");
+    const double refit = find(reporter, "BM_G2_QueryAfterOneMeshDeformed");
+    const double everything = find(reporter, "BM_G2_BuildEverything");
+    std::printf("\nG1 brute force / scene-structure search: %.0fx (goal >= 10000x)\n",
+                brute / scene);
+    std::printf("G1 brute force / grab node evaluation (mesh by mesh): %.0fx\n", brute / node);
+    std::printf("G2 one deformed mesh / building everything: 1/%.0f (goal <= 1/50)\n",
+                everything / refit);
+    std::printf("G3 structure memory: %.1f bytes per triangle (%.0f triangles, %.1f MiB)\n",
+                static_cast<double>(built.bytes) / triangles, triangles,
+                static_cast<double>(built.bytes) / (1024.0 * 1024.0));
+    host().shutdownForExit();
+    return 0;
+}
