@@ -99,6 +99,7 @@ struct Pose {
     float curlBow = 0.0f;
     float pinch = 0.0f;                 // 0 open, 1 thumb and index tips together
     float pinchBow = 0.0f;              // as curlBow, for the pinching tips
+    float pinchHold = 1.0f;             // half the gap the pinching tips keep when closed, mm
     std::array<float, 5> reach{};       // extra extension of each finger along its length, mm
     std::array<Vector, 5> tipOffset{};  // moves one fingertip alone (taps, wiggles)
 };
@@ -142,7 +143,8 @@ void addHand(FrameRecord& frame, const Pose& pose) {
             tip += pose.normal * (pose.curlBow * 4.0f * pose.curl[f] * (1.0f - pose.curl[f]));
         }
         if (f <= 1 && pose.pinch > 0.0f) {
-            tip = lerp(tip, pinchPoint + side * (f == 0 ? 1.0f : -1.0f), pose.pinch);
+            tip = lerp(tip, pinchPoint + side * (f == 0 ? pose.pinchHold : -pose.pinchHold),
+                       pose.pinch);
             if (pose.pinchBow != 0.0f) {
                 tip += pose.normal * (pose.pinchBow * 4.0f * pose.pinch * (1.0f - pose.pinch));
             }
@@ -343,6 +345,7 @@ Recording pinchCarry(Take& take) {
     b.frames(0, 3.6, [&](float t) {
         Pose p = flat(lerp(from, to, smoothstep((t - 1.0f) / seconds)));
         p.pinch = smoothstep((t - 0.3f) / 0.5f) - smoothstep((t - 2.8f) / 0.5f);
+        p.pinchHold = 10.0f;  // thumb and index close on a 20 mm block
         return std::vector{p};
     });
     return b.take();
@@ -594,7 +597,8 @@ struct Generator {
 };
 
 const std::array<Generator, 20> kGenerators{{
-    {{"pinch-carry", "an open hand pinches, carries what it holds up and across, lets go", "none"},
+    {{"pinch-carry", "an open hand pinches a 20 mm block, carries it up and across, lets go",
+      "none"},
      pinchCarry},
     {{"poke", "a pointing hand pushes slowly 100 mm towards the screen and back", "none"}, poke},
     {{"swipe", "a pointing hand swipes 300 mm to the right", "swipe"}, swipe},
