@@ -305,34 +305,39 @@ TEST_F(Injection, ReplacesAReplayAsTheSource) {
 TEST_F(Injection, EachDeliveredFrameKeepsItsArrivalTimeWhileTheHistoryHoldsIt) {
     using Clock = std::chrono::steady_clock;
     Kivo::Controller controller;
-    const std::int64_t last = Kivo::DeviceService::status().frameId;
-    EXPECT_FALSE(Kivo::DeviceService::frameArrival(last + 1).has_value()) << "not delivered yet";
-    std::vector<std::pair<Clock::time_point, Clock::time_point>> windows;
+    // -1 before the process's first frame.
+    const std::int64_t before = Kivo::DeviceService::status().frameId;
+    EXPECT_FALSE(Kivo::DeviceService::frameArrival(before + 1).has_value()) << "not delivered yet";
+    struct Delivery {
+        std::int64_t id;
+        Clock::time_point from, to;  // around the call that delivered it
+    };
+    std::vector<Delivery> deliveries;
     constexpr int kFrames = 130;  // more than the history keeps
     for (int k = 0; k < kFrames; ++k) {
-        const auto before = Clock::now();
+        const auto from = Clock::now();
         ASSERT_EQ(Kivo::DeviceService::inject("frame 1 t=" + std::to_string(k * 1000) +
                                               "; hand 3 palm=1,2,3 normal=0,-1,0 dir=0,0,-1"),
                   "");
-        windows.emplace_back(before, Clock::now());
+        const auto to = Clock::now();
+        deliveries.push_back({Kivo::DeviceService::status().frameId, from, to});
     }
-    const std::int64_t newest = Kivo::DeviceService::status().frameId;
-    ASSERT_EQ(newest, last + kFrames);
+    const std::int64_t newest = deliveries.back().id;
+    EXPECT_EQ(newest, deliveries.front().id + kFrames - 1) << "ids are consecutive";
     EXPECT_EQ(controller.frame(0).id(), newest);
     const std::int64_t kept = controller.config().getInt32("history.frames");
     ASSERT_GT(kept, 1);
     ASSERT_LT(kept, kFrames);
     std::optional<Clock::time_point> previous;
-    for (int k = 0; k < kFrames; ++k) {
-        const std::int64_t id = last + 1 + k;
-        const auto arrival = Kivo::DeviceService::frameArrival(id);
-        if (id <= newest - kept) {
-            EXPECT_FALSE(arrival.has_value()) << "frame " << id << " left the history";
+    for (const Delivery& delivery : deliveries) {
+        const auto arrival = Kivo::DeviceService::frameArrival(delivery.id);
+        if (delivery.id <= newest - kept) {
+            EXPECT_FALSE(arrival.has_value()) << "frame " << delivery.id << " left the history";
             continue;
         }
-        ASSERT_TRUE(arrival.has_value()) << "frame " << id;
-        EXPECT_GE(*arrival, windows[static_cast<std::size_t>(k)].first) << "frame " << id;
-        EXPECT_LE(*arrival, windows[static_cast<std::size_t>(k)].second) << "frame " << id;
+        ASSERT_TRUE(arrival.has_value()) << "frame " << delivery.id;
+        EXPECT_GE(*arrival, delivery.from) << "frame " << delivery.id;
+        EXPECT_LE(*arrival, delivery.to) << "frame " << delivery.id;
         if (previous) {
             EXPECT_GE(*arrival, *previous);
         }
