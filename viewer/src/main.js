@@ -213,15 +213,28 @@ function dressMeshes(gltf) {
 // Fits the camera, the grid and the light to everything the animation ever covers.
 function frameTheScene() {
   const box = new THREE.Box3();
+  const points = [];  // the corners of every mesh's box at every sampled time
+  const meshBox = new THREE.Box3();
   const samples = Math.min(24, state.keyTimes.length);
   for (let k = 0; k < samples; ++k) {
     const i = samples > 1 ? Math.round((k * (state.keyTimes.length - 1)) / (samples - 1)) : 0;
     seek(state.keyTimes[i]);
     state.root.updateMatrixWorld(true);
-    box.expandByObject(state.root);
+    state.root.traverse((object) => {
+      if (!object.isMesh || object.userData.overlay) return;
+      meshBox.makeEmpty().expandByObject(object, false);
+      if (meshBox.isEmpty()) return;
+      box.union(meshBox);
+      for (let c = 0; c < 8; ++c) {
+        points.push(new THREE.Vector3(c & 1 ? meshBox.max.x : meshBox.min.x,
+                                      c & 2 ? meshBox.max.y : meshBox.min.y,
+                                      c & 4 ? meshBox.max.z : meshBox.min.z));
+      }
+    });
   }
   if (box.isEmpty()) box.set(new THREE.Vector3(-1, -1, -1), new THREE.Vector3(1, 1, 1));
   box.expandByPoint(new THREE.Vector3(0, 0, 0));  // keep the ground's origin in view
+  points.push(new THREE.Vector3(0, 0, 0));
   const center = box.getCenter(new THREE.Vector3());
   const size = box.getSize(new THREE.Vector3());
   const radius = Math.max(size.length() / 2, 0.5);
@@ -232,9 +245,20 @@ function frameTheScene() {
   const grid = new THREE.GridHelper(cells, cells, 0x59606c, 0x31363f);
   scene.add(grid);
 
-  const fov = THREE.MathUtils.degToRad(camera.fov);
-  const distance = (radius / Math.sin(fov / 2)) * 0.75;
+  // Back off along a three-quarter view until every one of those points is inside the picture.
   const direction = new THREE.Vector3(0.6, 0.3, 1).normalize();
+  const up = new THREE.Vector3(0, 1, 0);
+  const right = new THREE.Vector3().crossVectors(up, direction).normalize();
+  const upInView = new THREE.Vector3().crossVectors(direction, right);
+  const tanV = Math.tan(THREE.MathUtils.degToRad(camera.fov) / 2), tanH = tanV * camera.aspect;
+  let distance = radius * 0.5;
+  for (const point of points) {
+    const p = point.sub(center);
+    const toward = p.dot(direction);
+    distance = Math.max(distance, toward + Math.abs(p.dot(upInView)) / tanV,
+                        toward + Math.abs(p.dot(right)) / tanH);
+  }
+  distance *= 1.08;
   camera.position.copy(center).addScaledVector(direction, distance);
   camera.near = Math.max(distance / 1000, 0.001);
   camera.far = distance * 20;
