@@ -27,7 +27,7 @@ struct Host::Impl {
     std::uint64_t lastCreationIndex = 0;
     std::vector<detail::Connection> connections;  // connection order
     std::shared_ptr<detail::NodeType> timeType;
-    std::vector<std::shared_ptr<detail::NodeType>> sceneTypes;  // transform, mesh, camera
+    std::vector<std::shared_ptr<detail::NodeType>> sceneTypes;  // transform, mesh, camera, utilities
     std::string activeCamera;  // the active 3D view's camera shape; empty: the default camera
     detail::NodeRecord* timeNode = nullptr;
     double framesPerSecond = 24.0;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "RovaProcess.h"
 #include "RunRova.h"
@@ -73,6 +74,26 @@ TEST(SceneCommands, WorldPositionsGoThroughParentsAndConnectedInputMatrices) {
               "-1 1.2246467991473532e-16 0 0 -1.2246467991473532e-16 -1 0 0 0 0 1 0 "
               "-5 6.123233995736766e-16 0 1\n"
               "4.5 0 2.5\n5.5 0 2.5\n4.5 0 3.5\n5.5 0 3.5\n");
+}
+
+TEST(SceneCommands, DecomposeMatrixGivesBackTheChannelsThatMadeAMatrix) {
+    // A matrix output drives another transform's channels through it, and follows its source.
+    const auto out = lines(
+        outputOf("transform -name a; move -a 1 -2 3 a; rotate -os 10 20 30 a; set a.scale 2 3 4\n"
+                 "create decomposeMatrix -name d; connect a.worldMatrix d.inputMatrix\n"
+                 "transform -name b\n"
+                 "connect d.outputTranslate b.translate; connect d.outputRotate b.rotate\n"
+                 "connect d.outputScale b.scale\n"
+                 "get d.outputTranslate; get d.outputScaleZ\n"
+                 "move -a 4 5 6 a; refresh; get b.translate; get b.matrix; get a.matrix\n"
+                 "undo; get d.outputTranslate"));
+    ASSERT_EQ(out.size(), 9u);
+    EXPECT_EQ(out[3], "1 -2 3");
+    EXPECT_EQ(out[4], "4");
+    EXPECT_EQ(out[5], "4 5 6");
+    std::istringstream rebuilt(out[6]), original(out[7]);
+    for (double x = 0.0, y = 0.0; rebuilt >> x && original >> y;) EXPECT_NEAR(x, y, 1e-12);
+    EXPECT_EQ(out[8], "1 -2 3");
 }
 
 TEST(SceneCommands, ARefreshEvaluatesWhatTheSceneShowsOnce) {

@@ -7,6 +7,7 @@
 #include "HostText.h"
 #include "rova/RGlobal.h"
 #include "scene/Scene.h"
+#include "scene/UtilityTypes.h"
 
 using rova::detail::NodeRecord;
 using rova::detail::NodeType;
@@ -29,6 +30,7 @@ Host::Impl::Impl() {
     timeType->attributes.push_back(time);
     timeType->affects.emplace_back();
     sceneTypes = scene::makeSceneTypes();
+    for (auto& type : scene::makeUtilityTypes()) sceneTypes.push_back(std::move(type));
 }
 
 void Host::Impl::createSceneTime() {
