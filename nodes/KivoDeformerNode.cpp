@@ -9,6 +9,10 @@
 
 #include "host/SetupReport.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #if !defined(KIVO_ROVA_SERIAL_PASSES)
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
@@ -58,6 +62,20 @@ double distance(const RPoint& p, const RPoint& q) {
     return p.distanceTo(q);
 }
 
+// A square of the radius above which a squared distance is surely out of reach, so that most
+// vertices out of reach are passed over without a square root; the rest are measured as written.
+// Infinite (nothing passed over) for a radius so small that its square loses precision.
+double outOfReachSquare(double r) {
+    return r > 1e-150 ? r * r * (1.0 + 1e-9) : std::numeric_limits<double>::infinity();
+}
+
+bool surelyOutOfReach(const RPoint& p, const RPoint& q, double square) {
+    const double dx = p.x - q.x;
+    const double dy = p.y - q.y;
+    const double dz = p.z - q.z;
+    return dx * dx + dy * dy + dz * dz > square;
+}
+
 struct Box {
     double lo[3] = {std::numeric_limits<double>::infinity(),
                     std::numeric_limits<double>::infinity(),
@@ -66,6 +84,67 @@ struct Box {
                     -std::numeric_limits<double>::infinity(),
                     -std::numeric_limits<double>::infinity()};
 };
+
+// The bounds of `count` points. A coordinate that is not a number leaves the bounds as they
+// were. Two independent running bounds halve the chains of dependent comparisons; this pass
+// reads every vertex, so it is as cheap as the reading itself allows.
+Box boundsOf(const RPoint* points, std::size_t count) {
+    Box box;
+#if defined(__SSE2__)
+    static_assert(sizeof(RPoint) == 4 * sizeof(double), "x, y, z, w next to each other");
+    // Lanes (x, y) and (z, w); w is carried along and ignored. _mm_min_pd(p, lo) keeps lo
+    // when p is not a number.
+    __m128d loXY[2] = {_mm_set1_pd(box.lo[0]), _mm_set1_pd(box.lo[0])};
+    __m128d loZW[2] = {_mm_set1_pd(box.lo[0]), _mm_set1_pd(box.lo[0])};
+    __m128d hiXY[2] = {_mm_set1_pd(box.hi[0]), _mm_set1_pd(box.hi[0])};
+    __m128d hiZW[2] = {_mm_set1_pd(box.hi[0]), _mm_set1_pd(box.hi[0])};
+    std::size_t i = 0;
+    for (; i + 2 <= count; i += 2) {
+        for (int k = 0; k < 2; ++k) {
+            const double* p = &points[i + static_cast<std::size_t>(k)].x;
+            const __m128d xy = _mm_loadu_pd(p);
+            const __m128d zw = _mm_loadu_pd(p + 2);
+            loXY[k] = _mm_min_pd(xy, loXY[k]);
+            loZW[k] = _mm_min_pd(zw, loZW[k]);
+            hiXY[k] = _mm_max_pd(xy, hiXY[k]);
+            hiZW[k] = _mm_max_pd(zw, hiZW[k]);
+        }
+    }
+    if (i < count) {
+        const double* p = &points[i].x;
+        const __m128d xy = _mm_loadu_pd(p);
+        const __m128d zw = _mm_loadu_pd(p + 2);
+        loXY[0] = _mm_min_pd(xy, loXY[0]);
+        loZW[0] = _mm_min_pd(zw, loZW[0]);
+        hiXY[0] = _mm_max_pd(xy, hiXY[0]);
+        hiZW[0] = _mm_max_pd(zw, hiZW[0]);
+    }
+    alignas(16) double lo[4], hi[4], lo1[4], hi1[4];
+    _mm_store_pd(lo, loXY[0]);
+    _mm_store_pd(lo + 2, loZW[0]);
+    _mm_store_pd(hi, hiXY[0]);
+    _mm_store_pd(hi + 2, hiZW[0]);
+    _mm_store_pd(lo1, loXY[1]);
+    _mm_store_pd(lo1 + 2, loZW[1]);
+    _mm_store_pd(hi1, hiXY[1]);
+    _mm_store_pd(hi1 + 2, hiZW[1]);
+    for (int a = 0; a < 3; ++a) {
+        box.lo[a] = std::min(lo[a], lo1[a]);
+        box.hi[a] = std::max(hi[a], hi1[a]);
+    }
+#else
+    for (std::size_t i = 0; i < count; ++i) {
+        const RPoint& p = points[i];
+        box.lo[0] = p.x < box.lo[0] ? p.x : box.lo[0];
+        box.lo[1] = p.y < box.lo[1] ? p.y : box.lo[1];
+        box.lo[2] = p.z < box.lo[2] ? p.z : box.lo[2];
+        box.hi[0] = p.x > box.hi[0] ? p.x : box.hi[0];
+        box.hi[1] = p.y > box.hi[1] ? p.y : box.hi[1];
+        box.hi[2] = p.z > box.hi[2] ? p.z : box.hi[2];
+    }
+#endif
+    return box;
+}
 
 // Whether any point of the box may lie within `reach` of p. Errs towards yes: a margin covers
 // rounding, and a reach that is not a number reaches everything.
@@ -107,6 +186,7 @@ void deformPoints(const DeformSettings& settings, const RPointArray& inputs, RPo
                   const RFloatVectorArray& normals) {
     const std::size_t n = std::min(inputs.size(), kMaxInputs);
     const double r = settings.radius;
+    const double reachSquare = outOfReachSquare(r);
     // A radius that is not positive reaches nothing: at r = 0 the falloff would divide 0 by 0.
     if (n == 0 || !(r > 0.0) || settings.pause) {
         return;
@@ -116,18 +196,8 @@ void deformPoints(const DeformSettings& settings, const RPointArray& inputs, RPo
 
     std::vector<Box> boxes(blocks);
     forEachBlock(blocks, [&](std::size_t b) {
-        Box box;
-        const std::size_t end = std::min(m, (b + 1) * kBlock);
-        for (std::size_t i = b * kBlock; i < end; ++i) {
-            const RPoint& p = points[i];
-            box.lo[0] = std::min(box.lo[0], p.x);
-            box.lo[1] = std::min(box.lo[1], p.y);
-            box.lo[2] = std::min(box.lo[2], p.z);
-            box.hi[0] = std::max(box.hi[0], p.x);
-            box.hi[1] = std::max(box.hi[1], p.y);
-            box.hi[2] = std::max(box.hi[2], p.z);
-        }
-        boxes[b] = box;
+        const std::size_t begin = b * kBlock;
+        boxes[b] = boundsOf(points.data() + begin, std::min(m, begin + kBlock) - begin);
     });
 
     // Gather: per block and input point, sums over the block's vertices in index order.
@@ -150,6 +220,9 @@ void deformPoints(const DeformSettings& settings, const RPointArray& inputs, RPo
             const RFloatVector normal = normalOf(normals, i);
             for (std::size_t k = 0; k < count; ++k) {
                 const std::size_t j = near[k];
+                if (surelyOutOfReach(p, inputs[j], reachSquare)) {
+                    continue;
+                }
                 const double d = distance(p, inputs[j]);
                 if (d > r) {
                     continue;
@@ -243,6 +316,9 @@ void deformPoints(const DeformSettings& settings, const RPointArray& inputs, RPo
             for (std::size_t k = 0; k < count; ++k) {
                 const std::size_t j = near[k];
                 const RPoint& P = inputs[j];
+                if (surelyOutOfReach(p, P, reachSquare)) {
+                    continue;
+                }
                 const double d = distance(p, P);
                 if (d > r) {
                     continue;
@@ -452,28 +528,27 @@ RStatus KivoDeformerNode::deformGeometry(RDataBlock& block, RItGeometry& iterato
     if (talk) {
         std::cout << "Deforming begin..." << std::endl;
     }
-    Stored& stored = m_stored[multiIndex];
     if (points.empty()) {
         if (talk) {
             std::cout << "\t no deformation inputs." << std::endl;
         }
-        if (keep && !stored.points.empty()) {
-            iterator.setAllPositions(stored.points);
+        if (keep && !storedPoints.empty()) {
+            iterator.setAllPositions(storedPoints, RSpace::kObject);
         }
         return RStatus::kSuccess;
     }
 
-    if (!keep || iterator.count() != static_cast<int>(stored.points.size())) {
-        mesh.getPoints(stored.points, RSpace::kObject);
+    if (!keep || iterator.count() != static_cast<int>(storedPoints.size())) {
+        mesh.getPoints(storedPoints, RSpace::kObject);
     }
-    if (!keep || mesh.numNormals() != static_cast<int>(stored.normals.size())) {
-        mesh.getNormals(stored.normals, RSpace::kObject);
+    if (!keep || mesh.numNormals() != static_cast<int>(storedNormals.size())) {
+        mesh.getNormals(storedNormals, RSpace::kObject);
     }
-    deformPoints(settings, points, stored.points, stored.normals);
-    iterator.setAllPositions(stored.points, RSpace::kObject);
+    deformPoints(settings, points, storedPoints, storedNormals);
+    iterator.setAllPositions(storedPoints, RSpace::kObject);
     if (keep) {
-        mesh.setPoints(stored.points, RSpace::kObject);
-        mesh.getNormals(stored.normals, RSpace::kObject);
+        mesh.setPoints(storedPoints, RSpace::kObject);
+        mesh.getNormals(storedNormals, RSpace::kObject);
     }
     if (talk) {
         std::cout << "\t success" << std::endl;

@@ -1,6 +1,4 @@
 #pragma once
-#include <map>
-
 #include "host/HostApi.h"
 
 namespace kivo_rova {
@@ -53,13 +51,11 @@ class KivoDeformerNode : public RPxDeformerNode {
   private:
     static RStatus initializeInputPoint(int index);
 
-    // The working shape of one geometry, kept between evaluations: each geometry the node
-    // deforms has its own, so one mesh's shape never lands on another.
-    struct Stored {
-        RPointArray points;
-        RFloatVectorArray normals;
-    };
-    std::map<unsigned int, Stored> m_stored;
+    // The working shape, in the mesh's object space, kept between evaluations. One pair serves
+    // the node whatever number of geometries it deforms: with `permanent` on, a geometry of the
+    // same vertex and normal counts as the previous one starts from the shape that one left.
+    RPointArray storedPoints;
+    RFloatVectorArray storedNormals;
 };
 
 }  // namespace kivo_rova

@@ -153,25 +153,32 @@ TEST(KivoDeformerNode, OnlyTheFirstInputPairDirtiesTheOutput) {
     EXPECT_EQ(pointsAfter(run.out, "--after pair 0").at(4)[1], -0.25);
 }
 
-TEST(KivoDeformerNode, EachMeshKeepsItsOwnStoredShape) {
-    // Two meshes of the same vertex count under one permanent deformer: b lies far from the input
-    // point and must keep its flat shape, never a's dent.
+TEST(KivoDeformerNode, OneStoredShapeServesEveryGeometryOfTheSameCounts) {
+    // Two meshes under one permanent deformer, b far from the input point. The node keeps one
+    // working shape: b, of the same vertex and normal counts as a, starts from the shape a left
+    // and shows a's dent; c, of another count, has the stored shape replaced by its own points,
+    // and a, after c, starts again from its own (permanently edited) points.
     const std::string script =
         "plugin -load kivo_rova\n"
         "plane -name a -size 2 -divisions 2\nplane -name b -size 2 -divisions 2\n"
-        "move -a 10 0 0 b\n"
-        "deformer kivoDeformer a b -name d\n"
-        "set d.falloffType 1; set d.permanent true\n" +
-        inputPoint("d", 0, 0, -0.5, 0) + "refresh\nset d.radius 1\nrefresh\n" + show("a", "--a") +
-        show("b", "--b") + "print(\"--end\\n\")\n";
+        "plane -name c -size 2 -divisions 3\nplane -name e -size 2 -divisions 2\n"
+        "move -a 10 0 0 b\nmove -a 20 0 0 c\n"
+        "deformer kivoDeformer a b -name d\ndeformer kivoDeformer e c -name f\n"
+        "set d.falloffType 1; set d.permanent true\nset f.falloffType 1; set f.permanent true\n" +
+        inputPoint("d", 0, 0, -0.5, 0) + inputPoint("f", 0, 0, -0.5, 0) +
+        "refresh\nset d.radius 1; set f.radius 1\nrefresh\n" + show("a", "--a") + show("b", "--b") +
+        show("e", "--e") + show("c", "--c") + "print(\"--end\\n\")\n";
     const auto run = runRovaScript(script);
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    const auto a = pointsAfter(run.out, "--a");
-    const auto b = pointsAfter(run.out, "--b");
-    ASSERT_EQ(a.size(), 9u) << run.out;
-    ASSERT_EQ(b.size(), 9u) << run.out;
-    EXPECT_EQ(a[4][1], -0.4375);
-    for (const auto& point : b) EXPECT_EQ(point[1], 0.0) << run.out;
+    for (const std::string mesh : {"a", "b", "e"}) {
+        const auto points = pointsAfter(run.out, "--" + mesh);
+        ASSERT_EQ(points.size(), 9u) << mesh << "\n" << run.out;
+        for (std::size_t v = 0; v < points.size(); ++v)
+            EXPECT_EQ(points[v][1], v == 4 ? -0.4375 : 0.0) << mesh << ", vertex " << v;
+    }
+    const auto c = pointsAfter(run.out, "--c");
+    ASSERT_EQ(c.size(), 16u) << run.out;
+    for (const auto& point : c) EXPECT_EQ(point[1], 0.0) << run.out;
 }
 
 TEST(KivoDeformerNode, ARadiusThatIsNotPositiveWritesNoNonNumber) {

@@ -51,17 +51,23 @@ TEST(DeformerCommand, DeclaredInputsAndTheWorldMatrixReDeformAtTheNextRefresh) {
                                    "move -a 5 0 0 p\nrefresh\npoints p\nprint(\"--\\n\")\n"
                                    "move -a 0 0 0 p\nset d.verbose true\nrefresh\npoints p\n");
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "p\nd\n--\n" + kFlat + "--\n" + kDent);
+    // verbose causes no evaluation of its own, but reports the one the move causes.
+    EXPECT_EQ(run.out, "p\nd\n--\n" + kFlat + "--\nDeforming begin...\n\t success\n" + kDent);
 }
 
 TEST(DeformerCommand, UndoTakesTheDeformerOffAndRestoresTheShapeExactly) {
-    // Permanent edits reach the deformer's own copy of the geometry, never the shape's.
-    const auto run = runStatements(kDented +
-                                   "set d.permanent true\nrefresh\nset d.radius 1\nrefresh\n"
-                                   "undo\nundo\nundo\nundo\nundo\nundo\nls -type kivoDeformer\n"
-                                   "connections\npoints p\nredo\nrefresh\npoints p\n");
+    // Permanent edits reach the deformer's own copy of the geometry, never the shape's. Redo
+    // brings the deformer back as undo found it, that copy with the dent in it included; undo
+    // again and the shape is flat once more.
+    const auto run =
+        runStatements(kDented +
+                      "set d.permanent true\nrefresh\nset d.radius 1\nrefresh\n"
+                      "undo\nundo\nundo\nundo\nundo\nundo\nls -type kivoDeformer\n"
+                      "connections\npoints p\nredo\nrefresh\npoints p\nundo\nrefresh\npoints p\n");
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "p\nd\n\n\n" + kFlat + kFlat);
+    const std::string deeper =
+        "-1 0 -1\n0 0 -1\n1 0 -1\n-1 0 0\n0 -0.4375 0\n1 0 0\n-1 0 1\n0 0 1\n1 0 1\n";
+    EXPECT_EQ(run.out, "p\nd\n\n\n" + kFlat + deeper + kFlat);
 }
 
 TEST(DeformerCommand, DeformersStackAndComeOffInOrder) {

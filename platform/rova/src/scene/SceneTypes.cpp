@@ -61,7 +61,9 @@ class MeshNode : public DagNode {
         const int in = attributeIndex(node, "inMesh");
         detail::hostImpl().evaluate(node, in);
         node->valueOf(attribute).mesh = node->valueOf(in).mesh;
-        return RStatus::kSuccess;
+        // A source that failed (a deformer whose deformation failed) leaves inMesh dirty: the
+        // shape shows what it has and stays dirty too, so the next pull tries again.
+        return node->isDirty(in) ? RStatus::kFailure : RStatus::kSuccess;
     }
 };
 
