@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <tiny_gltf.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -119,6 +121,91 @@ TEST(Bake, TheLastKeyPlacesTheMeshWhereTheHostShowsIt) {
             for (std::size_t c = 0; c < 3; ++c)
                 EXPECT_NEAR(turned[c] + t[c], expected[c], 1e-5) << file << " vertex " << v;
         }
+    }
+}
+
+TEST(Bake, TheAnimationKeysAreTheSampledValues) {
+    TempDir dir;
+    const auto glb = dir.path() / "take.glb";
+    const auto table = dir.path() / "take.json";
+    const auto run = runStatements(kTurningCube + "bake -frames 48 -start 0 -output \"" +
+                                   glb.string() + "\" -table \"" + table.string() + "\" box\n");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const tinygltf::Model model = readModel(glb);
+    const auto columns = nlohmann::json::parse(fileText(table))["columns"];
+    ASSERT_EQ(model.animations.size(), 1u);
+    for (const auto& channel : model.animations[0].channels) {
+        const auto keys = accessorFloats(
+            model, model.animations[0].samplers[static_cast<std::size_t>(channel.sampler)].output);
+        const std::size_t width = channel.target_path == "rotation" ? 4 : 3;
+        ASSERT_EQ(keys.size(), 48 * width) << channel.target_path;
+        for (std::size_t c = 0; c < width; ++c) {
+            const auto& sampled =
+                columns["box." + channel.target_path + "[" + std::to_string(c) + "]"];
+            ASSERT_EQ(sampled.size(), 48u);
+            for (std::size_t f = 0; f < 48; ++f)
+                EXPECT_NEAR(keys[f * width + c], sampled[f].get<double>(), 1e-6)
+                    << channel.target_path << " frame " << f;
+        }
+    }
+}
+
+TEST(Bake, ADeformedMeshShowsEachSampledShapeThroughItsMorphTargets) {
+    TempDir dir;
+    const auto glb = dir.path() / "dent.glb";
+    // A point under a plane moves along x with the scene time, and the dent with it: a new shape
+    // at every frame.
+    const auto run = runStatements(
+        "plugin -load kivo_rova\nplane -name p -size 2 -divisions 8\n"
+        "deformer kivoDeformer p -name d\nset d.inputPoint0Enabled on; set d.radius 0.5\n"
+        "transform -name pointer\ncreate timeRotate -name mover\n"
+        "set mover.axis 1 0 0; set mover.scale 4; set mover.initialRotate -1 -0.2 0\n"
+        "connect sceneTime.time mover.time; connect mover.outputRotate pointer.translate\n"
+        "connect pointer.worldMatrix d.inputPoint0\n"
+        "bake -frames 12 -start 0 -output \"" +
+        glb.string() + "\" p\npoints p\n");
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto printed = lines(run.out);
+    printed.erase(printed.begin(), printed.end() - 81);
+    const tinygltf::Model model = readModel(glb);
+    ASSERT_EQ(model.meshes.size(), 1u);
+    const auto& primitive = model.meshes[0].primitives[0];
+    ASSERT_EQ(primitive.targets.size(), 11u);
+    ASSERT_EQ(model.meshes[0].weights.size(), primitive.targets.size());
+    const auto base = accessorFloats(model, primitive.attributes.at("POSITION"));
+    ASSERT_EQ(base.size(), 81u * 3u);
+
+    // The weights switch on one target a frame (none for the first shape, the mesh's own); the
+    // last frame's target, added to the base, is the shape the host shows at the end.
+    const auto& animation = model.animations.at(0);
+    const tinygltf::AnimationChannel* weights = nullptr;
+    for (const auto& channel : animation.channels)
+        if (channel.target_path == "weights")
+            weights = &channel;
+    ASSERT_NE(weights, nullptr);
+    const auto& sampler = animation.samplers[static_cast<std::size_t>(weights->sampler)];
+    EXPECT_EQ(sampler.interpolation, "STEP");
+    const auto values = accessorFloats(model, sampler.output);
+    const std::size_t targets = primitive.targets.size();
+    ASSERT_EQ(values.size(), 12 * targets);
+    std::size_t lastTarget = targets;
+    for (std::size_t frame = 0; frame < 12; ++frame) {
+        int on = 0;
+        for (std::size_t t = 0; t < targets; ++t) {
+            EXPECT_TRUE(values[frame * targets + t] == 0.0F || values[frame * targets + t] == 1.0F);
+            if (values[frame * targets + t] == 1.0F) {
+                ++on;
+                lastTarget = t;
+            }
+        }
+        EXPECT_EQ(on, frame == 0 ? 0 : 1) << "frame " << frame;
+    }
+    ASSERT_EQ(lastTarget, targets - 1);
+    const auto delta = accessorFloats(model, primitive.targets[lastTarget].at("POSITION"));
+    for (std::size_t v = 0; v < 81; ++v) {
+        const auto expected = numbers(printed[v]);
+        for (std::size_t c = 0; c < 3; ++c)
+            EXPECT_NEAR(base[3 * v + c] + delta[3 * v + c], expected[c], 1e-6) << "vertex " << v;
     }
 }
 
