@@ -233,4 +233,194 @@ TEST_F(RayQueryTest, TheSceneStructureAnswersAsTheMeshesOneByOne) {
     compare(200);
 }
 
+// A distance limit keeps exactly the hits within it, through the scene structure and mesh by mesh;
+// and the grab question (each fingertip's ray towards the other, each mesh's first hits, the mesh
+// whose first hits are closer together than the fingertips with the smallest distance sum) asked
+// with both rays limited to the segment between the fingertips answers as whole rays and as a
+// double-precision triangle loop do.
+TEST_F(RayQueryTest, ADistanceLimitKeepsTheHitsWithinItAndTheGrabQuestionsAnswer) {
+    std::mt19937_64 random(31);
+    std::uniform_real_distribution<double> spot(-5.0, 5.0), turn(0.0, 90.0), size(0.5, 2.5);
+    std::vector<std::string> names;
+    for (int k = 0; k < 16; ++k) {
+        const std::string name = "m" + std::to_string(k);
+        object(name, k % 3 == 0   ? scene::cube(size(random))
+                     : k % 3 == 1 ? scene::sphere(size(random) * 0.6, 12 + k)
+                                  : scene::plane(size(random), 3));
+        place(name,
+              std::to_string(spot(random)) + " " + std::to_string(spot(random)) + " " +
+                  std::to_string(spot(random)),
+              std::to_string(turn(random)) + " " + std::to_string(turn(random)) + " 0", "1 1 1");
+        names.push_back(name + "Shape");
+    }
+    std::vector<scene::MeshGeometry> world;
+    for (const auto& name : names) world.push_back(scene::geometry(name, true).value);
+
+    const auto within = [](std::vector<scene::RayHit> all, const Vec& o, double limit) {
+        all.erase(std::remove_if(all.begin(), all.end(),
+                                 [&](const auto& h) {
+                                     const Vec d = sub(h.point, o);
+                                     return !(std::sqrt(dot(d, d)) <= limit);
+                                 }),
+                  all.end());
+        return all;
+    };
+    const auto same = [](const std::vector<scene::RayHit>& a, const std::vector<scene::RayHit>& b) {
+        if (a.size() != b.size())
+            return false;
+        for (std::size_t k = 0; k < a.size(); ++k)
+            if (a[k].mesh != b[k].mesh || a[k].polygon != b[k].polygon || a[k].point != b[k].point)
+                return false;
+        return true;
+    };
+    struct Answer {
+        std::string mesh = "null";
+        double sum = -1.0;
+    };
+    // The rule over each mesh's first hits of the two rays; equal sums go to the earlier mesh.
+    const auto choose = [&](const Vec& a, const Vec& b, const std::vector<std::optional<Vec>>& one,
+                            const std::vector<std::optional<Vec>>& two) {
+        const auto length = [](const Vec& v) { return std::sqrt(dot(v, v)); };
+        const double span = length(sub(b, a));
+        Answer best;
+        for (std::size_t k = 0; k < names.size(); ++k) {
+            if (!one[k] || !two[k])
+                continue;
+            const double sum = length(sub(*one[k], a)) + length(sub(*two[k], b));
+            if (span - length(sub(*one[k], *two[k])) > 0.0 && (best.sum < 0.0 || sum < best.sum))
+                best = {names[k], sum};
+        }
+        return best;
+    };
+    const auto firstOf = [&](const std::vector<scene::RayHit>& hits) {
+        std::vector<std::optional<Vec>> first(names.size());
+        for (const auto& hit : hits) {
+            const auto k = static_cast<std::size_t>(
+                std::find(names.begin(), names.end(), hit.mesh) - names.begin());
+            if (k < names.size() && !first[k])
+                first[k] = hit.point;
+        }
+        return first;
+    };
+
+    int limitedAway = 0;
+    int chosen = 0;
+    for (int pair = 0; pair < 300; ++pair) {
+        const Vec a{spot(random), spot(random), spot(random)};
+        Vec b{a[0] + spot(random) * 0.6, a[1] + spot(random) * 0.6, a[2] + spot(random) * 0.6};
+        if (pair % 50 == 0)
+            b = a;  // fingertips at one point: no direction, no hits
+        const Vec ab = sub(b, a);
+        const Vec ba = sub(a, b);
+        const double span = std::sqrt(dot(ab, ab));
+
+        // Hits within the limit, and nothing else, mesh by mesh and through the scene structure.
+        const auto whole = sceneHits(a, ab);
+        const auto limited = scene::intersectScene(a, ab, 1e-10, span);
+        ASSERT_TRUE(limited.ok());
+        EXPECT_TRUE(same(limited.value, within(whole, a, span))) << "pair " << pair;
+        limitedAway += static_cast<int>(whole.size() - limited.value.size());
+        for (const auto& name : names) {
+            const auto mine = scene::intersect(name, a, ab, 1e-10, span);
+            ASSERT_TRUE(mine.ok());
+            EXPECT_TRUE(same(mine.value, within(hits(name, a, ab), a, span)))
+                << name << " pair " << pair;
+        }
+
+        // The grab question: limited rays, whole rays and the triangle loop agree.
+        const auto limit = span * (1.0 + 1e-9);
+        const Answer fromLimited =
+            choose(a, b, firstOf(scene::intersectScene(a, ab, 1e-10, limit).value),
+                   firstOf(scene::intersectScene(b, ba, 1e-10, limit).value));
+        const Answer fromWhole = choose(a, b, firstOf(whole), firstOf(sceneHits(b, ba)));
+        std::vector<std::optional<Vec>> loop1, loop2;
+        for (const auto& g : world) {
+            loop1.push_back(span > 0.0 ? bruteFirstHit(g, a, ab) : std::nullopt);
+            loop2.push_back(span > 0.0 ? bruteFirstHit(g, b, ba) : std::nullopt);
+        }
+        const Answer fromLoop = choose(a, b, loop1, loop2);
+        EXPECT_EQ(fromLimited.mesh, fromLoop.mesh) << "pair " << pair;
+        EXPECT_EQ(fromWhole.mesh, fromLoop.mesh) << "pair " << pair;
+        EXPECT_NEAR(fromLimited.sum, fromLoop.sum, 1e-9) << "pair " << pair;
+        EXPECT_EQ(fromLimited.sum, fromWhole.sum) << "pair " << pair;
+        chosen += fromLoop.mesh != "null" ? 1 : 0;
+    }
+    EXPECT_GT(limitedAway, 20);  // the limit left hits out
+    EXPECT_GT(chosen, 20);       // and the question often found a mesh
+
+    // A negative limit hits nothing; a limit of zero only what touches the source.
+    EXPECT_TRUE(scene::intersectScene({0, 0, 9}, {0, 0, -1}, 1e-10, -1.0).value.empty());
+    EXPECT_TRUE(scene::intersect(names[0], {0, 0, 9}, {0, 0, -1}, 1e-10, -1.0).value.empty());
+}
+
+// With nothing changed the scene structure is not looked at again; every kind of change to what
+// the scene shows is seen at the next query: a stored value, a value arriving through a connection,
+// a shape put under another transform, a rename, a delete and its undo, new geometry.
+TEST_F(RayQueryTest, TheSceneStructureSeesEveryChangeAndNothingElse) {
+    object("a", scene::cube(1.0));
+    object("b", scene::sphere(0.5, 16));
+    place("b", "3 0 0", "0 0 0", "1 1 1");
+    ASSERT_TRUE(scene::createTransform("holder", "").ok());
+    ASSERT_TRUE(host.setPlug("holder.translate", {"0", "6", "0"}));
+
+    // The mesh that each ray down the Z axis from above meets first, by the scene structure and by
+    // a loop over every live mesh's world-space triangles.
+    const auto agree = [&](const std::string& when) {
+        std::vector<std::string> meshes;
+        for (const auto& name : host.nodeNames("mesh")) meshes.push_back(name);
+        for (double x = -1.0; x <= 7.0; x += 0.25)
+            for (double y = -1.0; y <= 7.0; y += 0.25) {
+                const Vec o{x, y, 10.0}, d{0.013, -0.007, -1.0};
+                std::string expected;
+                double nearest = INFINITY;
+                for (const auto& name : meshes)
+                    if (const auto hit = bruteFirstHit(scene::geometry(name, true).value, o, d))
+                        if (const double t = sub(*hit, o)[2] / d[2]; t < nearest) {
+                            nearest = t;
+                            expected = name;
+                        }
+                const auto found = sceneHits(o, d);
+                ASSERT_EQ(found.empty() ? std::string() : found.front().mesh, expected)
+                    << when << " at " << x << " " << y;
+            }
+    };
+    agree("at first");
+    const auto settled = scene::rayCounters();
+    for (int k = 0; k < 5; ++k) sceneHits({0, 0, 10}, {0, 0, -1});
+    // Nothing changed: the meshes were not looked at again, let alone the structure changed.
+    EXPECT_EQ(scene::rayCounters().sceneChecks, settled.sceneChecks);
+    EXPECT_EQ(scene::rayCounters().sceneUpdates, settled.sceneUpdates);
+
+    ASSERT_TRUE(host.setPlug("a.translate", {"1", "1", "0"}));
+    agree("after a stored translation");
+    ASSERT_TRUE(host.connect("holder.translate", "b.translate"));
+    agree("after a connection");
+    ASSERT_TRUE(host.setPlug("holder.translate", {"5", "2", "0"}));
+    agree("after a value through the connection");
+    ASSERT_TRUE(scene::setParent("aShape", "holder"));
+    agree("after a shape moved under another transform");
+    ASSERT_TRUE(host.renameNode("bShape", "ballShape"));
+    agree("after a rename");
+    const auto snapshot = host.snapshotNode("ballShape");
+    ASSERT_TRUE(snapshot.ok());
+    ASSERT_TRUE(host.deleteNode("ballShape"));
+    agree("after a delete");
+    ASSERT_TRUE(host.restoreNode(snapshot.value));
+    agree("after the delete was taken back");
+    ASSERT_TRUE(scene::setGeometry("aShape", scene::sphere(2.0, 12)));
+    agree("after new geometry");
+    const auto before = scene::rayCounters();
+    sceneHits({0, 0, 10}, {0, 0, -1});
+    sceneHits({0, 0, 10}, {0, 0, -1});
+    EXPECT_EQ(scene::rayCounters().sceneChecks, before.sceneChecks);
+    EXPECT_EQ(scene::rayCounters().sceneUpdates, before.sceneUpdates);
+
+    // A value of a node outside the scene is looked into, and changes nothing there.
+    ASSERT_TRUE(host.createNode("transform", "loose").ok());
+    const auto looked = scene::rayCounters();
+    ASSERT_TRUE(host.setPlug("loose.translate", {"1", "2", "3"}));
+    agree("after an unrelated value");
+    EXPECT_EQ(scene::rayCounters().sceneUpdates, looked.sceneUpdates);
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -66,27 +67,32 @@ ROVA_API Status setActiveCamera(const std::string& object);
 ROVA_API std::string defaultCameraPath();
 
 // ---- ray queries (world space; hits nearest first, one per polygon, hits of one mesh closer
-// together along the ray than the tolerance counted once; see RFnMesh::intersect)
+// together along the ray than the tolerance counted once; see RFnMesh::intersect). Hits farther
+// from the source than maxDistance are left out: a query that needs only what lies on a segment
+// (the stretch between two fingertips) walks no further than that.
 struct RayHit {
     std::string mesh;  // the shape hit
     std::array<double, 3> point{};
     int polygon = -1;
 };
 // The object's mesh alone, through its own structure (what RFnMesh::intersect answers).
-ROVA_API Result<std::vector<RayHit>> intersect(const std::string& object,
-                                               const std::array<double, 3>& source,
-                                               const std::array<double, 3>& direction,
-                                               double tolerance = 1e-10);
+ROVA_API Result<std::vector<RayHit>> intersect(
+    const std::string& object, const std::array<double, 3>& source,
+    const std::array<double, 3>& direction, double tolerance = 1e-10,
+    double maxDistance = std::numeric_limits<double>::infinity());
 // Every mesh of the scene at once, through the scene-level structure.
-ROVA_API Result<std::vector<RayHit>> intersectScene(const std::array<double, 3>& source,
-                                                    const std::array<double, 3>& direction,
-                                                    double tolerance = 1e-10);
+ROVA_API Result<std::vector<RayHit>> intersectScene(
+    const std::array<double, 3>& source, const std::array<double, 3>& direction,
+    double tolerance = 1e-10, double maxDistance = std::numeric_limits<double>::infinity());
 // What the ray structures did so far in this process, and the memory they hold now.
 struct RayCounters {
     std::uint64_t builds = 0;        // a mesh's first structure
     std::uint64_t refits = 0;        // a mesh's points moved: its structure refitted in place
     std::uint64_t rebuilds = 0;      // a mesh's polygons changed: its structure made again
     std::uint64_t sceneUpdates = 0;  // the scene-level structure committed again
+    // The host counted a change of the scene since the last query: the meshes were looked at
+    // again (a query after none looks at nothing).
+    std::uint64_t sceneChecks = 0;
     std::int64_t bytes = 0;
 };
 ROVA_API RayCounters rayCounters();

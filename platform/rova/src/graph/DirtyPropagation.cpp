@@ -6,6 +6,7 @@
 #include <map>
 
 #include "HostImpl.h"
+#include "SceneChanges.h"
 #include "rova/RArrayDataHandle.h"
 #include "rova/RDataBlock.h"
 #include "rova/RDataHandle.h"
@@ -46,6 +47,7 @@ void Host::Impl::markDirty(NodeRecord* node, int attribute) {
 }
 
 void Host::Impl::dirtyDependents(NodeRecord* node, int attribute) {
+    detail::noteSceneChange();  // the plug itself took a new value (stored, or the time)
     Visited visited;
     visited.emplace(node, node->storageOf(attribute));
     propagate(node, attribute, visited);
@@ -55,6 +57,7 @@ void Host::Impl::markDirtyIn(NodeRecord* node, int attribute, Visited& visited) 
     const int storage = node->storageOf(attribute);
     if (!visited.emplace(node, storage).second)
         return;
+    detail::noteSceneChange();
     if (!node->dirty[static_cast<std::size_t>(storage)]) {
         node->dirty[static_cast<std::size_t>(storage)] = 1;
         emit(GraphEvent::kDirty, node->plugPath(storage));

@@ -5,6 +5,7 @@
 
 #include "HostImpl.h"
 #include "HostText.h"
+#include "SceneChanges.h"
 #include "rova/RGlobal.h"
 
 using rova::detail::AttributeDef;
@@ -97,6 +98,7 @@ Status Host::disconnect(const std::string& source, const std::string& destinatio
                                h.plugName(dst.value) + "'");
     const PlugRef d = it->destination;
     h.connections.erase(it);
+    detail::noteSceneChange();
     h.emit(GraphEvent::kDisconnect, h.plugName(src.value), h.plugName(d));
     // The destination keeps the last value that came through.
     d.node->dirty[static_cast<std::size_t>(d.node->storageOf(d.attribute))] = 0;

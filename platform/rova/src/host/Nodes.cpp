@@ -5,6 +5,7 @@
 
 #include "HostImpl.h"
 #include "HostText.h"
+#include "SceneChanges.h"
 #include "rova/RGlobal.h"
 #include "rovahost/Boundary.h"
 #include "scene/Scene.h"
@@ -38,6 +39,7 @@ Status badName(const std::string& name) {
 }  // namespace
 
 Result<NodeRecord*> Host::Impl::newNode(NodeType& type, const std::string& name) {
+    detail::noteSceneChange();
     Result<NodeRecord*> out;
     std::shared_ptr<NodeType> shared;
     for (const auto& t : types)
@@ -122,6 +124,7 @@ Status Host::Impl::removeNode(NodeRecord* node) {
         detail::writeError(*error);
     node->instance = nullptr;
     node->alive = false;
+    detail::noteSceneChange();
     if (node == timeNode)
         timeNode = nullptr;
     return Status{};
@@ -189,6 +192,7 @@ Status Host::renameNode(const std::string& from, const std::string& to) {
     if (m_impl->activeCamera == from)
         m_impl->activeCamera = to;
     node->rename(to);
+    detail::noteSceneChange();
     return Status{};
 }
 
@@ -270,9 +274,10 @@ Status Host::restoreNode(const NodeSnapshot& snapshot) {
     std::vector<std::string> problems;
     if (!snapshot.parent.empty()) {
         NodeRecord* parent = m_impl->findNode(snapshot.parent);
-        if (parent && scene::dagKind(parent) == scene::DagKind::kTransform)
+        if (parent && scene::dagKind(parent) == scene::DagKind::kTransform) {
             scene::setParent(m_impl->findNode(snapshot.name), parent);
-        else
+            detail::noteSceneChange();
+        } else
             problems.push_back("no transform named '" + snapshot.parent + "' to be its parent");
     }
     for (const auto& [attribute, value] : snapshot.values) {

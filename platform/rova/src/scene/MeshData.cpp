@@ -2,6 +2,7 @@
 #include <atomic>
 
 #include "Scene.h"
+#include "SceneChanges.h"
 
 namespace rova::scene {
 
@@ -41,6 +42,7 @@ std::shared_ptr<MeshData> MeshData::copy() const {
 // length. A vertex that no face uses, or whose faces cancel out, has the zero normal.
 void MeshData::changed() {
     m_revision = nextRevision();
+    detail::noteSceneChange();  // data a mesh shows may have changed in place
     m_cache.reset();
     m_normals.assign(m_points.size(), RVector());
     std::size_t start = 0;

@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "HostImpl.h"
+#include "SceneChanges.h"
 #include "rova/RFnMesh.h"
 #include "rovahost/Scene.h"
 
@@ -84,10 +85,19 @@ void collect(const RTCFilterFunctionNArguments* args) {
     }
 }
 
-// Every triangle the ray meets, unordered.
+// The ray parameter (in units of the direction's length) up to which the traversal looks: a little
+// beyond the limit, so that single precision loses nothing the exact placement keeps.
+float traversalLimit(double limit) {
+    if (!std::isfinite(limit) || limit > 1e30)
+        return std::numeric_limits<float>::infinity();
+    return static_cast<float>(limit) * 1.001f + 1e-6f;
+}
+
+// Every triangle the ray meets up to the parameter `limit`, unordered.
 std::vector<std::pair<unsigned, unsigned>> traverse(RTCScene scene, const RPoint& source,
-                                                    const RVector& direction) {
+                                                    const RVector& direction, double limit) {
     Collector collector;
+    collector.found.reserve(16);
     rtcInitIntersectContext(&collector.context);
     RTCRayHit rayHit{};
     rayHit.ray.org_x = static_cast<float>(source.x);
@@ -97,7 +107,7 @@ std::vector<std::pair<unsigned, unsigned>> traverse(RTCScene scene, const RPoint
     rayHit.ray.dir_y = static_cast<float>(direction.y);
     rayHit.ray.dir_z = static_cast<float>(direction.z);
     rayHit.ray.tnear = 0.0f;
-    rayHit.ray.tfar = std::numeric_limits<float>::infinity();
+    rayHit.ray.tfar = traversalLimit(limit);
     rayHit.ray.mask = 0xffffffffu;
     rayHit.hit.geomID = RTC_INVALID_GEOMETRY_ID;
     rayHit.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
@@ -177,11 +187,70 @@ class MeshRays : public MeshCache {
     }
 
     const unsigned* triangle(unsigned index) const { return &m_indices[3 * std::size_t{index}]; }
+
+    // Whether the ray source + t * direction, 0 <= t <= limit, may meet the box around the points
+    // in the mesh's own space, or (affine `world`) around them in the space `world` maps them to.
+    bool mayHit(const RPoint& source, const RVector& direction, double limit) const {
+        return !m_polygonOf.empty() && meetsBox(m_low, m_high, source, direction, limit);
+    }
+    bool mayHit(const RMatrix& world, const RPoint& source, const RVector& direction,
+                double limit) const {
+        if (m_polygonOf.empty())
+            return false;
+        if (world[0][3] != 0.0 || world[1][3] != 0.0 || world[2][3] != 0.0 || world[3][3] != 1.0)
+            return true;  // not affine: no box is tried
+        double low[3], high[3];
+        for (int axis = 0; axis < 3; ++axis) {
+            // The image of the box: the translation plus, per row, the smaller or larger end.
+            low[axis] = high[axis] = world[3][axis];
+            for (int row = 0; row < 3; ++row) {
+                const double a = m_low[row] * world[row][axis];
+                const double b = m_high[row] * world[row][axis];
+                low[axis] += std::min(a, b);
+                high[axis] += std::max(a, b);
+            }
+            if (!std::isfinite(low[axis]) || !std::isfinite(high[axis]))
+                return true;
+        }
+        return meetsBox(low, high, source, direction, limit);
+    }
     int polygonOf(unsigned index) const { return m_polygonOf[index]; }
 
     std::weak_ptr<detail::ObjectImpl> owner;  // the mesh data that holds this as its cache
 
   private:
+    // The box is widened by far more than single precision moves a point, so that no hit the
+    // traversal would find on the stored triangles is refused; a ray that misses it skips the
+    // traversal.
+    static bool meetsBox(const double* boxLow, const double* boxHigh, const RPoint& source,
+                         const RVector& direction, double limit) {
+        const double s[3] = {source.x, source.y, source.z};
+        const double d[3] = {direction.x, direction.y, direction.z};
+        double enter = 0.0;
+        double leave = limit;
+        for (int axis = 0; axis < 3; ++axis) {
+            const double margin = 1e-5 * (boxHigh[axis] - boxLow[axis]) +
+                                  1e-5 * std::max(std::abs(boxLow[axis]), std::abs(boxHigh[axis])) +
+                                  1e-12;
+            const double low = boxLow[axis] - margin;
+            const double high = boxHigh[axis] + margin;
+            if (d[axis] == 0.0) {
+                if (!(s[axis] >= low && s[axis] <= high))
+                    return false;
+                continue;
+            }
+            double t0 = (low - s[axis]) / d[axis];
+            double t1 = (high - s[axis]) / d[axis];
+            if (t0 > t1)
+                std::swap(t0, t1);
+            enter = std::max(enter, t0);
+            leave = std::min(leave, t1);
+            if (!(enter <= leave))
+                return false;
+        }
+        return true;
+    }
+
     static void fan(const MeshData& mesh, std::vector<unsigned>& indices,
                     std::vector<int>& polygons) {
         indices.clear();
@@ -204,17 +273,34 @@ class MeshRays : public MeshCache {
     void writePoints(const MeshData& mesh) {
         m_pointCount = mesh.points().size();
         float* out = m_vertices;
+        for (int axis = 0; axis < 3; ++axis) {
+            m_low[axis] = std::numeric_limits<double>::infinity();
+            m_high[axis] = -std::numeric_limits<double>::infinity();
+        }
         for (const RPoint& p : mesh.points()) {
             *out++ = static_cast<float>(p.x);
             *out++ = static_cast<float>(p.y);
             *out++ = static_cast<float>(p.z);
+            const double c[3] = {p.x, p.y, p.z};
+            for (int axis = 0; axis < 3; ++axis) {
+                m_low[axis] = std::min(m_low[axis], c[axis]);
+                m_high[axis] = std::max(m_high[axis], c[axis]);
+            }
         }
+        // Points that are not numbers: no box to trust, every ray goes to the traversal.
+        for (int axis = 0; axis < 3; ++axis)
+            if (!std::isfinite(m_low[axis]) || !std::isfinite(m_high[axis])) {
+                m_low[axis] = -std::numeric_limits<double>::infinity();
+                m_high[axis] = std::numeric_limits<double>::infinity();
+            }
     }
 
     RTCScene m_scene = nullptr;
     RTCGeometry m_geometry = nullptr;
     float* m_vertices = nullptr;  // the library's vertex buffer
     std::size_t m_pointCount = 0;
+    double m_low[3] = {0.0, 0.0, 0.0};  // the points' box in the mesh's own space
+    double m_high[3] = {0.0, 0.0, 0.0};
     std::vector<unsigned> m_indices;  // three per triangle
     std::vector<int> m_polygonOf;     // per triangle
 };
@@ -297,15 +383,18 @@ bool isIdentity(const RMatrix& m) {
     return m == RMatrix();
 }
 
-// Hits of one mesh's triangles, nearest per polygon, placed in the query's space.
+// Hits of one mesh's triangles (the second of each pair), nearest per polygon, placed in the
+// query's space; hits farther from the source than maxDistance are left out.
+using Found = std::vector<std::pair<unsigned, unsigned>>;
 void placeHits(const MeshRays& rays, const MeshData& mesh, const RMatrix& world,
-               const RPoint& source, const RVector& direction, NodeRecord* node,
-               const std::vector<unsigned>& triangles, std::vector<Hit>& out) {
+               const RPoint& source, const RVector& direction, double maxDistance, NodeRecord* node,
+               Found::const_iterator begin, Found::const_iterator end, std::vector<Hit>& out) {
     const bool identity = isIdentity(world);
+    const bool limited = maxDistance < std::numeric_limits<double>::infinity();
     const auto& points = mesh.points();
-    std::map<int, Hit> nearest;
-    for (const unsigned triangle : triangles) {
-        const unsigned* corner = rays.triangle(triangle);
+    const std::size_t first = out.size();
+    for (auto it = begin; it != end; ++it) {
+        const unsigned* corner = rays.triangle(it->second);
         RPoint v[3];
         for (int k = 0; k < 3; ++k) {
             const RPoint& p = points[corner[k]];
@@ -314,12 +403,20 @@ void placeHits(const MeshRays& rays, const MeshData& mesh, const RMatrix& world,
         double t = 0.0;
         if (!placeOnTriangle(source, direction, v[0], v[1], v[2], t) || t < 0.0)
             continue;
-        const int polygon = rays.polygonOf(triangle);
-        const auto it = nearest.find(polygon);
-        if (it == nearest.end() || t < it->second.distance)
-            nearest[polygon] = Hit{t, source + direction * t, polygon, node};
+        const RPoint point = source + direction * t;
+        if (limited && !((point - source).length() <= maxDistance))
+            continue;
+        out.push_back(Hit{t, point, rays.polygonOf(it->second), node});
     }
-    for (auto& [polygon, hit] : nearest) out.push_back(hit);
+    // One hit per polygon: its nearest.
+    std::sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end(),
+              [](const Hit& a, const Hit& b) {
+                  return a.polygon != b.polygon ? a.polygon < b.polygon : a.distance < b.distance;
+              });
+    const auto last =
+        std::unique(out.begin() + static_cast<std::ptrdiff_t>(first), out.end(),
+                    [](const Hit& a, const Hit& b) { return a.polygon == b.polygon; });
+    out.erase(last, out.end());
 }
 
 // Nearest first (ties: mesh creation order, then polygon); hits of one mesh closer together
@@ -335,23 +432,35 @@ void orderHits(std::vector<Hit>& hits, const RVector& direction, double toleranc
         return a.polygon < b.polygon;
     });
     const double length = direction.length();
-    std::map<const NodeRecord*, double> last;
-    std::vector<Hit> kept;
-    kept.reserve(hits.size());
-    for (const Hit& hit : hits) {
-        const auto it = last.find(hit.mesh);
-        if (it != last.end() && (hit.distance - it->second) * length <= tolerance)
-            continue;
-        last[hit.mesh] = hit.distance;
-        kept.push_back(hit);
+    // The last hit kept of each mesh met so far (few meshes lie on one ray).
+    std::vector<std::pair<const NodeRecord*, double>> last;
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < hits.size(); ++k) {
+        const Hit& hit = hits[k];
+        const auto it = std::find_if(last.begin(), last.end(),
+                                     [&](const auto& entry) { return entry.first == hit.mesh; });
+        if (it != last.end()) {
+            if ((hit.distance - it->second) * length <= tolerance)
+                continue;
+            it->second = hit.distance;
+        } else {
+            last.emplace_back(hit.mesh, hit.distance);
+        }
+        hits[kept++] = hit;
     }
-    hits = std::move(kept);
+    hits.resize(kept);
 }
 
-bool usable(const RPoint& source, const RVector& direction) {
+bool usable(const RPoint& source, const RVector& direction, double maxDistance) {
     return std::isfinite(source.x) && std::isfinite(source.y) && std::isfinite(source.z) &&
            std::isfinite(direction.x) && std::isfinite(direction.y) && std::isfinite(direction.z) &&
-           direction.length() > 0.0;
+           direction.length() > 0.0 && maxDistance >= 0.0;
+}
+
+// The ray parameter at maxDistance from the source.
+double parameterLimit(const RVector& direction, double maxDistance) {
+    return maxDistance < std::numeric_limits<double>::infinity() ? maxDistance / direction.length()
+                                                                 : maxDistance;
 }
 
 // ---------------------------------------------------------------- the scene
@@ -382,30 +491,41 @@ class SceneRays {
     SceneRays(const SceneRays&) = delete;
     SceneRays& operator=(const SceneRays&) = delete;
 
+    // Brings the structure up to date. When the host's count of scene changes is the one seen at
+    // the last update, nothing the scene shows can have changed: answered without a look at the
+    // meshes. Otherwise the meshes are looked at, and the structure changes only where they did.
     host::Status update() {
         if (!m_scene)
             return deviceFailure("intersect: cannot make the scene structure");
-        if (current())
+        // Read before looking: a change made while the meshes are evaluated is seen next time.
+        const std::uint64_t changes = detail::sceneChanges();
+        if (m_updated && changes == m_changesSeen)
             return {};
-        return rebuildInstances();
+        ++g_counters.sceneChecks;
+        if (!current())
+            if (host::Status status = rebuildInstances(); !status)
+                return status;
+        // A mesh or matrix left dirty (its source failed) is pulled again at the next query.
+        m_changesSeen = settled() ? changes : 0;
+        return {};
     }
 
     host::Result<std::vector<Hit>> query(const RPoint& source, const RVector& direction,
-                                         double tolerance) {
+                                         double tolerance, double maxDistance) {
         std::vector<Hit> hits;
-        if (!usable(source, direction))
+        if (!usable(source, direction, maxDistance))
             return {hits, {}};
-        auto found = traverse(m_scene, source, direction);
+        auto found = traverse(m_scene, source, direction, parameterLimit(direction, maxDistance));
         std::sort(found.begin(), found.end());
-        for (std::size_t k = 0; k < found.size();) {
-            const unsigned id = found[k].first;
-            std::vector<unsigned> triangles;
-            for (; k < found.size() && found[k].first == id; ++k)
-                triangles.push_back(found[k].second);
+        for (auto it = found.begin(); it != found.end();) {
+            const unsigned id = it->first;
+            const auto end = std::find_if(it, found.end(),
+                                          [id](const auto& entry) { return entry.first != id; });
             const Instance* instance = id < m_byId.size() ? m_byId[id] : nullptr;
             if (instance)
                 placeHits(*instance->rays, *instance->mesh, instance->world, source, direction,
-                          instance->shape.get(), triangles, hits);
+                          maxDistance, instance->shape.get(), it, end, hits);
+            it = end;
         }
         orderHits(hits, direction, tolerance);
         return {hits, {}};
@@ -413,7 +533,7 @@ class SceneRays {
 
   private:
     // Nothing the scene shows changed since the last update: no node came or went, and every
-    // mesh shows the same geometry under the same world matrix.
+    // mesh shows the same geometry under the same parent and world matrix.
     bool current() const {
         const auto& host = detail::hostImpl();
         if (!m_updated || host.nodes.size() != m_nodeCount ||
@@ -424,6 +544,7 @@ class SceneRays {
             NodeRecord* shape = instance.shape.get();
             const int out = attributeIndex(shape, "outMesh");
             if (!shape->alive || shape->isDirty(out) ||
+                parentOf(shape) != instance.transform.get() ||
                 shape->valueOf(out).mesh.get() != instance.mesh.get() ||
                 (instance.mesh && instance.mesh->revision() != instance.revision))
                 return false;
@@ -433,6 +554,19 @@ class SceneRays {
                     !(transform->valueOf(world).m == instance.world))
                     return false;
             }
+        }
+        return true;
+    }
+
+    // Every mesh and world matrix the structure holds was pulled clean.
+    bool settled() const {
+        for (const Instance& instance : m_instances) {
+            NodeRecord* shape = instance.shape.get();
+            if (shape->isDirty(attributeIndex(shape, "outMesh")))
+                return false;
+            if (NodeRecord* transform = instance.transform.get();
+                transform && transform->isDirty(attributeIndex(transform, "worldMatrix")))
+                return false;
         }
         return true;
     }
@@ -538,6 +672,8 @@ class SceneRays {
     std::vector<Instance> m_instances;
     std::vector<const Instance*> m_byId;
     bool m_updated = false;
+    std::uint64_t m_changesSeen = 0;  // the host's count of scene changes at the last update
+                                      // (0, which it never is, when a mesh stayed dirty)
     std::size_t m_nodeCount = 0;
     std::uint64_t m_lastCreation = 0;
     std::shared_ptr<NodeRecord> m_timeNode;
@@ -558,38 +694,43 @@ Counters counters() {
 
 host::Result<std::vector<Hit>> intersectMesh(NodeRecord* node, const MeshData& mesh,
                                              const RMatrix& world, const RPoint& source,
-                                             const RVector& direction, double tolerance) {
+                                             const RVector& direction, double tolerance,
+                                             double maxDistance) {
     std::vector<Hit> hits;
-    if (!usable(source, direction))
+    if (!usable(source, direction, maxDistance))
         return {hits, {}};
     auto rays = raysOf(node, mesh);
     if (!rays.ok())
         return {hits, rays.status};
     if (rays.value->triangleCount() == 0)
         return {hits, {}};
-    // The structure is in the mesh's own space: the ray goes there, the hits come back exact.
+    // The structure is in the mesh's own space: the ray goes there, the hits come back exact. A
+    // ray that misses the mesh's box (in the query's space, then in the mesh's) stops here.
+    const double limit = parameterLimit(direction, maxDistance);
     RPoint localSource = source;
     RVector localDirection = direction;
     if (!isIdentity(world)) {
+        if (!rays.value->mayHit(world, source, direction, limit))
+            return {hits, {}};
         const RMatrix toLocal = world.inverse();
         localSource = source * toLocal;
         localDirection = direction * toLocal;
     }
-    auto found = traverse(rays.value->scene(), localSource, localDirection);
-    std::vector<unsigned> triangles;
-    triangles.reserve(found.size());
-    for (const auto& [instance, triangle] : found) triangles.push_back(triangle);
-    placeHits(*rays.value, mesh, world, source, direction, node, triangles, hits);
+    if (!rays.value->mayHit(localSource, localDirection, limit))
+        return {hits, {}};
+    const auto found = traverse(rays.value->scene(), localSource, localDirection, limit);
+    placeHits(*rays.value, mesh, world, source, direction, maxDistance, node, found.begin(),
+              found.end(), hits);
     orderHits(hits, direction, tolerance);
     return {hits, {}};
 }
 
 host::Result<std::vector<Hit>> intersectScene(const RPoint& source, const RVector& direction,
-                                              double tolerance) {
+                                              double tolerance, double maxDistance) {
     SceneRays& scene = sceneRays();
     if (host::Status status = scene.update(); !status)
         return {{}, status};
-    return scene.query(source, direction, tolerance);
+    return scene.query(source, direction, tolerance, maxDistance);
 }
 
 }  // namespace rova::scene::rays
@@ -605,7 +746,8 @@ RPoint pointOf(const std::array<double, 3>& p) {
 
 Result<std::vector<RayHit>> intersect(const std::string& object,
                                       const std::array<double, 3>& source,
-                                      const std::array<double, 3>& direction, double tolerance) {
+                                      const std::array<double, 3>& direction, double tolerance,
+                                      double maxDistance) {
     const auto shape = shapeOf(object, ShapeType::kMesh);
     if (!shape.ok())
         return {{}, shape.status};
@@ -620,17 +762,21 @@ Result<std::vector<RayHit>> intersect(const std::string& object,
                    tolerance, RSpace::kWorld, &polygons, &status);
     if (!status)
         return {{}, Status::failure(status.errorString().str())};
+    // The same limit as the scene query's: the hit's distance from the source.
+    const RPoint from = pointOf(source);
     std::vector<RayHit> hits;
     for (std::size_t k = 0; k < points.size(); ++k)
-        hits.push_back({shape.value, {points[k].x, points[k].y, points[k].z}, polygons[k]});
+        if (maxDistance >= std::numeric_limits<double>::infinity() ||
+            (points[k] - from).length() <= maxDistance)
+            hits.push_back({shape.value, {points[k].x, points[k].y, points[k].z}, polygons[k]});
     return {hits, {}};
 }
 
 Result<std::vector<RayHit>> intersectScene(const std::array<double, 3>& source,
-                                           const std::array<double, 3>& direction,
-                                           double tolerance) {
+                                           const std::array<double, 3>& direction, double tolerance,
+                                           double maxDistance) {
     const auto found = rova::scene::rays::intersectScene(
-        pointOf(source), RVector(direction[0], direction[1], direction[2]), tolerance);
+        pointOf(source), RVector(direction[0], direction[1], direction[2]), tolerance, maxDistance);
     if (!found.ok())
         return {{}, found.status};
     std::vector<RayHit> hits;
@@ -642,7 +788,7 @@ Result<std::vector<RayHit>> intersectScene(const std::array<double, 3>& source,
 
 RayCounters rayCounters() {
     const auto c = rova::scene::rays::counters();
-    return {c.builds, c.refits, c.rebuilds, c.sceneUpdates, c.bytes};
+    return {c.builds, c.refits, c.rebuilds, c.sceneUpdates, c.sceneChecks, c.bytes};
 }
 
 }  // namespace rova::host::scene

@@ -10,6 +10,7 @@
 // again in double (Moller-Trumbore, in the query's space), so results match a double-precision
 // triangle loop to rounding.
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -29,22 +30,27 @@ struct Counters {
     std::uint64_t refits = 0;        // points changed: bounds refitted in place
     std::uint64_t rebuilds = 0;      // polygons changed: structure made again
     std::uint64_t sceneUpdates = 0;  // the scene-level structure committed again
+    std::uint64_t sceneChecks = 0;   // the scene changed: its meshes looked at again
     std::int64_t bytes = 0;          // memory the structures hold now
 };
 Counters counters();
 
 // Every hit of the ray source + t * direction (t >= 0) with the mesh, nearest first. `world` maps
 // the mesh's points into the query's space (identity for object space). A polygon is hit once;
-// hits closer together along the ray than `tolerance` (a ray through a shared edge) count once.
+// hits closer together along the ray than `tolerance` (a ray through a shared edge) count once;
+// hits farther from the source than `maxDistance` (in the query's space) are left out.
 // `node` is the mesh shape the data belongs to, or null for free mesh data: a node's structure
 // follows its geometry from revision to revision.
-host::Result<std::vector<Hit>> intersectMesh(NodeRecord* node, const MeshData& mesh,
-                                             const RMatrix& world, const RPoint& source,
-                                             const RVector& direction, double tolerance);
+host::Result<std::vector<Hit>> intersectMesh(
+    NodeRecord* node, const MeshData& mesh, const RMatrix& world, const RPoint& source,
+    const RVector& direction, double tolerance,
+    double maxDistance = std::numeric_limits<double>::infinity());
 
 // Every hit of the ray with every mesh in the scene (world space), nearest first, through the
-// scene-level structure (brought up to date first).
-host::Result<std::vector<Hit>> intersectScene(const RPoint& source, const RVector& direction,
-                                              double tolerance);
+// scene-level structure (brought up to date first: in O(1) when the host counted no scene change
+// since the last update).
+host::Result<std::vector<Hit>> intersectScene(
+    const RPoint& source, const RVector& direction, double tolerance,
+    double maxDistance = std::numeric_limits<double>::infinity());
 
 }  // namespace rova::scene::rays

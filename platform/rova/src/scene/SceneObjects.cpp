@@ -1,6 +1,7 @@
 // The scene as the rova program uses it: objects, hierarchy, geometry and the active view.
 #include "HostImpl.h"
 #include "Scene.h"
+#include "SceneChanges.h"
 #include "rovahost/Scene.h"
 
 namespace rova::host::scene {
@@ -173,6 +174,7 @@ Status setParent(const std::string& node, const std::string& parent) {
         above = found.value;
     }
     rova::scene::setParent(child.value, above);
+    detail::noteSceneChange();  // a shape's world matrix is its new parent's
     return {};
 }
 
