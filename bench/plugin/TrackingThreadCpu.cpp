@@ -582,8 +582,9 @@ int main(int argc, char** argv) {
                 percentile(tickMs, 50), percentile(tickMs, 99));
     add({"tick duration p99", "ms", percentile(tickMs, 99), "one tick", tickPeriodMs});
 
-    std::printf("\nkivoTransform evaluation (57 outputs from one record), %d evaluations\n",
-                evaluated);
+    std::printf(
+        "\nkivoTransform evaluation (57 outputs from one record), median of %d evaluations\n",
+        evaluated);
     std::printf("  evaluation (get of a dirty output)  %10.1f ns\n", evaluationNs);
     std::printf("  get of the clean output (lookup)    %10.1f ns\n", cleanGetNs);
     std::printf("  baseline: copy of the record (%zu B) %9.1f ns (median batch)\n",
