@@ -50,7 +50,7 @@ struct Host::Impl {
     std::vector<Fault> faults;
 
     // ---- data threads' wait limits (read by data threads), in milliseconds
-    std::atomic<std::int64_t> acquireWaitMs{10}, idleWaitMs{2};
+    std::atomic<std::int64_t> acquireWaitMs{10}, idleWaitMs{8};
 
     // ---- pool order by node type name
     std::map<std::string, std::pair<PoolOrder, std::size_t>> poolOrders;

@@ -228,10 +228,12 @@ class ROVA_API Host {
 
     // ---- data threads' waits. A wait for a pool slot (acquireDataStorage) or, in a loop that made
     // no progress, for work (isDone) ends early when a slot is handed back, setDone is called or
-    // the thread is stopped; otherwise after these limits (default 10 ms and 2 ms).
+    // the thread is stopped; otherwise after these limits (default 10 ms and 8 ms; a tick that
+    // needs a pass ends the idle wait at once, so its length costs no latency, only how often an
+    // idle loop wakes).
     struct ThreadWaits {
         std::chrono::milliseconds acquire{10};
-        std::chrono::milliseconds idle{2};
+        std::chrono::milliseconds idle{8};
     };
     void setThreadWaits(ThreadWaits waits);
     // The pool order of every node of a type (its existing nodes too). Unknown types may be named

@@ -147,7 +147,7 @@ void Host::Impl::shutdown(bool recreateSceneTime) {
     watched.clear();
     evaluationErrors.clear();
     acquireWaitMs.store(10);
-    idleWaitMs.store(2);
+    idleWaitMs.store(8);
     {
         std::lock_guard<std::mutex> lock(idleMutex);
         idleQueue.clear();
