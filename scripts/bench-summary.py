@@ -1,0 +1,52 @@
+"""Collects the headline figures of a scripts/run-bench run from the programs' outputs and prints
+them, each with its baseline and ratio; writes them to OUT/figures.json. Usage: bench-summary.py OUT
+"""
+
+import json
+import os
+import re
+import sys
+
+out = sys.argv[1]
+
+
+def text(name):
+    path = os.path.join(out, name + ".txt")
+    return open(path).read().splitlines() if os.path.exists(path) else []
+
+
+def lines_matching(name, pattern):
+    return [line.strip() for line in text(name) if re.search(pattern, line)]
+
+
+figures = []
+tracking = os.path.join(out, "tracking.json")
+if os.path.exists(tracking):
+    for f in json.load(open(tracking))["figures"]:
+        figures.append({"bench": "tracking", **f})
+bake = os.path.join(out, "bake-throughput.json")
+if os.path.exists(bake):
+    figures.append({"bench": "bake", **json.load(open(bake))})
+
+headlines = {
+    "data-thread CPU and latency (tracking nodes)": [
+        "%s: %g %s; baseline %s %g; ratio %.4g%s" % (
+            f["name"], f["value"], f["unit"], f["baseline_name"], f["baseline"], f["ratio"],
+            "" if "target" not in f else
+            " (target %g: %s)" % (f["target"], "met" if f["meets_target"] else "NOT MET"))
+        for f in figures if f["bench"] == "tracking"],
+    "data-thread CPU (realTime node)": lines_matching("realtime", r"%|ratio"),
+    "data-thread CPU (host, a test node)": lines_matching("host-threads", r"%|median"),
+    "grab queries against brute force (G1-G3)": lines_matching("rays", r"^G[123]"),
+    "deformer against its reference and a plain copy (D1-D3)":
+        lines_matching("deformer", r"^(D[123]|fastest|all within|OUT OF)"),
+    "bake throughput": lines_matching("bake", r"^bake throughput"),
+}
+print("\n== headline figures (each against its baseline from this run)")
+for title, lines in headlines.items():
+    print(title + ":")
+    for line in lines or ["(no output: see %s)" % out]:
+        print("  " + line)
+with open(os.path.join(out, "figures.json"), "w") as target:
+    json.dump({"figures": figures, "headlines": headlines}, target, indent=1)
+print("\nfigures: %s" % os.path.join(out, "figures.json"))
