@@ -528,6 +528,9 @@ RStatus KivoDeformerNode::deformGeometry(RDataBlock& block, RItGeometry& iterato
     if (talk) {
         std::cout << "Deforming begin..." << std::endl;
     }
+    StoredShape& stored = storedShapes[multiIndex];
+    RPointArray& storedPoints = stored.storedPoints;
+    RFloatVectorArray& storedNormals = stored.storedNormals;
     if (points.empty()) {
         if (talk) {
             std::cout << "\t no deformation inputs." << std::endl;

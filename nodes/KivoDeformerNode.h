@@ -1,4 +1,6 @@
 #pragma once
+#include <map>
+
 #include "host/HostApi.h"
 
 namespace kivo_rova {
@@ -51,11 +53,14 @@ class KivoDeformerNode : public RPxDeformerNode {
   private:
     static RStatus initializeInputPoint(int index);
 
-    // The working shape, in the mesh's object space, kept between evaluations. One pair serves
-    // the node whatever number of geometries it deforms: with `permanent` on, a geometry of the
-    // same vertex and normal counts as the previous one starts from the shape that one left.
-    RPointArray storedPoints;
-    RFloatVectorArray storedNormals;
+    // The working shape of one geometry, in the mesh's object space, kept between evaluations.
+    // Each geometry (by its index in `input`) has its own, so a deformer on several meshes never
+    // writes one mesh's shape onto another or mixes their vertex counts.
+    struct StoredShape {
+        RPointArray storedPoints;
+        RFloatVectorArray storedNormals;
+    };
+    std::map<unsigned int, StoredShape> storedShapes;
 };
 
 }  // namespace kivo_rova

@@ -153,11 +153,11 @@ TEST(KivoDeformerNode, OnlyTheFirstInputPairDirtiesTheOutput) {
     EXPECT_EQ(pointsAfter(run.out, "--after pair 0").at(4)[1], -0.25);
 }
 
-TEST(KivoDeformerNode, OneStoredShapeServesEveryGeometryOfTheSameCounts) {
-    // Two meshes under one permanent deformer, b far from the input point. The node keeps one
-    // working shape: b, of the same vertex and normal counts as a, starts from the shape a left
-    // and shows a's dent; c, of another count, has the stored shape replaced by its own points,
-    // and a, after c, starts again from its own (permanently edited) points.
+TEST(KivoDeformerNode, EachGeometryKeepsItsOwnStoredShape) {
+    // Two meshes of the same counts under one permanent deformer, b far from the input point: a
+    // accumulates its dent, b keeps its own flat shape (one stored shape for the whole node would
+    // write a's dent onto b). c, of another vertex count, under a deformer with e: each keeps its
+    // own shape and counts.
     const std::string script =
         "plugin -load kivo_rova\n"
         "plane -name a -size 2 -divisions 2\nplane -name b -size 2 -divisions 2\n"
@@ -170,12 +170,15 @@ TEST(KivoDeformerNode, OneStoredShapeServesEveryGeometryOfTheSameCounts) {
         show("e", "--e") + show("c", "--c") + "print(\"--end\\n\")\n";
     const auto run = runRovaScript(script);
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    for (const std::string mesh : {"a", "b", "e"}) {
+    for (const std::string mesh : {"a", "e"}) {
         const auto points = pointsAfter(run.out, "--" + mesh);
         ASSERT_EQ(points.size(), 9u) << mesh << "\n" << run.out;
         for (std::size_t v = 0; v < points.size(); ++v)
             EXPECT_EQ(points[v][1], v == 4 ? -0.4375 : 0.0) << mesh << ", vertex " << v;
     }
+    const auto b = pointsAfter(run.out, "--b");
+    ASSERT_EQ(b.size(), 9u) << run.out;
+    for (const auto& point : b) EXPECT_EQ(point[1], 0.0) << run.out;
     const auto c = pointsAfter(run.out, "--c");
     ASSERT_EQ(c.size(), 16u) << run.out;
     for (const auto& point : c) EXPECT_EQ(point[1], 0.0) << run.out;
