@@ -183,13 +183,24 @@ RFloatVector normalOf(const RFloatVectorArray& normals, std::size_t i) {
 }  // namespace
 
 void deformPoints(const DeformSettings& settings, const RPointArray& inputs, RPointArray& points,
-                  const RFloatVectorArray& normals) {
+                  const RFloatVectorArray& normals, const PointBounds* bounds) {
     const std::size_t n = std::min(inputs.size(), kMaxInputs);
     const double r = settings.radius;
     const double reachSquare = outOfReachSquare(r);
     // A radius that is not positive reaches nothing: at r = 0 the falloff would divide 0 by 0.
     if (n == 0 || !(r > 0.0) || settings.pause) {
         return;
+    }
+    if (bounds) {
+        const Box whole{{bounds->lower.x, bounds->lower.y, bounds->lower.z},
+                        {bounds->upper.x, bounds->upper.y, bounds->upper.z}};
+        bool reached = false;
+        for (std::size_t j = 0; j < n && !reached; ++j) {
+            reached = mayReach(whole, inputs[j], r);
+        }
+        if (!reached) {
+            return;
+        }
     }
     const std::size_t m = points.size();
     const std::size_t blocks = (m + kBlock - 1) / kBlock;
@@ -541,13 +552,17 @@ RStatus KivoDeformerNode::deformGeometry(RDataBlock& block, RItGeometry& iterato
         return RStatus::kSuccess;
     }
 
+    // Points fresh from the mesh lie in the box the mesh keeps with its geometry.
+    PointBounds meshBounds;
+    bool fresh = false;
     if (!keep || iterator.count() != static_cast<int>(storedPoints.size())) {
         mesh.getPoints(storedPoints, RSpace::kObject);
+        fresh = !mesh.getBoundingBox(meshBounds.lower, meshBounds.upper).error();
     }
     if (!keep || mesh.numNormals() != static_cast<int>(storedNormals.size())) {
         mesh.getNormals(storedNormals, RSpace::kObject);
     }
-    deformPoints(settings, points, storedPoints, storedNormals);
+    deformPoints(settings, points, storedPoints, storedNormals, fresh ? &meshBounds : nullptr);
     iterator.setAllPositions(storedPoints, RSpace::kObject);
     if (keep) {
         mesh.setPoints(storedPoints, RSpace::kObject);

@@ -21,8 +21,14 @@ struct DeformSettings {
 // of `normals` has the zero normal. A radius that is not positive reaches no vertex. The result
 // does not depend on the number of threads, and vertices out of every input point's reach are
 // never weighed.
+// `bounds`, when the caller knows it (a mesh keeps the box around its points with its
+// geometry), is the box around `points`: when no input point reaches it, nothing is read.
+struct PointBounds {
+    RPoint lower;
+    RPoint upper;
+};
 void deformPoints(const DeformSettings& settings, const RPointArray& inputs, RPointArray& points,
-                  const RFloatVectorArray& normals);
+                  const RFloatVectorArray& normals, const PointBounds* bounds = nullptr);
 
 // Pushes dents into meshes (or pulls them out) around up to ten tracked points.
 class KivoDeformerNode : public RPxDeformerNode {

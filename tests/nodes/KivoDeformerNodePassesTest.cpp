@@ -2,6 +2,8 @@
 // straightforward loops, and on meshes the host never makes (fewer normals than vertices).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 #include <string>
 #include <vector>
@@ -193,6 +195,33 @@ TEST(KivoDeformerNodePasses, ARadiusThatIsNotPositiveReachesNothing) {
             kivo_rova::deformPoints(s, inputs, points, mesh.normals);
             EXPECT_EQ(points, mesh.points) << "radius " << radius;
         }
+}
+
+TEST(KivoDeformerNodePasses, TheMeshBoxDecidesOnlyWhetherAnythingIsRead) {
+    // With the box around the points given, the result is the same as without it, whether input
+    // points reach the mesh or all lie outside its box.
+    const Mesh mesh = wavyGrid(40);
+    kivo_rova::PointBounds box{RPoint(1e300, 1e300, 1e300), RPoint(-1e300, -1e300, -1e300)};
+    for (const RPoint& p : mesh.points) {
+        box.lower = RPoint(std::min(box.lower.x, p.x), std::min(box.lower.y, p.y),
+                           std::min(box.lower.z, p.z));
+        box.upper = RPoint(std::max(box.upper.x, p.x), std::max(box.upper.y, p.y),
+                           std::max(box.upper.z, p.z));
+    }
+    RPointArray far = inputPoints();
+    for (RPoint& p : far) p.y += 1000.0;
+    for (const RPointArray& inputs : {inputPoints(), far}) {
+        DeformSettings s;
+        s.deformType = 0;
+        s.weightedSign = false;
+        RPointArray without = mesh.points, with = mesh.points;
+        kivo_rova::deformPoints(s, inputs, without, mesh.normals);
+        kivo_rova::deformPoints(s, inputs, with, mesh.normals, &box);
+        EXPECT_EQ(with, without);
+    }
+    RPointArray moved = mesh.points;
+    kivo_rova::deformPoints(DeformSettings{}, inputPoints(), moved, mesh.normals, &box);
+    EXPECT_NE(moved, mesh.points) << "the near input points do reach the mesh";
 }
 
 }  // namespace

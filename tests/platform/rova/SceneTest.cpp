@@ -363,6 +363,20 @@ TEST_F(SceneTest, MeshNormalsBelongToTheirVertexAndFollowThePoints) {
 
     EXPECT_EQ(floor.setPoints(RPointArray(3)).errorString().str(),
               "setPoints: 3 points for a mesh of 9 vertices");
+
+    // The box around the points follows them; a mesh without points has an empty box.
+    RPoint lower, upper;
+    ASSERT_EQ(floor.getBoundingBox(lower, upper), RStatus::kSuccess);
+    EXPECT_EQ(text(lower.asVector()) + " | " + text(upper.asVector()), "-1 0 -1 | 1 1 1");
+    points[8].x = 5.0;
+    ASSERT_EQ(floor.setPoints(points), RStatus::kSuccess);
+    ASSERT_EQ(floor.getBoundingBox(lower, upper), RStatus::kSuccess);
+    EXPECT_EQ(text(upper.asVector()), "5 1 1");
+    mesh("empty", scene::MeshGeometry{});
+    RDagPath emptyShape = pathOf("empty");
+    ASSERT_EQ(emptyShape.extendToShape(), RStatus::kSuccess);
+    ASSERT_EQ(RFnMesh(emptyShape).getBoundingBox(lower, upper), RStatus::kSuccess);
+    EXPECT_GT(lower.x, upper.x);
 }
 
 TEST_F(SceneTest, WorldSpacePointsGoThroughEveryTransformAboveTheMesh) {

@@ -26,6 +26,10 @@ class ROVA_API RFnMesh : public RFnDependencyNode {
     // (a new mesh revision: earlier copies of the data keep the old points); on mesh data the data
     // itself.
     RStatus setPoints(const RPointArray& points, RSpace::Space space = RSpace::kObject);
+    // The corners of the box around the points in the mesh's own space; kept with the geometry,
+    // so asking again costs nothing until the points change. Without points, lower lies above
+    // upper in every coordinate.
+    RStatus getBoundingBox(RPoint& lower, RPoint& upper) const;
     RStatus getNormals(RFloatVectorArray& normals, RSpace::Space space = RSpace::kObject) const;
     RStatus getVertexNormal(int vertex, RVector& normal,
                             RSpace::Space space = RSpace::kObject) const;

@@ -109,6 +109,16 @@ RStatus RFnMesh::getPoints(RPointArray& points, RSpace::Space space) const {
     return RStatus();
 }
 
+RStatus RFnMesh::getBoundingBox(RPoint& lower, RPoint& upper) const {
+    const Attached a = attached(m_object);
+    if (!a.mesh)
+        return noMesh("getBoundingBox");
+    const auto& box = a.mesh->bounds();
+    lower = box.first;
+    upper = box.second;
+    return RStatus();
+}
+
 RStatus RFnMesh::getPoint(int vertex, RPoint& point, RSpace::Space space) const {
     RPointArray points;
     if (RStatus s = getPoints(points, space); !s)

@@ -1,5 +1,7 @@
 // Mesh data: points, polygons, per-vertex normals and the revision that caches key on.
 #include <atomic>
+#include <cmath>
+#include <limits>
 
 #include "Scene.h"
 #include "SceneChanges.h"
@@ -65,6 +67,27 @@ void MeshData::changed() {
 
 MeshData* meshDataOf(const RObject& object) {
     return dynamic_cast<MeshData*>(detail::Access::get(object));
+}
+
+}  // namespace rova::scene
+
+namespace rova::scene {
+
+const std::pair<RPoint, RPoint>& MeshData::bounds() const {
+    if (m_boundsRevision != m_revision || m_boundsRevision == 0) {
+        constexpr double inf = std::numeric_limits<double>::infinity();
+        RPoint lower(inf, inf, inf), upper(-inf, -inf, -inf);
+        for (const RPoint& p : m_points) {
+            // fmin/fmax skip a coordinate that is not a number.
+            lower =
+                RPoint(std::fmin(lower.x, p.x), std::fmin(lower.y, p.y), std::fmin(lower.z, p.z));
+            upper =
+                RPoint(std::fmax(upper.x, p.x), std::fmax(upper.y, p.y), std::fmax(upper.z, p.z));
+        }
+        m_bounds = {lower, upper};
+        m_boundsRevision = m_revision;
+    }
+    return m_bounds;
 }
 
 }  // namespace rova::scene

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Internal.h"
@@ -33,6 +34,9 @@ struct MeshData : detail::DataObject {
     const std::vector<int>& faceVertices() const { return m_faceVertices; }  // all polygons
     const std::vector<RVector>& normals() const { return m_normals; }
     std::uint64_t revision() const { return m_revision; }
+    // The box around the points (lower, upper corners); computed once per revision. Without
+    // points, lower is above upper. A coordinate that is not a number is left out.
+    const std::pair<RPoint, RPoint>& bounds() const;
 
     void setPoints(std::vector<RPoint> points);
     // Faces as vertex counts and vertex indices; the caller has checked the indices.
@@ -55,6 +59,8 @@ struct MeshData : detail::DataObject {
     std::vector<int> m_faceCounts, m_faceVertices;
     std::vector<RVector> m_normals;
     std::uint64_t m_revision = 0;
+    mutable std::pair<RPoint, RPoint> m_bounds;
+    mutable std::uint64_t m_boundsRevision = 0;
     mutable std::shared_ptr<MeshCache> m_cache;
     mutable std::uint64_t m_cacheRevision = 0;
 };
