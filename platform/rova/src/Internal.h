@@ -153,6 +153,7 @@ struct ThreadState {
     std::uint64_t passRequests = 0;
     std::uint64_t passRequestsSeen = 0;  // data thread: requests answered by an isDone
     std::uint64_t passTarget = 0;        // a tick waits until passes reach it: nothing waits before
+    bool betweenPasses = false;          // the loop is in isDone: its next pass begins after now
     std::condition_variable passDone;
     bool loopEnded = false;  // guarded by mutex: runDeviceThread returned
     std::atomic<std::uint64_t> wokenWaits{0};

@@ -184,6 +184,7 @@ bool RPxThreadedDeviceNode::isDone() {
     // without a nap in between.
     std::unique_lock<std::mutex> lock(state->mutex);
     ++state->passes;
+    state->betweenPasses = true;
     state->passDone.notify_all();
     const std::uint64_t freed = state->freed;
     if (state->acquired.load() == state->acquiredSeenByIsDone &&
@@ -197,6 +198,7 @@ bool RPxThreadedDeviceNode::isDone() {
     state->acquiredSeenByIsDone = state->acquired.load();
     state->freedSeenByIsDone = state->freed;
     state->passRequestsSeen = state->passRequests;
+    state->betweenPasses = false;
     return state->done.load() || state->stopRequested.load();
 }
 

@@ -43,6 +43,7 @@ void Host::Impl::startThread(NodeRecord* node) {
     }
     auto* instance = static_cast<RPxThreadedDeviceNode*>(node->instance);
     state.loopEnded = false;
+    state.betweenPasses = false;
     state.running = true;
     state.thread = std::thread([instance, node] {
         // The node may be renamed while its thread runs: the message names it as it is then.
@@ -99,7 +100,8 @@ std::pair<PoolOrder, std::size_t> Host::poolOrder(const std::string& type) const
 
 void Host::Impl::awaitDataPasses() {
     // Ask every running loop for a pass, then wait for each to finish one that began after the
-    // request: the pass that was under way may have read an older frame, the next one cannot.
+    // request: a pass under way may have read an older frame, so it needs the one after it; a
+    // loop between passes (in isDone) begins its next one after the request.
     std::vector<std::pair<NodeRecord*, std::uint64_t>> waiting;
     for (const auto& node : nodes) {
         if (!node->alive || !node->thread || !node->thread->running)
@@ -108,18 +110,19 @@ void Host::Impl::awaitDataPasses() {
         {
             std::lock_guard<std::mutex> lock(state.mutex);
             ++state.passRequests;
-            state.passTarget = std::max(state.passTarget, state.passes + 2);
-            waiting.emplace_back(node.get(), state.passes);
+            const std::uint64_t target = state.passes + (state.betweenPasses ? 1 : 2);
+            state.passTarget = std::max(state.passTarget, target);
+            waiting.emplace_back(node.get(), target);
         }
         state.wake.notify_all();
     }
     const auto deadline = std::chrono::steady_clock::now() + Host::kPassWait;
-    for (const auto& [node, before] : waiting) {
+    for (const auto& [node, target] : waiting) {
         ThreadState& state = *node->thread;
         std::unique_lock<std::mutex> lock(state.mutex);
         // A loop that does not come back to isDone in time is left to run: the tick goes on.
-        state.passDone.wait_until(lock, deadline, [&state, before = before] {
-            return state.passes >= before + 2 || state.loopEnded || state.done.load() ||
+        state.passDone.wait_until(lock, deadline, [&state, target = target] {
+            return state.passes >= target || state.loopEnded || state.done.load() ||
                    state.stopRequested.load();
         });
     }
