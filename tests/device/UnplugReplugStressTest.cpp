@@ -10,10 +10,12 @@
 #include <cstddef>
 #include <string>
 
+#include "LoadReport.h"
 #include "RunRova.h"
 
 namespace {
 
+using kivorova::testing::occurrences;
 using kivorova::testing::RovaRun;
 using kivorova::testing::runRovaScript;
 
@@ -21,14 +23,6 @@ constexpr int kCycles = 1000;
 
 const std::string kDisconnected = "Kivo Sense Controller DISCONNECTED\n";
 const std::string kConnected = "Kivo Sense Controller CONNECTED\n";
-
-std::size_t occurrences(const std::string& text, const std::string& what) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos;
-         at = text.find(what, at + what.size()))
-        ++count;
-    return count;
-}
 
 TEST(UnplugReplugStress, AThousandCyclesPrintEveryNoticeOnceInOrderAndKeepTheNodesRight) {
     std::string script =

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "LoadReport.h"
 #include "RunRova.h"
 #include "ScriptValues.h"
 
@@ -13,6 +14,7 @@ namespace {
 
 using kivorova::testing::linesOf;
 using kivorova::testing::numbersOf;
+using kivorova::testing::occurrences;
 using kivorova::testing::RovaRun;
 using kivorova::testing::runRovaScript;
 using kivorova::testing::sourceRoot;
@@ -285,14 +287,6 @@ TEST(KivoTransformNode, EachDeviceFrameReachesTheOutputsOnce) {
     const std::string after = run.out.substr(before.size());
     EXPECT_NE(after.find("trace: dirty k.outputPointable0\n"), std::string::npos) << after;
     EXPECT_NE(after.find("trace: compute k.outputPalm0Enabled\n"), std::string::npos) << after;
-}
-
-std::size_t occurrences(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
 }
 
 TEST(KivoTransformNode, EveryEndOfTheDataLoopIsReportedOnce) {

@@ -10,48 +10,17 @@
 #include <sstream>
 
 #include "HostFixture.h"
+#include "TriangleLoop.h"
 
 namespace scene = rova::host::scene;
 
 namespace {
 
-using Vec = std::array<double, 3>;
-
-Vec sub(const Vec& a, const Vec& b) {
-    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
-}
-Vec cross(const Vec& a, const Vec& b) {
-    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
-double dot(const Vec& a, const Vec& b) {
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
-
-// Nearest hit (t >= 0) of the ray with the world-space geometry, every polygon fanned into
-// triangles, tested one by one in double (Moller-Trumbore).
-std::optional<Vec> bruteFirstHit(const scene::MeshGeometry& g, const Vec& o, const Vec& d) {
-    double best = INFINITY;
-    for (const auto& face : g.faces)
-        for (std::size_t k = 1; k + 1 < face.size(); ++k) {
-            const Vec& a = g.points[static_cast<std::size_t>(face[0])];
-            const Vec e1 = sub(g.points[static_cast<std::size_t>(face[k])], a);
-            const Vec e2 = sub(g.points[static_cast<std::size_t>(face[k + 1])], a);
-            const Vec p = cross(d, e2);
-            const double det = dot(e1, p);
-            if (det == 0.0)
-                continue;
-            const Vec s = sub(o, a);
-            const double u = dot(s, p) / det;
-            const Vec q = cross(s, e1);
-            const double v = dot(d, q) / det;
-            const double t = dot(e2, q) / det;
-            if (u >= 0.0 && v >= 0.0 && u + v <= 1.0 && t >= 0.0 && t < best)
-                best = t;
-        }
-    if (!std::isfinite(best))
-        return std::nullopt;
-    return Vec{o[0] + d[0] * best, o[1] + d[1] * best, o[2] + d[2] * best};
-}
+using kivorova::testing::bruteFirstHit;
+using kivorova::testing::cross;
+using kivorova::testing::dot;
+using kivorova::testing::sub;
+using kivorova::testing::Vec;
 
 void expectNear(const Vec& expected, const std::array<double, 3>& actual, const std::string& what) {
     for (int k = 0; k < 3; ++k) {

@@ -98,6 +98,11 @@ DagKind dagKind(const NodeRecord* node);
 inline bool isDag(const NodeRecord* node) {
     return dagKind(node) != DagKind::kNone;
 }
+// Adds an attribute (and its children, after it) to a built-in type; returns its index.
+int addAttribute(NodeType& type, const std::shared_ptr<detail::AttributeDef>& def);
+// A keyable compound of three doubles with X, Y and Z children, each defaulting to value.
+std::shared_ptr<detail::AttributeDef> tripleAttribute(const std::string& longName,
+                                                      const std::string& shortName, double value);
 // The attribute of the node's type with this long name (every use names the attribute).
 int attributeIndex(const NodeRecord* node, const char* longName);
 

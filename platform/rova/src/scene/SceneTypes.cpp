@@ -76,38 +76,6 @@ DagNode* dagOf(const NodeRecord* node) {
     return node && node->instance ? dynamic_cast<DagNode*>(node->instance) : nullptr;
 }
 
-int add(NodeType& type, const std::shared_ptr<AttributeDef>& def) {
-    const int index = static_cast<int>(type.attributes.size());
-    type.index[def.get()] = index;
-    type.attributes.push_back(def);
-    type.affects.emplace_back();
-    for (const auto& child : def->children) {
-        type.index[child.get()] = static_cast<int>(type.attributes.size());
-        type.attributes.push_back(child);
-        type.affects.emplace_back();
-    }
-    return index;
-}
-
-std::shared_ptr<AttributeDef> triple(const std::string& longName, const std::string& shortName,
-                                     double value) {
-    auto def = detail::makeAttribute(longName, shortName, ValueType::kDouble3);
-    def->numericType = RFnNumericData::k3Double;
-    def->keyable = true;
-    for (double& c : def->defaultValue.v3) c = value;
-    int component = 0;
-    for (const char* axis : {"X", "Y", "Z"}) {
-        auto child = detail::makeAttribute(longName + axis, shortName + axis, ValueType::kDouble);
-        child->numericType = RFnNumericData::kDouble;
-        child->keyable = true;
-        child->defaultValue.d = value;
-        child->parent = def.get();
-        child->component = component++;
-        def->children.push_back(child);
-    }
-    return def;
-}
-
 std::shared_ptr<AttributeDef> output(const std::string& longName, const std::string& shortName,
                                      ValueType type) {
     auto def = detail::makeAttribute(longName, shortName, type);
@@ -129,6 +97,38 @@ std::thread::id g_sceneThread;
 
 }  // namespace
 
+int addAttribute(NodeType& type, const std::shared_ptr<AttributeDef>& def) {
+    const int index = static_cast<int>(type.attributes.size());
+    type.index[def.get()] = index;
+    type.attributes.push_back(def);
+    type.affects.emplace_back();
+    for (const auto& child : def->children) {
+        type.index[child.get()] = static_cast<int>(type.attributes.size());
+        type.attributes.push_back(child);
+        type.affects.emplace_back();
+    }
+    return index;
+}
+
+std::shared_ptr<AttributeDef> tripleAttribute(const std::string& longName,
+                                              const std::string& shortName, double value) {
+    auto def = detail::makeAttribute(longName, shortName, ValueType::kDouble3);
+    def->numericType = RFnNumericData::k3Double;
+    def->keyable = true;
+    for (double& c : def->defaultValue.v3) c = value;
+    int component = 0;
+    for (const char* axis : {"X", "Y", "Z"}) {
+        auto child = detail::makeAttribute(longName + axis, shortName + axis, ValueType::kDouble);
+        child->numericType = RFnNumericData::kDouble;
+        child->keyable = true;
+        child->defaultValue.d = value;
+        child->parent = def.get();
+        child->component = component++;
+        def->children.push_back(child);
+    }
+    return def;
+}
+
 bool onSceneThread() {
     return std::this_thread::get_id() == g_sceneThread;
 }
@@ -137,17 +137,18 @@ std::vector<std::shared_ptr<NodeType>> makeSceneTypes() {
     g_sceneThread = std::this_thread::get_id();
     auto transform = newType("transform", 0x524f0002u, [] { return new TransformNode(); });
     const int inputs[] = {
-        add(*transform, triple("translate", "t", 0.0)), add(*transform, triple("rotate", "r", 0.0)),
-        add(*transform, triple("scale", "s", 1.0)),
-        add(*transform, detail::makeAttribute("inputMatrix", "im", ValueType::kMatrix))};
-    const int matrix = add(*transform, output("matrix", "m", ValueType::kMatrix));
-    const int world = add(*transform, output("worldMatrix", "wm", ValueType::kMatrix));
+        addAttribute(*transform, tripleAttribute("translate", "t", 0.0)),
+        addAttribute(*transform, tripleAttribute("rotate", "r", 0.0)),
+        addAttribute(*transform, tripleAttribute("scale", "s", 1.0)),
+        addAttribute(*transform, detail::makeAttribute("inputMatrix", "im", ValueType::kMatrix))};
+    const int matrix = addAttribute(*transform, output("matrix", "m", ValueType::kMatrix));
+    const int world = addAttribute(*transform, output("worldMatrix", "wm", ValueType::kMatrix));
     for (const int input : inputs)
         transform->affects[static_cast<std::size_t>(input)] = {matrix, world};
 
     auto mesh = newType("mesh", 0x524f0003u, [] { return new MeshNode(); });
-    const int in = add(*mesh, detail::makeAttribute("inMesh", "i", ValueType::kMesh));
-    const int out = add(*mesh, output("outMesh", "o", ValueType::kMesh));
+    const int in = addAttribute(*mesh, detail::makeAttribute("inMesh", "i", ValueType::kMesh));
+    const int out = addAttribute(*mesh, output("outMesh", "o", ValueType::kMesh));
     mesh->affects[static_cast<std::size_t>(in)] = {out};
 
     auto camera = newType("camera", 0x524f0004u, [] { return new CameraNode(); });

@@ -4,6 +4,7 @@
 #include <numbers>
 
 #include "HostImpl.h"
+#include "Scene.h"
 #include "rova/REulerRotation.h"
 #include "rova/RPlug.h"
 
@@ -16,35 +17,15 @@ using detail::ValueType;
 
 namespace {
 
-int add(NodeType& type, const std::shared_ptr<AttributeDef>& def) {
-    const int index = static_cast<int>(type.attributes.size());
-    type.index[def.get()] = index;
-    type.attributes.push_back(def);
-    type.affects.emplace_back();
-    for (const auto& child : def->children) {
-        type.index[child.get()] = static_cast<int>(type.attributes.size());
-        type.attributes.push_back(child);
-        type.affects.emplace_back();
-    }
-    return index;
-}
-
 // An output compound of three doubles with X, Y and Z children.
 std::shared_ptr<AttributeDef> tripleOutput(const std::string& longName,
                                            const std::string& shortName) {
-    auto def = detail::makeAttribute(longName, shortName, ValueType::kDouble3);
-    def->numericType = RFnNumericData::k3Double;
-    def->writable = false;
-    def->storable = false;
-    int component = 0;
-    for (const char* axis : {"X", "Y", "Z"}) {
-        auto child = detail::makeAttribute(longName + axis, shortName + axis, ValueType::kDouble);
-        child->numericType = RFnNumericData::kDouble;
-        child->writable = false;
-        child->storable = false;
-        child->parent = def.get();
-        child->component = component++;
-        def->children.push_back(child);
+    auto def = tripleAttribute(longName, shortName, 0.0);
+    for (AttributeDef* attribute :
+         {def.get(), def->children[0].get(), def->children[1].get(), def->children[2].get()}) {
+        attribute->writable = false;
+        attribute->storable = false;
+        attribute->keyable = false;
     }
     return def;
 }
@@ -97,10 +78,10 @@ std::vector<std::shared_ptr<NodeType>> makeUtilityTypes() {
     decompose->id = RTypeId(0x524f0010u);
     decompose->builtinCreator = [] { return new DecomposeMatrixNode(); };
     const int input =
-        add(*decompose, detail::makeAttribute("inputMatrix", "im", ValueType::kMatrix));
-    const int outputs[] = {add(*decompose, tripleOutput("outputTranslate", "ot")),
-                           add(*decompose, tripleOutput("outputRotate", "or")),
-                           add(*decompose, tripleOutput("outputScale", "os"))};
+        addAttribute(*decompose, detail::makeAttribute("inputMatrix", "im", ValueType::kMatrix));
+    const int outputs[] = {addAttribute(*decompose, tripleOutput("outputTranslate", "ot")),
+                           addAttribute(*decompose, tripleOutput("outputRotate", "or")),
+                           addAttribute(*decompose, tripleOutput("outputScale", "os"))};
     for (const int output : outputs) {
         auto& affected = decompose->affects[static_cast<std::size_t>(input)];
         affected.push_back(output);
