@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "DeviceChangeReports.h"
 #include "Help.h"
 #include "Interpreter.h"
 #include "rovahost/Boundary.h"
@@ -208,6 +209,7 @@ int main(int argc, char** argv) {
     int status = 0;
     bool outputWritten = true;
     {
+        const rova::app::DeviceChangeReports deviceReports(host);
         rova::lang::Interpreter interpreter(host);
         interpreter.installExecutor();
         const auto error = rova::host::guardBoundary("rova", [&] {

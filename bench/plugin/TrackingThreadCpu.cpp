@@ -10,14 +10,19 @@
 //     end of the first tick whose outputs show it or a newer frame, over a real-time 120 fps
 //     replay. The replay is a shipped recording retimed to 120 fps whose first hand's palm x is
 //     the frame's sequence number, so the tracking node's outputPalm0 names the frame it shows;
-//     the gestures node's frameId output names it directly. Baseline: one tick period.
+//     the gestures node's frameId output names it directly. Baseline: one tick period. Two runs:
+//     the replay one frame in N fast, so that arrivals sweep once through every phase of the
+//     tick as a device's own clock does against the host's, and the replay exactly in step with
+//     the ticks, frames arriving as ticks begin: the worst phase, held.
 //  3. Cost of one kivoTransform evaluation (57 outputs from one pool record) against a plain
 //     copy of that record (TrackingRecord).
 //
 // Usage: tracking_thread_cpu [--seconds S] [--frames N] [--evaluations N] [--recording PATH]
-//                            [--idle-wait-ms MS] [--json PATH]
-// (defaults: 2 s per CPU state, 1200 latency frames, 2000 evaluations, the host's own idle wait;
-// about 40 s in all). --idle-wait-ms sets the host's idle nap of data threads (what-if runs).
+//                            [--idle-wait-ms MS] [--no-device-reports] [--json PATH]
+// (defaults: 2 s per CPU state, 1200 latency frames a run, 2000 evaluations, the host's own idle
+// wait; about 50 s in all). --idle-wait-ms sets the host's idle nap of data threads and
+// --no-device-reports keeps the device's changes from the host, so that every tick asks every
+// loop for a pass (what-if runs).
 #include <kivo/Controller.h>
 #include <kivo/DeviceService.h>
 #include <kivo/Frame.h>
@@ -36,11 +41,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "apps/rova/DeviceChangeReports.h"
 #include "tracking/TrackingRecord.h"
 
 #ifndef KIVOROVA_RECORDINGS
@@ -312,7 +319,8 @@ struct Options {
     int evaluations = 2000;
     std::string recording = std::string(KIVOROVA_RECORDINGS) + "/generated/two-hands.kivo";
     std::string json;
-    int idleWaitMs = -1;  // < 0: the host's default
+    int idleWaitMs = -1;        // < 0: the host's default
+    bool deviceReports = true;  // the device's changes reach the host, as in the rova program
 };
 
 Options parse(int argc, char** argv) {
@@ -330,19 +338,126 @@ Options parse(int argc, char** argv) {
             o.recording = argv[++k];
         else if (arg == "--idle-wait-ms" && hasValue)
             o.idleWaitMs = std::atoi(argv[++k]);
+        else if (arg == "--no-device-reports")
+            o.deviceReports = false;
         else if (arg == "--json" && hasValue)
             o.json = argv[++k];
         else {
-            std::fprintf(
-                stderr,
-                "usage: tracking_thread_cpu [--seconds S] [--frames N] "
-                "[--evaluations N] [--recording PATH] [--idle-wait-ms MS] [--json PATH]\n");
+            std::fprintf(stderr,
+                         "usage: tracking_thread_cpu [--seconds S] [--frames N] "
+                         "[--evaluations N] [--recording PATH] [--idle-wait-ms MS] "
+                         "[--no-device-reports] [--json PATH]\n");
             std::exit(2);
         }
     }
     if (!(o.seconds > 0.0) || o.frames < 10 || o.evaluations < 1)
         fail("--seconds, --frames (at least 10) and --evaluations must be positive");
     return o;
+}
+
+// ---------------------------------------------------------------- latency
+
+// One latency run: a real-time replay of tagged frames at 120 fps times `speed`, both nodes live,
+// the host ticking at 60 Hz from just after the replay starts.
+struct LatencyRun {
+    std::vector<double> tracking, gestures;        // per frame: arrival -> end of the tick, ms
+    std::size_t trackingOwn = 0, gesturesOwn = 0;  // frames a tick showed themselves
+    std::vector<double> tickMs;                    // tick + reading the outputs
+    // Frames that arrived less than kJustAfterTickMs after a tick began: they wait for the next
+    // tick, the worst case by construction.
+    std::vector<double> justAfterTick;
+};
+constexpr double kJustAfterTickMs = 0.5;
+
+LatencyRun measureLatency(Host& host, const Node& tracking, const Node& gestures,
+                          const Options& options, double speed) {
+    LatencyRun run;
+    const Kivo::Recording tagged = taggedRecording(options.recording, options.frames, kReplayRate);
+    const std::int64_t base = Kivo::DeviceService::status().frameId;  // frame k has id base + k
+    Kivo::ReplayOptions realtime;
+    realtime.realtime = true;
+    realtime.speed = speed;
+    std::map<std::int64_t, Clock::time_point> arrivals;  // by sequence number
+    std::vector<std::pair<Clock::time_point, std::int64_t>> trackingShown, gesturesShown;
+    std::vector<Clock::time_point> tickStarts;
+    std::int64_t collected = base;
+    const auto collect = [&] {
+        const std::int64_t newest = Kivo::DeviceService::status().frameId;
+        for (std::int64_t id = collected + 1; id <= newest; ++id) {
+            const auto arrival = Kivo::DeviceService::frameArrival(id);
+            if (!arrival)
+                fail("frame " + std::to_string(id) + " left the history before it was read");
+            arrivals[id - base] = *arrival;
+        }
+        collected = newest;
+    };
+    checkService(Kivo::DeviceService::replay(tagged, "tagged-120fps", realtime));
+    const auto period =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kTickSeconds));
+    const auto start = Clock::now();
+    auto next = start;
+    const auto last = static_cast<std::int64_t>(options.frames);
+    const auto giveUp =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                    static_cast<double>(options.frames) / kReplayRate + 5.0));
+    std::int64_t shownTracking = 0, shownGestures = 0;
+    while ((shownTracking < last || shownGestures < last) && Clock::now() < giveUp) {
+        next += period;
+        std::this_thread::sleep_until(next);
+        const auto tickStart = Clock::now();
+        host.tick();
+        const auto palm = host.storedPlug(tracking.shown);
+        const auto frameId = host.storedPlug(gestures.shown);
+        const auto shownAt = Clock::now();
+        tickStarts.push_back(tickStart);
+        run.tickMs.push_back(
+            std::chrono::duration<double, std::milli>(shownAt - tickStart).count());
+        if (!palm.ok() || !frameId.ok())
+            fail("cannot read the outputs");
+        shownTracking = std::llround(palm.value.matrix[12]);
+        shownGestures = frameId.value.intValue - base;
+        trackingShown.emplace_back(shownAt, shownTracking);
+        gesturesShown.emplace_back(shownAt, shownGestures);
+        collect();
+    }
+    if (Kivo::DeviceService::status().frameId != base + last)
+        fail("the replay delivered " +
+             std::to_string(Kivo::DeviceService::status().frameId - base) + " frames, not " +
+             std::to_string(last));
+    // For every frame: from its arrival to the end of the first tick showing it or a newer one.
+    const auto latencies = [&](const std::vector<std::pair<Clock::time_point, std::int64_t>>& shown,
+                               std::size_t& showedItself) {
+        std::vector<double> out;
+        std::set<std::int64_t> seen;
+        for (const auto& tick : shown) seen.insert(tick.second);
+        showedItself = 0;
+        std::size_t t = 0;
+        for (const auto& [k, arrival] : arrivals) {
+            while (t < shown.size() && shown[t].second < k) ++t;
+            if (t == shown.size())
+                break;
+            out.push_back(
+                std::chrono::duration<double, std::milli>(shown[t].first - arrival).count());
+            showedItself += seen.count(k);
+        }
+        return out;
+    };
+    run.tracking = latencies(trackingShown, run.trackingOwn);
+    run.gestures = latencies(gesturesShown, run.gesturesOwn);
+    std::size_t k = 0;
+    for (const auto& [sequence, arrival] : arrivals) {
+        if (k >= run.tracking.size())
+            break;
+        const auto after = std::upper_bound(tickStarts.begin(), tickStarts.end(), arrival);
+        if (after != tickStarts.begin() &&
+            std::chrono::duration<double, std::milli>(arrival - *(after - 1)).count() <
+                kJustAfterTickMs)
+            run.justAfterTick.push_back(run.tracking[k]);
+        ++k;
+    }
+    // Let the replay's last frame go before the next run starts its own.
+    Kivo::DeviceService::waitForReplay(2000);
+    return run;
 }
 
 }  // namespace
@@ -360,6 +475,10 @@ int main(int argc, char** argv) {
     const auto idleWaitMs = static_cast<long long>(host.threadWaits().idle.count());
     check(host.loadPlugin("kivo_rova"));
     Kivo::DeviceService::reset();  // unplugged, no source
+    // As the rova program does: the device's changes reach the host.
+    std::optional<rova::app::DeviceChangeReports> deviceReports;
+    if (options.deviceReports)
+        deviceReports.emplace(host);
 
     // The gestures node computes frameId (its refresh attribute) along with its other outputs.
     Node tracking{"tracking", "tracking.outputPalm0", "tracking.outputPalm0", {}};
@@ -411,81 +530,14 @@ int main(int argc, char** argv) {
 
     const double busy = busyLoopPercent(options.seconds);
 
-    // ---- 2. Latency, both nodes live, 120 fps real-time replay, ticks at 60 Hz.
+    // ---- 2. Latency, both nodes live, 120 fps real-time replays, ticks at 60 Hz.
     setLive(host, tracking, true);
     setLive(host, gestures, true);
     Kivo::DeviceService::connect();
     for (int k = 0; k < 3; ++k) host.tick();
-    const Kivo::Recording tagged = taggedRecording(options.recording, options.frames, kReplayRate);
-    const std::int64_t base = Kivo::DeviceService::status().frameId;  // frame k has id base + k
-    Kivo::ReplayOptions realtime;
-    realtime.realtime = true;
-    std::map<std::int64_t, Clock::time_point> arrivals;  // by sequence number
-    std::vector<std::pair<Clock::time_point, std::int64_t>> trackingShown, gesturesShown;
-    std::vector<double> tickMs;
-    std::int64_t collected = base;
-    const auto collect = [&] {
-        const std::int64_t newest = Kivo::DeviceService::status().frameId;
-        for (std::int64_t id = collected + 1; id <= newest; ++id) {
-            const auto arrival = Kivo::DeviceService::frameArrival(id);
-            if (!arrival)
-                fail("frame " + std::to_string(id) + " left the history before it was read");
-            arrivals[id - base] = *arrival;
-        }
-        collected = newest;
-    };
-    checkService(Kivo::DeviceService::replay(tagged, "tagged-120fps", realtime));
-    const auto period =
-        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kTickSeconds));
-    const auto start = Clock::now();
-    auto next = start;
-    const auto last = static_cast<std::int64_t>(options.frames);
-    const auto giveUp =
-        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
-                    static_cast<double>(options.frames) / kReplayRate + 5.0));
-    std::int64_t shownTracking = 0, shownGestures = 0;
-    while ((shownTracking < last || shownGestures < last) && Clock::now() < giveUp) {
-        next += period;
-        std::this_thread::sleep_until(next);
-        const auto tickStart = Clock::now();
-        host.tick();
-        const auto palm = host.storedPlug(tracking.shown);
-        const auto frameId = host.storedPlug(gestures.shown);
-        const auto shownAt = Clock::now();
-        tickMs.push_back(std::chrono::duration<double, std::milli>(shownAt - tickStart).count());
-        if (!palm.ok() || !frameId.ok())
-            fail("cannot read the outputs");
-        shownTracking = std::llround(palm.value.matrix[12]);
-        shownGestures = frameId.value.intValue - base;
-        trackingShown.emplace_back(shownAt, shownTracking);
-        gesturesShown.emplace_back(shownAt, shownGestures);
-        collect();
-    }
-    if (Kivo::DeviceService::status().frameId != base + last)
-        fail("the replay delivered " +
-             std::to_string(Kivo::DeviceService::status().frameId - base) + " frames, not " +
-             std::to_string(last));
-    // For every frame: from its arrival to the end of the first tick showing it or a newer one.
-    const auto latencies = [&](const std::vector<std::pair<Clock::time_point, std::int64_t>>& shown,
-                               std::size_t& showedItself) {
-        std::vector<double> out;
-        std::set<std::int64_t> seen;
-        for (const auto& tick : shown) seen.insert(tick.second);
-        showedItself = 0;
-        std::size_t t = 0;
-        for (const auto& [k, arrival] : arrivals) {
-            while (t < shown.size() && shown[t].second < k) ++t;
-            if (t == shown.size())
-                break;
-            out.push_back(
-                std::chrono::duration<double, std::milli>(shown[t].first - arrival).count());
-            showedItself += seen.count(k);
-        }
-        return out;
-    };
-    std::size_t trackingOwn = 0, gesturesOwn = 0;
-    const std::vector<double> trackingLatency = latencies(trackingShown, trackingOwn);
-    const std::vector<double> gesturesLatency = latencies(gesturesShown, gesturesOwn);
+    const double sweep = 1.0 + 1.0 / static_cast<double>(options.frames);
+    const LatencyRun swept = measureLatency(host, tracking, gestures, options, sweep);
+    const LatencyRun locked = measureLatency(host, tracking, gestures, options, 1.0);
     Kivo::DeviceService::stop();
 
     // ---- 3. One kivoTransform evaluation against a copy of its record.
@@ -540,8 +592,9 @@ int main(int argc, char** argv) {
     // ---- the table
     std::printf(
         "tracking nodes in the host, ticks at 60 Hz; %.1f s per CPU state; data threads' "
-        "idle wait %lld ms\n\n",
-        options.seconds, idleWaitMs);
+        "idle wait %lld ms;\ndevice changes reported to the host (ticks pass over loops that "
+        "read the newest frame): %s\n\n",
+        options.seconds, idleWaitMs, options.deviceReports ? "yes" : "no");
     std::printf(
         "CPU of the data threads, %% of one core (target <= %.1f %%; baseline: the loop\n"
         "shape with nothing that waits, %.2f %%)\n",
@@ -563,24 +616,43 @@ int main(int argc, char** argv) {
     const double latencyTarget = tickPeriodMs + kLatencySlackMs;
     std::printf(
         "\nLatency, frame arrival in the device service -> end of the first tick showing it\n"
-        "(or a newer frame); %zu frames at 120 fps, %zu ticks; baseline: one tick, %.2f ms;\n"
-        "target p99 <= %.2f ms\n",
-        arrivals.size(), tickMs.size(), tickPeriodMs, latencyTarget);
-    std::printf("  %-17s %9s %9s %9s %12s %12s\n", "node", "p50 ms", "p99 ms", "max ms",
-                "p99 / tick", "frames shown");
-    const auto latencyRow = [&](const char* name, const std::vector<double>& l, std::size_t own) {
-        const double p50 = percentile(l, 50), p99 = percentile(l, 99), max = percentile(l, 100);
-        std::printf("  %-17s %9.3f %9.3f %9.3f %12.4f %7zu/%zu\n", name, p50, p99, max,
-                    p99 / tickPeriodMs, own, l.size());
-        add({std::string("latency p50 ") + name, "ms", p50, "one tick", tickPeriodMs});
-        add({std::string("latency p99 ") + name, "ms", p99, "one tick", tickPeriodMs,
-             latencyTarget});
+        "(or a newer frame); %zu frames at 120 fps a run, ticks at 60 Hz; baseline: one tick,\n"
+        "%.2f ms; target p99 <= %.2f ms\n",
+        options.frames, tickPeriodMs, latencyTarget);
+    const auto latencyTable = [&](const LatencyRun& run, const std::string& suffix, double target) {
+        std::printf("  %-17s %9s %9s %9s %12s %12s\n", "node", "p50 ms", "p99 ms", "max ms",
+                    "p99 / tick", "frames shown");
+        const auto row = [&](const char* name, const std::vector<double>& l, std::size_t own) {
+            const double p50 = percentile(l, 50), p99 = percentile(l, 99), max = percentile(l, 100);
+            std::printf("  %-17s %9.3f %9.3f %9.3f %12.4f %7zu/%zu\n", name, p50, p99, max,
+                        p99 / tickPeriodMs, own, l.size());
+            add({std::string("latency p50 ") + name + suffix, "ms", p50, "one tick", tickPeriodMs});
+            add({std::string("latency p99 ") + name + suffix, "ms", p99, "one tick", tickPeriodMs,
+                 target});
+        };
+        row("kivoTransform", run.tracking, run.trackingOwn);
+        row("kivoGesturesNode", run.gestures, run.gesturesOwn);
+        std::printf("  tick (tick + reading the outputs): p50 %.3f ms, p99 %.3f ms\n",
+                    percentile(run.tickMs, 50), percentile(run.tickMs, 99));
+        add({"tick duration p99" + suffix, "ms", percentile(run.tickMs, 99), "one tick",
+             tickPeriodMs});
+        if (!run.justAfterTick.empty())
+            std::printf(
+                "  kivoTransform frames arriving < %.1f ms after a tick began: %zu, latency p50 "
+                "%.3f ms, max %.3f ms\n",
+                kJustAfterTickMs, run.justAfterTick.size(), percentile(run.justAfterTick, 50),
+                percentile(run.justAfterTick, 100));
     };
-    latencyRow("kivoTransform", trackingLatency, trackingOwn);
-    latencyRow("kivoGesturesNode", gesturesLatency, gesturesOwn);
-    std::printf("  tick (tick + reading the outputs): p50 %.3f ms, p99 %.3f ms\n",
-                percentile(tickMs, 50), percentile(tickMs, 99));
-    add({"tick duration p99", "ms", percentile(tickMs, 99), "one tick", tickPeriodMs});
+    std::printf(
+        "phases sweeping: the device's clock %.3f %% fast against the host's, so that arrivals\n"
+        "pass once through every phase of the tick, as independent clocks do (the figure for\n"
+        "the target)\n",
+        100.0 / static_cast<double>(options.frames));
+    latencyTable(swept, "", latencyTarget);
+    std::printf(
+        "phases locked: the device's clock equal to the host's, frames arriving as ticks begin\n"
+        "(the worst phase held throughout; a frame that just misses a tick waits for the next)\n");
+    latencyTable(locked, ", phase locked", -1.0);
 
     std::printf(
         "\nkivoTransform evaluation (57 outputs from one record), median of %d evaluations\n",

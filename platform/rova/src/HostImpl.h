@@ -27,7 +27,8 @@ struct Host::Impl {
     std::uint64_t lastCreationIndex = 0;
     std::vector<detail::Connection> connections;  // connection order
     std::shared_ptr<detail::NodeType> timeType;
-    std::vector<std::shared_ptr<detail::NodeType>> sceneTypes;  // transform, mesh, camera, utilities
+    std::vector<std::shared_ptr<detail::NodeType>>
+        sceneTypes;            // transform, mesh, camera, utilities
     std::string activeCamera;  // the active 3D view's camera shape; empty: the default camera
     detail::NodeRecord* timeNode = nullptr;
     double framesPerSecond = 24.0;
@@ -51,6 +52,12 @@ struct Host::Impl {
 
     // ---- data threads' wait limits (read by data threads), in milliseconds
     std::atomic<std::int64_t> acquireWaitMs{10}, idleWaitMs{8};
+
+    // ---- reported changes to what data loops read (any thread), and the loops to wake for them
+    std::atomic<bool> dataReports{false};
+    std::atomic<std::uint64_t> dataEpoch{0};
+    std::mutex runningThreadsMutex;
+    std::vector<detail::ThreadState*> runningThreads;  // guarded by runningThreadsMutex
 
     // ---- pool order by node type name
     std::map<std::string, std::pair<PoolOrder, std::size_t>> poolOrders;

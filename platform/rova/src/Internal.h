@@ -120,6 +120,17 @@ struct NodeType {
     }
     int findByName(const std::string& name) const;
     int parentIndex(int attribute) const;  // -1 when not a child
+
+    // Per attribute, looked up on every dirtying and evaluation: where its value lives (children
+    // of a three-number compound share their parent's), and its family (itself, its compound
+    // parent, its children). Built when the type's first node is made; while attributes are
+    // still being added (the tables are shorter than `attributes`) they are worked out each time.
+    std::vector<int> storage;
+    std::vector<std::vector<int>> families;
+    void buildLookups();
+    bool lookupsCurrent() const { return storage.size() == attributes.size(); }
+    int computeStorage(int attribute) const;
+    std::vector<int> computeFamily(int attribute) const;
 };
 
 // The pool and the data thread of a threaded device node.
@@ -134,6 +145,9 @@ struct ThreadState {
     std::uint64_t acquiredSeenByIsDone = 0;  // data thread only
     std::uint64_t freed = 0;                 // guarded by mutex: slots handed back so far
     std::uint64_t freedSeenByIsDone = 0;     // data thread only
+    // The loop waits for a slot, or found none on its last try: only then is a slot handed back
+    // worth waking it for. Guarded by mutex.
+    bool wantsRoom = false;
     std::thread thread;
     bool running = false;  // main thread only
 
@@ -154,6 +168,15 @@ struct ThreadState {
     std::uint64_t passRequestsSeen = 0;  // data thread: requests answered by an isDone
     std::uint64_t passTarget = 0;        // a tick waits until passes reach it: nothing waits before
     bool betweenPasses = false;          // the loop is in isDone: its next pass begins after now
+    // The host's count of reported data changes when the current pass began (data thread), and,
+    // while the loop naps after a pass that handed nothing over (idleNap), that pass's count and
+    // the slots freed when it ended: a tick need not wake a loop whose nap began after the newest
+    // change, unless it waits for a slot and one was freed since. Guarded by mutex.
+    static constexpr std::uint64_t kNoPass = ~std::uint64_t{0};
+    std::uint64_t passEpoch = kNoPass;
+    bool idleNap = false;
+    std::uint64_t napEpoch = 0;
+    std::uint64_t napFreed = 0;
     std::condition_variable passDone;
     bool loopEnded = false;  // guarded by mutex: runDeviceThread returned
     std::atomic<std::uint64_t> wokenWaits{0};

@@ -92,6 +92,7 @@ RStatus BrokenNode::compute(const RPlug& plug, RDataBlock&) {
 
 RObject PulseNode::value, PulseNode::gain;
 PulseNode* PulseNode::last = nullptr;
+std::atomic<long> PulseNode::feed{0};
 
 RStatus PulseNode::initialize() {
     RFnNumericAttribute numeric;
@@ -115,15 +116,21 @@ void PulseNode::postConstructor() {
 void PulseNode::runDeviceThread() {
     setDone(false);
     long counter = 0;
+    const bool fromFeed = readsFeed.load();
     while (!isDone()) {
         nameLengthSeen = name().length();
         if (!isLive())
             continue;
+        const long next = fromFeed ? feed.load() : counter + 1;
+        if (fromFeed && next == counter) {
+            ++passesSeen;
+            continue;
+        }
         RCharBuffer buffer;
         if (!acquireDataStorage(buffer))
             continue;
         beginThreadLoop();
-        *reinterpret_cast<long*>(buffer.ptr()) = ++counter;
+        *reinterpret_cast<long*>(buffer.ptr()) = counter = next;
         pushThreadData(buffer);
         lastPushed = counter;
         endThreadLoop();

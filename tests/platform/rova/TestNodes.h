@@ -44,6 +44,10 @@ class PulseNode : public RPxThreadedDeviceNode {
     std::atomic<std::size_t> nameLengthSeen{0};
     std::atomic<std::size_t> passesSeen{0};  // loop passes that ended
     std::atomic<long> lastPushed{0};
+    // Set before the node goes live, the loop reads `feed` as a device's reader would: it pushes
+    // feed's value once each time it changes, and nothing otherwise.
+    std::atomic<bool> readsFeed{false};
+    static std::atomic<long> feed;
 };
 
 RStatus initializeTestPlugin(RObject plugin);

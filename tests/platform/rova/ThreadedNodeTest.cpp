@@ -171,6 +171,63 @@ TEST_F(ThreadWakeTest, StoppingALiveThreadWakesItsIdleWait) {
     EXPECT_EQ(counts("pulse1").timedOut, 0u);
 }
 
+// With the device's changes reported, a tick leaves alone a loop that read the newest data and
+// found nothing to hand over; a reported change makes the next tick ask again (lockstep), or
+// wakes the loop at once (real time).
+TEST_F(ThreadWakeTest, WithChangesReportedATickPassesOverALoopThatReadTheNewestData) {
+    host.setDataChangeReports(true);
+    PulseNode::feed = 1;
+    host.dataChanged(false);
+    create("testPulse", "feed1");
+    PulseNode& node = *PulseNode::last;
+    node.readsFeed = true;
+    ASSERT_TRUE(host.setPlug("feed1.live", {"on"}));
+    host.tick();
+    EXPECT_EQ(get("feed1.value"), "1") << "a loop's first nap is no reason to pass it over";
+    untilWaiting("feed1");  // read 1 again, found it unchanged: napping
+    const std::size_t passes = node.passesSeen.load();
+    const std::uint64_t woken = counts("feed1").woken;
+    for (int tick = 0; tick < 5; ++tick) host.tick();
+    EXPECT_EQ(node.passesSeen.load(), passes) << "no tick asked for a pass: nothing changed";
+    EXPECT_EQ(counts("feed1").woken, woken);
+
+    PulseNode::feed = 2;
+    host.dataChanged(false);  // lockstep: the next tick has the loop read it
+    host.tick();
+    EXPECT_EQ(get("feed1.value"), "2");
+
+    untilWaiting("feed1");
+    PulseNode::feed = 3;
+    host.dataChanged(true);  // real time: the loop reads it now, before any tick
+    while (node.lastPushed.load() != 3) std::this_thread::yield();
+    untilWaiting("feed1");
+    const std::size_t afterWake = node.passesSeen.load();
+    host.tick();
+    EXPECT_EQ(get("feed1.value"), "3");
+    EXPECT_EQ(node.passesSeen.load(), afterWake) << "the tick found the record ready";
+    EXPECT_EQ(counts("feed1").timedOut, 0u);
+    host.setDataChangeReports(false);
+}
+
+TEST_F(ThreadWakeTest, WithoutReportsEveryTickAsksEveryLiveLoopForAPass) {
+    PulseNode::feed = 1;
+    create("testPulse", "feed1");
+    PulseNode& node = *PulseNode::last;
+    node.readsFeed = true;
+    ASSERT_TRUE(host.setPlug("feed1.live", {"on"}));
+    host.tick();
+    EXPECT_EQ(get("feed1.value"), "1");
+    for (int tick = 0; tick < 5; ++tick) {
+        const std::size_t before = node.passesSeen.load();
+        host.tick();
+        EXPECT_GE(node.passesSeen.load(), before + 1) << "tick " << tick;
+    }
+    PulseNode::feed = 2;  // unreported: the tick's own pass finds it
+    host.tick();
+    EXPECT_EQ(get("feed1.value"), "2");
+    EXPECT_EQ(counts("feed1").timedOut, 0u);
+}
+
 TEST_F(HostTest, ALiveNodeCanBeRenamedWhileItsThreadReadsItsName) {
     create("testPulse", "pulse1");
     PulseNode& node = *PulseNode::last;

@@ -242,6 +242,17 @@ class ROVA_API Host {
     std::pair<PoolOrder, std::size_t> poolOrder(const std::string& type) const;
     // How long a tick waits at most for each live data thread's pass before it goes on.
     static constexpr std::chrono::milliseconds kPassWait{1000};
+    // ---- reports of changes to what data loops read (a device's frames, its plugging in and out),
+    // from the program that owns the device. With reports on, a tick passes over a loop that is
+    // idle since a pass that began after the last reported change and handed nothing over: another
+    // pass would find nothing new either. Without them every tick asks every live loop for a pass.
+    // Turn them on only when every such change is reported. dataChanged(true) also wakes the
+    // loops, so that they read what came now rather than at the next tick (real-time sources);
+    // dataChanged(false) leaves the reading to the next tick (lockstep, where when a loop reads
+    // must not depend on thread timing).
+    void setDataChangeReports(bool on);
+    bool dataChangeReports() const;
+    void dataChanged(bool wakeLoops);  // any thread
     ThreadWaits threadWaits() const;
     // How a node's data-thread waits ended so far: woken (by a freed slot, setDone or a stop) or
     // timed out. Tests use it to prove that a wake-up, not a timeout, ended a wait.

@@ -178,10 +178,12 @@ bool RPxThreadedDeviceNode::isDone() {
         return true;
     // A loop that made no progress since it last asked (it acquired nothing, and no slot came
     // back meanwhile) gets a short nap, so an idle data thread does not burn a core. setDone,
-    // stop and a slot handed back by compute wake it at once, so a freed slot is refilled
-    // without waiting out the nap.
+    // stop and, for a loop that found no free slot, a slot handed back by compute wake it at
+    // once, so a freed slot is refilled without waiting out the nap.
     // A tick waiting for a pass of the loop is told that one ended, and gets the next one
-    // without a nap in between.
+    // without a nap in between. A reported data change ends the nap too (see
+    // Host::dataChanged), and a tick passes over a loop napping since before none.
+    auto& host = rova::detail::hostImpl();
     std::unique_lock<std::mutex> lock(state->mutex);
     ++state->passes;
     state->betweenPasses = true;
@@ -190,14 +192,21 @@ bool RPxThreadedDeviceNode::isDone() {
     if (state->acquired.load() == state->acquiredSeenByIsDone &&
         freed == state->freedSeenByIsDone && state->passRequests == state->passRequestsSeen &&
         state->passes >= state->passTarget) {
-        countedWait(*state, lock, idleWait(), [state, freed] {
+        const std::uint64_t epoch = state->passEpoch;
+        state->idleNap = true;
+        state->napEpoch = epoch;
+        state->napFreed = freed;
+        countedWait(*state, lock, idleWait(), [state, freed, epoch, &host] {
             return state->done.load() || state->stopRequested.load() || state->freed != freed ||
-                   state->passRequests != state->passRequestsSeen;
+                   state->passRequests != state->passRequestsSeen ||
+                   (epoch != ThreadState::kNoPass && host.dataEpoch.load() != epoch);
         });
+        state->idleNap = false;
     }
     state->acquiredSeenByIsDone = state->acquired.load();
     state->freedSeenByIsDone = state->freed;
     state->passRequestsSeen = state->passRequests;
+    state->passEpoch = host.dataEpoch.load();
     state->betweenPasses = false;
     return state->done.load() || state->stopRequested.load();
 }
@@ -240,6 +249,7 @@ RStatus RPxThreadedDeviceNode::acquireDataStorage(RCharBuffer& buffer) {
         return !state->freeSlots.empty() &&
                (!oldestFirst || state->queue.size() < state->orderDepth);
     };
+    state->wantsRoom = !room();
     countedWait(*state, lock, acquireWait(), [state, room, requests] {
         return room() || state->done.load() || state->stopRequested.load() ||
                state->passRequests != requests || state->passes < state->passTarget;
@@ -255,6 +265,7 @@ RStatus RPxThreadedDeviceNode::acquireDataStorage(RCharBuffer& buffer) {
     if (!room())
         return RStatus(RStatus::kFailure,
                        "acquireDataStorage: no free slot in the pool of node '" + name + "'");
+    state->wantsRoom = false;
     const int slot = state->freeSlots.back();
     state->freeSlots.pop_back();
     state->slots[static_cast<std::size_t>(slot)] = ThreadState::kFilling;
@@ -287,6 +298,7 @@ RStatus RPxThreadedDeviceNode::popThreadData(RCharBuffer& buffer) {
     ThreadState* state = stateOf(*this);
     if (!state)
         return notAttached("popThreadData");
+    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(state->mutex);
         if (state->queue.empty())
@@ -307,8 +319,10 @@ RStatus RPxThreadedDeviceNode::popThreadData(RCharBuffer& buffer) {
         buffer.m_data = state->storage.data() + stride * static_cast<std::size_t>(newest);
         buffer.m_size = state->slotSize;
         buffer.m_slot = newest;
+        wake = state->wantsRoom;
     }
-    state->wake.notify_all();
+    if (wake)
+        state->wake.notify_all();
     return RStatus();
 }
 
@@ -316,6 +330,7 @@ RStatus RPxThreadedDeviceNode::releaseDataStorage(RCharBuffer& buffer) {
     ThreadState* state = stateOf(*this);
     if (!state)
         return notAttached("releaseDataStorage");
+    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(state->mutex);
         const int slot = buffer.m_slot;
@@ -325,8 +340,10 @@ RStatus RPxThreadedDeviceNode::releaseDataStorage(RCharBuffer& buffer) {
                 RStatus::kInvalidParameter,
                 "releaseDataStorage: the buffer does not hold a slot of this node's pool");
         rova::detail::freeSlot(*state, slot);
+        wake = state->wantsRoom;
     }
-    state->wake.notify_all();
+    if (wake)
+        state->wake.notify_all();
     buffer = RCharBuffer();
     return RStatus();
 }

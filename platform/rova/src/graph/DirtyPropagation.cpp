@@ -25,17 +25,12 @@ using detail::Connection;
 
 namespace {
 // The attribute, its compound parent and its children: what a change to the attribute touches.
-std::vector<int> family(const NodeType& type, int attribute) {
-    std::vector<int> out{attribute};
-    const int parent = type.parentIndex(attribute);
-    if (parent >= 0)
-        out.push_back(parent);
-    for (const auto& child : type.attributes[static_cast<std::size_t>(attribute)]->children) {
-        const int index = type.indexOf(child.get());
-        if (index >= 0)
-            out.push_back(index);
-    }
-    return out;
+// scratch holds it while the type's lookup tables are not built yet.
+const std::vector<int>& family(const NodeType& type, int attribute, std::vector<int>& scratch) {
+    if (type.lookupsCurrent())
+        return type.families[static_cast<std::size_t>(attribute)];
+    scratch = type.computeFamily(attribute);
+    return scratch;
 }
 }  // namespace
 
@@ -60,14 +55,16 @@ void Host::Impl::markDirtyIn(NodeRecord* node, int attribute, Visited& visited) 
     detail::noteSceneChange();
     if (!node->dirty[static_cast<std::size_t>(storage)]) {
         node->dirty[static_cast<std::size_t>(storage)] = 1;
-        emit(GraphEvent::kDirty, node->plugPath(storage));
+        if (!observers.empty())
+            emit(GraphEvent::kDirty, node->plugPath(storage));
     }
     propagate(node, storage, visited);
 }
 
 void Host::Impl::propagate(NodeRecord* node, int attribute, Visited& visited) {
     const NodeType& type = *node->type;
-    const std::vector<int> related = family(type, attribute);
+    std::vector<int> scratch;
+    const std::vector<int>& related = family(type, attribute, scratch);
     for (const int a : related)
         for (const int target : type.affects[static_cast<std::size_t>(a)])
             if (node->alive)
@@ -83,7 +80,9 @@ void Host::Impl::propagate(NodeRecord* node, int attribute, Visited& visited) {
 
 std::vector<std::string> Host::Impl::dependencyPath(const PlugRef& from, const PlugRef& to) const {
     using Step = std::pair<NodeRecord*, int>;  // node and storage attribute
-    const std::vector<int> goal = family(*to.node->type, to.node->storageOf(to.attribute));
+    std::vector<int> goalScratch;
+    const std::vector<int>& goal =
+        family(*to.node->type, to.node->storageOf(to.attribute), goalScratch);
     const auto reached = [&](const Step& step) {
         return step.first == to.node &&
                std::find(goal.begin(), goal.end(), step.second) != goal.end();
@@ -112,7 +111,8 @@ std::vector<std::string> Host::Impl::dependencyPath(const PlugRef& from, const P
                 frontier.push_back(next);
         };
         const NodeType& type = *step.first->type;
-        const std::vector<int> related = family(type, step.second);
+        std::vector<int> scratch;
+        const std::vector<int>& related = family(type, step.second, scratch);
         for (const int a : related)
             for (const int target : type.affects[static_cast<std::size_t>(a)])
                 visit(step.first, target);

@@ -72,21 +72,24 @@ void Host::Impl::evaluate(NodeRecord* node, int attribute) {
 
 int Host::Impl::runCompute(NodeRecord* node, int storage) {
     const auto slot = static_cast<std::size_t>(storage);
-    const std::string path = node->plugPath(storage);
     RPlug plug(detail::Access::make(node->shared_from_this()),
                detail::Access::make(node->type->attributes[slot]));
     RDataBlock block = detail::DataBlockAccess::make(node);
-    emit(GraphEvent::kCompute, path);
+    // The plug's name is spelled out only for someone to read it: computes run every tick.
+    if (!observers.empty())
+        emit(GraphEvent::kCompute, node->plugPath(storage));
     int code = -1;
-    const auto error = guardBoundary("compute of '" + path + "'", [&] {
+    const auto threw = guardBoundary("", [&] {
         code = (node->instance ? node->instance->compute(plug, block)
                                : RStatus(RStatus::kUnknownParameter))
                    .statusCode();
     });
-    if (!error)
+    if (!threw)
         return code;
-    evaluationErrors.push_back(*error);
-    emit(GraphEvent::kError, path, *error);
+    const std::string path = node->plugPath(storage);
+    const std::string error = "compute of '" + path + "'" + *threw;  // *threw: " threw: ..."
+    evaluationErrors.push_back(error);
+    emit(GraphEvent::kError, path, error);
     return -1;
 }
 

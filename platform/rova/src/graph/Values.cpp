@@ -131,14 +131,44 @@ int NodeType::parentIndex(int attribute) const {
     return parent ? indexOf(parent) : -1;
 }
 
-int NodeRecord::storageOf(int attribute) const {
-    const AttributeDef& def = *type->attributes[static_cast<std::size_t>(attribute)];
+int NodeType::computeStorage(int attribute) const {
+    const AttributeDef& def = *attributes[static_cast<std::size_t>(attribute)];
     if (def.parent && def.parent->type == ValueType::kDouble3) {
-        const int parent = type->indexOf(def.parent);
+        const int parent = indexOf(def.parent);
         if (parent >= 0)
             return parent;
     }
     return attribute;
+}
+
+std::vector<int> NodeType::computeFamily(int attribute) const {
+    std::vector<int> out{attribute};
+    const int parent = parentIndex(attribute);
+    if (parent >= 0)
+        out.push_back(parent);
+    for (const auto& child : attributes[static_cast<std::size_t>(attribute)]->children) {
+        const int childIndex = indexOf(child.get());
+        if (childIndex >= 0)
+            out.push_back(childIndex);
+    }
+    return out;
+}
+
+void NodeType::buildLookups() {
+    const int count = static_cast<int>(attributes.size());
+    std::vector<int> storageTable(static_cast<std::size_t>(count));
+    std::vector<std::vector<int>> familyTable(static_cast<std::size_t>(count));
+    for (int a = 0; a < count; ++a) {
+        storageTable[static_cast<std::size_t>(a)] = computeStorage(a);
+        familyTable[static_cast<std::size_t>(a)] = computeFamily(a);
+    }
+    families = std::move(familyTable);
+    storage = std::move(storageTable);
+}
+
+int NodeRecord::storageOf(int attribute) const {
+    return type->lookupsCurrent() ? type->storage[static_cast<std::size_t>(attribute)]
+                                  : type->computeStorage(attribute);
 }
 
 std::string NodeRecord::plugPath(int attribute, int element) const {

@@ -42,8 +42,17 @@ void Host::Impl::startThread(NodeRecord* node) {
                            "): its data thread runs but can pass no data to compute");
     }
     auto* instance = static_cast<RPxThreadedDeviceNode*>(node->instance);
-    state.loopEnded = false;
-    state.betweenPasses = false;
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        state.loopEnded = false;
+        state.betweenPasses = false;
+        state.idleNap = false;
+        state.passEpoch = ThreadState::kNoPass;  // what runs before the first isDone reads nothing
+    }
+    {
+        std::lock_guard<std::mutex> lock(runningThreadsMutex);
+        runningThreads.push_back(&state);
+    }
     state.running = true;
     state.thread = std::thread([instance, node] {
         // The node may be renamed while its thread runs: the message names it as it is then.
@@ -98,10 +107,37 @@ std::pair<PoolOrder, std::size_t> Host::poolOrder(const std::string& type) const
     return m_impl->poolOrderOf(type);
 }
 
+void Host::setDataChangeReports(bool on) {
+    // Naps that began while changes went unreported must not count as up to date.
+    m_impl->dataEpoch.fetch_add(1);
+    m_impl->dataReports.store(on);
+}
+
+bool Host::dataChangeReports() const {
+    return m_impl->dataReports.load();
+}
+
+void Host::dataChanged(bool wakeLoops) {
+    Impl& h = *m_impl;
+    h.dataEpoch.fetch_add(1);
+    if (!wakeLoops)
+        return;
+    std::lock_guard<std::mutex> registry(h.runningThreadsMutex);
+    for (ThreadState* state : h.runningThreads) {
+        // Taking the mutex orders the count's change before a nap that is about to begin.
+        { std::lock_guard<std::mutex> lock(state->mutex); }
+        state->wake.notify_all();
+    }
+}
+
 void Host::Impl::awaitDataPasses() {
     // Ask every running loop for a pass, then wait for each to finish one that began after the
     // request: a pass under way may have read an older frame, so it needs the one after it; a
-    // loop between passes (in isDone) begins its next one after the request.
+    // loop between passes (in isDone) begins its next one after the request. With data changes
+    // reported, a loop napping since a pass that began after the last change and handed nothing
+    // over is left alone: it has read what there is.
+    const bool reports = dataReports.load();
+    const std::uint64_t epoch = dataEpoch.load();
     std::vector<std::pair<NodeRecord*, std::uint64_t>> waiting;
     for (const auto& node : nodes) {
         if (!node->alive || !node->thread || !node->thread->running)
@@ -109,6 +145,10 @@ void Host::Impl::awaitDataPasses() {
         ThreadState& state = *node->thread;
         {
             std::lock_guard<std::mutex> lock(state.mutex);
+            if (reports && state.idleNap && state.napEpoch == epoch &&
+                (!state.wantsRoom || state.napFreed == state.freed) &&
+                state.passRequests == state.passRequestsSeen && !state.loopEnded)
+                continue;
             ++state.passRequests;
             const std::uint64_t target = state.passes + (state.betweenPasses ? 1 : 2);
             state.passTarget = std::max(state.passTarget, target);
@@ -132,6 +172,10 @@ void Host::Impl::stopThread(NodeRecord* node) {
     ThreadState& state = *node->thread;
     if (!state.running)
         return;
+    {
+        std::lock_guard<std::mutex> lock(runningThreadsMutex);
+        std::erase(runningThreads, &state);
+    }
     {
         std::lock_guard<std::mutex> lock(state.mutex);
         state.stopRequested.store(true);

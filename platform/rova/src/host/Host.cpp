@@ -147,6 +147,7 @@ void Host::Impl::shutdown(bool recreateSceneTime) {
     watched.clear();
     evaluationErrors.clear();
     acquireWaitMs.store(10);
+    dataReports.store(false);
     idleWaitMs.store(8);
     {
         std::lock_guard<std::mutex> lock(idleMutex);

@@ -50,6 +50,8 @@ Result<NodeRecord*> Host::Impl::newNode(NodeType& type, const std::string& name)
             shared = t;
     if (&type == timeType.get())
         shared = timeType;
+    if (!type.lookupsCurrent())
+        type.buildLookups();
     auto record = std::make_shared<NodeRecord>();
     record->name = name;
     record->type = shared;
