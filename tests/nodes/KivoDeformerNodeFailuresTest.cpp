@@ -11,7 +11,10 @@
 
 namespace {
 
+using kivorova::testing::ConfigureCase;
+using kivorova::testing::expectConfigureReport;
 using kivorova::testing::expectInOrder;
+using kivorova::testing::FaultCase;
 using kivorova::testing::kDone;
 using kivorova::testing::kLoading;
 using kivorova::testing::lineOf;
@@ -29,35 +32,17 @@ unsigned sourceLine(const std::string& call, const std::string& anchor) {
 }
 
 // A configuring call that fails: the unit and the call's own line, then the load goes on.
-struct ConfigureFailure {
-    std::string fault;
-    std::string anchor;  // a line before the call
-    std::string call;    // the failing call, the first after the anchor
-};
-
-void PrintTo(const ConfigureFailure& c, std::ostream* out) {
-    *out << c.fault;
-}
-
-class KivoDeformerNodeConfigure : public ::testing::TestWithParam<ConfigureFailure> {};
+class KivoDeformerNodeConfigure : public ::testing::TestWithParam<ConfigureCase> {};
 
 TEST_P(KivoDeformerNodeConfigure, ReportsUnitAndLineThenLoadGoesOn) {
-    const ConfigureFailure& c = GetParam();
+    const ConfigureCase& c = GetParam();
     const unsigned line = sourceLine(c.call, c.anchor);
     const RovaRun run = runRovaScript(c.fault + "\nplugin -load kivo_rova\n");
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    const std::string load = loadOutput(run.err);
-    const std::string report = kLoading + "\nAPI error detected in KivoDeformerNode at line " +
-                               std::to_string(line) + "\n";
-    EXPECT_EQ(load.compare(0, report.size(), report), 0) << "expected start:\n"
-                                                         << report << "got:\n"
-                                                         << run.err;
-    EXPECT_EQ(occurrences(load, "API error detected"), 1u) << run.err;
-    ASSERT_GT(load.size(), kDone.size());
-    EXPECT_EQ(load.substr(load.size() - kDone.size()), kDone) << run.err;
+    expectConfigureReport(run.err, "KivoDeformerNode", line);
 }
 
-const ConfigureFailure kConfiguring[] = {
+const ConfigureCase kConfiguring[] = {
     {"fault addField -match kivoDeformer.deformType", "create(\"deformType\"",
      "addField(\"pushPull\""},
     {"fault setStorable -match kivoDeformer.deformType", "create(\"deformType\"", "setStorable("},
@@ -76,26 +61,17 @@ INSTANTIATE_TEST_SUITE_P(KivoDeformerNode, KivoDeformerNodeConfigure,
                          ::testing::ValuesIn(kConfiguring));
 
 // Adding one of the eight settings, or declaring its dependency, fails the type.
-struct TypeFailure {
-    std::string fault;
-    std::string message;
-};
-
-void PrintTo(const TypeFailure& c, std::ostream* out) {
-    *out << c.fault;
-}
-
-class KivoDeformerNodeTypeFailure : public ::testing::TestWithParam<TypeFailure> {};
+class KivoDeformerNodeTypeFailure : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(KivoDeformerNodeTypeFailure, ReportsTheOperationAndFailsTheRegistration) {
-    const TypeFailure& c = GetParam();
+    const FaultCase& c = GetParam();
     const RovaRun run = runRovaScript(c.fault + "\nplugin -load kivo_rova\n");
     EXPECT_NE(run.exitCode, 0);
     expectInOrder(run.err, {kLoading + c.message + ": ", "\n" + kRegistration + ": "});
     EXPECT_EQ(loadOutput(run.err).find("done."), std::string::npos) << run.err;
 }
 
-const TypeFailure kTypeFailures[] = {
+const FaultCase kTypeFailures[] = {
     {"fault addAttribute -match kivoDeformer.deformType", "addAttribute: deformType"},
     {"fault addAttribute -match kivoDeformer.radius", "addAttribute: radius"},
     {"fault addAttribute -match kivoDeformer.pause", "addAttribute: pause"},
@@ -117,19 +93,10 @@ INSTANTIATE_TEST_SUITE_P(KivoDeformerNode, KivoDeformerNodeTypeFailure,
                          ::testing::ValuesIn(kTypeFailures));
 
 // An input pair that cannot be set up is reported and left out; the type still loads.
-struct PairFailure {
-    std::string fault;
-    std::string message;
-};
-
-void PrintTo(const PairFailure& c, std::ostream* out) {
-    *out << c.fault;
-}
-
-class KivoDeformerNodePairFailure : public ::testing::TestWithParam<PairFailure> {};
+class KivoDeformerNodePairFailure : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(KivoDeformerNodePairFailure, IsReportedAndTheLoadCompletes) {
-    const PairFailure& c = GetParam();
+    const FaultCase& c = GetParam();
     const RovaRun run =
         runRovaScript(c.fault + "\nplugin -load kivo_rova\ncreate kivoDeformer -name d\n");
     EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -138,7 +105,7 @@ TEST_P(KivoDeformerNodePairFailure, IsReportedAndTheLoadCompletes) {
     EXPECT_EQ(load.find(kRegistration), std::string::npos) << run.err;
 }
 
-const PairFailure kPairFailures[] = {
+const FaultCase kPairFailures[] = {
     {"fault create -match kivoDeformer.inputPoint3", "create inputPointTransform"},
     {"fault addAttribute -match kivoDeformer.inputPoint5", "add inputPointTransform"},
     {"fault create -match kivoDeformer.inputPoint7Enabled", "create inputPointEnabled"},

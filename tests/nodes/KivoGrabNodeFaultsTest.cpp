@@ -4,23 +4,15 @@
 
 #include <string>
 
+#include "LoadReport.h"
 #include "RunRova.h"
 #include "ScriptValues.h"
 
 namespace {
 
+using kivorova::testing::complaints;
 using kivorova::testing::linesOf;
 using kivorova::testing::runRovaScript;
-
-// What the plug-in writes on standard error besides its load line.
-std::string complaints(const std::string& err) {
-    std::string out;
-    for (const auto& line : linesOf(err))
-        if (line.find("Registering Kivo nodes") == std::string::npos &&
-            line.find("Unregistering Kivo nodes") == std::string::npos && line != " done.")
-            out += line + "\n";
-    return out;
-}
 
 TEST(KivoGrabNodeFaults, SetUpFailuresAreSilentAndLeaveTheAttributeOut) {
     for (const std::string call : {"create", "addAttribute"}) {

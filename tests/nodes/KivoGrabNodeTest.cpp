@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "LoadReport.h"
 #include "RunRova.h"
 #include "ScriptValues.h"
 
 namespace {
 
+using kivorova::testing::complaints;
 using kivorova::testing::linesOf;
 using kivorova::testing::numbersOf;
 using kivorova::testing::runRovaScript;
@@ -25,16 +27,6 @@ const std::string kScene =
 
 std::string fingers(const std::string& one, const std::string& two) {
     return "set g.finger2 " + two + "\nset g.finger1 " + one + "\nget g.grabObject\n";
-}
-
-// What the run wrote on standard error besides the plug-in's load and unload lines.
-std::string complaints(const std::string& err) {
-    std::string out;
-    for (const auto& line : linesOf(err))
-        if (line.find("Registering Kivo nodes") == std::string::npos &&
-            line.find("Unregistering Kivo nodes") == std::string::npos && line != " done.")
-            out += line + "\n";
-    return out;
 }
 
 void expectTriple(const std::string& line, double x, double y, double z, const std::string& what) {

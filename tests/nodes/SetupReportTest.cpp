@@ -11,7 +11,7 @@
 
 namespace {
 
-using kivorova::testing::kDone;
+using kivorova::testing::expectConfigureReport;
 using kivorova::testing::kLoading;
 using kivorova::testing::lineOf;
 using kivorova::testing::loadOutput;
@@ -40,17 +40,9 @@ TEST_P(ConfigureFailureTest, ReportsUnitAndLineThenLoadGoesOn) {
 
     const auto run = runRovaScript(c.fault + "\nplugin -load kivo_rova\n");
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    const std::string load = loadOutput(run.err);
-    const std::string report =
-        kLoading + "\nAPI error detected in " + c.unit + " at line " + std::to_string(line) + "\n";
-    EXPECT_EQ(load.compare(0, report.size(), report), 0) << "expected start:\n"
-                                                         << report << "got:\n"
-                                                         << run.err;
-    EXPECT_EQ(occurrences(load, "API error detected"), 1u) << run.err;
-    // The status's own report follows on a line of its own, then the load completes.
-    ASSERT_GT(load.size(), report.size() + kDone.size()) << run.err;
-    EXPECT_EQ(load.substr(load.size() - kDone.size()), kDone) << run.err;
-    EXPECT_EQ(occurrences(load, "\n"), 4u) << run.err;
+    expectConfigureReport(run.err, c.unit, line);
+    // The status's own report follows on a line of its own.
+    EXPECT_EQ(occurrences(loadOutput(run.err), "\n"), 4u) << run.err;
 }
 
 const ConfigureFailure kKivoAttractorNodeConfiguring[] = {

@@ -58,14 +58,7 @@ TEST(KivoGesturesNodeRegistration, FailedDeregistrationIsReportedAndUnloadGoesOn
 
 // A creation, addition or dependency that fails: the operation's message, then the failed row;
 // the load stops there.
-struct SetupFailure {
-    std::string fault;
-    std::string message;
-};
-
-void PrintTo(const SetupFailure& c, std::ostream* out) {
-    *out << c.fault;
-}
+using SetupFailure = kivorova::testing::FaultCase;
 
 class GesturesSetupFailure : public ::testing::TestWithParam<SetupFailure> {};
 

@@ -11,7 +11,10 @@
 
 namespace {
 
+using kivorova::testing::ConfigureCase;
+using kivorova::testing::expectConfigureReport;
 using kivorova::testing::expectInOrder;
+using kivorova::testing::FaultCase;
 using kivorova::testing::kDone;
 using kivorova::testing::kLoading;
 using kivorova::testing::lineOf;
@@ -26,38 +29,20 @@ const std::string kRegistration = "failed to registerNode kivoTransformNode";
 
 // A configuring call that fails: reported with the unit and the call's own source line, and the
 // load goes on.
-struct ConfigureFailure {
-    std::string fault;
-    std::string anchor;  // text of a line before the call (the helper or the attribute's creation)
-    std::string call;    // text of the failing call, the first after the anchor
-};
-
-void PrintTo(const ConfigureFailure& c, std::ostream* out) {
-    *out << c.fault;
-}
-
-class KivoTransformNodeConfigure : public ::testing::TestWithParam<ConfigureFailure> {};
+class KivoTransformNodeConfigure : public ::testing::TestWithParam<ConfigureCase> {};
 
 TEST_P(KivoTransformNodeConfigure, ReportsUnitAndLineThenLoadGoesOn) {
-    const ConfigureFailure& c = GetParam();
+    const ConfigureCase& c = GetParam();
     const unsigned line =
         lineOf(sourceRoot() / "tracking" / "KivoTransformNode.cpp", c.call, c.anchor);
     const RovaRun run = runRovaScript(c.fault + "\nplugin -load kivo_rova\n");
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    const std::string load = loadOutput(run.err);
-    const std::string report = kLoading + "\nAPI error detected in KivoTransformNode at line " +
-                               std::to_string(line) + "\n";
-    EXPECT_EQ(load.compare(0, report.size(), report), 0) << "expected start:\n"
-                                                         << report << "got:\n"
-                                                         << run.err;
-    EXPECT_EQ(occurrences(load, "API error detected"), 1u) << run.err;
-    // The status's own report on a line of its own, then the load completes.
-    EXPECT_EQ(occurrences(load, "\n"), 4u) << run.err;
-    ASSERT_GT(load.size(), kDone.size());
-    EXPECT_EQ(load.substr(load.size() - kDone.size()), kDone) << run.err;
+    expectConfigureReport(run.err, "KivoTransformNode", line);
+    // The status's own report on a line of its own.
+    EXPECT_EQ(occurrences(loadOutput(run.err), "\n"), 4u) << run.err;
 }
 
-const ConfigureFailure kConfiguring[] = {
+const ConfigureCase kConfiguring[] = {
     {"fault setHidden -match kivoTransform.scale", "void configureInput", "setHidden(false)"},
     {"fault setKeyable -match kivoTransform.offset", "void configureInput", "setKeyable(true)"},
     {"fault setStorable -match kivoTransform.relativeToCameraRot", "void configureInput",
@@ -90,19 +75,10 @@ INSTANTIATE_TEST_SUITE_P(KivoTransformNode, KivoTransformNodeConfigure,
 
 // A dependency of an input that fails: its message, then the failed registration; the load
 // stops there.
-struct DependencyFailure {
-    std::string fault;
-    std::string message;
-};
-
-void PrintTo(const DependencyFailure& c, std::ostream* out) {
-    *out << c.fault;
-}
-
-class KivoTransformNodeDependency : public ::testing::TestWithParam<DependencyFailure> {};
+class KivoTransformNodeDependency : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(KivoTransformNodeDependency, ReportsTheDependencyAndFailsTheRegistration) {
-    const DependencyFailure& c = GetParam();
+    const FaultCase& c = GetParam();
     const RovaRun run = runRovaScript(c.fault + "\nplugin -load kivo_rova\n");
     EXPECT_NE(run.exitCode, 0);
     const std::string start = kLoading + c.message + ": ";
@@ -113,7 +89,7 @@ TEST_P(KivoTransformNodeDependency, ReportsTheDependencyAndFailsTheRegistration)
     EXPECT_EQ(loadOutput(run.err).find("done."), std::string::npos) << run.err;
 }
 
-const DependencyFailure kDependencies[] = {
+const FaultCase kDependencies[] = {
     {"fault attributeAffects -match kivoTransform.live->", "attributeAffects:live->sourceAttr"},
     {"fault attributeAffects -match kivoTransform.scale->", "attributeAffects:scale->sourceAttr"},
     {"fault attributeAffects -match kivoTransform.offset->", "attributeAffects:offset->sourceAttr"},

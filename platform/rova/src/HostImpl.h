@@ -27,8 +27,8 @@ struct Host::Impl {
     std::uint64_t lastCreationIndex = 0;
     std::vector<detail::Connection> connections;  // connection order
     std::shared_ptr<detail::NodeType> timeType;
-    std::vector<std::shared_ptr<detail::NodeType>>
-        sceneTypes;            // transform, mesh, camera, utilities
+    // transform, mesh, camera, utilities
+    std::vector<std::shared_ptr<detail::NodeType>> sceneTypes;
     std::string activeCamera;  // the active 3D view's camera shape; empty: the default camera
     detail::NodeRecord* timeNode = nullptr;
     double framesPerSecond = 24.0;
@@ -88,6 +88,12 @@ struct Host::Impl {
 
     // ---- graph operations
     void emit(GraphEvent::Kind kind, const std::string& plug, const std::string& other = "");
+    // The same for a plug of a node, named only when someone observes: dirtying and computes run
+    // on every tick.
+    void emit(GraphEvent::Kind kind, const detail::NodeRecord* node, int attribute) {
+        if (!observers.empty())
+            emit(kind, node->plugPath(attribute));
+    }
     // Marks the plug dirty (with a notification when it was clean) and everything downstream of it.
     void markDirty(detail::NodeRecord* node, int attribute);
     // Dirties what depends on the plug (inside the node and through connections), not the plug

@@ -177,6 +177,12 @@ struct ThreadState {
     bool idleNap = false;
     std::uint64_t napEpoch = 0;
     std::uint64_t napFreed = 0;
+    // The loop read what there was at `epoch`, handed nothing over and waits for nothing a tick
+    // would give it: another pass would find nothing new.
+    bool readEverythingAt(std::uint64_t epoch) const {
+        return idleNap && napEpoch == epoch && (!wantsRoom || napFreed == freed) &&
+               passRequests == passRequestsSeen;
+    }
     std::condition_variable passDone;
     bool loopEnded = false;  // guarded by mutex: runDeviceThread returned
     std::atomic<std::uint64_t> wokenWaits{0};

@@ -251,7 +251,6 @@ class ROVA_API Host {
     // dataChanged(false) leaves the reading to the next tick (lockstep, where when a loop reads
     // must not depend on thread timing).
     void setDataChangeReports(bool on);
-    bool dataChangeReports() const;
     void dataChanged(bool wakeLoops);  // any thread
     ThreadWaits threadWaits() const;
     // How a node's data-thread waits ended so far: woken (by a freed slot, setDone or a stop) or

@@ -55,8 +55,7 @@ void Host::Impl::markDirtyIn(NodeRecord* node, int attribute, Visited& visited) 
     detail::noteSceneChange();
     if (!node->dirty[static_cast<std::size_t>(storage)]) {
         node->dirty[static_cast<std::size_t>(storage)] = 1;
-        if (!observers.empty())
-            emit(GraphEvent::kDirty, node->plugPath(storage));
+        emit(GraphEvent::kDirty, node, storage);
     }
     propagate(node, storage, visited);
 }

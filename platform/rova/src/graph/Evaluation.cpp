@@ -75,9 +75,7 @@ int Host::Impl::runCompute(NodeRecord* node, int storage) {
     RPlug plug(detail::Access::make(node->shared_from_this()),
                detail::Access::make(node->type->attributes[slot]));
     RDataBlock block = detail::DataBlockAccess::make(node);
-    // The plug's name is spelled out only for someone to read it: computes run every tick.
-    if (!observers.empty())
-        emit(GraphEvent::kCompute, node->plugPath(storage));
+    emit(GraphEvent::kCompute, node, storage);
     int code = -1;
     const auto threw = guardBoundary("", [&] {
         code = (node->instance ? node->instance->compute(plug, block)

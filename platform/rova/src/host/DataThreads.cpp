@@ -113,10 +113,6 @@ void Host::setDataChangeReports(bool on) {
     m_impl->dataReports.store(on);
 }
 
-bool Host::dataChangeReports() const {
-    return m_impl->dataReports.load();
-}
-
 void Host::dataChanged(bool wakeLoops) {
     Impl& h = *m_impl;
     h.dataEpoch.fetch_add(1);
@@ -145,9 +141,7 @@ void Host::Impl::awaitDataPasses() {
         ThreadState& state = *node->thread;
         {
             std::lock_guard<std::mutex> lock(state.mutex);
-            if (reports && state.idleNap && state.napEpoch == epoch &&
-                (!state.wantsRoom || state.napFreed == state.freed) &&
-                state.passRequests == state.passRequestsSeen && !state.loopEnded)
+            if (reports && state.readEverythingAt(epoch))
                 continue;
             ++state.passRequests;
             const std::uint64_t target = state.passes + (state.betweenPasses ? 1 : 2);

@@ -147,8 +147,8 @@ void Host::Impl::shutdown(bool recreateSceneTime) {
     watched.clear();
     evaluationErrors.clear();
     acquireWaitMs.store(10);
-    dataReports.store(false);
     idleWaitMs.store(8);
+    dataReports.store(false);
     {
         std::lock_guard<std::mutex> lock(idleMutex);
         idleQueue.clear();

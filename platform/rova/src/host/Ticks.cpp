@@ -24,8 +24,7 @@ void Host::tick() {
             const int storage = node->storageOf(attribute);
             if (!node->dirty[static_cast<std::size_t>(storage)]) {
                 node->dirty[static_cast<std::size_t>(storage)] = 1;
-                if (!h.observers.empty())
-                    h.emit(GraphEvent::kDirty, node->plugPath(storage));
+                h.emit(GraphEvent::kDirty, node.get(), storage);
             }
             // Even an already dirty refresh plug passes the news on: new data arrived.
             h.dirtyDependents(node.get(), storage);
