@@ -190,6 +190,20 @@ async function checkPage(browser, label, url, table, screenshot) {
   check(Math.abs(status.duration - (FRAMES - 1) / table.fps) < 1e-4,
         `${label}: duration ${status.duration}, not ${(FRAMES - 1) / table.fps}`);
 
+  // Freshly opened, the labels, the slider and the plot's cursor are at the first frame, where the
+  // scene is.
+  const opened = await page.evaluate(() => ({
+    frame: document.getElementById('frame').textContent,
+    seconds: document.getElementById('seconds').textContent,
+    slider: document.getElementById('timeline').value,
+    cursor: window.viewer.plotCursorIndex(), index: window.viewer.frameIndex(),
+  }));
+  check(opened.frame === `frame ${table.frames[0]}`,
+        `${label}: opens with the frame label "${opened.frame}", expected "frame ${table.frames[0]}"`);
+  check(opened.seconds === '0.000 s', `${label}: opens with the seconds label "${opened.seconds}"`);
+  check(opened.slider === '0' && opened.index === 0, `${label}: opens at timeline ${opened.slider}`);
+  check(opened.cursor === 0, `${label}: opens with the plot's cursor at frame index ${opened.cursor}`);
+
   // Not blank: the first frame shows many colours, well spread.
   const first = await canvasImage(page, '#scene');
   const stats = pictureStats(first);

@@ -27,6 +27,8 @@ const viewer = {
   column: '',
   time: () => state.time,
   frameIndex: () => state.index,
+  // The frame the plot's cursor marks, as an index into the baked frames.
+  plotCursorIndex: () => (plot ? plot.cursorIndex() : -1),
   setTime,
   play,
   pause,
@@ -155,6 +157,8 @@ function show(gltf) {
 
   seek(0);
   renderNow();
+  // The labels, the slider and the plot's cursor start where the scene does.
+  updatePanel();
   $('summary').textContent = summaryText(gltf);
   requestAnimationFrame((now) => {
     state.lastTick = now;

@@ -32,6 +32,12 @@ export class Plot {
     this.draw();
   }
 
+  // The sample the cursor marks (-1 with no samples).
+  cursorIndex() {
+    const [t0, t1] = this.timeRange();
+    return nearestIndex(this.times, Math.min(t1, Math.max(t0, this.time)));
+  }
+
   // The time under a horizontal position in CSS pixels, for seeking by clicking the plot.
   timeAt(x) {
     const area = this.area();
