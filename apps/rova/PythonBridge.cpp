@@ -109,6 +109,13 @@ PyObject* pyExists(PyObject*, PyObject* args, PyObject* kwargs) {
     return PyBool_FromLong(g_interpreter->host().hasNode(node) ? 1 : 0);
 }
 
+PyObject* pyChanges(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {nullptr};
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "", const_cast<char**>(keywords)))
+        return nullptr;
+    return PyLong_FromUnsignedLongLong(g_interpreter->host().sceneChanges());
+}
+
 // Backs sys.stdout / sys.stderr.
 PyObject* pyWrite(PyObject*, PyObject* args, PyObject*) {
     int stream = 1;
@@ -131,6 +138,10 @@ PyMethodDef g_methods[] = {
      "ls(type='') -> list: node names in creation order, optionally of one type."},
     {"exists", asCFunction(pyExists), METH_VARARGS | METH_KEYWORDS,
      "exists(node) -> bool: whether a node of that name exists."},
+    {"changes", asCFunction(pyChanges), METH_VARARGS | METH_KEYWORDS,
+     "changes() -> int: a count that grows with every change to the scene (a stored value, a "
+     "connection, a node made, deleted or renamed, a tick); equal counts mean nothing changed in "
+     "between."},
     {"_write", asCFunction(pyWrite), METH_VARARGS | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
