@@ -3,8 +3,11 @@
 
 #include "PythonBridge.h"
 
+#include <unistd.h>
+
 #include <iostream>
 
+#include "CaptureAtEnd.h"
 #include "Interpreter.h"
 
 namespace rova::lang {
@@ -12,6 +15,7 @@ namespace {
 
 Interpreter* g_interpreter = nullptr;
 PyObject* g_error = nullptr;  // rova.Error
+pid_t g_process = 0;          // the program's own process, not a child forked from Python
 
 PyCFunction asCFunction(PyObject* (*function)(PyObject*, PyObject*, PyObject*)) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
@@ -109,6 +113,13 @@ PyObject* pyExists(PyObject*, PyObject* args, PyObject* kwargs) {
     return PyBool_FromLong(g_interpreter->host().hasNode(node) ? 1 : 0);
 }
 
+PyObject* pyChanges(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {nullptr};
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "", const_cast<char**>(keywords)))
+        return nullptr;
+    return PyLong_FromUnsignedLongLong(g_interpreter->host().sceneChanges());
+}
+
 // Backs sys.stdout / sys.stderr.
 PyObject* pyWrite(PyObject*, PyObject* args, PyObject*) {
     int stream = 1;
@@ -121,6 +132,22 @@ PyObject* pyWrite(PyObject*, PyObject* args, PyObject*) {
     return PyLong_FromSsize_t(size);
 }
 
+// os._exit(status) goes through here first: the program's end still completes a device capture
+// (reporting a failure, which makes a status of 0 into 1) and writes out what was printed. A child
+// forked from Python leaves the capture to the program.
+PyObject* pyBeforeExit(PyObject*, PyObject* args, PyObject*) {
+    int status = 0;
+    if (!PyArg_ParseTuple(args, "i", &status))
+        return nullptr;
+    if (::getpid() == g_process) {
+        if (!app::completeCaptureAtEnd() && status == 0)
+            status = 1;
+        std::cout.flush();
+        std::cerr.flush();
+    }
+    return PyLong_FromLong(status);
+}
+
 PyMethodDef g_methods[] = {
     {"eval", asCFunction(pyEval), METH_VARARGS | METH_KEYWORDS,
      "eval(statements) -> str: run host statements; returns their query results, one per line. "
@@ -131,7 +158,12 @@ PyMethodDef g_methods[] = {
      "ls(type='') -> list: node names in creation order, optionally of one type."},
     {"exists", asCFunction(pyExists), METH_VARARGS | METH_KEYWORDS,
      "exists(node) -> bool: whether a node of that name exists."},
+    {"changes", asCFunction(pyChanges), METH_VARARGS | METH_KEYWORDS,
+     "changes() -> int: a count that grows with every change to the scene (a stored value, a "
+     "connection, a node made, deleted or renamed, a tick); equal counts mean nothing changed in "
+     "between."},
     {"_write", asCFunction(pyWrite), METH_VARARGS | METH_KEYWORDS, nullptr},
+    {"_before_exit", asCFunction(pyBeforeExit), METH_VARARGS | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -203,6 +235,15 @@ def bake(output, frames, *items, start=None, replay=False, table=None):
 rova.bake = bake
 del bake
 
+import os
+
+def _exit(status, _exit=os._exit, _before=rova._before_exit):
+    _exit(_before(status))
+
+_exit.__doc__ = os._exit.__doc__
+os._exit = _exit
+del _exit, os
+
 sys.stdout = _HostStream(1)
 sys.stderr = _HostStream(2)
 del _HostStream
@@ -212,6 +253,7 @@ del _HostStream
 
 PythonBridge::PythonBridge(Interpreter& interpreter) {
     g_interpreter = &interpreter;
+    g_process = ::getpid();
     PyImport_AppendInittab("rova", &initModule);
     PyConfig config;
     PyConfig_InitPythonConfig(&config);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "CaptureAtEnd.h"
 #include "DeviceChangeReports.h"
 #include "Help.h"
 #include "Interpreter.h"
@@ -228,6 +229,8 @@ int main(int argc, char** argv) {
             std::cerr << "error: " << *error << std::endl;
             status = kExitFailure;
         }
+        if (!rova::app::completeCaptureAtEnd())
+            status = kExitFailure;
         outputWritten = standardOutputWritten();
         if (!outputWritten)
             status = kExitFailure;

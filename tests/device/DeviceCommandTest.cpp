@@ -327,6 +327,76 @@ TEST_F(DeviceProgram, EachPlayedTickRunsTheStatementsQueuedForIdleTime) {
     EXPECT_EQ(run.out, "queued\nfirst tick\nnot yet\nthird tick\n");
 }
 
+// One frame at the highest rate, looped at the highest speed: the script's device statements,
+// which wait for the device's lock, still get their turn.
+TEST_F(DeviceProgram, ALoopedRealTimeReplayAtTopSpeedLeavesTheScriptRunning) {
+    const std::string take =
+        write("fast.kivo",
+              "kivo-recording version=1 rate=10000 length=mm time=us gestures=none\n"
+              "frame 1 t=0; hand 1 palm=0,200,0 normal=0,-1,0 dir=0,0,-1\n"
+              "end frames=1 events=0\n");
+    const RovaRun run = runRovaStatements("device -replay \"" + take +
+                                          "\" -realtime -loop -speed 1000\n"
+                                          "device -focus off\n"
+                                          "device -disconnect\n"
+                                          "device -connect\n"
+                                          "device -stop\n"
+                                          "print(\"stopped\\n\")\n");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "stopped\n");
+}
+
+// A capture is still running when the program ends: the end completes it, as `device -stop` would,
+// or says why it could not, with a failing exit status. Python's os._exit ends the program too.
+TEST_F(DeviceProgram, TheProgramsEndCompletesARunningCaptureOrReportsItsFailure) {
+    const std::string capture = (folder / "capture.kivo").string();
+    std::string statements = "device -record \"" + capture + "\"\n";
+    const auto frames = [](int count) {
+        std::string text;
+        for (int k = 0; k < count; ++k)
+            text += "device -inject \"frame 1 t=" + std::to_string(k * 1000) +
+                    "; hand 1 palm=0,200,0 normal=0,-1,0 dir=0,0,-1\"\n";
+        return text;
+    };
+    const auto partFiles = [&] {
+        int count = 0;
+        for (const auto& entry : fs::directory_iterator(folder))
+            count += entry.path().extension() == ".part" ? 1 : 0;
+        return count;
+    };
+
+    const RovaRun ended = runRovaStatements(statements + frames(3));
+    EXPECT_EQ(ended.exitCode, 0) << ended.err;
+    EXPECT_NE(read(capture).find("end frames=3 "), std::string::npos) << read(capture);
+    fs::remove(capture);
+
+    const RovaRun exited =
+        runRovaStatements(statements + frames(2) + "python(\"import os; os._exit(3)\")\n");
+    EXPECT_EQ(exited.exitCode, 3) << exited.err;
+    EXPECT_NE(read(capture).find("end frames=2 "), std::string::npos) << read(capture);
+    EXPECT_EQ(partFiles(), 0);
+    fs::remove(capture);
+
+    // Files of more than 2 KiB cannot be written (EFBIG, as a full disk gives ENOSPC): the capture
+    // of 60 frames fails on the way.
+    const auto limited = [&](const std::string& text) {
+        return kivorova::testing::runProgram(
+            "/bin/sh", {"-c", "trap '' XFSZ; exec prlimit --fsize=2048 -- \"$0\" -c \"$1\"",
+                        kivorova::testing::rovaProgram().string(), text});
+    };
+    const std::string failure = "error: capture still running at the end: record: " + capture +
+                                ": write error (File too large)\n";
+    const RovaRun full = limited(statements + frames(60));
+    EXPECT_EQ(full.exitCode, 1);
+    EXPECT_EQ(full.err, failure);
+    const RovaRun fullExit =
+        limited(statements + frames(60) + "python(\"import os; os._exit(0)\")\n");
+    EXPECT_EQ(fullExit.exitCode, 1);
+    EXPECT_EQ(fullExit.err, failure);
+    EXPECT_FALSE(fs::exists(capture));
+    EXPECT_EQ(partFiles(), 0) << "a capture that failed leaves nothing behind";
+}
+
 TEST_F(DeviceProgram, DeviceChangesLeaveNothingToUndo) {
     const RovaRun run = runRovaStatements("device -connect\nundo\n");
     EXPECT_EQ(run.exitCode, 1);

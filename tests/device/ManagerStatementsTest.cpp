@@ -58,4 +58,33 @@ TEST(ManagerStatements, AnUnplugAndReplugOfALiveNodeRunInOrder) {
     EXPECT_EQ(run.err, kLoaded + kUnloaded);
 }
 
+// Each live tracking node's manager queues the same switch when the device goes and comes back:
+// N nodes queue it N times, and the switches together set each node once, not N times each.
+TEST(ManagerStatements, TheSwitchesOfNNodesSetEachNodeOnce) {
+    constexpr int kNodes = 20;
+    std::string script;
+    for (int k = 0; k < kNodes; ++k)
+        script += "create kivoTransform -name hands" + std::to_string(k) + "\nset hands" +
+                  std::to_string(k) + ".live true\n";
+    // Counts the statements the handler has the host run.
+    script +=
+        "python(\"import rova\\n_eval = rova.eval\\nsets = [0]\\n"
+        "def _counted(text):\\n    sets[0] += 1\\n    return _eval(text)\\n"
+        "rova.eval = _counted\")\n"
+        "device -connect\nrefresh\n"
+        "device -disconnect\nrefresh\npython(\"print(sets[0])\")\nget hands7.live\n"
+        "device -connect\nrefresh\npython(\"print(sets[0])\")\nget hands7.live\n";
+    const RovaRun run = runWithPlugin(script);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::string disconnected = "Kivo Sense Controller DISCONNECTED\n";
+    const std::string connected = "Kivo Sense Controller CONNECTED\n";
+    std::string notices;
+    for (int k = 0; k < kNodes; ++k) notices += disconnected;
+    std::string expected = notices + std::to_string(kNodes) + "\nfalse\n";
+    notices.clear();
+    for (int k = 0; k < kNodes; ++k) notices += connected;
+    expected += notices + std::to_string(2 * kNodes) + "\ntrue\n";
+    EXPECT_EQ(run.out.substr(run.out.find(disconnected)), expected);
+}
+
 }  // namespace

@@ -95,7 +95,7 @@ void Core::shutdown() {
     {
         std::lock_guard control(m_controlMutex);
         stopReplayThread();
-        std::lock_guard lock(m_sourceMutex);
+        const auto lock = lockSource();
         if (m_writer) {
             m_writer->close();
             m_writer.reset();
@@ -380,6 +380,7 @@ void Core::beginSourceLocked(ServiceStatus::Source source) {
     m_replayFinished = false;
     m_replayStop = false;
     m_sourceHasGestures = false;
+    m_sourceFirstId = m_lastId + 1;
     m_recognizer.reset();
     if (source != ServiceStatus::Source::None) {
         setConnectedLocked(true);
@@ -388,9 +389,18 @@ void Core::beginSourceLocked(ServiceStatus::Source source) {
     }
 }
 
+std::unique_lock<std::mutex> Core::lockSource() const {
+    m_sourceWaiting.fetch_add(1, std::memory_order_acq_rel);
+    std::unique_lock lock(m_sourceMutex);
+    if (m_sourceWaiting.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        m_replayCv.notify_all();  // the replay thread may go on once this caller is done
+    }
+    return lock;
+}
+
 void Core::stopReplayThread() {
     {
-        std::lock_guard lock(m_sourceMutex);
+        const auto lock = lockSource();
         m_replayStop = true;
         m_replayCv.notify_all();
     }
@@ -413,12 +423,15 @@ void Core::replayThreadMain() {
     std::unique_lock lock(m_sourceMutex);
     const auto& entries = m_recording->entries;
     const std::int64_t first = entryTime(entries.front());
-    // The schedule is kept in floating point, apart from the delivered times (which stop at the
-    // largest time), so that no speed, rate or number of passes can take it out of range.
+    // The schedule is kept in floating point, in real microseconds from the start, apart from the
+    // delivered times (which stop at the largest time), so that no speed, rate or number of passes
+    // can take it out of range. A looped pass takes at least kMinLoopPassSeconds, so that a short
+    // recording at a high speed does not leave the thread busy delivering for ever.
     const double speed = m_replayOptions.speed;
     const double passLength =
         static_cast<double>(entryTime(entries.back()) - first + framePeriod(m_recording->header));
-    double passStart = 0.0;  // recorded microseconds from the first entry to this pass
+    const double passUs = std::max(passLength / speed, ReplayOptions::kMinLoopPassSeconds * 1e6);
+    double passStartUs = 0.0;
     const auto start = Clock::now();
     while (!m_replayStop) {
         if (m_replayIndex >= entries.size()) {
@@ -428,10 +441,10 @@ void Core::replayThreadMain() {
                 return;
             }
             startNextPassLocked();
-            passStart += passLength;
+            passStartUs += passUs;
         }
         const RecordEntry& entry = entries[m_replayIndex];
-        const double dueUs = (passStart + static_cast<double>(entryTime(entry) - first)) / speed;
+        const double dueUs = passStartUs + static_cast<double>(entryTime(entry) - first) / speed;
         // Waits of at most an hour at a time keep every clock value in range.
         while (true) {
             const double left = dueUs - Micros(Clock::now() - start).count();
@@ -445,6 +458,10 @@ void Core::replayThreadMain() {
         }
         applyReplayEntryLocked(entry);
         ++m_replayIndex;
+        // Entries that are already due follow at once: callers waiting for the lock go first.
+        m_replayCv.wait(lock, [&] {
+            return m_replayStop || m_sourceWaiting.load(std::memory_order_acquire) == 0;
+        });
     }
 }
 
@@ -462,7 +479,7 @@ std::string Core::replay(std::shared_ptr<const Recording> recording, const std::
     }
     std::lock_guard control(m_controlMutex);
     stopReplayThread();
-    std::lock_guard lock(m_sourceMutex);
+    const auto lock = lockSource();
     if (!recording->entries.empty()) {
         // The replay's clock starts here, so its plug-in event is captured at its first time.
         m_lastTimestamp = entryTime(recording->entries.front());
@@ -483,7 +500,7 @@ std::string Core::replay(std::shared_ptr<const Recording> recording, const std::
 
 void Core::connect() {
     std::lock_guard control(m_controlMutex);
-    std::lock_guard lock(m_sourceMutex);
+    const auto lock = lockSource();
     const bool was = connected();
     setConnectedLocked(true);
     if (!was && m_source == ServiceStatus::Source::None) {
@@ -495,13 +512,13 @@ void Core::connect() {
 
 void Core::disconnect() {
     std::lock_guard control(m_controlMutex);
-    std::lock_guard lock(m_sourceMutex);
+    const auto lock = lockSource();
     setConnectedLocked(false);
 }
 
 void Core::setFocus(bool focus) {
     std::lock_guard control(m_controlMutex);
-    std::lock_guard lock(m_sourceMutex);
+    const auto lock = lockSource();
     setFocusLocked(focus);
 }
 
@@ -510,7 +527,7 @@ std::string Core::inject(const RecordEntry& entry) {
     if (m_source != ServiceStatus::Source::Inject) {
         stopReplayThread();
     }
-    std::lock_guard lock(m_sourceMutex);
+    const auto lock = lockSource();
     if (m_source != ServiceStatus::Source::Inject) {
         beginSourceLocked(ServiceStatus::Source::Inject);
     }
@@ -525,7 +542,7 @@ std::string Core::inject(const RecordEntry& entry) {
 
 std::string Core::startRecording(const std::string& path) {
     std::lock_guard control(m_controlMutex);
-    std::lock_guard lock(m_sourceMutex);
+    const auto lock = lockSource();
     if (m_writer) {
         return "record: already recording to " + m_writer->path() + "; stop it first";
     }
@@ -538,13 +555,19 @@ std::string Core::startRecording(const std::string& path) {
     if (auto err = writer->open(path, header); !err.empty()) {
         return "record: " + err;
     }
+    // The capture starts from what a connection sees now: the newest frame of the current
+    // source, which a real-time replay may have delivered just before.
+    if (const auto newest = m_history->get(0);
+        connected() && newest && newest->id >= m_sourceFirstId) {
+        writer->write(*newest);
+    }
     m_writer = std::move(writer);
     return {};
 }
 
 std::string Core::stopRecording() {
     std::lock_guard control(m_controlMutex);
-    std::lock_guard lock(m_sourceMutex);
+    const auto lock = lockSource();
     if (!m_writer) {
         return {};
     }
@@ -557,13 +580,13 @@ std::string Core::stop() {
     std::string err = stopRecording();
     std::lock_guard control(m_controlMutex);
     stopReplayThread();
-    std::lock_guard lock(m_sourceMutex);
+    const auto lock = lockSource();
     beginSourceLocked(ServiceStatus::Source::None);
     return err;
 }
 
 bool Core::advance() {
-    std::lock_guard lock(m_sourceMutex);
+    const auto lock = lockSource();
     if (m_source != ServiceStatus::Source::Replay || m_replayOptions.realtime || m_replayFinished ||
         !m_recording) {
         return false;
@@ -608,7 +631,7 @@ void Core::flushEvents() {
 }
 
 bool Core::waitForReplay(int timeoutMs) {
-    std::unique_lock lock(m_sourceMutex);
+    auto lock = lockSource();
     return m_replayCv.wait_for(lock, std::chrono::milliseconds(std::max(0, timeoutMs)), [&] {
         return m_source != ServiceStatus::Source::Replay || m_replayFinished || m_replayStop;
     });
@@ -616,7 +639,7 @@ bool Core::waitForReplay(int timeoutMs) {
 
 ServiceStatus Core::status() const {
     ServiceStatus s;
-    std::lock_guard lock(m_sourceMutex);
+    const auto lock = lockSource();
     s.source = m_source;
     if (m_source == ServiceStatus::Source::Replay) {
         s.replayPath = m_replayName;
@@ -636,7 +659,7 @@ ServiceStatus Core::status() const {
 void Core::reset() {
     stop();
     std::lock_guard control(m_controlMutex);
-    std::lock_guard lock(m_sourceMutex);
+    const auto lock = lockSource();
     setFocusLocked(true);
     m_config->resetDefaults();
 }

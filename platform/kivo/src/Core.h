@@ -109,6 +109,8 @@ class Core {
     void beginSourceLocked(ServiceStatus::Source source);
     void setConnectedLocked(bool connected);
     void setFocusLocked(bool focus);
+    // m_sourceMutex, taken ahead of the replay thread: it lets waiting callers in between entries.
+    std::unique_lock<std::mutex> lockSource() const;
     // m_controlMutex held, m_sourceMutex not.
     void stopReplayThread();
     void replayThreadMain();
@@ -139,7 +141,8 @@ class Core {
     // Control calls are serialised by m_controlMutex; source state is guarded by m_sourceMutex.
     std::mutex m_controlMutex;
     mutable std::mutex m_sourceMutex;
-    std::condition_variable m_replayCv;
+    mutable std::atomic<int> m_sourceWaiting{0};  // callers of lockSource() not in yet
+    mutable std::condition_variable m_replayCv;
     ServiceStatus::Source m_source = ServiceStatus::Source::None;
     std::shared_ptr<const Recording> m_recording;
     std::string m_replayName;
@@ -151,6 +154,7 @@ class Core {
     bool m_replayFinished = false;
     bool m_replayStop = false;
     bool m_sourceHasGestures = false;
+    std::int64_t m_sourceFirstId = 1;  // the first frame id the current source may deliver
     std::thread m_replayThread;
     Recognizer m_recognizer;
     RecognizerSettings m_settings;

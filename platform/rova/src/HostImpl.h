@@ -6,6 +6,7 @@
 #include <set>
 
 #include "Internal.h"
+#include "host/IdleQueue.h"
 
 namespace rova::host {
 
@@ -37,8 +38,7 @@ struct Host::Impl {
 
     // ---- commands and the language
     Executor executor;
-    mutable std::mutex idleMutex;
-    std::deque<std::pair<std::string, bool>> idleQueue;
+    detail::IdleQueue idleQueue;           // any thread
     std::vector<std::string> resultStack;  // innermost plug-in command's result last
 
     // ---- faults (any thread)

@@ -1,9 +1,12 @@
 // Sources of the device service: lockstep and real-time replay, capture, injection, status.
 #include "KivoTestSupport.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -251,6 +254,32 @@ TEST(RealTimeReplay, FinishesAndCanBeStoppedEarly) {
     Kivo::DeviceService::reset();
 }
 
+// A loop of one frame at the highest rate and speed is due every 0.1 microseconds: each pass takes
+// the least pass time instead, and callers get the service's lock between the thread's entries.
+TEST(RealTimeReplay, ALoopOfOneFrameAtTopSpeedIsPacedAndLetsCallersIn) {
+    Kivo::DeviceService::reset();
+    Kivo::Recording rec;
+    rec.header.rate = Kivo::kMaxRecordingRate;
+    rec.entries.push_back(std::get<Kivo::FrameRecord>(farApart().entries[0]));
+    Kivo::ReplayOptions options;
+    options.realtime = true;
+    options.loop = true;
+    options.speed = Kivo::ReplayOptions::kMaxSpeed;
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    ASSERT_EQ(Kivo::DeviceService::replay(rec, "fast", options), "");
+    std::uint64_t delivered = 0;
+    for (int k = 0; k < 200; ++k) {
+        delivered = Kivo::DeviceService::status().replayPosition;
+    }
+    const double passes = std::chrono::duration<double>(Clock::now() - start).count() /
+                          Kivo::ReplayOptions::kMinLoopPassSeconds;
+    // Pass n is not due before n least pass times have gone by.
+    EXPECT_LE(static_cast<double>(delivered), passes + 1.0);
+    EXPECT_EQ(Kivo::DeviceService::stop(), "");
+    Kivo::DeviceService::reset();
+}
+
 using Capture = ServiceTest;
 
 TEST_F(Capture, RecordsWhatAConnectionSeesAndReplaysIdentically) {
@@ -274,6 +303,58 @@ TEST_F(Capture, RecordsWhatAConnectionSeesAndReplaysIdentically) {
     EXPECT_EQ(Kivo::DeviceService::startRecording("/dev/full"),
               "record: /dev/full: cannot open the file for writing (not a regular file)");
     EXPECT_EQ(Kivo::DeviceService::status().recordingPath, "");
+}
+
+// Tells when a frame has been delivered, without polling.
+class FrameSignal : public Kivo::Listener {
+  public:
+    void handleFrame(const Kivo::Controller&) override {
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_frames;
+        }
+        m_cv.notify_all();
+    }
+    bool waitForFrame() {
+        std::unique_lock lock(m_mutex);
+        return m_cv.wait_for(lock, std::chrono::seconds(20), [&] { return m_frames > 0; });
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    int m_frames = 0;
+};
+
+// A real-time replay delivers its first frame as it starts, usually before a capture begun right
+// after it: the capture starts with the frame a connection sees then, so nothing of the replay is
+// lost. Frames delivered by an earlier source are not the capture's.
+TEST_F(Capture, StartsWithTheNewestFrameOfTheCurrentSource) {
+    const auto capture = tempPath("started-late.kivo");
+    Kivo::Controller controller;
+    FrameSignal signal;
+    controller.addListener(signal);
+    Kivo::ReplayOptions options;
+    options.realtime = true;
+    ASSERT_EQ(Kivo::DeviceService::replay(farApart(), "far", options), "");
+    ASSERT_TRUE(signal.waitForFrame());
+    ASSERT_EQ(Kivo::DeviceService::startRecording(capture), "");
+    ASSERT_EQ(Kivo::DeviceService::stop(), "");
+    controller.removeListener(signal);
+    Kivo::Recording rec;
+    std::string error;
+    ASSERT_TRUE(Kivo::readRecording(capture, rec, error)) << error;
+    ASSERT_EQ(rec.frameCount(), 1u);
+    EXPECT_EQ(std::get<Kivo::FrameRecord>(rec.entries[0]).hands,
+              std::get<Kivo::FrameRecord>(farApart().entries[0]).hands);
+
+    // Injection replaces the replay: the replay's frame is not carried into a new capture.
+    ASSERT_EQ(Kivo::DeviceService::inject("event connect t=0"), "");
+    ASSERT_EQ(Kivo::DeviceService::startRecording(capture), "");
+    ASSERT_EQ(Kivo::DeviceService::stopRecording(), "");
+    ASSERT_TRUE(Kivo::readRecording(capture, rec, error)) << error;
+    EXPECT_EQ(rec.frameCount(), 0u);
+    std::filesystem::remove(capture);
 }
 
 using Injection = ServiceTest;

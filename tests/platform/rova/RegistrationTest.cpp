@@ -208,6 +208,34 @@ TEST_F(HostTest, IdleCommandsFromOtherThreadsRunAtTheNextTickInOrder) {
     host.setExecutor(nullptr);
 }
 
+// What a looped replay of unplugging queues when it outruns the ticks: two tracking nodes'
+// notices and switches, over and over. Past the coalescing size the queue stops growing, and what
+// runs ends with the newest statements in the order they came.
+TEST_F(HostTest, IdleStatementsQueuedFasterThanTicksRunThemCoalesceAndKeepTheNewestInOrder) {
+    std::vector<std::string> ran;
+    host.setExecutor([&](const std::string& text, bool, bool, std::string*) {
+        ran.push_back(text);
+        return true;
+    });
+    const Lines cycle{"off notice", "off switch", "off notice", "off switch",
+                      "on notice",  "on switch",  "on notice",  "on switch"};
+    const std::size_t limit = rova::host::Host::kIdleCoalesceAt;
+    const std::size_t queued = 3 * limit + 5;
+    for (std::size_t k = 0; k < queued; ++k) RGlobal::executeCommandOnIdle(cycle[k % cycle.size()]);
+    EXPECT_EQ(host.idleQueueSize(), limit);
+    RGlobal::executeCommandOnIdle("new");
+    EXPECT_EQ(host.idleQueueSize(), limit + 1) << "a statement not waiting yet is added";
+    host.tick();
+    ASSERT_EQ(ran.size(), limit + 1);
+    Lines newest;
+    for (std::size_t k = queued - cycle.size(); k < queued; ++k)
+        newest.push_back(cycle[k % cycle.size()]);
+    newest.push_back("new");
+    EXPECT_EQ(Lines(ran.end() - static_cast<std::ptrdiff_t>(newest.size()), ran.end()), newest);
+    EXPECT_EQ(host.idleQueueSize(), 0u);
+    host.setExecutor(nullptr);
+}
+
 TEST_F(HostTest, ErrorsAndStatusesPrintInTheHostsForm) {
     RGlobal::displayError("something broke");
     RStatus(RStatus::kFailure, "no slot").perror("acquire");

@@ -26,6 +26,8 @@ struct ReplayOptions {
     // The speeds a replay accepts.
     static constexpr double kMinSpeed = 0.001;
     static constexpr double kMaxSpeed = 1000.0;
+    // The least real time one pass of a looped real-time replay takes, whatever its speed.
+    static constexpr double kMinLoopPassSeconds = 0.001;
 
     bool realtime = false;  // false: lockstep, one frame per advance()
     double speed = 1.0;     // real time only: 2.0 plays twice as fast; kMinSpeed..kMaxSpeed
@@ -55,7 +57,8 @@ class KIVO_API DeviceService {
   public:
     // Replays a recording (validated completely before anything changes). Lockstep replays
     // advance one recorded frame per advance(); real-time replays run on a thread of their own at
-    // the recorded timing divided by `speed`. A looped replay's delivered times keep increasing
+    // the recorded timing divided by `speed`, each looped pass taking at least
+    // ReplayOptions::kMinLoopPassSeconds. A looped replay's delivered times keep increasing
     // until they reach kMaxRecordingTime, and stay there. Refuses a speed outside
     // ReplayOptions::kMinSpeed..kMaxSpeed ("replay: speed must be between ...").
     static std::string replay(const std::string& path, const ReplayOptions& options = {});
@@ -73,6 +76,9 @@ class KIVO_API DeviceService {
     static std::string inject(const RecordEntry& entry);
     // Captures every frame and event the service delivers (with all gestures) into a recording,
     // written beside `path` and put in place by stopRecording() or stop() (see RecordingWriter).
+    // It starts with what a connection sees at that moment: the newest frame, when the device is
+    // plugged in and the current source delivered it (a real-time replay delivers its first frame
+    // as it starts).
     // Fails at once when `path` cannot be written ("record: PATH: cannot open the file for
     // writing (REASON)"); a later write error is reported by stopRecording() or stop().
     static std::string startRecording(const std::string& path);

@@ -146,6 +146,10 @@ class ROVA_API Host {
     Status renameNode(const std::string& from, const std::string& to);
     std::vector<std::string> nodeNames(const std::string& typeFilter = "") const;  // creation order
     bool hasNode(const std::string& name) const;
+    // A count that grows with every change that can alter the scene (a stored value, a
+    // connection, a node made, deleted or renamed, a tick): equal counts mean nothing changed in
+    // between. Any thread.
+    std::uint64_t sceneChanges() const;
     Result<std::string> nodeType(const std::string& name) const;
     Result<NodeSnapshot> snapshotNode(const std::string& name) const;
     // Re-creates the node with the same name, values and connections, at its old place in
@@ -217,8 +221,11 @@ class ROVA_API Host {
                                         std::string* result)>;
     void setExecutor(Executor executor);
     void queueIdle(std::string command);  // any thread
-    void drainIdle();                     // runs what was queued before the call, in order
-    std::size_t idleQueueSize() const;    // any thread
+    // Once this many statements wait for the next tick, a statement identical to a waiting one
+    // replaces the oldest such copy at the end of the queue rather than adding to it.
+    static constexpr std::size_t kIdleCoalesceAt = 65536;
+    void drainIdle();                   // runs what was queued before the call, in order
+    std::size_t idleQueueSize() const;  // any thread
 
     // ---- fault injection: the next matching call fails (times N; -1 = every time until cleared).
     // match narrows to calls whose subject contains the text (empty: any subject).

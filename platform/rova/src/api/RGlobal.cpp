@@ -34,11 +34,8 @@ RStatus RGlobal::executeCommand(const RString& command, RString& result, bool di
 }
 
 RStatus RGlobal::executeCommandOnIdle(const RString& command, bool display) {
-    auto& host = rova::detail::hostImpl();
-    {
-        std::lock_guard<std::mutex> lock(host.idleMutex);
-        host.idleQueue.emplace_back(command.str(), display);
-    }
+    rova::detail::hostImpl().idleQueue.push(command.str(), display,
+                                            rova::host::Host::kIdleCoalesceAt);
     return RStatus();
 }
 

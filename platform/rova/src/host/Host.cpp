@@ -149,10 +149,7 @@ void Host::Impl::shutdown(bool recreateSceneTime) {
     acquireWaitMs.store(10);
     idleWaitMs.store(8);
     dataReports.store(false);
-    {
-        std::lock_guard<std::mutex> lock(idleMutex);
-        idleQueue.clear();
-    }
+    idleQueue.clear();
     {
         std::lock_guard<std::mutex> lock(faultMutex);
         faults.clear();

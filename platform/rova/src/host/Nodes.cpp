@@ -206,6 +206,10 @@ std::vector<std::string> Host::nodeNames(const std::string& typeFilter) const {
     return names;
 }
 
+std::uint64_t Host::sceneChanges() const {
+    return detail::sceneChanges();
+}
+
 bool Host::hasNode(const std::string& name) const {
     return m_impl->findNode(name) != nullptr;
 }

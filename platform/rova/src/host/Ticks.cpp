@@ -64,23 +64,16 @@ void Host::setExecutor(Executor executor) {
 }
 
 void Host::queueIdle(std::string command) {
-    std::lock_guard<std::mutex> lock(m_impl->idleMutex);
-    m_impl->idleQueue.emplace_back(std::move(command), false);
+    m_impl->idleQueue.push(std::move(command), false, kIdleCoalesceAt);
 }
 
 std::size_t Host::idleQueueSize() const {
-    std::lock_guard<std::mutex> lock(m_impl->idleMutex);
     return m_impl->idleQueue.size();
 }
 
 void Host::drainIdle() {
     Impl& h = *m_impl;
-    std::deque<std::pair<std::string, bool>> batch;
-    {
-        std::lock_guard<std::mutex> lock(h.idleMutex);
-        batch.swap(h.idleQueue);
-    }
-    for (const auto& [command, display] : batch) {
+    for (const auto& [command, display] : h.idleQueue.take()) {
         if (!h.executor) {
             detail::writeError("no command interpreter to run the queued command: " + command);
             continue;
