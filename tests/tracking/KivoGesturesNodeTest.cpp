@@ -198,6 +198,26 @@ TEST(KivoGesturesNodeRecords, RecordsNotYetReadAreShownOnceEachOldestFirst) {
         << run.out;
 }
 
+TEST(KivoGesturesNodeRecords, EveryWaitingRecordShowsOnTheFollowingTicksWithoutANewFrame) {
+    // Two ticks push a tap's start and its stop before anything reads the node; no frame comes
+    // after, yet the ticks that follow show the record still waiting, and then nothing new.
+    const auto run = runRovaScript(kLiveNode + inject(1, {tap(1, "key-tap", "start", 100)}) +
+                                   "refresh\n" + inject(2, {tap(1, "key-tap", "stop", 16000)}) +
+                                   "refresh\n"
+                                   "get g.keyTapState\n"
+                                   "refresh\n"
+                                   "get g.keyTapState\n"
+                                   "refresh\nrefresh\n"
+                                   "get g.keyTapDuration\n"
+                                   "evaluate g.keyTapState\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(values(run),
+              (std::vector<std::string>{
+                  "1", "3", "16000",
+                  "evaluate: g.keyTapState: status 1, stored value kept, plug left dirty: 3"}))
+        << run.out;
+}
+
 TEST(KivoGesturesNodeRecords, DevicesWiderValuesShowTheirLow32Bits) {
     // Durations are microseconds up to 10^15 in the device.
     const auto run = runRovaScript(
