@@ -129,8 +129,9 @@ class KivoGesturesNode : public RPxThreadedDeviceNode {
     // Failures are left to show later: a node without a pool gets no data.
     void postConstructor() override;
     // Serves the gesture outputs (the compounds and their children), all from one popped
-    // record; answers kUnknownParameter for any other plug, frameId included. Fails, touching
-    // no output, when nothing was pushed since the last evaluation.
+    // record; answers kUnknownParameter for any other plug, frameId included. With nothing
+    // pushed since the last evaluation it shows the last record again when the mapping inputs
+    // changed since, and otherwise fails, touching no output.
     RStatus compute(const RPlug& plug, RDataBlock& data) override;
     // Pushes one record per new device frame until isDone(). Adds no waiting of its own: a pass
     // that acquires nothing (not live, device unplugged, no new frame, pool full) is paced by
@@ -157,6 +158,11 @@ class KivoGesturesNode : public RPxThreadedDeviceNode {
                                      const RVector& value, const SceneMapping& mapping, bool skip);
 
     Kivo::Frame m_lastFrame;  // the last frame whose gestures were pushed; data thread only
+    // The record compute showed last and the mapping it used: a mapping input changed with no
+    // new record places that record again. Main thread only.
+    GestureFrameData m_shown{};
+    SceneMapping m_shownMapping;
+    bool m_hasShown = false;
 };
 
 }  // namespace kivo_rova

@@ -1,6 +1,7 @@
 #include "tracking/KivoTransformNode.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "device/KivoManager.h"
@@ -273,14 +274,14 @@ RStatus KivoTransformNode::compute(const RPlug& plug, RDataBlock& data) {
     }
 
     RCharBuffer buffer;
-    if (popThreadData(buffer).error()) {
-        return RStatus::kFailure;
-    }
-    if (buffer.ptr() == nullptr) {
+    const bool popped = !popThreadData(buffer).error();
+    if (popped && buffer.ptr() == nullptr) {
         releaseDataStorage(buffer);
         return RStatus::kFailure;
     }
-    const TrackingRecord& record = *reinterpret_cast<const TrackingRecord*>(buffer.ptr());
+    if (!popped && !m_hasShown) {
+        return RStatus::kFailure;
+    }
 
     SceneMapping mapping;
     mapping.scale = data.inputValue(scale).asDouble();
@@ -288,6 +289,16 @@ RStatus KivoTransformNode::compute(const RPlug& plug, RDataBlock& data) {
     mapping.relativeToCamera = data.inputValue(relativeToCameraRot).asBool();
     const bool withPosition = data.inputValue(relativeToCameraPos).asBool();
     mapping.cameraFrame = mapping.relativeToCamera ? cameraFrame(withPosition) : RMatrix::identity;
+
+    if (popped) {
+        std::memcpy(&m_shown, buffer.ptr(), sizeof m_shown);
+        releaseDataStorage(buffer);
+        m_hasShown = true;
+    } else if (mapping == m_shownMapping) {
+        return RStatus::kFailure;  // nothing new to show
+    }
+    m_shownMapping = mapping;
+    const TrackingRecord& record = m_shown;
 
     for (int h = 0; h < TrackingRecord::kMaxHands; ++h) {
         const HandOutputs& outputs = handOutputs[h];
@@ -326,7 +337,6 @@ RStatus KivoTransformNode::compute(const RPlug& plug, RDataBlock& data) {
     count.setClean();
 
     data.setClean(plug);
-    releaseDataStorage(buffer);
     return RStatus::kSuccess;
 }
 

@@ -57,8 +57,9 @@ class KivoTransformNode : public RPxThreadedDeviceNode {
     // Names outputPointable0 as the refresh attribute (a failure is reported and construction
     // goes on) and creates the pool: five slots of one TrackingRecord.
     void postConstructor() override;
-    // Serves the 57 outputs (5 for any other plug) from one popped record; 1 when no record is
-    // waiting, leaving every output as it is. Always call from the main thread.
+    // Serves the 57 outputs (5 for any other plug) from one popped record. With no record
+    // waiting it places the last record again when the mapping inputs changed since, and
+    // otherwise answers 1, leaving every output as it is. Always call from the main thread.
     RStatus compute(const RPlug& plug, RDataBlock& data) override;
     // Pushes one record for each new device frame (by frame id) while the node is live and the
     // device connected; with nothing new the loop leaves the pacing to isDone. Writes "Exiting
@@ -75,6 +76,12 @@ class KivoTransformNode : public RPxThreadedDeviceNode {
 
   private:
     KivoManager* m_manager = nullptr;
+    // The record compute placed last and the mapping it used: the data loop pushes a device
+    // frame once, so a mapping input changed while the hand holds still places that record
+    // again. Main thread only.
+    TrackingRecord m_shown{};
+    SceneMapping m_shownMapping;
+    bool m_hasShown = false;
 };
 
 }  // namespace kivo_rova
