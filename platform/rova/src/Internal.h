@@ -91,6 +91,9 @@ struct AttributeDef : ObjectImpl {
     std::vector<std::shared_ptr<AttributeDef>> children;
     AttributeDef* parent = nullptr;
     int component = -1;  // child of a compound of three numbers: its component
+    // Its index in the first type that took it (see NodeType::indexOf); set once, at
+    // registration, before any node of that type exists.
+    int indexHint = -1;
 };
 
 AttributeDef* attributeOf(const RObject& object);
@@ -118,9 +121,22 @@ struct NodeType {
     std::unordered_map<const AttributeDef*, int> index;
     std::vector<std::vector<int>> affects;
 
+    // Asked for every handle a compute takes: the attribute's hint answers without hashing
+    // unless the attribute belongs to several types (the inherited ones).
     int indexOf(const AttributeDef* attribute) const {
+        if (attribute) {
+            const int hint = attribute->indexHint;
+            if (hint >= 0 && static_cast<std::size_t>(hint) < attributes.size() &&
+                attributes[static_cast<std::size_t>(hint)].get() == attribute)
+                return hint;
+        }
         auto it = index.find(attribute);
         return it == index.end() ? -1 : it->second;
+    }
+    void addIndex(AttributeDef* attribute, int at) {
+        index[attribute] = at;
+        if (attribute->indexHint < 0)
+            attribute->indexHint = at;
     }
     int findByName(const std::string& name) const;
     int parentIndex(int attribute) const;  // -1 when not a child

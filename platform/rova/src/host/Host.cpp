@@ -26,7 +26,7 @@ Host::Impl::Impl() {
     auto time = detail::makeAttribute("time", "t", ValueType::kTime);
     time->writable = false;
     time->storable = false;
-    timeType->index[time.get()] = 0;
+    timeType->addIndex(time.get(), 0);
     timeType->attributes.push_back(time);
     timeType->affects.emplace_back();
     sceneTypes = scene::makeSceneTypes();

@@ -102,11 +102,11 @@ std::thread::id g_sceneThread;
 
 int addAttribute(NodeType& type, const std::shared_ptr<AttributeDef>& def) {
     const int index = static_cast<int>(type.attributes.size());
-    type.index[def.get()] = index;
+    type.addIndex(def.get(), index);
     type.attributes.push_back(def);
     type.affects.emplace_back();
     for (const auto& child : def->children) {
-        type.index[child.get()] = static_cast<int>(type.attributes.size());
+        type.addIndex(child.get(), static_cast<int>(type.attributes.size()));
         type.attributes.push_back(child);
         type.affects.emplace_back();
     }
