@@ -148,9 +148,11 @@ void enter(detail::NodeRecord* node, Lists& lists, int attribute, ConnectionRef 
         lists.resize(node->type->attributes.size());
     lists[static_cast<std::size_t>(attribute)].push_back(c);
 }
+// From the end: deleting nodes newest first, as shutdown and subtrees do, finds each of a
+// shared source's connections at once.
 void leave(Lists& lists, int attribute, ConnectionRef c) {
     auto& list = lists[static_cast<std::size_t>(attribute)];
-    list.erase(std::find(list.begin(), list.end(), c));
+    list.erase(std::prev(std::find(list.rbegin(), list.rend(), c).base()));
 }
 }  // namespace
 
