@@ -497,7 +497,7 @@ RStatus KivoGesturesNode::compute(const RPlug& plug, RDataBlock& data) {
         releaseDataStorage(buffer);
         return RStatus::kFailure;
     }
-    if (!popped && !m_hasShown) {
+    if (!popped && !m_shown.any()) {
         return RStatus::kFailure;
     }
 
@@ -509,17 +509,16 @@ RStatus KivoGesturesNode::compute(const RPlug& plug, RDataBlock& data) {
     const bool withPosition = data.inputValue(aRelativeToCameraPos).asBool();
     mapping.cameraFrame = mapping.relativeToCamera ? cameraFrame(withPosition) : RMatrix::identity;
 
+    const bool show = m_shown.take(popped ? buffer.ptr() : nullptr, mapping);
     if (popped) {
-        std::memcpy(&m_shown, buffer.ptr(), sizeof m_shown);
         releaseDataStorage(buffer);
-        m_hasShown = true;
-    } else if (mapping == m_shownMapping) {
+    }
+    if (!show) {
         return RStatus::kFailure;  // nothing new to show
     }
-    m_shownMapping = mapping;
     // Each output takes its type's oldest gesture out of a copy: showing the record again shows
     // the same gestures.
-    GestureFrameData record = m_shown;
+    GestureFrameData record = m_shown.record();
 
     // The low 32 bits of the device's 64-bit values.
     const auto low32 = [](std::int64_t value) { return static_cast<std::int32_t>(value); };

@@ -6,6 +6,7 @@
 #include "host/HostApi.h"
 #include "tracking/GestureQueue.h"
 #include "tracking/SceneMapping.h"
+#include "tracking/ShownRecord.h"
 
 namespace kivo_rova {
 
@@ -158,11 +159,7 @@ class KivoGesturesNode : public RPxThreadedDeviceNode {
                                      const RVector& value, const SceneMapping& mapping, bool skip);
 
     Kivo::Frame m_lastFrame;  // the last frame whose gestures were pushed; data thread only
-    // The record compute showed last and the mapping it used: a mapping input changed with no
-    // new record places that record again. Main thread only.
-    GestureFrameData m_shown{};
-    SceneMapping m_shownMapping;
-    bool m_hasShown = false;
+    ShownRecord<GestureFrameData> m_shown;
 };
 
 }  // namespace kivo_rova

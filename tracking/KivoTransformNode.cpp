@@ -1,7 +1,6 @@
 #include "tracking/KivoTransformNode.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "device/KivoManager.h"
@@ -279,7 +278,7 @@ RStatus KivoTransformNode::compute(const RPlug& plug, RDataBlock& data) {
         releaseDataStorage(buffer);
         return RStatus::kFailure;
     }
-    if (!popped && !m_hasShown) {
+    if (!popped && !m_shown.any()) {
         return RStatus::kFailure;
     }
 
@@ -290,15 +289,14 @@ RStatus KivoTransformNode::compute(const RPlug& plug, RDataBlock& data) {
     const bool withPosition = data.inputValue(relativeToCameraPos).asBool();
     mapping.cameraFrame = mapping.relativeToCamera ? cameraFrame(withPosition) : RMatrix::identity;
 
+    const bool show = m_shown.take(popped ? buffer.ptr() : nullptr, mapping);
     if (popped) {
-        std::memcpy(&m_shown, buffer.ptr(), sizeof m_shown);
         releaseDataStorage(buffer);
-        m_hasShown = true;
-    } else if (mapping == m_shownMapping) {
+    }
+    if (!show) {
         return RStatus::kFailure;  // nothing new to show
     }
-    m_shownMapping = mapping;
-    const TrackingRecord& record = m_shown;
+    const TrackingRecord& record = m_shown.record();
 
     for (int h = 0; h < TrackingRecord::kMaxHands; ++h) {
         const HandOutputs& outputs = handOutputs[h];

@@ -1,6 +1,7 @@
 #pragma once
 #include "host/HostApi.h"
 #include "tracking/SceneMapping.h"
+#include "tracking/ShownRecord.h"
 #include "tracking/TrackingRecord.h"
 
 namespace kivo_rova {
@@ -76,12 +77,7 @@ class KivoTransformNode : public RPxThreadedDeviceNode {
 
   private:
     KivoManager* m_manager = nullptr;
-    // The record compute placed last and the mapping it used: the data loop pushes a device
-    // frame once, so a mapping input changed while the hand holds still places that record
-    // again. Main thread only.
-    TrackingRecord m_shown{};
-    SceneMapping m_shownMapping;
-    bool m_hasShown = false;
+    ShownRecord<TrackingRecord> m_shown;
 };
 
 }  // namespace kivo_rova
