@@ -492,15 +492,14 @@ RStatus KivoGesturesNode::compute(const RPlug& plug, RDataBlock& data) {
         return RStatus::kUnknownParameter;
     }
     RCharBuffer buffer;
-    if (popThreadData(buffer).error()) {
-        return RStatus::kFailure;
-    }
-    if (buffer.ptr() == nullptr || buffer.size() < sizeof(GestureFrameData)) {
+    const bool popped = !popThreadData(buffer).error();
+    if (popped && (buffer.ptr() == nullptr || buffer.size() < sizeof(GestureFrameData))) {
         releaseDataStorage(buffer);
         return RStatus::kFailure;
     }
-    GestureFrameData record;
-    std::memcpy(&record, buffer.ptr(), sizeof record);
+    if (!popped && !m_shown.any()) {
+        return RStatus::kFailure;
+    }
 
     SceneMapping mapping;
     mapping.scale = data.inputValue(aScale).asDouble();
@@ -509,6 +508,17 @@ RStatus KivoGesturesNode::compute(const RPlug& plug, RDataBlock& data) {
     mapping.relativeToCamera = data.inputValue(aRelativeToCamera).asBool();
     const bool withPosition = data.inputValue(aRelativeToCameraPos).asBool();
     mapping.cameraFrame = mapping.relativeToCamera ? cameraFrame(withPosition) : RMatrix::identity;
+
+    const bool show = m_shown.take(popped ? buffer.ptr() : nullptr, mapping);
+    if (popped) {
+        releaseDataStorage(buffer);
+    }
+    if (!show) {
+        return RStatus::kFailure;  // nothing new to show
+    }
+    // Each output takes its type's oldest gesture out of a copy: showing the record again shows
+    // the same gestures.
+    GestureFrameData record = m_shown.record();
 
     // The low 32 bits of the device's 64-bit values.
     const auto low32 = [](std::int64_t value) { return static_cast<std::int32_t>(value); };
@@ -548,7 +558,6 @@ RStatus KivoGesturesNode::compute(const RPlug& plug, RDataBlock& data) {
     writeMappedVector(data, aKeyTapPosition, keyTap.position, mapping, !present);
 
     data.setClean(plug);
-    releaseDataStorage(buffer);
     return RStatus::kSuccess;
 }
 

@@ -6,6 +6,7 @@
 #include "host/HostApi.h"
 #include "tracking/GestureQueue.h"
 #include "tracking/SceneMapping.h"
+#include "tracking/ShownRecord.h"
 
 namespace kivo_rova {
 
@@ -129,8 +130,9 @@ class KivoGesturesNode : public RPxThreadedDeviceNode {
     // Failures are left to show later: a node without a pool gets no data.
     void postConstructor() override;
     // Serves the gesture outputs (the compounds and their children), all from one popped
-    // record; answers kUnknownParameter for any other plug, frameId included. Fails, touching
-    // no output, when nothing was pushed since the last evaluation.
+    // record; answers kUnknownParameter for any other plug, frameId included. With nothing
+    // pushed since the last evaluation it shows the last record again when the mapping inputs
+    // changed since, and otherwise fails, touching no output.
     RStatus compute(const RPlug& plug, RDataBlock& data) override;
     // Pushes one record per new device frame until isDone(). Adds no waiting of its own: a pass
     // that acquires nothing (not live, device unplugged, no new frame, pool full) is paced by
@@ -157,6 +159,7 @@ class KivoGesturesNode : public RPxThreadedDeviceNode {
                                      const RVector& value, const SceneMapping& mapping, bool skip);
 
     Kivo::Frame m_lastFrame;  // the last frame whose gestures were pushed; data thread only
+    ShownRecord<GestureFrameData> m_shown;
 };
 
 }  // namespace kivo_rova

@@ -273,14 +273,14 @@ RStatus KivoTransformNode::compute(const RPlug& plug, RDataBlock& data) {
     }
 
     RCharBuffer buffer;
-    if (popThreadData(buffer).error()) {
-        return RStatus::kFailure;
-    }
-    if (buffer.ptr() == nullptr) {
+    const bool popped = !popThreadData(buffer).error();
+    if (popped && buffer.ptr() == nullptr) {
         releaseDataStorage(buffer);
         return RStatus::kFailure;
     }
-    const TrackingRecord& record = *reinterpret_cast<const TrackingRecord*>(buffer.ptr());
+    if (!popped && !m_shown.any()) {
+        return RStatus::kFailure;
+    }
 
     SceneMapping mapping;
     mapping.scale = data.inputValue(scale).asDouble();
@@ -288,6 +288,15 @@ RStatus KivoTransformNode::compute(const RPlug& plug, RDataBlock& data) {
     mapping.relativeToCamera = data.inputValue(relativeToCameraRot).asBool();
     const bool withPosition = data.inputValue(relativeToCameraPos).asBool();
     mapping.cameraFrame = mapping.relativeToCamera ? cameraFrame(withPosition) : RMatrix::identity;
+
+    const bool show = m_shown.take(popped ? buffer.ptr() : nullptr, mapping);
+    if (popped) {
+        releaseDataStorage(buffer);
+    }
+    if (!show) {
+        return RStatus::kFailure;  // nothing new to show
+    }
+    const TrackingRecord& record = m_shown.record();
 
     for (int h = 0; h < TrackingRecord::kMaxHands; ++h) {
         const HandOutputs& outputs = handOutputs[h];
@@ -326,7 +335,6 @@ RStatus KivoTransformNode::compute(const RPlug& plug, RDataBlock& data) {
     count.setClean();
 
     data.setClean(plug);
-    releaseDataStorage(buffer);
     return RStatus::kSuccess;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include "host/HostApi.h"
 #include "tracking/SceneMapping.h"
+#include "tracking/ShownRecord.h"
 #include "tracking/TrackingRecord.h"
 
 namespace kivo_rova {
@@ -57,8 +58,9 @@ class KivoTransformNode : public RPxThreadedDeviceNode {
     // Names outputPointable0 as the refresh attribute (a failure is reported and construction
     // goes on) and creates the pool: five slots of one TrackingRecord.
     void postConstructor() override;
-    // Serves the 57 outputs (5 for any other plug) from one popped record; 1 when no record is
-    // waiting, leaving every output as it is. Always call from the main thread.
+    // Serves the 57 outputs (5 for any other plug) from one popped record. With no record
+    // waiting it places the last record again when the mapping inputs changed since, and
+    // otherwise answers 1, leaving every output as it is. Always call from the main thread.
     RStatus compute(const RPlug& plug, RDataBlock& data) override;
     // Pushes one record for each new device frame (by frame id) while the node is live and the
     // device connected; with nothing new the loop leaves the pacing to isDone. Writes "Exiting
@@ -75,6 +77,7 @@ class KivoTransformNode : public RPxThreadedDeviceNode {
 
   private:
     KivoManager* m_manager = nullptr;
+    ShownRecord<TrackingRecord> m_shown;
 };
 
 }  // namespace kivo_rova

@@ -18,6 +18,11 @@ struct SceneMapping {
     RVector offset;                           // added to every translation after scaling
     bool relativeToCamera = false;            // carry every transform along with cameraFrame
     RMatrix cameraFrame = RMatrix::identity;  // used only when relativeToCamera is true
+
+    bool operator==(const SceneMapping& o) const noexcept {
+        return scale == o.scale && offset == o.offset && relativeToCamera == o.relativeToCamera &&
+               cameraFrame == o.cameraFrame;
+    }
 };
 
 // A device vector widened to doubles, component by component; no change of axes or units.

@@ -198,6 +198,26 @@ TEST(KivoGesturesNodeRecords, RecordsNotYetReadAreShownOnceEachOldestFirst) {
         << run.out;
 }
 
+TEST(KivoGesturesNodeRecords, EveryWaitingRecordShowsOnTheFollowingTicksWithoutANewFrame) {
+    // Two ticks push a tap's start and its stop before anything reads the node; no frame comes
+    // after, yet the ticks that follow show the record still waiting, and then nothing new.
+    const auto run = runRovaScript(kLiveNode + inject(1, {tap(1, "key-tap", "start", 100)}) +
+                                   "refresh\n" + inject(2, {tap(1, "key-tap", "stop", 16000)}) +
+                                   "refresh\n"
+                                   "get g.keyTapState\n"
+                                   "refresh\n"
+                                   "get g.keyTapState\n"
+                                   "refresh\nrefresh\n"
+                                   "get g.keyTapDuration\n"
+                                   "evaluate g.keyTapState\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(values(run),
+              (std::vector<std::string>{
+                  "1", "3", "16000",
+                  "evaluate: g.keyTapState: status 1, stored value kept, plug left dirty: 3"}))
+        << run.out;
+}
+
 TEST(KivoGesturesNodeRecords, DevicesWiderValuesShowTheirLow32Bits) {
     // Durations are microseconds up to 10^15 in the device.
     const auto run = runRovaScript(
@@ -327,9 +347,10 @@ TEST(KivoGesturesNodeCompute, FrameIdAloneIsDeclined) {
         << run.out;
 }
 
-TEST(KivoGesturesNodeCompute, WithoutANewRecordEvaluationFailsAndOutputsStay) {
-    // Nothing pushed yet; then one record, read; then an input change dirties the outputs but
-    // brings no record, so the outputs keep what the record wrote with the old scale.
+TEST(KivoGesturesNodeCompute, WithoutANewRecordANewMappingPlacesTheLastOneAgain) {
+    // Nothing pushed yet: evaluation fails. Then one record, read; an input change brings no
+    // record, so the outputs show that record again with the new scale; with no change and no
+    // record evaluation fails and the outputs stay.
     const auto run = runRovaScript(kLiveNode +
                                    "evaluate g.swipeState\n"
                                    "evaluate g.swipePositionX\n" +
@@ -337,17 +358,20 @@ TEST(KivoGesturesNodeCompute, WithoutANewRecordEvaluationFailsAndOutputsStay) {
                                    "refresh\n"
                                    "get g.swipePosition\n"
                                    "set g.scale 1\n"
+                                   "refresh\n"
+                                   "get g.swipePosition\n"
+                                   "get g.swipeState\n"
+                                   "set g.offset 0 0 1\n"
                                    "evaluate g.swipePosition\n"
-                                   "get g.swipeState\n");
+                                   "evaluate g.swipeState\n");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(values(run),
               (std::vector<std::string>{
                   "evaluate: g.swipeState: status 1, stored value kept, plug left dirty: -1",
                   "evaluate: g.swipePositionX: status 1, stored value kept, plug left dirty: 0",
-                  "5 10 -2.5",
-                  "evaluate: g.swipePosition: status 1, stored value kept, plug left dirty: 5 10 "
-                  "-2.5",
-                  "1"}))
+                  "5 10 -2.5", "100 200 -50", "1",
+                  "evaluate: g.swipePosition: status 0, computed: 100 200 -49",
+                  "evaluate: g.swipeState: status 1, stored value kept, plug left dirty: 1"}))
         << run.out;
 }
 

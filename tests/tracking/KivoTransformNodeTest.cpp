@@ -269,6 +269,29 @@ TEST(KivoTransformNode, ComputeAnswersFiveForInputsAndOneWithoutARecord) {
               "0\n");
 }
 
+// The loop pushes a device frame once; a new mapping still reaches the outputs with the hand
+// holding still, from the record shown last. An unchanged mapping and no new frame: no record.
+TEST(KivoTransformNode, ANewMappingReachesTheOutputsWhileTheHandHoldsStill) {
+    const RovaRun run = runRovaScript(
+        kLiveNode + inject("frame 1 t=0; " + kPalmDown) +
+        gets({"outputPalm0", "outputPointable0"}) + "set k.scale 1\nset k.offset 0 0 5\nrefresh\n" +
+        gets({"outputPalm0", "outputPointable0"}) +
+        "set k.relativeToCameraRot on\nset k.relativeToCameraPos on\nrefresh\n" +
+        gets({"outputPalm0", "outputPointableCount"}) + "evaluate k.outputPalm0Enabled\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto lines = results(run);
+    ASSERT_EQ(lines.size(), 7u) << run.out;
+    expectMatrix(lines[0], halfTurn(0, 10, 0));
+    expectMatrix(lines[1], alongMinusZ(-1.1, 10, -4.25));
+    expectMatrix(lines[2], halfTurn(0, 200, 5));
+    expectMatrix(lines[3], alongMinusZ(-22, 200, -80));
+    // The default camera stands at (0, 0, 10), turned nowhere.
+    expectMatrix(lines[4], halfTurn(0, 200, 15));
+    EXPECT_EQ(lines[5], "1");
+    EXPECT_EQ(lines[6],
+              "evaluate: k.outputPalm0Enabled: status 1, stored value kept, plug left dirty: true");
+}
+
 // A device frame is pushed once: ticks without a new frame dirty nothing and compute nothing,
 // and the next frame, even with the same content, dirties the outputs again.
 TEST(KivoTransformNode, EachDeviceFrameReachesTheOutputsOnce) {

@@ -1,9 +1,11 @@
 #pragma once
 // The host's state and the graph operations its parts share. Main thread only, except where noted.
 #include <deque>
+#include <list>
 #include <map>
 #include <mutex>
 #include <set>
+#include <unordered_map>
 
 #include "Internal.h"
 #include "host/IdleQueue.h"
@@ -26,7 +28,13 @@ struct Host::Impl {
     // ---- graph
     std::vector<std::shared_ptr<detail::NodeRecord>> nodes;  // creation order
     std::uint64_t lastCreationIndex = 0;
-    std::vector<detail::Connection> connections;  // connection order
+    // Connection order. Each node keeps pointers to its own (NodeRecord::incoming, outgoing):
+    // make and break them through addConnection and removeConnection only.
+    detail::Connections connections;
+    std::uint64_t lastConnectionOrder = 0;
+    std::unordered_map<std::string, detail::NodeRecord*> nodesByName;  // the nodes of `nodes`
+    // Per name base: every "base" + N below this N was taken when last looked at (see freeName).
+    std::unordered_map<std::string, int> suffixFloor;
     std::shared_ptr<detail::NodeType> timeType;
     // transform, mesh, camera, utilities
     std::vector<std::shared_ptr<detail::NodeType>> sceneTypes;
@@ -49,6 +57,7 @@ struct Host::Impl {
     };
     mutable std::mutex faultMutex;
     std::vector<Fault> faults;
+    std::atomic<std::size_t> armedFaults{0};  // faults.size(), read without the mutex
 
     // ---- data threads' wait limits (read by data threads), in milliseconds
     std::atomic<std::int64_t> acquireWaitMs{10}, idleWaitMs{8};
@@ -99,7 +108,24 @@ struct Host::Impl {
     // Dirties what depends on the plug (inside the node and through connections), not the plug
     // itself.
     void dirtyDependents(detail::NodeRecord* node, int attribute);
-    using Visited = std::set<std::pair<const detail::NodeRecord*, int>>;
+    // The plugs one dirty propagation reached. The outermost propagation marks the nodes
+    // themselves (NodeRecord::visits: no search, no allocation); one started while it runs (an
+    // observer that sets a plug) keeps a set of its own.
+    class Visited {
+      public:
+        explicit Visited(Impl& host);
+        ~Visited();
+        Visited(const Visited&) = delete;
+        Visited& operator=(const Visited&) = delete;
+        bool add(detail::NodeRecord* node, int storage);  // false when reached before
+
+      private:
+        Impl& m_host;
+        std::uint64_t m_mark = 0;  // 0: nested, m_own is used
+        std::set<std::pair<const detail::NodeRecord*, int>> m_own;
+    };
+    std::uint64_t lastVisitMark = 0;
+    bool propagating = false;
     void markDirtyIn(detail::NodeRecord* node, int attribute, Visited& visited);
     void propagate(detail::NodeRecord* node, int attribute, Visited& visited);
     // Pulls a dirty plug clean when it can. Failures of compute are recorded in evaluationErrors.
@@ -107,6 +133,10 @@ struct Host::Impl {
     // Calls the node's compute for the plug, with the compute notification: the status code it
     // returned, or -1 when it threw (the message is then the last of evaluationErrors).
     int runCompute(detail::NodeRecord* node, int storage);
+    std::vector<int> pullScratch;  // evaluate: the attributes whose connections a plug pulls
+    // A connected plug takes what its sources give (pulling them first).
+    void pullSources(detail::NodeRecord* node, int storage,
+                     const std::vector<detail::ConnectionRef>& sources);
     void afterWrite(detail::NodeRecord* node,
                     int attribute);  // starts/stops data threads on `live`
     // The plugs through which a change of `from` reaches `to` (both ends included), following
@@ -115,6 +145,20 @@ struct Host::Impl {
                                             const detail::PlugRef& to) const;
     const detail::Connection* incoming(const detail::NodeRecord* node, int attribute,
                                        int element) const;
+    // The node's connections out of (into) any of the attributes, in connection order, appended.
+    static void outgoingOf(const detail::NodeRecord* node, const std::vector<int>& attributes,
+                           std::vector<detail::ConnectionRef>& out);
+    static void incomingOf(const detail::NodeRecord* node, const std::vector<int>& attributes,
+                           std::vector<detail::ConnectionRef>& out);
+    // Every connection of the node, in connection order.
+    static std::vector<detail::ConnectionRef> connectionsOf(const detail::NodeRecord* node);
+    void addConnection(const detail::PlugRef& source, const detail::PlugRef& destination);
+    void removeConnection(detail::ConnectionRef connection);
+    void indexConnections();  // after `connections` was reordered
+    // Nodes by name; a name given up makes its suffix free for the next node made from its base.
+    void nameNode(detail::NodeRecord* node);
+    void freeName(const detail::NodeRecord* node);
+    std::string freeNameFrom(const std::string& base);  // base + the lowest free N from 1
     Status storeValue(detail::NodeRecord* node, int attribute, int element, const PlugValue& value);
     Result<detail::NodeRecord*> newNode(detail::NodeType& type, const std::string& name);
     Status removeNode(detail::NodeRecord* node);

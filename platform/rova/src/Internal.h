@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -90,6 +91,9 @@ struct AttributeDef : ObjectImpl {
     std::vector<std::shared_ptr<AttributeDef>> children;
     AttributeDef* parent = nullptr;
     int component = -1;  // child of a compound of three numbers: its component
+    // Its index in the first type that took it (see NodeType::indexOf); set once, at
+    // registration, before any node of that type exists.
+    int indexHint = -1;
 };
 
 AttributeDef* attributeOf(const RObject& object);
@@ -109,14 +113,30 @@ struct NodeType {
     RPxNode::Type kind = RPxNode::kDependNode;
     PluginRecord* plugin = nullptr;  // null for the host's own types
     std::function<RPxNode*()> builtinCreator;
+    // The attribute whose change reaches the nodes below a node of this type (the transform's
+    // world matrix); -1 for types outside the hierarchy.
+    int hierarchyAttribute = -1;
     std::vector<std::shared_ptr<AttributeDef>>
         attributes;  // creation order, children after parents
     std::unordered_map<const AttributeDef*, int> index;
     std::vector<std::vector<int>> affects;
 
+    // Asked for every handle a compute takes: the attribute's hint answers without hashing
+    // unless the attribute belongs to several types (the inherited ones).
     int indexOf(const AttributeDef* attribute) const {
+        if (attribute) {
+            const int hint = attribute->indexHint;
+            if (hint >= 0 && static_cast<std::size_t>(hint) < attributes.size() &&
+                attributes[static_cast<std::size_t>(hint)].get() == attribute)
+                return hint;
+        }
         auto it = index.find(attribute);
         return it == index.end() ? -1 : it->second;
+    }
+    void addIndex(AttributeDef* attribute, int at) {
+        index[attribute] = at;
+        if (attribute->indexHint < 0)
+            attribute->indexHint = at;
     }
     int findByName(const std::string& name) const;
     int parentIndex(int attribute) const;  // -1 when not a child
@@ -195,6 +215,25 @@ struct ThreadState {
 // Hands a slot back to the pool's free list. The caller holds the state's mutex.
 void freeSlot(ThreadState& state, int slot);
 
+class NodeRecord;
+
+struct PlugRef {
+    NodeRecord* node = nullptr;
+    int attribute = -1;
+    int element = -1;
+    bool operator==(const PlugRef& o) const {
+        return node == o.node && attribute == o.attribute && element == o.element;
+    }
+};
+
+struct Connection {
+    PlugRef source, destination;
+    std::uint64_t order = 0;  // place in connection order
+};
+
+using Connections = std::list<Connection>;  // the host's, in connection order
+using ConnectionRef = Connections::iterator;
+
 class NodeRecord : public ObjectImpl {
   public:
     NodeRecord() : ObjectImpl(RObject::Kind::kNode) {}
@@ -213,12 +252,22 @@ class NodeRecord : public ObjectImpl {
     RPxNode* instance = nullptr;
     std::uint64_t creationIndex = 0;  // place in creation order (ls), kept across undo of delete
     bool alive = true;
+    // The dirty propagation that reached this node last and the storage attributes below 64 it
+    // reached (see Host::Impl::Visited); `visits` holds the marks of the others.
+    std::uint64_t visitMark = 0;
+    std::uint64_t visitedLow = 0;
     std::vector<Value> values;
     std::vector<char> dirty;
     std::vector<char> evaluating;
     std::map<int, std::map<unsigned, Value>> arrays;  // array attributes: logical index -> value
     std::vector<int> refreshAttributes;
     std::unique_ptr<ThreadState> thread;
+    // The node's connections by the attribute they name on it (an element's under its array,
+    // a child's under the child), each list in connection order; empty until the node has one.
+    // Kept by the host as connections are made and broken, so that a lookup costs what the
+    // node's own connections cost.
+    std::vector<std::vector<ConnectionRef>> incoming, outgoing;
+    std::vector<std::uint64_t> visits;
 
     // Where an attribute's value lives: children of a three-number compound share their parent's.
     int storageOf(int attribute) const;
@@ -288,24 +337,13 @@ struct CommandDef {
     PluginRecord* plugin = nullptr;
 };
 
-struct PlugRef {
-    NodeRecord* node = nullptr;
-    int attribute = -1;
-    int element = -1;
-    bool operator==(const PlugRef& o) const {
-        return node == o.node && attribute == o.attribute && element == o.element;
-    }
-};
-
-struct Connection {
-    PlugRef source, destination;
-};
-
 // The value behind a plug (element and compound component included), and writing it.
 Value readPlug(NodeRecord* node, int attribute, int element);
 void writePlug(NodeRecord* node, int attribute, int element, const Value& value);
 
-// Fault injection and the error it produces.
+// Fault injection and the error it produces. faultsArmed is cheap: a call that must build its
+// subject asks it first.
+bool faultsArmed();
 bool faultArmed(host::FaultPoint point, const std::string& subject);
 // Subject of an attribute set-up call: "TYPE.attribute" while a node type initialises (so a
 // fault can target one type), the attribute alone otherwise.

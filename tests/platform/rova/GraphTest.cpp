@@ -218,6 +218,58 @@ TEST_F(HostTest, NodeNamesFollowTheRuleAndTakenNamesGetASuffix) {
               Lines({"testAdd1", "testAdd2", "_left_2", "hand1", "hand2"}));
 }
 
+TEST_F(HostTest, AFreedNameGivesItsSuffixBackToTheNextNodeOfItsBase) {
+    for (int k = 0; k < 4; ++k) create("testAdd");
+    create("testAdd", "hand");
+    create("testAdd", "hand");  // hand1
+    ASSERT_TRUE(host.deleteNode("testAdd2"));
+    EXPECT_EQ(create("testAdd"), "testAdd2");
+    ASSERT_TRUE(host.renameNode("testAdd1", "left"));
+    ASSERT_TRUE(host.deleteNode("testAdd3"));
+    EXPECT_EQ(create("testAdd"), "testAdd1");
+    EXPECT_EQ(create("testAdd"), "testAdd3");
+    EXPECT_EQ(create("testAdd"), "testAdd5");
+    ASSERT_TRUE(host.renameNode("hand1", "right"));
+    EXPECT_EQ(create("testAdd", "hand"), "hand1");
+    EXPECT_EQ(create("testAdd", "hand1"), "hand2") << "a requested name's base drops its digits";
+    EXPECT_EQ(create("testAdd", "left"), "left1");
+    ASSERT_TRUE(host.renameNode("left", "testAdd12"));
+    EXPECT_EQ(create("testAdd", "testAdd12"), "testAdd6");
+    EXPECT_TRUE(host.hasNode("testAdd12"));
+}
+
+TEST_F(HostTest, DirtinessFollowsConnectionOrderThroughRemakesAndReordering) {
+    for (const char* name : {"top", "b", "c", "d"}) create("testAdd", name);
+    for (const char* name : {"c", "b", "d"})
+        ASSERT_TRUE(host.connect("top.sum", std::string(name) + ".a"));
+    ASSERT_TRUE(host.connect("top.doubled", "d.offset"));
+    for (const char* plug : {"b.sum", "c.sum", "d.sum", "d.offset"}) get(plug);
+    takeEvents();
+    ASSERT_TRUE(host.setPlug("top.a", {"3"}));
+    EXPECT_EQ(takeEvents(), Lines({"dirty top.sum", "dirty c.a", "dirty c.sum", "dirty b.a",
+                                   "dirty b.sum", "dirty d.a", "dirty d.sum"}));
+    ASSERT_TRUE(host.disconnect("top.sum", "b.a"));
+    ASSERT_TRUE(host.connect("top.sum", "b.a"));
+    for (const char* plug : {"b.sum", "c.sum", "d.sum", "d.offset"}) get(plug);
+    takeEvents();
+    ASSERT_TRUE(host.setPlug("top.a", {"4"}));
+    EXPECT_EQ(takeEvents(), Lines({"dirty top.sum", "dirty c.a", "dirty c.sum", "dirty d.a",
+                                   "dirty d.sum", "dirty b.a", "dirty b.sum"}))
+        << "a connection made again comes last";
+    host.reorderConnections({{"top.doubled", "d.offset"}, {"top.sum", "b.a"}});
+    EXPECT_EQ(host.connections("top").front(),
+              (std::pair<std::string, std::string>{"top.doubled", "d.offset"}));
+    for (const char* plug : {"b.sum", "c.sum", "d.sum", "d.offset"}) get(plug);
+    takeEvents();
+    ASSERT_TRUE(host.setPlug("top.a", {"5"}));
+    EXPECT_EQ(takeEvents(), Lines({"dirty top.sum", "dirty b.a", "dirty b.sum", "dirty c.a",
+                                   "dirty c.sum", "dirty d.a", "dirty d.sum"}));
+    ASSERT_TRUE(host.deleteNode("c"));
+    EXPECT_EQ(host.connections("top").size(), 3u);
+    EXPECT_EQ(host.disconnect("top.sum", "c.a").message, "cannot disconnect: no node named 'c'");
+    EXPECT_EQ(get("d.sum"), "9");
+}
+
 TEST_F(HostTest, ValuesAreSetAndPrintedInTheirTextForm) {
     create("testAdd", "add1");
     ASSERT_TRUE(host.setPlug("add1.a", {"0.1"}));

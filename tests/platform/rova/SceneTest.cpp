@@ -272,6 +272,37 @@ TEST_F(SceneTest, ParentsAndInputMatricesMakeTheWorldMatrixAndDirtyWhatIsBelowTh
     EXPECT_EQ(text(points[0]), "0 -4 5") << "(-0.5, -0.5, 0.5) scaled by 2, then moved";
 }
 
+TEST_F(SceneTest, ACycleThroughTheHierarchyIsRefusedAsAnyOtherCycle) {
+    transform("a");
+    transform("b", "a");
+    transform("c", "b");
+    EXPECT_EQ(host.connect("b.worldMatrix", "a.inputMatrix").message,
+              "cannot connect 'b.worldMatrix' to 'a.inputMatrix': it would close a cycle: "
+              "a.inputMatrix -> a.worldMatrix -> b.worldMatrix -> a.inputMatrix");
+    EXPECT_EQ(host.connect("c.worldMatrix", "a.inputMatrix").message,
+              "cannot connect 'c.worldMatrix' to 'a.inputMatrix': it would close a cycle: "
+              "a.inputMatrix -> a.worldMatrix -> b.worldMatrix -> c.worldMatrix -> "
+              "a.inputMatrix");
+    EXPECT_TRUE(host.connections().empty()) << "a refused connection changes nothing";
+    ASSERT_TRUE(host.connect("c.matrix", "a.inputMatrix")) << "c's local matrix ignores a";
+    ASSERT_TRUE(host.disconnect("c.matrix", "a.inputMatrix"));
+
+    // Reparenting that would close a cycle through existing connections is refused too.
+    transform("d");
+    ASSERT_TRUE(host.connect("c.worldMatrix", "d.inputMatrix"));
+    transform("e");
+    ASSERT_TRUE(scene::setParent("e", "d"));
+    EXPECT_EQ(scene::setParent("a", "e").message,
+              "cannot put 'a' under 'e': it would close a cycle: a.worldMatrix -> b.worldMatrix "
+              "-> c.worldMatrix -> d.inputMatrix -> d.worldMatrix -> e.worldMatrix -> "
+              "a.worldMatrix");
+    EXPECT_EQ(scene::parentOf("a"), "") << "a refused parent changes nothing";
+    ASSERT_TRUE(scene::setParent("a", "")) << "a parent that closes no cycle is taken";
+    set("a.translate", {"0", "2", "0"});
+    EXPECT_EQ(get("c.worldMatrix"), "1 0 0 0 0 1 0 0 0 0 1 0 0 2 0 1");
+    EXPECT_EQ(get("e.worldMatrix"), "1 0 0 0 0 1 0 0 0 0 1 0 0 2 0 1");
+}
+
 TEST_F(SceneTest, ATransformFunctionSetReadsAndWritesTranslationAndRotation) {
     transform("top");
     transform("arm", "top");

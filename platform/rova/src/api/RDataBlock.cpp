@@ -57,13 +57,16 @@ RDataHandle RDataBlock::inputValue(const RPlug& plug, RStatus* status) {
 
 RDataHandle RDataBlock::outputValue(const RObject& attribute, RStatus* status) {
     NodeRecord* node = blockNode(m_node);
-    const AttributeDef* def = rova::detail::attributeOf(attribute);
-    const std::string subject =
-        (node ? node->name : std::string()) + "." + (def ? def->longName : std::string());
-    if (rova::detail::faultArmed(rova::host::FaultPoint::kOutputValue, subject)) {
-        if (status)
-            *status = rova::detail::injectedFailure(rova::host::FaultPoint::kOutputValue, subject);
-        return RDataHandle();
+    if (rova::detail::faultsArmed()) {
+        const AttributeDef* def = rova::detail::attributeOf(attribute);
+        const std::string subject =
+            (node ? node->name : std::string()) + "." + (def ? def->longName : std::string());
+        if (rova::detail::faultArmed(rova::host::FaultPoint::kOutputValue, subject)) {
+            if (status)
+                *status =
+                    rova::detail::injectedFailure(rova::host::FaultPoint::kOutputValue, subject);
+            return RDataHandle();
+        }
     }
     const int index = locate(node, attribute, "outputValue", status);
     if (index < 0)
@@ -92,14 +95,16 @@ RArrayDataHandle RDataBlock::inputArrayValue(const RObject& attribute, RStatus* 
 
 RArrayDataHandle RDataBlock::outputArrayValue(const RObject& attribute, RStatus* status) {
     NodeRecord* node = blockNode(m_node);
-    const AttributeDef* def = rova::detail::attributeOf(attribute);
-    const std::string subject =
-        (node ? node->name : std::string()) + "." + (def ? def->longName : std::string());
-    if (rova::detail::faultArmed(rova::host::FaultPoint::kOutputArrayValue, subject)) {
-        if (status)
-            *status =
-                rova::detail::injectedFailure(rova::host::FaultPoint::kOutputArrayValue, subject);
-        return RArrayDataHandle();
+    if (rova::detail::faultsArmed()) {
+        const AttributeDef* def = rova::detail::attributeOf(attribute);
+        const std::string subject =
+            (node ? node->name : std::string()) + "." + (def ? def->longName : std::string());
+        if (rova::detail::faultArmed(rova::host::FaultPoint::kOutputArrayValue, subject)) {
+            if (status)
+                *status = rova::detail::injectedFailure(rova::host::FaultPoint::kOutputArrayValue,
+                                                        subject);
+            return RArrayDataHandle();
+        }
     }
     const int index = locate(node, attribute, "outputArrayValue", status);
     if (index < 0)

@@ -66,7 +66,7 @@ RStatus RPxNode::addAttribute(const RObject& attribute) {
         }
     }
     for (const auto& candidate : adding) {
-        type.index[candidate.get()] = static_cast<int>(type.attributes.size());
+        type.addIndex(candidate.get(), static_cast<int>(type.attributes.size()));
         type.attributes.push_back(candidate);
         type.affects.emplace_back();
     }

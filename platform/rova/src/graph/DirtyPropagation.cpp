@@ -14,6 +14,7 @@
 #include "scene/Scene.h"
 
 using rova::detail::Connection;
+using rova::detail::ConnectionRef;
 using rova::detail::NodeRecord;
 using rova::detail::NodeType;
 using rova::detail::PlugRef;
@@ -34,23 +35,56 @@ const std::vector<int>& family(const NodeType& type, int attribute, std::vector<
 }
 }  // namespace
 
+Host::Impl::Visited::Visited(Impl& host) : m_host(host) {
+    if (!host.propagating) {
+        host.propagating = true;
+        m_mark = ++host.lastVisitMark;
+    }
+}
+
+Host::Impl::Visited::~Visited() {
+    if (m_mark != 0)
+        m_host.propagating = false;
+}
+
+bool Host::Impl::Visited::add(NodeRecord* node, int storage) {
+    const auto slot = static_cast<std::size_t>(storage);
+    if (m_mark == 0 || (slot >= 64 && slot >= node->visits.size()))
+        return m_own.emplace(node, storage).second;
+    if (slot >= 64) {
+        if (node->visits[slot] == m_mark)
+            return false;
+        node->visits[slot] = m_mark;
+        return true;
+    }
+    if (node->visitMark != m_mark) {
+        node->visitMark = m_mark;
+        node->visitedLow = 0;
+    }
+    const std::uint64_t bit = std::uint64_t{1} << slot;
+    if (node->visitedLow & bit)
+        return false;
+    node->visitedLow |= bit;
+    return true;
+}
+
 // Propagation visits everything downstream, also past plugs that are dirty already (a failed pull
 // can leave a source dirty under a clean destination), and notifies only clean-to-dirty changes.
 void Host::Impl::markDirty(NodeRecord* node, int attribute) {
-    Visited visited;
+    Visited visited(*this);
     markDirtyIn(node, attribute, visited);
 }
 
 void Host::Impl::dirtyDependents(NodeRecord* node, int attribute) {
     detail::noteSceneChange();  // the plug itself took a new value (stored, or the time)
-    Visited visited;
-    visited.emplace(node, node->storageOf(attribute));
+    Visited visited(*this);
+    visited.add(node, node->storageOf(attribute));
     propagate(node, attribute, visited);
 }
 
 void Host::Impl::markDirtyIn(NodeRecord* node, int attribute, Visited& visited) {
     const int storage = node->storageOf(attribute);
-    if (!visited.emplace(node, storage).second)
+    if (!visited.add(node, storage))
         return;
     detail::noteSceneChange();
     if (!node->dirty[static_cast<std::size_t>(storage)]) {
@@ -68,12 +102,13 @@ void Host::Impl::propagate(NodeRecord* node, int attribute, Visited& visited) {
         for (const int target : type.affects[static_cast<std::size_t>(a)])
             if (node->alive)
                 markDirtyIn(node, target, visited);
+    std::vector<ConnectionRef> out;
+    outgoingOf(node, related, out);
     std::vector<PlugRef> destinations;
-    for (const Connection& c : connections)
-        if (c.source.node == node &&
-            std::find(related.begin(), related.end(), c.source.attribute) != related.end())
-            destinations.push_back(c.destination);
-    for (const PlugRef& d : scene::worldDependents(node, attribute)) destinations.push_back(d);
+    destinations.reserve(out.size());
+    for (const ConnectionRef& c : out) destinations.push_back(c->destination);
+    if (attribute == type.hierarchyAttribute)
+        for (const PlugRef& d : scene::worldDependents(node, attribute)) destinations.push_back(d);
     for (const PlugRef& d : destinations) markDirtyIn(d.node, d.attribute, visited);
 }
 
@@ -115,20 +150,65 @@ std::vector<std::string> Host::Impl::dependencyPath(const PlugRef& from, const P
         for (const int a : related)
             for (const int target : type.affects[static_cast<std::size_t>(a)])
                 visit(step.first, target);
-        for (const Connection& c : connections)
-            if (c.source.node == step.first &&
-                std::find(related.begin(), related.end(), c.source.attribute) != related.end())
-                visit(c.destination.node, c.destination.attribute);
+        std::vector<ConnectionRef> out;
+        outgoingOf(step.first, related, out);
+        for (const ConnectionRef& c : out) visit(c->destination.node, c->destination.attribute);
+        // The hierarchy carries a world matrix to the transforms below, as propagation does.
+        if (step.second == type.hierarchyAttribute)
+            for (const PlugRef& d : scene::worldDependents(step.first, step.second))
+                visit(d.node, d.attribute);
     }
     return {};
 }
 
 const Connection* Host::Impl::incoming(const NodeRecord* node, int attribute, int element) const {
-    for (const Connection& c : connections)
-        if (c.destination.node == node && c.destination.attribute == attribute &&
-            c.destination.element == element)
-            return &c;
+    const auto slot = static_cast<std::size_t>(attribute);
+    if (attribute < 0 || slot >= node->incoming.size())
+        return nullptr;
+    for (const ConnectionRef& c : node->incoming[slot])
+        if (c->destination.element == element)
+            return &*c;
     return nullptr;
+}
+
+namespace {
+void inOrder(const std::vector<std::vector<ConnectionRef>>& lists,
+             const std::vector<int>& attributes, std::vector<ConnectionRef>& out) {
+    if (lists.empty())
+        return;
+    const std::size_t start = out.size();
+    int filled = 0;
+    for (const int a : attributes) {
+        const auto slot = static_cast<std::size_t>(a);
+        if (a < 0 || slot >= lists.size() || lists[slot].empty())
+            continue;
+        out.insert(out.end(), lists[slot].begin(), lists[slot].end());
+        ++filled;
+    }
+    if (filled > 1)
+        std::sort(
+            out.begin() + static_cast<std::ptrdiff_t>(start), out.end(),
+            [](const ConnectionRef& a, const ConnectionRef& b) { return a->order < b->order; });
+}
+}  // namespace
+
+void Host::Impl::outgoingOf(const NodeRecord* node, const std::vector<int>& attributes,
+                            std::vector<ConnectionRef>& out) {
+    inOrder(node->outgoing, attributes, out);
+}
+
+void Host::Impl::incomingOf(const NodeRecord* node, const std::vector<int>& attributes,
+                            std::vector<ConnectionRef>& out) {
+    inOrder(node->incoming, attributes, out);
+}
+
+std::vector<ConnectionRef> Host::Impl::connectionsOf(const NodeRecord* node) {
+    std::vector<ConnectionRef> out;
+    for (const auto* lists : {&node->incoming, &node->outgoing})
+        for (const auto& list : *lists) out.insert(out.end(), list.begin(), list.end());
+    std::sort(out.begin(), out.end(),
+              [](const ConnectionRef& a, const ConnectionRef& b) { return a->order < b->order; });
+    return out;
 }
 
 }  // namespace rova::host

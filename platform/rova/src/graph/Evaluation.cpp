@@ -12,6 +12,7 @@
 
 using rova::detail::AttributeDef;
 using rova::detail::Connection;
+using rova::detail::ConnectionRef;
 using rova::detail::NodeRecord;
 using rova::detail::NodeType;
 using rova::host::GraphEvent;
@@ -32,34 +33,16 @@ void Host::Impl::evaluate(NodeRecord* node, int attribute) {
     const NodeType& type = *node->type;
 
     // Connected plugs (the plug itself, a child of it, or elements of it) pull their sources.
-    std::vector<const Connection*> sources;
-    std::vector<int> related{storage};
-    for (const auto& child : type.attributes[slot]->children)
-        if (type.indexOf(child.get()) >= 0)
-            related.push_back(type.indexOf(child.get()));
-    for (const Connection& c : connections)
-        if (c.destination.node == node &&
-            std::find(related.begin(), related.end(), c.destination.attribute) != related.end())
-            sources.push_back(&c);
-    if (!sources.empty()) {
-        bool clean = true;
-        std::vector<Connection> pulled;
-        for (const Connection* c : sources) pulled.push_back(*c);
-        for (const Connection& c : pulled) {
-            evaluate(c.source.node, c.source.attribute);
-            if (!c.source.node->alive)
-                continue;
-            if (c.source.node->isDirty(c.source.attribute))
-                clean = false;
-            writePlug(node, c.destination.attribute, c.destination.element,
-                      readPlug(c.source.node, c.source.attribute, c.source.element));
-        }
-        if (clean)
-            node->dirty[slot] = 0;
-        node->evaluating[slot] = 0;
-        if (node->thread)
-            afterWrite(node, storage);
-        return;
+    if (!node->incoming.empty()) {
+        std::vector<int>& related = pullScratch;  // free again before anything recurses
+        related.assign(1, storage);
+        for (const auto& child : type.attributes[slot]->children)
+            if (const int index = type.indexOf(child.get()); index >= 0)
+                related.push_back(index);
+        std::vector<ConnectionRef> sources;
+        incomingOf(node, related, sources);
+        if (!sources.empty())
+            return pullSources(node, storage, sources);
     }
 
     const int status = runCompute(node, storage);
@@ -68,6 +51,30 @@ void Host::Impl::evaluate(NodeRecord* node, int attribute) {
         node->dirty[slot] = 0;
     }
     node->evaluating[slot] = 0;
+}
+
+void Host::Impl::pullSources(NodeRecord* node, int storage,
+                             const std::vector<ConnectionRef>& sources) {
+    const auto slot = static_cast<std::size_t>(storage);
+    bool clean = true;
+    // Copies: a compute upstream may change the connections.
+    std::vector<Connection> pulled;
+    pulled.reserve(sources.size());
+    for (const ConnectionRef& c : sources) pulled.push_back(*c);
+    for (const Connection& c : pulled) {
+        evaluate(c.source.node, c.source.attribute);
+        if (!c.source.node->alive)
+            continue;
+        if (c.source.node->isDirty(c.source.attribute))
+            clean = false;
+        writePlug(node, c.destination.attribute, c.destination.element,
+                  readPlug(c.source.node, c.source.attribute, c.source.element));
+    }
+    if (clean)
+        node->dirty[slot] = 0;
+    node->evaluating[slot] = 0;
+    if (node->thread)
+        afterWrite(node, storage);
 }
 
 int Host::Impl::runCompute(NodeRecord* node, int storage) {

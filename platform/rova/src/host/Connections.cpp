@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <iterator>
 
 #include "HostImpl.h"
 #include "HostText.h"
@@ -10,6 +11,7 @@
 
 using rova::detail::AttributeDef;
 using rova::detail::Connection;
+using rova::detail::ConnectionRef;
 using rova::detail::NodeType;
 using rova::detail::PlugRef;
 using rova::detail::ValueType;
@@ -65,9 +67,12 @@ Status Host::connect(const std::string& source, const std::string& destination) 
         return Status::failure(what + "it would close a cycle: " + path + dn);
     }
     const NodeType& dt = *d.node->type;
-    for (const Connection& c : h.connections) {
-        if (c.destination.node != d.node)
-            continue;
+    std::vector<int> family{d.attribute, dt.parentIndex(d.attribute)};
+    for (const auto& child : dd.children) family.push_back(dt.indexOf(child.get()));
+    std::vector<ConnectionRef> into;
+    Impl::incomingOf(d.node, family, into);
+    for (const ConnectionRef& connection : into) {
+        const Connection& c = *connection;
         const int a = c.destination.attribute;
         const bool clash = (a == d.attribute && (c.destination.element == d.element ||
                                                  c.destination.element < 0 || d.element < 0)) ||
@@ -76,7 +81,7 @@ Status Host::connect(const std::string& source, const std::string& destination) 
             return Status::failure(what + "'" + h.plugName(c.destination) +
                                    "' is already connected from '" + h.plugName(c.source) + "'");
     }
-    h.connections.push_back(Connection{s, d});
+    h.addConnection(s, d);
     h.emit(GraphEvent::kConnect, sn, dn);
     h.markDirty(d.node, d.attribute);
     return Status{};
@@ -90,14 +95,16 @@ Status Host::disconnect(const std::string& source, const std::string& destinatio
     auto dst = h.parsePlug(destination);
     if (!dst.ok())
         return Status::failure("cannot disconnect: " + dst.status.message);
-    auto it = std::find_if(h.connections.begin(), h.connections.end(), [&](const Connection& c) {
-        return c.source == src.value && c.destination == dst.value;
+    std::vector<ConnectionRef> out;
+    Impl::outgoingOf(src.value.node, {src.value.attribute}, out);
+    const auto found = std::find_if(out.begin(), out.end(), [&](const ConnectionRef& c) {
+        return c->source == src.value && c->destination == dst.value;
     });
-    if (it == h.connections.end())
+    if (found == out.end())
         return Status::failure("'" + h.plugName(src.value) + "' is not connected to '" +
                                h.plugName(dst.value) + "'");
-    const PlugRef d = it->destination;
-    h.connections.erase(it);
+    const PlugRef d = (*found)->destination;
+    h.removeConnection(*found);
     detail::noteSceneChange();
     h.emit(GraphEvent::kDisconnect, h.plugName(src.value), h.plugName(d));
     // The destination keeps the last value that came through.
@@ -119,14 +126,60 @@ void Host::reorderConnections(const std::vector<std::pair<std::string, std::stri
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     h.connections.clear();
     for (const auto& entry : ranked) h.connections.push_back(entry.second);
+    h.indexConnections();
 }
 
 std::vector<std::pair<std::string, std::string>> Host::connections(const std::string& node) const {
     std::vector<std::pair<std::string, std::string>> out;
-    for (const Connection& c : m_impl->connections)
-        if (node.empty() || c.source.node->name == node || c.destination.node->name == node)
+    if (node.empty()) {
+        for (const Connection& c : m_impl->connections)
             out.emplace_back(m_impl->plugName(c.source), m_impl->plugName(c.destination));
+    } else if (const detail::NodeRecord* record = m_impl->findNode(node)) {
+        for (const ConnectionRef& c : Impl::connectionsOf(record))
+            out.emplace_back(m_impl->plugName(c->source), m_impl->plugName(c->destination));
+    }
     return out;
+}
+
+namespace {
+using Lists = std::vector<std::vector<ConnectionRef>>;
+void enter(detail::NodeRecord* node, Lists& lists, int attribute, ConnectionRef c) {
+    if (lists.empty())
+        lists.resize(node->type->attributes.size());
+    lists[static_cast<std::size_t>(attribute)].push_back(c);
+}
+// From the end: deleting nodes newest first, as shutdown and subtrees do, finds each of a
+// shared source's connections at once.
+void leave(Lists& lists, int attribute, ConnectionRef c) {
+    auto& list = lists[static_cast<std::size_t>(attribute)];
+    list.erase(std::prev(std::find(list.rbegin(), list.rend(), c).base()));
+}
+}  // namespace
+
+void Host::Impl::addConnection(const PlugRef& source, const PlugRef& destination) {
+    connections.push_back(Connection{source, destination, ++lastConnectionOrder});
+    const ConnectionRef c = std::prev(connections.end());
+    enter(source.node, source.node->outgoing, source.attribute, c);
+    enter(destination.node, destination.node->incoming, destination.attribute, c);
+}
+
+void Host::Impl::removeConnection(ConnectionRef connection) {
+    leave(connection->source.node->outgoing, connection->source.attribute, connection);
+    leave(connection->destination.node->incoming, connection->destination.attribute, connection);
+    connections.erase(connection);
+}
+
+void Host::Impl::indexConnections() {
+    for (Connection& c : connections) {
+        c.source.node->outgoing.clear();
+        c.destination.node->incoming.clear();
+    }
+    lastConnectionOrder = 0;
+    for (auto c = connections.begin(); c != connections.end(); ++c) {
+        c->order = ++lastConnectionOrder;
+        enter(c->source.node, c->source.node->outgoing, c->source.attribute, c);
+        enter(c->destination.node, c->destination.node->incoming, c->destination.attribute, c);
+    }
 }
 
 }  // namespace rova::host

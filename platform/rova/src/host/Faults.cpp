@@ -9,14 +9,22 @@
 
 namespace rova::detail {
 
+bool faultsArmed() {
+    return hostImpl().armedFaults.load(std::memory_order_relaxed) != 0;
+}
+
 bool faultArmed(host::FaultPoint point, const std::string& subject) {
     auto& host = hostImpl();
+    if (host.armedFaults.load(std::memory_order_relaxed) == 0)
+        return false;
     std::lock_guard<std::mutex> lock(host.faultMutex);
     for (auto it = host.faults.begin(); it != host.faults.end(); ++it) {
         if (it->point != point || subject.find(it->match) == std::string::npos)
             continue;
-        if (it->times > 0 && --it->times == 0)
+        if (it->times > 0 && --it->times == 0) {
             host.faults.erase(it);
+            host.armedFaults.store(host.faults.size(), std::memory_order_relaxed);
+        }
         return true;
     }
     return false;
@@ -52,12 +60,14 @@ Status Host::armFault(const std::string& call, const std::string& match, int tim
                                std::to_string(times));
     std::lock_guard<std::mutex> lock(m_impl->faultMutex);
     m_impl->faults.push_back(Impl::Fault{*point, match, times});
+    m_impl->armedFaults.store(m_impl->faults.size(), std::memory_order_relaxed);
     return Status{};
 }
 
 void Host::clearFaults() {
     std::lock_guard<std::mutex> lock(m_impl->faultMutex);
     m_impl->faults.clear();
+    m_impl->armedFaults.store(0, std::memory_order_relaxed);
 }
 
 }  // namespace rova::host

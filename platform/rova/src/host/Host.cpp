@@ -26,7 +26,7 @@ Host::Impl::Impl() {
     auto time = detail::makeAttribute("time", "t", ValueType::kTime);
     time->writable = false;
     time->storable = false;
-    timeType->index[time.get()] = 0;
+    timeType->addIndex(time.get(), 0);
     timeType->attributes.push_back(time);
     timeType->affects.emplace_back();
     sceneTypes = scene::makeSceneTypes();
@@ -96,10 +96,39 @@ NodeType* Host::Impl::findTypeById(std::uint32_t id) const {
 }
 
 NodeRecord* Host::Impl::findNode(const std::string& name) const {
-    for (const auto& n : nodes)
-        if (n->name == name)
-            return n.get();
-    return nullptr;
+    const auto it = nodesByName.find(name);
+    return it == nodesByName.end() ? nullptr : it->second;
+}
+
+void Host::Impl::nameNode(NodeRecord* node) {
+    nodesByName[node->name] = node;
+}
+
+void Host::Impl::freeName(const NodeRecord* node) {
+    const auto it = nodesByName.find(node->name);
+    if (it != nodesByName.end() && it->second == node)
+        nodesByName.erase(it);
+    // Every base the name can be made from ("a12" from "a1" and from "a") may take its number
+    // again.
+    const std::string& name = node->name;
+    std::size_t digits = name.size();
+    while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9') --digits;
+    for (std::size_t k = digits; k < name.size(); ++k) {
+        if (name[k] == '0' || name.size() - k > 9)
+            continue;
+        const auto floor = suffixFloor.find(name.substr(0, k));
+        if (floor != suffixFloor.end())
+            floor->second = std::min(floor->second, std::stoi(name.substr(k)));
+    }
+}
+
+std::string Host::Impl::freeNameFrom(const std::string& base) {
+    int& floor = suffixFloor.try_emplace(base, 1).first->second;
+    for (int n = floor;; ++n)
+        if (!findNode(base + std::to_string(n))) {
+            floor = n;
+            return base + std::to_string(n);
+        }
 }
 
 PluginRecord* Host::Impl::findPlugin(const std::string& name) const {
@@ -153,9 +182,12 @@ void Host::Impl::shutdown(bool recreateSceneTime) {
     {
         std::lock_guard<std::mutex> lock(faultMutex);
         faults.clear();
+        armedFaults.store(0, std::memory_order_relaxed);
     }
     timeNode = nullptr;
     activeCamera.clear();
+    suffixFloor.clear();
+    lastConnectionOrder = 0;
     if (recreateSceneTime)
         createSceneTime();
 }

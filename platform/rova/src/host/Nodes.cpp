@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <iterator>
 
 #include "HostImpl.h"
 #include "HostText.h"
@@ -12,6 +13,7 @@
 
 using rova::detail::AttributeDef;
 using rova::detail::Connection;
+using rova::detail::ConnectionRef;
 using rova::detail::NodeRecord;
 using rova::detail::NodeType;
 using rova::detail::ValueType;
@@ -60,6 +62,8 @@ Result<NodeRecord*> Host::Impl::newNode(NodeType& type, const std::string& name)
     for (const auto& def : type.attributes) record->values.push_back(def->defaultValue);
     record->dirty.assign(count, 0);
     record->evaluating.assign(count, 0);
+    if (count > 64)
+        record->visits.assign(count, 0);
     // What something else affects is computed: it starts dirty so its first read computes it.
     for (const auto& targets : type.affects)
         for (const int target : targets)
@@ -83,6 +87,7 @@ Result<NodeRecord*> Host::Impl::newNode(NodeType& type, const std::string& name)
     record->instance = instance;
     record->creationIndex = ++lastCreationIndex;
     nodes.push_back(record);
+    nameNode(record.get());
     emit(GraphEvent::kCreate, name, type.name);
     if (const auto error = guardBoundary("postConstructor of '" + name + "'",
                                          [&] { instance->postConstructor(); }))
@@ -92,30 +97,23 @@ Result<NodeRecord*> Host::Impl::newNode(NodeType& type, const std::string& name)
 }
 
 Status Host::Impl::removeNode(NodeRecord* node) {
-    std::shared_ptr<NodeRecord> keep;
-    for (const auto& n : nodes)
-        if (n.get() == node)
-            keep = n;
-    if (!keep)
+    if (!node->alive || findNode(node->name) != node)
         return Status::failure("node is already deleted");
+    const auto keep = std::static_pointer_cast<NodeRecord>(node->shared_from_this());
     if (node->thread)
         stopThread(node);
-    std::vector<Connection> touching;
-    for (const Connection& c : connections)
-        if (c.source.node == node || c.destination.node == node)
-            touching.push_back(c);
-    for (const Connection& c : touching) {
-        connections.erase(
-            std::find_if(connections.begin(), connections.end(), [&](const Connection& x) {
-                return x.source == c.source && x.destination == c.destination;
-            }));
+    for (const ConnectionRef& touching : connectionsOf(node)) {
+        const Connection c = *touching;
+        removeConnection(touching);
         emit(GraphEvent::kDisconnect, plugName(c.source), plugName(c.destination));
         if (c.destination.node != node)
             c.destination.node->dirty[static_cast<std::size_t>(
                 c.destination.node->storageOf(c.destination.attribute))] = 0;
     }
     emit(GraphEvent::kDelete, node->name, node->type->name);
-    nodes.erase(std::find(nodes.begin(), nodes.end(), keep));
+    // From the end: shutdown and deleting a subtree take the newest nodes first.
+    nodes.erase(std::prev(std::find(nodes.rbegin(), nodes.rend(), keep).base()));
+    freeName(node);
     const std::string prefix = node->name + ".";
     watched.erase(std::remove_if(watched.begin(), watched.end(),
                                  [&](const std::string& w) { return w.rfind(prefix, 0) == 0; }),
@@ -149,11 +147,7 @@ Result<std::string> Host::createNode(const std::string& type, const std::string&
         std::string base = name.empty() ? type : name;
         if (!name.empty())
             while (!base.empty() && base.back() >= '0' && base.back() <= '9') base.pop_back();
-        for (int n = 1;; ++n)
-            if (!h.findNode(base + std::to_string(n))) {
-                name = base + std::to_string(n);
-                break;
-            }
+        name = h.freeNameFrom(base);
     }
     auto made = h.newNode(*nodeType, name);
     out.status = made.status;
@@ -193,7 +187,9 @@ Status Host::renameNode(const std::string& from, const std::string& to) {
             w = to + w.substr(from.size());
     if (m_impl->activeCamera == from)
         m_impl->activeCamera = to;
+    m_impl->freeName(node);
     node->rename(to);
+    m_impl->nameNode(node);
     detail::noteSceneChange();
     return Status{};
 }
@@ -251,13 +247,13 @@ Result<NodeSnapshot> Host::snapshotNode(const std::string& name) const {
             out.value.values.emplace_back(def.longName, toPlugValue(def, node->values[k]));
         }
     }
-    for (const Connection& c : m_impl->connections) {
-        if (c.destination.node == node)
-            out.value.connectionsIn.emplace_back(m_impl->plugName(c.source),
-                                                 m_impl->plugName(c.destination));
-        if (c.source.node == node)
-            out.value.connectionsOut.emplace_back(m_impl->plugName(c.source),
-                                                  m_impl->plugName(c.destination));
+    for (const ConnectionRef& c : Impl::connectionsOf(node)) {
+        if (c->destination.node == node)
+            out.value.connectionsIn.emplace_back(m_impl->plugName(c->source),
+                                                 m_impl->plugName(c->destination));
+        if (c->source.node == node)
+            out.value.connectionsOut.emplace_back(m_impl->plugName(c->source),
+                                                  m_impl->plugName(c->destination));
     }
     return out;
 }

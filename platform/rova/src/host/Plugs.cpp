@@ -10,6 +10,7 @@
 
 using rova::detail::AttributeDef;
 using rova::detail::Connection;
+using rova::detail::ConnectionRef;
 using rova::detail::NodeRecord;
 using rova::detail::NodeType;
 using rova::detail::PlugRef;
@@ -105,9 +106,14 @@ Status Host::Impl::storeValue(NodeRecord* node, int attribute, int element,
     const std::string path = node->plugPath(attribute, element);
     if (!def.writable)
         return Status::failure("cannot set '" + path + "': the attribute is not writable");
-    for (const Connection& c : connections) {
-        if (c.destination.node != node)
-            continue;
+    std::vector<ConnectionRef> into;
+    if (!node->incoming.empty()) {
+        std::vector<int> family{attribute, type.parentIndex(attribute)};
+        for (const auto& child : def.children) family.push_back(type.indexOf(child.get()));
+        incomingOf(node, family, into);
+    }
+    for (const ConnectionRef& connection : into) {
+        const Connection& c = *connection;
         const int d = c.destination.attribute;
         const bool same = d == attribute && (c.destination.element == element || element < 0 ||
                                              c.destination.element < 0);

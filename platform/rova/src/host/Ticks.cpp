@@ -16,10 +16,21 @@ void Host::tick() {
     Impl& h = *m_impl;
     drainIdle();
     h.awaitDataPasses();
-    const auto nodes = h.nodes;
-    for (const auto& node : nodes) {
-        if (!node->alive || !node->thread || !node->thread->pushed.exchange(false))
+    std::vector<std::shared_ptr<detail::NodeRecord>> devices;  // kept: a compute may delete
+    for (const auto& node : h.nodes)
+        if (node->thread)
+            devices.push_back(node);
+    for (const auto& node : devices) {
+        if (!node->alive)
             continue;
+        // New records, or records still waiting (oldest first, a read takes one): each shows on
+        // a tick of its own, whether or not another arrives.
+        const bool pushed = node->thread->pushed.exchange(false);
+        if (!pushed) {
+            std::lock_guard<std::mutex> lock(node->thread->mutex);
+            if (node->thread->queue.empty())
+                continue;
+        }
         for (const int attribute : node->refreshAttributes) {
             const int storage = node->storageOf(attribute);
             if (!node->dirty[static_cast<std::size_t>(storage)]) {

@@ -26,9 +26,11 @@ NodeRecord* deformedShape(NodeRecord* deformer, unsigned index) {
     for (int depth = 0; deformer && depth < 1000; ++depth) {
         const int out = outputGeomIndex(deformer);
         NodeRecord* next = nullptr;
-        for (const detail::Connection& c : detail::hostImpl().connections) {
-            if (c.source.node != deformer || c.source.attribute != out ||
-                c.source.element != static_cast<int>(index))
+        std::vector<detail::ConnectionRef> outgoing;
+        host::Host::Impl::outgoingOf(deformer, {out}, outgoing);
+        for (const detail::ConnectionRef& connection : outgoing) {
+            const detail::Connection& c = *connection;
+            if (c.source.element != static_cast<int>(index))
                 continue;
             NodeRecord* to = c.destination.node;
             if (dagKind(to) == DagKind::kMesh)

@@ -1,4 +1,5 @@
 // The scene as the rova program uses it: objects, hierarchy, geometry and the active view.
+#include "Deformers.h"
 #include "HostImpl.h"
 #include "Scene.h"
 #include "SceneChanges.h"
@@ -172,6 +173,25 @@ Status setParent(const std::string& node, const std::string& parent) {
             if (at == child.value)
                 return Status::failure("'" + parent + "' is below '" + node + "'");
         above = found.value;
+        // Below its new parent the node follows the parent's world matrix: nothing the node
+        // feeds may feed that matrix.
+        auto& host = detail::hostImpl();
+        const int world = rova::scene::attributeIndex(above, "worldMatrix");
+        std::vector<detail::PlugRef> followers;
+        if (dagKind(child.value) == DagKind::kTransform)
+            followers.push_back(
+                {child.value, rova::scene::attributeIndex(child.value, "worldMatrix"), -1});
+        else
+            followers = rova::scene::deformersOf(child.value);
+        for (const detail::PlugRef& follower : followers)
+            if (const auto loop = host.dependencyPath(follower, {above, world, -1});
+                !loop.empty()) {
+                std::string path;
+                for (const auto& plug : loop) path += plug + " -> ";
+                return Status::failure("cannot put '" + node + "' under '" + parent +
+                                       "': it would close a cycle: " + path +
+                                       host.plugName(follower));
+            }
     }
     rova::scene::setParent(child.value, above);
     detail::noteSceneChange();  // a shape's world matrix is its new parent's

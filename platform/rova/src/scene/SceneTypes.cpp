@@ -1,4 +1,5 @@
 // The built-in scene node types: transform, mesh and camera.
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <thread>
@@ -22,6 +23,8 @@ class DagNode : public RPxNode {
     explicit DagNode(DagKind kind) : m_kind(kind) {}
     DagKind kind() const { return m_kind; }
     std::weak_ptr<detail::ObjectImpl> parent;
+    // What was put under this node, in creation order; deleted ones are skipped on reading.
+    std::vector<std::weak_ptr<detail::ObjectImpl>> children;
 
   protected:
     NodeRecord* record() const { return detail::NodeAccess::record(*this); }
@@ -99,11 +102,11 @@ std::thread::id g_sceneThread;
 
 int addAttribute(NodeType& type, const std::shared_ptr<AttributeDef>& def) {
     const int index = static_cast<int>(type.attributes.size());
-    type.index[def.get()] = index;
+    type.addIndex(def.get(), index);
     type.attributes.push_back(def);
     type.affects.emplace_back();
     for (const auto& child : def->children) {
-        type.index[child.get()] = static_cast<int>(type.attributes.size());
+        type.addIndex(child.get(), static_cast<int>(type.attributes.size()));
         type.attributes.push_back(child);
         type.affects.emplace_back();
     }
@@ -145,6 +148,7 @@ std::vector<std::shared_ptr<NodeType>> makeSceneTypes() {
     const int world = addAttribute(*transform, output("worldMatrix", "wm", ValueType::kMatrix));
     for (const int input : inputs)
         transform->affects[static_cast<std::size_t>(input)] = {matrix, world};
+    transform->hierarchyAttribute = world;
 
     auto mesh = newType("mesh", 0x524f0003u, [] { return new MeshNode(); });
     const int in = addAttribute(*mesh, detail::makeAttribute("inMesh", "i", ValueType::kMesh));
@@ -173,11 +177,30 @@ NodeRecord* parentOf(const NodeRecord* node) {
     return parent && parent->alive ? parent.get() : nullptr;
 }
 
+namespace {
+NodeRecord* recordOf(const std::weak_ptr<detail::ObjectImpl>& object) {
+    return static_cast<NodeRecord*>(object.lock().get());
+}
+}  // namespace
+
 void setParent(NodeRecord* child, NodeRecord* parent) {
     DagNode* dag = dagOf(child);
     if (!dag)
         return;
+    if (DagNode* old = dagOf(recordOf(dag->parent)))
+        std::erase_if(old->children, [&](const auto& c) { return recordOf(c) == child; });
     dag->parent = parent ? parent->shared_from_this() : std::shared_ptr<detail::ObjectImpl>();
+    if (DagNode* above = dagOf(parent)) {
+        auto& list = above->children;
+        std::erase_if(list, [](const auto& c) {
+            const NodeRecord* n = recordOf(c);
+            return !n || !n->alive;
+        });
+        const auto at = std::upper_bound(
+            list.begin(), list.end(), child->creationIndex,
+            [](std::uint64_t index, const auto& c) { return index < recordOf(c)->creationIndex; });
+        list.insert(at, child->shared_from_this());
+    }
     if (dag->kind() == DagKind::kTransform)
         detail::hostImpl().markDirty(child, attributeIndex(child, "worldMatrix"));
 }
@@ -186,9 +209,15 @@ std::vector<NodeRecord*> childrenOf(const NodeRecord* node) {
     std::vector<NodeRecord*> out;
     if (!node)
         return out;
-    for (const auto& n : detail::hostImpl().nodes)
-        if (parentOf(n.get()) == node)
-            out.push_back(n.get());
+    const DagNode* dag = dagOf(node);
+    if (!dag)
+        return out;
+    for (const auto& c : dag->children) {
+        NodeRecord* child = recordOf(c);
+        // Listed nodes only: the default camera's shape is nobody's child in the scene.
+        if (child && child->creationIndex != 0 && parentOf(child) == node)
+            out.push_back(child);
+    }
     return out;
 }
 
@@ -222,10 +251,7 @@ std::vector<detail::PlugRef> worldDependents(NodeRecord* node, int attribute) {
 namespace {
 // A node outside the node list (the default camera) has no connections to pull.
 bool listed(const NodeRecord* node) {
-    for (const auto& n : detail::hostImpl().nodes)
-        if (n.get() == node)
-            return true;
-    return false;
+    return node->creationIndex != 0 && node->alive;
 }
 }  // namespace
 
