@@ -92,6 +92,33 @@ std::array<double, 3> rotate(const float* q, const std::array<double, 3>& v) {
             v[2] + w * t[2] + (x * t[1] - y * t[0])};
 }
 
+// (After loading kivo_rova.) A plane of (divisions + 1)^2 points under which a point moves along x
+// with the scene time, and the dent with it: a new shape at every frame while the point is under
+// the plane.
+std::string dentedPlane(int divisions) {
+    return "plane -name p -size 2 -divisions " + std::to_string(divisions) +
+           "\ndeformer kivoDeformer p -name d\nset d.inputPoint0Enabled on; set d.radius 0.5\n"
+           "transform -name pointer\ncreate timeRotate -name mover\n"
+           "set mover.axis 1 0 0; set mover.scale 4; set mover.initialRotate -1 -0.2 0\n"
+           "connect sceneTime.time mover.time; connect mover.outputRotate pointer.translate\n"
+           "connect pointer.worldMatrix d.inputPoint0\n";
+}
+
+struct Refusal {
+    std::string statements;
+    std::string message;
+};
+
+// Statements after kTurningCube that must fail with the message and leave nothing in the folder.
+void expectRefusals(const TempDir& dir, const std::vector<Refusal>& cases) {
+    for (const Refusal& c : cases) {
+        const auto run = runStatements(kTurningCube + c.statements);
+        EXPECT_EQ(run.status, 1) << c.statements;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.statements << "\n" << run.err;
+        EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << c.statements;
+    }
+}
+
 TEST(Bake, TheLastKeyPlacesTheMeshWhereTheHostShowsIt) {
     for (const char* file : {"take.glb", "take.gltf"}) {
         TempDir dir;
@@ -170,17 +197,9 @@ TEST(Bake, TheAnimationKeysAreTheSampledValues) {
 TEST(Bake, ADeformedMeshShowsEachSampledShapeThroughItsMorphTargets) {
     TempDir dir;
     const auto glb = dir.path() / "dent.glb";
-    // A point under a plane moves along x with the scene time, and the dent with it: a new shape
-    // at every frame.
-    const auto run = runStatements(
-        "plugin -load kivo_rova\nplane -name p -size 2 -divisions 8\n"
-        "deformer kivoDeformer p -name d\nset d.inputPoint0Enabled on; set d.radius 0.5\n"
-        "transform -name pointer\ncreate timeRotate -name mover\n"
-        "set mover.axis 1 0 0; set mover.scale 4; set mover.initialRotate -1 -0.2 0\n"
-        "connect sceneTime.time mover.time; connect mover.outputRotate pointer.translate\n"
-        "connect pointer.worldMatrix d.inputPoint0\n"
-        "bake -frames 12 -start 0 -output \"" +
-        glb.string() + "\" p\npoints p\n");
+    const auto run =
+        runStatements("plugin -load kivo_rova\n" + dentedPlane(8) +
+                      "bake -frames 12 -start 0 -output \"" + glb.string() + "\" p\npoints p\n");
     ASSERT_EQ(run.status, 0) << run.err;
     auto printed = lines(run.out);
     printed.erase(printed.begin(), printed.end() - 81);
@@ -283,30 +302,25 @@ TEST(Bake, TheSameSessionGivesTheSameBytes) {
 TEST(Bake, BadRequestsAreRefusedBeforeAnythingIsWritten) {
     TempDir dir;
     const std::string glb = (dir.path() / "take.glb").string();
-    struct Case {
-        std::string statement;
-        std::string message;
-    };
-    const std::vector<Case> cases = {
-        {"bake -frames 0 -output \"" + glb + "\" box", "-frames must be from 1 to 10000000, got 0"},
-        {"bake -frames 2 -output take.fbx box", "-output must name a .glb or .gltf file"},
-        {"bake -frames 2 -output \"" + glb + "\" -table t.xlsx box",
-         "-table must name a .csv or .json file"},
-        {"bake -frames 2 box", "-output PATH is required"},
-        {"bake -frames 2 -output \"" + glb + "\" ghost", "ghost"},
-        {"bake -frames 2 -output \"" + glb + "\" box.nothing", "no attribute 'nothing'"},
-        {"bake -frames 2 -output \"" + glb + "\" box boxShape", "'boxShape' is named twice"},
-        {"bake -frames 2 -output \"" + glb + "\" boxShape.outMesh",
-         "cannot sample 'boxShape.outMesh': it holds a mesh; name the object to bake its shape"},
-        {"bake -frames 2 -output \"" + (dir.path() / "missing" / "take.glb").string() + "\" box",
-         "no folder '" + (dir.path() / "missing").string() + "'"},
-    };
-    for (const Case& c : cases) {
-        const auto run = runStatements(kTurningCube + c.statement + "\ntime -frame\n");
-        EXPECT_EQ(run.status, 1) << c.statement;
-        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.statement << "\n" << run.err;
-        EXPECT_FALSE(std::filesystem::exists(glb)) << c.statement;
-    }
+    expectRefusals(
+        dir,
+        {
+            {"bake -frames 0 -output \"" + glb + "\" box",
+             "-frames must be from 1 to 10000000, got 0"},
+            {"bake -frames 2 -output take.fbx box", "-output must name a .glb or .gltf file"},
+            {"bake -frames 2 -output \"" + glb + "\" -table t.xlsx box",
+             "-table must name a .csv or .json file"},
+            {"bake -frames 2 box", "-output PATH is required"},
+            {"bake -frames 2 -output \"" + glb + "\" ghost", "ghost"},
+            {"bake -frames 2 -output \"" + glb + "\" box.nothing", "no attribute 'nothing'"},
+            {"bake -frames 2 -output \"" + glb + "\" box boxShape", "'boxShape' is named twice"},
+            {"bake -frames 2 -output \"" + glb + "\" boxShape.outMesh",
+             "cannot sample 'boxShape.outMesh': it holds a mesh; name the object to bake its "
+             "shape"},
+            {"bake -frames 2 -output \"" + (dir.path() / "missing" / "take.glb").string() +
+                 "\" box",
+             "no folder '" + (dir.path() / "missing").string() + "'"},
+        });
 }
 
 TEST(Bake, AReplayDrivesTheTrackedHandFrameByFrame) {
@@ -355,40 +369,33 @@ std::vector<std::string> fileNames(const std::filesystem::path& folder) {
 TEST(Bake, FramesWhoseKeysAGltfCannotHoldAreRefusedBeforeTheFirstFrame) {
     TempDir dir;
     const std::string glb = (dir.path() / "take.glb").string();
-    struct Case {
-        std::string statements;
-        std::string message;
-    };
-    const std::vector<Case> cases = {
-        {"bake -frames 2 -start 9223372036854775807 -output \"" + glb + "\" box",
-         "cannot bake 2 frames from frame 9223372036854775807: frames are numbered from "
-         "-9007199254740992 to 9007199254740992"},
-        {"bake -frames 1000000000 -output \"" + glb + "\" box",
-         "-frames must be from 1 to 10000000, got 1000000000"},
-        {"time -fps 1e300\nbake -frames 3 -start 0 -output \"" + glb + "\" box",
-         "cannot bake frames 0 to 2 at 1e+300 frames per second: frames 0 and 1 fall at the same "
-         "glTF key time"},
-        {"time -fps 1e-300\nbake -frames 2 -start 10000000000 -output \"" + glb + "\" box",
-         "frame 10000000000 falls at a time that is not a finite number of seconds"},
-        {"time -seconds 1e308\nbake -frames 2 -output \"" + glb + "\" box",
-         "the current frame (inf) is beyond the frames a bake can step; give -start"},
-        {"bake -frames 3 -start 9007199254740000 -output \"" + glb + "\" box",
-         "fall at the same glTF key time"},
-        // 11 objects: over 4 GiB of keys at 10000000 frames.
-        {"python(\"[rova.eval('transform -name t%d' % i) for i in range(9)]\")\n"
-         "bake -frames 10000000 -output \"" +
-             glb + "\" box base t0 t1 t2 t3 t4 t5 t6 t7 t8",
-         "cannot bake 10000000 frames of 11 objects into '" + glb + "': their keys alone take"},
-        {"time -fps 1e-300\ntime -frame 1e10",
-         "frame 1e10 at 1e-300 frames per second is not a "
-         "finite time"},
-    };
-    for (const Case& c : cases) {
-        const auto run = runStatements(kTurningCube + c.statements);
-        EXPECT_EQ(run.status, 1) << c.statements;
-        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.statements << "\n" << run.err;
-        EXPECT_EQ(fileNames(dir.path()), std::vector<std::string>{}) << c.statements;
-    }
+    expectRefusals(
+        dir,
+        {
+            {"bake -frames 2 -start 9223372036854775807 -output \"" + glb + "\" box",
+             "cannot bake 2 frames from frame 9223372036854775807: frames are numbered from "
+             "-9007199254740992 to 9007199254740992"},
+            {"bake -frames 1000000000 -output \"" + glb + "\" box",
+             "-frames must be from 1 to 10000000, got 1000000000"},
+            {"time -fps 1e300\nbake -frames 3 -start 0 -output \"" + glb + "\" box",
+             "cannot bake frames 0 to 2 at 1e+300 frames per second: frames 0 and 1 fall at the "
+             "same "
+             "glTF key time"},
+            {"time -fps 1e-300\nbake -frames 2 -start 10000000000 -output \"" + glb + "\" box",
+             "frame 10000000000 falls at a time that is not a finite number of seconds"},
+            {"time -seconds 1e308\nbake -frames 2 -output \"" + glb + "\" box",
+             "the current frame (inf) is beyond the frames a bake can step; give -start"},
+            {"bake -frames 3 -start 9007199254740000 -output \"" + glb + "\" box",
+             "fall at the same glTF key time"},
+            // 11 objects: over 4 GiB of keys at 10000000 frames.
+            {"python(\"[rova.eval('transform -name t%d' % i) for i in range(9)]\")\n"
+             "bake -frames 10000000 -output \"" +
+                 glb + "\" box base t0 t1 t2 t3 t4 t5 t6 t7 t8",
+             "cannot bake 10000000 frames of 11 objects into '" + glb + "': their keys alone take"},
+            {"time -fps 1e-300\ntime -frame 1e10",
+             "frame 1e10 at 1e-300 frames per second is not a "
+             "finite time"},
+        });
 
     // At the edges of what is allowed, the keys are valid.
     const auto edge =
@@ -399,41 +406,26 @@ TEST(Bake, FramesWhoseKeysAGltfCannotHoldAreRefusedBeforeTheFirstFrame) {
     EXPECT_EQ(validatorErrors({glb, dir.path() / "fast.gltf"}), "");
 }
 
-// A plane of 10201 points dented anew at every frame: its shapes pass 64 KiB at the first frame.
-const std::string kDentedPlane =
-    "plane -name p -size 2 -divisions 100\n"
-    "deformer kivoDeformer p -name d\nset d.inputPoint0Enabled on; set d.radius 0.5\n"
-    "transform -name pointer\ncreate timeRotate -name mover\n"
-    "set mover.axis 1 0 0; set mover.scale 4; set mover.initialRotate -1 -0.2 0\n"
-    "connect sceneTime.time mover.time; connect mover.outputRotate pointer.translate\n"
-    "connect pointer.worldMatrix d.inputPoint0\n";
-
 TEST(Bake, PosesAndPointsAGltfCannotHoldStopTheBakeAndWriteNothing) {
     TempDir dir;
     const std::string glb = (dir.path() / "take.glb").string();
-    struct Case {
-        std::string statements;
-        std::string message;
-    };
-    const std::vector<Case> cases = {
-        {"move -a 1e39 0 0 base\nbake -frames 2 -start 0 -output \"" + glb + "\" box",
-         "frame 0: cannot bake 'box': its world matrix is not finite as 32-bit floats"},
-        {"cube -name huge -size 1e300\nbake -frames 2 -start 0 -output \"" + glb + "\" box huge",
-         "frame 0: cannot bake 'hugeShape': vertex 0 (-5e+299 -5e+299 5e+299) is not finite as "
-         "32-bit floats"},
-        {"set base.scale 1e200 1e200 1e200; set box.scale 1e200 1e200 1e200\n"
-         "bake -frames 2 -start 0 -output \"" +
-             glb + "\" box",
-         "frame 0: cannot bake 'box': its world matrix is not finite as 32-bit floats"},
-        {kDentedPlane + "set d.power 1e308\nbake -frames 2 -start 0 -output \"" + glb + "\" p",
-         "cannot bake 'pShape': vertex "},
-    };
-    for (const Case& c : cases) {
-        const auto run = runStatements(kTurningCube + c.statements);
-        EXPECT_EQ(run.status, 1) << c.statements;
-        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.statements << "\n" << run.err;
-        EXPECT_EQ(fileNames(dir.path()), std::vector<std::string>{}) << c.statements;
-    }
+    expectRefusals(
+        dir,
+        {
+            {"move -a 1e39 0 0 base\nbake -frames 2 -start 0 -output \"" + glb + "\" box",
+             "frame 0: cannot bake 'box': its world matrix is not finite as 32-bit floats"},
+            {"cube -name huge -size 1e300\nbake -frames 2 -start 0 -output \"" + glb +
+                 "\" box huge",
+             "frame 0: cannot bake 'hugeShape': vertex 0 (-5e+299 -5e+299 5e+299) is not finite as "
+             "32-bit floats"},
+            {"set base.scale 1e200 1e200 1e200; set box.scale 1e200 1e200 1e200\n"
+             "bake -frames 2 -start 0 -output \"" +
+                 glb + "\" box",
+             "frame 0: cannot bake 'box': its world matrix is not finite as 32-bit floats"},
+            {dentedPlane(100) + "set d.power 1e308\nbake -frames 2 -start 0 -output \"" + glb +
+                 "\" p",
+             "cannot bake 'pShape': vertex "},
+        });
 }
 
 TEST(Bake, TheBufferOfAGltfIsFoundWhateverItsName) {
@@ -468,9 +460,9 @@ TEST(Bake, ABakeThatCannotBeWrittenLeavesThePreviousFilesAndSaysWhy) {
         std::string path;  // the one the error names
     };
     const std::vector<Case> cases = {
-        {kDentedPlane + "bake -frames 3 -start 0 -output \"" + path("take.glb") + "\" p",
+        {dentedPlane(100) + "bake -frames 3 -start 0 -output \"" + path("take.glb") + "\" p",
          path("take.glb")},
-        {kDentedPlane + "bake -frames 3 -start 0 -output \"" + path("take.gltf") + "\" p",
+        {dentedPlane(100) + "bake -frames 3 -start 0 -output \"" + path("take.gltf") + "\" p",
          path("take.bin")},
         {"bake -frames 2000 -start 0 -output \"" + path("take.glb") + "\" -table \"" +
              path("take.csv") + "\" box.worldMatrix",
@@ -494,7 +486,7 @@ TEST(Bake, ShapesThatWouldPassTheLargestGltfStopTheBakeBeforeItIsWritten) {
     // Each changed shape adds a weight to every one of the 10000000 frames: about 100 shapes fill
     // 4 GiB.
     const auto run = runStatements(
-        "plugin -load kivo_rova\n" + kDentedPlane +
+        "plugin -load kivo_rova\n" + dentedPlane(100) +
         "set mover.scale 0.1\nbake -frames 10000000 -start 0 -output \"" + glb + "\" p");
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("'pShape': cannot bake into '" + glb +
