@@ -450,7 +450,7 @@ host::Status GltfWriter::putInPlace() {
     Impl& w = *m_impl;
     if (!w.status.ok || !w.document)
         return w.status.ok ? host::Status::failure("nothing to put in place") : w.status;
-    if (w.bin)
+    if (w.bin && w.bufferBytes > 0)  // a bake of plugs alone has no buffer
         if (auto status = w.bin->putInPlace(); !status.ok)
             return w.status = status;
     return w.status = w.document->putInPlace();
