@@ -169,8 +169,9 @@ struct GltfWriter::Impl {
         return bytes;
     }
 
-    host::Status checkSize() {
-        if (status.ok && estimate() > kMaxGltfBytes)
+    // `pending`: bytes about to be appended.
+    host::Status checkSize(std::uint64_t pending = 0) {
+        if (status.ok && estimate() + pending > kMaxGltfBytes)
             status = host::Status::failure("cannot bake into '" + path.string() +
                                            "': the glTF would pass " + bytesText(kMaxGltfBytes) +
                                            " (the most a .glb can hold) with the shapes so far; " +
@@ -231,12 +232,14 @@ host::Status GltfWriter::baseShape(std::size_t object, const MeshShape& shape) {
     const auto indices = triangles(shape.faces);
     if (shape.points.empty() || indices.empty())
         return w.status;
+    if (!w.checkSize((shape.points.size() * 3 + indices.size()) * sizeof(float)).ok)
+        return w.status;
     mesh.written = true;
     mesh.base = flatten(shape.points);
     mesh.positions = w.appendFloats(mesh.base, 3, true);
     mesh.indices = {w.bufferBytes, indices.size() * sizeof(std::uint32_t), indices.size(), {}};
     w.append(indices.data(), indices.size() * sizeof(std::uint32_t));
-    return w.checkSize();
+    return w.status;
 }
 
 host::Status GltfWriter::laterShape(std::size_t object, const std::vector<Vec3>& points) {
@@ -247,7 +250,7 @@ host::Status GltfWriter::laterShape(std::size_t object, const std::vector<Vec3>&
     if (!mesh.written)
         return w.status;
     mesh.targets.emplace_back();  // counted before it is written, so that it is refused whole
-    if (!w.checkSize().ok)
+    if (!w.checkSize(points.size() * 3 * sizeof(float)).ok)
         return w.status;
     std::vector<float> delta = flatten(points);
     for (std::size_t i = 0; i < delta.size(); ++i) {
