@@ -9,6 +9,11 @@
 
 namespace rova::bake {
 
+// Frames a bake can step: numbered within +-2^53 (every one a distinct double), at most
+// kMaxBakeFrames of them (over four days at 24 fps; a take holds a pose per frame).
+inline constexpr long long kMaxBakeFrameNumber = 1LL << 53;
+inline constexpr long long kMaxBakeFrames = 10'000'000;
+
 struct BakeRequest {
     long long startFrame = 0;
     long long frames = 0;
@@ -18,10 +23,26 @@ struct BakeRequest {
     std::vector<std::string> items;
 };
 
+// Takes each mesh's shapes as they are sampled, so that a take need not hold them.
+class ShapeSink {
+  public:
+    virtual ~ShapeSink() = default;
+    // Object `object`'s mesh at the first frame (the take keeps it too).
+    virtual host::Status baseShape(std::size_t object, const MeshShape& shape) = 0;
+    // A later shape unlike the one shown the frame before and unlike the base, numbered from 0
+    // in the order they come.
+    virtual host::Status laterShape(std::size_t object, const std::vector<Vec3>& points) = 0;
+};
+
+// Refuses frames whose times a glTF cannot key: every frame's time (frame / fps) must be finite
+// and each key (seconds since the first frame, as a 32-bit float) later than the one before.
+host::Status checkKeyTimes(long long startFrame, long long frames, double fps);
+
 // Every frame: set the scene time, advance the replay when asked, run one host tick, then sample.
-// Names are checked before the first step, so a bad name changes nothing. `progress` hears the
-// number of frames done.
-host::Result<BakeTake> sampleBake(host::Host& host, const BakeRequest& request,
+// Names and key times are checked before the first step, so a bad request changes nothing. A pose
+// or point that a glTF cannot hold (not finite as a 32-bit float) stops the bake. `progress`
+// hears the number of frames done.
+host::Result<BakeTake> sampleBake(host::Host& host, const BakeRequest& request, ShapeSink& shapes,
                                   const std::function<void(long long)>& progress);
 
 }  // namespace rova::bake

@@ -33,9 +33,10 @@ struct ObjectTrack {
     std::string meshName;     // its mesh shape's name, "" without one
     std::vector<Pose> poses;  // one per frame
     MeshShape baseShape;      // the mesh at the first frame
-    // Distinct later shapes, each with the first frame showing it; shapeOfFrame[i] indexes
-    // `shapes` (-1: the base shape). Consecutive repeats share one entry.
-    std::vector<std::vector<Vec3>> shapes;
+    // Distinct later shapes go to the writer as they are sampled (a take never holds them):
+    // shapeOfFrame[i] is the number of the shape frame i shows, in the order the shapes came,
+    // -1 for the base shape. Consecutive repeats share one.
+    std::size_t shapeCount = 0;
     std::vector<int> shapeOfFrame;
 };
 

@@ -1,81 +1,82 @@
 #include "GltfExport.h"
 
+#include <fcntl.h>
 #include <tiny_gltf.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
-#include <fstream>
 #include <limits>
+#include <optional>
 #include <sstream>
+
+#include "rovahost/ReplaceFile.h"
 
 namespace rova::bake {
 namespace {
 
 constexpr int kArrayBuffer = TINYGLTF_TARGET_ARRAY_BUFFER;
 constexpr int kElementArrayBuffer = TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER;
+// What the document takes, a generous guess: a base, and per accessor with its view.
+constexpr std::uint64_t kDocumentBytes = 64 * 1024;
+constexpr std::uint64_t kDocumentBytesPerAccessor = 512;
+// Per frame: a time, and per object translation, rotation and scale floats.
+constexpr std::uint64_t kTimeBytes = sizeof(float);
+constexpr std::uint64_t kPoseBytes = (3 + 4 + 3) * sizeof(float);
 
-// Builds the model's single buffer and the views and accessors into it.
-class ModelBuilder {
+std::string bytesText(std::uint64_t bytes) {
+    return std::to_string(bytes) + " bytes";
+}
+
+// A file of the buffer's bytes as they come, unnamed (removed when closed), in the output's folder
+// so that it fills the disk the output will be on.
+class Spool {
   public:
-    explicit ModelBuilder(tinygltf::Model& model) : m_model(model) {
-        m_model.buffers.emplace_back();
-    }
-
-    // Floats as an accessor of `type` (VEC3, VEC4, SCALAR); min and max when asked.
-    int floats(const std::vector<float>& values, int type, int components, int target,
-               bool bounds) {
-        const int view = addView(values.data(), values.size() * sizeof(float), target);
-        tinygltf::Accessor accessor;
-        accessor.bufferView = view;
-        accessor.componentType = TINYGLTF_COMPONENT_TYPE_FLOAT;
-        accessor.count = values.size() / static_cast<std::size_t>(components);
-        accessor.type = type;
-        if (bounds) {
-            accessor.minValues.assign(static_cast<std::size_t>(components),
-                                      std::numeric_limits<double>::infinity());
-            accessor.maxValues.assign(static_cast<std::size_t>(components),
-                                      -std::numeric_limits<double>::infinity());
-            for (std::size_t i = 0; i < values.size(); ++i) {
-                const std::size_t c = i % static_cast<std::size_t>(components);
-                accessor.minValues[c] = std::min(accessor.minValues[c], double{values[i]});
-                accessor.maxValues[c] = std::max(accessor.maxValues[c], double{values[i]});
-            }
+    explicit Spool(const std::filesystem::path& beside) {
+        std::string name = beside.string() + ".spool-XXXXXX";
+        m_fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (m_fd < 0) {
+            m_status = host::Status::failure("cannot write '" + beside.string() +
+                                             "': " + std::strerror(errno));
+            return;
         }
-        m_model.accessors.push_back(accessor);
-        return static_cast<int>(m_model.accessors.size()) - 1;
+        ::unlink(name.c_str());
+        m_name = beside.string();
     }
+    ~Spool() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Spool(const Spool&) = delete;
+    Spool& operator=(const Spool&) = delete;
 
-    int indices(const std::vector<std::uint32_t>& values) {
-        const int view =
-            addView(values.data(), values.size() * sizeof(std::uint32_t), kElementArrayBuffer);
-        tinygltf::Accessor accessor;
-        accessor.bufferView = view;
-        accessor.componentType = TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
-        accessor.count = values.size();
-        accessor.type = TINYGLTF_TYPE_SCALAR;
-        m_model.accessors.push_back(accessor);
-        return static_cast<int>(m_model.accessors.size()) - 1;
+    bool write(const void* data, std::size_t size) {
+        const auto* at = static_cast<const char*>(data);
+        while (size > 0 && m_status.ok) {
+            const ssize_t written = ::write(m_fd, at, size);
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written < 0) {
+                m_status =
+                    host::Status::failure("cannot write '" + m_name + "': " + std::strerror(errno));
+                return false;
+            }
+            at += written;
+            size -= static_cast<std::size_t>(written);
+        }
+        return m_status.ok;
     }
+    int fd() const { return m_fd; }
+    const host::Status& status() const { return m_status; }
 
   private:
-    int addView(const void* data, std::size_t bytes, int target) {
-        auto& buffer = m_model.buffers.front().data;
-        tinygltf::BufferView view;
-        view.buffer = 0;
-        view.byteOffset = buffer.size();
-        view.byteLength = bytes;
-        view.target = target;
-        const auto* first = static_cast<const unsigned char*>(data);
-        buffer.insert(buffer.end(), first, first + bytes);
-        buffer.resize((buffer.size() + 3) / 4 * 4, 0);  // every view starts 4-byte aligned
-        m_model.bufferViews.push_back(view);
-        return static_cast<int>(m_model.bufferViews.size()) - 1;
-    }
-
-    tinygltf::Model& m_model;
+    int m_fd = -1;
+    std::string m_name;
+    host::Status m_status;
 };
 
 std::vector<float> flatten(const std::vector<Vec3>& points) {
@@ -96,65 +97,252 @@ std::vector<std::uint32_t> triangles(const std::vector<std::vector<int>>& faces)
     return indices;
 }
 
-int addMesh(ModelBuilder& builder, tinygltf::Model& model, const ObjectTrack& track) {
-    const auto indices = triangles(track.baseShape.faces);
-    if (track.baseShape.points.empty() || indices.empty())
-        return -1;
-    tinygltf::Primitive primitive;
-    primitive.mode = TINYGLTF_MODE_TRIANGLES;
-    const std::vector<float> base = flatten(track.baseShape.points);
-    primitive.attributes["POSITION"] =
-        builder.floats(base, TINYGLTF_TYPE_VEC3, 3, kArrayBuffer, true);
-    primitive.indices = builder.indices(indices);
-    for (const auto& shape : track.shapes) {
-        std::vector<float> delta = flatten(shape);
-        for (std::size_t i = 0; i < delta.size(); ++i) delta[i] -= base[i];
-        primitive.targets.push_back(
-            {{"POSITION", builder.floats(delta, TINYGLTF_TYPE_VEC3, 3, kArrayBuffer, true)}});
+struct Bounds {
+    std::vector<double> min, max;
+};
+
+Bounds boundsOf(const std::vector<float>& values, std::size_t components) {
+    Bounds bounds{std::vector<double>(components, std::numeric_limits<double>::infinity()),
+                  std::vector<double>(components, -std::numeric_limits<double>::infinity())};
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const std::size_t c = i % components;
+        bounds.min[c] = std::min(bounds.min[c], double{values[i]});
+        bounds.max[c] = std::max(bounds.max[c], double{values[i]});
     }
-    tinygltf::Mesh mesh;
-    mesh.name = track.meshName;
-    mesh.primitives.push_back(primitive);
-    mesh.weights.assign(track.shapes.size(), 0.0);
-    model.meshes.push_back(mesh);
-    return static_cast<int>(model.meshes.size()) - 1;
+    return bounds;
 }
 
-void addChannel(tinygltf::Animation& animation, int node, const char* path, int input, int output,
-                const char* interpolation) {
-    tinygltf::AnimationSampler sampler;
-    sampler.input = input;
-    sampler.output = output;
-    sampler.interpolation = interpolation;
-    animation.samplers.push_back(sampler);
-    tinygltf::AnimationChannel channel;
-    channel.sampler = static_cast<int>(animation.samplers.size()) - 1;
-    channel.target_node = node;
-    channel.target_path = path;
-    animation.channels.push_back(channel);
+// A stretch of the buffer already written, for an accessor.
+struct View {
+    std::uint64_t offset = 0;
+    std::uint64_t bytes = 0;
+    std::size_t count = 0;
+    Bounds bounds;
+};
+
+struct MeshViews {
+    bool written = false;     // a mesh with points and polygons
+    std::vector<float> base;  // its first shape, which the targets are relative to
+    View positions;
+    View indices;
+    std::vector<View> targets;
+};
+
+}  // namespace
+
+struct GltfWriter::Impl {
+    std::filesystem::path path;
+    bool binary = false;
+    long long frames = 0;
+    std::uint64_t keyBytes = 0;                          // times and poses, written at the end
+    std::optional<Spool> spool;                          // .glb: the buffer until the end
+    std::optional<host::FileReplacement> bin, document;  // .gltf's .bin; the .gltf or .glb
+    std::uint64_t bufferBytes = 0;
+    std::vector<MeshViews> meshes;  // per object
+    host::Status status;
+
+    bool append(const void* data, std::size_t size) {
+        const bool ok = binary ? spool->write(data, size) : bin->write(data, size);
+        if (!ok)
+            status = binary ? spool->status() : bin->status();
+        bufferBytes += size;
+        return ok;
+    }
+
+    View appendFloats(const std::vector<float>& values, std::size_t components, bool bounds) {
+        View view{bufferBytes, values.size() * sizeof(float), values.size() / components, {}};
+        if (bounds)
+            view.bounds = boundsOf(values, components);
+        append(values.data(), values.size() * sizeof(float));
+        return view;
+    }
+
+    // The size the file would have with what is known so far, with room for the weights of
+    // every target over every frame.
+    std::uint64_t estimate() const {
+        std::uint64_t bytes = kDocumentBytes + bufferBytes + keyBytes;
+        for (const MeshViews& mesh : meshes) {
+            const auto targets = static_cast<std::uint64_t>(mesh.targets.size());
+            bytes += targets * (kDocumentBytesPerAccessor +
+                                static_cast<std::uint64_t>(frames) * sizeof(float));
+        }
+        return bytes;
+    }
+
+    // `pending`: bytes about to be appended.
+    host::Status checkSize(std::uint64_t pending = 0) {
+        if (status.ok && estimate() + pending > kMaxGltfBytes)
+            status = host::Status::failure("cannot bake into '" + path.string() +
+                                           "': the glTF would pass " + bytesText(kMaxGltfBytes) +
+                                           " (the most a .glb can hold) with the shapes so far; " +
+                                           "bake fewer frames or fewer changing meshes");
+        return status;
+    }
+};
+
+GltfWriter::GltfWriter(const std::filesystem::path& path, long long frames, std::size_t objects)
+    : m_impl(std::make_unique<Impl>()) {
+    Impl& w = *m_impl;
+    w.path = path;
+    w.frames = frames;
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    w.binary = extension == ".glb";
+    if (!w.binary && extension != ".gltf") {
+        w.status =
+            host::Status::failure("cannot tell the format of '" + path.string() +
+                                  "': name it .glb (binary) or .gltf (text with a .bin beside)");
+        return;
+    }
+    const auto frameCount = static_cast<std::uint64_t>(std::max(frames, 0LL));
+    w.keyBytes =
+        frameCount * (kTimeBytes + kPoseBytes * objects) + kDocumentBytesPerAccessor * 4 * objects;
+    if (w.estimate() > kMaxGltfBytes) {
+        w.status =
+            host::Status::failure("cannot bake " + std::to_string(frames) + " frames of " +
+                                  std::to_string(objects) + " objects into '" + path.string() +
+                                  "': their keys alone take " + bytesText(w.estimate()) +
+                                  ", more than a glTF holds (" + bytesText(kMaxGltfBytes) + ")");
+        return;
+    }
+    w.meshes.resize(objects);
+    if (w.binary) {
+        w.spool.emplace(path);
+        w.status = w.spool->status();
+    } else {
+        std::filesystem::path bin = path;
+        bin.replace_extension(".bin");
+        w.bin.emplace(bin);
+        w.status = w.bin->status();
+    }
 }
 
-tinygltf::Model buildModel(const BakeTake& take) {
+GltfWriter::~GltfWriter() = default;
+
+const host::Status& GltfWriter::status() const {
+    return m_impl->status;
+}
+
+host::Status GltfWriter::baseShape(std::size_t object, const MeshShape& shape) {
+    Impl& w = *m_impl;
+    if (!w.status.ok)
+        return w.status;
+    MeshViews& mesh = w.meshes.at(object);
+    const auto indices = triangles(shape.faces);
+    if (shape.points.empty() || indices.empty())
+        return w.status;
+    if (!w.checkSize((shape.points.size() * 3 + indices.size()) * sizeof(float)).ok)
+        return w.status;
+    mesh.written = true;
+    mesh.base = flatten(shape.points);
+    mesh.positions = w.appendFloats(mesh.base, 3, true);
+    mesh.indices = {w.bufferBytes, indices.size() * sizeof(std::uint32_t), indices.size(), {}};
+    w.append(indices.data(), indices.size() * sizeof(std::uint32_t));
+    return w.status;
+}
+
+host::Status GltfWriter::laterShape(std::size_t object, const std::vector<Vec3>& points) {
+    Impl& w = *m_impl;
+    if (!w.status.ok)
+        return w.status;
+    MeshViews& mesh = w.meshes.at(object);
+    if (!mesh.written)
+        return w.status;
+    mesh.targets.emplace_back();  // counted before it is written, so that it is refused whole
+    if (!w.checkSize(points.size() * 3 * sizeof(float)).ok)
+        return w.status;
+    std::vector<float> delta = flatten(points);
+    for (std::size_t i = 0; i < delta.size(); ++i) {
+        delta[i] -= mesh.base[i];
+        if (!std::isfinite(delta[i]))
+            return w.status = host::Status::failure(
+                       "cannot bake vertex " + std::to_string(i / 3) +
+                       ": it moves further from its first place than a 32-bit float holds");
+    }
+    mesh.targets.back() = w.appendFloats(delta, 3, true);
+    return w.status;
+}
+
+host::Status GltfWriter::finish(const BakeTake& take) {
+    Impl& w = *m_impl;
+    if (!w.status.ok)
+        return w.status;
     tinygltf::Model model;
     model.asset.version = "2.0";
     model.asset.generator = "rova bake";
-    ModelBuilder builder(model);
+    // Accessors and views over what is in the buffer already, or is appended now.
+    const auto accessor = [&model](const View& view, int componentType, int type, int target) {
+        tinygltf::BufferView bufferView;
+        bufferView.buffer = 0;
+        bufferView.byteOffset = static_cast<std::size_t>(view.offset);
+        bufferView.byteLength = static_cast<std::size_t>(view.bytes);
+        bufferView.target = target;
+        model.bufferViews.push_back(bufferView);
+        tinygltf::Accessor a;
+        a.bufferView = static_cast<int>(model.bufferViews.size()) - 1;
+        a.componentType = componentType;
+        a.count = view.count;
+        a.type = type;
+        a.minValues = view.bounds.min;
+        a.maxValues = view.bounds.max;
+        model.accessors.push_back(a);
+        return static_cast<int>(model.accessors.size()) - 1;
+    };
+    const auto floats = [&](const std::vector<float>& values, int type, std::size_t components,
+                            bool bounds) {
+        return accessor(w.appendFloats(values, components, bounds), TINYGLTF_COMPONENT_TYPE_FLOAT,
+                        type, 0);
+    };
+
     tinygltf::Scene scene;
     scene.name = "bake";
     tinygltf::Animation animation;
     animation.name = "bake";
+    const auto addChannel = [&animation](int node, const char* path, int input, int output,
+                                         const char* interpolation) {
+        tinygltf::AnimationSampler sampler;
+        sampler.input = input;
+        sampler.output = output;
+        sampler.interpolation = interpolation;
+        animation.samplers.push_back(sampler);
+        tinygltf::AnimationChannel channel;
+        channel.sampler = static_cast<int>(animation.samplers.size()) - 1;
+        channel.target_node = node;
+        channel.target_path = path;
+        animation.channels.push_back(channel);
+    };
 
     std::vector<float> times;
     for (std::size_t i = 0; i < take.frames.size(); ++i)
         times.push_back(static_cast<float>(take.animationTime(i)));
     const int input = take.frames.empty() || take.objects.empty()
                           ? -1
-                          : builder.floats(times, TINYGLTF_TYPE_SCALAR, 1, 0, true);
+                          : floats(times, TINYGLTF_TYPE_SCALAR, 1, true);
 
-    for (const ObjectTrack& track : take.objects) {
+    for (std::size_t o = 0; o < take.objects.size(); ++o) {
+        const ObjectTrack& track = take.objects[o];
+        const MeshViews& views = w.meshes.at(o);
         tinygltf::Node node;
         node.name = track.name;
-        node.mesh = addMesh(builder, model, track);
+        if (views.written) {
+            tinygltf::Primitive primitive;
+            primitive.mode = TINYGLTF_MODE_TRIANGLES;
+            primitive.attributes["POSITION"] = accessor(
+                views.positions, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_VEC3, kArrayBuffer);
+            primitive.indices = accessor(views.indices, TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT,
+                                         TINYGLTF_TYPE_SCALAR, kElementArrayBuffer);
+            for (const View& target : views.targets)
+                primitive.targets.push_back(
+                    {{"POSITION", accessor(target, TINYGLTF_COMPONENT_TYPE_FLOAT,
+                                           TINYGLTF_TYPE_VEC3, kArrayBuffer)}});
+            tinygltf::Mesh mesh;
+            mesh.name = track.meshName;
+            mesh.primitives.push_back(primitive);
+            mesh.weights.assign(views.targets.size(), 0.0);
+            model.meshes.push_back(mesh);
+            node.mesh = static_cast<int>(model.meshes.size()) - 1;
+        }
         if (!track.poses.empty()) {
             const Pose& first = track.poses.front();
             node.translation.assign(first.translation.begin(), first.translation.end());
@@ -181,75 +369,110 @@ tinygltf::Model buildModel(const BakeTake& take) {
             previous = q;
             for (double c : q) rotation.push_back(static_cast<float>(c));
         }
-        addChannel(animation, index, "translation", input,
-                   builder.floats(translation, TINYGLTF_TYPE_VEC3, 3, 0, false), "LINEAR");
-        addChannel(animation, index, "rotation", input,
-                   builder.floats(rotation, TINYGLTF_TYPE_VEC4, 4, 0, false), "LINEAR");
-        addChannel(animation, index, "scale", input,
-                   builder.floats(scale, TINYGLTF_TYPE_VEC3, 3, 0, false), "LINEAR");
-        if (node.mesh >= 0 && !track.shapes.empty()) {
-            std::vector<float> weights;
-            for (int shown : track.shapeOfFrame)
-                for (std::size_t t = 0; t < track.shapes.size(); ++t)
-                    weights.push_back(static_cast<int>(t) == shown ? 1.0F : 0.0F);
-            addChannel(animation, index, "weights", input,
-                       builder.floats(weights, TINYGLTF_TYPE_SCALAR, 1, 0, false), "STEP");
+        addChannel(index, "translation", input, floats(translation, TINYGLTF_TYPE_VEC3, 3, false),
+                   "LINEAR");
+        addChannel(index, "rotation", input, floats(rotation, TINYGLTF_TYPE_VEC4, 4, false),
+                   "LINEAR");
+        addChannel(index, "scale", input, floats(scale, TINYGLTF_TYPE_VEC3, 3, false), "LINEAR");
+        if (views.written && !views.targets.empty()) {
+            // A row of weights per frame, written as it is made.
+            const std::size_t targets = views.targets.size();
+            View weights{w.bufferBytes, 0, track.shapeOfFrame.size() * targets, {}};
+            std::vector<float> row(targets);
+            for (int shown : track.shapeOfFrame) {
+                std::fill(row.begin(), row.end(), 0.0F);
+                if (shown >= 0)
+                    row[static_cast<std::size_t>(shown)] = 1.0F;
+                w.append(row.data(), row.size() * sizeof(float));
+                weights.bytes += row.size() * sizeof(float);
+            }
+            addChannel(index, "weights", input,
+                       accessor(weights, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_SCALAR, 0),
+                       "STEP");
         }
     }
     model.scenes.push_back(scene);
     model.defaultScene = 0;
     if (!animation.channels.empty())
         model.animations.push_back(animation);
-    if (model.buffers.front().data.empty())
-        model.buffers.clear();
-    return model;
-}
+    if (!w.status.ok)
+        return w.status;
 
-}  // namespace
-
-host::Status writeWholeFile(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out)
-        return host::Status::failure("cannot write '" + path.string() +
-                                     "': " + std::strerror(errno));
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out)
-        return host::Status::failure("cannot write '" + path.string() +
-                                     "': " + std::strerror(errno));
-    return {};
-}
-
-host::Status writeGltf(const BakeTake& take, const std::filesystem::path& path) {
-    std::string extension = path.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    const bool binary = extension == ".glb";
-    if (!binary && extension != ".gltf")
-        return host::Status::failure("cannot tell the format of '" + path.string() +
-                                     "': name it .glb (binary) or .gltf (text with a .bin beside)");
-    tinygltf::Model model = buildModel(take);
     tinygltf::TinyGLTF writer;
-    if (binary) {
-        std::ostringstream bytes;
-        if (!writer.WriteGltfSceneToStream(&model, bytes, false, true))
-            return host::Status::failure("cannot encode '" + path.string() + "'");
-        return writeWholeFile(path, bytes.str());
-    }
-    // Text: the buffer goes into a file of its own beside the document, named after it.
     std::ostringstream text;
-    if (!writer.WriteGltfSceneToStream(&model, text, true, false))
-        return host::Status::failure("cannot encode '" + path.string() + "'");
+    if (!writer.WriteGltfSceneToStream(&model, text, false, false))
+        return w.status = host::Status::failure("cannot encode '" + w.path.string() + "'");
     nlohmann::json document = nlohmann::json::parse(text.str());
-    if (!model.buffers.empty()) {
-        const auto& data = model.buffers.front().data;
-        std::filesystem::path bin = path;
-        bin.replace_extension(".bin");
-        if (auto status = writeWholeFile(bin, std::string(data.begin(), data.end())); !status)
-            return status;
-        document["buffers"][0]["uri"] = bin.filename().string();
+    document.erase("buffers");
+    if (w.bufferBytes > 0) {
+        document["buffers"] = nlohmann::json::array({{{"byteLength", w.bufferBytes}}});
+        if (!w.binary) {
+            std::filesystem::path bin = w.path;
+            bin.replace_extension(".bin");
+            document["buffers"][0]["uri"] = uriOfFileName(bin.filename().string());
+        }
     }
-    return writeWholeFile(path, document.dump(2) + "\n");
+
+    w.document.emplace(w.path);
+    if (!w.document->status().ok)
+        return w.status = w.document->status();
+    if (!w.binary) {
+        w.document->write(document.dump(2) + "\n");
+        if (auto status = w.bin->finish(); !status.ok)
+            return w.status = status;
+        return w.status = w.document->finish();
+    }
+    // The binary container: a header, the document (padded with spaces) and the buffer (padded
+    // with zeros), each chunk a multiple of 4 bytes.
+    std::string json = document.dump();
+    json.resize((json.size() + 3) / 4 * 4, ' ');
+    const std::uint64_t binBytes = (w.bufferBytes + 3) / 4 * 4;
+    const std::uint64_t total = 12 + 8 + json.size() + (w.bufferBytes > 0 ? 8 + binBytes : 0);
+    if (total > kMaxGltfBytes)
+        return w.status = host::Status::failure(
+                   "cannot bake into '" + w.path.string() + "': the .glb would take " +
+                   bytesText(total) + ", more than it can hold (" + bytesText(kMaxGltfBytes) + ")");
+    const auto word = [](std::uint32_t value) {
+        std::string bytes(4, '\0');
+        for (int i = 0; i < 4; ++i)
+            bytes[static_cast<std::size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFFU);
+        return bytes;
+    };
+    host::FileReplacement& out = *w.document;
+    out.write("glTF" + word(2) + word(static_cast<std::uint32_t>(total)));
+    out.write(word(static_cast<std::uint32_t>(json.size())) + "JSON" + json);
+    if (w.bufferBytes > 0) {
+        out.write(word(static_cast<std::uint32_t>(binBytes)) + std::string("BIN\0", 4));
+        out.copyFrom(w.spool->fd(), 0, w.bufferBytes);
+        out.write(std::string(static_cast<std::size_t>(binBytes - w.bufferBytes), '\0'));
+    }
+    return w.status = out.finish();
+}
+
+host::Status GltfWriter::putInPlace() {
+    Impl& w = *m_impl;
+    if (!w.status.ok || !w.document)
+        return w.status.ok ? host::Status::failure("nothing to put in place") : w.status;
+    if (w.bin && w.bufferBytes > 0)  // a bake of plugs alone has no buffer
+        if (auto status = w.bin->putInPlace(); !status.ok)
+            return w.status = status;
+    return w.status = w.document->putInPlace();
+}
+
+std::string uriOfFileName(const std::string& name) {
+    static const char* const kHex = "0123456789ABCDEF";
+    std::string uri;
+    for (const unsigned char c : name) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+            c == '-' || c == '.' || c == '_' || c == '~') {
+            uri += static_cast<char>(c);
+        } else {
+            uri += '%';
+            uri += kHex[c >> 4];
+            uri += kHex[c & 0xFU];
+        }
+    }
+    return uri;
 }
 
 }  // namespace rova::bake

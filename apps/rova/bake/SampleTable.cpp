@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "GltfExport.h"
-
 namespace rova::bake {
 namespace {
 
@@ -103,15 +101,16 @@ std::string jsonText(const BakeTake& take, const std::vector<Column>& columns) {
 
 }  // namespace
 
-host::Status writeTable(const BakeTake& take, const std::filesystem::path& path) {
+host::Status writeTable(const BakeTake& take, host::FileReplacement& file) {
+    const std::filesystem::path& path = file.target();
     std::string extension = path.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     const auto columns = columnsOf(take);
-    if (extension == ".csv")
-        return writeWholeFile(path, csvText(take, columns));
-    if (extension == ".json")
-        return writeWholeFile(path, jsonText(take, columns));
+    if (extension == ".csv" || extension == ".json") {
+        file.write(extension == ".csv" ? csvText(take, columns) : jsonText(take, columns));
+        return file.finish();
+    }
     return host::Status::failure("cannot tell the format of table '" + path.string() +
                                  "': name it .csv or .json");
 }

@@ -5,12 +5,14 @@
 
 #include "BakeTake.h"
 #include "rovahost/Host.h"
+#include "rovahost/ReplaceFile.h"
 
 namespace rova::bake {
 
 // CSV (a header line, then a line per frame) or JSON ({"fps", "frames", "seconds", "columns":
 // {name: [value per frame]}}), following the file's extension. Numbers are the shortest text that
 // reads back to the same double; string plugs are text.
-host::Status writeTable(const BakeTake& take, const std::filesystem::path& path);
+// Written into `file` (flushed, not yet put in place).
+host::Status writeTable(const BakeTake& take, host::FileReplacement& file);
 
 }  // namespace rova::bake

@@ -1,6 +1,7 @@
 // bake -frames N [-start F] [-replay] -output PATH [-table PATH] ITEM...
 #include <cmath>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "../Command.h"
@@ -9,6 +10,7 @@
 #include "../bake/BakeSampler.h"
 #include "../bake/GltfExport.h"
 #include "../bake/SampleTable.h"
+#include "rovahost/ReplaceFile.h"
 
 namespace rova::lang {
 namespace {
@@ -38,8 +40,15 @@ host::Status run(CommandContext& context) {
     auto& host = context.host();
     bake::BakeRequest request;
     request.frames = *parseInteger(in.value("frames"));
-    request.startFrame =
-        in.has("start") ? *parseInteger(in.value("start")) : std::llround(host.time() * host.fps());
+    if (in.has("start")) {
+        request.startFrame = *parseInteger(in.value("start"));
+    } else {
+        const double current = host.time() * host.fps();
+        if (!(std::abs(current) <= static_cast<double>(bake::kMaxBakeFrameNumber)))
+            return host::Status::failure("the current frame (" + host::formatDouble(current) +
+                                         ") is beyond the frames a bake can step; give -start");
+        request.startFrame = std::llround(current);
+    }
     request.replay = in.has("replay");
     request.items = in.args();
     const std::string output = in.value("output");
@@ -49,22 +58,37 @@ host::Status run(CommandContext& context) {
             if (auto status = checkPlace(path); !status)
                 return status;
 
+    std::size_t objects = 0;
+    for (const std::string& item : request.items)
+        objects += item.find('.') == std::string::npos ? 1 : 0;
+    bake::GltfWriter gltf(output, request.frames, objects);
+    if (!gltf.status())
+        return gltf.status();
     ProgressBar progress("bake", request.frames);
     progress.show(0);
     auto take =
-        bake::sampleBake(host, request, [&progress](long long done) { progress.show(done); });
+        bake::sampleBake(host, request, gltf, [&progress](long long done) { progress.show(done); });
     if (!take.ok())
         return take.status;
-    if (auto status = bake::writeGltf(take.value, output); !status)
+    // Every file is complete on disk before any replaces what was there.
+    if (auto status = gltf.finish(take.value); !status)
         return status;
-    if (!table.empty())
-        if (auto status = bake::writeTable(take.value, table); !status)
+    std::optional<host::FileReplacement> tableFile;
+    if (!table.empty()) {
+        tableFile.emplace(table);
+        if (auto status = bake::writeTable(take.value, *tableFile); !status)
+            return status;
+    }
+    if (auto status = gltf.putInPlace(); !status)
+        return status;
+    if (tableFile)
+        if (auto status = tableFile->putInPlace(); !status)
             return status;
 
     std::size_t meshes = 0, shapes = 0, columns = 0;
     for (const auto& track : take.value.objects) {
         meshes += track.meshName.empty() ? 0 : 1;
-        shapes += track.shapes.size();
+        shapes += track.shapeCount;
     }
     for (const auto& track : take.value.plugs) columns += track.columns.size();
     context.result(
@@ -89,7 +113,7 @@ const CommandRegistration registration{{
                .values = 1,
                .kind = ValueKind::kInteger,
                .valueName = "N",
-               .help = "how many frames to bake, 1 or more"},
+               .help = "how many frames to bake, from 1 to 10000000"},
               {.name = "start",
                .values = 1,
                .kind = ValueKind::kInteger,
@@ -110,8 +134,10 @@ const CommandRegistration registration{{
         [](const Invocation& in) {
             if (!in.has("frames"))
                 return host::Status::failure("-frames N is required");
-            if (*parseInteger(in.value("frames")) < 1)
-                return host::Status::failure("-frames must be 1 or more, got " +
+            const long long frames = *parseInteger(in.value("frames"));
+            if (frames < 1 || frames > bake::kMaxBakeFrames)
+                return host::Status::failure("-frames must be from 1 to " +
+                                             std::to_string(bake::kMaxBakeFrames) + ", got " +
                                              in.value("frames"));
             if (!in.has("output"))
                 return host::Status::failure("-output PATH is required");

@@ -1,4 +1,6 @@
 // time [-frame F | -seconds S] [-fps R]
+#include <cmath>
+
 #include "../Command.h"
 #include "../Interpreter.h"
 
@@ -11,13 +13,20 @@ host::Status run(CommandContext& context) {
     const double oldSeconds = host.time();
     const double oldFps = host.fps();
     bool changed = false;
+    // Refused before anything changes: a rate or frame that puts the scene at no finite time.
+    const bool settingFps = in.has("fps") && !in.values("fps").empty();
+    const double fps = settingFps ? *parseNumber(in.value("fps")) : oldFps;
+    if (settingFps && !(fps > 0))
+        return host::Status::failure("-fps must be greater than 0, got " + in.value("fps"));
+    if (in.has("frame") && !in.values("frame").empty() &&
+        !std::isfinite(*parseNumber(in.value("frame")) / fps))
+        return host::Status::failure("frame " + in.value("frame") + " at " +
+                                     host::formatDouble(fps) +
+                                     " frames per second is not a finite time");
     if (in.has("fps")) {
         if (in.values("fps").empty()) {
             context.result(host::formatDouble(host.fps()));
         } else {
-            const double fps = *parseNumber(in.value("fps"));
-            if (!(fps > 0))
-                return host::Status::failure("-fps must be greater than 0, got " + in.value("fps"));
             host.setFps(fps);
             changed = true;
         }

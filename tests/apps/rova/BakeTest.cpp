@@ -14,12 +14,27 @@
 #include <sstream>
 
 #include "RovaProcess.h"
+#include "RunRova.h"
 
 namespace {
 
 using rova::test::lines;
 using rova::test::runStatements;
+using rova::test::runStatementsWithFileSizeLimit;
 using rova::test::TempDir;
+
+// What the Khronos glTF validator reports on the files when any has an error, "" when none has.
+// It comes from viewer/node_modules, which scripts/viewer-modules installs when it is missing.
+std::string validatorErrors(const std::vector<std::filesystem::path>& files) {
+    std::vector<std::string> arguments{
+        "-c",
+        "\"$0/scripts/viewer-modules\" && exec node \"$0/tests/apps/rova/validate-gltf.mjs\" "
+        "\"$@\"",
+        ROVA_SOURCE_ROOT};
+    for (const auto& file : files) arguments.push_back(file.string());
+    const auto run = kivorova::testing::runProgram("/bin/sh", arguments);
+    return run.exitCode == 0 ? std::string() : run.out + run.err;
+}
 
 std::string fileText(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -77,6 +92,33 @@ std::array<double, 3> rotate(const float* q, const std::array<double, 3>& v) {
             v[2] + w * t[2] + (x * t[1] - y * t[0])};
 }
 
+// (After loading kivo_rova.) A plane of (divisions + 1)^2 points under which a point moves along x
+// with the scene time, and the dent with it: a new shape at every frame while the point is under
+// the plane.
+std::string dentedPlane(int divisions) {
+    return "plane -name p -size 2 -divisions " + std::to_string(divisions) +
+           "\ndeformer kivoDeformer p -name d\nset d.inputPoint0Enabled on; set d.radius 0.5\n"
+           "transform -name pointer\ncreate timeRotate -name mover\n"
+           "set mover.axis 1 0 0; set mover.scale 4; set mover.initialRotate -1 -0.2 0\n"
+           "connect sceneTime.time mover.time; connect mover.outputRotate pointer.translate\n"
+           "connect pointer.worldMatrix d.inputPoint0\n";
+}
+
+struct Refusal {
+    std::string statements;
+    std::string message;
+};
+
+// Statements after kTurningCube that must fail with the message and leave nothing in the folder.
+void expectRefusals(const TempDir& dir, const std::vector<Refusal>& cases) {
+    for (const Refusal& c : cases) {
+        const auto run = runStatements(kTurningCube + c.statements);
+        EXPECT_EQ(run.status, 1) << c.statements;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.statements << "\n" << run.err;
+        EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << c.statements;
+    }
+}
+
 TEST(Bake, TheLastKeyPlacesTheMeshWhereTheHostShowsIt) {
     for (const char* file : {"take.glb", "take.gltf"}) {
         TempDir dir;
@@ -92,6 +134,7 @@ TEST(Bake, TheLastKeyPlacesTheMeshWhereTheHostShowsIt) {
                   "shapes), 0 plugs (0 columns) -> " +
                       output.string());
 
+        EXPECT_EQ(validatorErrors({output}), "");
         const tinygltf::Model model = readModel(output);
         ASSERT_EQ(model.nodes.size(), 1u);
         EXPECT_EQ(model.nodes[0].name, "box");
@@ -131,6 +174,7 @@ TEST(Bake, TheAnimationKeysAreTheSampledValues) {
     const auto run = runStatements(kTurningCube + "bake -frames 48 -start 0 -output \"" +
                                    glb.string() + "\" -table \"" + table.string() + "\" box\n");
     ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(validatorErrors({glb}), "");
     const tinygltf::Model model = readModel(glb);
     const auto columns = nlohmann::json::parse(fileText(table))["columns"];
     ASSERT_EQ(model.animations.size(), 1u);
@@ -153,20 +197,13 @@ TEST(Bake, TheAnimationKeysAreTheSampledValues) {
 TEST(Bake, ADeformedMeshShowsEachSampledShapeThroughItsMorphTargets) {
     TempDir dir;
     const auto glb = dir.path() / "dent.glb";
-    // A point under a plane moves along x with the scene time, and the dent with it: a new shape
-    // at every frame.
-    const auto run = runStatements(
-        "plugin -load kivo_rova\nplane -name p -size 2 -divisions 8\n"
-        "deformer kivoDeformer p -name d\nset d.inputPoint0Enabled on; set d.radius 0.5\n"
-        "transform -name pointer\ncreate timeRotate -name mover\n"
-        "set mover.axis 1 0 0; set mover.scale 4; set mover.initialRotate -1 -0.2 0\n"
-        "connect sceneTime.time mover.time; connect mover.outputRotate pointer.translate\n"
-        "connect pointer.worldMatrix d.inputPoint0\n"
-        "bake -frames 12 -start 0 -output \"" +
-        glb.string() + "\" p\npoints p\n");
+    const auto run =
+        runStatements("plugin -load kivo_rova\n" + dentedPlane(8) +
+                      "bake -frames 12 -start 0 -output \"" + glb.string() + "\" p\npoints p\n");
     ASSERT_EQ(run.status, 0) << run.err;
     auto printed = lines(run.out);
     printed.erase(printed.begin(), printed.end() - 81);
+    EXPECT_EQ(validatorErrors({glb}), "");
     const tinygltf::Model model = readModel(glb);
     ASSERT_EQ(model.meshes.size(), 1u);
     const auto& primitive = model.meshes[0].primitives[0];
@@ -218,6 +255,7 @@ TEST(Bake, TheTableHoldsEverySampledNumberAsGetPrintsIt) {
                       "\" spin.outputRotate box.worldMatrix spin.scale\n"
                       "get spin.outputRotate\nget spin.scale\n");
     ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(validatorErrors({dir.path() / "take.glb"}), "");
     const auto rows = lines(fileText(table));
     ASSERT_EQ(rows.size(), 5u);
     std::string header =
@@ -258,35 +296,31 @@ TEST(Bake, TheSameSessionGivesTheSameBytes) {
                 EXPECT_EQ(bytes, first[file]) << file;
         }
     }
+    EXPECT_EQ(validatorErrors({dir.path() / "take.glb", dir.path() / "take.gltf"}), "");
 }
 
 TEST(Bake, BadRequestsAreRefusedBeforeAnythingIsWritten) {
     TempDir dir;
     const std::string glb = (dir.path() / "take.glb").string();
-    struct Case {
-        std::string statement;
-        std::string message;
-    };
-    const std::vector<Case> cases = {
-        {"bake -frames 0 -output \"" + glb + "\" box", "-frames must be 1 or more, got 0"},
-        {"bake -frames 2 -output take.fbx box", "-output must name a .glb or .gltf file"},
-        {"bake -frames 2 -output \"" + glb + "\" -table t.xlsx box",
-         "-table must name a .csv or .json file"},
-        {"bake -frames 2 box", "-output PATH is required"},
-        {"bake -frames 2 -output \"" + glb + "\" ghost", "ghost"},
-        {"bake -frames 2 -output \"" + glb + "\" box.nothing", "no attribute 'nothing'"},
-        {"bake -frames 2 -output \"" + glb + "\" box boxShape", "'boxShape' is named twice"},
-        {"bake -frames 2 -output \"" + glb + "\" boxShape.outMesh",
-         "cannot sample 'boxShape.outMesh': it holds a mesh; name the object to bake its shape"},
-        {"bake -frames 2 -output \"" + (dir.path() / "missing" / "take.glb").string() + "\" box",
-         "no folder '" + (dir.path() / "missing").string() + "'"},
-    };
-    for (const Case& c : cases) {
-        const auto run = runStatements(kTurningCube + c.statement + "\ntime -frame\n");
-        EXPECT_EQ(run.status, 1) << c.statement;
-        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.statement << "\n" << run.err;
-        EXPECT_FALSE(std::filesystem::exists(glb)) << c.statement;
-    }
+    expectRefusals(
+        dir,
+        {
+            {"bake -frames 0 -output \"" + glb + "\" box",
+             "-frames must be from 1 to 10000000, got 0"},
+            {"bake -frames 2 -output take.fbx box", "-output must name a .glb or .gltf file"},
+            {"bake -frames 2 -output \"" + glb + "\" -table t.xlsx box",
+             "-table must name a .csv or .json file"},
+            {"bake -frames 2 box", "-output PATH is required"},
+            {"bake -frames 2 -output \"" + glb + "\" ghost", "ghost"},
+            {"bake -frames 2 -output \"" + glb + "\" box.nothing", "no attribute 'nothing'"},
+            {"bake -frames 2 -output \"" + glb + "\" box boxShape", "'boxShape' is named twice"},
+            {"bake -frames 2 -output \"" + glb + "\" boxShape.outMesh",
+             "cannot sample 'boxShape.outMesh': it holds a mesh; name the object to bake its "
+             "shape"},
+            {"bake -frames 2 -output \"" + (dir.path() / "missing" / "take.glb").string() +
+                 "\" box",
+             "no folder '" + (dir.path() / "missing").string() + "'"},
+        });
 }
 
 TEST(Bake, AReplayDrivesTheTrackedHandFrameByFrame) {
@@ -303,6 +337,7 @@ TEST(Bake, AReplayDrivesTheTrackedHandFrameByFrame) {
         "\" palm hand.outputPalm0Enabled\ndevice -status\n");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("325 frames delivered"), std::string::npos) << run.out;
+    EXPECT_EQ(validatorErrors({dir.path() / "hand.glb"}), "");
     const auto rows = lines(fileText(table));
     ASSERT_EQ(rows.size(), 326u);
     // Every frame shows the palm, and the palm moves.
@@ -320,6 +355,145 @@ TEST(Bake, AReplayDrivesTheTrackedHandFrameByFrame) {
         positions.insert(x + " " + y + " " + z);
     }
     EXPECT_GT(positions.size(), 300u);
+}
+
+// The names of the files in a folder, sorted.
+std::vector<std::string> fileNames(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(Bake, FramesWhoseKeysAGltfCannotHoldAreRefusedBeforeTheFirstFrame) {
+    TempDir dir;
+    const std::string glb = (dir.path() / "take.glb").string();
+    expectRefusals(
+        dir,
+        {
+            {"bake -frames 2 -start 9223372036854775807 -output \"" + glb + "\" box",
+             "cannot bake 2 frames from frame 9223372036854775807: frames are numbered from "
+             "-9007199254740992 to 9007199254740992"},
+            {"bake -frames 1000000000 -output \"" + glb + "\" box",
+             "-frames must be from 1 to 10000000, got 1000000000"},
+            {"time -fps 1e300\nbake -frames 3 -start 0 -output \"" + glb + "\" box",
+             "cannot bake frames 0 to 2 at 1e+300 frames per second: frames 0 and 1 fall at the "
+             "same "
+             "glTF key time"},
+            {"time -fps 1e-300\nbake -frames 2 -start 10000000000 -output \"" + glb + "\" box",
+             "frame 10000000000 falls at a time that is not a finite number of seconds"},
+            {"time -seconds 1e308\nbake -frames 2 -output \"" + glb + "\" box",
+             "the current frame (inf) is beyond the frames a bake can step; give -start"},
+            {"bake -frames 3 -start 9007199254740000 -output \"" + glb + "\" box",
+             "fall at the same glTF key time"},
+            // 11 objects: over 4 GiB of keys at 10000000 frames.
+            {"python(\"[rova.eval('transform -name t%d' % i) for i in range(9)]\")\n"
+             "bake -frames 10000000 -output \"" +
+                 glb + "\" box base t0 t1 t2 t3 t4 t5 t6 t7 t8",
+             "cannot bake 10000000 frames of 11 objects into '" + glb + "': their keys alone take"},
+            {"time -fps 1e-300\ntime -frame 1e10",
+             "frame 1e10 at 1e-300 frames per second is not a "
+             "finite time"},
+        });
+
+    // At the edges of what is allowed, the keys are valid.
+    const auto edge =
+        runStatements(kTurningCube + "bake -frames 1 -start 9007199254740992 -output \"" + glb +
+                      "\" box\ntime -fps 1e6\nbake -frames 100 -start -50 -output \"" +
+                      (dir.path() / "fast.gltf").string() + "\" box");
+    ASSERT_EQ(edge.status, 0) << edge.err;
+    EXPECT_EQ(validatorErrors({glb, dir.path() / "fast.gltf"}), "");
+}
+
+TEST(Bake, PosesAndPointsAGltfCannotHoldStopTheBakeAndWriteNothing) {
+    TempDir dir;
+    const std::string glb = (dir.path() / "take.glb").string();
+    expectRefusals(
+        dir,
+        {
+            {"move -a 1e39 0 0 base\nbake -frames 2 -start 0 -output \"" + glb + "\" box",
+             "frame 0: cannot bake 'box': its world matrix is not finite as 32-bit floats"},
+            {"cube -name huge -size 1e300\nbake -frames 2 -start 0 -output \"" + glb +
+                 "\" box huge",
+             "frame 0: cannot bake 'hugeShape': vertex 0 (-5e+299 -5e+299 5e+299) is not finite as "
+             "32-bit floats"},
+            {"set base.scale 1e200 1e200 1e200; set box.scale 1e200 1e200 1e200\n"
+             "bake -frames 2 -start 0 -output \"" +
+                 glb + "\" box",
+             "frame 0: cannot bake 'box': its world matrix is not finite as 32-bit floats"},
+            {dentedPlane(100) + "set d.power 1e308\nbake -frames 2 -start 0 -output \"" + glb +
+                 "\" p",
+             "cannot bake 'pShape': vertex "},
+        });
+}
+
+TEST(Bake, TheBufferOfAGltfIsFoundWhateverItsName) {
+    TempDir dir;
+    const auto gltf = dir.path() / "my file #1.gltf";
+    const auto run = runStatements(kTurningCube + "bake -frames 4 -start 0 -output \"" +
+                                   gltf.string() + "\" box\n");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(fileNames(dir.path()),
+              (std::vector<std::string>{"my file #1.bin", "my file #1.gltf"}));
+    const auto document = nlohmann::json::parse(fileText(gltf));
+    EXPECT_EQ(document["buffers"][0]["uri"], "my%20file%20%231.bin");
+    EXPECT_EQ(validatorErrors({gltf}), "");
+}
+
+TEST(Bake, ABakeThatCannotBeWrittenLeavesThePreviousFilesAndSaysWhy) {
+    TempDir dir;
+    const auto path = [&dir](const char* name) { return (dir.path() / name).string(); };
+    const auto good = runStatements(kTurningCube + "bake -frames 2 -start 0 -output \"" +
+                                    path("take.glb") + "\" -table \"" + path("take.csv") +
+                                    "\" box\nbake -frames 2 -start 0 -output \"" +
+                                    path("take.gltf") + "\" box\n");
+    ASSERT_EQ(good.status, 0) << good.err;
+    std::map<std::string, std::string> before;
+    for (const auto& name : fileNames(dir.path())) before[name] = fileText(dir.path() / name);
+    ASSERT_EQ(before.size(), 4u);
+
+    // Files may not pass 64 KiB, as on a disk that fills: the shapes of the glTF, the buffer of
+    // the .gltf, and a table far larger than the small glTF beside it.
+    struct Case {
+        std::string statements;
+        std::string path;  // the one the error names
+    };
+    const std::vector<Case> cases = {
+        {dentedPlane(100) + "bake -frames 3 -start 0 -output \"" + path("take.glb") + "\" p",
+         path("take.glb")},
+        {dentedPlane(100) + "bake -frames 3 -start 0 -output \"" + path("take.gltf") + "\" p",
+         path("take.bin")},
+        {"bake -frames 2000 -start 0 -output \"" + path("take.glb") + "\" -table \"" +
+             path("take.csv") + "\" box.worldMatrix",
+         path("take.csv")},
+    };
+    for (const Case& c : cases) {
+        const auto run = runStatementsWithFileSizeLimit(kTurningCube + c.statements, 64 * 1024);
+        EXPECT_EQ(run.status, 1) << c.statements;
+        EXPECT_NE(run.err.find("cannot write '" + c.path + "': File too large"), std::string::npos)
+            << c.statements << "\n"
+            << run.err;
+        std::map<std::string, std::string> after;
+        for (const auto& name : fileNames(dir.path())) after[name] = fileText(dir.path() / name);
+        EXPECT_TRUE(after == before) << c.statements;
+    }
+}
+
+TEST(Bake, ShapesThatWouldPassTheLargestGltfStopTheBakeBeforeItIsWritten) {
+    TempDir dir;
+    const std::string glb = (dir.path() / "take.glb").string();
+    // Each changed shape adds a weight to every one of the 10000000 frames: about 100 shapes fill
+    // 4 GiB.
+    const auto run = runStatements(
+        "plugin -load kivo_rova\n" + dentedPlane(100) +
+        "set mover.scale 0.1\nbake -frames 10000000 -start 0 -output \"" + glb + "\" p");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("'pShape': cannot bake into '" + glb +
+                           "': the glTF would pass 4294967295 bytes (the most a .glb can hold)"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(fileNames(dir.path()), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -23,6 +23,14 @@ RovaRun runStatements(const std::string& statements, std::vector<std::string> ex
     return runRova(options);
 }
 
+RovaRun runStatementsWithFileSizeLimit(const std::string& statements, std::size_t bytes) {
+    const auto run = kivorova::testing::runProgram(
+        "/bin/sh",
+        {"-c", "trap '' XFSZ; ulimit -f " + std::to_string(bytes / 512) + " && exec \"$0\" \"$@\"",
+         ROVA_EXECUTABLE, "-c", statements});
+    return RovaRun{.status = run.exitCode, .out = run.out, .err = run.err};
+}
+
 TempDir::TempDir() {
     std::random_device random;
     m_path = std::filesystem::temp_directory_path() /

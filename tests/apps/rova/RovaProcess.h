@@ -23,6 +23,10 @@ RovaRun runRova(const RovaOptions& options);
 // rova -c STATEMENTS
 RovaRun runStatements(const std::string& statements, std::vector<std::string> extraArgs = {});
 
+// rova -c STATEMENTS, where writing a file past `bytes` (a multiple of 512) fails as on a full disk
+// (the size limit's error, EFBIG, rather than ENOSPC; the signal that comes with it is ignored).
+RovaRun runStatementsWithFileSizeLimit(const std::string& statements, std::size_t bytes);
+
 // A fresh directory under the system temporary directory, removed again on destruction.
 class TempDir {
   public:

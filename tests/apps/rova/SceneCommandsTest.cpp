@@ -173,6 +173,34 @@ TEST(SceneCommands, ObjFilesRoundTripExactly) {
               "f 1 2 3 4\nf 4 3 5\nf 3 2 5\nf 2 1 5\nf 1 4 5\n");
 }
 
+TEST(SceneCommands, AnExportThatCannotBeWrittenLeavesThePreviousFileAndSaysWhy) {
+    TempDir dir;
+    const auto file = dir.path() / "out.obj";
+    outputOf("cube -name c\nexport c \"" + file.string() + "\"");
+    const std::string good = readFile(file);
+    ASSERT_NE(good.find("\nf "), std::string::npos);
+
+    // A mesh far past the size a file may reach: the write fails part way, as on a full disk.
+    const auto full = runStatementsWithFileSizeLimit(
+        "plane -name p -divisions 50\nexport p \"" + file.string() + "\"", 8192);
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("export: cannot write '" + file.string() + "': File too large"),
+              std::string::npos)
+        << full.err;
+    EXPECT_EQ(readFile(file), good);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"out.obj"});
+
+    // A device is written directly: there is no previous file to keep.
+    const auto device = runStatements("cube -name c\nexport c /dev/full");
+    EXPECT_EQ(device.status, 1);
+    EXPECT_NE(device.err.find("cannot write '/dev/full': No space left on device"),
+              std::string::npos)
+        << device.err;
+}
+
 TEST(SceneCommands, WhatIsWrongIsNamedAndChangesNothing) {
     TempDir dir;
     const auto fails = [](const std::string& statements) {

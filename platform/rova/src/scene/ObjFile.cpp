@@ -1,6 +1,6 @@
 // OBJ files: polygons read through the OBJ library, after a pass of our own that names the file and
 // line of anything malformed and reads the vertices exactly; written directly (the library only
-// reads).
+// reads), whole or not at all.
 #include <tiny_obj_loader.h>
 
 #include <array>
@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "rovahost/NumberText.h"
+#include "rovahost/ReplaceFile.h"
 #include "rovahost/Scene.h"
 
 namespace rova::host::scene {
@@ -120,9 +121,7 @@ Result<MeshGeometry> readObj(const std::filesystem::path& file) {
 
 Status writeObj(const std::filesystem::path& file, const MeshGeometry& geometry,
                 const std::string& objectName) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    if (!out)
-        return Status::failure(file.string() + ": cannot be written");
+    std::ostringstream out;
     out << "# written by rova\no " << objectName << "\n";
     for (const auto& p : geometry.points)
         out << "v " << formatDouble(p[0]) << ' ' << formatDouble(p[1]) << ' ' << formatDouble(p[2])
@@ -132,10 +131,7 @@ Status writeObj(const std::filesystem::path& file, const MeshGeometry& geometry,
         for (const int v : face) out << ' ' << v + 1;
         out << '\n';
     }
-    out.flush();
-    if (!out)
-        return Status::failure(file.string() + ": cannot be written");
-    return {};
+    return replaceFile(file, out.str());
 }
 
 }  // namespace rova::host::scene
