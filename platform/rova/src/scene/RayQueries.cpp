@@ -116,9 +116,13 @@ bool unitOf(const RVector& d, RVector& unit, double& length) {
     const double m = largest({d.x, d.y, d.z});
     if (!(m > 0.0) || !std::isfinite(m))
         return false;
-    const RVector s(d.x / m, d.y / m, d.z / m);
-    const double l = s.length();
-    unit = RVector(s.x / l, s.y / l, s.z / l);
+    // Below about 1e-308 the reciprocal overflows: divided instead.
+    const double perM = 1.0 / m;
+    const RVector s = std::isfinite(perM) ? RVector(d.x * perM, d.y * perM, d.z * perM)
+                                          : RVector(d.x / m, d.y / m, d.z / m);
+    const double l = s.length();  // from 1 to the root of 3
+    const double perL = 1.0 / l;
+    unit = RVector(s.x * perL, s.y * perL, s.z * perL);
     length = m * l;
     return true;
 }
@@ -526,19 +530,20 @@ bool placeOnTriangle(const RPoint& source, const RVector& direction, const RPoin
     const RVector e1 = b - a;
     const RVector e2 = c - a;
     const double size = std::max(largest({e1.x, e1.y, e1.z}), largest({e2.x, e2.y, e2.z}));
-    if (!(size > 0.0) || !std::isfinite(size))
+    const double perSize = 1.0 / size;
+    if (!(size > 0.0) || !std::isfinite(size) || !std::isfinite(perSize))
         return false;
-    const RVector f1 = e1 / size;
-    const RVector f2 = e2 / size;
+    const RVector f1 = e1 * perSize;
+    const RVector f2 = e2 * perSize;
     const RVector p = direction ^ f2;
-    const double det = f1 * p;
-    if (det == 0.0 || !std::isfinite(det))
+    const double perDet = 1.0 / (f1 * p);
+    if (!std::isfinite(perDet))
         return false;
-    const RVector s = (source - a) / size;
+    const RVector s = (source - a) * perSize;
     const RVector q = s ^ f1;
-    const double u = (s * p) / det;
-    const double v = (direction * q) / det;
-    t = (f2 * q) / det * size;
+    const double u = (s * p) * perDet;
+    const double v = (direction * q) * perDet;
+    t = (f2 * q) * perDet * size;
     if (edges && !(u >= 0.0 && v >= 0.0 && u + v <= 1.0))
         return false;
     point = a + e1 * u + e2 * v;
