@@ -919,8 +919,8 @@ class SceneRays {
             if (!inside || half < m_scale / 16) {
                 for (int axis = 0; axis < 3; ++axis)
                     m_center[axis] = low[axis] / 2 + high[axis] / 2;
-                // Room to move: twice the meshes' half size, and more.
-                m_scale = half > 0.0 ? std::ldexp(1.0, std::ilogb(half) + 2) : 1.0;
+                // Room to move: twice the meshes' half size, and more (short of infinity).
+                m_scale = half > 0.0 ? std::ldexp(1.0, std::min(std::ilogb(half) + 2, 1023)) : 1.0;
             }
             for (int axis = 0; axis < 3; ++axis) {
                 m_boxLow[axis] = (low[axis] - m_center[axis]) / m_scale;
