@@ -138,7 +138,8 @@ RStatus KivoGrabNode::compute(const RPlug& plug, RDataBlock& data) {
     const bool grabOn = data.inputValue(grabEnabled).asBool();
     const bool rotationOn = data.inputValue(rotationEnabled).asBool();
     const bool translationOn = data.inputValue(translationEnabled).asBool();
-    const RVector center = (a + b) / 2.0;
+    // Halved first: fingertips near the largest doubles still have a finite centre.
+    const RVector center = a / 2.0 + b / 2.0;
     const RPoint pointA(a);
     const RPoint pointB(b);
 
@@ -247,7 +248,10 @@ RStatus KivoGrabNode::compute(const RPlug& plug, RDataBlock& data) {
         const RVector roll = rotated(row(palm, 2), align);
         const RQuaternion twist = normalized(rotationBetween(m_referenceRoll, roll));
         m_initialRotation = normalized(m_initialRotation);
-        m_currentTranslation = center + m_grabOffset;
+        // A placement that overflows keeps the object where it was.
+        if (const RVector translation = center + m_grabOffset; finite(translation)) {
+            m_currentTranslation = translation;
+        }
         m_currentRotation = normalized(m_initialRotation * swing * twist);
         if (translationOn) {
             (void)m_transformFn.setTranslation(m_currentTranslation, RSpace::kTransform);

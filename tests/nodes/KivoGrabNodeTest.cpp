@@ -155,4 +155,64 @@ TEST(KivoGrabNode, FingertipsAtOnePointOrAZeroPalmAxisGiveNoRotationNeverNaN) {
     expectTriple(lines[7], 0, 0.5, 0, "still carried");
 }
 
+// The script's output lines, after checking that it ran to its end with nothing more on the
+// error stream than `err`.
+std::vector<std::string> linesOfQuietRun(const std::string& script, const std::string& err = "") {
+    const auto run = runRovaScript(script);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(complaints(run.err), err);
+    return linesOf(run.out);
+}
+
+// Fingertips far beyond single precision either side of the box: the rays between them find it
+// where it is, and a grab carried towards the largest doubles keeps the box at a finite place.
+TEST(KivoGrabNode, FingertipsFarBeyondSinglePrecisionFindTheBoxAndKeepItFinite) {
+    auto lines =
+        linesOfQuietRun(kScene + fingers("0 0 1e19", "0 0 -1e19") +
+                        "get g.intersectObject\nget g.intersection1\nget g.intersection2\n");
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[2], "null");  // far too wide a gap to grab
+    EXPECT_EQ(lines[3], "box");
+    expectTriple(lines[4], 0, 0, 1, "intersection1");
+    expectTriple(lines[5], 0, 0, -1, "intersection2");
+
+    lines = linesOfQuietRun(kScene + fingers("-1.5 0 0", "1.5 0 0") +
+                            fingers("0 0 1e308", "0 0 1.5e308") + "get box.translate\n");
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[3], "box");  // still held: the rays find nothing to let go of
+    // Carried to the fingers' centre, which their sum would overflow.
+    const auto at = numbersOf(lines[4]);
+    ASSERT_EQ(at.size(), 3u) << lines[4];
+    EXPECT_EQ(at[0], 0.0);
+    EXPECT_EQ(at[1], 0.0);
+    EXPECT_NEAR(at[2] / 1.25e308, 1.0, 1e-12) << lines[4];
+}
+
+// A device frame the recording format accepts, with one fingertip 1e22 mm away, in a scene wired
+// as the interaction scene is: the grab node's rays from it reach the block between the tips.
+TEST(KivoGrabNode, ADeviceFrameWithAFingertipFarOffFindsTheBlockBetweenTheTips) {
+    const auto lines = linesOfQuietRun(
+        "plugin -load kivo_rova\n"
+        "create kivoTransform -name hand\ndevice -connect\nset hand.live on\n"
+        "create decomposeMatrix -name thumbTip\n"
+        "connect hand.outputPointable0_0 thumbTip.inputMatrix\n"
+        "create decomposeMatrix -name indexTip\n"
+        "connect hand.outputPointable0_1 indexTip.inputMatrix\n"
+        "cube -name block -size 0.8\nmove -a -5 10 -4.25 block\n"
+        "create kivoGrabNode -name grab\n"
+        "connect thumbTip.outputTranslate grab.finger1\n"
+        "connect indexTip.outputTranslate grab.finger2\n"
+        "connect hand.outputPalm0 grab.palmMatrix\n"
+        "device -inject \"frame 1 t=0; hand 1 palm=-80,180,0 normal=0,-1,0 dir=0,0,-1; "
+        "pointable 10 hand=1 tip=1e22,200,-85 dir=0,0,-1; "
+        "pointable 11 hand=1 tip=-200,200,-85 dir=0,0,-1\"\n"
+        "refresh\nget grab.intersectObject\nget grab.intersection1\nget grab.intersection2\n",
+        "Exiting kivo thread loop...\n");  // the live hand's thread, at exit
+    ASSERT_GE(lines.size(), 3u);
+    const std::size_t last = lines.size() - 1;
+    EXPECT_EQ(lines[last - 2], "block");
+    expectTriple(lines[last - 1], -4.6, 10, -4.25, "intersection1");
+    expectTriple(lines[last], -5.4, 10, -4.25, "intersection2");
+}
+
 }  // namespace

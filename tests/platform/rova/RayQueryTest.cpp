@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iomanip>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -390,6 +391,169 @@ TEST_F(RayQueryTest, TheSceneStructureSeesEveryChangeAndNothingElse) {
     ASSERT_TRUE(host.setPlug("loose.translate", {"1", "2", "3"}));
     agree("after an unrelated value");
     EXPECT_EQ(scene::rayCounters().sceneUpdates, looked.sceneUpdates);
+}
+
+// Random rays over random placements, all finite but reaching far beyond single precision:
+// meshes scaled huge, tiny, unevenly or flat, sources far off, directions of any length. No query
+// stops the program or fails, every hit is a finite point nearest first, a flattened mesh shows
+// nothing, and where double precision defines the answer (the source within ten thousand of the
+// mesh's sizes of it, the mesh within a million of the origin) the first hit is the triangle
+// loop's, through the mesh and through the scene structure alike. Some meshes stay, so that the
+// scene structure holds meshes of very different sizes together.
+TEST_F(RayQueryTest, RaysOfAnyFiniteSizeNeverFailAndAgreeWithTheTriangleLoopWhereDefined) {
+    std::mt19937_64 random(20261207);
+    std::uniform_real_distribution<double> between(-1.0, 1.0), fraction(0.0, 1.0);
+    const auto power = [&](double low, double high) {
+        return std::pow(10.0, low + (high - low) * fraction(random));
+    };
+    const auto text = [](double v) {
+        std::ostringstream out;
+        out << std::setprecision(17) << v;
+        return out.str();
+    };
+    const auto triple = [&](double x, double y, double z) {
+        return text(x) + " " + text(y) + " " + text(z);
+    };
+    const auto length = [](const Vec& v) { return std::sqrt(dot(v, v)); };
+
+    int compared = 0;
+    int flattened = 0;
+    int extreme = 0;
+    for (int round = 0; round < 150; ++round) {
+        const std::string name = "r" + std::to_string(round);
+        const std::string shape = name + "Shape";
+        object(name, round % 3 == 0   ? scene::cube(1.0)
+                     : round % 3 == 1 ? scene::sphere(1.0, 12)
+                                      : scene::plane(2.0, 2));
+        // Huge, tiny, flat (one axis or all at zero), uneven, or ordinary; some far from the
+        // origin for their size.
+        const int kind = round % 5;
+        const double size = kind == 1   ? power(10, 250)
+                            : kind == 2 ? power(-250, -10)
+                                        : power(-1, 1);
+        double scale[3] = {size, size, size};
+        if (kind == 3)
+            scale[round % 4 == 3 ? 0 : (round / 5) % 3] = 0.0;
+        if (round % 20 == 3)
+            scale[0] = scale[1] = scale[2] = 0.0;
+        if (kind == 4)
+            for (double& s : scale) s = size * power(round % 2 ? -8 : -2, round % 2 ? 8 : 2);
+        const double away = round % 7 == 0 ? power(8, 20) : power(-2, 5);
+        const double reach = std::max({scale[0], scale[1], scale[2]});
+        place(name,
+              triple(between(random) * away * reach, between(random) * away * reach,
+                     between(random) * away * reach),
+              triple(360 * fraction(random), 360 * fraction(random), 360 * fraction(random)),
+              triple(scale[0], scale[1], scale[2]));
+        const auto world = scene::geometry(name, true).value;
+        Vec centre{0, 0, 0};
+        for (const auto& p : world.points)
+            for (int k = 0; k < 3; ++k)
+                centre[k] += p[k] / static_cast<double>(world.points.size());
+        double extent = 0.0;
+        for (const auto& p : world.points) extent = std::max(extent, length(sub(p, centre)));
+        const bool flat = kind == 3 || round % 20 == 3;
+        // Stretched by more than a hundred along one axis against another, a mesh's thin
+        // triangles leave the double-precision answer itself uncertain beyond the tolerance.
+        const double least = std::min({scale[0], scale[1], scale[2]});
+        const bool definable =
+            !flat && away < 1e6 && reach > 1e-100 && reach < 1e100 && reach < 1e4 * least;
+
+        for (int ray = 0; ray < 24; ++ray) {
+            const std::string what = name + " ray " + std::to_string(ray);
+            // Aimed inside the mesh (or onto the plane, in general position): a quarter of the
+            // way at most from its centre towards each of two corners.
+            const auto corner = [&] {
+                return world
+                    .points[static_cast<std::size_t>(fraction(random) * 1e6) % world.points.size()];
+            };
+            const Vec& one = round % 3 == 2 ? world.points[0] : corner();
+            const Vec& two = round % 3 == 2 ? world.points[2] : corner();
+            const double w1 = 0.01 + 0.24 * fraction(random);
+            const double w2 = 0.01 + 0.24 * fraction(random);
+            Vec aim;
+            for (int k = 0; k < 3; ++k)
+                aim[k] = centre[k] + w1 * (one[k] - centre[k]) + w2 * (two[k] - centre[k]);
+            Vec u{between(random), between(random), between(random)};
+            const double ul = length(u);
+            for (double& c : u) c /= ul;
+            const bool near = ray % 4 != 3;
+            const double distance =
+                std::max(extent, 1e-300) * (near ? power(0.3, 4) : power(6, 40));
+            Vec o{aim[0] - u[0] * distance, aim[1] - u[1] * distance, aim[2] - u[2] * distance};
+            // Any non-zero length: ordinary, far below single precision, near its largest, or
+            // anything a double holds.
+            const double stretch = ray % 6 == 1   ? 1e-50
+                                   : ray % 6 == 2 ? 3e38
+                                   : ray % 6 == 3 ? power(-300, 300)
+                                                  : 1.0;
+            Vec d{u[0] * stretch, u[1] * stretch, u[2] * stretch};
+            if (ray % 8 == 7) {
+                // Anything at all: any source and any direction a double holds.
+                for (double& c : o) c = (between(random) < 0 ? -1 : 1) * power(-300, 300);
+                for (double& c : d) c = (between(random) < 0 ? -1 : 1) * power(-300, 300);
+            }
+            const double limit = ray % 5 == 4 ? distance * power(-1, 1) : INFINITY;
+
+            const auto mine = scene::intersect(name, o, d, 1e-10, limit);
+            ASSERT_TRUE(mine.ok()) << what << ": " << mine.status.message;
+            auto all = scene::intersectScene(o, d, 1e-10, limit);
+            ASSERT_TRUE(all.ok()) << what << ": " << all.status.message;
+            std::vector<scene::RayHit> fromScene;
+            for (const auto& hit : all.value) {
+                EXPECT_TRUE(std::isfinite(hit.point[0]) && std::isfinite(hit.point[1]) &&
+                            std::isfinite(hit.point[2]))
+                    << what;
+                if (hit.mesh == shape)
+                    fromScene.push_back(hit);
+            }
+            // Nearest first, to rounding.
+            const double most = std::max({std::abs(d[0]), std::abs(d[1]), std::abs(d[2])});
+            Vec way{d[0] / most, d[1] / most, d[2] / most};
+            const double wl = length(way);
+            for (double& c : way) c /= wl;
+            for (std::size_t k = 1; k < mine.value.size(); ++k) {
+                const double before = dot(mine.value[k - 1].point, way);
+                const double after = dot(mine.value[k].point, way);
+                EXPECT_LE(before, after + 1e-12 * (std::abs(before) + std::abs(after))) << what;
+            }
+            if (flat) {
+                EXPECT_TRUE(mine.value.empty()) << what;
+                EXPECT_TRUE(fromScene.empty()) << what;
+                ++flattened;
+                continue;
+            }
+            if (!definable || !near || ray % 8 == 7) {
+                ++extreme;
+                continue;
+            }
+            const auto expected = bruteFirstHit(world, o, u);
+            ASSERT_TRUE(expected.has_value()) << what;
+            if (!(length(sub(*expected, o)) <= limit * (1 - 1e-9)))
+                continue;  // the first hit lies beyond the limit, or too near it to tell
+            ASSERT_FALSE(mine.value.empty()) << what;
+            ASSERT_FALSE(fromScene.empty()) << what;
+            // What double precision carries at that distance (a grazing ray magnifies it).
+            const double tolerance = 1e-9 * (extent + distance);
+            for (int k = 0; k < 3; ++k) {
+                EXPECT_NEAR(mine.value.front().point[static_cast<std::size_t>(k)],
+                            (*expected)[static_cast<std::size_t>(k)], tolerance)
+                    << what;
+                EXPECT_NEAR(fromScene.front().point[static_cast<std::size_t>(k)],
+                            (*expected)[static_cast<std::size_t>(k)], tolerance)
+                    << what;
+            }
+            ++compared;
+        }
+        // Every fourth mesh stays; the others go, so that the scene's frame also shrinks.
+        if (round % 4 != 0) {
+            ASSERT_TRUE(host.deleteNode(shape));
+            ASSERT_TRUE(host.deleteNode(name));
+        }
+    }
+    EXPECT_GT(compared, 800);
+    EXPECT_GT(flattened, 500);
+    EXPECT_GT(extreme, 800);
 }
 
 }  // namespace

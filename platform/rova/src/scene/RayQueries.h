@@ -8,7 +8,10 @@
 //
 // Hits are found in single precision and then placed exactly: each hit triangle is intersected
 // again in double (Moller-Trumbore, in the query's space), so results match a double-precision
-// triangle loop to rounding.
+// triangle loop to rounding. Rays are prepared in double before the single-precision library sees
+// them (see RayQueries.cpp), so any finite source and any finite non-zero direction, however
+// large or small, is answered; a world matrix that flattens a mesh or holds non-numbers shows no
+// hits of it.
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -19,8 +22,11 @@
 namespace rova::scene::rays {
 
 struct Hit {
-    double distance = 0.0;  // along the ray, in units of the direction's length
-    RPoint point;           // in the query's space
+    double distance = 0.0;  // along the ray from the source, in the query's space
+    // point * direction (unit): orders hits along the ray to the precision of the points rather
+    // than that of the source, which may lie very far off.
+    double along = 0.0;
+    RPoint point;  // in the query's space
     int polygon = -1;
     NodeRecord* mesh = nullptr;  // scene queries: the mesh shape hit
 };
