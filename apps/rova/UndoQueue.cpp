@@ -5,7 +5,8 @@ namespace rova::lang {
 void UndoQueue::push(bool record, std::string label) {
     m_levels.push_back(record);
     if (record && !m_pending)
-        m_pending = Step{std::move(label), {}, m_levels.size()};
+        m_pending =
+            Step{std::move(label), {}, m_levels.size(), host::scene::captureDeformerStates()};
 }
 
 void UndoQueue::pop() {
@@ -57,6 +58,7 @@ host::Status UndoQueue::undo(std::string* label) {
                                          "': " + status.message + "; the undo queue was cleared");
         }
     }
+    host::scene::restoreDeformerStates(step.deformersBefore);
     m_undone.push_back(std::move(step));
     return {};
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "rovahost/Deformers.h"
 #include "rovahost/Host.h"
 
 namespace rova::lang {
@@ -33,8 +34,9 @@ class UndoQueue {
     std::size_t mark() const { return m_pending ? m_pending->actions.size() : 0; }
     host::Status rollBackTo(std::size_t mark);
 
-    // Undo takes back the newest step (actions in reverse), redo applies it again. When an action
-    // fails the queue is cleared, since the scene no longer matches what it remembers.
+    // Undo takes back the newest step (actions in reverse, then the deformers' geometry as it was
+    // before the step, so that permanent deformations since go too), redo applies it again. When an
+    // action fails the queue is cleared, since the scene no longer matches what it remembers.
     host::Status undo(std::string* label);
     host::Status redo(std::string* label);
     void clear();
@@ -47,6 +49,7 @@ class UndoQueue {
         std::string label;
         std::vector<Action> actions;
         std::size_t ownerLevel = 0;
+        host::scene::DeformerStates deformersBefore;
     };
     std::vector<bool> m_levels;
     std::optional<Step> m_pending;

@@ -23,7 +23,8 @@ const CommandRegistration registration{{
     .synopsis = "PATH [-name N] [-parent P]",
     .summary = "Read an OBJ file's vertices and polygons (all its objects and groups as one mesh) "
                "into a new mesh object (default name: the file's name with a number); print N. "
-               "A malformed file fails with FILE:LINE and what is wrong, and makes nothing.",
+               "A malformed file fails with FILE:LINE and what is wrong, and makes nothing; so "
+               "does anything but a regular UTF-8 text file of at most 1 GiB with vertices in it.",
     .flags = {kNameFlag, kParentFlag},
     .minArgs = 1,
     .maxArgs = 1,

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "RovaProcess.h"
 
@@ -56,18 +58,69 @@ TEST(DeformerCommand, DeclaredInputsAndTheWorldMatrixReDeformAtTheNextRefresh) {
 }
 
 TEST(DeformerCommand, UndoTakesTheDeformerOffAndRestoresTheShapeExactly) {
-    // Permanent edits reach the deformer's own copy of the geometry, never the shape's. Redo
-    // brings the deformer back as undo found it, that copy with the dent in it included; undo
-    // again and the shape is flat once more.
+    // Permanent edits reach the deformer's own copy of the geometry, never the shape's, and go
+    // with the step after which they were made: redo brings the deformer back as undo found it,
+    // flat, and undo again leaves the shape flat once more.
     const auto run =
         runStatements(kDented +
                       "set d.permanent true\nrefresh\nset d.radius 1\nrefresh\n"
                       "undo\nundo\nundo\nundo\nundo\nundo\nls -type kivoDeformer\n"
                       "connections\npoints p\nredo\nrefresh\npoints p\nundo\nrefresh\npoints p\n");
     ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "p\nd\n\n\n" + kFlat + kFlat + kFlat);
+}
+
+// The sections of a run's output between lines "--".
+std::vector<std::string> sections(const std::string& out) {
+    std::vector<std::string> parts(1);
+    for (const auto& line : lines(out)) {
+        if (line == "--")
+            parts.emplace_back();
+        else
+            parts.back() += line + "\n";
+    }
+    return parts;
+}
+
+TEST(DeformerCommand, UndoTakesPermanentDentsBackExactly) {
+    const std::string mark = "print(\"--\\n\")\n";
     const std::string deeper =
         "-1 0 -1\n0 0 -1\n1 0 -1\n-1 0 0\n0 -0.4375 0\n1 0 0\n-1 0 1\n0 0 1\n1 0 1\n";
-    EXPECT_EQ(run.out, "p\nd\n\n\n" + kFlat + deeper + kFlat);
+    {
+        // A setting changed and taken back: the mesh is as it was, the dent the change made goes,
+        // and the working shape goes with it (paused, the deformer writes the shape it works on).
+        const auto run = runStatements(
+            kDented + "set d.permanent true\nrefresh\n" + mark + "points p\n" + mark +
+            "set d.radius 1.5\nrefresh\npoints p\n" + mark + "undo\npoints p\nrefresh\npoints p\n" +
+            mark + "redo\nrefresh\npoints p\n" + mark +
+            "undo\nset d.pause true\nrefresh\npoints p\n" + mark + "undo\nundo\npoints p\n");
+        ASSERT_EQ(run.status, 0) << run.err;
+        const auto part = sections(run.out);
+        ASSERT_EQ(part.size(), 7u) << run.out;
+        EXPECT_EQ(part[1], kDent);
+        EXPECT_NE(part[2], kDent) << "the wider radius deepens the dent";
+        EXPECT_EQ(part[3], kDent + kDent) << "undo gives back the dent as it was, and only that";
+        EXPECT_EQ(part[4], part[2]) << "redone, the step dents the mesh as it did";
+        EXPECT_EQ(part[5], kDent);
+        // Back before `set d.permanent true`, the input is flat again: deformed afresh, it shows
+        // the one dent.
+        EXPECT_EQ(part[6], kDent);
+    }
+    {
+        // A permanently deforming deformer deleted and restored: the mesh shows the dent it had,
+        // and the next deformation goes on from it.
+        const auto run =
+            runStatements(kDented + "set d.permanent true\nrefresh\npoints p\n" + mark +
+                          "delete d\npoints p\n" + mark + "undo\npoints p\nrefresh\npoints p\n" +
+                          mark + "set d.inputPoint0Enabled true\nrefresh\npoints p\n");
+        ASSERT_EQ(run.status, 0) << run.err;
+        const auto part = sections(run.out);
+        ASSERT_EQ(part.size(), 4u) << run.out;
+        EXPECT_EQ(part[0], "p\nd\n" + kDent);
+        EXPECT_EQ(part[1], kDent) << "the shape keeps what it showed";
+        EXPECT_EQ(part[2], kDent + kDent);
+        EXPECT_EQ(part[3], deeper);
+    }
 }
 
 TEST(DeformerCommand, DeformersStackAndComeOffInOrder) {

@@ -2,8 +2,11 @@
 // world positions, move and rotate with undo, matrices driven through connections, the active
 // view, OBJ files in and out, and the messages for what is wrong.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -201,6 +204,76 @@ TEST(SceneCommands, AnExportThatCannotBeWrittenLeavesThePreviousFileAndSaysWhy) 
         << device.err;
 }
 
+TEST(SceneCommands, ObjTextWithAByteOrderMarkOrAnyLineEndImportsEveryVertex) {
+    TempDir dir;
+    // One triangle and one quad over five vertices, the first on the line after the mark.
+    const std::string body = "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nv 2 2 2\nf 1 2 3\nf 2 4 5 3\n";
+    const auto withMark = dir.write("mark.obj", "\xEF\xBB\xBF" + body);
+    std::string crlf, cr;
+    for (const char c : body) {
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        cr += c == '\n' ? '\r' : c;
+    }
+    const auto windows =
+        dir.write("windows.obj", "\xEF\xBB\xBF# caf\xC3\xA9 \xE2\x9C\x93\r\n" + crlf);
+    const auto oldMac = dir.write("oldmac.obj", cr);
+    const std::string expected =
+        "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nv 2 2 2\nf 1 2 3\nf 2 4 5 3\n";
+    for (const auto& file : {withMark, windows, oldMac}) {
+        const auto again = dir.path() / "again.obj";
+        EXPECT_EQ(outputOf("import \"" + file.string() + "\" -name m\nexport m \"" +
+                           again.string() + "\""),
+                  "m\n")
+            << file;
+        EXPECT_EQ(readFile(again), "# written by rova\no m\n" + expected) << file;
+    }
+}
+
+TEST(SceneCommands, WhatIsNotARegularObjTextFileIsRefusedWithTheReason) {
+    TempDir dir;
+    const auto refused = [](const std::filesystem::path& file) {
+        const auto run = runStatements("import \"" + file.string() + "\"\nls", {"--keep-going"});
+        EXPECT_EQ(run.status, 1) << file;
+        EXPECT_EQ(run.out, "sceneTime\n") << file << ": a refused import makes nothing";
+        const std::string prefix = "error: line 1: import: " + file.string() + ":";
+        EXPECT_EQ(run.err.rfind(prefix, 0), 0u) << run.err;
+        return run.err.substr(std::min(prefix.size(), run.err.size()));
+    };
+    using namespace std::string_literals;
+    EXPECT_EQ(refused(dir.write("model.glb", "glTF\x02\0\0\0\x10\0\0\0"s)),
+              " is a binary glTF (.glb) file, not an OBJ file\n");
+    EXPECT_EQ(refused(dir.write("image.obj", "\x89PNG\r\n\x1a\n\0\0\0\rIHDR"s)),
+              " is a PNG image, not an OBJ file\n");
+    EXPECT_EQ(refused(dir.write("program",
+                                "\x7f"
+                                "ELF\x02\x01\x01\0\0\0"s)),
+              " is an executable (ELF) file, not an OBJ file\n");
+    EXPECT_EQ(refused(dir.write("nul.obj", "v 0 0 0\nv 1 0 0\n\0\0\0\0"s)),
+              "3: a NUL byte (binary data, not text); not an OBJ file\n");
+    EXPECT_EQ(refused(dir.write("latin1.obj", "v 0 0 0\n# caf\xE9\nv 1 0 0\n")),
+              "2: bytes that are not UTF-8 text; not an OBJ file\n");
+    EXPECT_EQ(refused(dir.write("escape.obj", "v 0 0 0\n\x1B[0m\n")),
+              "2: control character 0x1B (binary data, not text); not an OBJ file\n");
+    EXPECT_EQ(refused(dir.write("empty.obj", "")),
+              " not an OBJ file: it has no vertices ('v X Y Z')\n");
+    EXPECT_EQ(refused(dir.write("notes.obj", "# only words\nmtllib notes.mtl\nhello there\n")),
+              " not an OBJ file: it has no vertices ('v X Y Z')\n");
+
+    // Neither a pipe nor a device is read at all: the pipe has no writer, /dev/zero never ends.
+    const auto folder = dir.path() / "folder.obj";
+    std::filesystem::create_directory(folder);
+    EXPECT_EQ(refused(folder), " is a directory, not an OBJ file (only regular files are read)\n");
+    const auto pipe = dir.path() / "pipe.obj";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0) << std::strerror(errno);
+    EXPECT_EQ(refused(pipe), " is a named pipe, not an OBJ file (only regular files are read)\n");
+    EXPECT_EQ(refused("/dev/zero"),
+              " is a device, not an OBJ file (only regular files are read)\n");
+    // A sparse file one byte past the limit is refused before a byte of it is read.
+    const auto huge = dir.write("huge.obj", "v 0 0 0\n");
+    std::filesystem::resize_file(huge, (std::uintmax_t{1} << 30) + 1);
+    EXPECT_EQ(refused(huge), " is larger than 1 GiB, the most an OBJ file may have\n");
+}
+
 TEST(SceneCommands, WhatIsWrongIsNamedAndChangesNothing) {
     TempDir dir;
     const auto fails = [](const std::string& statements) {
@@ -235,9 +308,9 @@ TEST(SceneCommands, WhatIsWrongIsNamedAndChangesNothing) {
     EXPECT_EQ(fails("import \"" + shortFace.string() + "\""),
               "error: line 1: import: " + shortFace.string() +
                   ":3: a face needs at least 3 vertices, not 2\n");
-    EXPECT_EQ(
-        fails("import \"" + (dir.path() / "missing.obj").string() + "\""),
-        "error: line 1: import: " + (dir.path() / "missing.obj").string() + ": cannot be read\n");
+    EXPECT_EQ(fails("import \"" + (dir.path() / "missing.obj").string() + "\""),
+              "error: line 1: import: " + (dir.path() / "missing.obj").string() +
+                  ": cannot be read: no such file\n");
     EXPECT_EQ(runStatements("import \"" + badIndex.string() + "\"\nls", {"--keep-going"}).out,
               "sceneTime\n")
         << "a failed import makes nothing";

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "rovahost/Host.h"
@@ -30,11 +31,21 @@ ROVA_API MeshGeometry plane(double size, int divisions);
 // a pole at +Y, (stacks - 1) rings of `segments` points from the top down, a pole at -Y.
 ROVA_API MeshGeometry sphere(double radius, int segments);
 
+// The most bytes an OBJ file may have; a larger one is refused before it is read.
+inline constexpr std::uintmax_t kMaxObjBytes = std::uintmax_t{1} << 30;
+
 // Reads the vertices and polygons of an OBJ file (every object and group into one mesh). A file
-// that cannot be read or is malformed fails with "FILE:LINE: what is wrong".
+// that cannot be read or is malformed fails with "FILE:LINE: what is wrong" ("FILE: ..." where no
+// line is to blame). Only a regular file of UTF-8 text (a byte-order mark is skipped) of at most
+// kMaxObjBytes with at least one vertex is an OBJ file: a directory, pipe or device, a binary file
+// and a text file without vertices are refused with the reason.
 ROVA_API Result<MeshGeometry> readObj(const std::filesystem::path& file);
-// Writes the geometry as OBJ (`v` lines, then `f` lines), numbers in the shortest text that reads
+// The same for OBJ text in memory; `name` stands for the file in messages.
+ROVA_API Result<MeshGeometry> parseObj(std::string_view text, const std::string& name);
+// The geometry as OBJ text (`v` lines, then `f` lines), numbers in the shortest text that reads
 // back to the same double.
+ROVA_API std::string formatObj(const MeshGeometry& geometry, const std::string& objectName);
+// Writes formatObj's text to the file.
 ROVA_API Status writeObj(const std::filesystem::path& file, const MeshGeometry& geometry,
                          const std::string& objectName);
 

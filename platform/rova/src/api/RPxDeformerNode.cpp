@@ -58,6 +58,13 @@ RStatus RPxDeformerNode::compute(const RPlug& plug, RDataBlock& block) {
     if (in < 0 || out < 0)
         return RStatus::kUnknownParameter;
     rova::detail::hostImpl().evaluate(node, in);  // what is connected into the geometries
+    // Permanent edits change the input geometry in place: one that something else holds too (the
+    // node it is connected from, an undo step's state from before) is copied first, so that the
+    // edits reach this deformer's own copy alone.
+    for (auto& [index, value] : node->arrays[in])
+        if (const auto* mesh = dynamic_cast<const rova::scene::MeshData*>(value.mesh.get());
+            mesh && value.mesh.use_count() > 1)
+            value.mesh = mesh->copy();
 
     // A copy: deformGeometry may add elements while it reads its input.
     const std::map<unsigned, rova::detail::Value> geometries = node->arrays[in];

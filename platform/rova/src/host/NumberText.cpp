@@ -1,6 +1,8 @@
 // The host's one reader of numbers written as text.
 #include "rovahost/NumberText.h"
 
+#include "rovahost/Host.h"  // formatDouble
+
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -136,6 +138,18 @@ std::string describeNumberError(NumberError error, std::string_view text,
             return quoted + " is out of range (expected " + std::string(expected) + ")";
     }
     return "";
+}
+
+std::string formatDouble(double value) {
+    if (std::isnan(value))
+        return "nan";
+    if (std::isinf(value))
+        return value < 0 ? "-inf" : "inf";
+    char buffer[64];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    if (ec != std::errc())
+        return std::to_string(value);
+    return std::string(buffer, end);
 }
 
 }  // namespace rova::host

@@ -16,18 +16,6 @@ using rova::detail::ValueType;
 namespace rova::host {
 
 // ---------------------------------------------------------------- values
-std::string formatDouble(double value) {
-    if (std::isnan(value))
-        return "nan";
-    if (std::isinf(value))
-        return value < 0 ? "-inf" : "inf";
-    char buffer[64];
-    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-    if (ec != std::errc())
-        return std::to_string(value);
-    return std::string(buffer, end);
-}
-
 std::string formatValue(const PlugValue& value) {
     switch (value.kind) {
         case PlugValue::Kind::kNone:

@@ -2,8 +2,13 @@
 // deformer sees, and what it puts out.
 #include "Deformers.h"
 
+#include <algorithm>
+#include <map>
+
 #include "HostImpl.h"
+#include "SceneChanges.h"
 #include "rova/RPxDeformerNode.h"
+#include "rovahost/Boundary.h"
 #include "rovahost/Deformers.h"
 #include "rovahost/Scene.h"
 
@@ -148,6 +153,99 @@ Result<std::string> addDeformer(const std::string& type, const std::vector<std::
         }
     }
     return out;
+}
+
+namespace {
+
+// Replaces the node's plug-in instance by a fresh one from its type's creator; values, connections
+// and name stay. The old one stays when the creator fails.
+void renewInstance(detail::NodeRecord* node) {
+    const detail::NodeType& type = *node->type;
+    RPxNode* fresh = nullptr;
+    if (const auto error = guardBoundary("creating a node of type '" + type.name + "'", [&] {
+            fresh =
+                type.builtinCreator ? type.builtinCreator() : static_cast<RPxNode*>(type.creator());
+        })) {
+        detail::writeError(*error);
+        return;
+    }
+    if (!fresh)
+        return;
+    RPxNode* old = node->instance;
+    detail::NodeAccess::setRecord(*fresh, node);
+    node->instance = fresh;
+    if (const auto error =
+            guardBoundary("the destructor of node '" + node->name + "'", [&] { delete old; }))
+        detail::writeError(*error);
+    if (const auto error = guardBoundary("postConstructor of '" + node->name + "'",
+                                         [&] { fresh->postConstructor(); }))
+        detail::writeError(*error);
+}
+
+bool sameMeshes(const std::map<unsigned, detail::Value>& a,
+                const std::map<unsigned, detail::Value>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
+        return x.first == y.first && x.second.mesh == y.second.mesh;
+    });
+}
+
+}  // namespace
+
+struct DeformerState {
+    std::string name, type;
+    std::map<unsigned, detail::Value> input, output;
+    bool outputDirty = false;
+};
+
+DeformerStates captureDeformerStates() {
+    DeformerStates out;
+    for (const auto& node : detail::hostImpl().nodes) {
+        if (!rova::scene::isDeformer(node.get()))
+            continue;
+        const int in = rova::scene::inputGeomIndex(node.get());
+        const int result = rova::scene::outputGeomIndex(node.get());
+        if (in < 0 || result < 0)
+            continue;
+        auto state = std::make_shared<DeformerState>();
+        state->name = node->name;
+        state->type = node->type->name;
+        state->input = node->arrays[in];
+        state->output = node->arrays[result];
+        state->outputDirty = node->isDirty(result);
+        out.push_back(std::move(state));
+    }
+    return out;
+}
+
+void restoreDeformerStates(const DeformerStates& states) {
+    auto& impl = detail::hostImpl();
+    std::vector<std::pair<detail::NodeRecord*, const DeformerState*>> restored;
+    for (const auto& state : states) {
+        detail::NodeRecord* node = impl.findNode(state->name);
+        if (!rova::scene::isDeformer(node) || node->type->name != state->type)
+            continue;
+        const int in = rova::scene::inputGeomIndex(node);
+        const int result = rova::scene::outputGeomIndex(node);
+        if (in < 0 || result < 0)
+            continue;
+        // A deformation since replaced the input geometry (it is copied before one that could
+        // edit it), so the instance may keep working state from after the step.
+        const bool deformedSince = !sameMeshes(node->arrays[in], state->input);
+        node->arrays[in] = state->input;
+        node->arrays[result] = state->output;
+        if (deformedSince)
+            renewInstance(node);
+        restored.emplace_back(node, state.get());
+    }
+    // What shows the outputs takes them up again; the outputs themselves are as current as they
+    // were, also where a stacked deformer's output was dirtied by the one before it.
+    for (const auto& [node, state] : restored)
+        impl.dirtyDependents(node, rova::scene::outputGeomIndex(node));
+    for (const auto& [node, state] : restored)
+        node->dirty[static_cast<std::size_t>(node->storageOf(rova::scene::outputGeomIndex(node)))] =
+            state->outputDirty ? 1 : 0;
+    if (!restored.empty())
+        detail::noteSceneChange();
 }
 
 }  // namespace rova::host::scene
