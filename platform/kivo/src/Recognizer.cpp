@@ -40,6 +40,9 @@ constexpr float kSwipeEndShare = 0.5f;
 constexpr float kSwipeTurnCos = 0.5f;            // cos 60 degrees
 constexpr float kStrokeCornerCos = 0.5f;         // cos 60 degrees
 constexpr float kStrokeCornerMinLength = 20.0f;  // mm: shorter strokes have no reliable heading
+// A bent stroke ends (and is a swipe) once it slows below this share of its peak speed: a swipe
+// brakes to a stop; a circle's finger keeps its speed from one arc to the next.
+constexpr float kBentEndShare = 0.6f;
 
 // Circles: the path is sampled every 30 ms (every frame at 25-30 frames per second, every other
 // one at 60) over the last 3 s, and fitted from 8 points on.
@@ -284,7 +287,7 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
             tr.samples.pop_front();
         }
         updateCircle(tr, s, cfg, frame);
-        updateSwipe(tr, s, palmV, cfg, frame);
+        updateSwipe(tr, s, palmV, v, cfg, frame);
         updateTap(tr, s, v, cfg, frame);
     }
     for (auto it = m_tracks.begin(); it != m_tracks.end();) {
@@ -297,12 +300,13 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
     }
 }
 
-// The radius of the arc the palm's current stroke bends along, from how far the stroke bows off
-// its chord: for an arc, the sagitta is chord^2 / (8 radius), and the mean offset of a path
-// sampled evenly along its length is two thirds of it. Noise averages out; a straight stroke
-// gives infinity.
-float Recognizer::strokeRadius(const Track& tr, const Sample& s) {
-    const Vector chord = s.palm - tr.strokeStart.palm;
+// The radius of the arc a stroke bends along, from how far it bows off its chord: for an arc,
+// the sagitta is chord^2 / (8 radius), and the mean offset of a path sampled evenly along its
+// length is two thirds of it. Noise averages out; a straight stroke gives infinity.
+float Recognizer::strokeRadius(const Track& tr, const Stroke& stroke, Source source,
+                               const Sample& s) {
+    const Vector& origin = pointOf(stroke.start, source);
+    const Vector chord = pointOf(s, source) - origin;
     const float length = chord.magnitude();
     if (length <= 0.0f) {
         return kInfinity;
@@ -310,14 +314,15 @@ float Recognizer::strokeRadius(const Track& tr, const Sample& s) {
     const Vector along = chord / length;
     Vector sum;
     float weights = 0.0f;
-    Vector previous = tr.strokeStart.palm;
+    Vector previous = origin;
     for (const auto& q : tr.samples) {
-        if (q.t <= tr.strokeStart.t) {
+        if (q.t <= stroke.start.t) {
             continue;
         }
-        const float w = q.palm.distanceTo(previous);
-        previous = q.palm;
-        const Vector d = q.palm - tr.strokeStart.palm;
+        const Vector& at = pointOf(q, source);
+        const float w = at.distanceTo(previous);
+        previous = at;
+        const Vector d = at - origin;
         sum += (d - along * d.dot(along)) * w;
         weights += w;
     }
@@ -325,73 +330,107 @@ float Recognizer::strokeRadius(const Track& tr, const Sample& s) {
     return sagitta > 0.0f ? length * length / (8.0f * sagitta) : kInfinity;
 }
 
-void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV,
+void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, const Vector& v,
                              const RecognizerSettings& cfg, FrameRecord& frame) {
-    const float speed = s.palmSpeed;
     const std::size_t n = tr.samples.size();
     const Sample& previous = n >= 2 ? tr.samples[n - 2] : s;
-    const auto restart = [&](const Sample& from) {
-        tr.strokeStart = from;
-        tr.strokePeak = 0.0f;
+    const auto restart = [&](Stroke& stroke, const Sample& from) {
+        stroke.start = from;
+        stroke.peak = 0.0f;
+        stroke.bent = false;
     };
+    const auto speedOf = [&](int source) { return source == Palm ? s.palmSpeed : s.speed; };
+    const auto velocityOf = [&](int source) { return source == Palm ? palmV : v; };
     if (tr.swipeActive) {
-        const bool turned = palmV.dot(tr.swipe.direction) < kSwipeTurnCos * speed;
+        const int source = tr.swipeSource;
+        const float speed = speedOf(source);
+        const bool turned = velocityOf(source).dot(tr.swipe.direction) < kSwipeTurnCos * speed;
         const bool slow = speed < kSwipeEndShare * cfg.swipeMinSpeed;
+        Stroke& stroke = tr.strokes[source];
         tr.swipe.state = slow || turned ? Gesture::StateStop : Gesture::StateUpdate;
         tr.swipe.position = s.tip;
         if (!turned) {
-            tr.swipe.direction = (s.palm - tr.strokeStart.palm).normalized();
+            tr.swipe.direction = (pointOf(s, source) - pointOf(stroke.start, source)).normalized();
         }
         tr.swipe.speed = speed;
-        tr.swipe.duration = s.t - tr.strokeStart.t;
+        tr.swipe.duration = s.t - stroke.start.t;
         frame.gestures.push_back(tr.swipe);
         if (slow || turned) {
             tr.swipeActive = false;
-            restart(turned ? previous : s);
+            for (auto& other : tr.strokes) {
+                restart(other, turned ? previous : s);
+            }
         }
         return;
     }
-    if (n == 1 || speed < kStrokeRestShare * cfg.swipeMinSpeed) {
-        restart(s);
-        return;
+    const auto begin = [&](const Stroke& stroke, Source source, float speed) {
+        const Vector chord = pointOf(s, source) - pointOf(stroke.start, source);
+        tr.swipe = GestureRecord{};
+        tr.swipe.id = m_nextId++;
+        tr.swipe.type = Gesture::Swipe;
+        tr.swipe.state = Gesture::StateStart;
+        tr.swipe.handId = tr.handId;
+        tr.swipe.pointableId = tr.pointerId;
+        tr.swipe.startPosition = stroke.start.tip;
+        tr.swipe.position = s.tip;
+        tr.swipe.direction = chord.normalized();
+        tr.swipe.speed = speed;
+        tr.swipe.duration = s.t - stroke.start.t;
+        frame.gestures.push_back(tr.swipe);
+        tr.swipeActive = true;
+        tr.swipeSource = source;
+        // The swipe is the motion: no circle or tap is read in it.
+        tr.path.clear();
+        tr.tapMoving = false;
+    };
+    for (const Source source : {Palm, Pointer}) {
+        Stroke& stroke = tr.strokes[source];
+        const float speed = speedOf(source);
+        const Vector velocity = velocityOf(source);
+        if (stroke.bent && !tr.circleActive && speed < kBentEndShare * stroke.peak &&
+            pointOf(s, source).distanceTo(pointOf(stroke.start, source)) >= cfg.swipeMinLength) {
+            // A bent stroke that slowed down without turning into a circle was a swipe.
+            begin(stroke, source, speed);
+            return;
+        }
+        if (n == 1 || speed < kStrokeRestShare * cfg.swipeMinSpeed) {
+            restart(stroke, s);
+            continue;
+        }
+        if (speed > stroke.peak) {
+            stroke.peak = speed;
+            stroke.heading = velocity / speed;
+        }
+        Vector chord = pointOf(s, source) - pointOf(stroke.start, source);
+        float length = chord.magnitude();
+        if (length > kStrokeCornerMinLength &&
+            velocity.dot(stroke.heading) < kStrokeCornerCos * speed) {
+            restart(stroke, previous);
+            stroke.peak = speed;
+            stroke.heading = velocity / speed;
+            chord = pointOf(s, source) - pointOf(stroke.start, source);
+            length = chord.magnitude();
+        }
+        if (tr.circleActive || stroke.peak < cfg.swipeMinSpeed ||
+            speed < kSwipeEndShare * cfg.swipeMinSpeed || length < cfg.swipeMinLength ||
+            std::abs(chord.z) > cfg.swipeMaxDepthRatio * std::hypot(chord.x, chord.y)) {
+            continue;
+        }
+        // A finger sweeping alone keeps the hand's shape; a finger that moves while the others
+        // move about the palm is the hand changing shape (a pinch, a grab), not a swipe.
+        if (source == Pointer && s.shape - stroke.start.shape >
+                                     cfg.handMaxShapeRatio * (s.travel - stroke.start.travel)) {
+            continue;
+        }
+        const float radius = strokeRadius(tr, stroke, source, s);
+        if (radius >= cfg.swipeMinPathRadius) {
+            begin(stroke, source, speed);
+            return;
+        }
+        // Bent like the arc of a circle or of a swipe swung about the wrist: which one shows
+        // when the stroke ends, by slowing down (a swipe) or by turning on (a circle).
+        stroke.bent = stroke.bent || radius >= cfg.swipeMinBentRadius;
     }
-    if (speed > tr.strokePeak) {
-        tr.strokePeak = speed;
-        tr.strokeHeading = palmV / speed;
-    }
-    Vector chord = s.palm - tr.strokeStart.palm;
-    float length = chord.magnitude();
-    if (length > kStrokeCornerMinLength && palmV.dot(tr.strokeHeading) < kStrokeCornerCos * speed) {
-        restart(previous);
-        tr.strokePeak = speed;
-        tr.strokeHeading = palmV / speed;
-        chord = s.palm - tr.strokeStart.palm;
-        length = chord.magnitude();
-    }
-    if (tr.circleActive || tr.strokePeak < cfg.swipeMinSpeed ||
-        speed < kSwipeEndShare * cfg.swipeMinSpeed || length < cfg.swipeMinLength) {
-        return;
-    }
-    if (std::abs(chord.z) > cfg.swipeMaxDepthRatio * std::hypot(chord.x, chord.y) ||
-        strokeRadius(tr, s) < cfg.swipeMinPathRadius) {
-        return;
-    }
-    tr.swipe = GestureRecord{};
-    tr.swipe.id = m_nextId++;
-    tr.swipe.type = Gesture::Swipe;
-    tr.swipe.state = Gesture::StateStart;
-    tr.swipe.handId = tr.handId;
-    tr.swipe.pointableId = tr.pointerId;
-    tr.swipe.startPosition = tr.strokeStart.tip;
-    tr.swipe.position = s.tip;
-    tr.swipe.direction = chord / length;
-    tr.swipe.speed = speed;
-    tr.swipe.duration = s.t - tr.strokeStart.t;
-    frame.gestures.push_back(tr.swipe);
-    tr.swipeActive = true;
-    // The swipe is the motion: no circle or tap is read in it.
-    tr.path.clear();
-    tr.tapMoving = false;
 }
 
 // Fits a circle to path[first..]: the plane from the path's turning, then the least-squares
@@ -660,8 +699,10 @@ void Recognizer::updateTap(Track& tr, const Sample& s, const Vector& v,
     tr.tapPendingStop = true;
     // The tap is the motion: the path a circle would be read in and the palm's stroke start anew.
     tr.path.clear();
-    tr.strokeStart = s;
-    tr.strokePeak = 0.0f;
+    for (auto& stroke : tr.strokes) {
+        stroke = Stroke{};
+        stroke.start = s;
+    }
 }
 
 }  // namespace Kivo::detail

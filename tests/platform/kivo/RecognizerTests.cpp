@@ -1,8 +1,11 @@
 // The service's own gesture recognition, on the generated sessions and on real hand motion.
 #include <kivo_tools/Generator.h>
 
+#include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <map>
+#include <numbers>
 #include <set>
 #include <sstream>
 
@@ -194,6 +197,53 @@ TEST_F(Recognition, AFastWideCircleIsACircleOnly) {
     EXPECT_GT(g.back().normal.z, 0.95f);
 }
 
+// A hand held still, palm 200 mm above the device and fingers towards the screen, whose index
+// finger (and thumb) move by `index(t)` / `thumb(t)` from their resting places, t in seconds; 60
+// frames per second, 0.5 s still before the motion, which lasts `seconds`, and 0.5 s after it.
+template <typename IndexMotion, typename ThumbMotion>
+Kivo::Recording handWith(double seconds, IndexMotion index, ThumbMotion thumb) {
+    Kivo::Recording rec;
+    rec.header.rate = 60.0;
+    const Kivo::Vector palm{0.0f, 200.0f, 0.0f};
+    const int frames = static_cast<int>((seconds + 1.0) * 60.0);
+    for (int f = 0; f < frames; ++f) {
+        const double t = std::clamp(f / 60.0 - 0.5, 0.0, seconds);
+        Kivo::FrameRecord frame;
+        frame.id = f + 1;
+        frame.timestamp = std::llround(f * 1e6 / 60.0);
+        frame.hands.push_back({1, palm, {0.0f, -1.0f, 0.0f}, {0.0f, 0.0f, -1.0f}});
+        for (int k = 0; k < 5; ++k) {
+            Kivo::Vector tip = palm + Kivo::Vector{-40.0f + 20.0f * static_cast<float>(k), 0.0f,
+                                                   k == 1 ? -95.0f : -80.0f};
+            tip += k == 1 ? index(t) : k == 0 ? thumb(t) : Kivo::Vector{};
+            frame.pointables.push_back({10 + k, 1, tip, {0.0f, 0.0f, -1.0f}});
+        }
+        rec.entries.emplace_back(std::move(frame));
+    }
+    return rec;
+}
+
+// Swipes that move the palm little: the index finger alone sweeps 110 mm to the right about its
+// knuckle (an arc of 80 mm radius) in 0.25 s, braking to a stop. One swipe, going right.
+TEST_F(Recognition, ASwipeOfOneFingerBentAboutItsKnuckleIsASwipe) {
+    constexpr double kSeconds = 0.25;
+    const auto sweep = [](double t) {
+        const double a = 1.4 * (0.5 - 0.5 * std::cos(std::numbers::pi * t / kSeconds)) - 0.7;
+        return Kivo::Vector{static_cast<float>(80.0 * std::sin(a)), 0.0f,
+                            static_cast<float>(80.0 - 80.0 * std::cos(a))};
+    };
+    const auto still = [](double) { return Kivo::Vector{}; };
+    const auto g = gesturesIn(handWith(kSeconds, sweep, still));
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(g, Kivo::Gesture::Swipe));
+    EXPECT_GT(g.back().direction.x, 0.9f);
+
+    // The same finger motion while the thumb closes on it is a pinch, not a swipe.
+    const auto closing = [](double t) {
+        return Kivo::Vector{static_cast<float>(60.0 * t / kSeconds), 0.0f, 0.0f};
+    };
+    EXPECT_TRUE(gesturesIn(handWith(kSeconds, sweep, closing)).empty());
+}
+
 // Hands come into view moving; fingers drum, pinch and grab. None of it is a gesture.
 TEST_F(Recognition, FindsNothingInHowHandsMoveBetweenGestures) {
     for (const char* session : {"fast-entry", "finger-wiggle", "pinch-grab"}) {
@@ -272,7 +322,7 @@ TEST_F(Recognition, EverySettingIsDocumentedWithItsDefault) {
         EXPECT_NE(text.str().find("| `" + key + "` | " + value.str() + " |"), std::string::npos)
             << key << " = " << value.str() << " is not in the table";
     }
-    EXPECT_EQ(floats, 18);
+    EXPECT_EQ(floats, 19);
 }
 
 TEST_F(Recognition, RealHandMotionFalsePositives) {
