@@ -119,6 +119,16 @@ void Recognizer::reset() {
     m_nextId = 1;
 }
 
+GestureRecord Recognizer::started(const Track& tr, int type) {
+    GestureRecord g;
+    g.id = m_nextId++;
+    g.type = type;
+    g.state = Gesture::StateStart;
+    g.handId = tr.handId;
+    g.pointableId = tr.pointerId;
+    return g;
+}
+
 void Recognizer::stopAll(Track& tr, FrameRecord& frame) {
     if (tr.swipeActive) {
         tr.swipe.state = Gesture::StateStop;
@@ -365,12 +375,7 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
     }
     const auto begin = [&](const Stroke& stroke, Source source, float speed) {
         const Vector chord = pointOf(s, source) - pointOf(stroke.start, source);
-        tr.swipe = GestureRecord{};
-        tr.swipe.id = m_nextId++;
-        tr.swipe.type = Gesture::Swipe;
-        tr.swipe.state = Gesture::StateStart;
-        tr.swipe.handId = tr.handId;
-        tr.swipe.pointableId = tr.pointerId;
+        tr.swipe = started(tr, Gesture::Swipe);
         tr.swipe.startPosition = stroke.start.tip;
         tr.swipe.position = s.tip;
         tr.swipe.direction = chord.normalized();
@@ -579,12 +584,7 @@ void Recognizer::updateCircle(Track& tr, const Sample& s, const RecognizerSettin
     if (from == tr.path.size()) {
         return;
     }
-    tr.circle = GestureRecord{};
-    tr.circle.id = m_nextId++;
-    tr.circle.type = Gesture::Circle;
-    tr.circle.state = Gesture::StateStart;
-    tr.circle.handId = tr.handId;
-    tr.circle.pointableId = tr.pointerId;
+    tr.circle = started(tr, Gesture::Circle);
     tr.circleCenter = fit.center;
     tr.circle.center = fit.center - tr.offset;
     tr.circle.normal = fit.normal;
@@ -686,12 +686,7 @@ void Recognizer::updateTap(Track& tr, const Sample& s, const Vector& v,
         return;
     }
     GestureRecord& g = tr.tap;
-    g = GestureRecord{};
-    g.id = m_nextId++;
-    g.type = screen ? Gesture::ScreenTap : Gesture::KeyTap;
-    g.state = Gesture::StateStart;
-    g.handId = tr.handId;
-    g.pointableId = tr.pointerId;
+    g = started(tr, screen ? Gesture::ScreenTap : Gesture::KeyTap);
     g.position = tr.tapPeak.tip;
     g.direction = travel.normalized();
     g.duration = s.t - tr.tapStart.t;

@@ -203,6 +203,8 @@ class Recognizer {
         float turns = 0.0f;
     };
 
+    // A new gesture of `type` by the hand's pointing finger, in its start state, with the next id.
+    GestureRecord started(const Track& tr, int type);
     void stopAll(Track& tr, FrameRecord& frame);
     bool choosePointer(Track& tr, const HandRecord& hand, const FrameRecord& frame,
                        const RecognizerSettings& cfg);
