@@ -40,6 +40,10 @@ constexpr float kSwipeEndShare = 0.5f;
 constexpr float kSwipeTurnCos = 0.5f;            // cos 60 degrees
 constexpr float kStrokeCornerCos = 0.5f;         // cos 60 degrees
 constexpr float kStrokeCornerMinLength = 20.0f;  // mm: shorter strokes have no reliable heading
+// A stroke of the pointing finger must be this many times swipe.min_length: the fingertip sits
+// about twice as far from the wrist as the palm's centre, so the same swing of the hand (a shake
+// of the wrist, too) moves it twice as far.
+constexpr float kPointerStrokeScale = 2.0f;
 // A bent stroke ends (and is a swipe) once it slows below this share of its peak speed: a swipe
 // brakes to a stop; a circle's finger keeps its speed from one arc to the next.
 constexpr float kBentEndShare = 0.6f;
@@ -393,7 +397,8 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
         const float speed = speedOf(source);
         const Vector velocity = velocityOf(source);
         if (stroke.bent && !tr.circleActive && speed < kBentEndShare * stroke.peak &&
-            pointOf(s, source).distanceTo(pointOf(stroke.start, source)) >= cfg.swipeMinLength) {
+            pointOf(s, source).distanceTo(pointOf(stroke.start, source)) >=
+                (source == Pointer ? kPointerStrokeScale : 1.0f) * cfg.swipeMinLength) {
             // A bent stroke that slowed down without turning into a circle was a swipe.
             begin(stroke, source, speed);
             return;
@@ -416,8 +421,10 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
             chord = pointOf(s, source) - pointOf(stroke.start, source);
             length = chord.magnitude();
         }
+        const float minLength =
+            source == Pointer ? kPointerStrokeScale * cfg.swipeMinLength : cfg.swipeMinLength;
         if (tr.circleActive || stroke.peak < cfg.swipeMinSpeed ||
-            speed < kSwipeEndShare * cfg.swipeMinSpeed || length < cfg.swipeMinLength ||
+            speed < kSwipeEndShare * cfg.swipeMinSpeed || length < minLength ||
             std::abs(chord.z) > cfg.swipeMaxDepthRatio * std::hypot(chord.x, chord.y)) {
             continue;
         }

@@ -214,7 +214,7 @@ Kivo::Recording handWith(double seconds, IndexMotion index, ThumbMotion thumb) {
         frame.hands.push_back({1, palm, {0.0f, -1.0f, 0.0f}, {0.0f, 0.0f, -1.0f}});
         for (int k = 0; k < 5; ++k) {
             Kivo::Vector tip = palm + Kivo::Vector{-40.0f + 20.0f * static_cast<float>(k), 0.0f,
-                                                   k == 1 ? -95.0f : -80.0f};
+                                                   k == 1 ? -110.0f : -80.0f};
             tip += k == 1 ? index(t) : k == 0 ? thumb(t) : Kivo::Vector{};
             frame.pointables.push_back({10 + k, 1, tip, {0.0f, 0.0f, -1.0f}});
         }
@@ -223,14 +223,14 @@ Kivo::Recording handWith(double seconds, IndexMotion index, ThumbMotion thumb) {
     return rec;
 }
 
-// Swipes that move the palm little: the index finger alone sweeps 110 mm to the right about its
-// knuckle (an arc of 80 mm radius) in 0.25 s, braking to a stop. One swipe, going right.
+// Swipes that move the palm little: the index finger alone sweeps 135 mm to the right about its
+// knuckle (an arc of 100 mm radius) in 0.25 s, braking to a stop. One swipe, going right.
 TEST_F(Recognition, ASwipeOfOneFingerBentAboutItsKnuckleIsASwipe) {
     constexpr double kSeconds = 0.25;
     const auto sweep = [](double t) {
-        const double a = 1.4 * (0.5 - 0.5 * std::cos(std::numbers::pi * t / kSeconds)) - 0.7;
-        return Kivo::Vector{static_cast<float>(80.0 * std::sin(a)), 0.0f,
-                            static_cast<float>(80.0 - 80.0 * std::cos(a))};
+        const double a = 1.5 * (0.5 - 0.5 * std::cos(std::numbers::pi * t / kSeconds)) - 0.75;
+        return Kivo::Vector{static_cast<float>(100.0 * std::sin(a)), 0.0f,
+                            static_cast<float>(100.0 - 100.0 * std::cos(a))};
     };
     const auto still = [](double) { return Kivo::Vector{}; };
     const auto g = gesturesIn(handWith(kSeconds, sweep, still));
@@ -239,9 +239,12 @@ TEST_F(Recognition, ASwipeOfOneFingerBentAboutItsKnuckleIsASwipe) {
 
     // The same finger motion while the thumb closes on it is a pinch, not a swipe.
     const auto closing = [](double t) {
-        return Kivo::Vector{static_cast<float>(60.0 * t / kSeconds), 0.0f, 0.0f};
+        return Kivo::Vector{
+            static_cast<float>(70.0 * (0.5 - 0.5 * std::cos(std::numbers::pi * t / kSeconds))),
+            0.0f, 0.0f};
     };
-    EXPECT_TRUE(gesturesIn(handWith(kSeconds, sweep, closing)).empty());
+    const auto pinch = gesturesIn(handWith(kSeconds, sweep, closing));
+    EXPECT_TRUE(pinch.empty());
 }
 
 // Hands come into view moving; fingers drum, pinch and grab. None of it is a gesture.
