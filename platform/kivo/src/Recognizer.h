@@ -122,12 +122,12 @@ inline constexpr std::array<RecognizerKey, 19> kRecognizerKeys{{
 }};
 
 // Recognises swipes, circles, screen taps and key taps in the motion of each hand: swipes in the
-// palm's motion, circles and taps in the motion of its pointing finger (the one reaching farthest
-// along the hand's direction, kept until another clearly reaches farther; the motion stays
-// continuous when it changes). One motion gives one gesture: a circle in progress holds back
-// swipes and taps, a swipe holds back circles and taps, a tap ends the path a circle would be
-// drawn on. Deterministic: the same frames after a reset give the same gestures with the same
-// ids.
+// palm's motion or in its pointing finger's alone, circles and taps in the motion of its pointing
+// finger (the one reaching farthest along the hand's direction, kept until another clearly
+// reaches farther; the motion stays continuous when it changes). One motion gives one gesture: a
+// circle in progress holds back swipes and taps, a swipe holds back circles and taps, a tap ends
+// the path a circle would be drawn on. Deterministic: the same frames after a reset give the same
+// gestures with the same ids.
 class Recognizer {
   public:
     void reset();
