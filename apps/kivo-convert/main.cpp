@@ -38,6 +38,8 @@ int main(int argc, char** argv) {
                    "s the first pose is held before the motion (clips cut at a gesture's start "
                    "from a session whose hand was already in view)")
         ->capture_default_str();
+    app.add_flag("--leave", options.leave,
+                 "end with a frame without the hand, as if it left the view after the last one");
     CLI11_PARSE(app, argc, argv);
     options.rightHand = !left;
 

@@ -47,6 +47,14 @@ constexpr float kPointerStrokeScale = 2.0f;
 // A bent stroke ends (and is a swipe) once it slows below this share of its peak speed: a swipe
 // brakes to a stop; a circle's finger keeps its speed from one arc to the next.
 constexpr float kBentEndShare = 0.6f;
+// A shake swings the hand back and forth: a swipe whose point comes back (within 45 degrees of
+// the way it came) by this share of its length within kShakeWindowUs of its end, or which starts
+// within that time of such a stroke going the other way, is a stroke of a shake. People's shakes
+// turn at once; a hand drawn back after a swipe rests first, and the second stroke of a V turns
+// by 120 degrees at most. Swipes are reported that much after they end.
+constexpr float kShakeReturnShare = 0.4f;
+constexpr std::int64_t kShakeWindowUs = 200'000;
+constexpr float kShakeOppositeCos = -0.7f;  // cos 135 degrees
 
 // Circles: the path is sampled every 30 ms (every frame at 25-30 frames per second, every other
 // one at 60) over the last 3 s, and fitted from 8 points on.
@@ -123,6 +131,39 @@ void Recognizer::reset() {
     m_nextId = 1;
 }
 
+void Recognizer::endSwipe(Track& tr, const Sample& s, FrameRecord& frame) {
+    tr.swipeActive = false;
+    if (tr.heldSince >= 0) {
+        // The swipe before did not swing back: this one went on another way (a V's second stroke).
+        reportHeld(tr, frame);
+        tr.held.state = Gesture::StateStop;
+        frame.gestures.push_back(tr.held);
+        tr.heldStopPending = false;
+    }
+    const int source = tr.swipeSource;
+    const Stroke& stroke = tr.strokes[source];
+    if (tr.shakeAt >= 0 && stroke.start.t - tr.shakeAt <= kShakeWindowUs &&
+        tr.swipe.direction.dot(tr.shakeDirection) < kShakeOppositeCos) {
+        // The stroke back (or on) of a shake: so is this one.
+        tr.shakeAt = s.t;
+        tr.shakeDirection = tr.swipe.direction;
+        return;
+    }
+    tr.held = tr.swipe;
+    tr.heldSince = s.t;
+    tr.heldSource = source;
+    tr.heldEnd = pointOf(s, source);
+    tr.heldLength = tr.heldEnd.distanceTo(pointOf(stroke.start, source));
+}
+
+void Recognizer::reportHeld(Track& tr, FrameRecord& frame) {
+    tr.held.id = m_nextId++;
+    tr.held.state = Gesture::StateStart;
+    frame.gestures.push_back(tr.held);
+    tr.heldSince = -1;
+    tr.heldStopPending = true;
+}
+
 GestureRecord Recognizer::started(const Track& tr, int type) {
     GestureRecord g;
     g.id = m_nextId++;
@@ -134,9 +175,19 @@ GestureRecord Recognizer::started(const Track& tr, int type) {
 }
 
 void Recognizer::stopAll(Track& tr, FrameRecord& frame) {
-    if (tr.swipeActive) {
-        tr.swipe.state = Gesture::StateStop;
-        frame.gestures.push_back(tr.swipe);
+    if (tr.heldStopPending) {
+        tr.held.state = Gesture::StateStop;
+        frame.gestures.push_back(tr.held);
+        tr.heldStopPending = false;
+    }
+    if (tr.swipeActive && !tr.samples.empty()) {
+        endSwipe(tr, tr.samples.back(), frame);
+    }
+    // The hand left with the swipe ended: no swing back can follow.
+    if (tr.heldSince >= 0) {
+        reportHeld(tr, frame);
+        tr.held.state = Gesture::StateStop;
+        frame.gestures.push_back(tr.held);
     }
     if (tr.circleActive) {
         tr.circle.state = Gesture::StateStop;
@@ -355,22 +406,40 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
     };
     const auto speedOf = [&](int source) { return source == Palm ? s.palmSpeed : s.speed; };
     const auto velocityOf = [&](int source) { return source == Palm ? palmV : v; };
+    // A swipe is reported once it has ended and the hand has not swung back within
+    // kShakeWindowUs: the strokes of a shake are as long, fast and straight as swipes, but each is
+    // followed (or preceded) at once by one the other way.
+    if (tr.heldStopPending) {
+        tr.held.state = Gesture::StateStop;
+        frame.gestures.push_back(tr.held);
+        tr.heldStopPending = false;
+    }
+    if (tr.heldSince >= 0) {
+        const Vector since = tr.heldEnd - pointOf(s, tr.heldSource);
+        const float back = since.dot(tr.held.direction);
+        if (back > kShakeReturnShare * tr.heldLength &&
+            back > -kShakeOppositeCos * since.magnitude()) {
+            tr.heldSince = -1;
+            tr.shakeAt = s.t;
+            tr.shakeDirection = tr.held.direction;
+        } else if (s.t - tr.heldSince >= kShakeWindowUs) {
+            reportHeld(tr, frame);
+        }
+    }
     if (tr.swipeActive) {
         const int source = tr.swipeSource;
         const float speed = speedOf(source);
         const bool turned = velocityOf(source).dot(tr.swipe.direction) < kSwipeTurnCos * speed;
         const bool slow = speed < kSwipeEndShare * cfg.swipeMinSpeed;
         Stroke& stroke = tr.strokes[source];
-        tr.swipe.state = slow || turned ? Gesture::StateStop : Gesture::StateUpdate;
         tr.swipe.position = s.tip;
         if (!turned) {
             tr.swipe.direction = (pointOf(s, source) - pointOf(stroke.start, source)).normalized();
         }
-        tr.swipe.speed = speed;
+        tr.swipe.speed = std::max(tr.swipe.speed, speed);
         tr.swipe.duration = s.t - stroke.start.t;
-        frame.gestures.push_back(tr.swipe);
         if (slow || turned) {
-            tr.swipeActive = false;
+            endSwipe(tr, s, frame);
             for (auto& other : tr.strokes) {
                 restart(other, turned ? previous : s);
             }
@@ -379,13 +448,16 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
     }
     const auto begin = [&](const Stroke& stroke, Source source, float speed) {
         const Vector chord = pointOf(s, source) - pointOf(stroke.start, source);
-        tr.swipe = started(tr, Gesture::Swipe);
+        // Its id is given when it is reported.
+        tr.swipe = GestureRecord{};
+        tr.swipe.type = Gesture::Swipe;
+        tr.swipe.handId = tr.handId;
+        tr.swipe.pointableId = tr.pointerId;
         tr.swipe.startPosition = stroke.start.tip;
         tr.swipe.position = s.tip;
         tr.swipe.direction = chord.normalized();
         tr.swipe.speed = speed;
         tr.swipe.duration = s.t - stroke.start.t;
-        frame.gestures.push_back(tr.swipe);
         tr.swipeActive = true;
         tr.swipeSource = source;
         // The swipe is the motion: no circle or tap is read in it.

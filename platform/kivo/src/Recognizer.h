@@ -176,6 +176,16 @@ class Recognizer {
         bool swipeActive = false;
         int swipeSource = 0;
         GestureRecord swipe;
+        // a swipe is reported once it has ended and the hand did not swing back (a shake): the
+        // ended swipe waiting for that, or reported with its stop due in the next frame
+        GestureRecord held;
+        std::int64_t heldSince = -1;  // when it ended; -1: none waiting
+        int heldSource = 0;
+        Vector heldEnd;  // where its point stopped
+        float heldLength = 0.0f;
+        bool heldStopPending = false;
+        std::int64_t shakeAt = -1;  // when a stroke of a shake was last seen
+        Vector shakeDirection;
 
         // circle: the pointer's path while it moves, and the circle in progress
         std::deque<Sample> path;
@@ -208,6 +218,10 @@ class Recognizer {
     void stopAll(Track& tr, FrameRecord& frame);
     bool choosePointer(Track& tr, const HandRecord& hand, const FrameRecord& frame,
                        const RecognizerSettings& cfg);
+    // The active swipe has ended at `s`: it waits to be reported, unless it swings back against
+    // a stroke of a shake that ended just before it.
+    void endSwipe(Track& tr, const Sample& s, FrameRecord& frame);
+    void reportHeld(Track& tr, FrameRecord& frame);
     void updateSwipe(Track& tr, const Sample& s, const Vector& palmVelocity,
                      const Vector& pointerVelocity, const RecognizerSettings& cfg,
                      FrameRecord& frame);

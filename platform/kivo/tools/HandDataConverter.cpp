@@ -300,6 +300,12 @@ bool convertHandData(const HandDataOptions& options, Kivo::Recording& out, std::
             }
             rec.entries.emplace_back(std::move(frame));
         }
+        if (options.leave && !rec.entries.empty()) {
+            FrameRecord frame;
+            frame.id = static_cast<std::int64_t>(points.size()) + 1;
+            frame.timestamp = std::llround(static_cast<double>(points.size()) * 1e6 / rate);
+            rec.entries.emplace_back(std::move(frame));
+        }
         out = std::move(rec);
         return true;
     } catch (const Failure& failure) {

@@ -197,17 +197,18 @@ TEST_F(Recognition, AFastWideCircleIsACircleOnly) {
     EXPECT_GT(g.back().normal.z, 0.95f);
 }
 
-// A hand held still, palm 200 mm above the device and fingers towards the screen, whose index
-// finger (and thumb) move by `index(t)` / `thumb(t)` from their resting places, t in seconds; 60
-// frames per second, 0.5 s still before the motion, which lasts `seconds`, and 0.5 s after it.
-template <typename IndexMotion, typename ThumbMotion>
-Kivo::Recording handWith(double seconds, IndexMotion index, ThumbMotion thumb) {
+// A hand, palm 200 mm above the device and fingers towards the screen, moved by `hand(t)` (still
+// when not given), whose index finger (and thumb) move by `index(t)` / `thumb(t)` from their
+// resting places, t in seconds; 60 frames per second, 0.5 s still before the motion, which lasts
+// `seconds`, and 0.5 s after it.
+template <typename IndexMotion, typename ThumbMotion, typename HandMotion>
+Kivo::Recording handWith(double seconds, IndexMotion index, ThumbMotion thumb, HandMotion hand) {
     Kivo::Recording rec;
     rec.header.rate = 60.0;
-    const Kivo::Vector palm{0.0f, 200.0f, 0.0f};
     const int frames = static_cast<int>((seconds + 1.0) * 60.0);
     for (int f = 0; f < frames; ++f) {
         const double t = std::clamp(f / 60.0 - 0.5, 0.0, seconds);
+        const Kivo::Vector palm = Kivo::Vector{0.0f, 200.0f, 0.0f} + hand(t);
         Kivo::FrameRecord frame;
         frame.id = f + 1;
         frame.timestamp = std::llround(f * 1e6 / 60.0);
@@ -221,6 +222,11 @@ Kivo::Recording handWith(double seconds, IndexMotion index, ThumbMotion thumb) {
         rec.entries.emplace_back(std::move(frame));
     }
     return rec;
+}
+
+template <typename IndexMotion, typename ThumbMotion>
+Kivo::Recording handWith(double seconds, IndexMotion index, ThumbMotion thumb) {
+    return handWith(seconds, index, thumb, [](double) { return Kivo::Vector{}; });
 }
 
 // Swipes that move the palm little: the index finger alone sweeps 135 mm to the right about its
@@ -245,6 +251,36 @@ TEST_F(Recognition, ASwipeOfOneFingerBentAboutItsKnuckleIsASwipe) {
     };
     const auto pinch = gesturesIn(handWith(kSeconds, sweep, closing));
     EXPECT_TRUE(pinch.empty());
+}
+
+// An open hand, palm 200 mm above the device and fingers towards the screen, moved as a whole by
+// `offset(t)` (mm, t in seconds) for `seconds` between 0.5 s still before and after; 60 frames
+// per second.
+template <typename Motion>
+Kivo::Recording wholeHandWith(double seconds, Motion offset) {
+    return handWith(
+        seconds, [](double) { return Kivo::Vector{}; }, [](double) { return Kivo::Vector{}; },
+        offset);
+}
+
+// A shake swings the hand from side to side: 100 mm strokes at up to 800 mm/s, each as straight
+// and fast as a swipe, but each turning at once into one the other way. None is a swipe; the
+// same hand's one stroke, braking to a stop, is one, reported after the moment that shows it
+// did not swing back.
+TEST_F(Recognition, AShakeOfTheHandIsNoSwipe) {
+    constexpr double kPi = std::numbers::pi;
+    const auto shake = [](double t) {
+        return Kivo::Vector{static_cast<float>(50.0 * std::sin(2.0 * kPi * 2.5 * t)), 0.0f, 0.0f};
+    };
+    EXPECT_TRUE(gesturesIn(wholeHandWith(1.2, shake)).empty());
+
+    const auto stroke = [](double t) {
+        return Kivo::Vector{static_cast<float>(-50.0 * std::cos(2.0 * kPi * 2.5 * t)), 0.0f, 0.0f};
+    };
+    const auto g = gesturesIn(wholeHandWith(0.2, stroke));
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(g, Kivo::Gesture::Swipe));
+    EXPECT_GT(g.back().direction.x, 0.9f);
+    EXPECT_GT(g.front().speed, 700.0f) << "the stroke's peak speed";
 }
 
 // Hands come into view moving; fingers drum, pinch and grab. None of it is a gesture.

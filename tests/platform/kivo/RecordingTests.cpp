@@ -194,6 +194,14 @@ TEST(HandDataConversion, ReadsSkeletonLinesResamplesAndAddsNoise) {
     ASSERT_EQ(rec.frameCount(), 60u + 9u) << "0.5 s held, then 1/15 s at 120 per second";
     EXPECT_NEAR(palm(60).x, 0.0f, 1e-3f);
     EXPECT_NEAR(palm(62).x, 5.0f, 1e-3f) << "half way between the first two frames";
+    options.leave = true;
+    ASSERT_TRUE(KivoTools::convertHandData(options, rec, error)) << error;
+    ASSERT_EQ(rec.frameCount(), 60u + 9u + 1u) << "the hand leaves after the last frame";
+    const auto& last = std::get<Kivo::FrameRecord>(rec.entries.back());
+    EXPECT_TRUE(last.hands.empty());
+    EXPECT_TRUE(last.pointables.empty());
+    EXPECT_GT(last.timestamp, std::get<Kivo::FrameRecord>(rec.entries[68]).timestamp);
+    options.leave = false;
 
     options.resampleRate = 0.0;
     options.hold = 0.0;

@@ -33,6 +33,9 @@ struct HandDataOptions {
     // s the first pose is held before the motion: for clips cut from longer sessions at the
     // start of a gesture, whose hand was in view (and still) before the clip begins.
     double hold = 0.0;
+    // A frame without the hand follows the last one: the take ends as if the hand left the view
+    // (what a clip cut from a longer session at its gesture's end cannot show).
+    bool leave = false;
 };
 
 // Returns false and sets `error` (naming the file, the frame and the landmark) on bad input.
