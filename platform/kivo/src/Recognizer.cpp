@@ -464,13 +464,20 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
         tr.path.clear();
         tr.tapMoving = false;
     };
+    // Up and down strokes are shorter than sideways ones: the forearm swings up and down about
+    // the elbow less freely than it sweeps across the body.
+    const auto minLengthOf = [&](const Vector& chord, int source) {
+        const float length =
+            std::abs(chord.y) > std::abs(chord.x) ? cfg.swipeMinVerticalLength : cfg.swipeMinLength;
+        return source == Pointer ? kPointerStrokeScale * length : length;
+    };
     for (const Source source : {Palm, Pointer}) {
         Stroke& stroke = tr.strokes[source];
         const float speed = speedOf(source);
         const Vector velocity = velocityOf(source);
-        if (stroke.bent && !tr.circleActive && speed < kBentEndShare * stroke.peak &&
-            pointOf(s, source).distanceTo(pointOf(stroke.start, source)) >=
-                (source == Pointer ? kPointerStrokeScale : 1.0f) * cfg.swipeMinLength) {
+        if (const Vector chord = pointOf(s, source) - pointOf(stroke.start, source);
+            stroke.bent && !tr.circleActive && speed < kBentEndShare * stroke.peak &&
+            chord.magnitude() >= minLengthOf(chord, source)) {
             // A bent stroke that slowed down without turning into a circle was a swipe.
             begin(stroke, source, speed);
             return;
@@ -493,8 +500,7 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
             chord = pointOf(s, source) - pointOf(stroke.start, source);
             length = chord.magnitude();
         }
-        const float minLength =
-            source == Pointer ? kPointerStrokeScale * cfg.swipeMinLength : cfg.swipeMinLength;
+        const float minLength = minLengthOf(chord, source);
         if (tr.circleActive || stroke.peak < cfg.swipeMinSpeed ||
             speed < kSwipeEndShare * cfg.swipeMinSpeed || length < minLength ||
             std::abs(chord.z) > cfg.swipeMaxDepthRatio * std::hypot(chord.x, chord.y)) {

@@ -38,6 +38,11 @@ struct RecognizerDefaults {
     // before a swipe starts. Each stroke of a "V" covers 80-110 mm, less the rounding of the V's
     // corner; recorded people's short flicks cover 60-80 mm.
     float swipeMinLength = 60.0f;
+    // mm, as swipeMinLength for a stroke more up or down than sideways. Recorded people's swipes
+    // up and down are shorter than their swipes across (the forearm swings up and down about the
+    // elbow less freely than it sweeps across the body): a third of them move the palm less than
+    // 60 mm. Shorter still lets the vertical strokes of grabs and turning hands through.
+    float swipeMinVerticalLength = 50.0f;
     // mm/s the palm or finger must reach in the stroke; the swipe ends below half of it. Recorded
     // people's slower swipes up and down peak at 350-400 mm/s.
     float swipeMinSpeed = 350.0f;
@@ -99,11 +104,12 @@ struct RecognizerKey {
     float RecognizerDefaults::*member;
 };
 
-inline constexpr std::array<RecognizerKey, 19> kRecognizerKeys{{
+inline constexpr std::array<RecognizerKey, 20> kRecognizerKeys{{
     {"recognizer.hand.settle_time", &RecognizerDefaults::handSettleTime},
     {"recognizer.hand.max_shape_ratio", &RecognizerDefaults::handMaxShapeRatio},
     {"recognizer.pointer.switch_margin", &RecognizerDefaults::pointerSwitchMargin},
     {"recognizer.swipe.min_length", &RecognizerDefaults::swipeMinLength},
+    {"recognizer.swipe.min_vertical_length", &RecognizerDefaults::swipeMinVerticalLength},
     {"recognizer.swipe.min_speed", &RecognizerDefaults::swipeMinSpeed},
     {"recognizer.swipe.min_path_radius", &RecognizerDefaults::swipeMinPathRadius},
     {"recognizer.swipe.min_bent_radius", &RecognizerDefaults::swipeMinBentRadius},
