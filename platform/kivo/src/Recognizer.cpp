@@ -55,6 +55,10 @@ constexpr float kBentEndShare = 0.6f;
 constexpr float kShakeReturnShare = 0.4f;
 constexpr std::int64_t kShakeWindowUs = 200'000;
 constexpr float kShakeOppositeCos = -0.7f;  // cos 135 degrees
+// mm of the palm (twice that of the pointing finger): the strokes of people's shakes are 60-130 mm
+// long (a wrist or forearm swinging fast cannot swing far); a swipe longer than this is no
+// shake's, and is reported at once and as it goes on.
+constexpr float kShakeMaxLength = 200.0f;
 
 // Circles: the path is sampled every 30 ms (every frame at 25-30 frames per second, every other
 // one at 60) over the last 3 s, and fitted from 8 points on.
@@ -180,7 +184,10 @@ void Recognizer::stopAll(Track& tr, FrameRecord& frame) {
         frame.gestures.push_back(tr.held);
         tr.heldStopPending = false;
     }
-    if (tr.swipeActive && !tr.samples.empty()) {
+    if (tr.swipeActive && tr.swipeLive) {
+        tr.swipe.state = Gesture::StateStop;
+        frame.gestures.push_back(tr.swipe);
+    } else if (tr.swipeActive && !tr.samples.empty()) {
         endSwipe(tr, tr.samples.back(), frame);
     }
     // The hand left with the swipe ended: no swing back can follow.
@@ -438,11 +445,32 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
         }
         tr.swipe.speed = std::max(tr.swipe.speed, speed);
         tr.swipe.duration = s.t - stroke.start.t;
+        // Longer than any stroke of a shake: reported at once, and as it goes on.
+        bool startsNow = false;
+        if (!tr.swipeLive &&
+            pointOf(s, source).distanceTo(pointOf(stroke.start, source)) >=
+                (source == Pointer ? kPointerStrokeScale : 1.0f) * kShakeMaxLength) {
+            tr.swipe.id = m_nextId++;
+            tr.swipe.state = Gesture::StateStart;
+            frame.gestures.push_back(tr.swipe);
+            tr.swipeLive = true;
+            startsNow = true;
+        }
         if (slow || turned) {
-            endSwipe(tr, s, frame);
+            if (tr.swipeLive) {
+                tr.swipe.state = Gesture::StateStop;
+                frame.gestures.push_back(tr.swipe);
+                tr.swipeActive = false;
+                tr.swipeLive = false;
+            } else {
+                endSwipe(tr, s, frame);
+            }
             for (auto& other : tr.strokes) {
                 restart(other, turned ? previous : s);
             }
+        } else if (tr.swipeLive && !startsNow) {
+            tr.swipe.state = Gesture::StateUpdate;
+            frame.gestures.push_back(tr.swipe);
         }
         return;
     }
@@ -459,6 +487,7 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
         tr.swipe.speed = speed;
         tr.swipe.duration = s.t - stroke.start.t;
         tr.swipeActive = true;
+        tr.swipeLive = false;
         tr.swipeSource = source;
         // The swipe is the motion: no circle or tap is read in it.
         tr.path.clear();

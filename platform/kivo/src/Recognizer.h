@@ -44,8 +44,11 @@ struct RecognizerDefaults {
     // 60 mm. Shorter still lets the vertical strokes of grabs and turning hands through.
     float swipeMinVerticalLength = 50.0f;
     // mm/s the palm or finger must reach in the stroke; the swipe ends below half of it. Recorded
-    // people's slower swipes up and down peak at 350-400 mm/s.
-    float swipeMinSpeed = 350.0f;
+    // people's slower swipes up and down peak at 250-400 mm/s (a tenth of them under 340); a
+    // swipe that runs on until the hand is this slow also shows its whole length and way, and
+    // whether the hand swings back (a shake). A hand carrying a pinched object across moves at
+    // up to about 350 mm/s: 250 would read some carries as swipes.
+    float swipeMinSpeed = 300.0f;
     // mm. A stroke that bends no tighter than this (estimated from how far it bows off its
     // chord) starts a swipe at once. Tighter ones may be part of a circle: a fast 140 mm circle
     // has chords as long and as fast as a swipe, and the flatter sides of people's oval circles
@@ -180,6 +183,7 @@ class Recognizer {
         // progress with the stroke it follows
         Stroke strokes[2];
         bool swipeActive = false;
+        bool swipeLive = false;  // reported while it goes on
         int swipeSource = 0;
         GestureRecord swipe;
         // a swipe is reported once it has ended and the hand did not swing back (a shake): the

@@ -283,6 +283,25 @@ TEST_F(Recognition, AShakeOfTheHandIsNoSwipe) {
     EXPECT_GT(g.front().speed, 700.0f) << "the stroke's peak speed";
 }
 
+// No shake swings a hand 250 mm: such a swipe is reported as it goes on, not once it has ended,
+// even when the recording stops before it does.
+TEST_F(Recognition, ASwipeLongerThanAShakesStrokesIsReportedAsItGoesOn) {
+    constexpr double kSeconds = 0.4;
+    const auto stroke = [](double t) {
+        return Kivo::Vector{
+            static_cast<float>(125.0 - 125.0 * std::cos(std::numbers::pi * t / kSeconds)), 0.0f,
+            0.0f};
+    };
+    Kivo::Recording rec = wholeHandWith(kSeconds, stroke);
+    rec.entries.resize(rec.entries.size() - 33);  // ends 0.05 s before the stroke does
+    const auto g = gesturesIn(rec);
+    ASSERT_FALSE(g.empty());
+    EXPECT_EQ(g.front().state, Kivo::Gesture::StateStart);
+    EXPECT_EQ(g.front().type, Kivo::Gesture::Swipe);
+    EXPECT_GT(g.back().direction.x, 0.9f);
+    EXPECT_GT(g.size(), 2u) << "updates while it goes on";
+}
+
 // People's swipes up and down are shorter than their swipes across: a 55 mm stroke of the whole
 // hand is a swipe upwards, but not sideways.
 TEST_F(Recognition, SwipesUpAndDownMayBeShorterThanSwipesAcross) {
