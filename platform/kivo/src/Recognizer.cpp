@@ -443,7 +443,9 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
         if (!turned) {
             tr.swipe.direction = (pointOf(s, source) - pointOf(stroke.start, source)).normalized();
         }
-        tr.swipe.speed = std::max(tr.swipe.speed, speed);
+        // A swipe reported after its end gives the speed it peaked at; one reported as it goes on,
+        // its speed then.
+        tr.swipe.speed = tr.swipeLive ? speed : std::max(tr.swipe.speed, speed);
         tr.swipe.duration = s.t - stroke.start.t;
         // Longer than any stroke of a shake: reported at once, and as it goes on.
         bool startsNow = false;
