@@ -49,11 +49,12 @@ constexpr float kPointerStrokeScale = 2.0f;
 constexpr float kBentEndShare = 0.6f;
 // A shake swings the hand back and forth: a swipe whose point comes back (within 45 degrees of
 // the way it came) by this share of its length within kShakeWindowUs of its end, or which starts
-// within that time of such a stroke going the other way, is a stroke of a shake. People's shakes
-// turn at once; a hand drawn back after a swipe rests first, and the second stroke of a V turns
-// by 120 degrees at most. Swipes are reported that much after they end.
+// within that time of such a stroke going the other way, is a stroke of a shake. People shake at
+// 2-3 swings a second and turn at once (each swing's way back starts within 0.3 s of the last
+// one slowing down); a hand drawn back after a swipe rests first, and the second stroke of a V
+// turns by 120 degrees at most. Swipes are reported that much after they end.
 constexpr float kShakeReturnShare = 0.4f;
-constexpr std::int64_t kShakeWindowUs = 200'000;
+constexpr std::int64_t kShakeWindowUs = 300'000;
 constexpr float kShakeOppositeCos = -0.7f;  // cos 135 degrees
 // mm of the palm (twice that of the pointing finger): the strokes of people's shakes are 60-130 mm
 // long (a wrist or forearm swinging fast cannot swing far); a swipe longer than this is no
