@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -20,7 +21,10 @@ namespace {
 namespace fs = std::filesystem;
 
 // What a take was labelled with, and the outcomes it can have.
-constexpr std::array<const char*, 5> kLabels{"swipe", "circle", "screen-tap", "key-tap", "none"};
+// "tap" takes either kind of tap as right: a finger tapping in the air may press towards the
+// screen or down, whichever its hand's pose makes natural.
+constexpr std::array<const char*, 6> kLabels{"swipe",   "circle", "screen-tap",
+                                             "key-tap", "tap",    "none"};
 constexpr std::array<const char*, 4> kTypes{"swipe", "circle", "screen-tap", "key-tap"};
 constexpr const char* kMixed = "several";
 
@@ -66,7 +70,28 @@ struct Take {
     std::string label;
     std::map<std::string, int> started;  // gestures begun, by type
     std::string outcome;                 // the one type seen, "none", or kMixed
+    std::vector<std::string> swipes;     // the way each swipe went, in the order they started
 };
+
+bool isRight(const Take& take) {
+    return take.outcome == take.label ||
+           (take.label == "tap" && (take.outcome == "screen-tap" || take.outcome == "key-tap"));
+}
+
+// The axis a swipe mostly went along, in the user's words (device frame: x right, y up, z
+// towards the user).
+const char* wayOf(const Kivo::Vector& d) {
+    const float ax = std::abs(d.x);
+    const float ay = std::abs(d.y);
+    const float az = std::abs(d.z);
+    if (ax >= ay && ax >= az) {
+        return d.x > 0 ? "right" : "left";
+    }
+    if (ay >= az) {
+        return d.y > 0 ? "up" : "down";
+    }
+    return d.z > 0 ? "back" : "forward";
+}
 
 // Replays `take` in lockstep with every gesture type enabled and counts the gestures that start.
 std::string replay(Take& take) {
@@ -86,6 +111,9 @@ std::string replay(Take& take) {
                 const auto g = f.gestures()[i];
                 if (g.state() == Kivo::Gesture::StateStart) {
                     ++take.started[typeName(g.type())];
+                }
+                if (g.state() == Kivo::Gesture::StateStop && g.type() == Kivo::Gesture::Swipe) {
+                    take.swipes.emplace_back(wayOf(Kivo::SwipeGesture(g).direction()));
                 }
             }
         }
@@ -154,7 +182,7 @@ void printTables(const std::vector<Take>& takes) {
         for (const auto& [type, n] : t.started) {
             ++anyOf[t.label][type];
         }
-        right += t.outcome == t.label ? 1 : 0;
+        right += isRight(t) ? 1 : 0;
     }
     const auto row = [](const std::string& first, const std::vector<std::string>& cells) {
         std::printf("%-12s", first.c_str());
@@ -176,7 +204,10 @@ void printTables(const std::vector<Take>& takes) {
         for (const auto& c : columns) {
             cells.push_back(std::to_string(confusion[label][c]));
         }
-        cells.push_back(percent(confusion[label][label], count[label]));
+        const int correct = std::string(label) == "tap"
+                                ? confusion[label]["screen-tap"] + confusion[label]["key-tap"]
+                                : confusion[label][label];
+        cells.push_back(percent(correct, count[label]));
         row(label, cells);
     }
     std::printf("\ntakes in which each type was recognised at least once:\n");
@@ -202,13 +233,14 @@ int main(int argc, char** argv) {
     CLI::App app{
         "Replays labelled Kivo recordings in lockstep through the device service's gesture "
         "recognition and prints a confusion table. A take's label is its folder's name (swipe/, "
-        "circle/, screen-tap/, key-tap/, none/) or the start of its file name "
+        "circle/, screen-tap/, key-tap/, tap/ (either tap), none/) or the start of its file name "
         "(swipe-left-3.kivo); other files are skipped. `kivo-generate --takes N -o DIR` makes such "
         "a set."};
     std::vector<std::string> inputs;
     std::vector<std::string> settings;
     bool listKeys = false;
     bool perTake = false;
+    bool directions = false;
     app.add_option("inputs", inputs, "folders (searched recursively) or .kivo files");
     app.add_option("-s,--set", settings,
                    "override a recogniser setting for the whole run, e.g. "
@@ -216,6 +248,9 @@ int main(int argc, char** argv) {
         ->type_name("KEY=VALUE");
     app.add_flag("--keys", listKeys, "list the recogniser settings with their values and exit");
     app.add_flag("-t,--takes", perTake, "also print one line per take");
+    app.add_flag("--directions", directions,
+                 "with -t: end each take's line with the way each swipe went when it ended "
+                 "(left, right, up, down, forward, back)");
     CLI11_PARSE(app, argc, argv);
 
     Kivo::DeviceService::reset();
@@ -248,7 +283,7 @@ int main(int argc, char** argv) {
     int skipped = 0;
     const auto consider = [&](const fs::path& file) {
         if (auto label = labelOf(file)) {
-            takes.push_back({file, *label, {}, {}});
+            takes.push_back({file, *label, {}, {}, {}});
         } else {
             ++skipped;
         }
@@ -286,6 +321,12 @@ int main(int argc, char** argv) {
                         take.outcome.c_str());
             for (const auto& [type, n] : take.started) {
                 std::printf(" %s %d", type.c_str(), n);
+            }
+            if (directions && !take.swipes.empty()) {
+                std::printf(" /");
+                for (const auto& way : take.swipes) {
+                    std::printf(" %s", way.c_str());
+                }
             }
             std::printf("\n");
         }

@@ -40,6 +40,26 @@ constexpr float kSwipeEndShare = 0.5f;
 constexpr float kSwipeTurnCos = 0.5f;            // cos 60 degrees
 constexpr float kStrokeCornerCos = 0.5f;         // cos 60 degrees
 constexpr float kStrokeCornerMinLength = 20.0f;  // mm: shorter strokes have no reliable heading
+// A stroke of the pointing finger must be this many times swipe.min_length: the fingertip sits
+// about twice as far from the wrist as the palm's centre, so the same swing of the hand (a shake
+// of the wrist, too) moves it twice as far.
+constexpr float kPointerStrokeScale = 2.0f;
+// A bent stroke ends (and is a swipe) once it slows below this share of its peak speed: a swipe
+// brakes to a stop; a circle's finger keeps its speed from one arc to the next.
+constexpr float kBentEndShare = 0.6f;
+// A shake swings the hand back and forth: a swipe whose point comes back (within 45 degrees of
+// the way it came) by this share of its length within kShakeWindowUs of its end, or which starts
+// within that time of such a stroke going the other way, is a stroke of a shake. People shake at
+// 2-3 swings a second and turn at once (each swing's way back starts within 0.3 s of the last
+// one slowing down); a hand drawn back after a swipe rests first, and the second stroke of a V
+// turns by 120 degrees at most. Swipes are reported that much after they end.
+constexpr float kShakeReturnShare = 0.4f;
+constexpr std::int64_t kShakeWindowUs = 300'000;
+constexpr float kShakeOppositeCos = -0.7f;  // cos 135 degrees
+// mm of the palm (twice that of the pointing finger): the strokes of people's shakes are 60-130 mm
+// long (a wrist or forearm swinging fast cannot swing far); a swipe longer than this is no
+// shake's, and is reported at once and as it goes on.
+constexpr float kShakeMaxLength = 200.0f;
 
 // Circles: the path is sampled every 30 ms (every frame at 25-30 frames per second, every other
 // one at 60) over the last 3 s, and fitted from 8 points on.
@@ -116,10 +136,66 @@ void Recognizer::reset() {
     m_nextId = 1;
 }
 
+void Recognizer::endSwipe(Track& tr, const Sample& s, FrameRecord& frame) {
+    tr.swipeActive = false;
+    if (tr.heldSince >= 0) {
+        // The swipe before did not swing back: this one went on another way (a V's second stroke).
+        reportHeld(tr, frame);
+        tr.held.state = Gesture::StateStop;
+        frame.gestures.push_back(tr.held);
+        tr.heldStopPending = false;
+    }
+    const int source = tr.swipeSource;
+    const Stroke& stroke = tr.strokes[source];
+    if (tr.shakeAt >= 0 && stroke.start.t - tr.shakeAt <= kShakeWindowUs &&
+        tr.swipe.direction.dot(tr.shakeDirection) < kShakeOppositeCos) {
+        // The stroke back (or on) of a shake: so is this one.
+        tr.shakeAt = s.t;
+        tr.shakeDirection = tr.swipe.direction;
+        return;
+    }
+    tr.held = tr.swipe;
+    tr.heldSince = s.t;
+    tr.heldSource = source;
+    tr.heldEnd = pointOf(s, source);
+    tr.heldLength = tr.heldEnd.distanceTo(pointOf(stroke.start, source));
+}
+
+void Recognizer::reportHeld(Track& tr, FrameRecord& frame) {
+    tr.held.id = m_nextId++;
+    tr.held.state = Gesture::StateStart;
+    frame.gestures.push_back(tr.held);
+    tr.heldSince = -1;
+    tr.heldStopPending = true;
+}
+
+GestureRecord Recognizer::started(const Track& tr, int type) {
+    GestureRecord g;
+    g.id = m_nextId++;
+    g.type = type;
+    g.state = Gesture::StateStart;
+    g.handId = tr.handId;
+    g.pointableId = tr.pointerId;
+    return g;
+}
+
 void Recognizer::stopAll(Track& tr, FrameRecord& frame) {
-    if (tr.swipeActive) {
+    if (tr.heldStopPending) {
+        tr.held.state = Gesture::StateStop;
+        frame.gestures.push_back(tr.held);
+        tr.heldStopPending = false;
+    }
+    if (tr.swipeActive && tr.swipeLive) {
         tr.swipe.state = Gesture::StateStop;
         frame.gestures.push_back(tr.swipe);
+    } else if (tr.swipeActive && !tr.samples.empty()) {
+        endSwipe(tr, tr.samples.back(), frame);
+    }
+    // The hand left with the swipe ended: no swing back can follow.
+    if (tr.heldSince >= 0) {
+        reportHeld(tr, frame);
+        tr.held.state = Gesture::StateStop;
+        frame.gestures.push_back(tr.held);
     }
     if (tr.circleActive) {
         tr.circle.state = Gesture::StateStop;
@@ -284,7 +360,7 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
             tr.samples.pop_front();
         }
         updateCircle(tr, s, cfg, frame);
-        updateSwipe(tr, s, palmV, cfg, frame);
+        updateSwipe(tr, s, palmV, v, cfg, frame);
         updateTap(tr, s, v, cfg, frame);
     }
     for (auto it = m_tracks.begin(); it != m_tracks.end();) {
@@ -297,12 +373,13 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
     }
 }
 
-// The radius of the arc the palm's current stroke bends along, from how far the stroke bows off
-// its chord: for an arc, the sagitta is chord^2 / (8 radius), and the mean offset of a path
-// sampled evenly along its length is two thirds of it. Noise averages out; a straight stroke
-// gives infinity.
-float Recognizer::strokeRadius(const Track& tr, const Sample& s) {
-    const Vector chord = s.palm - tr.strokeStart.palm;
+// The radius of the arc a stroke bends along, from how far it bows off its chord: for an arc,
+// the sagitta is chord^2 / (8 radius), and the mean offset of a path sampled evenly along its
+// length is two thirds of it. Noise averages out; a straight stroke gives infinity.
+float Recognizer::strokeRadius(const Track& tr, const Stroke& stroke, Source source,
+                               const Sample& s) {
+    const Vector& origin = pointOf(stroke.start, source);
+    const Vector chord = pointOf(s, source) - origin;
     const float length = chord.magnitude();
     if (length <= 0.0f) {
         return kInfinity;
@@ -310,14 +387,15 @@ float Recognizer::strokeRadius(const Track& tr, const Sample& s) {
     const Vector along = chord / length;
     Vector sum;
     float weights = 0.0f;
-    Vector previous = tr.strokeStart.palm;
+    Vector previous = origin;
     for (const auto& q : tr.samples) {
-        if (q.t <= tr.strokeStart.t) {
+        if (q.t <= stroke.start.t) {
             continue;
         }
-        const float w = q.palm.distanceTo(previous);
-        previous = q.palm;
-        const Vector d = q.palm - tr.strokeStart.palm;
+        const Vector& at = pointOf(q, source);
+        const float w = at.distanceTo(previous);
+        previous = at;
+        const Vector d = at - origin;
         sum += (d - along * d.dot(along)) * w;
         weights += w;
     }
@@ -325,73 +403,156 @@ float Recognizer::strokeRadius(const Track& tr, const Sample& s) {
     return sagitta > 0.0f ? length * length / (8.0f * sagitta) : kInfinity;
 }
 
-void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV,
+void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, const Vector& v,
                              const RecognizerSettings& cfg, FrameRecord& frame) {
-    const float speed = s.palmSpeed;
     const std::size_t n = tr.samples.size();
     const Sample& previous = n >= 2 ? tr.samples[n - 2] : s;
-    const auto restart = [&](const Sample& from) {
-        tr.strokeStart = from;
-        tr.strokePeak = 0.0f;
+    const auto restart = [&](Stroke& stroke, const Sample& from) {
+        stroke.start = from;
+        stroke.peak = 0.0f;
+        stroke.bent = false;
     };
+    const auto speedOf = [&](int source) { return source == Palm ? s.palmSpeed : s.speed; };
+    const auto velocityOf = [&](int source) { return source == Palm ? palmV : v; };
+    // A swipe is reported once it has ended and the hand has not swung back within
+    // kShakeWindowUs: the strokes of a shake are as long, fast and straight as swipes, but each is
+    // followed (or preceded) at once by one the other way.
+    if (tr.heldStopPending) {
+        tr.held.state = Gesture::StateStop;
+        frame.gestures.push_back(tr.held);
+        tr.heldStopPending = false;
+    }
+    if (tr.heldSince >= 0) {
+        const Vector since = tr.heldEnd - pointOf(s, tr.heldSource);
+        const float back = since.dot(tr.held.direction);
+        if (back > kShakeReturnShare * tr.heldLength &&
+            back > -kShakeOppositeCos * since.magnitude()) {
+            tr.heldSince = -1;
+            tr.shakeAt = s.t;
+            tr.shakeDirection = tr.held.direction;
+        } else if (s.t - tr.heldSince >= kShakeWindowUs) {
+            reportHeld(tr, frame);
+        }
+    }
     if (tr.swipeActive) {
-        const bool turned = palmV.dot(tr.swipe.direction) < kSwipeTurnCos * speed;
+        const int source = tr.swipeSource;
+        const float speed = speedOf(source);
+        const bool turned = velocityOf(source).dot(tr.swipe.direction) < kSwipeTurnCos * speed;
         const bool slow = speed < kSwipeEndShare * cfg.swipeMinSpeed;
-        tr.swipe.state = slow || turned ? Gesture::StateStop : Gesture::StateUpdate;
+        Stroke& stroke = tr.strokes[source];
         tr.swipe.position = s.tip;
         if (!turned) {
-            tr.swipe.direction = (s.palm - tr.strokeStart.palm).normalized();
+            tr.swipe.direction = (pointOf(s, source) - pointOf(stroke.start, source)).normalized();
         }
-        tr.swipe.speed = speed;
-        tr.swipe.duration = s.t - tr.strokeStart.t;
-        frame.gestures.push_back(tr.swipe);
+        // A swipe reported after its end gives the speed it peaked at; one reported as it goes on,
+        // its speed then.
+        tr.swipe.speed = tr.swipeLive ? speed : std::max(tr.swipe.speed, speed);
+        tr.swipe.duration = s.t - stroke.start.t;
+        // Longer than any stroke of a shake: reported at once, and as it goes on.
+        bool startsNow = false;
+        if (!tr.swipeLive &&
+            pointOf(s, source).distanceTo(pointOf(stroke.start, source)) >=
+                (source == Pointer ? kPointerStrokeScale : 1.0f) * kShakeMaxLength) {
+            tr.swipe.id = m_nextId++;
+            tr.swipe.state = Gesture::StateStart;
+            frame.gestures.push_back(tr.swipe);
+            tr.swipeLive = true;
+            startsNow = true;
+        }
         if (slow || turned) {
-            tr.swipeActive = false;
-            restart(turned ? previous : s);
+            if (tr.swipeLive) {
+                tr.swipe.state = Gesture::StateStop;
+                frame.gestures.push_back(tr.swipe);
+                tr.swipeActive = false;
+                tr.swipeLive = false;
+            } else {
+                endSwipe(tr, s, frame);
+            }
+            for (auto& other : tr.strokes) {
+                restart(other, turned ? previous : s);
+            }
+        } else if (tr.swipeLive && !startsNow) {
+            tr.swipe.state = Gesture::StateUpdate;
+            frame.gestures.push_back(tr.swipe);
         }
         return;
     }
-    if (n == 1 || speed < kStrokeRestShare * cfg.swipeMinSpeed) {
-        restart(s);
-        return;
+    const auto begin = [&](const Stroke& stroke, Source source, float speed) {
+        const Vector chord = pointOf(s, source) - pointOf(stroke.start, source);
+        // Its id is given when it is reported.
+        tr.swipe = GestureRecord{};
+        tr.swipe.type = Gesture::Swipe;
+        tr.swipe.handId = tr.handId;
+        tr.swipe.pointableId = tr.pointerId;
+        tr.swipe.startPosition = stroke.start.tip;
+        tr.swipe.position = s.tip;
+        tr.swipe.direction = chord.normalized();
+        tr.swipe.speed = speed;
+        tr.swipe.duration = s.t - stroke.start.t;
+        tr.swipeActive = true;
+        tr.swipeLive = false;
+        tr.swipeSource = source;
+        // The swipe is the motion: no circle or tap is read in it.
+        tr.path.clear();
+        tr.tapMoving = false;
+    };
+    // Up and down strokes are shorter than sideways ones: the forearm swings up and down about
+    // the elbow less freely than it sweeps across the body.
+    const auto minLengthOf = [&](const Vector& chord, int source) {
+        const float length =
+            std::abs(chord.y) > std::abs(chord.x) ? cfg.swipeMinVerticalLength : cfg.swipeMinLength;
+        return source == Pointer ? kPointerStrokeScale * length : length;
+    };
+    for (const Source source : {Palm, Pointer}) {
+        Stroke& stroke = tr.strokes[source];
+        const float speed = speedOf(source);
+        const Vector velocity = velocityOf(source);
+        if (const Vector chord = pointOf(s, source) - pointOf(stroke.start, source);
+            stroke.bent && !tr.circleActive && speed < kBentEndShare * stroke.peak &&
+            chord.magnitude() >= minLengthOf(chord, source)) {
+            // A bent stroke that slowed down without turning into a circle was a swipe.
+            begin(stroke, source, speed);
+            return;
+        }
+        if (n == 1 || speed < kStrokeRestShare * cfg.swipeMinSpeed) {
+            restart(stroke, s);
+            continue;
+        }
+        if (speed > stroke.peak) {
+            stroke.peak = speed;
+            stroke.heading = velocity / speed;
+        }
+        Vector chord = pointOf(s, source) - pointOf(stroke.start, source);
+        float length = chord.magnitude();
+        if (length > kStrokeCornerMinLength &&
+            velocity.dot(stroke.heading) < kStrokeCornerCos * speed) {
+            restart(stroke, previous);
+            stroke.peak = speed;
+            stroke.heading = velocity / speed;
+            chord = pointOf(s, source) - pointOf(stroke.start, source);
+            length = chord.magnitude();
+        }
+        const float minLength = minLengthOf(chord, source);
+        if (tr.circleActive || stroke.peak < cfg.swipeMinSpeed ||
+            speed < kSwipeEndShare * cfg.swipeMinSpeed || length < minLength ||
+            std::abs(chord.z) > cfg.swipeMaxDepthRatio * std::hypot(chord.x, chord.y)) {
+            continue;
+        }
+        // A finger sweeping alone keeps the hand's shape; a finger that moves while the others
+        // move about the palm is the hand changing shape (a pinch, a grab), not a swipe.
+        if (source == Pointer && s.shape - stroke.start.shape >
+                                     cfg.handMaxShapeRatio * (s.travel - stroke.start.travel)) {
+            continue;
+        }
+        const float radius = strokeRadius(tr, stroke, source, s);
+        if (radius >= cfg.swipeMinPathRadius) {
+            begin(stroke, source, speed);
+            return;
+        }
+        // Bent like the arc of a circle or of a swipe swung about the wrist: which one shows
+        // when the stroke ends, by slowing down (a swipe) or by turning on (a circle).
+        stroke.bent = stroke.bent || radius >= cfg.swipeMinBentRadius;
     }
-    if (speed > tr.strokePeak) {
-        tr.strokePeak = speed;
-        tr.strokeHeading = palmV / speed;
-    }
-    Vector chord = s.palm - tr.strokeStart.palm;
-    float length = chord.magnitude();
-    if (length > kStrokeCornerMinLength && palmV.dot(tr.strokeHeading) < kStrokeCornerCos * speed) {
-        restart(previous);
-        tr.strokePeak = speed;
-        tr.strokeHeading = palmV / speed;
-        chord = s.palm - tr.strokeStart.palm;
-        length = chord.magnitude();
-    }
-    if (tr.circleActive || tr.strokePeak < cfg.swipeMinSpeed ||
-        speed < kSwipeEndShare * cfg.swipeMinSpeed || length < cfg.swipeMinLength) {
-        return;
-    }
-    if (std::abs(chord.z) > cfg.swipeMaxDepthRatio * std::hypot(chord.x, chord.y) ||
-        strokeRadius(tr, s) < cfg.swipeMinPathRadius) {
-        return;
-    }
-    tr.swipe = GestureRecord{};
-    tr.swipe.id = m_nextId++;
-    tr.swipe.type = Gesture::Swipe;
-    tr.swipe.state = Gesture::StateStart;
-    tr.swipe.handId = tr.handId;
-    tr.swipe.pointableId = tr.pointerId;
-    tr.swipe.startPosition = tr.strokeStart.tip;
-    tr.swipe.position = s.tip;
-    tr.swipe.direction = chord / length;
-    tr.swipe.speed = speed;
-    tr.swipe.duration = s.t - tr.strokeStart.t;
-    frame.gestures.push_back(tr.swipe);
-    tr.swipeActive = true;
-    // The swipe is the motion: no circle or tap is read in it.
-    tr.path.clear();
-    tr.tapMoving = false;
 }
 
 // Fits a circle to path[first..]: the plane from the path's turning, then the least-squares
@@ -540,12 +701,7 @@ void Recognizer::updateCircle(Track& tr, const Sample& s, const RecognizerSettin
     if (from == tr.path.size()) {
         return;
     }
-    tr.circle = GestureRecord{};
-    tr.circle.id = m_nextId++;
-    tr.circle.type = Gesture::Circle;
-    tr.circle.state = Gesture::StateStart;
-    tr.circle.handId = tr.handId;
-    tr.circle.pointableId = tr.pointerId;
+    tr.circle = started(tr, Gesture::Circle);
     tr.circleCenter = fit.center;
     tr.circle.center = fit.center - tr.offset;
     tr.circle.normal = fit.normal;
@@ -647,12 +803,7 @@ void Recognizer::updateTap(Track& tr, const Sample& s, const Vector& v,
         return;
     }
     GestureRecord& g = tr.tap;
-    g = GestureRecord{};
-    g.id = m_nextId++;
-    g.type = screen ? Gesture::ScreenTap : Gesture::KeyTap;
-    g.state = Gesture::StateStart;
-    g.handId = tr.handId;
-    g.pointableId = tr.pointerId;
+    g = started(tr, screen ? Gesture::ScreenTap : Gesture::KeyTap);
     g.position = tr.tapPeak.tip;
     g.direction = travel.normalized();
     g.duration = s.t - tr.tapStart.t;
@@ -660,8 +811,10 @@ void Recognizer::updateTap(Track& tr, const Sample& s, const Vector& v,
     tr.tapPendingStop = true;
     // The tap is the motion: the path a circle would be read in and the palm's stroke start anew.
     tr.path.clear();
-    tr.strokeStart = s;
-    tr.strokePeak = 0.0f;
+    for (auto& stroke : tr.strokes) {
+        stroke = Stroke{};
+        stroke.start = s;
+    }
 }
 
 }  // namespace Kivo::detail

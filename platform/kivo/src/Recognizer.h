@@ -28,23 +28,38 @@ struct RecognizerDefaults {
     // change either way.
     float pointerSwitchMargin = 10.0f;
     // mm the other fingers may move relative to the palm per mm of the pointing finger's path
-    // during a tap or a circle. Above it the hand is changing shape (pinch, grab, spreading,
-    // drumming fingers) rather than gesturing; a tapping or circling finger moves alone (its
-    // neighbours follow by a fifth of its motion at most).
-    float handMaxShapeRatio = 0.5f;
+    // during a tap, a circle or a swipe of the finger alone. Above it the hand is changing shape
+    // (pinch, grab, spreading, drumming fingers) rather than gesturing; a tapping or circling
+    // finger moves alone (its neighbours follow by a fifth of its motion at most), while recorded
+    // people's pinches, grabs and spreads move the other fingers by 0.3 and more of it.
+    float handMaxShapeRatio = 0.3f;
 
-    // mm the palm travels in one straight stroke before a swipe starts. People's shortest swipes
-    // (each stroke of a "V") cover 80-110 mm, less the rounding of the V's corner.
-    float swipeMinLength = 75.0f;
-    // mm/s the palm must reach in the stroke; the swipe ends below half of it. People's slower
-    // swipes peak at about 590 mm/s.
-    float swipeMinSpeed = 450.0f;
-    // mm. A stroke that bends tighter than this (estimated from how far it bows off its chord) is
-    // part of a circle or another curved motion, not a swipe: a fast 140 mm circle has chords as
-    // long and as fast as a swipe, and the flatter sides of people's oval circles bend at up to
-    // 1.25 times their radius, 200 mm for a wide one. Swipes swing about the elbow, 300 mm and
-    // more.
+    // mm the palm (or the pointing finger, for a swipe of one finger) travels in one stroke
+    // before a swipe starts. Each stroke of a "V" covers 80-110 mm, less the rounding of the V's
+    // corner; recorded people's short flicks cover 60-80 mm.
+    float swipeMinLength = 60.0f;
+    // mm, as swipeMinLength for a stroke more up or down than sideways. Recorded people's swipes
+    // up and down are shorter than their swipes across (the forearm swings up and down about the
+    // elbow less freely than it sweeps across the body): a third of them move the palm less than
+    // 60 mm. Shorter still lets the vertical strokes of grabs and turning hands through.
+    float swipeMinVerticalLength = 50.0f;
+    // mm/s the palm or finger must reach in the stroke; the swipe ends below half of it. Recorded
+    // people's slower swipes up and down peak at 250-400 mm/s (a tenth of them under 340); a
+    // swipe that runs on until the hand is this slow also shows its whole length and way, and
+    // whether the hand swings back (a shake). A hand carrying a pinched object across moves at
+    // up to about 350 mm/s: 250 would read some carries as swipes.
+    float swipeMinSpeed = 300.0f;
+    // mm. A stroke that bends no tighter than this (estimated from how far it bows off its
+    // chord) starts a swipe at once. Tighter ones may be part of a circle: a fast 140 mm circle
+    // has chords as long and as fast as a swipe, and the flatter sides of people's oval circles
+    // bend at up to 1.25 times their radius, 200 mm for a wide one. Swipes swung about the elbow
+    // bend at 300 mm and more.
     float swipeMinPathRadius = 250.0f;
+    // mm. A stroke that bends tighter than swipeMinPathRadius but not tighter than this is a
+    // swipe once it ends by slowing down; a circle's arcs never do, they turn on into the next
+    // arc. Swipes swung about the wrist or flicked with one finger bend at 100-250 mm (people's
+    // slower swipes, measured on recorded skeletons); a fast 140 mm circle at 70 mm.
+    float swipeMinBentRadius = 60.0f;
     // Depth per unit of sideways travel allowed in a swipe: swipes go across the view; motion
     // towards or away from the screen (a reach that ends in a tap, drawing the hand back) is not
     // a swipe.
@@ -92,13 +107,15 @@ struct RecognizerKey {
     float RecognizerDefaults::*member;
 };
 
-inline constexpr std::array<RecognizerKey, 18> kRecognizerKeys{{
+inline constexpr std::array<RecognizerKey, 20> kRecognizerKeys{{
     {"recognizer.hand.settle_time", &RecognizerDefaults::handSettleTime},
     {"recognizer.hand.max_shape_ratio", &RecognizerDefaults::handMaxShapeRatio},
     {"recognizer.pointer.switch_margin", &RecognizerDefaults::pointerSwitchMargin},
     {"recognizer.swipe.min_length", &RecognizerDefaults::swipeMinLength},
+    {"recognizer.swipe.min_vertical_length", &RecognizerDefaults::swipeMinVerticalLength},
     {"recognizer.swipe.min_speed", &RecognizerDefaults::swipeMinSpeed},
     {"recognizer.swipe.min_path_radius", &RecognizerDefaults::swipeMinPathRadius},
+    {"recognizer.swipe.min_bent_radius", &RecognizerDefaults::swipeMinBentRadius},
     {"recognizer.swipe.max_depth_ratio", &RecognizerDefaults::swipeMaxDepthRatio},
     {"recognizer.circle.min_radius", &RecognizerDefaults::circleMinRadius},
     {"recognizer.circle.min_turns", &RecognizerDefaults::circleMinTurns},
@@ -114,12 +131,12 @@ inline constexpr std::array<RecognizerKey, 18> kRecognizerKeys{{
 }};
 
 // Recognises swipes, circles, screen taps and key taps in the motion of each hand: swipes in the
-// palm's motion, circles and taps in the motion of its pointing finger (the one reaching farthest
-// along the hand's direction, kept until another clearly reaches farther; the motion stays
-// continuous when it changes). One motion gives one gesture: a circle in progress holds back
-// swipes and taps, a swipe holds back circles and taps, a tap ends the path a circle would be
-// drawn on. Deterministic: the same frames after a reset give the same gestures with the same
-// ids.
+// palm's motion or in its pointing finger's alone, circles and taps in the motion of its pointing
+// finger (the one reaching farthest along the hand's direction, kept until another clearly
+// reaches farther; the motion stays continuous when it changes). One motion gives one gesture: a
+// circle in progress holds back swipes and taps, a swipe holds back circles and taps, a tap ends
+// the path a circle would be drawn on. Deterministic: the same frames after a reset give the same
+// gestures with the same ids.
 class Recognizer {
   public:
     void reset();
@@ -142,6 +159,15 @@ class Recognizer {
         Vector relative;  // tip - palm, smoothed
         Vector anchor;    // trails `relative` by up to the slack
     };
+    // A straight run of one point's motion: the palm (a swipe of the whole hand) or the pointing
+    // finger (a swipe of one finger, which moves the palm little).
+    enum Source { Palm = 0, Pointer = 1 };
+    struct Stroke {
+        Sample start;
+        float peak = 0.0f;
+        Vector heading;     // the point's direction when it was fastest in the stroke
+        bool bent = false;  // qualified as a swipe but for its bend: decided when it ends
+    };
     struct Track {
         std::int32_t handId = 0;
         std::int32_t pointerId = 0;
@@ -153,12 +179,23 @@ class Recognizer {
         float shape = 0.0f;
         std::deque<Sample> samples;  // the last second
 
-        // swipe: the current stroke of the palm, and the swipe in progress
-        Sample strokeStart;
-        float strokePeak = 0.0f;
-        Vector strokeHeading;  // the palm's direction when it was fastest in the stroke
+        // swipe: the current stroke of the palm and of the pointing finger, and the swipe in
+        // progress with the stroke it follows
+        Stroke strokes[2];
         bool swipeActive = false;
+        bool swipeLive = false;  // reported while it goes on
+        int swipeSource = 0;
         GestureRecord swipe;
+        // a swipe is reported once it has ended and the hand did not swing back (a shake): the
+        // ended swipe waiting for that, or reported with its stop due in the next frame
+        GestureRecord held;
+        std::int64_t heldSince = -1;  // when it ended; -1: none waiting
+        int heldSource = 0;
+        Vector heldEnd;  // where its point stopped
+        float heldLength = 0.0f;
+        bool heldStopPending = false;
+        std::int64_t shakeAt = -1;  // when a stroke of a shake was last seen
+        Vector shakeDirection;
 
         // circle: the pointer's path while it moves, and the circle in progress
         std::deque<Sample> path;
@@ -186,17 +223,28 @@ class Recognizer {
         float turns = 0.0f;
     };
 
+    // A new gesture of `type` by the hand's pointing finger, in its start state, with the next id.
+    GestureRecord started(const Track& tr, int type);
     void stopAll(Track& tr, FrameRecord& frame);
     bool choosePointer(Track& tr, const HandRecord& hand, const FrameRecord& frame,
                        const RecognizerSettings& cfg);
+    // The active swipe has ended at `s`: it waits to be reported, unless it swings back against
+    // a stroke of a shake that ended just before it.
+    void endSwipe(Track& tr, const Sample& s, FrameRecord& frame);
+    void reportHeld(Track& tr, FrameRecord& frame);
     void updateSwipe(Track& tr, const Sample& s, const Vector& palmVelocity,
-                     const RecognizerSettings& cfg, FrameRecord& frame);
+                     const Vector& pointerVelocity, const RecognizerSettings& cfg,
+                     FrameRecord& frame);
     void updateCircle(Track& tr, const Sample& s, const RecognizerSettings& cfg,
                       FrameRecord& frame);
     void updateTap(Track& tr, const Sample& s, const Vector& v, const RecognizerSettings& cfg,
                    FrameRecord& frame);
     static bool fitCircle(const std::deque<Sample>& path, std::size_t first, CircleFit& fit);
-    static float strokeRadius(const Track& tr, const Sample& s);
+    static const Vector& pointOf(const Sample& s, int source) {
+        return source == Palm ? s.palm : s.p;
+    }
+    static float strokeRadius(const Track& tr, const Stroke& stroke, Source source,
+                              const Sample& s);
 
     std::map<std::int32_t, Track> m_tracks;  // by hand id
     std::vector<std::int32_t> m_seen;        // hands of the frame being processed

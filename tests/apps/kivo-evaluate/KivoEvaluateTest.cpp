@@ -135,6 +135,26 @@ TEST_F(KivoEvaluate, LabelsComeFromTheFolderOrTheStartOfTheFileName) {
     EXPECT_NE(run.out.find("1 recording(s) without a label skipped"), std::string::npos);
 }
 
+// A "tap" take is right with either kind of tap; --directions ends a take's line with the way
+// each of its swipes went.
+TEST_F(KivoEvaluate, TapTakesEitherTapAndSwipesTellTheirWay) {
+    const fs::path flat = *s_dir / "either";
+    fs::create_directories(flat);
+    fs::copy_file(*s_dir / "screen-tap" / "screen-tap-01.kivo", flat / "tap-screen.kivo");
+    fs::copy_file(*s_dir / "key-tap" / "key-tap-01.kivo", flat / "tap-key.kivo");
+    fs::copy_file(*s_dir / "swipe" / "slow-swipe-00.kivo", flat / "swipe-right.kivo");
+    const auto run = evaluate({flat.string(), "-t", "--directions"});
+    fs::remove_all(flat);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto table = outcomeTable(run.out.substr(run.out.find("outcome of each take")));
+    ASSERT_EQ(table.count("tap"), 1u) << run.out;
+    EXPECT_EQ(table.at("tap").takes, 2);
+    EXPECT_EQ(table.at("tap").right, "100%");
+    EXPECT_NE(run.out.find("swipe-right.kivo: swipe -> swipe swipe 1 / right\n"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("3 of 3 takes right"), std::string::npos) << run.out;
+}
+
 TEST_F(KivoEvaluate, RefusesWhatItCannotUse) {
     const auto unknown = evaluate({s_dir->string(), "-s", "recognizer.swipe.speed=1"});
     EXPECT_EQ(unknown.exitCode, 2);

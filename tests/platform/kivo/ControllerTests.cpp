@@ -276,7 +276,7 @@ TEST_F(Configuration, ReportsTypesAndRefusesWhatItCannotStore) {
     EXPECT_EQ(config.type("recognizer.enabled"), Kivo::Config::Bool);
     EXPECT_EQ(config.type("no.such.key"), Kivo::Config::Undefined);
     EXPECT_EQ(config.type("device.name"), Kivo::Config::String);
-    EXPECT_FLOAT_EQ(config.getFloat("recognizer.swipe.min_length"), 75.0f);
+    EXPECT_FLOAT_EQ(config.getFloat("recognizer.swipe.min_length"), 60.0f);
     EXPECT_TRUE(config.setFloat("recognizer.swipe.min_length", 80.0f));
     EXPECT_FLOAT_EQ(Kivo::Controller().config().getFloat("recognizer.swipe.min_length"), 80.0f)
         << "settings are the service's, shared by every connection";

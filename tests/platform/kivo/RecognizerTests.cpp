@@ -1,8 +1,11 @@
 // The service's own gesture recognition, on the generated sessions and on real hand motion.
 #include <kivo_tools/Generator.h>
 
+#include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <map>
+#include <numbers>
 #include <set>
 #include <sstream>
 
@@ -194,6 +197,127 @@ TEST_F(Recognition, AFastWideCircleIsACircleOnly) {
     EXPECT_GT(g.back().normal.z, 0.95f);
 }
 
+// A hand, palm 200 mm above the device and fingers towards the screen, moved by `hand(t)` (still
+// when not given), whose index finger (and thumb) move by `index(t)` / `thumb(t)` from their
+// resting places, t in seconds; 60 frames per second, 0.5 s still before the motion, which lasts
+// `seconds`, and 0.5 s after it.
+template <typename IndexMotion, typename ThumbMotion, typename HandMotion>
+Kivo::Recording handWith(double seconds, IndexMotion index, ThumbMotion thumb, HandMotion hand) {
+    Kivo::Recording rec;
+    rec.header.rate = 60.0;
+    const int frames = static_cast<int>((seconds + 1.0) * 60.0);
+    for (int f = 0; f < frames; ++f) {
+        const double t = std::clamp(f / 60.0 - 0.5, 0.0, seconds);
+        const Kivo::Vector palm = Kivo::Vector{0.0f, 200.0f, 0.0f} + hand(t);
+        Kivo::FrameRecord frame;
+        frame.id = f + 1;
+        frame.timestamp = std::llround(f * 1e6 / 60.0);
+        frame.hands.push_back({1, palm, {0.0f, -1.0f, 0.0f}, {0.0f, 0.0f, -1.0f}});
+        for (int k = 0; k < 5; ++k) {
+            Kivo::Vector tip = palm + Kivo::Vector{-40.0f + 20.0f * static_cast<float>(k), 0.0f,
+                                                   k == 1 ? -110.0f : -80.0f};
+            tip += k == 1 ? index(t) : k == 0 ? thumb(t) : Kivo::Vector{};
+            frame.pointables.push_back({10 + k, 1, tip, {0.0f, 0.0f, -1.0f}});
+        }
+        rec.entries.emplace_back(std::move(frame));
+    }
+    return rec;
+}
+
+template <typename IndexMotion, typename ThumbMotion>
+Kivo::Recording handWith(double seconds, IndexMotion index, ThumbMotion thumb) {
+    return handWith(seconds, index, thumb, [](double) { return Kivo::Vector{}; });
+}
+
+// Swipes that move the palm little: the index finger alone sweeps 135 mm to the right about its
+// knuckle (an arc of 100 mm radius) in 0.25 s, braking to a stop. One swipe, going right.
+TEST_F(Recognition, ASwipeOfOneFingerBentAboutItsKnuckleIsASwipe) {
+    constexpr double kSeconds = 0.25;
+    const auto sweep = [](double t) {
+        const double a = 1.5 * (0.5 - 0.5 * std::cos(std::numbers::pi * t / kSeconds)) - 0.75;
+        return Kivo::Vector{static_cast<float>(100.0 * std::sin(a)), 0.0f,
+                            static_cast<float>(100.0 - 100.0 * std::cos(a))};
+    };
+    const auto still = [](double) { return Kivo::Vector{}; };
+    const auto g = gesturesIn(handWith(kSeconds, sweep, still));
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(g, Kivo::Gesture::Swipe));
+    EXPECT_GT(g.back().direction.x, 0.9f);
+
+    // The same finger motion while the thumb closes on it is a pinch, not a swipe.
+    const auto closing = [](double t) {
+        return Kivo::Vector{
+            static_cast<float>(70.0 * (0.5 - 0.5 * std::cos(std::numbers::pi * t / kSeconds))),
+            0.0f, 0.0f};
+    };
+    const auto pinch = gesturesIn(handWith(kSeconds, sweep, closing));
+    EXPECT_TRUE(pinch.empty());
+}
+
+// An open hand, palm 200 mm above the device and fingers towards the screen, moved as a whole by
+// `offset(t)` (mm, t in seconds) for `seconds` between 0.5 s still before and after; 60 frames
+// per second.
+template <typename Motion>
+Kivo::Recording wholeHandWith(double seconds, Motion offset) {
+    return handWith(
+        seconds, [](double) { return Kivo::Vector{}; }, [](double) { return Kivo::Vector{}; },
+        offset);
+}
+
+// A shake swings the hand from side to side: 100 mm strokes at up to 800 mm/s, each as straight
+// and fast as a swipe, but each turning at once into one the other way. None is a swipe; the
+// same hand's one stroke, braking to a stop, is one, reported after the moment that shows it
+// did not swing back.
+TEST_F(Recognition, AShakeOfTheHandIsNoSwipe) {
+    constexpr double kPi = std::numbers::pi;
+    const auto shake = [](double t) {
+        return Kivo::Vector{static_cast<float>(50.0 * std::sin(2.0 * kPi * 2.5 * t)), 0.0f, 0.0f};
+    };
+    EXPECT_TRUE(gesturesIn(wholeHandWith(1.2, shake)).empty());
+
+    const auto stroke = [](double t) {
+        return Kivo::Vector{static_cast<float>(-50.0 * std::cos(2.0 * kPi * 2.5 * t)), 0.0f, 0.0f};
+    };
+    const auto g = gesturesIn(wholeHandWith(0.2, stroke));
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(g, Kivo::Gesture::Swipe));
+    EXPECT_GT(g.back().direction.x, 0.9f);
+    EXPECT_GT(g.front().speed, 700.0f) << "the stroke's peak speed";
+}
+
+// No shake swings a hand 250 mm: such a swipe is reported as it goes on, not once it has ended,
+// even when the recording stops before it does.
+TEST_F(Recognition, ASwipeLongerThanAShakesStrokesIsReportedAsItGoesOn) {
+    constexpr double kSeconds = 0.4;
+    const auto stroke = [](double t) {
+        return Kivo::Vector{
+            static_cast<float>(125.0 - 125.0 * std::cos(std::numbers::pi * t / kSeconds)), 0.0f,
+            0.0f};
+    };
+    Kivo::Recording rec = wholeHandWith(kSeconds, stroke);
+    rec.entries.resize(rec.entries.size() - 33);  // ends 0.05 s before the stroke does
+    const auto g = gesturesIn(rec);
+    ASSERT_FALSE(g.empty());
+    EXPECT_EQ(g.front().state, Kivo::Gesture::StateStart);
+    EXPECT_EQ(g.front().type, Kivo::Gesture::Swipe);
+    EXPECT_GT(g.back().direction.x, 0.9f);
+    EXPECT_GT(g.size(), 2u) << "updates while it goes on";
+}
+
+// People's swipes up and down are shorter than their swipes across: a 55 mm stroke of the whole
+// hand is a swipe upwards, but not sideways.
+TEST_F(Recognition, SwipesUpAndDownMayBeShorterThanSwipesAcross) {
+    constexpr double kSeconds = 0.15;
+    const auto stroke = [](Kivo::Vector way) {
+        return [way](double t) {
+            return way *
+                   static_cast<float>(27.5 - 27.5 * std::cos(std::numbers::pi * t / kSeconds));
+        };
+    };
+    const auto up = gesturesIn(wholeHandWith(kSeconds, stroke({0.0f, 1.0f, 0.0f})));
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(up, Kivo::Gesture::Swipe));
+    EXPECT_GT(up.back().direction.y, 0.9f);
+    EXPECT_TRUE(gesturesIn(wholeHandWith(kSeconds, stroke({1.0f, 0.0f, 0.0f}))).empty());
+}
+
 // Hands come into view moving; fingers drum, pinch and grab. None of it is a gesture.
 TEST_F(Recognition, FindsNothingInHowHandsMoveBetweenGestures) {
     for (const char* session : {"fast-entry", "finger-wiggle", "pinch-grab"}) {
@@ -272,7 +396,7 @@ TEST_F(Recognition, EverySettingIsDocumentedWithItsDefault) {
         EXPECT_NE(text.str().find("| `" + key + "` | " + value.str() + " |"), std::string::npos)
             << key << " = " << value.str() << " is not in the table";
     }
-    EXPECT_EQ(floats, 18);
+    EXPECT_EQ(floats, 20);
 }
 
 TEST_F(Recognition, RealHandMotionFalsePositives) {

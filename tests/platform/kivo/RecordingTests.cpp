@@ -153,6 +153,76 @@ TEST(HandDataConversion, RefusesRatesTheReaderWouldRefuse) {
     std::filesystem::remove(landmarks);
 }
 
+// Depth-camera skeletons (22 joints a line, metres, x right, y up, z towards the user): the hand
+// keeps its motion in the device's axes and starts with its palm 200 mm above the device;
+// resampling puts frames between the input's; noise is drawn from the seed; bad lines are named.
+TEST(HandDataConversion, ReadsSkeletonLinesResamplesAndAddsNoise) {
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("kivo-skeletons-" + std::to_string(::getpid()) + ".txt");
+    const auto line = [](double dx, double dy) {
+        std::string text;
+        for (int j = 0; j < 22; ++j) {
+            const int finger = j < 2 ? 0 : (j - 2) / 4;
+            const int joint = j < 2 ? 0 : (j - 2) % 4 + 1;
+            text += std::to_string(0.3 + dx + 0.02 * finger) + " " +
+                    std::to_string(-0.2 + dy + 0.025 * joint) + " " + std::to_string(0.5) + " ";
+        }
+        return text + "\n";
+    };
+    std::ofstream(path) << line(0.0, 0.0) << line(0.01, 0.0) << line(0.02, 0.03);
+    KivoTools::HandDataOptions options;
+    options.landmarksPath = path.string();
+    options.rate = 30.0;
+    Kivo::Recording rec;
+    std::string error;
+    ASSERT_TRUE(KivoTools::convertHandData(options, rec, error)) << error;
+    ASSERT_EQ(rec.frameCount(), 3u);
+    const auto palm = [&](std::size_t i) {
+        return std::get<Kivo::FrameRecord>(rec.entries[i]).hands.at(0).palmPosition;
+    };
+    EXPECT_NEAR(palm(0).x, 0.0f, 1e-3f);
+    EXPECT_NEAR(palm(0).y, 200.0f, 1e-3f);
+    EXPECT_NEAR(palm(0).z, 0.0f, 1e-3f);
+    EXPECT_NEAR(palm(2).x, 20.0f, 1e-3f) << "to the user's right";
+    EXPECT_NEAR(palm(2).y, 230.0f, 1e-3f) << "up";
+    EXPECT_EQ(std::get<Kivo::FrameRecord>(rec.entries[0]).pointables.size(), 5u);
+
+    options.resampleRate = 120.0;
+    options.hold = 0.5;
+    ASSERT_TRUE(KivoTools::convertHandData(options, rec, error)) << error;
+    EXPECT_EQ(rec.header.rate, 120.0);
+    ASSERT_EQ(rec.frameCount(), 60u + 9u) << "0.5 s held, then 1/15 s at 120 per second";
+    EXPECT_NEAR(palm(60).x, 0.0f, 1e-3f);
+    EXPECT_NEAR(palm(62).x, 5.0f, 1e-3f) << "half way between the first two frames";
+    options.leave = true;
+    ASSERT_TRUE(KivoTools::convertHandData(options, rec, error)) << error;
+    ASSERT_EQ(rec.frameCount(), 60u + 9u + 1u) << "the hand leaves after the last frame";
+    const auto& last = std::get<Kivo::FrameRecord>(rec.entries.back());
+    EXPECT_TRUE(last.hands.empty());
+    EXPECT_TRUE(last.pointables.empty());
+    EXPECT_GT(last.timestamp, std::get<Kivo::FrameRecord>(rec.entries[68]).timestamp);
+    options.leave = false;
+
+    options.resampleRate = 0.0;
+    options.hold = 0.0;
+    options.noise = 2.0f;
+    Kivo::Recording again;
+    ASSERT_TRUE(KivoTools::convertHandData(options, rec, error)) << error;
+    ASSERT_TRUE(KivoTools::convertHandData(options, again, error)) << error;
+    EXPECT_EQ(rec, again) << "the same seed draws the same noise";
+    EXPECT_GT(palm(0).distanceTo({0.0f, 200.0f, 0.0f}), 0.0f);
+    options.seed = 2;
+    ASSERT_TRUE(KivoTools::convertHandData(options, again, error)) << error;
+    EXPECT_NE(rec, again);
+
+    std::ofstream(path) << line(0.0, 0.0) << "0.1 0.2 x\n";
+    EXPECT_FALSE(KivoTools::convertHandData(options, rec, error));
+    EXPECT_EQ(error, path.string() +
+                         ":2: joint 0, component 2: expected a finite number (22 joints x, y, z "
+                         "per line)");
+    std::filesystem::remove(path);
+}
+
 TEST(RecordingReader, TimesRunFromZeroToTheLargestTime) {
     const auto withTime = [](const std::string& t) {
         return parseError(kHeader + "frame 1 t=" + t + "\nend frames=1 events=0\n");
