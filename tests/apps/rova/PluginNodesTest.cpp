@@ -81,6 +81,21 @@ TEST(PluginNodes, ValuesAnAttributeCannotHoldAreRefused) {
                           "error: line 12: set: cannot set 'd.deformType': '3'" + fields);
 }
 
+TEST(PluginNodes, AGrabNodeDeletedMidGrabComesBackHoldingNothing) {
+    // The fingers close on the box and open a little (held until they open beyond 3); the node is
+    // deleted while it holds the box. Undo brings back a node that holds nothing and says so,
+    // until the fingers close again.
+    const auto run = withPlugin(
+        "cube -name box -size 2\ncreate kivoGrabNode -name g\n"
+        "set g.finger2 1.5 0 0; set g.finger1 -1.5 0 0\nget g.grabObject\n"
+        "set g.finger2 2.25 0 0; set g.finger1 -2.25 0 0\nget g.grabObject\n"
+        "delete g\nundo\nget g.grabObject\n"
+        "set g.finger2 2.25 0.5 0; set g.finger1 -2.25 0.5 0\nget g.grabObject\n"
+        "set g.finger2 1.5 0 0; set g.finger1 -1.5 0 0\nget g.grabObject\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "box\ng\nbox\nbox\nnull\nnull\nbox\n");
+}
+
 TEST(PluginNodes, UnloadIsRefusedWhileNodesExistUnlessForced) {
     const auto run = withPlugin(
         "create timeRotate -name spin\nplugin -unload kivo_rova\nls\n"
