@@ -64,6 +64,8 @@ std::string formatValue(const PlugValue& value) {
     return "";
 }
 
+PlugValue::PlugValue() = default;
+
 PlugValue PlugValue::ofBool(bool v) {
     PlugValue p;
     p.kind = Kind::kBool;

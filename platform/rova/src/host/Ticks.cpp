@@ -80,7 +80,11 @@ void Host::drainIdle() {
         std::lock_guard<std::mutex> lock(h.idleMutex);
         batch.swap(h.idleQueue);
     }
-    for (const auto& [command, display] : batch) {
+    for (const auto& queued : batch) {
+        // Named copies rather than a structured binding: not every compiler lets a lambda
+        // capture one.
+        const std::string& command = queued.first;
+        const bool display = queued.second;
         if (!h.executor) {
             detail::writeError("no command interpreter to run the queued command: " + command);
             continue;
