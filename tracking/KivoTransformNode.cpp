@@ -185,7 +185,7 @@ RStatus KivoTransformNode::initializeAttributes() {
                                   "sourceAttr")) {
         return RStatus::kFailure;
     }
-    const auto affectedBySource = [&source](const RObject& output) {
+    const auto affectedBySource = [](const RObject& output) {
         checkConfigure(RPxNode::attributeAffects(source, output));
     };
     for (const HandOutputs& outputs : handOutputs) {

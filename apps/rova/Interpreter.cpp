@@ -14,8 +14,10 @@
 namespace rova::lang {
 namespace {
 
-// Deep enough for real scripts, shallow enough to stop a procedure that sources itself.
-constexpr int kMaxFileDepth = 64;
+// Runs of statements inside one another, however they nest (source, procedures, Python's
+// rova.eval, executeCommand): deep enough for real scripts, shallow enough to stop a procedure
+// or Python code that runs itself before the stack runs out.
+constexpr std::size_t kMaxNesting = 64;
 
 std::string joinLines(const std::vector<std::string>& lines) {
     std::string out;
@@ -100,6 +102,15 @@ bool Interpreter::runText(std::string_view text, const RunOptions& options) {
 }
 
 bool Interpreter::runScript(const Script& script, const RunOptions& options) {
+    if (m_runs.size() > kMaxNesting) {
+        const std::string message = "statements nested more than " + std::to_string(kMaxNesting) +
+                                    " deep (does the code run itself?)";
+        if (options.reportErrors)
+            std::cerr << "error: " << message << std::endl;
+        if (options.error && options.error->empty())
+            *options.error = message;
+        return false;
+    }
     m_runs.push_back(&options);
     const bool ownLevel = options.oneUndoStep || !options.undoable;
     if (ownLevel)
@@ -109,6 +120,8 @@ bool Interpreter::runScript(const Script& script, const RunOptions& options) {
     for (const Statement& statement : script.statements) {
         host::Status status = runStatement(statement, options);
         std::fflush(stdout);
+        if (m_exitCode)
+            break;
         if (status)
             continue;
         ok = false;
@@ -190,8 +203,8 @@ host::Status Interpreter::runFile(const std::string& file) {
     if (!path)
         return host::Status::failure("no script '" + file + "' on the script path (" +
                                      pathList(m_host.scriptPath()) + ")");
-    if (m_fileDepth >= kMaxFileDepth)
-        return host::Status::failure("scripts nested more than " + std::to_string(kMaxFileDepth) +
+    if (m_runs.size() > kMaxNesting)
+        return host::Status::failure("scripts nested more than " + std::to_string(kMaxNesting) +
                                      " deep (does " + file + " run itself?)");
     std::ifstream in(*path, std::ios::binary);
     if (!in)
@@ -208,9 +221,7 @@ host::Status Interpreter::runFile(const std::string& file) {
     nested.oneUndoStep = false;
     std::string error;
     nested.error = &error;
-    ++m_fileDepth;
     const bool ok = runText(text.str(), nested);
-    --m_fileDepth;
     return ok ? host::Status{} : host::Status::failure(error);
 }
 

@@ -3,8 +3,10 @@
 // built-in command, a command registered by a plug-in or a script procedure (NAME.rova on the
 // script path), routes query results, keeps the undo queue and serves as the host's executor.
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Command.h"
@@ -58,6 +60,12 @@ class Interpreter {
     // Called by commands: a query result goes to the current run's destination.
     void emitResult(const std::string& line);
 
+    // Python's sys.exit: every run in progress stops after its current statement, and the
+    // program ends with the code. Cleared by takeExitRequest (Python code that catches the exit).
+    void requestExit(int code) { m_exitCode = code; }
+    const std::optional<int>& exitRequest() const { return m_exitCode; }
+    std::optional<int> takeExitRequest() { return std::exchange(m_exitCode, std::nullopt); }
+
     // Prefix for messages: "line 3" or "scene.rova: line 3".
     static std::string where(const std::string& origin, int line);
 
@@ -69,7 +77,7 @@ class Interpreter {
     UndoQueue m_undo;
     std::unique_ptr<PythonBridge> m_python;
     std::vector<const RunOptions*> m_runs;  // innermost last
-    int m_fileDepth = 0;
+    std::optional<int> m_exitCode;
 };
 
 }  // namespace rova::lang

@@ -55,6 +55,34 @@ std::string takeException() {
     return oneLine(message.empty() ? name : name + ": " + message);
 }
 
+// The exit status sys.exit asks for, as Python itself works it out: None is 0, an integer is
+// itself, anything else is written to standard error and is 1. Clears the pending SystemExit.
+int takeExitCode() {
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    int exitCode = 1;
+    PyObject* code = value ? PyObject_GetAttrString(value, "code") : nullptr;
+    if (!code || code == Py_None) {
+        exitCode = code ? 0 : 1;
+    } else if (PyLong_Check(code)) {
+        const long number = PyLong_AsLong(code);
+        exitCode = number == -1 && PyErr_Occurred() ? 1 : static_cast<int>(number & 0xff);
+    } else if (PyObject* text = PyObject_Str(code)) {
+        if (const char* utf8 = PyUnicode_AsUTF8(text))
+            std::cerr << utf8 << std::endl;
+        Py_DECREF(text);
+    }
+    PyErr_Clear();
+    Py_XDECREF(code);
+    Py_XDECREF(type);
+    Py_XDECREF(value);
+    Py_XDECREF(traceback);
+    return exitCode;
+}
+
 PyObject* raise(const std::string& message) {
     PyErr_SetString(g_error, message.c_str());
     return nullptr;
@@ -72,7 +100,15 @@ PyObject* pyEval(PyObject*, PyObject* args, PyObject* kwargs) {
     options.reportErrors = false;
     options.results = &results;
     options.error = &error;
-    if (!g_interpreter->runText(text, options))
+    const bool ok = g_interpreter->runText(text, options);
+    // sys.exit in the statements goes on through the calling Python code, which may catch it.
+    if (const auto code = g_interpreter->takeExitRequest()) {
+        PyObject* value = PyLong_FromLong(*code);
+        PyErr_SetObject(PyExc_SystemExit, value);
+        Py_XDECREF(value);
+        return nullptr;
+    }
+    if (!ok)
         return raise(error);
     std::string joined;
     for (size_t i = 0; i < results.size(); ++i) joined += (i ? "\n" : "") + results[i];
@@ -217,19 +253,37 @@ class _HostStream:
 def bake(output, frames, *items, start=None, replay=False, table=None):
     """Runs the bake command: steps the scene over `frames` frames and writes `output`
     (.glb or .gltf) and, with `table`, a .csv or .json table; returns its summary line."""
+    import numbers, os
     def _quote(text):
-        text = str(text)
         for a, b in (('\\', '\\\\'), ('"', '\\"'), ('\n', '\\n'), ('\t', '\\t'), ('\r', '\\r')):
             text = text.replace(a, b)
         return '"' + text + '"'
-    words = ['bake', '-frames', str(int(frames)), '-output', _quote(output)]
+    def _refuse(name, expected, value):
+        raise TypeError('rova.bake: %s must be %s, got %s %r'
+                        % (name, expected, type(value).__name__, value))
+    def _integer(name, value):
+        if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+            _refuse(name, 'an int', value)
+        return str(int(value))
+    def _path(name, value):
+        if isinstance(value, (str, os.PathLike)):
+            value = os.fspath(value)
+            if isinstance(value, str):
+                return _quote(value)
+        _refuse(name, 'a str or path', value)
+    words = ['bake', '-frames', _integer('frames', frames), '-output', _path('output', output)]
     if start is not None:
-        words += ['-start', str(int(start))]
+        words += ['-start', _integer('start', start)]
+    if not isinstance(replay, bool):
+        _refuse('replay', 'a bool', replay)
     if replay:
         words.append('-replay')
     if table is not None:
-        words += ['-table', _quote(table)]
-    words += [_quote(item) for item in items]
+        words += ['-table', _path('table', table)]
+    for item in items:
+        if not isinstance(item, str):
+            _refuse('an item', 'a str', item)
+        words.append(_quote(item))
     return rova.eval(' '.join(words))
 
 rova.bake = bake
@@ -302,6 +356,11 @@ host::Status PythonBridge::run(const std::string& code) {
         return host::Status::failure(takeException());
     PyObject* result = PyEval_EvalCode(compiled, globals, globals);
     Py_DECREF(compiled);
+    if (!result && PyErr_ExceptionMatches(PyExc_SystemExit)) {
+        // Not a failure: the program ends with the code once the running statements stop.
+        g_interpreter->requestExit(takeExitCode());
+        return {};
+    }
     if (!result)
         return host::Status::failure(takeException());
     Py_DECREF(result);

@@ -26,6 +26,12 @@ namespace {
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
+// The status after sys.exit(code): that code, but a failure already reported (under
+// --keep-going) is not turned into success.
+int exitStatus(int code, bool failed) {
+    return code == 0 && failed ? kExitFailure : code;
+}
+
 struct Source {
     std::string origin;  // file name, empty for -c and standard input
     std::string text;
@@ -44,6 +50,8 @@ int interactive(rova::lang::Interpreter& interpreter) {
         if (!interpreter.runText(line, options))
             failed = true;
         std::cout.flush();
+        if (const auto& code = interpreter.exitRequest())
+            return exitStatus(*code, failed);
     }
     std::cout << '\n';
     return failed ? kExitFailure : 0;
@@ -68,11 +76,12 @@ int runSources(rova::lang::Interpreter& interpreter, const std::vector<Source>& 
         rova::lang::RunOptions options;
         options.origin = sources[i].origin;
         options.keepGoing = keepGoing;
-        if (!interpreter.runScript(scripts[i], options)) {
+        if (!interpreter.runScript(scripts[i], options))
             failed = true;
-            if (!keepGoing)
-                break;
-        }
+        if (const auto& code = interpreter.exitRequest())
+            return exitStatus(*code, failed);
+        if (failed && !keepGoing)
+            break;
     }
     return failed ? kExitFailure : 0;
 }
@@ -130,7 +139,7 @@ std::string footer() {
     return "\n" + wrap(rova::lang::languageSummary()) + "\n" +
            wrap(
                "Exit status: 0 when every statement succeeded, 1 when one failed, 2 for a usage "
-               "error.") +
+               "error; Python's sys.exit(CODE) ends the run with CODE.") +
            "\n" +
            wrap(
                "Plug-ins are found on the plug-in path and scripts (and the plug-ins' Python "

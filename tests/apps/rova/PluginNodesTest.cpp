@@ -54,6 +54,48 @@ TEST(PluginNodes, DeletedNodesComeBackWithValuesAndConnections) {
     EXPECT_EQ(out[9], "sceneTime b");
 }
 
+TEST(PluginNodes, ValuesAnAttributeCannotHoldAreRefused) {
+    const auto run = withPlugin(
+        "create kivoGrabNode -name g\nplane -name p\ndeformer kivoDeformer p -name d\n"
+        "set g.distanceGrab 1e300\nset g.dg -3.5e38\nget g.distanceGrab\n"
+        "set g.dg 3.4028234e38\nget g.dg\n"
+        "set d.deformType 32767\nset d.dt -1\nset d.dt 3\nget d.deformType\n"
+        "set d.dt 2\nget d.dt\nset d.dt pushPull\nget d.dt\nundo\nundo\nget d.dt\n",
+        {"--keep-going"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "g\np\nd\n2\n3.4028234663852886e+38\n1\n2\n0\n1\n");
+    const std::string floatRange =
+        " is out of range (expected a number a float holds, at most 3.4028234663852886e+38 in "
+        "size)\n";
+    const std::string fields =
+        " is not a field of the enum (fields: 0 (pushPull), 1 (push), 2 "
+        "(pull))\n";
+    std::string errors;  // without the plug-in's load and unload lines
+    for (const auto& line : lines(run.err))
+        if (line.rfind("error: ", 0) == 0)
+            errors += line + "\n";
+    EXPECT_EQ(errors, "error: line 5: set: cannot set 'g.distanceGrab': '1e+300'" + floatRange +
+                          "error: line 6: set: cannot set 'g.distanceGrab': '-3.5e+38'" +
+                          floatRange + "error: line 10: set: cannot set 'd.deformType': '32767'" +
+                          fields + "error: line 11: set: cannot set 'd.deformType': '-1'" + fields +
+                          "error: line 12: set: cannot set 'd.deformType': '3'" + fields);
+}
+
+TEST(PluginNodes, AGrabNodeDeletedMidGrabComesBackHoldingNothing) {
+    // The fingers close on the box and open a little (held until they open beyond 3); the node is
+    // deleted while it holds the box. Undo brings back a node that holds nothing and says so,
+    // until the fingers close again.
+    const auto run = withPlugin(
+        "cube -name box -size 2\ncreate kivoGrabNode -name g\n"
+        "set g.finger2 1.5 0 0; set g.finger1 -1.5 0 0\nget g.grabObject\n"
+        "set g.finger2 2.25 0 0; set g.finger1 -2.25 0 0\nget g.grabObject\n"
+        "delete g\nundo\nget g.grabObject\n"
+        "set g.finger2 2.25 0.5 0; set g.finger1 -2.25 0.5 0\nget g.grabObject\n"
+        "set g.finger2 1.5 0 0; set g.finger1 -1.5 0 0\nget g.grabObject\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "box\ng\nbox\nbox\nnull\nnull\nbox\n");
+}
+
 TEST(PluginNodes, UnloadIsRefusedWhileNodesExistUnlessForced) {
     const auto run = withPlugin(
         "create timeRotate -name spin\nplugin -unload kivo_rova\nls\n"

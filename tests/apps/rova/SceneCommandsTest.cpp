@@ -274,6 +274,24 @@ TEST(SceneCommands, WhatIsNotARegularObjTextFileIsRefusedWithTheReason) {
     EXPECT_EQ(refused(huge), " is larger than 1 GiB, the most an OBJ file may have\n");
 }
 
+TEST(SceneCommands, AMoveThatWouldLeaveNoFiniteTranslationIsRefusedAndChangesNothing) {
+    const auto run = runStatements(
+        "cube -name a; cube -name b\nmove -r 1e308 0 0 a\n"
+        "move -r 1e308 0 0 b a\nget a.translate\nget b.translate\nget a.worldMatrix\n"
+        "move -r 0 -1e308 0 b; move -r 0 -4.5e307 0 b bShape\nget b.translate\n"
+        "move -r 1 1 1 a a\nget a.translate\nundo\nundo\nundo\nget a.translate\nget b.translate",
+        {"--keep-going"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out,
+              "a\nb\n1e+308 0 0\n0 0 0\n1 0 0 0 0 1 0 0 0 0 1 0 1e+308 0 0 1\n0 -1e+308 0\n"
+              "1e+308 2 2\n0 0 0\n0 0 0\n");
+    EXPECT_EQ(run.err,
+              "error: line 3: move: cannot move 'a' from 1e+308 0 0 by 1e+308 0 0: the "
+              "translation would not be a finite number\n"
+              "error: line 7: move: cannot move 'b' from 0 -1.45e+308 0 by 0 -4.5e+307 0: the "
+              "translation would not be a finite number\n");
+}
+
 TEST(SceneCommands, WhatIsWrongIsNamedAndChangesNothing) {
     TempDir dir;
     const auto fails = [](const std::string& statements) {

@@ -59,6 +59,10 @@ struct PlugValue {
     std::shared_ptr<const void> mesh;  // kMesh: the host's mesh data (shared, read-only here)
     std::vector<std::pair<unsigned, PlugValue>> elements;  // kArray: logical index and value
 
+    // Defined where PlugValue is complete: some compilers otherwise instantiate the elements'
+    // pair while they still check whether PlugValue itself is default-constructible.
+    ROVA_API PlugValue();
+
     static PlugValue ofBool(bool v);
     static PlugValue ofInt(std::int64_t v);
     static PlugValue ofDouble(double v);

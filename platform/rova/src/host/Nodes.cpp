@@ -233,9 +233,17 @@ Result<NodeSnapshot> Host::snapshotNode(const std::string& name) const {
     if (NodeRecord* parent = scene::parentOf(node))
         out.value.parent = parent->name;
     const auto& attributes = node->type->attributes;
+    // What the node computes is left out: the node that comes back is a new instance, so its
+    // outputs start as a new node's do (default and dirty) and are computed again from the
+    // restored inputs; a stored output would claim state (a held object) the instance lacks.
+    std::vector<char> computed(attributes.size(), 0);
+    for (const auto& targets : node->type->affects)
+        for (const int target : targets)
+            computed[static_cast<std::size_t>(node->storageOf(target))] = 1;
     for (std::size_t k = 0; k < attributes.size(); ++k) {
         const AttributeDef& def = *attributes[k];
-        if (!def.writable || !def.storable || isChildOf3(def) || def.type == ValueType::kCompound)
+        if (!def.writable || !def.storable || isChildOf3(def) || def.type == ValueType::kCompound ||
+            computed[static_cast<std::size_t>(node->storageOf(static_cast<int>(k)))])
             continue;
         if (def.array) {
             PlugValue array;

@@ -2,7 +2,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <iostream>
+#include <limits>
+#include <optional>
 
 #include "HostImpl.h"
 #include "HostText.h"
@@ -48,6 +51,8 @@ std::string formatValue(const PlugValue& value) {
     }
     return "";
 }
+
+PlugValue::PlugValue() = default;
 
 PlugValue PlugValue::ofBool(bool v) {
     PlugValue p;
@@ -154,6 +159,44 @@ PlugValue toPlugValue(const AttributeDef& def, const Value& value) {
     return PlugValue{};
 }
 
+namespace {
+
+// Why the number cannot be stored in an attribute of this type, or nothing: a float that would
+// become infinite, an integer beyond its type, an enum index that is none of its fields.
+std::optional<std::string> unrepresentable(const AttributeDef& def, double number) {
+    const std::string text = "'" + formatDouble(number) + "'";
+    switch (def.type) {
+        case ValueType::kFloat:
+            if (std::isfinite(number) && std::isinf(static_cast<float>(number)))
+                return text + " is out of range (expected a number a float holds, at most " +
+                       formatDouble(std::numeric_limits<float>::max()) + " in size)";
+            return std::nullopt;
+        case ValueType::kShort:
+            if (!(number >= -32768.0 && number <= 32767.0))
+                return text + " is out of range (expected an integer from -32768 to 32767)";
+            return std::nullopt;
+        case ValueType::kInt:
+        case ValueType::kEnum: {
+            if (!(number >= INT32_MIN && number <= INT32_MAX))
+                return text + " is out of range (expected a 32-bit integer)";
+            // An enum without fields has nothing to check against.
+            if (def.type != ValueType::kEnum || def.fields.empty())
+                return std::nullopt;
+            std::string fields;
+            for (const auto& [name, index] : def.fields) {
+                if (index == number)
+                    return std::nullopt;
+                fields += (fields.empty() ? "" : ", ") + std::to_string(index) + " (" + name + ")";
+            }
+            return text + " is not a field of the enum (fields: " + fields + ")";
+        }
+        default:
+            return std::nullopt;
+    }
+}
+
+}  // namespace
+
 bool fromPlugValue(const AttributeDef& def, const PlugValue& in, Value& out, std::string& error) {
     out = def.defaultValue;
     out.type = def.type;
@@ -162,20 +205,27 @@ bool fromPlugValue(const AttributeDef& def, const PlugValue& in, Value& out, std
         return false;
     };
     if (detail::isScalar(def.type)) {
+        double number = 0.0;
         switch (in.kind) {
             case PlugValue::Kind::kBool:
-                out.setNumber(in.boolValue ? 1.0 : 0.0);
-                return true;
+                number = in.boolValue ? 1.0 : 0.0;
+                break;
             case PlugValue::Kind::kInt:
-                out.setNumber(static_cast<double>(in.intValue));
-                return true;
+                number = static_cast<double>(in.intValue);
+                break;
             case PlugValue::Kind::kDouble:
             case PlugValue::Kind::kTime:
-                out.setNumber(in.doubleValue);
-                return true;
+                number = in.doubleValue;
+                break;
             default:
                 return mismatch();
         }
+        if (auto problem = unrepresentable(def, number)) {
+            error = std::move(*problem);
+            return false;
+        }
+        out.setNumber(number);
+        return true;
     }
     switch (def.type) {
         case ValueType::kDouble3:

@@ -84,7 +84,11 @@ std::size_t Host::idleQueueSize() const {
 
 void Host::drainIdle() {
     Impl& h = *m_impl;
-    for (const auto& [command, display] : h.idleQueue.take()) {
+    for (const auto& queued : h.idleQueue.take()) {
+        // Named copies rather than a structured binding: not every compiler lets a lambda
+        // capture one.
+        const std::string& command = queued.text;
+        const bool display = queued.display;
         if (!h.executor) {
             detail::writeError("no command interpreter to run the queued command: " + command);
             continue;
