@@ -18,10 +18,9 @@ const std::string kSetUp =
     "plugin -load kivo_rova\n"
     "create realTime -name clock\n";
 
-// Lets the data thread run for a while, then one host tick.
-std::string wait(double seconds) {
-    return "python(\"import time; time.sleep(" + std::to_string(seconds) + ")\")\nrefresh\n";
-}
+// One host tick: it waits for a pass of the data thread's loop begun after it started, so the
+// clock has a sample taken after everything the script did before.
+const std::string kRefresh = "refresh\n";
 
 double valueOf(const std::string& line) {
     const auto numbers = numbersOf(line);
@@ -29,10 +28,10 @@ double valueOf(const std::string& line) {
 }
 
 TEST(RealTimeNode, ElapsedTimeGrowsAndDeltaIsTheLastStep) {
-    const auto run = runRovaScript(kSetUp + "set clock.live true\n" + wait(0.05) +
+    const auto run = runRovaScript(kSetUp + "set clock.live true\n" + kRefresh +
                                    "get clock.elapsedTime\n"
                                    "get clock.deltaTime\n" +
-                                   wait(0.05) + "get clock.elapsedTime\n");
+                                   kRefresh + "get clock.elapsedTime\n");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto lines = linesOf(run.out);
     ASSERT_EQ(lines.size(), 4u) << run.out;
@@ -46,7 +45,7 @@ TEST(RealTimeNode, ElapsedTimeGrowsAndDeltaIsTheLastStep) {
 }
 
 TEST(RealTimeNode, RateZeroGivesZero) {
-    const auto run = runRovaScript(kSetUp + "set clock.rate 0\nset clock.live true\n" + wait(0.05) +
+    const auto run = runRovaScript(kSetUp + "set clock.rate 0\nset clock.live true\n" + kRefresh +
                                    "get clock.elapsedTime\n"
                                    "get clock.deltaTime\n");
     ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -54,10 +53,9 @@ TEST(RealTimeNode, RateZeroGivesZero) {
 }
 
 TEST(RealTimeNode, NegativeRateRunsTimeBackwards) {
-    const auto run =
-        runRovaScript(kSetUp + "set clock.rate -2\nset clock.live true\n" + wait(0.05) +
-                      "get clock.elapsedTime\n"
-                      "get clock.deltaTime\n");
+    const auto run = runRovaScript(kSetUp + "set clock.rate -2\nset clock.live true\n" + kRefresh +
+                                   "get clock.elapsedTime\n"
+                                   "get clock.deltaTime\n");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto lines = linesOf(run.out);
     ASSERT_EQ(lines.size(), 3u) << run.out;
@@ -67,11 +65,11 @@ TEST(RealTimeNode, NegativeRateRunsTimeBackwards) {
 }
 
 TEST(RealTimeNode, RateScalesTheWholeElapsedTime) {
-    const auto run = runRovaScript(kSetUp + "set clock.live true\n" + wait(0.2) +
-                                   "get clock.elapsedTime\n" + wait(0.05) +
+    const auto run = runRovaScript(kSetUp + "set clock.live true\n" + kRefresh +
+                                   "get clock.elapsedTime\n" + kRefresh +
                                    "get clock.elapsedTime\n"
                                    "set clock.rate 10\n" +
-                                   wait(0.05) + "get clock.elapsedTime\n");
+                                   kRefresh + "get clock.elapsedTime\n");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto lines = linesOf(run.out);
     ASSERT_EQ(lines.size(), 4u) << run.out;
@@ -96,7 +94,7 @@ TEST(RealTimeNode, WithoutSamplesComputeFailsAndOutputsKeepTheirValues) {
 }
 
 TEST(RealTimeNode, OneSampleServesBothOutputs) {
-    const auto run = runRovaScript(kSetUp + "set clock.live true\n" + wait(0.05) +
+    const auto run = runRovaScript(kSetUp + "set clock.live true\n" + kRefresh +
                                    "set clock.live false\n"
                                    "trace on -compute\n"
                                    "get clock.elapsedTime\n"
@@ -116,12 +114,12 @@ TEST(RealTimeNode, RestartingTheThreadRestartsTheClock) {
     // Records still queued from the first run are dropped when the thread starts again: the
     // first read after the restart already shows the new run's clock.
     // (The first read frees the pool, so the second shows a sample taken well into the run.)
-    const auto run = runRovaScript(kSetUp + "set clock.live true\n" + wait(0.2) +
-                                   "get clock.elapsedTime\n" + wait(0.05) +
+    const auto run = runRovaScript(kSetUp + "set clock.live true\n" + kRefresh +
+                                   "get clock.elapsedTime\n" + kRefresh +
                                    "get clock.elapsedTime\n"
                                    "set clock.live false\n"
                                    "set clock.live true\n" +
-                                   wait(0.05) + "get clock.elapsedTime\n");
+                                   kRefresh + "get clock.elapsedTime\n");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto lines = linesOf(run.out);
     ASSERT_EQ(lines.size(), 4u) << run.out;
@@ -134,7 +132,7 @@ TEST(RealTimeNode, RestartingTheThreadRestartsTheClock) {
 // Requests for plugs the node does not compute answer 5 and pop nothing: the next read of
 // elapsedTime still finds the record the data thread left.
 TEST(RealTimeNode, RequestsForInputsAnswerFiveAndPopNothing) {
-    const auto run = runRovaScript(kSetUp + "set clock.live true\n" + wait(0.05) +
+    const auto run = runRovaScript(kSetUp + "set clock.live true\n" + kRefresh +
                                    "set clock.live false\n"
                                    "evaluate clock.rate\n"
                                    "evaluate clock.live\n"

@@ -216,7 +216,7 @@ TEST(RealTimeNodeFailures, RefreshAttributeFailureIsReportedAndTheNodeStillRuns)
         "fault setRefreshOutputAttributes\n"
         "create realTime -name clock\n"
         "set clock.live true\n"
-        "python(\"import time; time.sleep(0.05)\")\n"
+        "refresh\n"
         "get clock.elapsedTime\n");
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.err.find("\nsetRefreshOutputAttributes: "), std::string::npos) << run.err;
@@ -229,7 +229,7 @@ TEST(RealTimeNodeFailures, OutputHandleFailuresAreReportedAndTheEvaluationFails)
             "plugin -load kivo_rova\n"
             "create realTime -name clock\n"
             "set clock.live true\n"
-            "python(\"import time; time.sleep(0.05)\")\n"
+            "refresh\n"
             "fault outputValue -match " +
             output +
             "\n"

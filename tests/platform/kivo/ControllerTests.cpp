@@ -9,7 +9,6 @@ namespace {
 
 using kivo_test::EventLog;
 using kivo_test::ServiceTest;
-using kivo_test::waitUntil;
 
 const std::string kHandFrame =
     "frame 1 t=1000; hand 7 palm=0,200,0 normal=0,-1,0 dir=0,0,-1; hand 8 palm=100,200,0 "
@@ -59,19 +58,27 @@ TEST_F(ListenerCallbacks, AddingToAPluggedDeviceSendsInitThenConnect) {
     EXPECT_EQ(log.events(), (std::vector<std::string>{"init", "connect", "exit"}));
 }
 
+// The callback is held until removeListener is being called on another thread; however the two
+// threads go on from there, removeListener returns only after the callback and the exit ran.
 TEST_F(ListenerCallbacks, RemoveListenerWaitsForTheRunningCallback) {
     struct Blocking : Kivo::Listener {
         std::promise<void> entered;
         std::shared_future<void> release;
-        std::atomic<bool> finished{false};
         std::atomic<bool> first{true};
+        std::mutex mutex;
+        std::vector<std::string> order;
+        void note(const std::string& what) {
+            std::lock_guard lock(mutex);
+            order.push_back(what);
+        }
         void handleFrame(const Kivo::Controller&) override {
             if (first.exchange(false)) {
                 entered.set_value();
                 release.wait();
-                finished = true;
+                note("callback returned");
             }
         }
+        void handleExit(const Kivo::Controller&) override { note("exit"); }
     } listener;
     std::promise<void> release;
     listener.release = release.get_future().share();
@@ -80,18 +87,13 @@ TEST_F(ListenerCallbacks, RemoveListenerWaitsForTheRunningCallback) {
     controller.addListener(listener);
     ASSERT_EQ(Kivo::DeviceService::inject(kHandFrame), "");
     entered.wait();
-    std::atomic<bool> removed{false};
-    bool finishedWhenRemoved = false;
     std::thread remover([&] {
+        release.set_value();
         controller.removeListener(listener);
-        finishedWhenRemoved = listener.finished;
-        removed = true;
+        listener.note("removed");
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_FALSE(removed) << "removeListener returned while the callback was running";
-    release.set_value();
     remover.join();
-    EXPECT_TRUE(finishedWhenRemoved);
+    EXPECT_EQ(listener.order, (std::vector<std::string>{"callback returned", "exit", "removed"}));
 }
 
 TEST_F(ListenerCallbacks, MayCallTheControllerAndRemoveListenersFromInside) {

@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,19 +23,8 @@ inline std::string dataPath(const std::string& relative) {
     return std::string(KIVO_TEST_DATA) + "/" + relative;
 }
 
-// Polls `done` until it holds or five seconds pass.
-inline bool waitUntil(const std::function<bool()>& done) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-// Logs every callback with the thread it ran on.
+// Logs every callback with the thread it ran on. The waits return as soon as the awaited
+// callback has run; their bound (20 s) only turns a missing callback into a failure.
 class EventLog : public Kivo::Listener {
   public:
     void handleInit(const Kivo::Controller&) override { add("init"); }
@@ -54,23 +43,32 @@ class EventLog : public Kivo::Listener {
         std::lock_guard lock(m_mutex);
         return m_threads;
     }
+    // Waits until `count` callbacks in all have run.
     bool waitFor(std::size_t count) const {
-        return waitUntil([&] { return events().size() >= count; });
+        return waitUntil([&] { return m_events.size() >= count; });
     }
-    bool waitForEvent(const std::string& name) const {
-        return waitUntil([&] {
-            const auto e = events();
-            return std::find(e.begin(), e.end(), name) != e.end();
-        });
+    // Waits until `name` has been called `times` times.
+    bool waitForEvent(const std::string& name, std::ptrdiff_t times = 1) const {
+        return waitUntil(
+            [&] { return std::count(m_events.begin(), m_events.end(), name) >= times; });
     }
 
   private:
     void add(const std::string& name) {
-        std::lock_guard lock(m_mutex);
-        m_events.push_back(name);
-        m_threads.push_back(std::this_thread::get_id());
+        {
+            std::lock_guard lock(m_mutex);
+            m_events.push_back(name);
+            m_threads.push_back(std::this_thread::get_id());
+        }
+        m_added.notify_all();
+    }
+    template <typename Done>
+    bool waitUntil(Done done) const {
+        std::unique_lock lock(m_mutex);
+        return m_added.wait_for(lock, std::chrono::seconds(20), done);
     }
     mutable std::mutex m_mutex;
+    mutable std::condition_variable m_added;
     std::vector<std::string> m_events;
     std::vector<std::thread::id> m_threads;
 };

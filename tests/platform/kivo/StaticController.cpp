@@ -4,8 +4,9 @@
 #include <kivo/DeviceService.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
-#include <thread>
+#include <mutex>
 
 namespace {
 
@@ -28,16 +29,38 @@ int main() {
         std::fprintf(stderr, "%s\n", err.c_str());
         return 1;
     }
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    // A listener on a connection of its own says when frames arrive; the static connection keeps
+    // none and is read between arrivals.
+    struct Arrivals : Kivo::Listener {
+        std::mutex mutex;
+        std::condition_variable arrived;
+        int count = 0;
+        void handleFrame(const Kivo::Controller&) override {
+            {
+                std::lock_guard lock(mutex);
+                ++count;
+            }
+            arrived.notify_all();
+        }
+    } arrivals;
+    Kivo::Controller watcher;
+    watcher.addListener(arrivals);
     std::int64_t last = -1;
-    while (std::chrono::steady_clock::now() < until) {
+    for (int seen = 1; seen <= 20; ++seen) {
+        std::unique_lock lock(arrivals.mutex);
+        if (!arrivals.arrived.wait_for(lock, std::chrono::seconds(20),
+                                       [&] { return arrivals.count >= seen; })) {
+            std::fprintf(stderr, "no frame arrived\n");
+            return 1;
+        }
+        lock.unlock();
         const auto frame = sharedController().frame(0);
         if (frame.isValid() && frame.id() < last) {
             std::fprintf(stderr, "frame ids went backwards\n");
             return 1;
         }
         last = frame.id();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    watcher.removeListener(arrivals);
     return last > 0 ? 0 : 1;  // the replay is still running when main returns
 }

@@ -238,7 +238,11 @@ TEST_F(HostTest, ALiveNodeCanBeRenamedWhileItsThreadReadsItsName) {
         ASSERT_TRUE(host.renameNode(name, next));
         name = next;
     }
-    while (node.nameLengthSeen.load() != name.size()) std::this_thread::yield();
+    // The first tick waits for a pass that ends after the last rename; the pass the second
+    // waits for reads the name after that.
+    host.tick();
+    host.tick();
+    EXPECT_EQ(node.nameLengthSeen.load(), name.size());
     EXPECT_EQ(std::string(node.name().asChar()), name);
     ASSERT_TRUE(host.deleteNode(name));
 }
@@ -267,13 +271,10 @@ TEST_F(HostTest, LiveRunsTheDataThreadAndTicksBringItsDataToTheOutputs) {
 
     ASSERT_TRUE(host.setPlug("pulse1.live", {"true"}));
     EXPECT_TRUE(PulseNode::last->isLive());
-    double value = -1.0;
-    for (int tick = 0; tick < 2000 && value <= 0.0; ++tick) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        host.tick();
-        value = host.getPlug("add1.sum").value.doubleValue - 2.0;
-    }
-    EXPECT_GT(value, 0.0) << "pushed data reached the downstream node";
+    host.tick();  // waits for a pass of the loop, which pushes
+    EXPECT_GT(host.getPlug("add1.sum").value.doubleValue - 2.0, 0.0)
+        << "pushed data reached the downstream node";
+    EXPECT_EQ(host.threadWaitCounts("pulse1").value.timedOut, 0u);
 
     ASSERT_TRUE(host.setPlug("pulse1.live", {"false"}));
     EXPECT_FALSE(PulseNode::last->isLive());
@@ -323,12 +324,8 @@ TEST_F(HostTest, StartingTheDataThreadDiscardsRecordsOfAnEarlierRun) {
     PulseNode& node = *PulseNode::last;
     for (long k = 0; k < 3; ++k) push(node, 1000 + k);  // the pool is full of stale records
     ASSERT_TRUE(host.setPlug("pulse1.live", {"true"}));
-    double value = -1.0;
-    for (int tick = 0; tick < 2000 && value < 0.0; ++tick) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        host.tick();
-        value = std::stod(get("pulse1.value"));
-    }
+    host.tick();  // waits for a pass of the new run's loop, which pushes
+    const double value = std::stod(get("pulse1.value"));
     EXPECT_GT(value, 0.0) << "the new run pushed";
     EXPECT_LT(value, 1000.0) << "the first read shows the new run's data";
 }
