@@ -111,22 +111,28 @@ TEST(RealTimeNode, OneSampleServesBothOutputs) {
 }
 
 TEST(RealTimeNode, RestartingTheThreadRestartsTheClock) {
-    // Records still queued from the first run are dropped when the thread starts again: the
-    // first read after the restart already shows the new run's clock.
-    // (The first read frees the pool, so the second shows a sample taken well into the run.)
-    const auto run = runRovaScript(kSetUp + "set clock.live true\n" + kRefresh +
-                                   "get clock.elapsedTime\n" + kRefresh +
+    // A run's first record alone has a step as long as its elapsed time. With the pool read oldest
+    // first, the first run leaves records unread when it stops; they are dropped when the thread
+    // starts again, so the first read after the restart shows the new run's first record.
+    const auto run = runRovaScript(kSetUp +
+                                   "pool -type realTime -order oldest\n"
+                                   "set clock.live true\n" +
+                                   kRefresh +
                                    "get clock.elapsedTime\n"
+                                   "get clock.deltaTime\n" +
+                                   kRefresh +
                                    "set clock.live false\n"
                                    "set clock.live true\n" +
-                                   kRefresh + "get clock.elapsedTime\n");
+                                   kRefresh +
+                                   "get clock.elapsedTime\n"
+                                   "get clock.deltaTime\n");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto lines = linesOf(run.out);
-    ASSERT_EQ(lines.size(), 4u) << run.out;
-    const double beforeStop = valueOf(lines[2]);
-    const double afterRestart = valueOf(lines[3]);
-    EXPECT_GT(afterRestart, 0.0);
-    EXPECT_LT(afterRestart, beforeStop);
+    ASSERT_EQ(lines.size(), 5u) << run.out;
+    EXPECT_GT(valueOf(lines[1]), 0.0);
+    EXPECT_EQ(lines[2], lines[1]) << "the first run's first record";
+    EXPECT_GT(valueOf(lines[3]), 0.0);
+    EXPECT_EQ(lines[4], lines[3]) << "the new run's first record, not one the first run left";
 }
 
 // Requests for plugs the node does not compute answer 5 and pop nothing: the next read of

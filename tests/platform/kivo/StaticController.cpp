@@ -2,6 +2,7 @@
 // is still running and its listener-less connection is being polled: must exit cleanly.
 #include <kivo/Controller.h>
 #include <kivo/DeviceService.h>
+#include <kivo/Listener.h>
 
 #include <chrono>
 #include <condition_variable>
