@@ -1,11 +1,11 @@
 #include "Core.h"
+#include "EntryTime.h"
+#include "ShortestText.h"
 
 #include <kivo/Controller.h>
 #include <kivo/Listener.h>
 
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <exception>
@@ -20,10 +20,6 @@ struct CoreHolder {
     ~CoreHolder() { core->shutdown(); }
 };
 
-std::int64_t entryTime(const RecordEntry& e) {
-    return std::visit([](const auto& r) { return r.timestamp; }, e);
-}
-
 // `time` moved by `offset`, both within 0..kMaxRecordingTime: stops at the largest time.
 std::int64_t shifted(std::int64_t time, std::int64_t offset) {
     return std::min(time + offset, kMaxRecordingTime);
@@ -34,20 +30,13 @@ std::int64_t framePeriod(const RecordingHeader& header) {
     return static_cast<std::int64_t>(std::llround(1e6 / header.rate));
 }
 
-std::string formatNumber(double v) {
-    std::array<char, 32> buf{};
-    const auto [ptr, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), v);
-    (void)ec;
-    return std::string(buf.data(), ptr);
-}
-
 // What the replay's time arithmetic relies on, for recordings that did not come from the reader.
 std::string checkReplayable(const Recording& recording, const std::string& name) {
     const double rate = recording.header.rate;
     if (!(rate >= kMinRecordingRate && rate <= kMaxRecordingRate)) {
-        return "replay: " + name + ": rate must be between " + formatNumber(kMinRecordingRate) +
-               " and " + formatNumber(kMaxRecordingRate) + " frames per second, got " +
-               formatNumber(rate);
+        return "replay: " + name + ": rate must be between " + shortestText(kMinRecordingRate) +
+               " and " + shortestText(kMaxRecordingRate) + " frames per second, got " +
+               shortestText(rate);
     }
     for (std::size_t i = 0; i < recording.entries.size(); ++i) {
         const std::int64_t t = entryTime(recording.entries[i]);
@@ -471,8 +460,8 @@ void Core::replayThreadMain() {
 std::string Core::replay(std::shared_ptr<const Recording> recording, const std::string& name,
                          const ReplayOptions& options) {
     if (!(options.speed >= ReplayOptions::kMinSpeed && options.speed <= ReplayOptions::kMaxSpeed)) {
-        return "replay: speed must be between " + formatNumber(ReplayOptions::kMinSpeed) + " and " +
-               formatNumber(ReplayOptions::kMaxSpeed) + ", got " + formatNumber(options.speed);
+        return "replay: speed must be between " + shortestText(ReplayOptions::kMinSpeed) + " and " +
+               shortestText(ReplayOptions::kMaxSpeed) + ", got " + shortestText(options.speed);
     }
     if (auto error = checkReplayable(*recording, name); !error.empty()) {
         return error;

@@ -1,6 +1,9 @@
 #include <kivo/Gesture.h>
 #include <kivo/Recording.h>
 
+#include "EntryTime.h"
+#include "ShortestText.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -10,6 +13,9 @@
 #include <unordered_set>
 
 namespace Kivo {
+
+using detail::entryTime;
+using detail::shortestText;
 
 namespace {
 
@@ -56,13 +62,6 @@ std::vector<std::string_view> split(std::string_view s, char sep) {
         out.push_back(s.substr(start, pos - start));
         start = pos + 1;
     }
-}
-
-std::string formatNumber(double v) {
-    std::array<char, 32> buf{};
-    const auto [ptr, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), v);
-    (void)ec;
-    return std::string(buf.data(), ptr);
 }
 
 std::string quoted(std::string_view s) {
@@ -401,8 +400,8 @@ RecordingHeader parseHeaderOrThrow(std::string_view line) {
     const auto rate = f.take("rate");
     h.rate = parseDouble(rate, f.what("rate"));
     if (!(h.rate >= kMinRecordingRate && h.rate <= kMaxRecordingRate)) {
-        fail(f.what("rate") + ": must be between " + formatNumber(kMinRecordingRate) + " and " +
-             formatNumber(kMaxRecordingRate) + " frames per second, got " + quoted(rate));
+        fail(f.what("rate") + ": must be between " + shortestText(kMinRecordingRate) + " and " +
+             shortestText(kMaxRecordingRate) + " frames per second, got " + quoted(rate));
     }
     if (const auto length = f.take("length"); length != "mm") {
         fail(f.what("length") + ": only 'mm' is supported, got " + quoted(length));
@@ -425,19 +424,8 @@ bool isBlankOrComment(std::string_view line) {
     return t.empty() || t.front() == '#';
 }
 
-std::string formatFloat(float v) {
-    std::array<char, 32> buf{};
-    const auto [ptr, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), v);
-    (void)ec;
-    return std::string(buf.data(), ptr);
-}
-
 std::string formatVector(const Vector& v) {
-    return formatFloat(v.x) + "," + formatFloat(v.y) + "," + formatFloat(v.z);
-}
-
-std::int64_t timestampOf(const RecordEntry& e) {
-    return std::visit([](const auto& r) { return r.timestamp; }, e);
+    return shortestText(v.x) + "," + shortestText(v.y) + "," + shortestText(v.z);
 }
 
 }  // namespace
@@ -463,11 +451,8 @@ bool parseRecordLine(std::string_view line, RecordEntry& out, std::string& error
 }
 
 std::string formatHeaderLine(const RecordingHeader& h) {
-    std::array<char, 32> rate{};
-    const auto [end, ec] = std::to_chars(rate.data(), rate.data() + rate.size(), h.rate);
-    (void)ec;
     return std::string(kMagic) + " version=" + std::to_string(h.version) +
-           " rate=" + std::string(rate.data(), end) +
+           " rate=" + shortestText(h.rate) +
            " length=mm time=us gestures=" + (h.gesturesRecorded ? "recorded" : "none");
 }
 
@@ -496,11 +481,11 @@ std::string formatRecordLine(const RecordEntry& entry) {
             case Gesture::Swipe:
                 s += " start=" + formatVector(g.startPosition) +
                      " position=" + formatVector(g.position) +
-                     " direction=" + formatVector(g.direction) + " speed=" + formatFloat(g.speed);
+                     " direction=" + formatVector(g.direction) + " speed=" + shortestText(g.speed);
                 break;
             case Gesture::Circle:
                 s += " center=" + formatVector(g.center) + " normal=" + formatVector(g.normal) +
-                     " radius=" + formatFloat(g.radius) + " progress=" + formatFloat(g.progress);
+                     " radius=" + shortestText(g.radius) + " progress=" + shortestText(g.progress);
                 break;
             default:
                 s += " position=" + formatVector(g.position) +
@@ -579,7 +564,7 @@ bool parseRecording(std::string_view text, const std::string& name, Recording& o
                 }
                 lastFrameId = frame->id;
             }
-            const std::int64_t t = timestampOf(entry);
+            const std::int64_t t = entryTime(entry);
             if (haveTime && t < lastTime) {
                 fail(std::string("field 't' of ") +
                      (std::holds_alternative<FrameRecord>(entry) ? "frame" : "event") +
