@@ -1,6 +1,8 @@
 #include "SceneObjects.h"
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "Interpreter.h"
 
@@ -19,6 +21,44 @@ std::string defaultName(host::Host& host, const std::string& base) {
             return base + std::to_string(n);
 }
 }  // namespace
+
+host::Status setTransformTriples(
+    CommandContext& context, const std::string& attribute,
+    const std::function<host::Result<host::PlugValue>(const std::string& transform,
+                                                      const host::PlugValue& before)>& next) {
+    auto& host = context.host();
+    std::vector<std::pair<std::string, std::string>> objects;  // transform, its plug
+    for (const auto& object : context.in().args()) {
+        const auto transform = host::scene::transformOf(object);
+        if (!transform.ok())
+            return transform.status;
+        objects.emplace_back(transform.value, transform.value + "." + attribute);
+    }
+    std::vector<std::pair<host::PlugValue, host::PlugValue>> changes;  // before, after
+    for (const auto& [transform, plug] : objects) {
+        auto before = host.storedPlug(plug);
+        if (!before.ok())
+            return before.status;
+        for (std::size_t k = 0; k < changes.size(); ++k)
+            if (objects[k].second == plug)
+                before.value = changes[k].second;
+        auto after = next(transform, before.value);
+        if (!after.ok())
+            return after.status;
+        changes.emplace_back(before.value, std::move(after.value));
+    }
+    for (std::size_t k = 0; k < objects.size(); ++k) {
+        const std::string& plug = objects[k].second;
+        const auto& [before, after] = changes[k];
+        if (host::Status status = host.setPlugValue(plug, after); !status)
+            return status;
+        context.recordUndo(
+            context.statement().text(),
+            [&host, plug, value = before] { return host.setPlugValue(plug, value); },
+            [&host, plug, value = after] { return host.setPlugValue(plug, value); });
+    }
+    return {};
+}
 
 host::Status createObject(CommandContext& context, const std::string& base,
                           std::optional<host::scene::ShapeType> shape,

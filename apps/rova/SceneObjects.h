@@ -1,6 +1,7 @@
 #pragma once
 // What the scene commands share: making an object (a transform, with a shape) as one undoable
 // change, and the checks of their size flags.
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -31,6 +32,16 @@ inline host::PlugValue tripleValue(double x, double y, double z) {
     value.double3 = {x, y, z};
     return value;
 }
+
+// Sets the compound plug `attribute` (translate, rotate) of the transform of every object the
+// statement names to what `next` makes of the plug's value, each as one undoable change. `next`
+// is given the transform's name and may refuse the statement. Every name is checked and every new
+// value worked out before anything changes, so a statement that fails changes nothing; an object
+// named twice (or by its transform and its shape) changes twice.
+host::Status setTransformTriples(
+    CommandContext& context, const std::string& attribute,
+    const std::function<host::Result<host::PlugValue>(const std::string& transform,
+                                                      const host::PlugValue& before)>& next);
 
 // A flag's number that must be greater than zero (a finite number: binding checked that).
 host::Result<double> positiveFlag(const Invocation& in, const std::string& flag, double fallback);

@@ -1,5 +1,4 @@
 // rotate -os X Y Z N...
-#include <array>
 
 #include "../Interpreter.h"
 #include "../SceneObjects.h"
@@ -8,30 +7,12 @@ namespace rova::lang {
 namespace {
 
 host::Status run(CommandContext& context) {
-    auto& host = context.host();
-    const auto& in = context.in();
-    const auto& words = in.values("os");
+    const auto& words = context.in().values("os");
     const auto rotation =
         tripleValue(*parseNumber(words[0]), *parseNumber(words[1]), *parseNumber(words[2]));
-    std::vector<std::string> plugs;
-    for (const auto& object : in.args()) {
-        const auto transform = host::scene::transformOf(object);
-        if (!transform.ok())
-            return transform.status;
-        plugs.push_back(transform.value + ".rotate");
-    }
-    for (const auto& plug : plugs) {
-        const auto before = host.storedPlug(plug);
-        if (!before.ok())
-            return before.status;
-        if (host::Status status = host.setPlugValue(plug, rotation); !status)
-            return status;
-        context.recordUndo(
-            context.statement().text(),
-            [&host, plug, value = before.value] { return host.setPlugValue(plug, value); },
-            [&host, plug, value = rotation] { return host.setPlugValue(plug, value); });
-    }
-    return {};
+    return setTransformTriples(context, "rotate", [&](const std::string&, const host::PlugValue&) {
+        return host::Result<host::PlugValue>{.value = rotation, .status = {}};
+    });
 }
 
 host::Status validate(const Invocation& in) {
