@@ -2,6 +2,7 @@
 // recordings and prints a confusion table, so that thresholds can be tuned on anyone's takes.
 #include <kivo/Controller.h>
 #include <kivo/DeviceService.h>
+#include <kivo/Recording.h>
 
 #include <CLI/CLI.hpp>
 
@@ -27,21 +28,6 @@ constexpr std::array<const char*, 6> kLabels{"swipe",   "circle", "screen-tap",
                                              "key-tap", "tap",    "none"};
 constexpr std::array<const char*, 4> kTypes{"swipe", "circle", "screen-tap", "key-tap"};
 constexpr const char* kMixed = "several";
-
-const char* typeName(int type) {
-    switch (type) {
-        case Kivo::Gesture::Swipe:
-            return "swipe";
-        case Kivo::Gesture::Circle:
-            return "circle";
-        case Kivo::Gesture::ScreenTap:
-            return "screen-tap";
-        case Kivo::Gesture::KeyTap:
-            return "key-tap";
-        default:
-            return "other";
-    }
-}
 
 // The label of a take: its folder's name when that is a label (swipe/take-3.kivo), otherwise the
 // label its file name starts with, followed by the end of the name or by '-', '_' or '.'
@@ -110,7 +96,7 @@ std::string replay(Take& take) {
             for (int i = 0; i < f.gestures().count(); ++i) {
                 const auto g = f.gestures()[i];
                 if (g.state() == Kivo::Gesture::StateStart) {
-                    ++take.started[typeName(g.type())];
+                    ++take.started[std::string(Kivo::gestureTypeName(g.type()))];
                 }
                 if (g.state() == Kivo::Gesture::StateStop && g.type() == Kivo::Gesture::Swipe) {
                     take.swipes.emplace_back(wayOf(Kivo::SwipeGesture(g).direction()));

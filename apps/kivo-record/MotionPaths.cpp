@@ -3,6 +3,7 @@
 #include <kivo/Gesture.h>
 #include <kivo/Hand.h>
 #include <kivo/Pointable.h>
+#include <kivo/Recording.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -84,21 +85,6 @@ void writeTrack(std::ostream& out, const std::string& name,
 
 }  // namespace
 
-const char* gestureTypeName(int type) {
-    switch (type) {
-        case Kivo::Gesture::Swipe:
-            return "swipe";
-        case Kivo::Gesture::Circle:
-            return "circle";
-        case Kivo::Gesture::ScreenTap:
-            return "screen-tap";
-        case Kivo::Gesture::KeyTap:
-            return "key-tap";
-        default:
-            return "other";
-    }
-}
-
 void MotionPaths::extend(Track& track, const Kivo::Vector& point, bool continues,
                          std::int64_t frameId) {
     if (!continues || track.runs.empty() || track.lastFrameId != frameId - 1) {
@@ -147,7 +133,7 @@ void MotionPaths::write(std::ostream& out, const std::string& source) const {
     }
     for (const auto& [key, marker] : m_markers) {
         const std::string name =
-            std::string(gestureTypeName(key.first)) + "_" + std::to_string(key.second);
+            std::string(Kivo::gestureTypeName(key.first)) + "_" + std::to_string(key.second);
         const std::vector<std::vector<Kivo::Vector>> segment{std::vector{marker.from, marker.to}};
         writeTrack(out, name, segment, next);
     }

@@ -51,9 +51,6 @@ class MotionPaths {
     std::size_t m_frames = 0;
 };
 
-// "swipe", "circle", "screen-tap", "key-tap", or "other".
-const char* gestureTypeName(int type);
-
 // Whether `path` could be created or overwritten; an empty string or the reason, naming the file.
 std::string checkWritable(const std::string& path);
 

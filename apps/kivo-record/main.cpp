@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
             for (int i = 0; i < f.gestures().count(); ++i) {
                 const auto g = f.gestures()[i];
                 if (g.state() == Kivo::Gesture::StateStart) {
-                    ++started[kivorecord::gestureTypeName(g.type())];
+                    ++started[std::string(Kivo::gestureTypeName(g.type()))];
                 }
             }
             if (!pathsOutput.empty()) {

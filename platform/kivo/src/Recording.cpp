@@ -450,6 +450,10 @@ bool parseRecordLine(std::string_view line, RecordEntry& out, std::string& error
     }
 }
 
+std::string_view gestureTypeName(int type) {
+    return nameOf(kGestureTypes, type);
+}
+
 std::string formatHeaderLine(const RecordingHeader& h) {
     return std::string(kMagic) + " version=" + std::to_string(h.version) +
            " rate=" + shortestText(h.rate) +
@@ -472,8 +476,7 @@ std::string formatRecordLine(const RecordEntry& entry) {
              " tip=" + formatVector(p.tipPosition) + " dir=" + formatVector(p.direction);
     }
     for (const auto& g : f.gestures) {
-        s += "; gesture " + std::to_string(g.id) +
-             " type=" + std::string(nameOf(kGestureTypes, g.type)) +
+        s += "; gesture " + std::to_string(g.id) + " type=" + std::string(gestureTypeName(g.type)) +
              " state=" + std::string(nameOf(kGestureStates, g.state)) +
              " duration=" + std::to_string(g.duration) + " hand=" + std::to_string(g.handId) +
              " pointable=" + std::to_string(g.pointableId);

@@ -103,6 +103,9 @@ KIVO_API bool parseRecordLine(std::string_view line, RecordEntry& out, std::stri
 // The line for one entry, without line end. Floats are written so that they read back exactly.
 KIVO_API std::string formatRecordLine(const RecordEntry& entry);
 KIVO_API std::string formatHeaderLine(const RecordingHeader& header);
+// The name recordings give a gesture type: "swipe", "circle", "screen-tap", "key-tap", or
+// "invalid" for a number that is none of them.
+KIVO_API std::string_view gestureTypeName(int type);
 
 // Parses a whole recording held in memory; `name` is used in messages ("NAME:LINE: ...").
 // On failure returns false, sets `error`, and leaves `out` untouched.
