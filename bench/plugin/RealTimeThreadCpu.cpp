@@ -5,7 +5,6 @@
 //
 // Usage: realtime_thread_cpu [SECONDS]   (default 2 per scenario)
 #include <rovahost/Host.h>
-#include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
@@ -14,16 +13,13 @@
 #include <string>
 #include <thread>
 
+#include "CpuTime.h"
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using kivorova::bench::processCpuSeconds;
 
-double processCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-}
+using Clock = std::chrono::steady_clock;
 
 // Share of one core that the process used while `during` ran (the main thread mostly sleeps).
 template <class Body>

@@ -28,7 +28,6 @@
 #include <kivo/Frame.h>
 #include <kivo/Recording.h>
 #include <rovahost/Host.h>
-#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -54,7 +53,11 @@
 #define KIVOROVA_RECORDINGS "data/recordings"
 #endif
 
+#include "CpuTime.h"
+
 namespace {
+
+using kivorova::bench::threadCpuSeconds;
 
 using Clock = std::chrono::steady_clock;
 using rova::host::Host;
@@ -96,12 +99,6 @@ double taskCpuSeconds(long task) {
     if (!(in >> ns))
         return 0.0;
     return static_cast<double>(ns) * 1e-9;
-}
-
-double ownThreadCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
 double percentile(std::vector<double> values, double p) {
@@ -226,7 +223,7 @@ CpuFigures tickAndMeasure(Host& host, const std::vector<Node*>& nodes, double se
         return sum;
     };
     const std::uint64_t waits0 = waits();
-    const double data0 = dataCpu(), main0 = ownThreadCpuSeconds();
+    const double data0 = dataCpu(), main0 = threadCpuSeconds();
     const auto start = Clock::now();
     const auto period =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kTickSeconds));
@@ -239,7 +236,7 @@ CpuFigures tickAndMeasure(Host& host, const std::vector<Node*>& nodes, double se
         host.tick();
     }
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    return {100.0 * (dataCpu() - data0) / wall, 100.0 * (ownThreadCpuSeconds() - main0) / wall,
+    return {100.0 * (dataCpu() - data0) / wall, 100.0 * (threadCpuSeconds() - main0) / wall,
             static_cast<double>(waits() - waits0) / wall};
 }
 
@@ -251,7 +248,7 @@ double busyLoopPercent(double seconds) {
     std::thread spinner([&] {
         const Kivo::Controller controller;
         std::int64_t last = -1;
-        const double cpu0 = ownThreadCpuSeconds();
+        const double cpu0 = threadCpuSeconds();
         const auto start = Clock::now();
         while (!done.load(std::memory_order_relaxed)) {
             if (!controller.isConnected())
@@ -262,7 +259,7 @@ double busyLoopPercent(double seconds) {
             last = frame.id();
         }
         const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-        percent = 100.0 * (ownThreadCpuSeconds() - cpu0) / wall;
+        percent = 100.0 * (threadCpuSeconds() - cpu0) / wall;
     });
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     done = true;

@@ -3,7 +3,6 @@
 // idle nap in isDone are what keep it cheap. Baseline: the same loop with nothing that waits.
 #include <rova/Rova.h>
 #include <rovahost/Host.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <array>
@@ -16,7 +15,12 @@
 #include <utility>
 #include <vector>
 
+#include "CpuTime.h"
+
 namespace {
+
+using kivorova::bench::processCpuSeconds;
+using kivorova::bench::threadCpuSeconds;
 
 std::atomic<bool> g_deviceHasData{true};
 std::atomic<long> g_pushes{0};
@@ -89,24 +93,16 @@ RStatus uninitializeBench(RObject plugin) {
     return RFnPlugin(plugin).deregisterNode(RTypeId(0x7e5a01));
 }
 
-double cpuSeconds(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-}
-
 // Process CPU minus the main thread's own, over the wall time: the data thread's share of a core.
 template <class MainLoop>
 double measure(double seconds, MainLoop&& mainLoop) {
-    const double processBefore = cpuSeconds(RUSAGE_SELF), mainBefore = cpuSeconds(RUSAGE_THREAD);
+    const double processBefore = processCpuSeconds(), mainBefore = threadCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     mainLoop(start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                          std::chrono::duration<double>(seconds)));
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double other =
-        (cpuSeconds(RUSAGE_SELF) - processBefore) - (cpuSeconds(RUSAGE_THREAD) - mainBefore);
+    const double other = (processCpuSeconds() - processBefore) - (threadCpuSeconds() - mainBefore);
     return 100.0 * other / wall;
 }
 
