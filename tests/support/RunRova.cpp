@@ -144,8 +144,18 @@ RovaRun runRova(const std::vector<std::string>& arguments) {
     return runProgram(rovaProgram(), arguments);
 }
 
-RovaRun runRovaStatements(const std::string& statements) {
-    return runRova({"-c", statements});
+RovaRun runRovaStatements(const std::string& statements, const std::vector<std::string>& options) {
+    std::vector<std::string> arguments = options;
+    arguments.push_back("-c");
+    arguments.push_back(statements);
+    return runRova(arguments);
+}
+
+RovaRun runRovaStatementsWithFileSizeLimit(const std::string& statements, std::size_t bytes) {
+    return runProgram(
+        "/bin/sh",
+        {"-c", "trap '' XFSZ; ulimit -f " + std::to_string(bytes / 512) + " && exec \"$0\" \"$@\"",
+         rovaProgram().string(), "-c", statements});
 }
 
 RovaRun runRovaScript(const std::string& script, const std::vector<std::string>& options) {

@@ -1,6 +1,7 @@
 #pragma once
 // Runs the headless host `rova` as a child process and captures what it writes, so tests drive
 // the host and the plug-in exactly as a user's script would.
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -23,8 +24,12 @@ std::filesystem::path sourceRoot();
 
 // rova with these arguments (for example {"-c", "plugin -load kivo_rova"}).
 RovaRun runRova(const std::vector<std::string>& arguments);
-// rova -c STATEMENTS.
-RovaRun runRovaStatements(const std::string& statements);
+// rova [OPTIONS] -c STATEMENTS.
+RovaRun runRovaStatements(const std::string& statements,
+                          const std::vector<std::string>& options = {});
+// rova -c STATEMENTS, where writing a file past `bytes` (a multiple of 512) fails as on a full disk
+// (the size limit's error, EFBIG, rather than ENOSPC; the signal that comes with it is ignored).
+RovaRun runRovaStatementsWithFileSizeLimit(const std::string& statements, std::size_t bytes);
 // Writes the script to a temporary .rova file and runs `rova [OPTIONS] FILE`.
 RovaRun runRovaScript(const std::string& script, const std::vector<std::string>& options = {});
 

@@ -13,15 +13,16 @@
 #include <set>
 #include <sstream>
 
-#include "RovaProcess.h"
 #include "RunRova.h"
+#include "ScriptValues.h"
+#include "TempDir.h"
 
 namespace {
 
-using rova::test::lines;
-using rova::test::runStatements;
-using rova::test::runStatementsWithFileSizeLimit;
-using rova::test::TempDir;
+using kivorova::testing::linesOf;
+using kivorova::testing::runRovaStatements;
+using kivorova::testing::runRovaStatementsWithFileSizeLimit;
+using kivorova::testing::TempDir;
 
 // What the Khronos glTF validator reports on the files when any has an error, "" when none has.
 // It comes from viewer/node_modules, which scripts/viewer-modules installs when it is missing.
@@ -112,8 +113,8 @@ struct Refusal {
 // Statements after kTurningCube that must fail with the message and leave nothing in the folder.
 void expectRefusals(const TempDir& dir, const std::vector<Refusal>& cases) {
     for (const Refusal& c : cases) {
-        const auto run = runStatements(kTurningCube + c.statements);
-        EXPECT_EQ(run.status, 1) << c.statements;
+        const auto run = runRovaStatements(kTurningCube + c.statements);
+        EXPECT_EQ(run.exitCode, 1) << c.statements;
         EXPECT_NE(run.err.find(c.message), std::string::npos) << c.statements << "\n" << run.err;
         EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << c.statements;
     }
@@ -123,10 +124,10 @@ TEST(Bake, TheLastKeyPlacesTheMeshWhereTheHostShowsIt) {
     for (const char* file : {"take.glb", "take.gltf"}) {
         TempDir dir;
         const auto output = dir.path() / file;
-        const auto run = runStatements(kTurningCube + "bake -frames 10 -start 3 -output \"" +
-                                       output.string() + "\" box\npoints box -world\n");
-        ASSERT_EQ(run.status, 0) << run.err;
-        auto printed = lines(run.out);
+        const auto run = runRovaStatements(kTurningCube + "bake -frames 10 -start 3 -output \"" +
+                                           output.string() + "\" box\npoints box -world\n");
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        auto printed = linesOf(run.out);
         ASSERT_GE(printed.size(), 1u + 8u) << run.out;
         printed.erase(printed.begin(), printed.end() - 9);  // the names the set-up printed
         EXPECT_EQ(printed[0],
@@ -171,9 +172,9 @@ TEST(Bake, TheAnimationKeysAreTheSampledValues) {
     TempDir dir;
     const auto glb = dir.path() / "take.glb";
     const auto table = dir.path() / "take.json";
-    const auto run = runStatements(kTurningCube + "bake -frames 48 -start 0 -output \"" +
-                                   glb.string() + "\" -table \"" + table.string() + "\" box\n");
-    ASSERT_EQ(run.status, 0) << run.err;
+    const auto run = runRovaStatements(kTurningCube + "bake -frames 48 -start 0 -output \"" +
+                                       glb.string() + "\" -table \"" + table.string() + "\" box\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(validatorErrors({glb}), "");
     const tinygltf::Model model = readModel(glb);
     const auto columns = nlohmann::json::parse(fileText(table))["columns"];
@@ -197,11 +198,11 @@ TEST(Bake, TheAnimationKeysAreTheSampledValues) {
 TEST(Bake, ADeformedMeshShowsEachSampledShapeThroughItsMorphTargets) {
     TempDir dir;
     const auto glb = dir.path() / "dent.glb";
-    const auto run =
-        runStatements("plugin -load kivo_rova\n" + dentedPlane(8) +
-                      "bake -frames 12 -start 0 -output \"" + glb.string() + "\" p\npoints p\n");
-    ASSERT_EQ(run.status, 0) << run.err;
-    auto printed = lines(run.out);
+    const auto run = runRovaStatements("plugin -load kivo_rova\n" + dentedPlane(8) +
+                                       "bake -frames 12 -start 0 -output \"" + glb.string() +
+                                       "\" p\npoints p\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    auto printed = linesOf(run.out);
     printed.erase(printed.begin(), printed.end() - 81);
     EXPECT_EQ(validatorErrors({glb}), "");
     const tinygltf::Model model = readModel(glb);
@@ -250,20 +251,20 @@ TEST(Bake, TheTableHoldsEverySampledNumberAsGetPrintsIt) {
     TempDir dir;
     const auto table = dir.path() / "take.csv";
     const auto run =
-        runStatements(kTurningCube + "bake -frames 4 -start 0 -output \"" +
-                      (dir.path() / "take.glb").string() + "\" -table \"" + table.string() +
-                      "\" spin.outputRotate box.worldMatrix spin.scale\n"
-                      "get spin.outputRotate\nget spin.scale\n");
-    ASSERT_EQ(run.status, 0) << run.err;
+        runRovaStatements(kTurningCube + "bake -frames 4 -start 0 -output \"" +
+                          (dir.path() / "take.glb").string() + "\" -table \"" + table.string() +
+                          "\" spin.outputRotate box.worldMatrix spin.scale\n"
+                          "get spin.outputRotate\nget spin.scale\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(validatorErrors({dir.path() / "take.glb"}), "");
-    const auto rows = lines(fileText(table));
+    const auto rows = linesOf(fileText(table));
     ASSERT_EQ(rows.size(), 5u);
     std::string header =
         "frame,seconds,spin.outputRotate[0],spin.outputRotate[1],"
         "spin.outputRotate[2]";
     for (int i = 0; i < 16; ++i) header += ",box.worldMatrix[" + std::to_string(i) + "]";
     EXPECT_EQ(rows[0], header + ",spin.scale");
-    const auto printed = lines(run.out);
+    const auto printed = linesOf(run.out);
     // The last row is the last frame, which is where the bake leaves the scene.
     std::string last = rows[4];
     std::replace(last.begin(), last.end(), ',', ' ');
@@ -284,9 +285,9 @@ TEST(Bake, TheSameSessionGivesTheSameBytes) {
                              "spin.outputRotate\n";
     std::map<std::string, std::string> first;
     for (int round = 0; round < 2; ++round) {
-        const auto run = runStatements("python(\"import os; os.chdir('" + dir.path().string() +
-                                       "')\")\n" + bake);
-        ASSERT_EQ(run.status, 0) << run.err;
+        const auto run = runRovaStatements("python(\"import os; os.chdir('" + dir.path().string() +
+                                           "')\")\n" + bake);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
         for (const char* file : {"take.glb", "take.json", "take.gltf", "take.bin", "take.csv"}) {
             const std::string bytes = fileText(dir.path() / file);
             ASSERT_FALSE(bytes.empty()) << file;
@@ -326,7 +327,7 @@ TEST(Bake, BadRequestsAreRefusedBeforeAnythingIsWritten) {
 TEST(Bake, AReplayDrivesTheTrackedHandFrameByFrame) {
     TempDir dir;
     const auto table = dir.path() / "hand.csv";
-    const auto run = runStatements(
+    const auto run = runRovaStatements(
         "plugin -load kivo_rova\ncreate kivoTransform -name hand; set hand.live on\n"
         "sphere -name palm -radius 0.5; connect hand.outputPalm0 palm.inputMatrix\n"
         "device -replay \"" +
@@ -335,10 +336,10 @@ TEST(Bake, AReplayDrivesTheTrackedHandFrameByFrame) {
         "bake -frames 325 -start 1 -replay -output \"" +
         (dir.path() / "hand.glb").string() + "\" -table \"" + table.string() +
         "\" palm hand.outputPalm0Enabled\ndevice -status\n");
-    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.out.find("325 frames delivered"), std::string::npos) << run.out;
     EXPECT_EQ(validatorErrors({dir.path() / "hand.glb"}), "");
-    const auto rows = lines(fileText(table));
+    const auto rows = linesOf(fileText(table));
     ASSERT_EQ(rows.size(), 326u);
     // Every frame shows the palm, and the palm moves.
     std::set<std::string> positions;
@@ -399,10 +400,10 @@ TEST(Bake, FramesWhoseKeysAGltfCannotHoldAreRefusedBeforeTheFirstFrame) {
 
     // At the edges of what is allowed, the keys are valid.
     const auto edge =
-        runStatements(kTurningCube + "bake -frames 1 -start 9007199254740992 -output \"" + glb +
-                      "\" box\ntime -fps 1e6\nbake -frames 100 -start -50 -output \"" +
-                      (dir.path() / "fast.gltf").string() + "\" box");
-    ASSERT_EQ(edge.status, 0) << edge.err;
+        runRovaStatements(kTurningCube + "bake -frames 1 -start 9007199254740992 -output \"" + glb +
+                          "\" box\ntime -fps 1e6\nbake -frames 100 -start -50 -output \"" +
+                          (dir.path() / "fast.gltf").string() + "\" box");
+    ASSERT_EQ(edge.exitCode, 0) << edge.err;
     EXPECT_EQ(validatorErrors({glb, dir.path() / "fast.gltf"}), "");
 }
 
@@ -431,9 +432,9 @@ TEST(Bake, PosesAndPointsAGltfCannotHoldStopTheBakeAndWriteNothing) {
 TEST(Bake, TheBufferOfAGltfIsFoundWhateverItsName) {
     TempDir dir;
     const auto gltf = dir.path() / "my file #1.gltf";
-    const auto run = runStatements(kTurningCube + "bake -frames 4 -start 0 -output \"" +
-                                   gltf.string() + "\" box\n");
-    ASSERT_EQ(run.status, 0) << run.err;
+    const auto run = runRovaStatements(kTurningCube + "bake -frames 4 -start 0 -output \"" +
+                                       gltf.string() + "\" box\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(fileNames(dir.path()),
               (std::vector<std::string>{"my file #1.bin", "my file #1.gltf"}));
     const auto document = nlohmann::json::parse(fileText(gltf));
@@ -444,11 +445,11 @@ TEST(Bake, TheBufferOfAGltfIsFoundWhateverItsName) {
 TEST(Bake, ABakeThatCannotBeWrittenLeavesThePreviousFilesAndSaysWhy) {
     TempDir dir;
     const auto path = [&dir](const char* name) { return (dir.path() / name).string(); };
-    const auto good = runStatements(kTurningCube + "bake -frames 2 -start 0 -output \"" +
-                                    path("take.glb") + "\" -table \"" + path("take.csv") +
-                                    "\" box\nbake -frames 2 -start 0 -output \"" +
-                                    path("take.gltf") + "\" box\n");
-    ASSERT_EQ(good.status, 0) << good.err;
+    const auto good = runRovaStatements(kTurningCube + "bake -frames 2 -start 0 -output \"" +
+                                        path("take.glb") + "\" -table \"" + path("take.csv") +
+                                        "\" box\nbake -frames 2 -start 0 -output \"" +
+                                        path("take.gltf") + "\" box\n");
+    ASSERT_EQ(good.exitCode, 0) << good.err;
     std::map<std::string, std::string> before;
     for (const auto& name : fileNames(dir.path())) before[name] = fileText(dir.path() / name);
     ASSERT_EQ(before.size(), 4u);
@@ -469,8 +470,8 @@ TEST(Bake, ABakeThatCannotBeWrittenLeavesThePreviousFilesAndSaysWhy) {
          path("take.csv")},
     };
     for (const Case& c : cases) {
-        const auto run = runStatementsWithFileSizeLimit(kTurningCube + c.statements, 64 * 1024);
-        EXPECT_EQ(run.status, 1) << c.statements;
+        const auto run = runRovaStatementsWithFileSizeLimit(kTurningCube + c.statements, 64 * 1024);
+        EXPECT_EQ(run.exitCode, 1) << c.statements;
         EXPECT_NE(run.err.find("cannot write '" + c.path + "': File too large"), std::string::npos)
             << c.statements << "\n"
             << run.err;
@@ -485,10 +486,10 @@ TEST(Bake, ShapesThatWouldPassTheLargestGltfStopTheBakeBeforeItIsWritten) {
     const std::string glb = (dir.path() / "take.glb").string();
     // Each changed shape adds a weight to every one of the 10000000 frames: about 100 shapes fill
     // 4 GiB.
-    const auto run = runStatements(
+    const auto run = runRovaStatements(
         "plugin -load kivo_rova\n" + dentedPlane(100) +
         "set mover.scale 0.1\nbake -frames 10000000 -start 0 -output \"" + glb + "\" p");
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("'pShape': cannot bake into '" + glb +
                            "': the glTF would pass 4294967295 bytes (the most a .glb can hold)"),
               std::string::npos)

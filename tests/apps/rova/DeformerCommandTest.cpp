@@ -8,9 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "RovaProcess.h"
+#include "RunRova.h"
+#include "ScriptValues.h"
 
 namespace rova::test {
+
+using namespace kivorova::testing;
 namespace {
 
 // A plane of 3 x 3 vertices facing +Y and a deformer whose input point sits 0.5 below its centre:
@@ -30,12 +33,12 @@ const std::string kDent =
 TEST(DeformerCommand, TheMeshShowsTheDeformedShapeEverywhere) {
     const auto file =
         std::filesystem::temp_directory_path() / ("deformed" + std::to_string(::getpid()) + ".obj");
-    const auto run = runStatements(kDented +
-                                   "move -a 0 3 0 p\nset d.inputPoint0 1 0 0 0 0 1 0 0 "
-                                   "0 0 1 0 0 2.5 0 1\nrefresh\npoints p\n"
-                                   "points p -world\nexport p \"" +
-                                   file.string() + "\"\nls -type mesh\nconnections d\n");
-    ASSERT_EQ(run.status, 0) << run.err;
+    const auto run = runRovaStatements(kDented +
+                                       "move -a 0 3 0 p\nset d.inputPoint0 1 0 0 0 0 1 0 0 "
+                                       "0 0 1 0 0 2.5 0 1\nrefresh\npoints p\n"
+                                       "points p -world\nexport p \"" +
+                                       file.string() + "\"\nls -type mesh\nconnections d\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
     std::ifstream in(file);
     std::stringstream obj;
     obj << in.rdbuf();
@@ -48,11 +51,11 @@ TEST(DeformerCommand, TheMeshShowsTheDeformedShapeEverywhere) {
 }
 
 TEST(DeformerCommand, DeclaredInputsAndTheWorldMatrixReDeformAtTheNextRefresh) {
-    const auto run = runStatements(kDented +
-                                   "refresh\nprint(\"--\\n\")\n"
-                                   "move -a 5 0 0 p\nrefresh\npoints p\nprint(\"--\\n\")\n"
-                                   "move -a 0 0 0 p\nset d.verbose true\nrefresh\npoints p\n");
-    ASSERT_EQ(run.status, 0) << run.err;
+    const auto run = runRovaStatements(kDented +
+                                       "refresh\nprint(\"--\\n\")\n"
+                                       "move -a 5 0 0 p\nrefresh\npoints p\nprint(\"--\\n\")\n"
+                                       "move -a 0 0 0 p\nset d.verbose true\nrefresh\npoints p\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
     // verbose causes no evaluation of its own, but reports the one the move causes.
     EXPECT_EQ(run.out, "p\nd\n--\n" + kFlat + "--\nDeforming begin...\n\t success\n" + kDent);
 }
@@ -61,19 +64,19 @@ TEST(DeformerCommand, UndoTakesTheDeformerOffAndRestoresTheShapeExactly) {
     // Permanent edits reach the deformer's own copy of the geometry, never the shape's, and go
     // with the step after which they were made: redo brings the deformer back as undo found it,
     // flat, and undo again leaves the shape flat once more.
-    const auto run =
-        runStatements(kDented +
-                      "set d.permanent true\nrefresh\nset d.radius 1\nrefresh\n"
-                      "undo\nundo\nundo\nundo\nundo\nundo\nls -type kivoDeformer\n"
-                      "connections\npoints p\nredo\nrefresh\npoints p\nundo\nrefresh\npoints p\n");
-    ASSERT_EQ(run.status, 0) << run.err;
+    const auto run = runRovaStatements(
+        kDented +
+        "set d.permanent true\nrefresh\nset d.radius 1\nrefresh\n"
+        "undo\nundo\nundo\nundo\nundo\nundo\nls -type kivoDeformer\n"
+        "connections\npoints p\nredo\nrefresh\npoints p\nundo\nrefresh\npoints p\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "p\nd\n\n\n" + kFlat + kFlat + kFlat);
 }
 
 // The sections of a run's output between lines "--".
 std::vector<std::string> sections(const std::string& out) {
     std::vector<std::string> parts(1);
-    for (const auto& line : lines(out)) {
+    for (const auto& line : linesOf(out)) {
         if (line == "--")
             parts.emplace_back();
         else
@@ -89,12 +92,12 @@ TEST(DeformerCommand, UndoTakesPermanentDentsBackExactly) {
     {
         // A setting changed and taken back: the mesh is as it was, the dent the change made goes,
         // and the working shape goes with it (paused, the deformer writes the shape it works on).
-        const auto run = runStatements(
+        const auto run = runRovaStatements(
             kDented + "set d.permanent true\nrefresh\n" + mark + "points p\n" + mark +
             "set d.radius 1.5\nrefresh\npoints p\n" + mark + "undo\npoints p\nrefresh\npoints p\n" +
             mark + "redo\nrefresh\npoints p\n" + mark +
             "undo\nset d.pause true\nrefresh\npoints p\n" + mark + "undo\nundo\npoints p\n");
-        ASSERT_EQ(run.status, 0) << run.err;
+        ASSERT_EQ(run.exitCode, 0) << run.err;
         const auto part = sections(run.out);
         ASSERT_EQ(part.size(), 7u) << run.out;
         EXPECT_EQ(part[1], kDent);
@@ -109,11 +112,11 @@ TEST(DeformerCommand, UndoTakesPermanentDentsBackExactly) {
     {
         // A permanently deforming deformer deleted and restored: the mesh shows the dent it had,
         // and the next deformation goes on from it.
-        const auto run =
-            runStatements(kDented + "set d.permanent true\nrefresh\npoints p\n" + mark +
-                          "delete d\npoints p\n" + mark + "undo\npoints p\nrefresh\npoints p\n" +
-                          mark + "set d.inputPoint0Enabled true\nrefresh\npoints p\n");
-        ASSERT_EQ(run.status, 0) << run.err;
+        const auto run = runRovaStatements(kDented + "set d.permanent true\nrefresh\npoints p\n" +
+                                           mark + "delete d\npoints p\n" + mark +
+                                           "undo\npoints p\nrefresh\npoints p\n" + mark +
+                                           "set d.inputPoint0Enabled true\nrefresh\npoints p\n");
+        ASSERT_EQ(run.exitCode, 0) << run.err;
         const auto part = sections(run.out);
         ASSERT_EQ(part.size(), 4u) << run.out;
         EXPECT_EQ(part[0], "p\nd\n" + kDent);
@@ -124,13 +127,13 @@ TEST(DeformerCommand, UndoTakesPermanentDentsBackExactly) {
 }
 
 TEST(DeformerCommand, DeformersStackAndComeOffInOrder) {
-    const auto run = runStatements(
+    const auto run = runRovaStatements(
         kDented +
         "deformer kivoDeformer p -name e\nset e.falloffType 1\nset e.weightedSign false\n"
         "set e.inputPoint0 1 0 0 0 0 1 0 0 0 0 1 0 0 -0.5 0 1\nset e.inputPoint0Enabled true\n"
         "refresh\npoints p\nconnections\nundo\nundo\nundo\nundo\nundo\nrefresh\npoints p\n"
         "connections\n");
-    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(run.exitCode, 0) << run.err;
     // e meets the dent d made: 0.25 from its point, it moves the centre by 0.75 against +Y.
     EXPECT_EQ(run.out,
               "p\nd\ne\n-1 0 -1\n0 0 -1\n1 0 -1\n-1 0 0\n0 -1 0\n1 0 0\n-1 0 1\n0 0 1\n1 0 1\n"
@@ -139,12 +142,12 @@ TEST(DeformerCommand, DeformersStackAndComeOffInOrder) {
 }
 
 TEST(DeformerCommand, WhatIsNotADeformerOrAMeshIsRefusedAndChangesNothing) {
-    const auto run = runStatements(
+    const auto run = runRovaStatements(
         "plugin -load kivo_rova\nplane -name p\ncamera -name c\n"
         "deformer timeRotate p\ndeformer kivoDeformer c\ndeformer kivoDeformer p p\n"
         "deformer nothing p\nls\nconnections\n",
         {"--keep-going"});
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("'timeRotate' is not a deformer type"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("'c' is not a mesh"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("named twice"), std::string::npos) << run.err;

@@ -2,9 +2,13 @@
 // procedures) and commands that plug-ins register, driven through a probe plug-in of the tests.
 #include <gtest/gtest.h>
 
-#include "RovaProcess.h"
+#include "RunRova.h"
+#include "ScriptValues.h"
+#include "TempDir.h"
 
 namespace rova::test {
+
+using namespace kivorova::testing;
 namespace {
 
 class Executor : public ::testing::Test {
@@ -20,7 +24,7 @@ class Executor : public ::testing::Test {
         std::vector<std::string> args{"--plugin-path", ROVA_PROBE_PLUGIN_DIR, "--script-path",
                                       m_scripts.path().string()};
         args.insert(args.end(), extra.begin(), extra.end());
-        auto run = runStatements("plugin -load rova_probe\n" + statements, args);
+        auto run = runRovaStatements("plugin -load rova_probe\n" + statements, args);
         // The UI procedures frame everything else.
         EXPECT_EQ(run.out.rfind("ui created\n", 0), 0u) << run.out;
         if (run.out.rfind("ui created\n", 0) == 0)
@@ -40,15 +44,15 @@ class Executor : public ::testing::Test {
 TEST_F(Executor, UiProceduresRunAtLoadAndUnload) {
     const std::vector<std::string> paths{"--plugin-path", ROVA_PROBE_PLUGIN_DIR, "--script-path",
                                          m_scripts.path().string()};
-    const auto run = runStatements(
+    const auto run = runRovaStatements(
         "plugin -load rova_probe\nprint(\"loaded\\n\")\nplugin -unload rova_probe\nplugin -list\n",
         paths);
-    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "ui created\nloaded\nui deleted\n\n");
     EXPECT_EQ(run.err, "");
     // At exit the host unloads what is still loaded.
-    const auto atExit = runStatements("plugin -load rova_probe\nprint(\"loaded\\n\")", paths);
-    EXPECT_EQ(atExit.status, 0) << atExit.err;
+    const auto atExit = runRovaStatements("plugin -load rova_probe\nprint(\"loaded\\n\")", paths);
+    EXPECT_EQ(atExit.exitCode, 0) << atExit.err;
     EXPECT_EQ(atExit.out, "ui created\nloaded\nui deleted\n");
 }
 
@@ -57,7 +61,7 @@ TEST_F(Executor, PluginCommandsGetTheirWordsAsTypedAndPrintTheirResult) {
         "probeWords -flag \"two words\" 3 node.attr -1 \"-quoted\"\n"
         "probeWords(\"call\", form)\n"
         "probeFlag -yes; probeFlag; probeFlag -double\n");
-    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out,
               "[-flag][two words][3][node.attr][-1][-quoted]\n[call][form]\ntrue\nfalse\n0.1\n");
 }
@@ -66,14 +70,14 @@ TEST_F(Executor, UndoablePluginCommandsStepTheQueue) {
     const auto run = probe(
         "probeCount; probeCount; undo; redo; probeCount; undo; undo; undo; probeCount\n"
         "undo\nundo");
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "1\n2\n3\n1\n");
     EXPECT_EQ(run.err, "error: line 4: undo: nothing to undo\n");
 }
 
 TEST_F(Executor, FailingPluginCommandFailsTheStatement) {
     const auto run = probe("probeCount -fail\nprint(\"not reached\\n\")");
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "error: line 2: probeCount: asked to fail\n");
 }
@@ -82,7 +86,7 @@ TEST_F(Executor, ExecuteCommandReturnsResultsAndEchoesOnlyWithDisplay) {
     const auto run = probe(
         "probeRun \"create time -name quiet\"\n"
         "probeRun \"create time -name shown; ls -type time\" -display\n");
-    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out,
               "quiet\n"
               "create time -name shown; ls -type time\nshown\nsceneTime quiet shown\n"
@@ -93,7 +97,7 @@ TEST_F(Executor, UndoableExecuteCommandIsOneStepAndTheRestIsNotRecorded) {
     const auto run = probe(
         "probeRun \"create time -name a; create time -name b\" -undo\nls\nundo\nls\n"
         "probeRun \"create time -name c\"\nundo");
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "a\nb\nsceneTime a b\nsceneTime\nc\n");
     EXPECT_EQ(run.err, "error: line 7: undo: nothing to undo\n");
 }
@@ -101,27 +105,27 @@ TEST_F(Executor, UndoableExecuteCommandIsOneStepAndTheRestIsNotRecorded) {
 TEST_F(Executor, FailedExecuteCommandIsReportedToTheCallerAndOnStandardError) {
     const auto run =
         probe("probeRun \"print(\\\"a\\\\n\\\"); get no.such; print(\\\"b\\\\n\\\")\"\nls");
-    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out,
               "a\nfailed: executeCommand: the command failed: print(\"a\\n\"); get no.such; "
               "print(\"b\\n\")\nsceneTime\n");
     EXPECT_EQ(run.err.rfind("error: line 1: get: ", 0), 0u) << run.err;
-    EXPECT_EQ(lines(run.err).size(), 1u) << run.err;
+    EXPECT_EQ(linesOf(run.err).size(), 1u) << run.err;
 }
 
 TEST_F(Executor, IdleStatementsRunAtTheNextRefresh) {
     const auto run = probe(
         "probeQueue \"print(\\\"idle 1\\\\n\\\")\"\nprobeQueue \"create time -name idleNode\"\n"
         "print(\"before\\n\")\nrefresh\nprint(\"after\\n\")\nrefresh\nls");
-    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "before\nidle 1\nafter\nsceneTime idleNode\n");
 }
 
 TEST_F(Executor, LoadingAndUnloadingClearTheUndoQueue) {
-    const auto run = runStatements(
+    const auto run = runRovaStatements(
         "create time -name x\nplugin -load rova_probe\nundo",
         {"--plugin-path", ROVA_PROBE_PLUGIN_DIR, "--script-path", m_scripts.path().string()});
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "error: line 3: undo: nothing to undo\n");
 }
 

@@ -6,9 +6,12 @@
 #include <map>
 #include <sstream>
 
-#include "RovaProcess.h"
+#include "RunRova.h"
+#include "TempDir.h"
 
 namespace rova::test {
+
+using namespace kivorova::testing;
 namespace {
 
 // What makes each call: the real plug-in for registration and its nodes' set-up, the tests' probe
@@ -45,7 +48,7 @@ const std::map<std::string, std::string> kScriptFor = {
 };
 
 std::vector<std::string> listedPoints() {
-    const auto run = runStatements("fault -list");
+    const auto run = runRovaStatements("fault -list");
     std::istringstream words(run.out);
     std::vector<std::string> points;
     for (std::string word; words >> word;) points.push_back(word);
@@ -56,8 +59,8 @@ RovaRun runWithProbe(const std::string& statements) {
     TempDir scripts;  // the probe's UI procedures
     scripts.write("probeCreateUI.rova", "\n");
     scripts.write("probeDeleteUI.rova", "\n");
-    return runStatements(statements, {"--keep-going", "--plugin-path", ROVA_PROBE_PLUGIN_DIR,
-                                      "--script-path", scripts.path().string()});
+    return runRovaStatements(statements, {"--keep-going", "--plugin-path", ROVA_PROBE_PLUGIN_DIR,
+                                          "--script-path", scripts.path().string()});
 }
 
 TEST(FaultPoints, EveryListedPointHasAScriptAndNothingElseIsListed) {
@@ -65,8 +68,8 @@ TEST(FaultPoints, EveryListedPointHasAScriptAndNothingElseIsListed) {
     ASSERT_FALSE(points.empty());
     for (const auto& point : points) EXPECT_TRUE(kScriptFor.count(point)) << point;
     EXPECT_EQ(points.size(), kScriptFor.size());
-    const auto unknown = runStatements("fault active3DView");
-    EXPECT_EQ(unknown.status, 1);
+    const auto unknown = runRovaStatements("fault active3DView");
+    EXPECT_EQ(unknown.exitCode, 1);
     EXPECT_NE(unknown.err.find("unknown fault call 'active3DView'"), std::string::npos);
 }
 

@@ -7,9 +7,12 @@
 #include <cmath>
 #include <sstream>
 
-#include "RovaProcess.h"
+#include "RunRova.h"
+#include "ScriptValues.h"
 
 namespace rova::test {
+
+using namespace kivorova::testing;
 namespace {
 
 struct Hit {
@@ -21,11 +24,11 @@ struct Hit {
 // The hits the script's last intersect printed (every line after the objects' names), after
 // checking that the script succeeded in silence.
 std::vector<Hit> hitsOf(const std::string& statements) {
-    const auto run = runStatements(statements);
-    EXPECT_EQ(run.status, 0) << statements << "\n" << run.err;
+    const auto run = runRovaStatements(statements);
+    EXPECT_EQ(run.exitCode, 0) << statements << "\n" << run.err;
     EXPECT_EQ(run.err, "") << statements;
     std::vector<Hit> hits;
-    for (const auto& line : lines(run.out)) {
+    for (const auto& line : linesOf(run.out)) {
         std::istringstream in(line);
         Hit hit;
         if (in >> hit.mesh >> hit.polygon >> hit.x >> hit.y >> hit.z)

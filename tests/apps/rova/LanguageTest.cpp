@@ -2,44 +2,47 @@
 // strings, and the one-line errors of malformed statements that stop a script before it runs.
 #include <gtest/gtest.h>
 
-#include "RovaProcess.h"
+#include "RunRova.h"
+#include "ScriptValues.h"
 
 namespace rova::test {
+
+using namespace kivorova::testing;
 namespace {
 
 TEST(Language, SeparatorsCommentsAndBothStatementForms) {
-    const auto run = runStatements(
+    const auto run = runRovaStatements(
         "print(\"a\\n\"); print \"b\\n\"   // a comment; print(\"not run\\n\")\n"
         "\n"
         "   print(\"c\", )\n"  // a trailing comma leaves an empty argument: an error
     );
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "error: line 3: print: expected an argument, got ')'\n");
 
-    const auto good = runStatements(
+    const auto good = runRovaStatements(
         "print(\"a\\n\"); print \"b\\n\"   // a comment; print(\"not run\\n\")\n"
         "print(\n  \"c\\n\"\n)\n"
         "print(\"//not a comment\\n\");;\n");
-    EXPECT_EQ(good.status, 0) << good.err;
+    EXPECT_EQ(good.exitCode, 0) << good.err;
     EXPECT_EQ(good.out, "a\nb\nc\n//not a comment\n");
     EXPECT_EQ(good.err, "");
 }
 
 TEST(Language, StringsTakeCEscapes) {
-    const auto run = runStatements(R"(print("tab\tquote\"backslash\\hex\x41octal\101\n"))");
-    EXPECT_EQ(run.status, 0) << run.err;
+    const auto run = runRovaStatements(R"(print("tab\tquote\"backslash\\hex\x41octal\101\n"))");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "tab\tquote\"backslash\\hexAoctalA\n");
 }
 
 TEST(Language, SyntaxErrorAnywhereRunsNothingAndEveryErrorIsReported) {
-    const auto run = runStatements(
+    const auto run = runRovaStatements(
         "print(\"first\\n\")\n"
         "print(\"unterminated\n"
         "print(\"third\\n\") print(\"x\")\n"
         "3d thing\n"
         "print(\"bad escape \\q\")\n");
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err,
               "error: line 2: print: unterminated string (a string ends on the line it starts)\n"
@@ -87,25 +90,25 @@ TEST(Language, MisusedBuiltInCommandsAreCaughtBeforeAnythingRuns) {
     };
     for (const Case& c : cases) {
         // The statement comes second: the first one must not have run.
-        const auto run = runStatements(std::string("print(\"ran\\n\")\n") + c.statement);
-        EXPECT_EQ(run.status, 1) << c.statement;
+        const auto run = runRovaStatements(std::string("print(\"ran\\n\")\n") + c.statement);
+        EXPECT_EQ(run.exitCode, 1) << c.statement;
         EXPECT_EQ(run.out, "") << c.statement;
         EXPECT_EQ(run.err, std::string("error: line 2: ") + c.error + "\n") << c.statement;
     }
 }
 
 TEST(Language, FailingStatementStopsTheRunOnOneLine) {
-    const auto run = runStatements("print(\"a\\n\")\nget nowhere.value\nprint(\"b\\n\")");
-    EXPECT_EQ(run.status, 1);
+    const auto run = runRovaStatements("print(\"a\\n\")\nget nowhere.value\nprint(\"b\\n\")");
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "a\n");
-    ASSERT_EQ(lines(run.err).size(), 1u) << run.err;
+    ASSERT_EQ(linesOf(run.err).size(), 1u) << run.err;
     EXPECT_EQ(run.err.rfind("error: line 2: get: ", 0), 0u) << run.err;
     EXPECT_NE(run.err.find("nowhere"), std::string::npos) << run.err;
 }
 
 TEST(Language, KeepGoingRunsThePastFailuresAndStillFails) {
-    const auto run = runStatements("frobnicate 1 2\nprint(\"after\\n\")", {"--keep-going"});
-    EXPECT_EQ(run.status, 1);
+    const auto run = runRovaStatements("frobnicate 1 2\nprint(\"after\\n\")", {"--keep-going"});
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "after\n");
     EXPECT_EQ(run.err,
               "error: line 1: frobnicate: unknown command (not a built-in command, a plug-in "
@@ -114,34 +117,34 @@ TEST(Language, KeepGoingRunsThePastFailuresAndStillFails) {
 
 TEST(Language, NodeNamesThatBreakTheRuleAreRefusedAndChangeNothing) {
     for (const char* name : {"\"a;b\"", "\"two words\"", "9lives", "\"x.y\"", "\"\\n\""}) {
-        const auto run = runStatements(std::string("create time -name ") + name + "\nls -type time",
-                                       {"--keep-going"});
-        EXPECT_EQ(run.status, 1) << name;
+        const auto run = runRovaStatements(
+            std::string("create time -name ") + name + "\nls -type time", {"--keep-going"});
+        EXPECT_EQ(run.exitCode, 1) << name;
         EXPECT_EQ(run.out, "sceneTime\n") << name;
-        ASSERT_EQ(lines(run.err).size(), 1u) << run.err;
+        ASSERT_EQ(linesOf(run.err).size(), 1u) << run.err;
         EXPECT_EQ(run.err.rfind("error: line 1: create: ", 0), 0u) << run.err;
     }
 }
 
 TEST(Language, NegativeNumbersAreValuesNotFlags) {
-    const auto run = runStatements("time -seconds -1.5; time; time -frame -12; time -frame");
-    EXPECT_EQ(run.status, 0) << run.err;
+    const auto run = runRovaStatements("time -seconds -1.5; time; time -frame -12; time -frame");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "-1.5\n-12\n");
 }
 
 TEST(Language, QueriesPrintOneLineEach) {
-    const auto run = runStatements(
+    const auto run = runRovaStatements(
         "create time -name clockA\ncreate time -name clockA\nls -type time\n"
         "time -fps 30; time -frame 45; time; time -frame; time -fps");
-    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "clockA\nclockA1\nsceneTime clockA clockA1\n1.5\n45\n30\n");
 }
 
 TEST(Language, TraceShowsGraphEventsInOrder) {
-    const auto run = runStatements(
+    const auto run = runRovaStatements(
         "trace on -create -delete\ncreate time -name clock\ndelete clock\ntrace off\n"
         "create time -name quiet");
-    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "trace: create clock time\nclock\ntrace: delete clock time\nquiet\n");
 }
 

@@ -2,13 +2,16 @@
 // come back exactly.
 #include <gtest/gtest.h>
 
-#include "RovaProcess.h"
+#include "RunRova.h"
+#include "ScriptValues.h"
 
 namespace rova::test {
+
+using namespace kivorova::testing;
 namespace {
 
 RovaRun withPlugin(const std::string& statements, std::vector<std::string> extra = {}) {
-    auto run = runStatements("plugin -load kivo_rova\n" + statements, std::move(extra));
+    auto run = runRovaStatements("plugin -load kivo_rova\n" + statements, std::move(extra));
     return run;
 }
 
@@ -18,7 +21,7 @@ TEST(PluginNodes, SetIsUndoneToTheExactEarlierValue) {
         "set t.scale 0.1\nset t.axis 1 -2 3.5\nset t.sc 1e-300\n"
         "get t.scale\nundo\nget t.scale\nundo\nget t.axis\nundo\nget t.scale\n"
         "redo\nredo\nget t.axis\nget t.scale\n");
-    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "t\n1e-300\n0.1\n0 1 0\n10\n1 -2 3.5\n0.1\n");
 }
 
@@ -29,7 +32,7 @@ TEST(PluginNodes, ConnectAndDisconnectAreUndone) {
         "undo\nundo\nconnections\nget t.time\n"
         "redo\nredo\nget t.time\ndisconnect sceneTime.time "
         "t.time\nconnections\nundo\nconnections\n");
-    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "t\n2\nsceneTime.time->t.time\n\n5\n2\n\nsceneTime.time->t.time\n");
 }
 
@@ -41,8 +44,8 @@ TEST(PluginNodes, DeletedNodesComeBackWithValuesAndConnections) {
         "time -seconds 2\nget b.initialRotate\n"
         "delete a\nls\nconnections\nundo\nls\nconnections\nget a.scale\nget b.initialRotate\n"
         "redo\nls\n");
-    EXPECT_EQ(run.status, 0) << run.err;
-    const auto out = lines(run.out);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const auto out = linesOf(run.out);
     ASSERT_EQ(out.size(), 10u) << run.out;
     const std::string rotated = out[2];
     EXPECT_EQ(out[3], "sceneTime b");
@@ -62,7 +65,7 @@ TEST(PluginNodes, ValuesAnAttributeCannotHoldAreRefused) {
         "set d.deformType 32767\nset d.dt -1\nset d.dt 3\nget d.deformType\n"
         "set d.dt 2\nget d.dt\nset d.dt pushPull\nget d.dt\nundo\nundo\nget d.dt\n",
         {"--keep-going"});
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "g\np\nd\n2\n3.4028234663852886e+38\n1\n2\n0\n1\n");
     const std::string floatRange =
         " is out of range (expected a number a float holds, at most 3.4028234663852886e+38 in "
@@ -71,7 +74,7 @@ TEST(PluginNodes, ValuesAnAttributeCannotHoldAreRefused) {
         " is not a field of the enum (fields: 0 (pushPull), 1 (push), 2 "
         "(pull))\n";
     std::string errors;  // without the plug-in's load and unload lines
-    for (const auto& line : lines(run.err))
+    for (const auto& line : linesOf(run.err))
         if (line.rfind("error: ", 0) == 0)
             errors += line + "\n";
     EXPECT_EQ(errors, "error: line 5: set: cannot set 'g.distanceGrab': '1e+300'" + floatRange +
@@ -92,7 +95,7 @@ TEST(PluginNodes, AGrabNodeDeletedMidGrabComesBackHoldingNothing) {
         "delete g\nundo\nget g.grabObject\n"
         "set g.finger2 2.25 0.5 0; set g.finger1 -2.25 0.5 0\nget g.grabObject\n"
         "set g.finger2 1.5 0 0; set g.finger1 -1.5 0 0\nget g.grabObject\n");
-    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "box\ng\nbox\nbox\nnull\nnull\nbox\n");
 }
 
@@ -101,7 +104,7 @@ TEST(PluginNodes, UnloadIsRefusedWhileNodesExistUnlessForced) {
         "create timeRotate -name spin\nplugin -unload kivo_rova\nls\n"
         "plugin -unload kivo_rova -force\nls\nplugin -list\n",
         {"--keep-going"});
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "spin\nsceneTime spin\nsceneTime\n\n");
     EXPECT_NE(run.err.find("error: line 3: plugin: cannot unload plug-in 'kivo_rova': nodes of "
                            "its types exist: spin\n"),
@@ -113,7 +116,7 @@ TEST(PluginNodes, HostSideHandlerRunsThroughPython) {
     const auto run = withPlugin(
         "python(\"import kivoHandler\"); python(\"kivoHandler.kivoSenseSetEnabled(True);\")\n"
         "python(\"import kivoHandler\"); python(\"kivoHandler.kivoSenseSetEnabled(False);\")\n");
-    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
 }
 
 }  // namespace

@@ -6,14 +6,18 @@
 #include <fstream>
 #include <iterator>
 
-#include "RovaProcess.h"
+#include "RunRova.h"
+#include "ScriptValues.h"
+#include "TempDir.h"
 
 namespace rova::test {
+
+using namespace kivorova::testing;
 namespace {
 
 TEST(Program, HelpDocumentsEveryOptionAndCommand) {
-    const auto run = runRova({.args = {"--help"}});
-    EXPECT_EQ(run.status, 0);
+    const auto run = runRova({"--help"});
+    EXPECT_EQ(run.exitCode, 0);
     for (const char* text : {"-c,--command",
                              "--keep-going",
                              "--plugin-path",
@@ -50,37 +54,37 @@ TEST(Program, HelpDocumentsEveryOptionAndCommand) {
 }
 
 TEST(Program, HelpCommandMatchesTheProgramsReference) {
-    const auto help = runRova({.args = {"--help"}});
-    const auto command = runStatements("help");
-    EXPECT_EQ(command.status, 0);
+    const auto help = runRova({"--help"});
+    const auto command = runRovaStatements("help");
+    EXPECT_EQ(command.exitCode, 0);
     ASSERT_FALSE(command.out.empty());
     EXPECT_NE(help.out.find(command.out), std::string::npos);
-    const auto one = runStatements("help time");
+    const auto one = runRovaStatements("help time");
     EXPECT_NE(one.out.find("  -fps [R]\n"), std::string::npos) << one.out;
 }
 
 TEST(Program, UsageErrorsExitWithTwo) {
-    const auto unknown = runRova({.args = {"--bogus"}});
-    EXPECT_EQ(unknown.status, 2);
+    const auto unknown = runRova({"--bogus"});
+    EXPECT_EQ(unknown.exitCode, 2);
     EXPECT_FALSE(unknown.err.empty());
 
     TempDir dir;
     const auto file = dir.write("a.rova", "print(\"a\\n\")\n");
-    const auto both = runRova({.args = {"-c", "print(\"x\")", file.string()}});
-    EXPECT_EQ(both.status, 2);
+    const auto both = runRova({"-c", "print(\"x\")", file.string()});
+    EXPECT_EQ(both.exitCode, 2);
     EXPECT_EQ(both.out, "");
     EXPECT_EQ(both.err, "error: give either -c STATEMENTS or SCRIPT files, not both\n");
 
-    const auto missing = runRova({.args = {(dir.path() / "missing.rova").string()}});
-    EXPECT_EQ(missing.status, 2);
+    const auto missing = runRova({(dir.path() / "missing.rova").string()});
+    EXPECT_EQ(missing.exitCode, 2);
     EXPECT_EQ(missing.err,
               "error: cannot read script '" + (dir.path() / "missing.rova").string() + "'\n");
 }
 
 TEST(Program, AFolderIsNoScript) {
     TempDir dir;
-    const auto run = runRova({.args = {dir.path().string()}});
-    EXPECT_EQ(run.status, 2);
+    const auto run = runRova({dir.path().string()});
+    EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.err, "error: '" + dir.path().string() + "' is a folder, not a script\n");
 }
 
@@ -92,7 +96,7 @@ TEST(Program, AScriptTooLargeForMemoryIsRefusedWithAMessage) {
     // A sparse file: large to read, nothing on disk.
     const auto big = dir.path() / "big.rova";
     std::filesystem::resize_file(dir.write("big.rova", ""), 3ull << 30);
-    const std::string command = "ulimit -v 1500000; '" + std::string(ROVA_EXECUTABLE) + "' '" +
+    const std::string command = "ulimit -v 1500000; '" + rovaProgram().string() + "' '" +
                                 big.string() + "' > /dev/null 2> '" +
                                 (dir.path() / "err.txt").string() + "'";
     const int status = std::system(command.c_str());
@@ -107,22 +111,22 @@ TEST(Program, AScriptTooLargeForMemoryIsRefusedWithAMessage) {
 
 TEST(Program, OutputThatCannotBeWrittenFailsTheRun) {
     // /dev/full accepts the open and refuses every write, as a full disk does.
-    const std::string command =
-        std::string("'") + ROVA_EXECUTABLE + "' -c 'print(\"hi\\n\")' > /dev/full 2> /dev/null";
+    const std::string command = std::string("'") + rovaProgram().string() +
+                                "' -c 'print(\"hi\\n\")' > /dev/full 2> /dev/null";
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    const auto fine = runStatements("print(\"hi\\n\")");
-    EXPECT_EQ(fine.status, 0);
+    const auto fine = runRovaStatements("print(\"hi\\n\")");
+    EXPECT_EQ(fine.exitCode, 0);
     EXPECT_EQ(fine.out, "hi\n");
 }
 
 TEST(Program, EveryNumberIsReadByOneGrammar) {
-    const auto run = runStatements(
+    const auto run = runRovaStatements(
         "plugin -load kivo_rova\ncreate timeRotate -name r\n"
         "set r.scale 1e3\nget r.scale\nset r.scale -.5\nget r.scale\nset r.scale +2.5E-1\n"
         "get r.scale\ntime -seconds 2.5e0\ntime\ntime -fps 30.\ntime -fps\n");
-    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "r\n1000\n-0.5\n0.25\n2.5\n30\n");
     const std::vector<std::pair<std::string, std::string>> refused = {
         {"set r.scale 0x10", "cannot set 'r.scale': expected a number, got '0x10'"},
@@ -136,8 +140,8 @@ TEST(Program, EveryNumberIsReadByOneGrammar) {
     };
     for (const auto& [statement, message] : refused) {
         const auto bad =
-            runStatements("plugin -load kivo_rova\ncreate timeRotate -name r\n" + statement);
-        EXPECT_EQ(bad.status, 1) << statement;
+            runRovaStatements("plugin -load kivo_rova\ncreate timeRotate -name r\n" + statement);
+        EXPECT_EQ(bad.exitCode, 1) << statement;
         EXPECT_NE(bad.err.find(message), std::string::npos) << statement << "\n" << bad.err;
     }
 }
@@ -146,13 +150,13 @@ TEST(Program, ScriptFilesRunInOrderAndAreAllCheckedFirst) {
     TempDir dir;
     const auto first = dir.write("first.rova", "print(\"one\\n\")\n");
     const auto second = dir.write("second.rova", "print(\"two\\n\")\ntime\n");
-    const auto run = runRova({.args = {first.string(), second.string()}});
-    EXPECT_EQ(run.status, 0) << run.err;
+    const auto run = runRova({first.string(), second.string()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "one\ntwo\n0\n");
 
     const auto broken = dir.write("broken.rova", "// fine\n\nget\n");
-    const auto stopped = runRova({.args = {first.string(), broken.string()}});
-    EXPECT_EQ(stopped.status, 1);
+    const auto stopped = runRova({first.string(), broken.string()});
+    EXPECT_EQ(stopped.exitCode, 1);
     EXPECT_EQ(stopped.out, "");
     EXPECT_EQ(stopped.err,
               "error: " + broken.string() + ": line 3: get: missing arguments (usage: get PLUG)\n");
@@ -161,8 +165,8 @@ TEST(Program, ScriptFilesRunInOrderAndAreAllCheckedFirst) {
 TEST(Program, FailuresInAScriptFileNameTheFile) {
     TempDir dir;
     const auto file = dir.write("scene.rova", "print(\"a\\n\")\n\nnoSuchCommand\n");
-    const auto run = runRova({.args = {file.string()}});
-    EXPECT_EQ(run.status, 1);
+    const auto run = runRova({file.string()});
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "a\n");
     EXPECT_EQ(
         run.err.rfind("error: " + file.string() + ": line 3: noSuchCommand: unknown command", 0),
@@ -171,34 +175,35 @@ TEST(Program, FailuresInAScriptFileNameTheFile) {
 }
 
 TEST(Program, StatementsFromStandardInput) {
-    const auto run = runRova({.input = "print(\"in\\n\")\ncreate time -name fromStdin\n"});
-    EXPECT_EQ(run.status, 0) << run.err;
+    const auto run =
+        runProgram(rovaProgram(), {}, {.input = "print(\"in\\n\")\ncreate time -name fromStdin\n"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "in\nfromStdin\n");
 
-    const auto failing =
-        runRova({.input = "print(\"in\\n\")\nget x.y\nprint(\"not reached\\n\")\n"});
-    EXPECT_EQ(failing.status, 1);
+    const auto failing = runProgram(
+        rovaProgram(), {}, {.input = "print(\"in\\n\")\nget x.y\nprint(\"not reached\\n\")\n"});
+    EXPECT_EQ(failing.exitCode, 1);
     EXPECT_EQ(failing.out, "in\n");
     EXPECT_EQ(failing.err.rfind("error: line 2: get: ", 0), 0u) << failing.err;
 
     const auto empty = runRova({});
-    EXPECT_EQ(empty.status, 0);
+    EXPECT_EQ(empty.exitCode, 0);
     EXPECT_EQ(empty.out, "");
 }
 
 TEST(Program, ExitStatusReflectsEveryStatement) {
-    EXPECT_EQ(runStatements("").status, 0);
-    EXPECT_EQ(runStatements("// only a comment").status, 0);
-    EXPECT_EQ(runStatements("undo").status, 1);
-    const auto undo = runStatements("undo");
+    EXPECT_EQ(runRovaStatements("").exitCode, 0);
+    EXPECT_EQ(runRovaStatements("// only a comment").exitCode, 0);
+    EXPECT_EQ(runRovaStatements("undo").exitCode, 1);
+    const auto undo = runRovaStatements("undo");
     EXPECT_EQ(undo.err, "error: line 1: undo: nothing to undo\n");
 }
 
 // Tracing left on sees the exit's deletions, and the exit stays clean: nothing is reported to
 // a tracer that static destruction already took away.
 TEST(Program, TracingLeftOnSeesTheExitAndExitsCleanly) {
-    const auto run = runStatements("create time -name a\ncreate time -name b\ntrace on\n");
-    EXPECT_EQ(run.status, 0) << run.err;
+    const auto run = runRovaStatements("create time -name a\ncreate time -name b\ntrace on\n");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out,
               "a\nb\n"
               "trace: delete b time\n"
@@ -219,9 +224,9 @@ TEST(Program, ReferencePageNamesEveryCommand) {
     ASSERT_TRUE(page) << ROVA_REFERENCE_PAGE;
     const std::string text((std::istreambuf_iterator<char>(page)),
                            std::istreambuf_iterator<char>());
-    const auto help = runStatements("help");
+    const auto help = runRovaStatements("help");
     int commands = 0;
-    for (const std::string& line : lines(help.out)) {
+    for (const std::string& line : linesOf(help.out)) {
         if (line.size() < 3 || line.compare(0, 2, "  ") != 0 || line[2] < 'a' || line[2] > 'z')
             continue;
         const std::string name = line.substr(2, line.find(' ', 2) - 2);

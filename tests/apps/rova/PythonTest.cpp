@@ -3,28 +3,32 @@
 
 #include <filesystem>
 
-#include "RovaProcess.h"
+#include "RunRova.h"
+#include "ScriptValues.h"
+#include "TempDir.h"
 
 namespace rova::test {
+
+using namespace kivorova::testing;
 namespace {
 
 TEST(Python, OutputInterleavesWithTheHostsInOrder) {
-    const auto run = runStatements(
+    const auto run = runRovaStatements(
         "print(\"host 1\\n\")\npython(\"print('python 1')\")\nprint(\"host 2\\n\")\n"
         "python(\"import sys; sys.stderr.write('to stderr\\\\n'); print('python 2')\")");
-    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "host 1\npython 1\nhost 2\npython 2\n");
     EXPECT_EQ(run.err, "to stderr\n");
 }
 
 TEST(Python, NamesPersistBetweenStatements) {
-    const auto run = runStatements("python(\"x = 6 * 7\")\npython(\"print(x)\")");
-    EXPECT_EQ(run.status, 0) << run.err;
+    const auto run = runRovaStatements("python(\"x = 6 * 7\")\npython(\"print(x)\")");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "42\n");
 }
 
 TEST(Python, HostRoundTripThroughTheRovaModule) {
-    const auto run = runStatements(
+    const auto run = runRovaStatements(
         "time -fps 24\n"
         "python(\"name = rova.eval('create time -name fromPython')\")\n"
         "python(\"print(repr(name), rova.exists(name), rova.exists('nope'))\")\n"
@@ -32,7 +36,7 @@ TEST(Python, HostRoundTripThroughTheRovaModule) {
         "python(\"rova.eval('time -frame 12'); print(rova.eval('time; time -frame'))\")\n"
         "python(\"print(repr(rova.eval('print(\\\"side effect\\\\\\\\n\\\")')))\")\n"
         "python(\"print(rova.get('sceneTime.time'))\")\n");
-    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out,
               "'fromPython' True False\n"
               "['sceneTime', 'fromPython']\n"
@@ -42,10 +46,10 @@ TEST(Python, HostRoundTripThroughTheRovaModule) {
 }
 
 TEST(Python, HostErrorsRaiseAndCanBeCaught) {
-    const auto run = runStatements(
+    const auto run = runRovaStatements(
         "python(\"try:\\n    rova.eval('get no.such')\\nexcept rova.Error as e:\\n    "
         "print('caught', str(e).startswith('line 1: get: '))\")");
-    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "caught True\n");
 }
 
@@ -61,42 +65,44 @@ TEST(Python, ExceptionsFailTheStatementOnOneLine) {
         {"raise ValueError('two\\\\nlines')", "ValueError: two lines"},
     };
     for (const Case& c : cases) {
-        const auto run = runStatements(std::string("print(\"before\\n\")\npython(\"") + c.code +
-                                       "\")\nprint(\"after\\n\")");
-        EXPECT_EQ(run.status, 1) << c.code;
+        const auto run = runRovaStatements(std::string("print(\"before\\n\")\npython(\"") + c.code +
+                                           "\")\nprint(\"after\\n\")");
+        EXPECT_EQ(run.exitCode, 1) << c.code;
         EXPECT_EQ(run.out, "before\n") << c.code;
         EXPECT_EQ(run.err, std::string("error: line 2: python: ") + c.error + "\n") << c.code;
     }
 }
 
 TEST(Python, AFailingStatementTakesBackWhatItsPythonChanged) {
-    const auto run = runStatements(
+    const auto run = runRovaStatements(
         "python(\"rova.eval('create time -name half'); raise RuntimeError('stop')\")\nls",
         {"--keep-going"});
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "sceneTime\n");
     EXPECT_EQ(run.err, "error: line 1: python: RuntimeError: stop\n");
 }
 
 TEST(Python, OneStatementIsOneUndoStep) {
-    const auto run = runStatements(
+    const auto run = runRovaStatements(
         "python(\"for n in ('a', 'b', 'c'): rova.eval('create time -name ' + n)\")\nls\nundo\nls\n"
         "redo\nls");
-    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "sceneTime a b c\nsceneTime\nsceneTime a b c\n");
 }
 
 TEST(Python, ModulesOnTheScriptPathImport) {
     TempDir dir;
     dir.write("greeter.py", "import rova\n\ndef greet(who):\n    print('hello ' + who)\n");
-    const auto run = runStatements("python(\"import greeter\"); python(\"greeter.greet('host');\")",
-                                   {"--script-path", dir.path().string()});
-    EXPECT_EQ(run.status, 0) << run.err;
+    const auto run =
+        runRovaStatements("python(\"import greeter\"); python(\"greeter.greet('host');\")",
+                          {"--script-path", dir.path().string()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "hello host\n");
 
-    const auto viaEnv = runRova({.args = {"-c", "python(\"import greeter; greeter.greet('env')\")"},
-                                 .env = {{"ROVA_SCRIPT_PATH", dir.path().string()}}});
-    EXPECT_EQ(viaEnv.status, 0) << viaEnv.err;
+    const auto viaEnv =
+        runProgram(rovaProgram(), {"-c", "python(\"import greeter; greeter.greet('env')\")"},
+                   {.env = {{"ROVA_SCRIPT_PATH", dir.path().string()}}});
+    EXPECT_EQ(viaEnv.exitCode, 0) << viaEnv.err;
     EXPECT_EQ(viaEnv.out, "hello env\n");
 }
 
@@ -126,39 +132,39 @@ TEST(Python, SysExitEndsTheProgramWithItsCodeKeepGoingOrNot) {
     };
     for (const Case& c : cases) {
         for (const bool keepGoing : {false, true}) {
-            const auto run = runStatements(
+            const auto run = runRovaStatements(
                 std::string("print(\"before\\n\")\ncreate time -name kept\npython(\"") + c.code +
                     "\")\nprint(\"after\\n\")\nget no.such\nprint(\"still after\\n\")",
                 keepGoing
                     ? std::vector<std::string>{"--keep-going", "--script-path", dir.path().string()}
                     : std::vector<std::string>{"--script-path", dir.path().string()});
-            EXPECT_EQ(run.status, c.status) << c.code << " keep going " << keepGoing;
+            EXPECT_EQ(run.exitCode, c.status) << c.code << " keep going " << keepGoing;
             EXPECT_EQ(run.out, "before\nkept\n") << c.code << " keep going " << keepGoing;
             EXPECT_EQ(run.err, c.err) << c.code << " keep going " << keepGoing;
         }
     }
 
     // Python code that catches the exit goes on; the exit asked for later still counts.
-    const auto caught = runStatements(
+    const auto caught = runRovaStatements(
         "python(\"import rerun\\ntry:\\n    rerun.inner(9)\\nexcept SystemExit as e:\\n    "
         "print('caught', e.code)\")\nprint(\"on\\n\")\npython(\"raise SystemExit(2)\")\n"
         "print(\"not here\\n\")",
         {"--script-path", dir.path().string()});
-    EXPECT_EQ(caught.status, 2) << caught.err;
+    EXPECT_EQ(caught.exitCode, 2) << caught.err;
     EXPECT_EQ(caught.out, "caught 9\non\n");
 
     // A failure already reported under --keep-going is not turned into success.
-    const auto failedFirst = runStatements(
+    const auto failedFirst = runRovaStatements(
         "get no.such\npython(\"import sys; sys.exit(0)\")\nprint(\"no\\n\")", {"--keep-going"});
-    EXPECT_EQ(failedFirst.status, 1);
+    EXPECT_EQ(failedFirst.exitCode, 1);
     EXPECT_EQ(failedFirst.out, "");
-    EXPECT_EQ(lines(failedFirst.err).size(), 1u) << failedFirst.err;
+    EXPECT_EQ(linesOf(failedFirst.err).size(), 1u) << failedFirst.err;
 
     // Script files after the one that exited do not run either.
     const auto second = dir.write("second.rova", "print(\"second file\\n\")\n");
     const auto first = dir.write("first.rova", "python(\"import sys; sys.exit(4)\")\n");
-    const auto files = runRova({.args = {"--keep-going", first.string(), second.string()}});
-    EXPECT_EQ(files.status, 4) << files.err;
+    const auto files = runRova({"--keep-going", first.string(), second.string()});
+    EXPECT_EQ(files.exitCode, 4) << files.err;
     EXPECT_EQ(files.out, "");
 }
 
@@ -182,9 +188,9 @@ TEST(Python, BakeRefusesValuesThatAreNotOfTheirDocumentedType) {
         {"rova.bake(OUT, 3, 7)", "an item must be a str, got int 7"},
     };
     for (const Case& c : cases) {
-        const auto run = runStatements("cube -name box\npython(\"OUT = '" + out + "'; " + c.call +
-                                       "\")\ntime -frame");
-        EXPECT_EQ(run.status, 1) << c.call;
+        const auto run = runRovaStatements("cube -name box\npython(\"OUT = '" + out + "'; " +
+                                           c.call + "\")\ntime -frame");
+        EXPECT_EQ(run.exitCode, 1) << c.call;
         EXPECT_EQ(run.out, "box\n") << c.call;
         EXPECT_EQ(run.err,
                   std::string("error: line 2: python: TypeError: rova.bake: ") + c.error + "\n")
@@ -192,12 +198,12 @@ TEST(Python, BakeRefusesValuesThatAreNotOfTheirDocumentedType) {
         EXPECT_FALSE(std::filesystem::exists(out)) << c.call;
     }
     // The documented types bake: integers of any integral type, a path object, replay off.
-    const auto good =
-        runStatements("cube -name box\npython(\"import pathlib\\nprint(rova.bake(pathlib.Path('" +
-                      out + "'), 2, 'box', start=-3, replay=False))\")\ntime -frame");
-    EXPECT_EQ(good.status, 0) << good.err;
+    const auto good = runRovaStatements(
+        "cube -name box\npython(\"import pathlib\\nprint(rova.bake(pathlib.Path('" + out +
+        "'), 2, 'box', start=-3, replay=False))\")\ntime -frame");
+    EXPECT_EQ(good.exitCode, 0) << good.err;
     EXPECT_TRUE(std::filesystem::exists(out));
-    EXPECT_EQ(lines(good.out).back(), "-2");
+    EXPECT_EQ(linesOf(good.out).back(), "-2");
 }
 
 TEST(Python, CodeThatRunsItselfStopsAtTheOneNestingLimit) {
@@ -210,11 +216,11 @@ TEST(Python, CodeThatRunsItselfStopsAtTheOneNestingLimit) {
               "    rova.eval('python(\"import again; again.again()\")')\n");
     dir.write("mixed.rova", "python(\"rova.eval('source mixed.rova')\")\n");
     for (const char* statement : {"python(\"import again; again.again()\")", "source mixed.rova"}) {
-        const auto run = runStatements(std::string(statement) + "\nls",
-                                       {"--keep-going", "--script-path", dir.path().string()});
-        EXPECT_EQ(run.status, 1) << statement;
+        const auto run = runRovaStatements(std::string(statement) + "\nls",
+                                           {"--keep-going", "--script-path", dir.path().string()});
+        EXPECT_EQ(run.exitCode, 1) << statement;
         EXPECT_EQ(run.out, "sceneTime\n") << statement;
-        ASSERT_EQ(lines(run.err).size(), 1u) << statement << ": " << run.err;
+        ASSERT_EQ(linesOf(run.err).size(), 1u) << statement << ": " << run.err;
         EXPECT_NE(run.err.find("nested more than 64 deep"), std::string::npos) << run.err;
     }
 }

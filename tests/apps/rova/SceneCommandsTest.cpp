@@ -11,10 +11,13 @@
 #include <iterator>
 #include <sstream>
 
-#include "RovaProcess.h"
 #include "RunRova.h"
+#include "ScriptValues.h"
+#include "TempDir.h"
 
 namespace rova::test {
+
+using namespace kivorova::testing;
 namespace {
 
 std::string readFile(const std::filesystem::path& file) {
@@ -24,8 +27,8 @@ std::string readFile(const std::filesystem::path& file) {
 
 // The statements' standard output, after checking that they all succeeded in silence.
 std::string outputOf(const std::string& statements) {
-    const auto run = runStatements(statements);
-    EXPECT_EQ(run.status, 0) << statements << "\n" << run.err;
+    const auto run = runRovaStatements(statements);
+    EXPECT_EQ(run.exitCode, 0) << statements << "\n" << run.err;
     EXPECT_EQ(run.err, "") << statements;
     return run.out;
 }
@@ -81,7 +84,7 @@ TEST(SceneCommands, WorldPositionsGoThroughParentsAndConnectedInputMatrices) {
 
 TEST(SceneCommands, DecomposeMatrixGivesBackTheChannelsThatMadeAMatrix) {
     // A matrix output drives another transform's channels through it, and follows its source.
-    const auto out = lines(
+    const auto out = linesOf(
         outputOf("transform -name a; move -a 1 -2 3 a; rotate -os 10 20 30 a; set a.scale 2 3 4\n"
                  "create decomposeMatrix -name d; connect a.worldMatrix d.inputMatrix\n"
                  "transform -name b\n"
@@ -184,9 +187,9 @@ TEST(SceneCommands, AnExportThatCannotBeWrittenLeavesThePreviousFileAndSaysWhy) 
     ASSERT_NE(good.find("\nf "), std::string::npos);
 
     // A mesh far past the size a file may reach: the write fails part way, as on a full disk.
-    const auto full = runStatementsWithFileSizeLimit(
+    const auto full = runRovaStatementsWithFileSizeLimit(
         "plane -name p -divisions 50\nexport p \"" + file.string() + "\"", 8192);
-    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.exitCode, 1);
     EXPECT_NE(full.err.find("export: cannot write '" + file.string() + "': File too large"),
               std::string::npos)
         << full.err;
@@ -197,8 +200,8 @@ TEST(SceneCommands, AnExportThatCannotBeWrittenLeavesThePreviousFileAndSaysWhy) 
     EXPECT_EQ(names, std::vector<std::string>{"out.obj"});
 
     // A device is written directly: there is no previous file to keep.
-    const auto device = runStatements("cube -name c\nexport c /dev/full");
-    EXPECT_EQ(device.status, 1);
+    const auto device = runRovaStatements("cube -name c\nexport c /dev/full");
+    EXPECT_EQ(device.exitCode, 1);
     EXPECT_NE(device.err.find("cannot write '/dev/full': No space left on device"),
               std::string::npos)
         << device.err;
@@ -232,8 +235,9 @@ TEST(SceneCommands, ObjTextWithAByteOrderMarkOrAnyLineEndImportsEveryVertex) {
 TEST(SceneCommands, WhatIsNotARegularObjTextFileIsRefusedWithTheReason) {
     TempDir dir;
     const auto refused = [](const std::filesystem::path& file) {
-        const auto run = runStatements("import \"" + file.string() + "\"\nls", {"--keep-going"});
-        EXPECT_EQ(run.status, 1) << file;
+        const auto run =
+            runRovaStatements("import \"" + file.string() + "\"\nls", {"--keep-going"});
+        EXPECT_EQ(run.exitCode, 1) << file;
         EXPECT_EQ(run.out, "sceneTime\n") << file << ": a refused import makes nothing";
         const std::string prefix = "error: line 1: import: " + file.string() + ":";
         EXPECT_EQ(run.err.rfind(prefix, 0), 0u) << run.err;
@@ -275,13 +279,13 @@ TEST(SceneCommands, WhatIsNotARegularObjTextFileIsRefusedWithTheReason) {
 }
 
 TEST(SceneCommands, AMoveThatWouldLeaveNoFiniteTranslationIsRefusedAndChangesNothing) {
-    const auto run = runStatements(
+    const auto run = runRovaStatements(
         "cube -name a; cube -name b\nmove -r 1e308 0 0 a\n"
         "move -r 1e308 0 0 b a\nget a.translate\nget b.translate\nget a.worldMatrix\n"
         "move -r 0 -1e308 0 b; move -r 0 -4.5e307 0 b bShape\nget b.translate\n"
         "move -r 1 1 1 a a\nget a.translate\nundo\nundo\nundo\nget a.translate\nget b.translate",
         {"--keep-going"});
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out,
               "a\nb\n1e+308 0 0\n0 0 0\n1 0 0 0 0 1 0 0 0 0 1 0 1e+308 0 0 1\n0 -1e+308 0\n"
               "1e+308 2 2\n0 0 0\n0 0 0\n");
@@ -295,8 +299,8 @@ TEST(SceneCommands, AMoveThatWouldLeaveNoFiniteTranslationIsRefusedAndChangesNot
 TEST(SceneCommands, WhatIsWrongIsNamedAndChangesNothing) {
     TempDir dir;
     const auto fails = [](const std::string& statements) {
-        const auto run = runStatements(statements);
-        EXPECT_EQ(run.status, 1) << statements;
+        const auto run = runRovaStatements(statements);
+        EXPECT_EQ(run.exitCode, 1) << statements;
         return run.err;
     };
     EXPECT_EQ(fails("points nothing"), "error: line 1: points: no object named 'nothing'\n");
@@ -329,7 +333,7 @@ TEST(SceneCommands, WhatIsWrongIsNamedAndChangesNothing) {
     EXPECT_EQ(fails("import \"" + (dir.path() / "missing.obj").string() + "\""),
               "error: line 1: import: " + (dir.path() / "missing.obj").string() +
                   ": cannot be read: no such file\n");
-    EXPECT_EQ(runStatements("import \"" + badIndex.string() + "\"\nls", {"--keep-going"}).out,
+    EXPECT_EQ(runRovaStatements("import \"" + badIndex.string() + "\"\nls", {"--keep-going"}).out,
               "sceneTime\n")
         << "a failed import makes nothing";
 }

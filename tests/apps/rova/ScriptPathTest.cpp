@@ -1,9 +1,13 @@
 // Script files run by `source` and as procedures (a bare name runs NAME.rova from the script path).
 #include <gtest/gtest.h>
 
-#include "RovaProcess.h"
+#include "RunRova.h"
+#include "ScriptValues.h"
+#include "TempDir.h"
 
 namespace rova::test {
+
+using namespace kivorova::testing;
 namespace {
 
 TEST(ScriptPath, ProcedureNameRunsItsScript) {
@@ -11,12 +15,13 @@ TEST(ScriptPath, ProcedureNameRunsItsScript) {
     dir.write("makeClocks.rova",
               "create time -name c1\ncreate time -name c2\nprint(\"made\\n\")\n");
     const auto run =
-        runStatements("makeClocks\nls\nundo\nls", {"--script-path", dir.path().string()});
-    EXPECT_EQ(run.status, 0) << run.err;
+        runRovaStatements("makeClocks\nls\nundo\nls", {"--script-path", dir.path().string()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "c1\nc2\nmade\nsceneTime c1 c2\nsceneTime\n");
 
-    const auto withArgs = runStatements("makeClocks now", {"--script-path", dir.path().string()});
-    EXPECT_EQ(withArgs.status, 1);
+    const auto withArgs =
+        runRovaStatements("makeClocks now", {"--script-path", dir.path().string()});
+    EXPECT_EQ(withArgs.exitCode, 1);
     EXPECT_EQ(withArgs.err,
               "error: line 1: makeClocks: script procedure makeClocks.rova takes no arguments, "
               "got 'now'\n");
@@ -25,20 +30,20 @@ TEST(ScriptPath, ProcedureNameRunsItsScript) {
 TEST(ScriptPath, SourceFailureNamesTheInnerFileAndLineAndChangesNothing) {
     TempDir dir;
     dir.write("lib.rova", "create time -name made\n\nget made.noSuchAttribute\n");
-    const auto run = runStatements("source lib.rova\nls",
-                                   {"--keep-going", "--script-path", dir.path().string()});
-    EXPECT_EQ(run.status, 1);
+    const auto run = runRovaStatements("source lib.rova\nls",
+                                       {"--keep-going", "--script-path", dir.path().string()});
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "made\nsceneTime\n");
-    ASSERT_EQ(lines(run.err).size(), 1u) << run.err;
+    ASSERT_EQ(linesOf(run.err).size(), 1u) << run.err;
     EXPECT_EQ(run.err.rfind("error: line 1: source: lib.rova: line 3: get: ", 0), 0u) << run.err;
 }
 
 TEST(ScriptPath, MalformedSourcedFileRunsNothing) {
     TempDir dir;
     dir.write("bad.rova", "create time -name early\nprint(\"x\n");
-    const auto run = runStatements("source bad.rova\nls",
-                                   {"--keep-going", "--script-path", dir.path().string()});
-    EXPECT_EQ(run.status, 1);
+    const auto run = runRovaStatements("source bad.rova\nls",
+                                       {"--keep-going", "--script-path", dir.path().string()});
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "sceneTime\n");
     EXPECT_EQ(run.err,
               "error: line 1: source: bad.rova: line 2: print: unterminated string (a string ends "
@@ -48,20 +53,21 @@ TEST(ScriptPath, MalformedSourcedFileRunsNothing) {
 TEST(ScriptPath, MissingScriptAndRunawayRecursionAreErrors) {
     TempDir dir;
     dir.write("again.rova", "again\n");
-    const auto run = runStatements("source nowhere.rova", {"--script-path", dir.path().string()});
-    EXPECT_EQ(run.status, 1);
+    const auto run =
+        runRovaStatements("source nowhere.rova", {"--script-path", dir.path().string()});
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err.rfind("error: line 1: source: no script 'nowhere.rova' on the script path (" +
                                 dir.path().string(),
                             0),
               0u)
         << run.err;
 
-    const auto loop = runStatements("again", {"--script-path", dir.path().string()});
-    EXPECT_EQ(loop.status, 1);
+    const auto loop = runRovaStatements("again", {"--script-path", dir.path().string()});
+    EXPECT_EQ(loop.exitCode, 1);
     EXPECT_NE(loop.err.find("scripts nested more than 64 deep (does again.rova run itself?)"),
               std::string::npos)
         << loop.err;
-    EXPECT_EQ(lines(loop.err).size(), 1u);
+    EXPECT_EQ(linesOf(loop.err).size(), 1u);
 }
 
 }  // namespace
