@@ -353,7 +353,9 @@ RStatus injectedFailure(host::FaultPoint point, const std::string& subject);
 // The host's state; one per process.
 host::Host::Impl& hostImpl();
 
+// Writes "error: LINE" on standard error.
 void writeError(const std::string& line);
-void appendIndex(std::string& text, int index);  // "[index]"  // "error: LINE" on standard error
+// Appends "[index]" to `text`.
+void appendIndex(std::string& text, int index);
 
 }  // namespace rova::detail

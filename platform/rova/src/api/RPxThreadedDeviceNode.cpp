@@ -56,7 +56,8 @@ RStatus notAttached(const char* call) {
             ": the node is not attached to the host yet (call it from postConstructor on)");
 }
 
-// Hands a slot back to the free list; the caller holds the mutex and wakes the data thread.
+// Whether `buffer` holds the pool's slot `slot` and that slot is in the state `expected`: a
+// buffer is taken back only as the pool handed it out. The caller holds the state's mutex.
 bool slotOwnedAs(const ThreadState& state, const RCharBuffer& buffer,
                  ThreadState::SlotState expected, int slot) {
     return slot >= 0 && static_cast<std::size_t>(slot) < state.slots.size() &&
