@@ -208,6 +208,7 @@ struct ThreadState {
     std::atomic<std::uint64_t> wokenWaits{0};
     std::atomic<std::uint64_t> timedOutWaits{0};
     std::atomic<std::uint64_t> blockedNow{0};  // threads inside a wait at this moment
+    std::condition_variable waitBegan;         // guarded by mutex: blockedNow went up
     std::string poolFailure;                   // main thread: why the last createMemoryPools failed
     bool noPoolReported = false;               // main thread: the missing pool was reported
 };

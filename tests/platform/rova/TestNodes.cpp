@@ -1,5 +1,6 @@
 #include "TestNodes.h"
 
+#include <chrono>
 #include <stdexcept>
 
 namespace rova_test {
@@ -132,11 +133,21 @@ void PulseNode::runDeviceThread() {
         beginThreadLoop();
         *reinterpret_cast<long*>(buffer.ptr()) = counter = next;
         pushThreadData(buffer);
-        lastPushed = counter;
+        {
+            std::lock_guard lock(m_pushMutex);
+            lastPushed = counter;
+        }
+        m_pushed.notify_all();
         endThreadLoop();
         ++passesSeen;
     }
     setDone(true);
+}
+
+bool PulseNode::waitForPush(long pushed) {
+    std::unique_lock lock(m_pushMutex);
+    return m_pushed.wait_for(lock, std::chrono::seconds(30),
+                             [&] { return lastPushed.load() == pushed; });
 }
 
 RStatus PulseNode::compute(const RPlug& plug, RDataBlock& block) {

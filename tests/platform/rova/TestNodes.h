@@ -3,6 +3,8 @@
 #include <rova/Rova.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -44,10 +46,16 @@ class PulseNode : public RPxThreadedDeviceNode {
     std::atomic<std::size_t> nameLengthSeen{0};
     std::atomic<std::size_t> passesSeen{0};  // loop passes that ended
     std::atomic<long> lastPushed{0};
+    // Waits (at most 30 s) until the data thread has pushed `pushed`; false if it did not.
+    bool waitForPush(long pushed);
     // Set before the node goes live, the loop reads `feed` as a device's reader would: it pushes
     // feed's value once each time it changes, and nothing otherwise.
     std::atomic<bool> readsFeed{false};
     static std::atomic<long> feed;
+
+  private:
+    std::mutex m_pushMutex;
+    std::condition_variable m_pushed;
 };
 
 RStatus initializeTestPlugin(RObject plugin);

@@ -115,9 +115,17 @@ class ThreadWakeTest : public HostTest {
         return host.threadWaitCounts(node).value;
     }
     void untilWaiting(const std::string& node) {
-        while (counts(node).waitingNow == 0) std::this_thread::yield();
+        ASSERT_TRUE(host.awaitThreadWait(node, std::chrono::seconds(30)));
     }
 };
+
+TEST_F(ThreadWakeTest, AwaitingAWaitSaysWhatIsMissing) {
+    EXPECT_EQ(host.awaitThreadWait("nobody", std::chrono::milliseconds(0)).message,
+              "no threaded device node named 'nobody'");
+    create("testPulse", "pulse1");
+    EXPECT_EQ(host.awaitThreadWait("pulse1", std::chrono::milliseconds(0)).message,
+              "no data-thread call of 'pulse1' waited within 0 ms");
+}
 
 TEST_F(ThreadWakeTest, SetDoneWakesAnAcquireWaitingOnAFullPool) {
     create("testPulse", "pulse1");
@@ -199,7 +207,7 @@ TEST_F(ThreadWakeTest, WithChangesReportedATickPassesOverALoopThatReadTheNewestD
     untilWaiting("feed1");
     PulseNode::feed = 3;
     host.dataChanged(true);  // real time: the loop reads it now, before any tick
-    while (node.lastPushed.load() != 3) std::this_thread::yield();
+    ASSERT_TRUE(node.waitForPush(3));
     untilWaiting("feed1");
     const std::size_t afterWake = node.passesSeen.load();
     host.tick();

@@ -272,6 +272,9 @@ class ROVA_API Host {
         std::uint64_t waitingNow = 0;  // data-thread calls inside a wait at this moment
     };
     Result<WaitCounts> threadWaitCounts(const std::string& node) const;
+    // Returns once a data-thread call of the node is inside one of those waits (so that what
+    // should wake it can be tested), or fails after `limit`. For tests.
+    Status awaitThreadWait(const std::string& node, std::chrono::milliseconds limit) const;
 
     // ---- observation, for tests and the `trace` command.
     int addObserver(std::function<void(const GraphEvent&)> observer);

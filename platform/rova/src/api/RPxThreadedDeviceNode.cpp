@@ -23,6 +23,7 @@ bool countedWait(ThreadState& state, std::unique_lock<std::mutex>& lock,
     if (ready())
         return true;
     ++state.blockedNow;
+    state.waitBegan.notify_all();
     const bool woken = state.wake.wait_for(lock, limit, ready);
     --state.blockedNow;
     ++(woken ? state.wokenWaits : state.timedOutWaits);

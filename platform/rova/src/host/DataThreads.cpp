@@ -86,6 +86,20 @@ Result<Host::WaitCounts> Host::threadWaitCounts(const std::string& name) const {
     return out;
 }
 
+Status Host::awaitThreadWait(const std::string& name, std::chrono::milliseconds limit) const {
+    NodeRecord* node = m_impl->findNode(name);
+    if (!node || !node->thread)
+        return Status::failure("no threaded device node named '" + name + "'");
+    ThreadState& state = *node->thread;
+    std::unique_lock<std::mutex> lock(state.mutex);
+    // The waits count themselves in while holding the mutex that they give up as they wait, so a
+    // count seen here is a call that is waiting now.
+    if (!state.waitBegan.wait_for(lock, limit, [&] { return state.blockedNow.load() > 0; }))
+        return Status::failure("no data-thread call of '" + name + "' waited within " +
+                               std::to_string(limit.count()) + " ms");
+    return {};
+}
+
 Status Host::setPoolOrder(const std::string& type, PoolOrder order, std::size_t depth) {
     if (!isValidNodeName(type))
         return Status::failure("'" + type + "' is not a node type name");
