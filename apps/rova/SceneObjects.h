@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "Command.h"
 #include "rovahost/Scene.h"
@@ -24,6 +25,15 @@ inline const FlagDefinition kParentFlag{.name = "parent",
 host::Status createObject(CommandContext& context, const std::string& base,
                           std::optional<host::scene::ShapeType> shape,
                           const host::scene::MeshGeometry* geometry = nullptr);
+
+// A flag that takes three numbers, X Y Z (a translation, a rotation).
+inline FlagDefinition tripleFlag(std::string name, std::string help) {
+    return {.name = std::move(name),
+            .values = 3,
+            .kind = ValueKind::kNumber,
+            .valueName = "X Y Z",
+            .help = std::move(help)};
+}
 
 // A compound of three numbers (translate, rotate), as the commands write it.
 inline host::PlugValue tripleValue(double x, double y, double z) {

@@ -26,11 +26,7 @@ const CommandRegistration registration{{
     .synopsis = "-os X Y Z N...",
     .summary = "Set the rotation of objects N (transform or shape names) to the Euler angles X Y "
                "Z in degrees, applied about x, then y, then z, in the transform's own space.",
-    .flags = {{.name = "os",
-               .values = 3,
-               .kind = ValueKind::kNumber,
-               .valueName = "X Y Z",
-               .help = "absolute rotation in object space, degrees"}},
+    .flags = {tripleFlag("os", "absolute rotation in object space, degrees")},
     .minArgs = 1,
     .maxArgs = -1,
     .validate = validate,
