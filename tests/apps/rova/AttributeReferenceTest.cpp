@@ -56,4 +56,14 @@ TEST(ShortNames, AnUnknownNameIsStillRefusedWithTheNode) {
     EXPECT_EQ(run.err, "error: line 1: set: no attribute 'tX' on node 'n' (type transform)\n");
 }
 
+TEST(Version, TheProgramSaysWhichVersionItIsAndExitsZero) {
+    const RovaRun run = runRova({"--version"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, std::string("rova ") + KIVOROVA_VERSION + "\n");
+    EXPECT_EQ(run.err, "");
+    const RovaRun help = runRova({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("--version"), std::string::npos) << help.out;
+}
+
 }  // namespace
