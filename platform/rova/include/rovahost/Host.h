@@ -174,6 +174,28 @@ class ROVA_API Host {
         const std::string& node = "") const;
     std::vector<std::string> attributeNames(
         const std::string& node) const;  // long names, creation order
+
+    // ---- what a node type is and holds (the `attributes` command, help for a type).
+    struct AttributeInfo {
+        std::string longName, shortName;
+        // bool, short, int, float, double, double3, time, matrix, enum, string, mesh, compound
+        std::string type;
+        std::vector<std::pair<std::string, int>> fields;  // an enum's names and values
+        std::string parent;  // the compound holding it (long name); "" at the top
+        // Computed by the node: another attribute affects it (or its compound), or it cannot be
+        // written. Everything else is an input.
+        bool output = false;
+        bool readable = true, writable = true, connectable = true, storable = true;
+        bool keyable = false, hidden = false, array = false;
+        PlugValue defaultValue;  // kNone for compounds and meshes
+    };
+    struct NodeTypeInfo {
+        std::string name;
+        std::string plugin;  // the plug-in that registered it; "" for the host's own types
+        std::string kind;    // "dependency node", "threaded device node", "deformer", ...
+        std::vector<AttributeInfo> attributes;  // creation order, children after compounds
+    };
+    Result<NodeTypeInfo> nodeTypeInfo(const std::string& type) const;
     Result<bool> isDirty(const std::string& plug) const;
     // What a node answered when asked to compute one plug (the `evaluate` diagnostic).
     struct ForcedCompute {
