@@ -15,18 +15,20 @@ std::string typeHelp(const host::Host::NodeTypeInfo& type) {
            " [-name N]; attributes N lists a node's values)\n" + attributeTable(type);
 }
 
-// A plug-in command describes itself when asked with -help (its result); one that does not
-// gets the plain line.
+// A plug-in command describes itself through its helpText; nothing of it runs, so asking about
+// a command that acts on its words (or on none) changes nothing.
 std::string pluginCommandHelp(host::Host& host, const std::string& name) {
-    auto outcome = host.runPluginCommand(name, {"-help"});
-    if (outcome.ok && !outcome.result.empty()) {
-        std::string text = outcome.result;
+    auto help = host.pluginCommandHelp(name);
+    if (help.ok() && !help.value.text.empty()) {
+        std::string text = help.value.text;
         if (text.back() != '\n')
             text += '\n';
         return text;
     }
-    return name + ": a command registered by a plug-in; it gives no description (" + name +
-           " -help answered " + (outcome.ok ? "nothing" : "with a failure") + ")\n";
+    const std::string origin =
+        help.value.plugin.empty() ? "a plug-in" : "plug-in " + help.value.plugin;
+    return name + ": a command registered by " + origin + "; it gives no description" +
+           (help.ok() ? "" : " (" + help.status.message + ")") + "\n";
 }
 
 host::Status run(CommandContext& context) {
@@ -59,9 +61,8 @@ host::Status run(CommandContext& context) {
 const CommandRegistration registration{{
     .name = "help",
     .synopsis = "[COMMAND]\nTYPE",
-    .summary = "Print the command reference, one command's usage and flags (a plug-in command's "
-               "own description, which it gives when run with -help), or a node type's "
-               "attributes.",
+    .summary = "Print the command reference, one command's usage and flags (for a plug-in "
+               "command, the description it gives), or a node type's attributes.",
     .maxArgs = 1,
     .run = run,
 }};

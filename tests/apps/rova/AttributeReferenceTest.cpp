@@ -171,6 +171,17 @@ TEST(HelpForTypes, ANodeTypesHelpIsItsAttributeTable) {
     EXPECT_EQ(unknown.err, "error: line 1: help: no command or node type named 'nosuch'\n");
 }
 
+// A plug-in command that gives no description is not run to find one: help for the probe's
+// counter leaves the count alone.
+TEST(HelpForPluginCommands, ACommandWithoutADescriptionIsNotRun) {
+    const RovaRun run = runRova({"--plugin-path", ROVA_PROBE_PLUGIN_DIR, "-c",
+                                 "plugin -load rova_probe; help probeCount; probeCount"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "probeCount: a command registered by plug-in rova_probe; it gives no description\n"
+              "1\n");
+}
+
 TEST(Version, TheProgramSaysWhichVersionItIsAndExitsZero) {
     const RovaRun run = runRova({"--version"});
     EXPECT_EQ(run.exitCode, 0);

@@ -234,6 +234,13 @@ class ROVA_API Host {
         std::shared_ptr<void> undoable;  // the instance, kept when canUndo() answered true
     };
     CommandOutcome runPluginCommand(const std::string& name, const std::vector<std::string>& args);
+    // The plug-in that registered the command and the command's own description (its
+    // helpText, empty when it gives none), asked of a fresh instance that runs nothing.
+    struct PluginCommandHelp {
+        std::string plugin;
+        std::string text;
+    };
+    Result<PluginCommandHelp> pluginCommandHelp(const std::string& name);
     Status undoPluginCommand(const std::shared_ptr<void>& undoable);
     Status redoPluginCommand(const std::shared_ptr<void>& undoable);
 
