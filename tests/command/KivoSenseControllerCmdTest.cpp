@@ -50,7 +50,7 @@ TEST(ControllerCommand, ConnectionAndFocusAreBooleans) {
 TEST(ControllerCommand, FlagsAreMatchedWithoutRegardToCase) {
     expectResult("kivoSenseController -CONNECTED", "false");
     expectResult("kivoSenseController -Focus", "true");
-    expectResult("kivoSenseController -CoNfIg recognizer.swipe.min_speed", "350");
+    expectResult("kivoSenseController -CoNfIg recognizer.swipe.min_speed", "300");
 }
 
 TEST(ControllerCommand, WordsAfterConnectedOrFocusAreIgnored) {
@@ -60,7 +60,7 @@ TEST(ControllerCommand, WordsAfterConnectedOrFocusAreIgnored) {
 }
 
 TEST(ControllerCommand, FloatKeyAnswersItsValueWidenedToADouble) {
-    expectResult("kivoSenseController -config recognizer.swipe.min_speed", "350");
+    expectResult("kivoSenseController -config recognizer.swipe.min_speed", "300");
     expectResult("kivoSenseController -config recognizer.circle.min_turns", "0.75");
     // 0.3 held as a 32-bit float, then widened: the double shows the float's exact value.
     expectResult("kivoSenseController -config recognizer.circle.max_roughness",
