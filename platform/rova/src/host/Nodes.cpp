@@ -340,8 +340,8 @@ Result<Host::NodeTypeInfo> Host::nodeTypeInfo(const std::string& typeName) const
         std::vector<std::string> known{m_impl->timeType->name};
         for (const auto& t : m_impl->sceneTypes) known.push_back(t->name);
         for (const auto& t : m_impl->types) known.push_back(t->name);
-        out.status = Status::failure("no node type named '" + typeName + "' (types: " +
-                                     joinNames(known) + ")");
+        out.status = Status::failure("no node type named '" + typeName +
+                                     "' (types: " + joinNames(known) + ")");
         return out;
     }
     out.value.name = type->name;
