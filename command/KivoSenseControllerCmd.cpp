@@ -8,6 +8,25 @@ namespace {
 
 constexpr int kFloatType = 6;  // the configuration's 32-bit float value type
 
+// What -help answers and helpText gives the host's `help kivoSenseController`.
+constexpr const char* kDescription =
+    "  kivoSenseController -connected | -focus | -config KEY | -help\n"
+    "      Ask the Kivo Sense controller about its state and configuration. Changes nothing and\n"
+    "      cannot be undone. Give one flag first; its case does not matter, and words after\n"
+    "      -connected, -focus and -help are ignored. A failure shows its message and sets no\n"
+    "      result.\n"
+    "  -connected\n"
+    "      true when the device is plugged in and its service answers, else false\n"
+    "  -focus\n"
+    "      true when this plug-in's connection has the device service's focus (it receives\n"
+    "      frames), else false\n"
+    "  -config KEY\n"
+    "      the device configuration's value under KEY (for example recognizer.swipe.min_speed),\n"
+    "      a 32-bit float widened to a double; a key of any other type, or one the device does\n"
+    "      not know, is refused\n"
+    "  -help\n"
+    "      this description";
+
 RStatus fail(const RString& message) {
     RGlobal::displayError(message);
     return RStatus::kFailure;
@@ -34,6 +53,10 @@ bool KivoSenseControllerCmd::canUndo() const {
     return false;
 }
 
+RString KivoSenseControllerCmd::helpText() const {
+    return RString(kDescription);
+}
+
 RStatus KivoSenseControllerCmd::runCommand(const RArgList& args) {
     if (args.length() == 0) {
         return fail("Need 1 or more arguments.");
@@ -55,6 +78,12 @@ RStatus KivoSenseControllerCmd::runCommand(const RArgList& args) {
         clearResult();
         const Kivo::Controller controller = sharedController();
         setResult(controller.hasFocus());
+        return RStatus::kSuccess;
+    }
+    if (flag == "-help") {
+        // Asks nothing of the device, so it opens no connection.
+        clearResult();
+        setResult(helpText());
         return RStatus::kSuccess;
     }
     if (flag == "-config") {

@@ -10,8 +10,9 @@ namespace kivo_rova {
 //     kivoSenseController -connected     boolean result
 //     kivoSenseController -focus         boolean result
 //     kivoSenseController -config KEY    the key's float value, widened to a double
+//     kivoSenseController -help          a description of the flags (the host's help shows it)
 //
-// The flag is matched without regard to case; words after -connected and -focus are ignored.
+// The flag is matched without regard to case; words after -connected, -focus and -help are ignored.
 // Every failure shows its message with RGlobal::displayError, sets no result and returns
 // status code 1. The command changes nothing and cannot be undone.
 class KivoSenseControllerCmd : public RPxCommand {
@@ -25,6 +26,8 @@ class KivoSenseControllerCmd : public RPxCommand {
     RStatus undoCommand() override;
     // Always false: the host keeps no instance on its undo queue.
     bool canUndo() const override;
+    // The flags and what each answers: what -help sets as the result.
+    RString helpText() const override;
 
     // Reads the float stored under `key` into `value`. A key holding any other type (or none)
     // shows an "Invalid type" error, leaves `value` as it is and returns false.

@@ -1,5 +1,6 @@
 #include "Help.h"
 
+#include <algorithm>
 #include <sstream>
 
 namespace rova::lang {
@@ -66,6 +67,77 @@ std::string commandHelp(const CommandDefinition& definition) {
         if (flag.values == 1)
             head += flag.optionalValue ? " [" + flag.valueName + "]" : " " + flag.valueName;
         out += head + "\n" + wrap(flag.help, "      ");
+    }
+    return out;
+}
+
+std::string attributeTypeText(const host::Host::AttributeInfo& attribute) {
+    std::string text = attribute.type;
+    for (const auto& [field, value] : attribute.fields)
+        text += " " + field + "=" + std::to_string(value);
+    return attribute.array ? text + "[]" : text;
+}
+
+namespace {
+
+std::string flagsText(const host::Host::AttributeInfo& attribute) {
+    std::vector<std::string> flags;
+    if (attribute.keyable)
+        flags.emplace_back("keyable");
+    if (attribute.hidden)
+        flags.emplace_back("hidden");
+    if (!attribute.storable)
+        flags.emplace_back("not storable");
+    if (!attribute.writable)
+        flags.emplace_back("read-only");
+    if (!attribute.readable)
+        flags.emplace_back("not readable");
+    if (!attribute.connectable)
+        flags.emplace_back("not connectable");
+    if (!attribute.parent.empty())
+        flags.push_back("child of " + attribute.parent);
+    std::string text;
+    for (const auto& flag : flags) text += (text.empty() ? "" : ", ") + flag;
+    return text.empty() ? "-" : text;
+}
+
+std::string defaultText(const host::Host::AttributeInfo& attribute) {
+    if (attribute.defaultValue.kind == host::PlugValue::Kind::kNone)
+        return "-";
+    const std::string text = host::formatValue(attribute.defaultValue);
+    return text.empty() ? "\"\"" : text;
+}
+
+}  // namespace
+
+std::string attributeTable(const host::Host::NodeTypeInfo& type,
+                           const std::optional<std::vector<std::string>>& values) {
+    std::vector<std::vector<std::string>> rows;
+    rows.push_back({"attribute", "short", "type", "role", "flags", "default"});
+    if (values)
+        rows.front().emplace_back("value");
+    for (std::size_t k = 0; k < type.attributes.size(); ++k) {
+        const auto& attribute = type.attributes[k];
+        rows.push_back({attribute.longName, attribute.shortName, attributeTypeText(attribute),
+                        attribute.output ? "output" : "input", flagsText(attribute),
+                        defaultText(attribute)});
+        if (values)
+            rows.back().push_back(k < values->size() ? (*values)[k] : "-");
+    }
+    // Every column but the last is padded, so a long value (a matrix) widens nothing.
+    std::vector<std::size_t> widths(rows.front().size(), 0);
+    for (const auto& row : rows)
+        for (std::size_t c = 0; c + 1 < row.size(); ++c)
+            widths[c] = std::max(widths[c], row[c].size());
+    std::string out;
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            line += row[c];
+            if (c + 1 < row.size())
+                line += std::string(widths[c] - row[c].size(), ' ') + " | ";
+        }
+        out += line + "\n";
     }
     return out;
 }

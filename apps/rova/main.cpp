@@ -184,10 +184,12 @@ int main(int argc, char** argv) {
         ->type_name("DIR");
     app.add_option("--script-path", scriptDirs, "search DIR for scripts first (repeatable)")
         ->type_name("DIR");
+    app.set_version_flag("--version", std::string("rova ") + ROVA_VERSION,
+                         "print the program's version and exit");
     app.footer(footer());
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
+    } catch (const CLI::Success& e) {  // --help, --version
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);

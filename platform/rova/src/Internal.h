@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "rova/RFnAttribute.h"
@@ -97,6 +98,11 @@ struct AttributeDef : ObjectImpl {
 };
 
 AttributeDef* attributeOf(const RObject& object);
+// The children of a compound of three numbers append these to its long and short names
+// (translate/t: translateX/tx).
+inline constexpr std::pair<const char*, const char*> kAxisSuffixes[] = {
+    {"X", "x"}, {"Y", "y"}, {"Z", "z"}};
+
 std::shared_ptr<AttributeDef> makeAttribute(const std::string& longName,
                                             const std::string& shortName, ValueType type);
 

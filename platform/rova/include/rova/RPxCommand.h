@@ -20,6 +20,10 @@ class ROVA_API RPxCommand {
     virtual RStatus redoCommand();
     virtual bool canUndo() const;
     virtual bool hasSyntax() const;
+    // What the host's `help COMMAND` shows: the command's usage and what its words do. Empty (the
+    // base's answer): the command describes nothing, and help says so. The host asks a fresh
+    // instance on the main thread and runs nothing else of it.
+    virtual RString helpText() const;
 
     static void clearResult();
     static void setResult(bool value);

@@ -178,6 +178,28 @@ class ROVA_API Host {
         const std::string& node = "") const;
     std::vector<std::string> attributeNames(
         const std::string& node) const;  // long names, creation order
+
+    // ---- what a node type is and holds (the `attributes` command, help for a type).
+    struct AttributeInfo {
+        std::string longName, shortName;
+        // bool, short, int, float, double, double3, time, matrix, enum, string, mesh, compound
+        std::string type;
+        std::vector<std::pair<std::string, int>> fields;  // an enum's names and values
+        std::string parent;  // the compound holding it (long name); "" at the top
+        // Computed by the node: another attribute affects it (or its compound), or it cannot be
+        // written. Everything else is an input.
+        bool output = false;
+        bool readable = true, writable = true, connectable = true, storable = true;
+        bool keyable = false, hidden = false, array = false;
+        PlugValue defaultValue;  // kNone for compounds and meshes
+    };
+    struct NodeTypeInfo {
+        std::string name;
+        std::string plugin;  // the plug-in that registered it; "" for the host's own types
+        std::string kind;    // "dependency node", "threaded device node", "deformer", ...
+        std::vector<AttributeInfo> attributes;  // creation order, children after compounds
+    };
+    Result<NodeTypeInfo> nodeTypeInfo(const std::string& type) const;
     Result<bool> isDirty(const std::string& plug) const;
     // What a node answered when asked to compute one plug (the `evaluate` diagnostic).
     struct ForcedCompute {
@@ -216,6 +238,13 @@ class ROVA_API Host {
         std::shared_ptr<void> undoable;  // the instance, kept when canUndo() answered true
     };
     CommandOutcome runPluginCommand(const std::string& name, const std::vector<std::string>& args);
+    // The plug-in that registered the command and the command's own description (its
+    // helpText, empty when it gives none), asked of a fresh instance that runs nothing.
+    struct PluginCommandHelp {
+        std::string plugin;
+        std::string text;
+    };
+    Result<PluginCommandHelp> pluginCommandHelp(const std::string& name);
     Status undoPluginCommand(const std::shared_ptr<void>& undoable);
     Status redoPluginCommand(const std::shared_ptr<void>& undoable);
 

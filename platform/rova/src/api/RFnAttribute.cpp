@@ -218,9 +218,9 @@ RObject RFnNumericAttribute::create(const RString& longName, const RString& shor
     def->numericType = type;
     if (def->type == ValueType::kDouble3) {
         std::vector<std::shared_ptr<AttributeDef>> children;
-        for (const char* axis : {"X", "Y", "Z"}) {
-            auto child = rova::detail::makeAttribute(def->longName + axis, def->shortName + axis,
-                                                     ValueType::kDouble);
+        for (const auto& [axis, shortAxis] : rova::detail::kAxisSuffixes) {
+            auto child = rova::detail::makeAttribute(
+                def->longName + axis, def->shortName + shortAxis, ValueType::kDouble);
             child->numericType =
                 type == RFnNumericData::k3Float ? RFnNumericData::kFloat : RFnNumericData::kDouble;
             child->defaultValue.d = defaultValue;

@@ -27,6 +27,9 @@ bool RPxCommand::canUndo() const {
 bool RPxCommand::hasSyntax() const {
     return false;
 }
+RString RPxCommand::helpText() const {
+    return RString();
+}
 
 namespace {
 std::string* currentResult() {

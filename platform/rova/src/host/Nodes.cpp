@@ -325,4 +325,67 @@ std::vector<std::string> Host::attributeNames(const std::string& node) const {
     return names;
 }
 
+namespace {
+const char* kindName(RPxNode::Type kind) {
+    switch (kind) {
+        case RPxNode::kLocatorNode:
+            return "locator";
+        case RPxNode::kDeformerNode:
+            return "deformer";
+        case RPxNode::kThreadedDeviceNode:
+            return "threaded device node";
+        case RPxNode::kDependNode:
+            break;
+    }
+    return "dependency node";
+}
+}  // namespace
+
+Result<Host::NodeTypeInfo> Host::nodeTypeInfo(const std::string& typeName) const {
+    Result<NodeTypeInfo> out;
+    const NodeType* type = m_impl->findType(typeName);
+    if (!type) {
+        std::vector<std::string> known{m_impl->timeType->name};
+        for (const auto& t : m_impl->sceneTypes) known.push_back(t->name);
+        for (const auto& t : m_impl->types) known.push_back(t->name);
+        out.status = Status::failure("no node type named '" + typeName +
+                                     "' (types: " + joinNames(known) + ")");
+        return out;
+    }
+    out.value.name = type->name;
+    out.value.plugin = type->plugin ? type->plugin->name : "";
+    out.value.kind = kindName(type->kind);
+    // An attribute that another one affects is computed; so are the children of such a compound.
+    std::vector<char> affected(type->attributes.size(), 0);
+    for (const auto& targets : type->affects)
+        for (const int target : targets) affected[static_cast<std::size_t>(target)] = 1;
+    for (std::size_t k = 0; k < type->attributes.size(); ++k) {
+        const AttributeDef& def = *type->attributes[k];
+        AttributeInfo info;
+        info.longName = def.longName;
+        info.shortName = def.shortName;
+        info.type = rova::detail::valueTypeName(def.type);
+        for (const auto& [field, value] : def.fields) info.fields.emplace_back(field, value);
+        const int parent = type->parentIndex(static_cast<int>(k));
+        if (def.parent)
+            info.parent = def.parent->longName;
+        const auto computed = [&](int index) {
+            const AttributeDef& a = *type->attributes[static_cast<std::size_t>(index)];
+            return affected[static_cast<std::size_t>(index)] != 0 || !a.writable;
+        };
+        info.output = computed(static_cast<int>(k)) || (parent >= 0 && computed(parent));
+        info.readable = def.readable;
+        info.writable = def.writable;
+        info.connectable = def.connectable;
+        info.storable = def.storable;
+        info.keyable = def.keyable;
+        info.hidden = def.hidden;
+        info.array = def.array;
+        if (def.type != ValueType::kCompound && def.type != ValueType::kMesh)
+            info.defaultValue = toPlugValue(def, def.defaultValue);
+        out.value.attributes.push_back(std::move(info));
+    }
+    return out;
+}
+
 }  // namespace rova::host

@@ -280,6 +280,32 @@ Host::CommandOutcome Host::runPluginCommand(const std::string& name,
     return outcome;
 }
 
+Result<Host::PluginCommandHelp> Host::pluginCommandHelp(const std::string& name) {
+    Impl& h = *m_impl;
+    Result<PluginCommandHelp> out;
+    auto it = std::find_if(h.commands.begin(), h.commands.end(),
+                           [&](const CommandDef& c) { return c.name == name; });
+    if (it == h.commands.end()) {
+        out.status = Status::failure("no command '" + name + "' is registered");
+        return out;
+    }
+    out.value.plugin = it->plugin ? it->plugin->name : "";
+    CommandHolder holder;
+    if (const auto error = guardBoundary(
+            "command creator", [&] { holder.command = static_cast<RPxCommand*>(it->creator()); })) {
+        out.status = Status::failure(*error);
+        return out;
+    }
+    if (!holder.command) {
+        out.status = Status::failure("command '" + name + "' could not be created");
+        return out;
+    }
+    if (const auto error = guardBoundary(
+            "command '" + name + "'", [&] { out.value.text = holder.command->helpText().str(); }))
+        out.status = Status::failure(*error);
+    return out;
+}
+
 namespace {
 Status replay(const std::shared_ptr<void>& undoable, bool undo) {
     auto holder = std::static_pointer_cast<CommandHolder>(undoable);

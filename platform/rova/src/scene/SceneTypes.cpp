@@ -120,8 +120,9 @@ std::shared_ptr<AttributeDef> tripleAttribute(const std::string& longName,
     def->keyable = true;
     for (double& c : def->defaultValue.v3) c = value;
     int component = 0;
-    for (const char* axis : {"X", "Y", "Z"}) {
-        auto child = detail::makeAttribute(longName + axis, shortName + axis, ValueType::kDouble);
+    for (const auto& [axis, shortAxis] : detail::kAxisSuffixes) {
+        auto child =
+            detail::makeAttribute(longName + axis, shortName + shortAxis, ValueType::kDouble);
         child->numericType = RFnNumericData::kDouble;
         child->keyable = true;
         child->defaultValue.d = value;
