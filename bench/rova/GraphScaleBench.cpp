@@ -10,15 +10,15 @@
 //   --budget: node visits measured per size and phase (default 200000): smaller scenes are built
 //             and evaluated again until they reach it, and each figure is the median repetition
 //
-// Times are the measuring thread's CPU time. Everything runs on a thread with a large stack: a chain is pulled and dirtied depth first,
-// one level of recursion per node.
+// Times are the measuring thread's CPU time. Everything runs on a thread with a large stack: a
+// chain is pulled and dirtied depth first, one level of recursion per node.
 #include <pthread.h>
 #include <rovahost/Host.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
