@@ -1,10 +1,8 @@
 #include "device/KivoManager.h"
 
-#include "tracking/KivoTransformNode.h"
-
 namespace kivo_rova {
 
-KivoManager::KivoManager(KivoTransformNode* owner)
+KivoManager::KivoManager(RPxThreadedDeviceNode* owner)
     : listening(false), disconnected(false), wasLive(false), controller(), node(owner) {
     attach();
 }

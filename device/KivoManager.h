@@ -6,8 +6,6 @@
 
 namespace kivo_rova {
 
-class KivoTransformNode;
-
 // The device link of one hand-tracking node. It owns a controller (its own connection to the
 // device service), listens on it, and turns the device going away and coming back into host
 // commands queued for the host's main thread: a notice each time, and the host-side handler
@@ -29,9 +27,11 @@ class KivoManager : public Kivo::Listener {
     static constexpr const char* kDisableCommand =
         "python(\"import kivoHandler\"); python(\"kivoHandler.kivoSenseSetEnabled(False);\")";
 
-    // Opens the manager's own connection and starts listening on it. `node` is sampled for its
-    // live state when the device goes away; it may be null.
-    explicit KivoManager(KivoTransformNode* node);
+    // Opens the manager's own connection and starts listening on it. `node` (the owning
+    // hand-tracking node) is sampled for its live state when the device goes away; it may be null.
+    // Only the host's live state is asked of it, so the manager needs the host's threaded node
+    // and nothing of the tracking node.
+    explicit KivoManager(RPxThreadedDeviceNode* node);
     // Stops listening first (no callback runs or will run once that returned), then closes the
     // connection.
     ~KivoManager() override;
@@ -58,7 +58,7 @@ class KivoManager : public Kivo::Listener {
     bool isListening() const { return listening; }
     bool isDisconnected() const { return disconnected; }
     bool nodeWasLive() const { return wasLive; }
-    const KivoTransformNode* owningNode() const { return node; }
+    const RPxThreadedDeviceNode* owningNode() const { return node; }
 
   private:
     static void queue(const char* command);
@@ -68,7 +68,7 @@ class KivoManager : public Kivo::Listener {
     std::atomic<bool> wasLive;
     Kivo::Controller controller;
     // The owning hand-tracking node (not owned); null once detached.
-    KivoTransformNode* node;
+    RPxThreadedDeviceNode* node;
 };
 
 }  // namespace kivo_rova
