@@ -107,6 +107,8 @@ std::shared_ptr<AttributeDef> makeAttribute(const std::string& longName,
                                             const std::string& shortName, ValueType type);
 
 struct PluginRecord;
+class NodeRecord;
+struct PlugRef;
 
 // The API version this host implements; a plug-in that requires a later one is refused.
 constexpr long kHostApiVersion = 201400;
@@ -122,6 +124,10 @@ struct NodeType {
     // The attribute whose change reaches the nodes below a node of this type (the transform's
     // world matrix); -1 for types outside the hierarchy.
     int hierarchyAttribute = -1;
+    // The plugs a change of `hierarchyAttribute` reaches besides its connections (the world
+    // matrices below, the deformers of the meshes below). The scene, which owns the hierarchy,
+    // supplies it, so that dirtying and dependency paths need nothing of the scene.
+    std::vector<PlugRef> (*hierarchyDependents)(NodeRecord* node, int attribute) = nullptr;
     std::vector<std::shared_ptr<AttributeDef>>
         attributes;  // creation order, children after parents
     std::unordered_map<const AttributeDef*, int> index;

@@ -11,7 +11,6 @@
 #include "rova/RDataBlock.h"
 #include "rova/RDataHandle.h"
 #include "rova/RPlug.h"
-#include "scene/Scene.h"
 
 using rova::detail::Connection;
 using rova::detail::ConnectionRef;
@@ -107,8 +106,9 @@ void Host::Impl::propagate(NodeRecord* node, int attribute, Visited& visited) {
     std::vector<PlugRef> destinations;
     destinations.reserve(out.size());
     for (const ConnectionRef& c : out) destinations.push_back(c->destination);
-    if (attribute == type.hierarchyAttribute)
-        for (const PlugRef& d : scene::worldDependents(node, attribute)) destinations.push_back(d);
+    if (attribute == type.hierarchyAttribute && type.hierarchyDependents)
+        for (const PlugRef& d : type.hierarchyDependents(node, attribute))
+            destinations.push_back(d);
     for (const PlugRef& d : destinations) markDirtyIn(d.node, d.attribute, visited);
 }
 
@@ -154,8 +154,8 @@ std::vector<std::string> Host::Impl::dependencyPath(const PlugRef& from, const P
         outgoingOf(step.first, related, out);
         for (const ConnectionRef& c : out) visit(c->destination.node, c->destination.attribute);
         // The hierarchy carries a world matrix to the transforms below, as propagation does.
-        if (step.second == type.hierarchyAttribute)
-            for (const PlugRef& d : scene::worldDependents(step.first, step.second))
+        if (step.second == type.hierarchyAttribute && type.hierarchyDependents)
+            for (const PlugRef& d : type.hierarchyDependents(step.first, step.second))
                 visit(d.node, d.attribute);
     }
     return {};

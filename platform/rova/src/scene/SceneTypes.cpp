@@ -150,6 +150,7 @@ std::vector<std::shared_ptr<NodeType>> makeSceneTypes() {
     for (const int input : inputs)
         transform->affects[static_cast<std::size_t>(input)] = {matrix, world};
     transform->hierarchyAttribute = world;
+    transform->hierarchyDependents = worldDependents;
 
     auto mesh = newType("mesh", 0x524f0003u, [] { return new MeshNode(); });
     const int in = addAttribute(*mesh, detail::makeAttribute("inMesh", "i", ValueType::kMesh));
