@@ -1,14 +1,26 @@
 #pragma once
 // The host's state and the graph operations its parts share. Main thread only, except where noted.
+#include <atomic>
+#include <cstdint>
 #include <deque>
+#include <filesystem>
+#include <functional>
 #include <list>
 #include <map>
 #include <mutex>
 #include <set>
 #include <unordered_map>
 
-#include "Internal.h"
 #include "host/IdleQueue.h"
+#include "host/PluginRecords.h"
+#include "model/NodeRecords.h"
+#include "model/NodeTypes.h"
+#include "rovahost/FaultPoint.h"
+#include "rovahost/Host.h"
+
+namespace rova::detail {
+struct ThreadState;
+}
 
 namespace rova::host {
 
@@ -176,3 +188,10 @@ struct Host::Impl {
 };
 
 }  // namespace rova::host
+
+namespace rova::detail {
+
+// The host's state; one per process.
+host::Host::Impl& hostImpl();
+
+}  // namespace rova::detail

@@ -1,7 +1,9 @@
 // R3dView: the active 3D view and its camera.
 #include "rova/R3dView.h"
-
 #include "HostImpl.h"
+
+#include "host/Faults.h"
+#include "model/NodeRecords.h"
 #include "scene/Scene.h"
 
 using rova::host::FaultPoint;

@@ -3,7 +3,10 @@
 #include <exception>
 #include <iostream>
 
-#include "HostImpl.h"
+#include "api/Access.h"
+#include "host/Faults.h"
+#include "model/NodeRecords.h"
+#include "model/Values.h"
 #include "rova/RArrayDataHandle.h"
 #include "rova/RDataBlock.h"
 #include "rova/RDataHandle.h"

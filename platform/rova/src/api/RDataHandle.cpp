@@ -3,7 +3,11 @@
 #include <exception>
 #include <iostream>
 
-#include "HostImpl.h"
+#include "api/Access.h"
+#include "model/Attributes.h"
+#include "model/NodeRecords.h"
+#include "model/Objects.h"
+#include "model/Values.h"
 #include "rova/RArrayDataHandle.h"
 #include "rova/RDataBlock.h"
 #include "rova/RDataHandle.h"

@@ -1,5 +1,10 @@
 // Attribute creation and configuration (the RFn*Attribute function sets).
-#include "Internal.h"
+#include "rova/RFnAttribute.h"
+
+#include "host/Faults.h"
+#include "model/Attributes.h"
+#include "model/Objects.h"
+#include "model/Values.h"
 
 using rova::detail::AttributeDef;
 using rova::detail::ValueType;

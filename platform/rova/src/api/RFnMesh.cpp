@@ -1,7 +1,8 @@
 // RFnMesh: points, normals and polygons of a mesh node or of mesh data.
 #include "rova/RFnMesh.h"
 
-#include "HostImpl.h"
+#include "host/Faults.h"
+#include "model/NodeRecords.h"
 #include "scene/RayQueries.h"
 #include "scene/Scene.h"
 

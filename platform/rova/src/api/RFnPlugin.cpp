@@ -1,4 +1,6 @@
 // RFnPlugin: registration of node types, commands and user-interface procedures.
+#include "rova/RFnPlugin.h"
+
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -7,8 +9,13 @@
 #include <sstream>
 
 #include "HostImpl.h"
-#include "rova/RPxDeformerNode.h"
+#include "host/Faults.h"
+#include "host/PluginRecords.h"
+#include "model/NodeTypes.h"
+#include "model/Objects.h"
 #include "rova/RGlobal.h"
+#include "rova/RPxDeformerNode.h"
+#include "rova/RPxThreadedDeviceNode.h"
 #include "rovahost/Boundary.h"
 
 using rova::detail::CommandDef;

@@ -1,10 +1,11 @@
 // RFnTransform: a transform's translation and rotation.
 #include "rova/RFnTransform.h"
+#include "HostImpl.h"
 
 #include <cmath>
 #include <numbers>
 
-#include "HostImpl.h"
+#include "model/NodeRecords.h"
 #include "scene/Scene.h"
 
 using rova::scene::DagKind;

@@ -1,7 +1,7 @@
 // RItDependencyNodes: the scene's nodes in creation order.
 #include "rova/RItDependencyNodes.h"
-
 #include "HostImpl.h"
+
 #include "rova/RFnDependencyNode.h"
 #include "scene/Scene.h"
 

@@ -1,7 +1,6 @@
 // RItGeometry: the vertices a deformer works on during one deformGeometry call.
 #include "rova/RItGeometry.h"
 
-#include "HostImpl.h"
 #include "scene/Deformers.h"
 
 namespace {

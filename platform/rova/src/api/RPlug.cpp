@@ -3,7 +3,10 @@
 #include <exception>
 #include <iostream>
 
-#include "HostImpl.h"
+#include "host/Diagnostics.h"
+#include "model/Attributes.h"
+#include "model/NodeRecords.h"
+#include "model/Objects.h"
 #include "rova/RArrayDataHandle.h"
 #include "rova/RDataBlock.h"
 #include "rova/RDataHandle.h"

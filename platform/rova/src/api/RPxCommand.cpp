@@ -1,4 +1,6 @@
 // RPxCommand: the base of plug-in commands, and their results.
+#include "rova/RPxCommand.h"
+
 #include <dlfcn.h>
 
 #include <algorithm>

@@ -1,9 +1,14 @@
 // RPxDeformerNode: the inherited deformer attributes and the compute that runs deformGeometry.
 #include "rova/RPxDeformerNode.h"
+#include "HostImpl.h"
 
 #include <map>
 
-#include "HostImpl.h"
+#include "api/Access.h"
+#include "model/Attributes.h"
+#include "model/NodeRecords.h"
+#include "model/Objects.h"
+#include "model/Values.h"
 #include "rova/RPlug.h"
 #include "scene/Deformers.h"
 

@@ -1,9 +1,15 @@
 // RPxNode: the base of every node, and attribute set-up during a type's initialisation.
+#include "rova/RPxNode.h"
+
 #include <algorithm>
 #include <exception>
 #include <iostream>
 
 #include "HostImpl.h"
+#include "host/Faults.h"
+#include "model/Attributes.h"
+#include "model/NodeTypes.h"
+#include "model/Objects.h"
 #include "rova/RArrayDataHandle.h"
 #include "rova/RDataBlock.h"
 #include "rova/RDataHandle.h"

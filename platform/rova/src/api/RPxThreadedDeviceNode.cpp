@@ -1,9 +1,18 @@
 // RPxThreadedDeviceNode: the data thread's side and the fixed-size memory pool between it and
 // compute.
+#include "rova/RPxThreadedDeviceNode.h"
+
 #include <chrono>
 #include <iostream>
 
 #include "HostImpl.h"
+#include "api/Access.h"
+#include "host/DataThreadState.h"
+#include "host/Faults.h"
+#include "model/Attributes.h"
+#include "model/NodeRecords.h"
+#include "model/Objects.h"
+#include "model/Values.h"
 
 using rova::detail::NodeRecord;
 using rova::detail::ThreadState;

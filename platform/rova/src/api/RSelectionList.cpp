@@ -1,7 +1,8 @@
 // RSelectionList: nodes picked by name.
 #include "rova/RSelectionList.h"
-
 #include "HostImpl.h"
+
+#include "model/NodeRecords.h"
 #include "scene/Scene.h"
 
 RStatus RSelectionList::add(const RString& name) {

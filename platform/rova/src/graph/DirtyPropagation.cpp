@@ -7,6 +7,8 @@
 
 #include "HostImpl.h"
 #include "SceneChanges.h"
+#include "model/NodeRecords.h"
+#include "model/NodeTypes.h"
 #include "rova/RArrayDataHandle.h"
 #include "rova/RDataBlock.h"
 #include "rova/RDataHandle.h"

@@ -4,10 +4,17 @@
 #include <iostream>
 
 #include "HostImpl.h"
+#include "api/Access.h"
+#include "host/DataThreadState.h"
+#include "model/Attributes.h"
+#include "model/NodeRecords.h"
+#include "model/NodeTypes.h"
+#include "model/Objects.h"
 #include "rova/RArrayDataHandle.h"
 #include "rova/RDataBlock.h"
 #include "rova/RDataHandle.h"
 #include "rova/RPlug.h"
+#include "rova/RPxThreadedDeviceNode.h"
 #include "rovahost/Boundary.h"
 
 using rova::detail::AttributeDef;

@@ -3,7 +3,12 @@
 #include <exception>
 #include <iostream>
 
-#include "HostImpl.h"
+#include "host/DataThreadState.h"
+#include "host/Diagnostics.h"
+#include "model/Attributes.h"
+#include "model/NodeRecords.h"
+#include "model/NodeTypes.h"
+#include "model/Values.h"
 #include "rova/RArrayDataHandle.h"
 #include "rova/RDataBlock.h"
 #include "rova/RDataHandle.h"
@@ -110,12 +115,6 @@ bool Value::assignFrom(const Value& other) {
     return true;
 }
 
-void freeSlot(ThreadState& state, int slot) {
-    state.slots[static_cast<std::size_t>(slot)] = ThreadState::kFree;
-    state.freeSlots.push_back(slot);
-    ++state.freed;
-}
-
 int NodeType::findByName(const std::string& text) const {
     for (std::size_t k = 0; k < attributes.size(); ++k)
         if (attributes[k]->longName == text)
@@ -165,6 +164,9 @@ void NodeType::buildLookups() {
     families = std::move(familyTable);
     storage = std::move(storageTable);
 }
+
+NodeRecord::NodeRecord() : ObjectImpl(RObject::Kind::kNode) {}
+NodeRecord::~NodeRecord() = default;
 
 int NodeRecord::storageOf(int attribute) const {
     return type->lookupsCurrent() ? type->storage[static_cast<std::size_t>(attribute)]

@@ -7,6 +7,10 @@
 #include "HostImpl.h"
 #include "HostText.h"
 #include "SceneChanges.h"
+#include "model/Attributes.h"
+#include "model/NodeRecords.h"
+#include "model/NodeTypes.h"
+#include "model/Values.h"
 #include "rova/RGlobal.h"
 
 using rova::detail::AttributeDef;

@@ -4,6 +4,10 @@
 #include <iostream>
 
 #include "HostImpl.h"
+#include "host/DataThreadState.h"
+#include "host/Diagnostics.h"
+#include "model/NodeRecords.h"
+#include "rova/RPxThreadedDeviceNode.h"
 #include "rovahost/Boundary.h"
 
 using rova::detail::NodeRecord;

@@ -5,6 +5,7 @@
 
 #include "HostImpl.h"
 #include "HostText.h"
+#include "host/Faults.h"
 #include "rova/RGlobal.h"
 
 namespace rova::detail {

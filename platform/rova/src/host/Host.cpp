@@ -5,6 +5,12 @@
 
 #include "HostImpl.h"
 #include "HostText.h"
+#include "host/Diagnostics.h"
+#include "host/PluginRecords.h"
+#include "model/Attributes.h"
+#include "model/NodeRecords.h"
+#include "model/NodeTypes.h"
+#include "model/Values.h"
 #include "rova/RGlobal.h"
 #include "scene/Scene.h"
 #include "scene/UtilityTypes.h"

@@ -3,7 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "HostImpl.h"
+#include "model/Attributes.h"
+#include "model/NodeRecords.h"
+#include "model/Values.h"
+#include "rovahost/Host.h"
 
 namespace rova::host {
 

@@ -5,6 +5,8 @@
 
 #include "HostImpl.h"
 #include "HostText.h"
+#include "model/Attributes.h"
+#include "model/Values.h"
 #include "rova/RGlobal.h"
 #include "rovahost/NumberText.h"
 

@@ -7,8 +7,11 @@
 #include <limits>
 #include <optional>
 
-#include "HostImpl.h"
 #include "HostText.h"
+#include "model/Attributes.h"
+#include "model/NodeRecords.h"
+#include "model/Objects.h"
+#include "model/Values.h"
 #include "rova/RGlobal.h"
 
 using rova::detail::AttributeDef;

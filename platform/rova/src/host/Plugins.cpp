@@ -7,6 +7,10 @@
 #include <sstream>
 
 #include "HostImpl.h"
+#include "host/PluginRecords.h"
+#include "model/NodeRecords.h"
+#include "model/NodeTypes.h"
+#include "model/Objects.h"
 #include "rova/RGlobal.h"
 #include "rovahost/Boundary.h"
 

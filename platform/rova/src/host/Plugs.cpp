@@ -5,6 +5,10 @@
 
 #include "HostImpl.h"
 #include "HostText.h"
+#include "model/Attributes.h"
+#include "model/NodeRecords.h"
+#include "model/NodeTypes.h"
+#include "model/Values.h"
 #include "rova/RGlobal.h"
 #include "rovahost/NumberText.h"
 

@@ -5,6 +5,9 @@
 
 #include "HostImpl.h"
 #include "HostText.h"
+#include "host/DataThreadState.h"
+#include "host/Diagnostics.h"
+#include "model/NodeRecords.h"
 #include "rova/RGlobal.h"
 #include "rovahost/Boundary.h"
 #include "scene/Scene.h"

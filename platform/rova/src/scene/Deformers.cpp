@@ -1,12 +1,19 @@
 // Deformers on scene meshes: where a deformed shape's geometry comes from, which world matrix a
 // deformer sees, and what it puts out.
 #include "Deformers.h"
+#include "HostImpl.h"
 
 #include <algorithm>
 #include <map>
 
-#include "HostImpl.h"
 #include "SceneChanges.h"
+#include "api/Access.h"
+#include "host/Diagnostics.h"
+#include "model/Attributes.h"
+#include "model/NodeRecords.h"
+#include "model/NodeTypes.h"
+#include "model/Objects.h"
+#include "model/Values.h"
 #include "rova/RPxDeformerNode.h"
 #include "rovahost/Boundary.h"
 #include "rovahost/Deformers.h"

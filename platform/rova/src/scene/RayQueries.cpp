@@ -1,6 +1,7 @@
 // Ray queries: per-mesh acceleration structures, the scene-level structure over them, and the
 // exact placement of hits.
 #include "scene/RayQueries.h"
+#include "HostImpl.h"
 
 #include <embree3/rtcore.h>
 
@@ -12,8 +13,9 @@
 #include <map>
 #include <unordered_map>
 
-#include "HostImpl.h"
 #include "SceneChanges.h"
+#include "model/NodeRecords.h"
+#include "model/Objects.h"
 #include "rova/RFnMesh.h"
 #include "rovahost/Scene.h"
 

@@ -7,10 +7,14 @@
 #include <utility>
 #include <vector>
 
-#include "Internal.h"
+#include "model/Attributes.h"
+#include "model/NodeRecords.h"
+#include "model/NodeTypes.h"
+#include "model/Objects.h"
 #include "rova/RMatrix.h"
 #include "rova/RPoint.h"
 #include "rova/RVector.h"
+#include "rovahost/Host.h"
 
 namespace rova::scene {
 

@@ -3,6 +3,7 @@
 #include "HostImpl.h"
 #include "Scene.h"
 #include "SceneChanges.h"
+#include "model/NodeRecords.h"
 #include "rovahost/Scene.h"
 
 namespace rova::host::scene {

@@ -7,6 +7,12 @@
 #include "Deformers.h"
 #include "HostImpl.h"
 #include "Scene.h"
+#include "api/Access.h"
+#include "model/Attributes.h"
+#include "model/NodeRecords.h"
+#include "model/NodeTypes.h"
+#include "model/Objects.h"
+#include "model/Values.h"
 #include "rova/REulerRotation.h"
 #include "rova/RPlug.h"
 

@@ -1,10 +1,15 @@
 #include "UtilityTypes.h"
+#include "HostImpl.h"
 
 #include <cmath>
 #include <numbers>
 
-#include "HostImpl.h"
 #include "Scene.h"
+#include "api/Access.h"
+#include "model/Attributes.h"
+#include "model/NodeRecords.h"
+#include "model/NodeTypes.h"
+#include "model/Values.h"
 #include "rova/REulerRotation.h"
 #include "rova/RPlug.h"
 

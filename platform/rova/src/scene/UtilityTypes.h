@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "Internal.h"
+#include "model/NodeTypes.h"
 
 namespace rova::scene {
 

@@ -1,0 +1,42 @@
+#pragma once
+// The runtime's way into the private parts of the public API types.
+#include "model/NodeRecords.h"
+#include "rova/RArrayDataHandle.h"
+#include "rova/RDataBlock.h"
+#include "rova/RDataHandle.h"
+#include "rova/RPxNode.h"
+
+namespace rova::detail {
+
+struct NodeAccess {
+    static NodeRecord* record(const RPxNode& node) { return node.m_record; }
+    static void setRecord(RPxNode& node, NodeRecord* record) { node.m_record = record; }
+};
+
+struct DataBlockAccess {
+    static RDataBlock make(NodeRecord* node) { return RDataBlock(node); }
+    static NodeRecord* node(const RDataBlock& block) {
+        return static_cast<NodeRecord*>(block.m_node);
+    }
+};
+
+struct DataHandleAccess {
+    static RDataHandle make(Value* value, NodeRecord* node, int attribute, int component);
+    static Value* value(const RDataHandle& h) { return h.m_value; }
+    static NodeRecord* node(const RDataHandle& h) { return static_cast<NodeRecord*>(h.m_block); }
+    static int attribute(const RDataHandle& h) { return h.m_attribute; }
+    static int component(const RDataHandle& h) { return h.m_component; }
+    static void setElement(RDataHandle& h, int element) { h.m_element = element; }
+};
+
+struct ArrayHandleAccess {
+    static RArrayDataHandle make(NodeRecord* node, int attribute, bool output);
+    static NodeRecord* node(const RArrayDataHandle& h) {
+        return static_cast<NodeRecord*>(h.m_block);
+    }
+    static int attribute(const RArrayDataHandle& h) { return h.m_attribute; }
+    static bool output(const RArrayDataHandle& h) { return h.m_output; }
+    static int& position(RArrayDataHandle& h) { return h.m_position; }
+};
+
+}  // namespace rova::detail

@@ -1,0 +1,89 @@
+#pragma once
+// Nodes as the host keeps them: values, dirty flags, connections; and plugs.
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "model/NodeTypes.h"
+#include "model/Objects.h"
+#include "model/Values.h"
+
+namespace rova::detail {
+
+struct ThreadState;
+
+struct PlugRef {
+    NodeRecord* node = nullptr;
+    int attribute = -1;
+    int element = -1;
+    bool operator==(const PlugRef& o) const {
+        return node == o.node && attribute == o.attribute && element == o.element;
+    }
+};
+
+struct Connection {
+    PlugRef source, destination;
+    std::uint64_t order = 0;  // place in connection order
+};
+
+using Connections = std::list<Connection>;  // the host's, in connection order
+using ConnectionRef = Connections::iterator;
+
+class NodeRecord : public ObjectImpl {
+  public:
+    // Out of line, where the data thread's state is a complete type.
+    NodeRecord();
+    ~NodeRecord() override;
+    // Read freely on the main thread, which alone changes it, through rename. Data threads name
+    // their node in messages and fault subjects: they read nameForAnyThread.
+    std::string name;
+    std::string nameForAnyThread() const {
+        std::lock_guard<std::mutex> lock(m_nameMutex);
+        return name;
+    }
+    void rename(std::string to) {
+        std::lock_guard<std::mutex> lock(m_nameMutex);
+        name = std::move(to);
+    }
+    std::shared_ptr<NodeType> type;
+    RPxNode* instance = nullptr;
+    std::uint64_t creationIndex = 0;  // place in creation order (ls), kept across undo of delete
+    bool alive = true;
+    // The dirty propagation that reached this node last and the storage attributes below 64 it
+    // reached (see Host::Impl::Visited); `visits` holds the marks of the others.
+    std::uint64_t visitMark = 0;
+    std::uint64_t visitedLow = 0;
+    std::vector<Value> values;
+    std::vector<char> dirty;
+    std::vector<char> evaluating;
+    std::map<int, std::map<unsigned, Value>> arrays;  // array attributes: logical index -> value
+    std::vector<int> refreshAttributes;
+    std::unique_ptr<ThreadState> thread;
+    // The node's connections by the attribute they name on it (an element's under its array,
+    // a child's under the child), each list in connection order; empty until the node has one.
+    // Kept by the host as connections are made and broken, so that a lookup costs what the
+    // node's own connections cost.
+    std::vector<std::vector<ConnectionRef>> incoming, outgoing;
+    std::vector<std::uint64_t> visits;
+
+    // Where an attribute's value lives: children of a three-number compound share their parent's.
+    int storageOf(int attribute) const;
+    Value& valueOf(int attribute) { return values[static_cast<std::size_t>(storageOf(attribute))]; }
+    bool isDirty(int attribute) const {
+        return dirty[static_cast<std::size_t>(storageOf(attribute))] != 0;
+    }
+    std::string plugPath(int attribute, int element = -1) const;
+
+  private:
+    mutable std::mutex m_nameMutex;
+};
+
+// The value behind a plug (element and compound component included), and writing it.
+Value readPlug(NodeRecord* node, int attribute, int element);
+void writePlug(NodeRecord* node, int attribute, int element, const Value& value);
+
+}  // namespace rova::detail

@@ -1,0 +1,71 @@
+#pragma once
+// Node types: their attributes, what affects what, and the lookups dirtying and evaluation ask.
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "model/Attributes.h"
+#include "rova/RFnPlugin.h"
+#include "rova/RPxNode.h"
+
+namespace rova::detail {
+
+struct PluginRecord;
+class NodeRecord;
+struct PlugRef;
+
+struct NodeType {
+    std::string name;
+    RTypeId id;
+    RCreatorFunction creator = nullptr;
+    RInitializeFunction initialize = nullptr;
+    RPxNode::Type kind = RPxNode::kDependNode;
+    PluginRecord* plugin = nullptr;  // null for the host's own types
+    std::function<RPxNode*()> builtinCreator;
+    // The attribute whose change reaches the nodes below a node of this type (the transform's
+    // world matrix); -1 for types outside the hierarchy.
+    int hierarchyAttribute = -1;
+    // The plugs a change of `hierarchyAttribute` reaches besides its connections (the world
+    // matrices below, the deformers of the meshes below). The scene, which owns the hierarchy,
+    // supplies it, so that dirtying and dependency paths need nothing of the scene.
+    std::vector<PlugRef> (*hierarchyDependents)(NodeRecord* node, int attribute) = nullptr;
+    std::vector<std::shared_ptr<AttributeDef>>
+        attributes;  // creation order, children after parents
+    std::unordered_map<const AttributeDef*, int> index;
+    std::vector<std::vector<int>> affects;
+
+    // Asked for every handle a compute takes: the attribute's hint answers without hashing
+    // unless the attribute belongs to several types (the inherited ones).
+    int indexOf(const AttributeDef* attribute) const {
+        if (attribute) {
+            const int hint = attribute->indexHint;
+            if (hint >= 0 && static_cast<std::size_t>(hint) < attributes.size() &&
+                attributes[static_cast<std::size_t>(hint)].get() == attribute)
+                return hint;
+        }
+        auto it = index.find(attribute);
+        return it == index.end() ? -1 : it->second;
+    }
+    void addIndex(AttributeDef* attribute, int at) {
+        index[attribute] = at;
+        if (attribute->indexHint < 0)
+            attribute->indexHint = at;
+    }
+    int findByName(const std::string& name) const;
+    int parentIndex(int attribute) const;  // -1 when not a child
+
+    // Per attribute, looked up on every dirtying and evaluation: where its value lives (children
+    // of a three-number compound share their parent's), and its family (itself, its compound
+    // parent, its children). Built when the type's first node is made; while attributes are
+    // still being added (the tables are shorter than `attributes`) they are worked out each time.
+    std::vector<int> storage;
+    std::vector<std::vector<int>> families;
+    void buildLookups();
+    bool lookupsCurrent() const { return storage.size() == attributes.size(); }
+    int computeStorage(int attribute) const;
+    std::vector<int> computeFamily(int attribute) const;
+};
+
+}  // namespace rova::detail
