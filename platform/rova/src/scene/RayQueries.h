@@ -9,7 +9,7 @@
 // Hits are found in single precision and then placed exactly: each hit triangle is intersected
 // again in double (Moller-Trumbore, in the query's space), so results match a double-precision
 // triangle loop to rounding. Rays are prepared in double before the single-precision library sees
-// them (see RayQueries.cpp), so any finite source and any finite non-zero direction, however
+// them (see rays/RayLibrary.h), so any finite source and any finite non-zero direction, however
 // large or small, is answered; a world matrix that flattens a mesh or holds non-numbers shows no
 // hits of it.
 #include <cstdint>
