@@ -46,26 +46,15 @@
 #include <thread>
 #include <vector>
 
+#include "TrackingBench.h"
 #include "apps/rova/DeviceChangeReports.h"
 #include "tracking/TrackingRecord.h"
 
-#ifndef KIVOROVA_RECORDINGS
-#define KIVOROVA_RECORDINGS "data/recordings"
-#endif
-
 #include "CpuTime.h"
+#include "FigureReport.h"
+#include "TaskCpu.h"
 
-namespace {
-
-using kivorova::bench::threadCpuSeconds;
-
-using Clock = std::chrono::steady_clock;
-using rova::host::Host;
-
-constexpr double kTickSeconds = 1.0 / 60.0;
-constexpr double kReplayRate = 120.0;
-constexpr double kCpuTargetPercent = 2.0;
-constexpr double kLatencySlackMs = 0.2;
+namespace tracking_bench {
 
 [[noreturn]] void fail(const std::string& what) {
     std::fprintf(stderr, "tracking_thread_cpu: %s\n", what.c_str());
@@ -82,42 +71,16 @@ void checkService(const std::string& error) {
         fail(error);
 }
 
-// ---------------------------------------------------------------- per-thread CPU
+}  // namespace tracking_bench
 
-// The process's threads (Linux task ids).
-std::set<long> tasks() {
-    std::set<long> out;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
-        out.insert(std::strtol(entry.path().filename().c_str(), nullptr, 10));
-    return out;
-}
+namespace {
 
-// CPU time a thread of this process has used, in seconds (0 once it has ended).
-double taskCpuSeconds(long task) {
-    std::ifstream in("/proc/self/task/" + std::to_string(task) + "/schedstat");
-    unsigned long long ns = 0;
-    if (!(in >> ns))
-        return 0.0;
-    return static_cast<double>(ns) * 1e-9;
-}
-
-double percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const auto rank = static_cast<std::size_t>(std::ceil(p / 100.0 * values.size()));
-    return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
-}
-
-// ---------------------------------------------------------------- figures and their output
-
-struct Figure {
-    std::string name, unit;
-    double value = 0.0;
-    std::string baselineName;
-    double baseline = 0.0;
-    double target = -1.0;  // < 0: none
-};
+using namespace tracking_bench;
+using kivorova::bench::Figure;
+using kivorova::bench::percentile;
+using kivorova::bench::taskCpuSeconds;
+using kivorova::bench::tasks;
+using kivorova::bench::threadCpuSeconds;
 
 std::vector<Figure> g_figures;
 
@@ -125,56 +88,14 @@ void add(Figure figure) {
     g_figures.push_back(std::move(figure));
 }
 
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
-
-std::string number(double value) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.6g", value);
-    return buffer;
-}
-
-void writeJson(const std::string& path) {
-    std::ofstream out(path);
-    if (!out)
-        fail("cannot write " + path);
-    out << "{\n  \"bench\": \"tracking_thread_cpu\",\n  \"figures\": [\n";
-    for (std::size_t k = 0; k < g_figures.size(); ++k) {
-        const Figure& f = g_figures[k];
-        out << "    {\"name\": " << jsonString(f.name) << ", \"unit\": " << jsonString(f.unit)
-            << ", \"value\": " << number(f.value)
-            << ", \"baseline_name\": " << jsonString(f.baselineName)
-            << ", \"baseline\": " << number(f.baseline)
-            << ", \"ratio\": " << number(f.baseline != 0.0 ? f.value / f.baseline : 0.0);
-        if (f.target >= 0.0)
-            out << ", \"target\": " << number(f.target)
-                << ", \"meets_target\": " << (f.value <= f.target ? "true" : "false");
-        out << "}" << (k + 1 < g_figures.size() ? "," : "") << "\n";
-    }
-    out << "  ]\n}\n";
-    if (!out)
-        fail("cannot write " + path);
-}
+constexpr double kCpuTargetPercent = 2.0;
+constexpr double kLatencySlackMs = 0.2;
 
 // ---------------------------------------------------------------- the scene
 
 // The statements the manager queues for the host's main thread (notices, the handler switching
 // `live`) are counted, not run: this bench sets `live` itself.
 std::atomic<int> g_queuedStatements{0};
-
-struct Node {
-    std::string name;
-    std::string watched;  // the output a tick evaluates, as a displayed plug would be
-    std::string shown;    // the output that names the frame shown, written by that evaluation
-    std::vector<long> threads;
-};
 
 void setLive(Host& host, Node& node, bool live) {
     if (!live) {
@@ -267,34 +188,6 @@ double busyLoopPercent(double seconds) {
     return percent.load();
 }
 
-// The shipped recording's frames, repeated and retimed to `rate`, `count` frames in all; hand 0's
-// palm x is the frame's sequence number (1, 2, ...). Only frames with at least one hand are used.
-Kivo::Recording taggedRecording(const std::string& path, std::size_t count, double rate) {
-    Kivo::Recording source;
-    std::string error;
-    if (!Kivo::readRecording(path, source, error))
-        fail(error);
-    std::vector<Kivo::FrameRecord> frames;
-    for (const auto& entry : source.entries)
-        if (const auto* frame = std::get_if<Kivo::FrameRecord>(&entry);
-            frame && !frame->hands.empty())
-            frames.push_back(*frame);
-    if (frames.empty())
-        fail(path + ": no frame with a hand");
-    Kivo::Recording out;
-    out.header = source.header;
-    out.header.rate = rate;
-    for (std::size_t k = 0; k < count; ++k) {
-        Kivo::FrameRecord frame = frames[k % frames.size()];
-        frame.id = static_cast<std::int64_t>(k + 1);
-        frame.timestamp =
-            static_cast<std::int64_t>(std::llround(static_cast<double>(k) * 1e6 / rate));
-        frame.hands[0].palmPosition.x = static_cast<float>(k + 1);
-        out.entries.emplace_back(std::move(frame));
-    }
-    return out;
-}
-
 // The frame of the recording with the most hands and pointables.
 Kivo::FrameRecord busiestFrame(const std::string& path) {
     Kivo::Recording source;
@@ -309,16 +202,6 @@ Kivo::FrameRecord busiestFrame(const std::string& path) {
                 best = *frame;
     return best;
 }
-
-struct Options {
-    double seconds = 2.0;
-    std::size_t frames = 1200;
-    int evaluations = 2000;
-    std::string recording = std::string(KIVOROVA_RECORDINGS) + "/generated/two-hands.kivo";
-    std::string json;
-    int idleWaitMs = -1;        // < 0: the host's default
-    bool deviceReports = true;  // the device's changes reach the host, as in the rova program
-};
 
 Options parse(int argc, char** argv) {
     Options o;
@@ -350,111 +233,6 @@ Options parse(int argc, char** argv) {
     if (!(o.seconds > 0.0) || o.frames < 10 || o.evaluations < 1)
         fail("--seconds, --frames (at least 10) and --evaluations must be positive");
     return o;
-}
-
-// ---------------------------------------------------------------- latency
-
-// One latency run: a real-time replay of tagged frames at 120 fps times `speed`, both nodes live,
-// the host ticking at 60 Hz from just after the replay starts.
-struct LatencyRun {
-    std::vector<double> tracking, gestures;        // per frame: arrival -> end of the tick, ms
-    std::size_t trackingOwn = 0, gesturesOwn = 0;  // frames a tick showed themselves
-    std::vector<double> tickMs;                    // tick + reading the outputs
-    // Frames that arrived less than kJustAfterTickMs after a tick began: they wait for the next
-    // tick, the worst case by construction.
-    std::vector<double> justAfterTick;
-};
-constexpr double kJustAfterTickMs = 0.5;
-
-LatencyRun measureLatency(Host& host, const Node& tracking, const Node& gestures,
-                          const Options& options, double speed) {
-    LatencyRun run;
-    const Kivo::Recording tagged = taggedRecording(options.recording, options.frames, kReplayRate);
-    const std::int64_t base = Kivo::DeviceService::status().frameId;  // frame k has id base + k
-    Kivo::ReplayOptions realtime;
-    realtime.realtime = true;
-    realtime.speed = speed;
-    std::map<std::int64_t, Clock::time_point> arrivals;  // by sequence number
-    std::vector<std::pair<Clock::time_point, std::int64_t>> trackingShown, gesturesShown;
-    std::vector<Clock::time_point> tickStarts;
-    std::int64_t collected = base;
-    const auto collect = [&] {
-        const std::int64_t newest = Kivo::DeviceService::status().frameId;
-        for (std::int64_t id = collected + 1; id <= newest; ++id) {
-            const auto arrival = Kivo::DeviceService::frameArrival(id);
-            if (!arrival)
-                fail("frame " + std::to_string(id) + " left the history before it was read");
-            arrivals[id - base] = *arrival;
-        }
-        collected = newest;
-    };
-    checkService(Kivo::DeviceService::replay(tagged, "tagged-120fps", realtime));
-    const auto period =
-        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kTickSeconds));
-    const auto start = Clock::now();
-    auto next = start;
-    const auto last = static_cast<std::int64_t>(options.frames);
-    const auto giveUp =
-        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
-                    static_cast<double>(options.frames) / kReplayRate + 5.0));
-    std::int64_t shownTracking = 0, shownGestures = 0;
-    while ((shownTracking < last || shownGestures < last) && Clock::now() < giveUp) {
-        next += period;
-        std::this_thread::sleep_until(next);
-        const auto tickStart = Clock::now();
-        host.tick();
-        const auto palm = host.storedPlug(tracking.shown);
-        const auto frameId = host.storedPlug(gestures.shown);
-        const auto shownAt = Clock::now();
-        tickStarts.push_back(tickStart);
-        run.tickMs.push_back(
-            std::chrono::duration<double, std::milli>(shownAt - tickStart).count());
-        if (!palm.ok() || !frameId.ok())
-            fail("cannot read the outputs");
-        shownTracking = std::llround(palm.value.matrix[12]);
-        shownGestures = frameId.value.intValue - base;
-        trackingShown.emplace_back(shownAt, shownTracking);
-        gesturesShown.emplace_back(shownAt, shownGestures);
-        collect();
-    }
-    if (Kivo::DeviceService::status().frameId != base + last)
-        fail("the replay delivered " +
-             std::to_string(Kivo::DeviceService::status().frameId - base) + " frames, not " +
-             std::to_string(last));
-    // For every frame: from its arrival to the end of the first tick showing it or a newer one.
-    const auto latencies = [&](const std::vector<std::pair<Clock::time_point, std::int64_t>>& shown,
-                               std::size_t& showedItself) {
-        std::vector<double> out;
-        std::set<std::int64_t> seen;
-        for (const auto& tick : shown) seen.insert(tick.second);
-        showedItself = 0;
-        std::size_t t = 0;
-        for (const auto& [k, arrival] : arrivals) {
-            while (t < shown.size() && shown[t].second < k) ++t;
-            if (t == shown.size())
-                break;
-            out.push_back(
-                std::chrono::duration<double, std::milli>(shown[t].first - arrival).count());
-            showedItself += seen.count(k);
-        }
-        return out;
-    };
-    run.tracking = latencies(trackingShown, run.trackingOwn);
-    run.gestures = latencies(gesturesShown, run.gesturesOwn);
-    std::size_t k = 0;
-    for (const auto& [sequence, arrival] : arrivals) {
-        if (k >= run.tracking.size())
-            break;
-        const auto after = std::upper_bound(tickStarts.begin(), tickStarts.end(), arrival);
-        if (after != tickStarts.begin() &&
-            std::chrono::duration<double, std::milli>(arrival - *(after - 1)).count() <
-                kJustAfterTickMs)
-            run.justAfterTick.push_back(run.tracking[k]);
-        ++k;
-    }
-    // Let the replay's last frame go before the next run starts its own.
-    Kivo::DeviceService::waitForReplay(2000);
-    return run;
 }
 
 }  // namespace
@@ -670,6 +448,7 @@ int main(int argc, char** argv) {
                 g_queuedStatements.load());
 
     if (!options.json.empty())
-        writeJson(options.json);
+        if (!kivorova::bench::writeFigures(options.json, "tracking_thread_cpu", g_figures))
+            fail("cannot write " + options.json);
     return 0;
 }
