@@ -75,7 +75,7 @@ RFloatVector RDataHandle::asFloatVector() const noexcept {
 }
 
 const RMatrix& RDataHandle::asMatrix() const noexcept {
-    return m_value ? m_value->m : RMatrix::identity;
+    return m_value ? m_value->matrix() : RMatrix::identity;
 }
 
 RTime RDataHandle::asTime() const noexcept {
@@ -84,7 +84,7 @@ RTime RDataHandle::asTime() const noexcept {
 
 RString RDataHandle::asString() const noexcept {
     try {
-        return m_value ? RString(m_value->s) : RString();
+        return m_value ? RString(m_value->text()) : RString();
     } catch (...) {
         return RString();
     }
@@ -159,7 +159,7 @@ void RDataHandle::set(const RFloatVector& value) noexcept {
 
 void RDataHandle::setRMatrix(const RMatrix& value) noexcept {
     if (m_value)
-        m_value->m = value;
+        m_value->setMatrix(value);
 }
 
 void RDataHandle::set(const RTime& value) noexcept {
@@ -170,7 +170,7 @@ void RDataHandle::set(const RString& value) noexcept {
     if (!m_value)
         return;
     try {
-        m_value->s = value.str();
+        m_value->setText(value.str());
     } catch (...) {
     }
 }

@@ -365,7 +365,7 @@ RStatus RFnMatrixAttribute::setDefault(const RMatrix& value) {
     if (def->type != ValueType::kMatrix)
         return RStatus(RStatus::kInvalidParameter,
                        "setDefault: '" + def->longName + "' is not a matrix");
-    def->defaultValue.m = value;
+    def->defaultValue.setMatrix(value);
     return status;
 }
 
@@ -453,7 +453,7 @@ RStatus RFnTypedAttribute::setDefault(const RString& value) {
     if (def->type != ValueType::kString)
         return RStatus(RStatus::kInvalidParameter,
                        "setDefault: '" + def->longName + "' is not a string attribute");
-    def->defaultValue.s = value.str();
+    def->defaultValue.setText(value.str());
     return status;
 }
 

@@ -91,7 +91,7 @@ RStatus RFnTransform::setTranslation(const RVector& translation, RSpace::Space s
     const int input = rova::scene::attributeIndex(node, "inputMatrix");
     rova::detail::hostImpl().evaluate(node, input);
     const RMatrix after =
-        node->valueOf(input).m * rova::scene::worldMatrix(rova::scene::parentOf(node));
+        node->valueOf(input).matrix() * rova::scene::worldMatrix(rova::scene::parentOf(node));
     const RPoint local = RPoint(translation) * after.inverse();
     return store(node, "translate", local.asVector());
 }

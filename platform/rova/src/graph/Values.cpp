@@ -102,6 +102,25 @@ void Value::setNumber(double value) {
     }
 }
 
+const RMatrix Value::kIdentity;
+const std::string Value::kEmpty;
+
+Value& Value::operator=(const Value& other) {
+    if (this == &other)
+        return *this;
+    type = other.type;
+    b = other.b;
+    i = other.i;
+    d = other.d;
+    for (int k = 0; k < 3; ++k) v3[k] = other.v3[k];
+    mesh = other.mesh;
+    if (other.m_wide)
+        m_wide = std::make_unique<Wide>(*other.m_wide);
+    else
+        m_wide.reset();
+    return *this;
+}
+
 bool Value::assignFrom(const Value& other) {
     if (isScalar(type) && isScalar(other.type)) {
         setNumber(other.asNumber());

@@ -145,11 +145,12 @@ PlugValue toPlugValue(const AttributeDef& def, const Value& value) {
         case ValueType::kMatrix: {
             std::array<double, 16> m{};
             for (int r = 0; r < 4; ++r)
-                for (int c = 0; c < 4; ++c) m[static_cast<std::size_t>(r * 4 + c)] = value.m[r][c];
+                for (int c = 0; c < 4; ++c)
+                    m[static_cast<std::size_t>(r * 4 + c)] = value.matrix()[r][c];
             return PlugValue::ofMatrix(m);
         }
         case ValueType::kString:
-            return PlugValue::ofString(value.s);
+            return PlugValue::ofString(value.text());
         case ValueType::kMesh: {
             PlugValue p;
             p.kind = PlugValue::Kind::kMesh;
@@ -239,14 +240,18 @@ bool fromPlugValue(const AttributeDef& def, const PlugValue& in, Value& out, std
         case ValueType::kMatrix:
             if (in.kind != PlugValue::Kind::kMatrix)
                 return mismatch();
-            for (int r = 0; r < 4; ++r)
-                for (int c = 0; c < 4; ++c)
-                    out.m[r][c] = in.matrix[static_cast<std::size_t>(r * 4 + c)];
-            return true;
+            {
+                RMatrix matrix;
+                for (int r = 0; r < 4; ++r)
+                    for (int c = 0; c < 4; ++c)
+                        matrix[r][c] = in.matrix[static_cast<std::size_t>(r * 4 + c)];
+                out.setMatrix(matrix);
+                return true;
+            }
         case ValueType::kString:
             if (in.kind != PlugValue::Kind::kString)
                 return mismatch();
-            out.s = in.text;
+            out.setText(in.text);
             return true;
         case ValueType::kMesh:
             if (in.kind != PlugValue::Kind::kMesh)

@@ -49,9 +49,9 @@ class TransformNode : public DagNode {
         NodeRecord* node = record();
         const int attribute = requested(plug);
         if (attribute == attributeIndex(node, "matrix"))
-            node->valueOf(attribute).m = localMatrix(node);
+            node->valueOf(attribute).setMatrix(localMatrix(node));
         else if (attribute == attributeIndex(node, "worldMatrix"))
-            node->valueOf(attribute).m = localMatrix(node) * worldMatrix(parentOf(node));
+            node->valueOf(attribute).setMatrix(localMatrix(node) * worldMatrix(parentOf(node)));
         else
             return RStatus::kUnknownParameter;
         return RStatus::kSuccess;
@@ -275,7 +275,7 @@ RMatrix localMatrix(NodeRecord* transform) {
     const double* t = read("translate").v3;
     const double* r = read("rotate").v3;
     const double* s = read("scale").v3;
-    const RMatrix input = read("inputMatrix").m;
+    const RMatrix input = read("inputMatrix").matrix();
     constexpr double degrees = std::numbers::pi / 180.0;
     RMatrix scale;
     for (int k = 0; k < 3; ++k) scale[k][k] = s[k];
@@ -296,7 +296,7 @@ RMatrix worldMatrix(NodeRecord* node) {
         return localMatrix(node) * worldMatrix(parentOf(node));
     const int world = attributeIndex(node, "worldMatrix");
     detail::hostImpl().evaluate(node, world);
-    return node->valueOf(world).m;
+    return node->valueOf(world).matrix();
 }
 
 void evaluateDisplayed() {

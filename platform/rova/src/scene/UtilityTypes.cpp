@@ -53,7 +53,7 @@ class DecomposeMatrixNode : public RPxNode {
             return RStatus::kUnknownParameter;
         const int input = type.findByName("inputMatrix");
         detail::hostImpl().evaluate(node, input);
-        const RMatrix m = node->valueOf(input).m;
+        const RMatrix m = node->valueOf(input).matrix();
 
         double* t = node->valueOf(translate).v3;
         for (int c = 0; c < 3; ++c) t[c] = m[3][c];

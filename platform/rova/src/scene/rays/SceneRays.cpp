@@ -158,7 +158,7 @@ class SceneRays {
             if (NodeRecord* transform = instance.transform.get()) {
                 const int world = attributeIndex(transform, "worldMatrix");
                 if (!transform->alive || transform->isDirty(world) ||
-                    !(transform->valueOf(world).m == instance.world))
+                    !(transform->valueOf(world).matrix() == instance.world))
                     return false;
             }
         }
