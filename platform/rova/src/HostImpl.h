@@ -12,7 +12,6 @@
 #include <unordered_map>
 
 #include "host/IdleQueue.h"
-#include "host/PluginRecords.h"
 #include "model/NodeRecords.h"
 #include "model/NodeTypes.h"
 #include "rovahost/FaultPoint.h"
@@ -20,6 +19,9 @@
 
 namespace rova::detail {
 struct ThreadState;
+struct PluginRecord;
+struct CommandDef;
+struct CommandHolder;
 }
 
 namespace rova::host {

@@ -8,6 +8,7 @@
 #include "HostText.h"
 #include "SceneChanges.h"
 #include "api/Access.h"
+#include "host/PluginRecords.h"
 #include "host/DataThreadState.h"
 #include "host/Diagnostics.h"
 #include "model/Attributes.h"
