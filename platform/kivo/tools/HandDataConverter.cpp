@@ -21,7 +21,6 @@ using Kivo::Vector;
 
 constexpr std::size_t kLandmarks = kHandLandmarks;
 constexpr std::size_t kSkeletonJoints = 22;
-constexpr std::array<int, 5> kPalmPoints{0, 5, 9, 13, 17};
 
 using Landmarks = std::vector<std::array<double, 3>>;
 
@@ -73,21 +72,13 @@ std::vector<Landmarks> loadLandmarks(const std::string& path) {
 
 Vector palmCentre2d(const Landmarks& lm) {
     Vector c;
-    for (int i : kPalmPoints) {
+    for (int i : kPalmLandmarks) {
         c += Vector{static_cast<float>(lm[i][0]), static_cast<float>(lm[i][1]), 0.0f};
     }
-    return c / static_cast<float>(kPalmPoints.size());
+    return c / static_cast<float>(kPalmLandmarks.size());
 }
 
 using Points = std::array<Vector, kLandmarks>;  // one frame in the device's frame, mm
-
-Vector palmOf(const Points& p) {
-    Vector c;
-    for (int i : kPalmPoints) {
-        c += p[i];
-    }
-    return c / static_cast<float>(kPalmPoints.size());
-}
 
 // The 22-joint text layout: one frame per line, 66 numbers.
 std::vector<Landmarks> loadSkeletons(const std::string& path) {
@@ -185,7 +176,7 @@ std::vector<Points> fromSkeletons(const HandDataOptions& options) {
                                static_cast<float>(j[2] * 1000.0)};
         }
     }
-    const Vector shift = Vector{0.0f, options.height, 0.0f} - palmOf(out.front());
+    const Vector shift = Vector{0.0f, options.height, 0.0f} - palmCentre(out.front());
     for (auto& points : out) {
         for (auto& p : points) {
             p += shift;

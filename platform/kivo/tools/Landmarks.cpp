@@ -18,7 +18,6 @@ using Points = std::array<Vector, kHandLandmarks>;
 // Capture times up to this many milliseconds (about 3000 years of Unix time) are taken.
 constexpr double kMaxTimeMs = 1e14;
 
-constexpr std::array<int, 5> kPalmPoints{0, 5, 9, 13, 17};
 // Each finger's first landmark that counts towards its length (the thumb from its knuckle, the
 // others from theirs) and its tip.
 constexpr std::array<int, 5> kFingerBases{2, 5, 9, 13, 17};
@@ -226,14 +225,6 @@ class PathTrackingReader {
     std::string m_error;
 };
 
-Vector palmOf(const Points& p) {
-    Vector c;
-    for (int i : kPalmPoints) {
-        c += p[i];
-    }
-    return c / static_cast<float>(kPalmPoints.size());
-}
-
 }  // namespace
 
 bool parseLandmarkMessage(std::string_view text, LandmarkFrame& out, bool& hello,
@@ -271,10 +262,18 @@ bool parseLandmarkMessage(std::string_view text, LandmarkFrame& out, bool& hello
     }
 }
 
+Vector palmCentre(const Points& points) {
+    Vector c;
+    for (int i : kPalmLandmarks) {
+        c += points[i];
+    }
+    return c / static_cast<float>(kPalmLandmarks.size());
+}
+
 bool appendHand(const Points& p, bool right, std::int32_t handId, Kivo::FrameRecord& frame) {
     Kivo::HandRecord hand;
     hand.id = handId;
-    hand.palmPosition = palmOf(p);
+    hand.palmPosition = palmCentre(p);
     const Vector normal = (p[5] - p[0]).cross(p[17] - p[0]).normalized();
     hand.palmNormal = right ? normal : -normal;
     hand.direction = (p[9] - p[0]).normalized();
@@ -430,7 +429,7 @@ Kivo::FrameRecord LandmarkConverter::convert(const LandmarkFrame& frame) {
     for (const auto* hand : chosen) {
         Seen s{hand, {}, {}, 0};
         if (devicePoints(frame, *hand, s.points)) {
-            s.palm = palmOf(s.points);
+            s.palm = palmCentre(s.points);
             seen.push_back(s);
         }
     }

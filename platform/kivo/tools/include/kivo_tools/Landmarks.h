@@ -84,6 +84,11 @@ CameraModel cameraModelFromConfig(const Kivo::Config& config);
 // The model with each value brought within its key's limits.
 CameraModel clampedCameraModel(const CameraModel& model);
 
+// The palm's centre: the mean of the wrist and the four finger knuckles (landmarks 0, 5, 9, 13,
+// 17), in whatever frame `points` are.
+inline constexpr std::array<int, 5> kPalmLandmarks{0, 5, 9, 13, 17};
+Kivo::Vector palmCentre(const std::array<Kivo::Vector, kHandLandmarks>& points);
+
 // One hand's 21 landmarks in the device's frame (mm, x to the right, y up, z towards the
 // performer) to its hand record and its five pointables (thumb to little finger, ids
 // handId * 10 + 0..4), appended to `frame`. Returns false, appending nothing, when the palm is
