@@ -1,0 +1,142 @@
+#pragma once
+
+#include <kivo/Config.h>
+#include <kivo/Recording.h>
+#include <kivo/Vector.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace KivoTools {
+
+// A camera hand tracker's landmarks: wrist; thumb, index, middle, ring and little finger from
+// base to tip, four each.
+inline constexpr std::size_t kHandLandmarks = 21;
+
+struct LandmarkHand {
+    bool right = true;   // handedness "Right"
+    float score = 1.0f;  // 0..1
+    // x, y in 0..1 of the image as shown (x to the right, y down), z relative depth (smaller is
+    // nearer the camera).
+    std::array<Kivo::Vector, kHandLandmarks> image{};
+    // Metres, origin near the hand's centre, x to the right as shown, y down, z away from the
+    // camera.
+    std::array<Kivo::Vector, kHandLandmarks> world{};
+};
+
+struct LandmarkFrame {
+    double timeMs = 0.0;  // capture time, milliseconds
+    int width = 0;        // pixels of the camera image
+    int height = 0;
+    bool mirrored = false;  // the image is shown mirrored (the landmarks describe it as shown)
+    std::vector<LandmarkHand> hands;
+};
+
+// The limits the reader holds a message to.
+inline constexpr std::size_t kMaxLandmarkHands = 2;
+inline constexpr int kMaxImageSide = 16384;  // pixels
+// Image landmarks may lie somewhat outside the image (a hand partly out of view), not far.
+inline constexpr double kMinImageCoordinate = -1.0;
+inline constexpr double kMaxImageCoordinate = 2.0;
+inline constexpr double kMaxImageDepth = 10.0;      // |z| of image landmarks, in image widths
+inline constexpr double kMaxWorldCoordinate = 1.0;  // |coordinate| of world landmarks, metres
+
+// One page -> host message. Returns false with `error` naming the field at fault
+// ("hands[1].world[3][2]: expected a finite number") for anything malformed: not JSON, wrong
+// type, wrong landmark count, NaN/inf, absurd values, more than 2 hands, unknown "type".
+// A "hello" message parses to `hello = true` and no frame.
+bool parseLandmarkMessage(std::string_view text, LandmarkFrame& out, bool& hello,
+                          std::string& error);
+
+// Where the camera sees from and what hand it assumes: Kivo config keys (32-bit floats), each
+// documented with unit and default (docs/camera.md).
+struct CameraModel {
+    float fieldOfView = 60.0f;  // camera.fov, degrees, horizontal
+    float handSize = 95.0f;     // camera.hand_size, mm, wrist to the middle finger's knuckle
+    float distance =
+        500.0f;             // camera.distance, mm from the camera to the interaction space's centre
+    float height = 250.0f;  // camera.height, mm above the device of the image's centre line
+};
+
+// The camera model's configuration keys: the one list the device service's defaults and
+// cameraModelFromConfig are both made from.
+struct CameraKey {
+    const char* key;
+    float CameraModel::*member;
+    float min;  // values outside min..max are taken as the nearest limit
+    float max;
+};
+
+inline constexpr std::array<CameraKey, 4> kCameraKeys{{
+    {"camera.fov", &CameraModel::fieldOfView, 10.0f, 170.0f},
+    {"camera.hand_size", &CameraModel::handSize, 40.0f, 300.0f},
+    {"camera.distance", &CameraModel::distance, -10000.0f, 10000.0f},
+    {"camera.height", &CameraModel::height, -10000.0f, 10000.0f},
+}};
+
+// The camera model the configuration describes; keys that are missing keep their defaults.
+CameraModel cameraModelFromConfig(const Kivo::Config& config);
+// The model with each value brought within its key's limits.
+CameraModel clampedCameraModel(const CameraModel& model);
+
+// The palm's centre: the mean of the wrist and the four finger knuckles (landmarks 0, 5, 9, 13,
+// 17), in whatever frame `points` are.
+inline constexpr std::array<int, 5> kPalmLandmarks{0, 5, 9, 13, 17};
+Kivo::Vector palmCentre(const std::array<Kivo::Vector, kHandLandmarks>& points);
+
+// One hand's 21 landmarks in the device's frame (mm, x to the right, y up, z towards the
+// performer) to its hand record and its five pointables (thumb to little finger, ids
+// handId * 10 + 0..4), appended to `frame`. Returns false, appending nothing, when the palm is
+// degenerate (wrist and knuckles coincide).
+bool appendHand(const std::array<Kivo::Vector, kHandLandmarks>& points, bool right,
+                std::int32_t handId, Kivo::FrameRecord& frame);
+
+class LandmarkConverter;
+
+// A tracked video's landmarks (one page -> host message per line, as the tracker page collects
+// them) to a recording with the video's timing: frame times from the messages, the header's rate
+// from the median interval between frames. Blank lines and "hello" messages are skipped. Returns
+// false with `error` ("NAME:LINE: FIELD: ...") on a malformed line, times that do not increase,
+// or no frame at all.
+bool convertLandmarkLines(std::istream& in, const std::string& name, const CameraModel& model,
+                          Kivo::Recording& out, std::string& error);
+
+class LandmarkConverter {
+  public:
+    explicit LandmarkConverter(const CameraModel& model = {});
+    // The device frame for one camera frame: palm position, normal and direction, five pointables
+    // (tip, direction, length) per hand, at most two hands; ids stable while a hand stays tracked,
+    // a new id when it is lost and found again; timestamp in microseconds from `timeMs`
+    // (relative to the first frame converted). Device space: mm, x to the right as shown, y up,
+    // z towards the performer (a hand moving towards the camera moves to -z, towards the screen).
+    Kivo::FrameRecord convert(const LandmarkFrame& frame);
+    void reset();
+
+    // The hand's 21 landmarks in the device's frame, or false when its shape is degenerate.
+    bool devicePoints(const LandmarkFrame& frame, const LandmarkHand& hand,
+                      std::array<Kivo::Vector, kHandLandmarks>& out) const;
+
+    const CameraModel& model() const { return m_model; }
+
+  private:
+    struct Tracked {
+        std::int32_t id = 0;
+        bool right = true;
+        Kivo::Vector palm;
+    };
+
+    CameraModel m_model;
+    bool m_started = false;
+    double m_firstMs = 0.0;
+    std::int64_t m_lastTimestamp = 0;
+    std::int64_t m_frameId = 0;
+    std::int32_t m_nextHandId = 1;
+    std::vector<Tracked> m_tracked;
+};
+
+}  // namespace KivoTools
