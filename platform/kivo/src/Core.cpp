@@ -664,9 +664,8 @@ ServiceStatus Core::status() const {
     if (m_source == ServiceStatus::Source::Live) {
         s.live = m_live;
         const auto sinceLast = std::chrono::steady_clock::now() - m_liveArrival;
-        s.live.framesPerSecond = m_liveInterval > 0.0 && sinceLast < kLiveFpsWindow
-                                     ? 1.0 / m_liveInterval
-                                     : 0.0;
+        s.live.framesPerSecond =
+            m_liveInterval > 0.0 && sinceLast < kLiveFpsWindow ? 1.0 / m_liveInterval : 0.0;
     }
     return s;
 }
@@ -752,8 +751,8 @@ bool Core::deliverLive(std::uint64_t session, FrameRecord frame, double captureM
     } else {
         m_live.latencyMs.reset();
     }
-    frame.timestamp = shifted(m_liveClientBase, std::clamp<std::int64_t>(frame.timestamp, 0,
-                                                                         kMaxRecordingTime));
+    frame.timestamp =
+        shifted(m_liveClientBase, std::clamp<std::int64_t>(frame.timestamp, 0, kMaxRecordingTime));
     frame.timestamp = std::max(frame.timestamp, m_lastTimestamp);
     frame.gestures.clear();
     publishLocked(std::move(frame), true);

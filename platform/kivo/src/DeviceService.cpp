@@ -35,7 +35,8 @@ std::string ServiceStatus::describe() const {
                 s << "client " << live.client;
             }
             s << ", " << live.framesReceived << " frames received, "
-              << detail::shortestText(std::round(live.framesPerSecond * 10.0) / 10.0) << " frames/s";
+              << detail::shortestText(std::round(live.framesPerSecond * 10.0) / 10.0)
+              << " frames/s";
             if (live.latencyMs) {
                 s << ", latency " << detail::shortestText(std::round(*live.latencyMs * 10.0) / 10.0)
                   << " ms";

@@ -16,9 +16,9 @@ namespace Kivo {
 // capture. The host's `device` command and tests drive it; the plug-in only sees Controllers.
 //
 // Sources: none (the power-on state: the device is unplugged), a replay of a recording, frames
-// and events injected from code, or a live stream (frames delivered as a client sends them). Choosing a source stops the previous one and plugs the device
-// in; stopping the source unplugs it. Gestures are recognised by the service for every source
-// that carries none of its own.
+// and events injected from code, or a live stream (frames delivered as a client sends them).
+// Choosing a source stops the previous one and plugs the device in; stopping the source unplugs it.
+// Gestures are recognised by the service for every source that carries none of its own.
 //
 // Every function may be called from any thread; calls are serialised. Functions returning a
 // std::string return an empty string on success and a one-line message otherwise.
@@ -47,13 +47,13 @@ struct LiveSource {
 // The live source's figures; every count runs from the start of listening.
 struct LiveStatus {
     std::string address;
-    std::string client;                 // the streaming client's address; empty when none
-    std::uint64_t framesReceived = 0;   // frames accepted and delivered
-    double framesPerSecond = 0.0;       // of accepted frames, smoothed; 0 after 2 s without one
-    std::optional<double> latencyMs;    // host clock minus capture time, smoothed; none while the
-                                        // capture times are not the host's clock (a video's)
-    std::uint64_t refused = 0;          // messages and connections refused
-    std::string lastRefusal;            // the reason of the newest refusal
+    std::string client;                // the streaming client's address; empty when none
+    std::uint64_t framesReceived = 0;  // frames accepted and delivered
+    double framesPerSecond = 0.0;      // of accepted frames, smoothed; 0 after 2 s without one
+    std::optional<double> latencyMs;   // host clock minus capture time, smoothed; none while the
+                                       // capture times are not the host's clock (a video's)
+    std::uint64_t refused = 0;         // messages and connections refused
+    std::string lastRefusal;           // the reason of the newest refusal
 };
 
 struct KIVO_API ServiceStatus {
