@@ -14,6 +14,7 @@
 #include <cmath>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -37,6 +38,11 @@ constexpr std::uint64_t kHttpBodyLimit = 4 * 1024;
 // How long a stopping server waits for the streaming client to take its close message.
 constexpr auto kCloseGrace = std::chrono::milliseconds(250);
 constexpr auto kStatusPeriod = std::chrono::seconds(1);
+// The most one read of the stream takes in at a time.
+constexpr std::size_t kReadChunk = 64 * 1024;
+// Beast refuses a frame whose header announces more than this many times the message limit
+// outright; smaller ones are read in parts and refused at the limit.
+constexpr std::size_t kFrameLimitFactor = 16;
 
 std::string jsonText(const nlohmann::json& value) {
     return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -105,10 +111,15 @@ class Server : public std::enable_shared_from_this<Server> {
 
     const ListenOptions m_options;
     const std::filesystem::path m_root;
-    asio::io_context m_ioc{1};
-    tcp::acceptor m_acceptor{m_ioc};
-    asio::steady_timer m_statusTimer{m_ioc};
-    asio::steady_timer m_stopTimer{m_ioc};
+    // The server's I/O, let go of once its thread has ended: what the pending handlers hold
+    // (every connection) closes with it.
+    struct Io {
+        asio::io_context ioc{1};
+        tcp::acceptor acceptor{ioc};
+        asio::steady_timer statusTimer{ioc};
+        asio::steady_timer stopTimer{ioc};
+    };
+    std::unique_ptr<Io> m_io = std::make_unique<Io>();
     std::thread m_thread;
     std::mutex m_shutdownMutex;
     std::atomic<bool> m_stopped{false};
@@ -141,7 +152,8 @@ class StreamSession : public std::enable_shared_from_this<StreamSession> {
         timeout.idle_timeout = m_server.options().idleTimeout / 2;
         timeout.keep_alive_pings = true;
         m_ws.set_option(timeout);
-        m_ws.read_message_max(m_server.options().maxMessageBytes);
+        // The limit is kept by received(); this only bounds what one read may take in.
+        m_ws.read_message_max(m_server.options().maxMessageBytes * kFrameLimitFactor);
         m_ws.async_accept(
             request, [self = shared_from_this()](beast::error_code ec) { self->accepted(ec); });
     }
@@ -157,6 +169,13 @@ class StreamSession : public std::enable_shared_from_this<StreamSession> {
         m_ws.async_write(asio::buffer(m_current),
                          [self = shared_from_this()](beast::error_code ec, std::size_t) {
                              self->m_writing = false;
+                             if (self->m_pendingClose) {
+                                 auto close = std::move(self->m_pendingClose);
+                                 self->m_pendingClose = nullptr;
+                                 if (!ec)
+                                     self->writeThenClose(std::move(close));
+                                 return;
+                             }
                              if (!ec)
                                  self->pump();  // a failed write ends the read as well
                          });
@@ -165,6 +184,7 @@ class StreamSession : public std::enable_shared_from_this<StreamSession> {
     // The server stops: a close message, then `done`.
     template <typename Done>
     void closeGoingAway(Done done) {
+        m_pendingClose = nullptr;
         m_active = false;
         m_closing = true;
         m_ws.async_close(websocket::close_code::going_away,
@@ -172,6 +192,14 @@ class StreamSession : public std::enable_shared_from_this<StreamSession> {
     }
 
   private:
+    using Then = std::function<void(beast::error_code, std::size_t)>;
+
+    void writeThenClose(Then close) {
+        m_writing = true;
+        m_ws.text(true);
+        m_ws.async_write(asio::buffer(m_current), std::move(close));
+    }
+
     void accepted(beast::error_code ec) {
         if (ec) {
             m_server.refuse("WebSocket handshake from " + m_peer + " failed: " + ec.message());
@@ -201,10 +229,12 @@ class StreamSession : public std::enable_shared_from_this<StreamSession> {
         read();
     }
 
+    // A message is read in parts, so that one over the limit is refused (with a message the
+    // client reads before the close) without ever being held whole.
     void read() {
-        m_ws.async_read(m_buffer, [self = shared_from_this()](beast::error_code ec, std::size_t) {
-            self->received(ec);
-        });
+        m_ws.async_read_some(
+            m_buffer, kReadChunk,
+            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->received(ec); });
     }
 
     void received(beast::error_code ec) {
@@ -214,6 +244,14 @@ class StreamSession : public std::enable_shared_from_this<StreamSession> {
         }
         if (!m_active)
             return;
+        if (m_buffer.size() > m_server.options().maxMessageBytes) {
+            oversized();
+            return;
+        }
+        if (!m_ws.is_message_done()) {
+            read();
+            return;
+        }
         if (!m_ws.got_text()) {
             refuseMessage("a binary message: the stream takes JSON text");
         } else {
@@ -222,6 +260,33 @@ class StreamSession : public std::enable_shared_from_this<StreamSession> {
         }
         m_buffer.consume(m_buffer.size());
         read();
+    }
+
+    // The client is let go first, so that it may reconnect as soon as it reads the close.
+    void oversized() {
+        ++m_refused;
+        const std::string reason = "a message over the limit of " +
+                                   std::to_string(m_server.options().maxMessageBytes) +
+                                   " bytes (the stream was closed)";
+        m_server.refuse(reason);
+        m_active = false;
+        m_server.release(this);
+        m_buffer.consume(m_buffer.size());
+        m_closing = true;
+        m_current = jsonText({{"type", "refused"}, {"reason", reason}, {"refused", m_refused}});
+        auto close = [self = shared_from_this()](beast::error_code error, std::size_t) {
+            if (error)
+                return;
+            self->m_ws.async_close(websocket::close_code::too_big, [self](beast::error_code) {});
+        };
+        if (m_writing) {
+            // A write is on its way: the refusal follows it.
+            m_pendingClose = close;
+            return;
+        }
+        m_writing = true;
+        m_ws.text(true);
+        m_ws.async_write(asio::buffer(m_current), close);
     }
 
     void handle(std::string_view text) {
@@ -263,6 +328,7 @@ class StreamSession : public std::enable_shared_from_this<StreamSession> {
 
     // The stream is over: the client closed it, vanished, or broke the protocol.
     void ended(beast::error_code ec) {
+        m_pendingClose = nullptr;
         if (!m_active)
             return;
         m_active = false;
@@ -289,6 +355,7 @@ class StreamSession : public std::enable_shared_from_this<StreamSession> {
     bool m_writing = false;
     bool m_active = false;  // the server's streaming client
     bool m_closing = false;
+    Then m_pendingClose;  // the close after the oversized message's refusal
     std::uint64_t m_refused = 0;
     std::optional<double> m_lastTime;
     KivoTools::LandmarkConverter m_converter;
@@ -319,7 +386,11 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
             close();
             return;
         }
-        if (ec == beast::error::timeout) {
+        if (ec == websocket::error::message_too_big) {
+            m_server.refuse("a message over the limit of " +
+                            std::to_string(m_server.options().maxMessageBytes) +
+                            " bytes (the stream was closed)");
+        } else if (ec == beast::error::timeout) {
             if (m_requests == 0)
                 m_server.refuse("no HTTP request from " + m_peer + " in time");
             close();
@@ -515,16 +586,16 @@ std::string Server::bind() {
     beast::error_code ec;
     const tcp::endpoint endpoint(asio::ip::address_v4::loopback(), m_options.port);
     const std::string where = "127.0.0.1:" + std::to_string(m_options.port);
-    m_acceptor.open(endpoint.protocol(), ec);
+    m_io->acceptor.open(endpoint.protocol(), ec);
     if (!ec)
-        m_acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+        m_io->acceptor.set_option(asio::socket_base::reuse_address(true), ec);
     if (!ec)
-        m_acceptor.bind(endpoint, ec);
+        m_io->acceptor.bind(endpoint, ec);
     if (!ec)
-        m_acceptor.listen(asio::socket_base::max_listen_connections, ec);
+        m_io->acceptor.listen(asio::socket_base::max_listen_connections, ec);
     if (ec)
         return "cannot listen on " + where + ": " + ec.message();
-    m_port = m_acceptor.local_endpoint(ec).port();
+    m_port = m_io->acceptor.local_endpoint(ec).port();
     return {};
 }
 
@@ -534,7 +605,7 @@ void Server::run(std::uint64_t session) {
     scheduleStatus();
     m_thread = std::thread([this] {
         try {
-            m_ioc.run();
+            m_io->ioc.run();
         } catch (const std::exception& e) {
             Kivo::DeviceService::liveRefused(m_session,
                                              std::string("the server failed: ") + e.what());
@@ -546,34 +617,34 @@ void Server::shutdown() {
     std::lock_guard lock(m_shutdownMutex);
     m_stopped.store(true, std::memory_order_release);
     if (!m_thread.joinable()) {
-        beast::error_code ec;
-        m_acceptor.close(ec);
+        m_io.reset();
         return;
     }
-    asio::post(m_ioc, [this] {
+    asio::post(m_io->ioc, [this] {
         beast::error_code ec;
-        m_acceptor.close(ec);
-        m_statusTimer.cancel();
+        m_io->acceptor.close(ec);
+        m_io->statusTimer.cancel();
         {
             std::lock_guard out(m_outMutex);
             m_hasClient = false;
             m_outbox.clear();
         }
         if (!m_client) {
-            m_ioc.stop();
+            m_io->ioc.stop();
             return;
         }
         auto client = std::move(m_client);
-        client->closeGoingAway([this] { m_ioc.stop(); });
-        m_stopTimer.expires_after(kCloseGrace);
-        m_stopTimer.async_wait([this](beast::error_code) { m_ioc.stop(); });
+        client->closeGoingAway([this] { m_io->ioc.stop(); });
+        m_io->stopTimer.expires_after(kCloseGrace);
+        m_io->stopTimer.async_wait([this](beast::error_code) { m_io->ioc.stop(); });
     });
     m_thread.join();
+    m_io.reset();
 }
 
 void Server::accept() {
-    m_acceptor.async_accept([this](beast::error_code ec, tcp::socket socket) {
-        if (ec == asio::error::operation_aborted || !m_acceptor.is_open())
+    m_io->acceptor.async_accept([this](beast::error_code ec, tcp::socket socket) {
+        if (ec == asio::error::operation_aborted || !m_io->acceptor.is_open())
             return;
         if (!ec) {
             const auto remote = socket.remote_endpoint(ec);
@@ -593,8 +664,8 @@ void Server::accept() {
 }
 
 void Server::scheduleStatus() {
-    m_statusTimer.expires_after(kStatusPeriod);
-    m_statusTimer.async_wait([this](beast::error_code ec) {
+    m_io->statusTimer.expires_after(kStatusPeriod);
+    m_io->statusTimer.async_wait([this](beast::error_code ec) {
         if (ec)
             return;
         sendStatus();
@@ -628,7 +699,7 @@ bool Server::enqueue(Outgoing message) {
     m_outbox.push_back(std::move(message));
     if (!m_pumpPosted) {
         m_pumpPosted = true;
-        asio::post(m_ioc, [self = shared_from_this()] {
+        asio::post(m_io->ioc, [self = shared_from_this()] {
             {
                 std::lock_guard again(self->m_outMutex);
                 self->m_pumpPosted = false;
