@@ -29,8 +29,8 @@ struct Message {
 
 class Streamer {
   public:
-    Streamer(std::vector<Message> messages, bool fast, bool hold)
-        : m_messages(std::move(messages)), m_fast(fast), m_hold(hold) {}
+    Streamer(std::vector<Message> messages, bool fast, bool hold, bool now)
+        : m_messages(std::move(messages)), m_fast(fast), m_hold(hold), m_now(now) {}
 
     int run(unsigned short port) {
         beast::error_code ec;
@@ -115,7 +115,16 @@ class Streamer {
     }
 
     void write() {
-        m_ws.async_write(asio::buffer(m_messages[m_sent].text),
+        Message& message = m_messages[m_sent];
+        if (m_now && message.timeMs) {
+            // Captured now, on this machine's clock, as a live page's frames are.
+            auto json = nlohmann::json::parse(message.text);
+            json["time"] = std::chrono::duration<double, std::milli>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count();
+            message.text = json.dump();
+        }
+        m_ws.async_write(asio::buffer(message.text),
                          [this](beast::error_code ec, std::size_t) {
                              if (ec)
                                  return;  // the read reports why
@@ -127,6 +136,7 @@ class Streamer {
     std::vector<Message> m_messages;
     bool m_fast;
     bool m_hold;
+    bool m_now;
     asio::io_context m_ioc;
     websocket::stream<beast::tcp_stream> m_ws{m_ioc};
     asio::steady_timer m_timer{m_ioc};
@@ -150,6 +160,7 @@ int main(int argc, char** argv) {
     unsigned short port = KivoLive::kDefaultPort;
     bool fast = false;
     bool hold = false;
+    bool now = false;
     app.add_option("frames", path, "JSON lines: page -> host messages")
         ->required()
         ->check(CLI::ExistingFile);
@@ -157,6 +168,9 @@ int main(int argc, char** argv) {
     app.add_flag("--fast", fast, "send every message at once, without the recorded timing");
     app.add_flag("--hold", hold,
                  "stay connected after the last message until the host closes the stream");
+    app.add_flag("--now", now,
+                 "give each frame the time it is sent as its capture time (the host then measures "
+                 "its latency as for a live page)");
     CLI11_PARSE(app, argc, argv);
 
     std::ifstream in(path, std::ios::binary);
@@ -175,5 +189,5 @@ int main(int argc, char** argv) {
         std::cerr << "kivo-stream: cannot read " << path << "\n";
         return 1;
     }
-    return Streamer(std::move(messages), fast, hold).run(port);
+    return Streamer(std::move(messages), fast, hold, now).run(port);
 }

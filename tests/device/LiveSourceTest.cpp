@@ -449,6 +449,36 @@ TEST_F(LiveSource, StalledClientsDoNotHoldUpTheHost) {
     EXPECT_NE(run.out.find("1 frames received"), std::string::npos) << run.out;
 }
 
+TEST_F(LiveSource, KivoStreamSendsRecordedPageMessagesAndPrintsWhatTheHostRefused) {
+    // A hello, fifteen frames 20 ms apart, and one frame short of a landmark among them.
+    std::string frames = R"({"type":"hello","client":"kivo-tracker","version":1})" "\n";
+    for (int i = 0; i < 16; ++i) {
+        nlohmann::json frame = frameJson(500.0 + 20.0 * i, {TestHand{0.4 + 0.01 * i}});
+        if (i == 7)
+            frame["hands"][0]["image"].erase(3);
+        frames += frame.dump() + "\n";
+    }
+    const fs::path file = dir.write("frames.jsonl", frames);
+    unsigned short port = 0;
+    auto rova = listen("device -await 15 -timeout 30\ndevice -status\ndevice -stop\n", port);
+    ASSERT_NE(port, 0);
+    const RovaRun stream = kivorova::testing::runProgram(
+        KIVO_STREAM_PROGRAM, {"--port", std::to_string(port), "--hold", "--now", file.string()});
+    const RovaRun run = rova->finish(kPatience);
+    EXPECT_EQ(stream.exitCode, 0) << stream.err;
+    EXPECT_NE(stream.out.find(R"("type":"welcome")"), std::string::npos) << stream.out;
+    EXPECT_NE(stream.out.find(R"("reason":"hands[0].image: expected 21 landmarks, got 20")"),
+              std::string::npos)
+        << stream.out;
+    EXPECT_NE(stream.err.find("sent 17 of 17 messages, 1 refused"), std::string::npos)
+        << stream.err;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("15 frames received"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(" ms, 1 refused, last: hands[0].image"), std::string::npos)
+        << "capture times on the host's clock give a latency\n"
+        << run.out;
+}
+
 TEST(LiveListen, ClearErrorsForWhatCannotListen) {
     const TempDir dir;
     const std::string root = dir.path().string();
