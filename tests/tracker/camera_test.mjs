@@ -19,6 +19,7 @@ import {mkdtempSync, readFileSync, rmSync} from 'node:fs';
 import {tmpdir} from 'node:os';
 import {join, resolve} from 'node:path';
 import {ORIGIN, openTracker} from '../../tracker/tools/browser.mjs';
+import {check, failures} from '../support/checks.mjs';
 
 const STRIP = 32;       // pixels of code strip above the picture
 const BITS = 9;         // frame index bits, 64 pixels each
@@ -41,15 +42,6 @@ function options(argv) {
   if (!out.page || !out.video || !out.reference || !out.hands)
     throw new Error('usage: camera_test.mjs --page DIR --video MP4 --reference JSON --hands JPG [--chromium PATH] [--frames N] [--keep]');
   return out;
-}
-
-const failures = [];
-function check(ok, message) {
-  if (!ok) {
-    failures.push(message);
-    console.log(`FAIL: ${message}`);
-  }
-  return ok;
 }
 
 // The video as an MJPEG fake camera file, each frame's index coded in white blocks above it.

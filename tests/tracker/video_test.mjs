@@ -15,6 +15,7 @@ import {spawnSync} from 'node:child_process';
 import {existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync} from 'node:fs';
 import {tmpdir} from 'node:os';
 import {join, resolve} from 'node:path';
+import {check, failures} from '../support/checks.mjs';
 
 const REFERENCE_SECONDS = 4;  // of the real hand video (25 frames per second)
 const MIN_CORRELATION = 0.9;  // of each fingertip's path with the reference, per image axis
@@ -31,15 +32,6 @@ function options(argv) {
   if (!['errors', 'reference', 'gestures', 'one-hand'].includes(out.part) || !out.bin || !out.videos)
     throw new Error('usage: video_test.mjs errors|reference|gestures|one-hand --bin DIR --videos DIR [--keep]');
   return out;
-}
-
-const failures = [];
-function check(ok, message) {
-  if (!ok) {
-    failures.push(message);
-    console.log(`FAIL: ${message}`);
-  }
-  return ok;
 }
 
 const opt = options(process.argv.slice(2));
