@@ -1,6 +1,7 @@
 #include "ConfigStore.h"
 
 #include <kivo/Config.h>
+#include <kivo_tools/Landmarks.h>
 
 #include <cmath>
 
@@ -24,6 +25,10 @@ void ConfigStore::resetDefaults() {
     const RecognizerDefaults d;
     for (const auto& k : kRecognizerKeys) {
         values[k.key] = f(d.*k.member);
+    }
+    const KivoTools::CameraModel camera;
+    for (const auto& k : KivoTools::kCameraKeys) {
+        values[k.key] = f(camera.*k.member);
     }
     std::lock_guard lock(m_mutex);
     m_values = std::move(values);

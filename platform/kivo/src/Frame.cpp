@@ -145,6 +145,9 @@ Vector Pointable::tipPosition() const {
 Vector Pointable::direction() const {
     return m_frame ? m_frame->pointables[m_index].direction : Vector{};
 }
+float Pointable::length() const {
+    return m_frame ? m_frame->pointables[m_index].length : 0.0f;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Lists

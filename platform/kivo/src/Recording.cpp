@@ -285,6 +285,12 @@ void parsePointable(const std::vector<std::string_view>& tokens, FrameRecord& fr
     }
     p.tipPosition = f.vec("tip");
     p.direction = f.vec("dir");
+    if (f.has("length")) {
+        p.length = f.num("length");
+        if (!(p.length >= 0.0f)) {
+            fail(f.what("length") + ": must not be negative");
+        }
+    }
     f.finish();
     frame.pointables.push_back(p);
 }
@@ -474,6 +480,9 @@ std::string formatRecordLine(const RecordEntry& entry) {
     for (const auto& p : f.pointables) {
         s += "; pointable " + std::to_string(p.id) + " hand=" + std::to_string(p.handId) +
              " tip=" + formatVector(p.tipPosition) + " dir=" + formatVector(p.direction);
+        if (p.length != 0.0f) {
+            s += " length=" + shortestText(p.length);
+        }
     }
     for (const auto& g : f.gestures) {
         s += "; gesture " + std::to_string(g.id) + " type=" + std::string(gestureTypeName(g.type)) +

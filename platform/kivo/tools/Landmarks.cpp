@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <istream>
 #include <limits>
 #include <numbers>
 
@@ -142,6 +143,89 @@ void readFrame(const nlohmann::json& doc, LandmarkFrame& out) {
     }
 }
 
+// Builds the document as nlohmann's own reader does, keeping the path to the value being read so
+// that a number the reader cannot hold (1e999) is refused under its field's name.
+class PathTrackingReader {
+  public:
+    explicit PathTrackingReader(nlohmann::json& doc) : m_dom(doc, false) {}
+
+    bool null() { return value() && m_dom.null(); }
+    bool boolean(bool v) { return value() && m_dom.boolean(v); }
+    bool number_integer(nlohmann::json::number_integer_t v) {
+        return value() && m_dom.number_integer(v);
+    }
+    bool number_unsigned(nlohmann::json::number_unsigned_t v) {
+        return value() && m_dom.number_unsigned(v);
+    }
+    bool number_float(nlohmann::json::number_float_t v, const std::string& text) {
+        return value() && m_dom.number_float(v, text);
+    }
+    bool string(std::string& v) { return value() && m_dom.string(v); }
+    bool binary(nlohmann::json::binary_t& v) { return value() && m_dom.binary(v); }
+    bool start_object(std::size_t n) {
+        value();
+        m_path.push_back({false, 0, {}});
+        return m_dom.start_object(n);
+    }
+    bool key(std::string& k) {
+        m_path.back().key = k;
+        return m_dom.key(k);
+    }
+    bool end_object() {
+        m_path.pop_back();
+        return m_dom.end_object();
+    }
+    bool start_array(std::size_t n) {
+        value();
+        m_path.push_back({true, 0, {}});
+        return m_dom.start_array(n);
+    }
+    bool end_array() {
+        m_path.pop_back();
+        return m_dom.end_array();
+    }
+    bool parse_error(std::size_t position, const std::string&,
+                     const nlohmann::detail::exception& e) {
+        m_error = e.id == 406 ? where() + ": expected a finite number (too large)"
+                              : "message: not valid JSON at byte " + std::to_string(position) +
+                                    (m_path.empty() ? "" : " (in " + where() + ")");
+        return false;
+    }
+    const std::string& error() const { return m_error; }
+
+  private:
+    struct Step {
+        bool array;
+        std::size_t count;  // elements begun so far
+        std::string key;
+    };
+    bool value() {
+        if (!m_path.empty() && m_path.back().array) {
+            ++m_path.back().count;
+        }
+        return true;
+    }
+    // The value being read: the innermost array's next element, or the innermost object's
+    // last key.
+    std::string where() const {
+        std::string out;
+        for (std::size_t i = 0; i < m_path.size(); ++i) {
+            const auto& step = m_path[i];
+            if (step.array) {
+                const std::size_t index = i + 1 == m_path.size() ? step.count : step.count - 1;
+                out += "[" + std::to_string(index) + "]";
+            } else {
+                out += (out.empty() ? "" : ".") + step.key;
+            }
+        }
+        return out.empty() ? "message" : out;
+    }
+
+    nlohmann::detail::json_sax_dom_parser<nlohmann::json> m_dom;
+    std::vector<Step> m_path;
+    std::string m_error;
+};
+
 Vector palmOf(const Points& p) {
     Vector c;
     for (int i : kPalmPoints) {
@@ -155,9 +239,10 @@ Vector palmOf(const Points& p) {
 bool parseLandmarkMessage(std::string_view text, LandmarkFrame& out, bool& hello,
                           std::string& error) {
     hello = false;
-    const auto doc = nlohmann::json::parse(text, nullptr, false);
-    if (doc.is_discarded()) {
-        error = "message: not valid JSON";
+    nlohmann::json doc;
+    PathTrackingReader reader(doc);
+    if (!nlohmann::json::sax_parse(text, &reader)) {
+        error = reader.error().empty() ? "message: not valid JSON" : reader.error();
         return false;
     }
     try {
@@ -209,12 +294,35 @@ bool appendHand(const Points& p, bool right, std::int32_t handId, Kivo::FrameRec
         if (pointable.direction == Vector{}) {
             pointable.direction = hand.direction;  // a folded last joint: point along the hand
         }
+        for (int joint = kFingerBases[k]; joint < tip; ++joint) {
+            pointable.length += p[joint + 1].distanceTo(p[joint]);
+        }
         frame.pointables.push_back(pointable);
     }
     return true;
 }
 
-LandmarkConverter::LandmarkConverter(const CameraModel& model) : m_model(model) {}
+CameraModel clampedCameraModel(const CameraModel& model) {
+    CameraModel out = model;
+    for (const auto& k : kCameraKeys) {
+        float& v = out.*k.member;
+        v = std::isfinite(v) ? std::clamp(v, k.min, k.max) : CameraModel{}.*k.member;
+    }
+    return out;
+}
+
+CameraModel cameraModelFromConfig(const Kivo::Config& config) {
+    CameraModel out;
+    for (const auto& k : kCameraKeys) {
+        if (config.type(k.key) == Kivo::Config::Float) {
+            out.*k.member = config.getFloat(k.key);
+        }
+    }
+    return clampedCameraModel(out);
+}
+
+LandmarkConverter::LandmarkConverter(const CameraModel& model)
+    : m_model(clampedCameraModel(model)) {}
 
 void LandmarkConverter::reset() {
     m_started = false;
@@ -236,7 +344,7 @@ bool LandmarkConverter::devicePoints(const LandmarkFrame& frame, const LandmarkH
     const double scale = static_cast<double>(m_model.handSize) / measured;
     const double width = frame.width;
     const double height = frame.height;
-    const double fov = std::clamp(static_cast<double>(m_model.fieldOfView), 1.0, 179.0);
+    const auto fov = static_cast<double>(m_model.fieldOfView);
     const double focal = width / 2.0 / std::tan(fov * std::numbers::pi / 360.0);  // pixels
 
     // Place the shape (translation only: the world landmarks already carry its orientation) so
@@ -363,6 +471,59 @@ Kivo::FrameRecord LandmarkConverter::convert(const LandmarkFrame& frame) {
     }
     m_tracked = std::move(tracked);
     return out;
+}
+
+bool convertLandmarkLines(std::istream& in, const std::string& name, const CameraModel& model,
+                          Kivo::Recording& out, std::string& error) {
+    LandmarkConverter converter(model);
+    Kivo::Recording rec;
+    rec.header.gesturesRecorded = false;
+    std::vector<double> intervals;
+    double lastMs = 0.0;
+    std::string line;
+    for (std::size_t number = 1; std::getline(in, line); ++number) {
+        if (line.find_first_not_of(" \t\r") == std::string::npos) {
+            continue;
+        }
+        const std::string where = name + ":" + std::to_string(number) + ": ";
+        LandmarkFrame frame;
+        bool hello = false;
+        std::string why;
+        if (!parseLandmarkMessage(line, frame, hello, why)) {
+            error = where + why;
+            return false;
+        }
+        if (hello) {
+            continue;
+        }
+        if (!rec.entries.empty()) {
+            if (!(frame.timeMs > lastMs)) {
+                error = where + "time: " + std::to_string(frame.timeMs) +
+                        " ms does not follow the previous frame's " + std::to_string(lastMs) +
+                        " ms (times must increase)";
+                return false;
+            }
+            intervals.push_back(frame.timeMs - lastMs);
+        }
+        lastMs = frame.timeMs;
+        rec.entries.emplace_back(converter.convert(frame));
+    }
+    if (in.bad()) {
+        error = name + ": cannot read the file";
+        return false;
+    }
+    if (rec.entries.empty()) {
+        error = name + ": no frames";
+        return false;
+    }
+    if (!intervals.empty()) {
+        auto middle = intervals.begin() + static_cast<std::ptrdiff_t>(intervals.size() / 2);
+        std::nth_element(intervals.begin(), middle, intervals.end());
+        rec.header.rate =
+            std::clamp(1000.0 / *middle, Kivo::kMinRecordingRate, Kivo::kMaxRecordingRate);
+    }
+    out = std::move(rec);
+    return true;
 }
 
 }  // namespace KivoTools

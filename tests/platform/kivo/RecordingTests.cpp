@@ -1,5 +1,9 @@
 // The recording format: round trips, and the reader's refusals with file, line and field.
+#include <kivo/Controller.h>
 #include <kivo/DeviceService.h>
+#include <kivo/Frame.h>
+#include <kivo/Pointable.h>
+#include <kivo/PointableList.h>
 #include <kivo/Recording.h>
 #include <kivo_tools/Generator.h>
 #include <kivo_tools/HandDataConverter.h>
@@ -80,6 +84,40 @@ TEST(RecordingFormat, GesturesAndEventsRoundTrip) {
         ASSERT_TRUE(Kivo::parseRecordLine(Kivo::formatRecordLine(entry), back, error)) << error;
         EXPECT_EQ(back, entry);
     }
+}
+
+// A pointable's length is optional: lines without it (every recording made before it existed)
+// read as 0 and write back unchanged; a known length reads back exactly and reaches the SDK.
+TEST(RecordingFormat, PointableLengthIsOptionalAndRoundTrips) {
+    const std::string old =
+        "frame 1 t=0; hand 1 palm=0,200,0 normal=0,-1,0 dir=0,0,-1; "
+        "pointable 11 hand=1 tip=0,200,-80 dir=0,0,-1";
+    Kivo::RecordEntry entry;
+    std::string error;
+    ASSERT_TRUE(Kivo::parseRecordLine(old, entry, error)) << error;
+    EXPECT_EQ(std::get<Kivo::FrameRecord>(entry).pointables[0].length, 0.0f);
+    EXPECT_EQ(Kivo::formatRecordLine(entry), old);
+
+    const std::string withLength = old + " length=71.37";
+    ASSERT_TRUE(Kivo::parseRecordLine(withLength, entry, error)) << error;
+    EXPECT_EQ(std::get<Kivo::FrameRecord>(entry).pointables[0].length, 71.37f);
+    EXPECT_EQ(Kivo::formatRecordLine(entry), withLength);
+
+    EXPECT_FALSE(Kivo::parseRecordLine(old + " length=-3", entry, error));
+    EXPECT_EQ(error, "field 'length' of pointable 11: must not be negative");
+    EXPECT_FALSE(Kivo::parseRecordLine(old + " length=inf", entry, error));
+    EXPECT_NE(error.find("field 'length' of pointable 11"), std::string::npos) << error;
+    EXPECT_FALSE(Kivo::parseRecordLine(withLength + " length=2", entry, error));
+
+    ASSERT_EQ(Kivo::DeviceService::inject(withLength + "; pointable 12 hand=1 tip=0,200,-70 "
+                                                       "dir=0,0,-1"),
+              "");
+    const auto pointables = Kivo::Controller().frame(0).pointables();
+    ASSERT_EQ(pointables.count(), 2);
+    EXPECT_EQ(pointables[0].length(), 71.37f);
+    EXPECT_EQ(pointables[1].length(), 0.0f) << "unknown";
+    EXPECT_EQ(Kivo::Pointable().length(), 0.0f);
+    Kivo::DeviceService::reset();
 }
 
 TEST(RecordingReader, RejectsTruncatedFilesNamingFileLineAndField) {

@@ -24,6 +24,9 @@ class KIVO_API Pointable {
     Vector tipPosition() const;
     // Unit vector from the last joint towards the tip.
     Vector direction() const;
+    // Millimetres from the finger's base (its knuckle) to its tip along its joints; 0 when the
+    // source does not know it.
+    float length() const;
 
   private:
     std::shared_ptr<const FrameRecord> m_frame;

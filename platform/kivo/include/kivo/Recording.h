@@ -40,6 +40,7 @@ struct PointableRecord {
     std::int32_t handId = 0;  // 0: belongs to no hand
     Vector tipPosition;
     Vector direction;
+    float length = 0.0f;  // mm from the finger's base to its tip; 0: unknown
     bool operator==(const PointableRecord&) const = default;
 };
 

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <kivo/Config.h>
 #include <kivo/Recording.h>
 #include <kivo/Vector.h>
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,12 +63,43 @@ struct CameraModel {
     float height = 250.0f;  // camera.height, mm above the device of the image's centre line
 };
 
+// The camera model's configuration keys: the one list the device service's defaults and
+// cameraModelFromConfig are both made from.
+struct CameraKey {
+    const char* key;
+    float CameraModel::*member;
+    float min;  // values outside min..max are taken as the nearest limit
+    float max;
+};
+
+inline constexpr std::array<CameraKey, 4> kCameraKeys{{
+    {"camera.fov", &CameraModel::fieldOfView, 10.0f, 170.0f},
+    {"camera.hand_size", &CameraModel::handSize, 40.0f, 300.0f},
+    {"camera.distance", &CameraModel::distance, -10000.0f, 10000.0f},
+    {"camera.height", &CameraModel::height, -10000.0f, 10000.0f},
+}};
+
+// The camera model the configuration describes; keys that are missing keep their defaults.
+CameraModel cameraModelFromConfig(const Kivo::Config& config);
+// The model with each value brought within its key's limits.
+CameraModel clampedCameraModel(const CameraModel& model);
+
 // One hand's 21 landmarks in the device's frame (mm, x to the right, y up, z towards the
 // performer) to its hand record and its five pointables (thumb to little finger, ids
 // handId * 10 + 0..4), appended to `frame`. Returns false, appending nothing, when the palm is
 // degenerate (wrist and knuckles coincide).
 bool appendHand(const std::array<Kivo::Vector, kHandLandmarks>& points, bool right,
                 std::int32_t handId, Kivo::FrameRecord& frame);
+
+class LandmarkConverter;
+
+// A tracked video's landmarks (one page -> host message per line, as the tracker page collects
+// them) to a recording with the video's timing: frame times from the messages, the header's rate
+// from the median interval between frames. Blank lines and "hello" messages are skipped. Returns
+// false with `error` ("NAME:LINE: FIELD: ...") on a malformed line, times that do not increase,
+// or no frame at all.
+bool convertLandmarkLines(std::istream& in, const std::string& name, const CameraModel& model,
+                          Kivo::Recording& out, std::string& error);
 
 class LandmarkConverter {
   public:
