@@ -4,7 +4,7 @@
 // into the recording. Frames are tracked one after another from the same start, so the same
 // video gives the same recording.
 import {spawn, spawnSync} from 'node:child_process';
-import {createWriteStream, existsSync, mkdtempSync, rmSync, statSync} from 'node:fs';
+import {createWriteStream, existsSync, mkdtempSync, rmSync, statSync, writeFileSync} from 'node:fs';
 import {tmpdir} from 'node:os';
 import {join, resolve} from 'node:path';
 import {openTracker} from '../../tracker/tools/browser.mjs';
@@ -184,6 +184,7 @@ class Decoder {
 
 const started = Date.now();
 let lastPlain = 0;
+let lastPlainDone = -1;
 
 function progress(done, total, final = false) {
   const seconds = (Date.now() - started) / 1000;
@@ -196,8 +197,9 @@ function progress(done, total, final = false) {
     const eta = total ? ` ETA ${Math.floor(left / 60)}:${String(Math.round(left % 60)).padStart(2, '0')}` : '';
     process.stderr.write(`\r[${'#'.repeat(filled)}${'.'.repeat(width - filled)}] ${done}/${total || '?'} frames ` +
                          `${rate.toFixed(1)} frames/s${final ? '' : eta}  ${final ? '\n' : ''}`);
-  } else if (final || Date.now() - lastPlain >= 5000 || (total && done === total)) {
+  } else if (done !== lastPlainDone && (final || Date.now() - lastPlain >= 5000 || (total && done === total))) {
     lastPlain = Date.now();
+    lastPlainDone = done;
     process.stderr.write(`kivo-track: ${done}/${total || '?'} frames (${rate.toFixed(1)} frames/s)\n`);
   }
 }
@@ -206,6 +208,20 @@ function progress(done, total, final = false) {
 
 const work = mkdtempSync(join(tmpdir(), 'kivo-track-'));
 const framesPath = opt.frames || join(work, 'frames.jsonl');
+const convertArgs = (frames) => ['--frames', frames, '-o', opt.output, ...opt.settings.flatMap((s) => ['-s', s])];
+
+// The settings (and kivo-convert itself) are checked before a long video is tracked: with no
+// frames, all kivo-convert may say is that there are none.
+{
+  const empty = join(work, 'empty.jsonl');
+  writeFileSync(empty, '');
+  const trial = spawnSync(opt.convert, convertArgs(empty), {encoding: 'utf8'});
+  const said = (trial.stderr || '').trim();
+  if (trial.error || !said.endsWith(': no frames')) {
+    rmSync(work, {recursive: true, force: true});
+    die(trial.error ? `cannot run ${opt.convert}: ${trial.error.message}` : said.replace(/^kivo-convert: /, ''));
+  }
+}
 let current = null;
 let tracker;
 try {
@@ -264,9 +280,7 @@ if (failed) {
   die(`${opt.video}: ${failed}`);
 }
 
-const convert = spawnSync(opt.convert, ['--frames', framesPath, '-o', opt.output,
-                                        ...opt.settings.flatMap((s) => ['-s', s])],
-                          {encoding: 'utf8'});
+const convert = spawnSync(opt.convert, convertArgs(framesPath), {encoding: 'utf8'});
 rmSync(work, {recursive: true, force: true});
 if (convert.error || convert.status !== 0)
   die(`kivo-convert failed: ${convert.error ? convert.error.message : (convert.stderr || convert.stdout).trim()}`);
