@@ -8,6 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
           libimath-dev nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
           libtinyobjloader-dev libembree-dev libtbb-dev libtinygltf-dev python3 python3-dev
+          libboost1.81-dev
           chromium)
 missing=()
 for p in "${packages[@]}"; do

@@ -49,6 +49,13 @@ std::string checkReplayable(const Recording& recording, const std::string& name)
     return {};
 }
 
+// A live source reads 0 frames per second after this long without a frame.
+constexpr auto kLiveFpsWindow = std::chrono::seconds(2);
+// Weight of the newest sample in the live source's smoothed figures.
+constexpr double kLiveSmoothing = 0.1;
+// Capture times further than this from the host's clock are not on it (a video's own times).
+constexpr double kLiveLatencyPlausibleMs = 600'000.0;
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -358,6 +365,15 @@ void Core::applyReplayEntryLocked(const RecordEntry& entry) {
 }
 
 void Core::beginSourceLocked(ServiceStatus::Source source) {
+    if (m_liveEnd) {
+        std::lock_guard lock(m_endMutex);
+        m_endedHooks.push_back(std::move(m_liveEnd));
+    }
+    m_liveEnd = nullptr;
+    m_liveSession = 0;
+    m_live = {};
+    m_liveInterval = 0.0;
+    m_liveCv.notify_all();
     m_source = source;
     m_recording.reset();
     m_replayName.clear();
@@ -466,6 +482,7 @@ std::string Core::replay(std::shared_ptr<const Recording> recording, const std::
     if (auto error = checkReplayable(*recording, name); !error.empty()) {
         return error;
     }
+    const EndHooks hooks(*this);
     std::lock_guard control(m_controlMutex);
     stopReplayThread();
     const auto lock = lockSource();
@@ -512,6 +529,7 @@ void Core::setFocus(bool focus) {
 }
 
 std::string Core::inject(const RecordEntry& entry) {
+    const EndHooks hooks(*this);
     std::lock_guard control(m_controlMutex);
     if (m_source != ServiceStatus::Source::Inject) {
         stopReplayThread();
@@ -566,6 +584,7 @@ std::string Core::stopRecording() {
 }
 
 std::string Core::stop() {
+    const EndHooks hooks(*this);
     std::string err = stopRecording();
     std::lock_guard control(m_controlMutex);
     stopReplayThread();
@@ -642,6 +661,12 @@ ServiceStatus Core::status() const {
     s.frameId = m_history->newestId();
     s.framesDelivered = m_framesDelivered.load(std::memory_order_relaxed);
     s.recordingPath = m_writer ? m_writer->path() : std::string{};
+    if (m_source == ServiceStatus::Source::Live) {
+        s.live = m_live;
+        const auto sinceLast = std::chrono::steady_clock::now() - m_liveArrival;
+        s.live.framesPerSecond =
+            m_liveInterval > 0.0 && sinceLast < kLiveFpsWindow ? 1.0 / m_liveInterval : 0.0;
+    }
     return s;
 }
 
@@ -651,6 +676,125 @@ void Core::reset() {
     const auto lock = lockSource();
     setFocusLocked(true);
     m_config->resetDefaults();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The live source
+
+Core::EndHooks::~EndHooks() {
+    std::vector<std::function<void()>> hooks;
+    {
+        std::lock_guard lock(m_core.m_endMutex);
+        hooks.swap(m_core.m_endedHooks);
+    }
+    for (auto& hook : hooks) {
+        try {
+            hook();
+        } catch (const std::exception& e) {
+            std::cerr << "Kivo: ending the live source failed: " << e.what() << '\n';
+        }
+    }
+}
+
+bool Core::liveCurrentLocked(std::uint64_t session) const {
+    return m_source == ServiceStatus::Source::Live && session != 0 && session == m_liveSession;
+}
+
+std::int64_t Core::liveNowLocked() const {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
+                             std::chrono::steady_clock::now() - m_livePublished)
+                             .count();
+    return shifted(m_lastTimestamp, std::max<std::int64_t>(1, elapsed));
+}
+
+std::uint64_t Core::startLive(LiveSource source) {
+    const EndHooks hooks(*this);
+    std::lock_guard control(m_controlMutex);
+    stopReplayThread();
+    const auto lock = lockSource();
+    beginSourceLocked(ServiceStatus::Source::Live);
+    m_liveSession = ++m_liveSessions;
+    m_liveEnd = std::move(source.onEnd);
+    m_live.address = std::move(source.address);
+    // Whatever the previous source showed is gone: no hands until the stream delivers.
+    FrameRecord empty;
+    empty.timestamp = m_lastTimestamp;
+    publishLocked(std::move(empty), false);
+    m_livePublished = std::chrono::steady_clock::now();
+    m_liveClientBase = liveNowLocked();
+    return m_liveSession;
+}
+
+bool Core::deliverLive(std::uint64_t session, FrameRecord frame, double captureMs) {
+    std::lock_guard control(m_controlMutex);
+    const auto lock = lockSource();
+    if (!liveCurrentLocked(session)) {
+        return false;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (m_live.framesReceived > 0) {
+        const double interval = std::chrono::duration<double>(now - m_liveArrival).count();
+        m_liveInterval = m_liveInterval > 0.0
+                             ? m_liveInterval + kLiveSmoothing * (interval - m_liveInterval)
+                             : interval;
+    }
+    m_liveArrival = now;
+    ++m_live.framesReceived;
+    const double hostMs = std::chrono::duration<double, std::milli>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count();
+    const double latency = hostMs - captureMs;
+    if (std::isfinite(latency) && std::abs(latency) < kLiveLatencyPlausibleMs) {
+        m_live.latencyMs = m_live.latencyMs
+                               ? *m_live.latencyMs + kLiveSmoothing * (latency - *m_live.latencyMs)
+                               : latency;
+    } else {
+        m_live.latencyMs.reset();
+    }
+    frame.timestamp =
+        shifted(m_liveClientBase, std::clamp<std::int64_t>(frame.timestamp, 0, kMaxRecordingTime));
+    frame.timestamp = std::max(frame.timestamp, m_lastTimestamp);
+    frame.gestures.clear();
+    publishLocked(std::move(frame), true);
+    m_livePublished = now;
+    m_liveCv.notify_all();
+    return true;
+}
+
+void Core::liveClient(std::uint64_t session, const std::string& client) {
+    std::lock_guard control(m_controlMutex);
+    const auto lock = lockSource();
+    if (!liveCurrentLocked(session) || client == m_live.client) {
+        return;
+    }
+    const bool gone = client.empty();
+    m_live.client = client;
+    if (gone) {
+        // The client's hands leave with it; the device stays plugged in.
+        FrameRecord empty;
+        empty.timestamp = liveNowLocked();
+        publishLocked(std::move(empty), true);
+        m_livePublished = std::chrono::steady_clock::now();
+    } else {
+        m_liveClientBase = liveNowLocked();
+    }
+}
+
+void Core::liveRefused(std::uint64_t session, const std::string& reason) {
+    const auto lock = lockSource();
+    if (!liveCurrentLocked(session)) {
+        return;
+    }
+    ++m_live.refused;
+    m_live.lastRefusal = reason;
+}
+
+bool Core::awaitLiveFrames(std::uint64_t frames, int timeoutMs) {
+    auto lock = lockSource();
+    m_liveCv.wait_for(lock, std::chrono::milliseconds(std::max(0, timeoutMs)), [&] {
+        return m_source != ServiceStatus::Source::Live || m_live.framesReceived >= frames;
+    });
+    return m_source == ServiceStatus::Source::Live && m_live.framesReceived >= frames;
 }
 
 }  // namespace Kivo::detail

@@ -8,14 +8,17 @@
 #include <kivo/Recording.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace Kivo {
 class Listener;
@@ -82,6 +85,12 @@ class Core {
     ServiceStatus status() const;
     void reset();
 
+    std::uint64_t startLive(LiveSource source);
+    bool deliverLive(std::uint64_t session, FrameRecord frame, double captureMs);
+    void liveClient(std::uint64_t session, const std::string& client);
+    void liveRefused(std::uint64_t session, const std::string& reason);
+    bool awaitLiveFrames(std::uint64_t frames, int timeoutMs);
+
   private:
     enum class Call { Init, Connect, Disconnect, Exit, Frame, FocusGained, FocusLost };
     struct Event {
@@ -94,6 +103,19 @@ class Core {
         const Connection* connection;
         std::weak_ptr<Connection> weak;
         bool exiting = false;
+    };
+
+    // Runs the end hooks of the live sources that a control call ended, once it has let go of
+    // every lock: declared first in such a call, it is destroyed last.
+    class EndHooks {
+      public:
+        explicit EndHooks(Core& core) : m_core(core) {}
+        ~EndHooks();
+        EndHooks(const EndHooks&) = delete;
+        EndHooks& operator=(const EndHooks&) = delete;
+
+      private:
+        Core& m_core;
     };
 
     void dispatchLoop();
@@ -162,6 +184,23 @@ class Core {
     std::unique_ptr<RecordingWriter> m_writer;
     std::int64_t m_lastId = 0;
     std::int64_t m_lastTimestamp = 0;
+
+    // The live source; m_sourceMutex held.
+    bool liveCurrentLocked(std::uint64_t session) const;
+    // The timestamp of a frame published now: after the newest one by the real time since.
+    std::int64_t liveNowLocked() const;
+    std::uint64_t m_liveSessions = 0;
+    std::uint64_t m_liveSession = 0;  // the current live source's session; 0: none
+    std::function<void()> m_liveEnd;
+    LiveStatus m_live;
+    std::int64_t m_liveClientBase = 0;  // the timestamp of the client's first frame
+    std::chrono::steady_clock::time_point m_livePublished;
+    std::chrono::steady_clock::time_point m_liveArrival;  // of the newest accepted frame
+    double m_liveInterval = 0.0;                          // seconds between frames, smoothed
+    mutable std::condition_variable m_liveCv;
+    // End hooks waiting for their control call to let go (see EndHooks).
+    std::mutex m_endMutex;
+    std::vector<std::function<void()>> m_endedHooks;
 };
 
 }  // namespace Kivo::detail

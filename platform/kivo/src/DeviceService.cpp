@@ -1,7 +1,9 @@
 #include "Core.h"
+#include "ShortestText.h"
 
 #include <kivo/DeviceService.h>
 
+#include <cmath>
 #include <sstream>
 
 namespace Kivo {
@@ -24,6 +26,26 @@ std::string ServiceStatus::describe() const {
             break;
         case Source::Inject:
             s << "inject";
+            break;
+        case Source::Live:
+            s << "live " << live.address << " (";
+            if (live.client.empty()) {
+                s << "no client";
+            } else {
+                s << "client " << live.client;
+            }
+            s << ", " << live.framesReceived << " frames received, "
+              << detail::shortestText(std::round(live.framesPerSecond * 10.0) / 10.0)
+              << " frames/s";
+            if (live.latencyMs) {
+                s << ", latency " << detail::shortestText(std::round(*live.latencyMs * 10.0) / 10.0)
+                  << " ms";
+            }
+            s << ", " << live.refused << " refused";
+            if (!live.lastRefusal.empty()) {
+                s << ", last: " << live.lastRefusal;
+            }
+            s << ")";
             break;
         case Source::Replay:
             s << "replay " << replayPath << " ("
@@ -110,6 +132,26 @@ ServiceStatus DeviceService::status() {
 
 std::optional<std::chrono::steady_clock::time_point> DeviceService::frameArrival(std::int64_t id) {
     return core().history()->arrival(id);
+}
+
+std::uint64_t DeviceService::startLive(LiveSource source) {
+    return core().startLive(std::move(source));
+}
+
+bool DeviceService::deliverLive(std::uint64_t session, FrameRecord frame, double captureMs) {
+    return core().deliverLive(session, std::move(frame), captureMs);
+}
+
+void DeviceService::liveClient(std::uint64_t session, const std::string& client) {
+    core().liveClient(session, client);
+}
+
+void DeviceService::liveRefused(std::uint64_t session, const std::string& reason) {
+    core().liveRefused(session, reason);
+}
+
+bool DeviceService::awaitLiveFrames(std::uint64_t frames, int timeoutMs) {
+    return core().awaitLiveFrames(frames, timeoutMs);
 }
 
 void DeviceService::reset() {

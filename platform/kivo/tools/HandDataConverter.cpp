@@ -1,4 +1,5 @@
 #include <kivo_tools/HandDataConverter.h>
+#include <kivo_tools/Landmarks.h>
 
 #include <nlohmann/json.hpp>
 
@@ -18,10 +19,9 @@ namespace {
 using Kivo::FrameRecord;
 using Kivo::Vector;
 
-constexpr std::size_t kLandmarks = 21;
+constexpr std::size_t kLandmarks = kHandLandmarks;
 constexpr std::size_t kSkeletonJoints = 22;
 constexpr std::array<int, 5> kPalmPoints{0, 5, 9, 13, 17};
-constexpr std::array<int, 5> kTips{4, 8, 12, 16, 20};
 
 using Landmarks = std::vector<std::array<double, 3>>;
 
@@ -274,29 +274,12 @@ bool convertHandData(const HandDataOptions& options, Kivo::Recording& out, std::
         rec.header.rate = rate;
         rec.header.gesturesRecorded = false;
         for (std::size_t f = 0; f < points.size(); ++f) {
-            const Points& p = points[f];
             FrameRecord frame;
             frame.id = static_cast<std::int64_t>(f) + 1;
             frame.timestamp = std::llround(static_cast<double>(f) * 1e6 / rate);
-            Kivo::HandRecord hand;
-            hand.id = 1;
-            hand.palmPosition = palmOf(p);
-            Vector normal = (p[5] - p[0]).cross(p[17] - p[0]).normalized();
-            hand.palmNormal = options.rightHand ? normal : -normal;
-            hand.direction = (p[9] - p[0]).normalized();
-            if (hand.palmNormal == Vector{} || hand.direction == Vector{}) {
+            if (!appendHand(points[f], options.rightHand, 1, frame)) {
                 throw Failure{options.landmarksPath + ": frame " + std::to_string(f) +
                               ": degenerate palm (wrist and knuckles coincide)"};
-            }
-            frame.hands.push_back(hand);
-            for (std::size_t k = 0; k < kTips.size(); ++k) {
-                const int tip = kTips[k];
-                Kivo::PointableRecord pointable;
-                pointable.id = 10 + static_cast<std::int32_t>(k);
-                pointable.handId = hand.id;
-                pointable.tipPosition = p[tip];
-                pointable.direction = (p[tip] - p[tip - 1]).normalized();
-                frame.pointables.push_back(pointable);
             }
             rec.entries.emplace_back(std::move(frame));
         }

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,10 +15,10 @@ namespace Kivo {
 // Control of the process's one device service: which source feeds it, plugging and focus, and
 // capture. The host's `device` command and tests drive it; the plug-in only sees Controllers.
 //
-// Sources: none (the power-on state: the device is unplugged), a replay of a recording, or frames
-// and events injected from code. Choosing a source stops the previous one and plugs the device
-// in; stopping the source unplugs it. Gestures are recognised by the service for every source
-// that carries none of its own.
+// Sources: none (the power-on state: the device is unplugged), a replay of a recording, frames
+// and events injected from code, or a live stream (frames delivered as a client sends them).
+// Choosing a source stops the previous one and plugs the device in; stopping the source unplugs it.
+// Gestures are recognised by the service for every source that carries none of its own.
 //
 // Every function may be called from any thread; calls are serialised. Functions returning a
 // std::string return an empty string on success and a one-line message otherwise.
@@ -34,8 +35,29 @@ struct ReplayOptions {
     bool loop = false;      // start over after the last entry
 };
 
+// What a live source tells the service when it starts.
+struct LiveSource {
+    std::string address;  // where it listens, "127.0.0.1:8765"; shown in the status
+    // Called once when the live source ends (stopped, reset, or another source chosen), on the
+    // thread that ended it, after the call that ended it has let go of the service: it may wait
+    // for the source's own threads even while they are delivering.
+    std::function<void()> onEnd;
+};
+
+// The live source's figures; every count runs from the start of listening.
+struct LiveStatus {
+    std::string address;
+    std::string client;                // the streaming client's address; empty when none
+    std::uint64_t framesReceived = 0;  // frames accepted and delivered
+    double framesPerSecond = 0.0;      // of accepted frames, smoothed; 0 after 2 s without one
+    std::optional<double> latencyMs;   // host clock minus capture time, smoothed; none while the
+                                       // capture times are not the host's clock (a video's)
+    std::uint64_t refused = 0;         // messages and connections refused
+    std::string lastRefusal;           // the reason of the newest refusal
+};
+
 struct KIVO_API ServiceStatus {
-    enum class Source { None, Replay, Inject };
+    enum class Source { None, Replay, Inject, Live };
     Source source = Source::None;
     std::string replayPath;            // Replay only
     ReplayOptions replayOptions;       // Replay only
@@ -47,9 +69,12 @@ struct KIVO_API ServiceStatus {
     std::int64_t frameId = -1;          // newest frame's id, -1 before the first
     std::uint64_t framesDelivered = 0;  // since the process started
     std::string recordingPath;          // empty when not capturing
+    LiveStatus live;                    // Live only
 
     // One line: "source replay FILE (lockstep, loop) 12/300, connected, focus on, frame 57,
-    // 57 frames delivered, recording OUT".
+    // 57 frames delivered, recording OUT"; a live source: "source live 127.0.0.1:8765 (client
+    // 127.0.0.1:40312, 300 frames received, 29.8 frames/s, latency 41.2 ms, 1 refused, last:
+    // REASON)".
     std::string describe() const;
 };
 
@@ -103,6 +128,23 @@ class KIVO_API DeviceService {
     // measuring how long a frame takes to reach its readers. nullopt for an id not delivered yet
     // or older than the frame history the service keeps (Config "history.frames" frames).
     static std::optional<std::chrono::steady_clock::time_point> frameArrival(std::int64_t id);
+    // Makes a live source the service's source (stopping the previous one, plugging the device
+    // in and delivering an empty frame) and returns its session number for the calls below, which
+    // the source makes from its own threads. They do nothing, and deliverLive returns false, once
+    // that session is no longer the source.
+    static std::uint64_t startLive(LiveSource source);
+    // One frame as it arrives, recognised like any frame without gestures. Its timestamp counts
+    // from the current client's first frame (the service places it after what it delivered
+    // before); `captureMs` is its capture time on the host's clock (Unix epoch
+    // milliseconds) when the client has one, for the latency; NaN otherwise.
+    static bool deliverLive(std::uint64_t session, FrameRecord frame, double captureMs);
+    // The streaming client's address, or "" once it has gone.
+    static void liveClient(std::uint64_t session, const std::string& client);
+    // A message or connection refused, with the reason.
+    static void liveRefused(std::uint64_t session, const std::string& reason);
+    // Waits until the live source has received `frames` frames since it started, or `timeoutMs`
+    // elapsed, or no live source is running; true when they were received.
+    static bool awaitLiveFrames(std::uint64_t frames, int timeoutMs);
     // Back to the power-on state (no source, unplugged, focus on, default configuration, no
     // capture). Frame ids keep increasing. For tests and the host's start-up.
     static void reset();
