@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <kivo/DeviceService.h>
+#include <kivo_live/Live.h>
 
 #include <cstdio>
 #include <cstring>
@@ -68,18 +69,28 @@ host::Status playLive(CommandContext& context) {
     if (in.has("seconds"))
         limits.seconds = *parseNumber(in.value("seconds"));
 
-    // Every message the page would get goes to the file too, one a line.
+    // The scene goes to the page streaming to `device -listen`, and with -poses to the file too,
+    // one message a line.
     std::unique_ptr<host::FileReplacement> log;
-    std::optional<live::PoseStream> poses;
     if (in.has("poses")) {
         log = std::make_unique<host::FileReplacement>(in.value("poses"));
         if (!log->status())
             return log->status();
-        poses.emplace([&log](std::string message) {
-            message += '\n';
-            log->write(message);
-        });
     }
+    std::optional<live::PoseStream> poses;
+    if (log || KivoLive::port() != 0)
+        poses.emplace(
+            [&log](std::string message) {
+                if (log)
+                    log->write(message + '\n');
+                KivoLive::sendToClient(std::move(message));
+            },
+            KivoLive::clientSerial);
+    // The page's stop button ends the play as Ctrl-C does.
+    KivoLive::onStopRequest(live::requestStop);
+    const struct StopRequestsEnd {
+        ~StopRequestsEnd() { KivoLive::onStopRequest({}); }
+    } stopRequestsEnd;
 
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
     auto last = std::chrono::steady_clock::time_point{};

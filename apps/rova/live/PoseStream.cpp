@@ -70,6 +70,12 @@ void appendMatrix(std::string& out, const std::array<double, 16>& matrix) {
 }  // namespace
 
 host::Status PoseStream::send(host::Host& host) {
+    if (m_audience) {
+        if (const std::uint64_t listener = m_audience(); listener != m_listener) {
+            m_listener = listener;
+            restart();
+        }
+    }
     // Meshes: which are shown now, and which of them the page has not seen in this shape.
     std::string objects;
     std::set<std::string> present;

@@ -23,12 +23,15 @@ namespace rova::live {
 class PoseStream {
   public:
     using Sink = std::function<void(std::string)>;
-    explicit PoseStream(Sink sink) : m_sink(std::move(sink)) {}
+    // `audience`, when given, answers a number that changes whenever a new page starts
+    // listening: it knows nothing yet, so the next send describes the whole scene again.
+    explicit PoseStream(Sink sink, std::function<std::uint64_t()> audience = {})
+        : m_sink(std::move(sink)), m_audience(std::move(audience)) {}
 
     // After a tick: a scene message when meshes came, went or changed shape since the last call
     // (the whole scene on the first call and after restart()), then a poses message.
     host::Status send(host::Host& host);
-    // The next send describes the whole scene again (for a page that connected anew).
+    // The next send describes the whole scene again.
     void restart() { m_shown.clear(), m_full = true; }
 
   private:
@@ -37,6 +40,8 @@ class PoseStream {
         std::uint64_t revision = 0;
     };
     Sink m_sink;
+    std::function<std::uint64_t()> m_audience;
+    std::uint64_t m_listener = 0;
     std::map<std::string, Shown> m_shown;  // by shape name
     bool m_full = true;
 };

@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/websocket.hpp>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -264,6 +268,91 @@ TEST(LivePlay, ASignalEndsThePlayAfterItsTickAndTheCaptureIsComplete) {
         EXPECT_EQ(again.exitCode, 0) << again.err;
         EXPECT_NE(again.out.find("(lockstep, finished)"), std::string::npos) << again.out;
     }
+}
+
+// The page's end of the stream, as a WebSocket client with no browser.
+class PageClient {
+  public:
+    explicit PageClient(unsigned short port) {
+        namespace asio = boost::asio;
+        m_ws.next_layer().connect({asio::ip::make_address("127.0.0.1"), port});
+        m_ws.handshake("127.0.0.1:" + std::to_string(port), "/stream");
+        m_ws.text(true);
+    }
+    // The next message of that type; the others (status) are passed over.
+    json next(const std::string& type) {
+        for (;;) {
+            json message = next();
+            if (message["type"] == type)
+                return message;
+        }
+    }
+    json next() {
+        boost::beast::flat_buffer buffer;
+        m_ws.read(buffer);
+        return json::parse(boost::beast::buffers_to_string(buffer.data()));
+    }
+    void send(const std::string& text) { m_ws.write(boost::asio::buffer(text)); }
+    void close() { m_ws.close(boost::beast::websocket::close_code::normal); }
+
+  private:
+    boost::asio::io_context m_ioc;
+    boost::beast::websocket::stream<boost::asio::ip::tcp::socket> m_ws{m_ioc};
+};
+
+TEST(LivePlay, ThePageStreamingToTheHostGetsTheSceneAndCanStopThePlay) {
+    TempDir dir;
+    const auto script =
+        dir.write("live.rova", "cube -name box; move -a 1 2 3 box\ndevice -listen -port 0 -root " +
+                                   inQuotes(dir.path()) +
+                                   "\ntime -fps 50\nplay -live\nprint(\"after the play\\n\")\n");
+    ChildProcess rova(rovaProgram(), {script.string()});
+    const std::string live = rova.readUntil("play: live at 50 fps\n");
+    std::smatch port;
+    ASSERT_TRUE(
+        std::regex_search(live, port, std::regex(R"(listening on http://127\.0\.0\.1:(\d+)/)")))
+        << live;
+
+    // Each page that connects gets the whole scene first, then the poses of every tick.
+    for (int page = 0; page < 2; ++page) {
+        SCOPED_TRACE(page);
+        // The host lets the page before go as soon as it has closed; until then a new one is
+        // told that another is streaming.
+        std::unique_ptr<PageClient> connected;
+        for (int attempt = 0; attempt < 1000 && !connected; ++attempt) {
+            auto client =
+                std::make_unique<PageClient>(static_cast<unsigned short>(std::stoi(port[1])));
+            const json first = client->next();
+            if (first["type"] == "welcome")
+                connected = std::move(client);
+            else
+                ASSERT_EQ(first["reason"], "another client is streaming") << first;
+        }
+        ASSERT_TRUE(connected);
+        PageClient& client = *connected;
+        const json scene = client.next("scene");
+        EXPECT_EQ(scene["full"], true);
+        ASSERT_EQ(scene["objects"].size(), 1u) << scene;
+        EXPECT_EQ(scene["objects"][0]["shape"], "boxShape");
+        const json poses = client.next("poses");
+        const json box = objectNamed(poses, "name", "box");
+        ASSERT_FALSE(box.is_null()) << poses;
+        EXPECT_EQ(box["matrix"][12], 1.0);
+        EXPECT_EQ(box["matrix"][13], 2.0);
+        EXPECT_EQ(box["matrix"][14], 3.0);
+        EXPECT_GT(client.next("poses")["time"].get<double>(), poses["time"].get<double>());
+        if (page == 0) {
+            client.close();
+            continue;
+        }
+        // The page's stop button ends the play as Ctrl-C does; the script goes on.
+        client.send(R"({"type":"stop"})");
+        const std::string out = rova.readUntil("after the play\n");
+        EXPECT_EQ(summaryIn(out).reason, "stop requested") << out;
+        EXPECT_NE(out.find("after the play\n"), std::string::npos) << out;
+    }
+    EXPECT_EQ(rova.wait(), 0);
+    EXPECT_EQ(rova.exitCode(), 0);
 }
 
 TEST(LivePlay, LimitsAreCheckedBeforeAnythingRuns) {
