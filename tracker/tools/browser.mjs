@@ -15,6 +15,27 @@ const TYPES = {
   '.webm': 'video/webm',
 };
 
+// Page errors and console errors, as they come.
+function watchProblems(page, log) {
+  const problems = [];
+  page.on('pageerror', (error) => problems.push(`page error: ${error.message}`));
+  page.on('console', (message) => {
+    if (message.type() === 'error') problems.push(`console error: ${message.text()}`);
+    if (log) log(`[page ${message.type()}] ${message.text()}`);
+  });
+  return problems;
+}
+
+// Waits until the page's tracker is ready; throws what it failed on.
+async function trackerReady(page, problems) {
+  await page.waitForFunction(() => window.kivoTracker && window.kivoTracker.ready);
+  const error = await page.evaluate(async () => {
+    await window.kivoTracker.ready;
+    return window.kivoTracker.error;
+  });
+  if (error) throw new Error(`the tracker page failed: ${error}${problems.length ? `\n${problems.join('\n')}` : ''}`);
+}
+
 export async function openTracker({pageDir, chromiumPath = '/usr/bin/chromium', query = '', args = [],
                                    files = {}, beforeLoad = null, log = null}) {
   const indexPath = join(pageDir, 'index.html');
@@ -23,12 +44,7 @@ export async function openTracker({pageDir, chromiumPath = '/usr/bin/chromium', 
   const browser = await chromium.launch({executablePath: chromiumPath, headless: true, args});
   try {
     const page = await browser.newPage();
-    const problems = [];
-    page.on('pageerror', (error) => problems.push(`page error: ${error.message}`));
-    page.on('console', (message) => {
-      if (message.type() === 'error') problems.push(`console error: ${message.text()}`);
-      if (log) log(`[page ${message.type()}] ${message.text()}`);
-    });
+    const problems = watchProblems(page, log);
     const root = normalize(pageDir) + sep;
     await page.route('**/*', (route) => {
       const url = new URL(route.request().url());
@@ -46,12 +62,24 @@ export async function openTracker({pageDir, chromiumPath = '/usr/bin/chromium', 
     });
     if (beforeLoad) await beforeLoad(page);
     await page.goto(`${ORIGIN}/index.html${query ? `?${query}` : ''}`);
-    await page.waitForFunction(() => window.kivoTracker && window.kivoTracker.ready);
-    const error = await page.evaluate(async () => {
-      await window.kivoTracker.ready;
-      return window.kivoTracker.error;
-    });
-    if (error) throw new Error(`the tracker page failed: ${error}${problems.length ? `\n${problems.join('\n')}` : ''}`);
+    await trackerReady(page, problems);
+    return {browser, page, problems};
+  } catch (error) {
+    await browser.close();
+    throw error;
+  }
+}
+
+// Opens the tracker page as a server serves it (rova's `device -listen`): `url` is the page's
+// address with any query. Resolves once the page is ready; problems collects page errors.
+export async function openServedTracker({url, chromiumPath = '/usr/bin/chromium', args = [], log = null}) {
+  if (!existsSync(chromiumPath)) throw new Error(`no Chromium at ${chromiumPath} (Debian: apt-get install chromium)`);
+  const browser = await chromium.launch({executablePath: chromiumPath, headless: true, args});
+  try {
+    const page = await browser.newPage();
+    const problems = watchProblems(page, log);
+    await page.goto(url);
+    await trackerReady(page, problems);
     return {browser, page, problems};
   } catch (error) {
     await browser.close();

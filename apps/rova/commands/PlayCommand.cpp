@@ -98,7 +98,9 @@ host::Status playLive(CommandContext& context) {
         host, limits, poses ? &*poses : nullptr, [&](const live::LiveProgress& state) {
             if (state.ticks == 0) {
                 // Said once the signals are caught: from here Ctrl-C ends the play, not the
-                // program (what a script waiting for it to go live can rely on).
+                // program (what a script waiting for it to go live can rely on). What the
+                // script printed before (where the page is) is seen while it plays.
+                std::cout.flush();
                 std::cerr << "play: live at " << host::formatDouble(host.fps()) << " fps"
                           << (terminal ? ", Ctrl-C stops" : "") << std::endl;
                 return;
