@@ -112,10 +112,10 @@ host::Status playLive(CommandContext& context) {
             if (now - last < std::chrono::milliseconds(250))
                 return;
             last = now;
-            std::fprintf(stderr, "\rplay: %lld ticks, %s s, %s fps, %s, %s late   ", state.ticks,
+            std::fprintf(stderr, "\rplay: %s, %s s, %s fps, %s, %lld late   ",
+                         plural(state.ticks, "tick", "ticks").c_str(),
                          fixed(state.seconds, 1).c_str(), fixed(state.fps, 1).c_str(),
-                         plural(state.hands, "hand", "hands").c_str(),
-                         std::to_string(state.late).c_str());
+                         plural(state.hands, "hand", "hands").c_str(), state.late);
             std::fflush(stderr);
         });
     if (terminal)
