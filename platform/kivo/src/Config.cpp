@@ -15,6 +15,11 @@ void ConfigStore::resetDefaults() {
         {"history.frames",
          {Config::Int32, false, static_cast<std::int32_t>(kHistoryFrames), 0.0f, {}, true}},
         {"recognizer.enabled", {Config::Bool, true, 0, 0.0f, {}, false}},
+        // The live source's camera model (KivoTools::CameraModel has the same defaults).
+        {"camera.fov", f(60.0f)},
+        {"camera.hand_size", f(95.0f)},
+        {"camera.distance", f(500.0f)},
+        {"camera.height", f(250.0f)},
     };
     const RecognizerDefaults d;
     for (const auto& k : kRecognizerKeys) {

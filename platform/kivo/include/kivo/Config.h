@@ -21,6 +21,8 @@ class ConfigStore;
 //   recognizer.enabled                 bool    recognise gestures in sources that carry none
 //   recognizer.*                       float   the recogniser's thresholds: every key, its unit,
 //                                              default and reason in docs/recording-format.md
+//   camera.fov, camera.hand_size,      float   the live source's camera model, read when
+//   camera.distance, camera.height             listening starts (docs/camera.md)
 class KIVO_API Config {
   public:
     // Value type numbers. A key that does not exist reports Undefined.
