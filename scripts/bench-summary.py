@@ -43,6 +43,8 @@ headlines = {
     "deformer against its reference and a plain copy (D1-D3)":
         lines_matching("deformer", r"^(D[123]|fastest|all within|OUT OF)"),
     "bake throughput": lines_matching("bake", r"^bake throughput"),
+    "tracker page (headless Chromium, CPU inference)":
+        lines_matching("tracker", r"^(tracking time|fake camera)"),
 }
 print("\n== headline figures (each against its baseline from this run)")
 for title, lines in headlines.items():

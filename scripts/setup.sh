@@ -9,12 +9,12 @@ packages=(build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
           libimath-dev nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
           libtinyobjloader-dev libembree-dev libtbb-dev libtinygltf-dev python3 python3-dev
           libboost1.81-dev
-          chromium)
+          chromium ffmpeg)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-# The viewer page is bundled and tested with Node; a Node from elsewhere that brings its own npm
+# The viewer and tracker pages are bundled and tested with Node; a Node from elsewhere that brings its own npm
 # serves as well as Debian's (whose npm package would conflict with it).
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
   missing+=(nodejs npm)

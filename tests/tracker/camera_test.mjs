@@ -9,13 +9,17 @@
 // from the very image the page tracked (kivoTracker.onFrame). The strip shifts the picture down
 // by STRIP pixels, which the comparison takes off again.
 //
-// usage: node camera_test.mjs --page DIR --video MP4 --reference JSON [--chromium PATH]
-//                             [--frames N] [--keep]
+// Then a video file in place of the camera (?video=, a still of a hand moving across), streamed to
+// the socket ?ws= names, and kept in the page with ?offline=1.
+//
+// usage: node camera_test.mjs --page DIR --video MP4 --reference JSON --hands JPG
+//                             [--chromium PATH] [--frames N] [--keep]
 import {spawnSync} from 'node:child_process';
 import {mkdtempSync, readFileSync, rmSync} from 'node:fs';
 import {tmpdir} from 'node:os';
 import {join, resolve} from 'node:path';
 import {ORIGIN, openTracker} from '../../tracker/tools/browser.mjs';
+import {check, failures} from '../support/checks.mjs';
 
 const STRIP = 32;       // pixels of code strip above the picture
 const BITS = 9;         // frame index bits, 64 pixels each
@@ -23,29 +27,21 @@ const TOLERANCE = 10;   // pixels: mean distance of a frame's 21 landmarks from 
 const SHARE = 0.9;      // of the tracked frames within it
 
 function options(argv) {
-  const out = {page: '', video: '', reference: '', chromium: '/usr/bin/chromium', frames: 40, keep: false};
+  const out = {page: '', video: '', reference: '', hands: '', chromium: '/usr/bin/chromium', frames: 40, keep: false};
   for (let i = 0; i < argv.length; ++i) {
     const a = argv[i];
     if (a === '--page') out.page = resolve(argv[++i]);
     else if (a === '--video') out.video = resolve(argv[++i]);
     else if (a === '--reference') out.reference = resolve(argv[++i]);
+    else if (a === '--hands') out.hands = resolve(argv[++i]);
     else if (a === '--chromium') out.chromium = argv[++i];
     else if (a === '--frames') out.frames = Number(argv[++i]);
     else if (a === '--keep') out.keep = true;
     else throw new Error(`unknown argument ${a}`);
   }
-  if (!out.page || !out.video || !out.reference)
-    throw new Error('usage: camera_test.mjs --page DIR --video MP4 --reference JSON [--chromium PATH] [--frames N] [--keep]');
+  if (!out.page || !out.video || !out.reference || !out.hands)
+    throw new Error('usage: camera_test.mjs --page DIR --video MP4 --reference JSON --hands JPG [--chromium PATH] [--frames N] [--keep]');
   return out;
-}
-
-const failures = [];
-function check(ok, message) {
-  if (!ok) {
-    failures.push(message);
-    console.log(`FAIL: ${message}`);
-  }
-  return ok;
 }
 
 // The video as an MJPEG fake camera file, each frame's index coded in white blocks above it.
@@ -188,8 +184,51 @@ try {
   console.log(`page: ${JSON.stringify(await state())}`);
 } finally {
   await browser.close();
-  if (!opt.keep && failures.length === 0) rmSync(work, {recursive: true, force: true});
-  else console.log(`work folder kept: ${work}`);
 }
+
+// A video file instead of the camera (?video=): not mirrored by default, streamed to ?ws=; with
+// ?offline=1 kept in the page and not streamed.
+{
+  const clip = join(work, 'hand.webm');
+  const made = spawnSync('ffmpeg', ['-loglevel', 'error', '-y', '-f', 'lavfi', '-i', 'color=white:s=640x480:r=25:d=1',
+                                    '-loop', '1', '-r', '25', '-i', opt.hands, '-filter_complex',
+                                    "[1:v]crop=300:382:40:0,scale=220:-2[h];[0:v][h]overlay=x='20+t*300':y=100:shortest=1",
+                                    '-c:v', 'libvpx', '-b:v', '1M', clip], {encoding: 'utf8'});
+  check(made.status === 0, `ffmpeg failed: ${made.stderr}`);
+  const files = {'/hand.webm': readFileSync(clip)};
+  const streamed = [];
+  let streams = 0;
+  const routed = (path, into) => (p) => p.routeWebSocket(`${ORIGIN.replace('http', 'ws')}${path}`, (ws) => {
+    ++streams;
+    ws.onMessage((m) => into.push(JSON.parse(m)));
+  });
+  let run = await openTracker({pageDir: opt.page, chromiumPath: opt.chromium, files,
+                               query: `video=/hand.webm&model=lite&ws=${ORIGIN.replace('http', 'ws')}/elsewhere`,
+                               beforeLoad: routed('/elsewhere', streamed)});
+  try {
+    const deadline = Date.now() + 60000;
+    while (streamed.filter((m) => m.type === 'frame').length < 5 && Date.now() < deadline) await run.page.waitForTimeout(200);
+    const frames = streamed.filter((m) => m.type === 'frame');
+    check(frames.length >= 5, `video: ${frames.length} frames streamed to ?ws= in a minute`);
+    check(frames.every((m) => m.mirrored === false && m.width === 640 && m.height === 480), 'video: frames mirrored or of the wrong size');
+    check(frames.filter((m) => m.hands.length === 1).length >= 0.8 * frames.length, 'video: the hand is not found in most frames');
+    check(run.problems.length === 0, `video: the page reported errors:\n${run.problems.join('\n')}`);
+  } finally {
+    await run.browser.close();
+  }
+  streams = 0;
+  run = await openTracker({pageDir: opt.page, chromiumPath: opt.chromium, files, query: 'video=/hand.webm&model=lite&offline=1',
+                           beforeLoad: routed('/stream', [])});
+  try {
+    await run.page.waitForFunction(() => window.kivoTracker.frames.length >= 3, null, {timeout: 60000});
+    check(streams === 0, 'offline: the page opened a stream');
+    check((await run.page.evaluate(() => window.kivoTracker.state().connection)).startsWith('offline'), 'offline: the page does not say so');
+  } finally {
+    await run.browser.close();
+  }
+}
+
+if (!opt.keep && failures.length === 0) rmSync(work, {recursive: true, force: true});
+else console.log(`work folder kept: ${work}`);
 console.log(failures.length ? `${failures.length} check(s) failed` : 'all checks passed');
 process.exit(failures.length ? 1 : 0);

@@ -13,7 +13,8 @@ import {spawn, spawnSync} from 'node:child_process';
 import {mkdtempSync, readFileSync, rmSync, writeFileSync} from 'node:fs';
 import {tmpdir} from 'node:os';
 import {join, resolve} from 'node:path';
-import {openServedTracker} from '../../tracker/tools/browser.mjs';
+import {check, failures} from '../support/checks.mjs';
+import {openTracker} from '../../tracker/tools/browser.mjs';
 
 const SCALE = 0.01;  // scene units per device millimetre (the kivoTransform's scale)
 
@@ -33,15 +34,6 @@ function options(argv) {
   if (!out.rova || !out.page || !out.video)
     throw new Error('usage: live_test.mjs --rova PATH --page DIR --video MP4 [--chromium PATH] [--poses N] [--frames N] [--keep]');
   return out;
-}
-
-const failures = [];
-function check(ok, message) {
-  if (!ok) {
-    failures.push(message);
-    console.log(`FAIL: ${message}`);
-  }
-  return ok;
 }
 
 // The video as an MJPEG file for Chromium's fake camera, which loops it.
@@ -136,8 +128,9 @@ try {
   const live = await rova.until('listening on ');
   const port = /listening on http:\/\/127\.0\.0\.1:(\d+)\//.exec(live);
   if (!port) throw new Error(`rova did not say where it listens:\n${live}`);
-  const opened = await openServedTracker({
-    url: `http://127.0.0.1:${port[1]}/?model=lite`,
+  const opened = await openTracker({
+    url: `http://127.0.0.1:${port[1]}/`,
+    query: 'model=lite',
     chromiumPath: opt.chromium,
     args: ['--use-fake-ui-for-media-stream', '--use-fake-device-for-media-stream',
            `--use-file-for-fake-video-capture=${camera}`, '--use-angle=swiftshader',

@@ -17,6 +17,7 @@ import {tmpdir} from 'node:os';
 import {dirname, extname, join, normalize, resolve, sep} from 'node:path';
 import {fileURLToPath, pathToFileURL} from 'node:url';
 import {decodePng, pictureStats, differingShare, countNear} from './png.mjs';
+import {check, failures} from '../support/checks.mjs';
 
 const here = dirname(fileURLToPath(import.meta.url));
 const root = resolve(here, '..', '..');
@@ -43,14 +44,6 @@ function options(argv) {
   return out;
 }
 
-const failures = [];
-function check(ok, message) {
-  if (!ok) {
-    failures.push(message);
-    console.log(`FAIL: ${message}`);
-  }
-  return ok;
-}
 function note(message) {
   console.log(message);
 }

@@ -376,6 +376,10 @@ async function playLoop(running) {
 }
 
 async function startVideo(url) {
+  const select = $('camera-select');
+  const option = document.createElement('option');
+  option.textContent = `video ${url.split('/').pop()}`;
+  select.replaceChildren(option);
   video.src = url;
   video.loop = true;
   video.muted = true;

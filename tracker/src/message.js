@@ -22,21 +22,43 @@ function points(list, flip) {
   return list.map((p) => [round(flip ? flip(p.x) : p.x), round(p.y), round(p.z)]);
 }
 
+// The share of two hands' landmark boxes they have in common (intersection over union).
+function overlap(a, b) {
+  const box = (points) => {
+    const xs = points.map((p) => p.x);
+    const ys = points.map((p) => p.y);
+    return [Math.min(...xs), Math.min(...ys), Math.max(...xs), Math.max(...ys)];
+  };
+  const [a0, a1, a2, a3] = box(a);
+  const [b0, b1, b2, b3] = box(b);
+  const common = Math.max(0, Math.min(a2, b2) - Math.max(a0, b0)) * Math.max(0, Math.min(a3, b3) - Math.max(a1, b1));
+  const all = (a2 - a0) * (a3 - a1) + (b2 - b0) * (b3 - b1) - common;
+  return all > 0 ? common / all : 0;
+}
+
 export function frameMessage(results, time, width, height, mirrored) {
-  const hands = [];
   const image = results.multiHandLandmarks || [];
   const world = results.multiHandWorldLandmarks || [];
   const labels = results.multiHandedness || [];
-  for (let i = 0; i < image.length && hands.length < 2; ++i) {
+  const found = [];
+  for (let i = 0; i < image.length; ++i) {
     if (!world[i] || image[i].length !== LANDMARKS || world[i].length !== LANDMARKS) continue;
+    found.push({i, score: labels[i] ? labels[i].score : 0});
+  }
+  // Now and then one hand is reported twice (a fresh detection beside the tracked hand, as after
+  // a jump): hands whose boxes mostly overlap are one, and the more certain one is kept.
+  const kept = [];
+  for (const hand of [...found].sort((a, b) => b.score - a.score)) {
+    if (kept.length < 2 && kept.every((k) => overlap(image[k.i], image[hand.i]) < 0.5)) kept.push(hand);
+  }
+  const hands = kept.sort((a, b) => a.i - b.i).map(({i, score}) => {
     const raw = labels[i] ? labels[i].label : 'Right';
-    const label = mirrored ? (raw === 'Left' ? 'Right' : 'Left') : raw;
-    hands.push({
-      handedness: label,
-      score: round(labels[i] ? labels[i].score : 0),
+    return {
+      handedness: mirrored ? (raw === 'Left' ? 'Right' : 'Left') : raw,
+      score: round(score),
       image: points(image[i], mirrored ? (x) => 1 - x : null),
       world: points(world[i], mirrored ? (x) => -x : null),
-    });
-  }
+    };
+  });
   return {type: 'frame', time, width, height, mirrored, hands};
 }
