@@ -61,6 +61,8 @@ std::string why(const live::LiveOutcome& outcome) {
 }
 
 host::Status playLive(CommandContext& context) {
+    if (live::playing())
+        return host::Status::failure("a live play is already running");
     const auto& in = context.in();
     auto& host = context.host();
     live::LiveLimits limits;

@@ -8,6 +8,7 @@
 #include <kivo/Controller.h>
 #include <kivo/DeviceService.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -100,6 +101,15 @@ double secondsBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double>(to - from).count();
 }
 
+// Longer than anyone plays, and far inside what the clock can add up: a rate of 1e-300 frames per
+// second or -seconds 1e300 mean "no sooner than that".
+constexpr double kLongestWait = 1e9;
+
+Clock::duration durationOf(double seconds) {
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(std::min(seconds, kLongestWait)));
+}
+
 }  // namespace
 
 void requestStop() {
@@ -109,9 +119,17 @@ void requestStop() {
     wake();
 }
 
+bool playing() {
+    return g_running.load();
+}
+
 host::Result<LiveOutcome> playLive(host::Host& host, const LiveLimits& limits, PoseStream* poses,
                                    const std::function<void(const LiveProgress&)>& progress) {
     host::Result<LiveOutcome> out;
+    if (playing()) {
+        out.status = host::Status::failure("a live play is already running");
+        return out;
+    }
     if (g_wakeFd.load() < 0) {
         const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (fd < 0) {
@@ -129,8 +147,7 @@ host::Result<LiveOutcome> playLive(host::Host& host, const LiveLimits& limits, P
     g_running.store(true);
 
     const double fps = host.fps();
-    const auto period =
-        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / fps));
+    const auto period = durationOf(1.0 / fps);
     const double startTime = host.time();
     const Kivo::Controller device;
     LiveOutcome& outcome = out.value;
@@ -138,9 +155,9 @@ host::Result<LiveOutcome> playLive(host::Host& host, const LiveLimits& limits, P
     std::deque<Clock::time_point> recent;  // tick times of about the last second
     const auto start = Clock::now();
     auto due = start;
-    const auto end = limits.seconds ? start + std::chrono::duration_cast<Clock::duration>(
-                                                  std::chrono::duration<double>(*limits.seconds))
-                                    : Clock::time_point::max();
+    const auto end = limits.seconds && *limits.seconds < kLongestWait
+                         ? start + durationOf(*limits.seconds)
+                         : Clock::time_point::max();
     if (progress)
         progress(state);  // from here a signal ends the play, not the program
     for (;;) {

@@ -35,6 +35,8 @@ struct LiveOutcome {
 // Ends the live play under way after its tick, from any thread (a page asking to stop). Does
 // nothing while none runs.
 void requestStop();
+// Whether a live play is under way (a statement one of its ticks runs cannot start another).
+bool playing();
 
 // Runs ticks in real time: each sets the scene time one frame on, advances a lockstep device
 // replay by one frame, runs a refresh and then hands the scene to `poses` (when given). Ticks are

@@ -174,6 +174,19 @@ TEST(LivePlay, ThePageGetsTheSceneWhenItChangesAndEveryTicksPoses) {
     EXPECT_EQ(dent["removed"], json::array({"spareShape"}));
 }
 
+TEST(LivePlay, AStatementATickRunsCannotStartASecondLivePlay) {
+    TempDir dir;
+    dir.write("probeCreateUI.rova", "\n");
+    dir.write("probeDeleteUI.rova", "\n");
+    const auto run = runRovaStatements(
+        "plugin -load rova_probe\nprobeQueue \"play -live -frames 5\"\nplay -live -frames 3\n",
+        {"--plugin-path", ROVA_PROBE_PLUGIN_DIR, "--script-path", dir.path().string()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("play: a live play is already running"), std::string::npos) << run.err;
+    EXPECT_EQ(summaryIn(run.out).ticks, 3) << run.out;
+    EXPECT_EQ(linesOf(run.out).size(), 1u) << run.out;
+}
+
 TEST(LivePlay, AFrameLimitTicksInRealTimeAndTheCaptureItTookBakes) {
     TempDir dir;
     const auto capture = dir.path() / "take.kivo";
