@@ -56,6 +56,8 @@ std::string why(const live::LiveOutcome& outcome) {
             return "stop requested";
         case live::StopReason::kSignal:
             return std::string("stopped by SIG") + ::sigabbrev_np(outcome.signal);
+        case live::StopReason::kError:
+            return "stopped by an error";
     }
     return {};
 }

@@ -81,8 +81,11 @@ class SignalsCaught {
         ::sigemptyset(&action.sa_mask);
         for (const int signal : kSignals) ::sigaddset(&action.sa_mask, signal);
         action.sa_flags = SA_RESTART;
+        // A signal the program was started to ignore (nohup) stays ignored.
         for (std::size_t i = 0; i < kSignals.size(); ++i)
-            m_installed[i] = ::sigaction(kSignals[i], &action, &m_previous[i]) == 0;
+            m_installed[i] = ::sigaction(kSignals[i], nullptr, &m_previous[i]) == 0 &&
+                             m_previous[i].sa_handler != SIG_IGN &&
+                             ::sigaction(kSignals[i], &action, nullptr) == 0;
     }
     ~SignalsCaught() {
         for (std::size_t i = 0; i < kSignals.size(); ++i)
@@ -182,6 +185,7 @@ host::Result<LiveOutcome> playLive(host::Host& host, const LiveLimits& limits, P
         if (poses) {
             if (auto status = poses->send(host); !status) {
                 out.status = status;
+                outcome.reason = StopReason::kError;
                 break;
             }
         }
@@ -206,7 +210,9 @@ host::Result<LiveOutcome> playLive(host::Host& host, const LiveLimits& limits, P
     }
     g_running.store(false);
     state.seconds = secondsBetween(start, Clock::now());
-    if (const int signal = g_signal.load(); signal != 0) {
+    if (!out.ok()) {
+        // The error says why.
+    } else if (const int signal = g_signal.load(); signal != 0) {
         outcome.reason = StopReason::kSignal;
         outcome.signal = signal;
     } else if (g_requested.load()) {

@@ -10,7 +10,7 @@
 
 namespace rova::live {
 
-enum class StopReason { kFrames, kSeconds, kSignal, kRequest };
+enum class StopReason { kFrames, kSeconds, kSignal, kRequest, kError };
 
 struct LiveLimits {
     std::optional<long long> frames;  // ticks
@@ -42,7 +42,8 @@ bool playing();
 // replay by one frame, runs a refresh and then hands the scene to `poses` (when given). Ticks are
 // due every 1/fps seconds of the scene's rate; one that comes late moves the next ones back
 // rather than hurrying them. While it runs, SIGINT, SIGTERM and SIGHUP end it after the tick
-// under way instead of ending the program (the caller decides what the signal does then). When
+// under way instead of ending the program (the caller decides what the signal does then), unless
+// the program was started with them ignored. When
 // it ends, a device capture under way is completed; an error completing it fails the play.
 // `progress` hears about every tick, and once before the first, when the signals are caught.
 host::Result<LiveOutcome> playLive(host::Host& host, const LiveLimits& limits, PoseStream* poses,

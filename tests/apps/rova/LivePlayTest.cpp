@@ -368,6 +368,22 @@ TEST(LivePlay, ThePageStreamingToTheHostGetsTheSceneAndCanStopThePlay) {
     EXPECT_EQ(rova.exitCode(), 0);
 }
 
+TEST(LivePlay, ASignalTheProgramIgnoresStaysIgnored) {
+    TempDir dir;
+    const auto script =
+        dir.write("live.rova",
+                  "python(\"import signal; signal.signal(signal.SIGINT, signal.SIG_IGN)\")\n"
+                  "play -live\nprint(\"after the play\\n\")\n");
+    ChildProcess rova(rovaProgram(), {script.string()});
+    const std::string live = rova.readUntil("play: live at 24 fps\n");
+    ASSERT_NE(live.find("play: live at 24 fps\n"), std::string::npos) << live;
+    rova.send(SIGINT);
+    rova.send(SIGTERM);
+    const std::string out = rova.readAll();
+    EXPECT_EQ(rova.wait(), SIGTERM) << out;
+    EXPECT_EQ(summaryIn(out).reason, "stopped by SIGTERM") << out;
+}
+
 TEST(LivePlay, LimitsAreCheckedBeforeAnythingRuns) {
     for (const auto& [statement, message] : std::vector<std::pair<std::string, std::string>>{
              {"play -seconds 1", "-seconds and -poses go with -live"},
