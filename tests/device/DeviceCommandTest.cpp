@@ -303,10 +303,13 @@ TEST_F(DeviceProgram, PlayNeedsACountOfZeroOrMore) {
     const RovaRun negative = runRovaStatements("play -frames -2");
     EXPECT_EQ(negative.exitCode, 1);
     EXPECT_EQ(negative.err,
-              "error: line 1: play: -frames must be 0 or more, got -2 (usage: play -frames N)\n");
+              "error: line 1: play: -frames must be 0 or more, got -2 (usage: play -frames N | "
+              "play -live [-frames N | -seconds S] [-poses PATH])\n");
     const RovaRun missing = runRovaStatements("play");
     EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_EQ(missing.err, "error: line 1: play: -frames N is required (usage: play -frames N)\n");
+    EXPECT_EQ(missing.err,
+              "error: line 1: play: -frames N is required (or -live) (usage: play -frames N | "
+              "play -live [-frames N | -seconds S] [-poses PATH])\n");
     const RovaRun none = runRovaStatements("play -frames 0; device -status");
     EXPECT_EQ(none.exitCode, 0) << none.err;
 }

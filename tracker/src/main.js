@@ -59,7 +59,10 @@ const viewContext = view.getContext('2d');
 const grab = document.createElement('canvas');
 const grabContext = grab.getContext('2d', {willReadFrequently: true});
 const video = $('video');
-const poseView = createPoseView($('poses'));
+// Its stop button ends the host's live play (`play -live`), as Ctrl-C at the host would.
+const poseView = createPoseView($('poses'), {
+  onStop: () => socket && socket.readyState === WebSocket.OPEN && socket.send('{"type":"stop"}'),
+});
 
 function showMessage(text) {
   const box = $('message');

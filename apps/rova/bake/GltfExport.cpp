@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "rovahost/ReplaceFile.h"
+#include "rovahost/Scene.h"
 
 namespace rova::bake {
 namespace {
@@ -85,16 +86,6 @@ std::vector<float> flatten(const std::vector<Vec3>& points) {
     for (const Vec3& p : points)
         for (double c : p) values.push_back(static_cast<float>(c));
     return values;
-}
-
-// Polygons as triangle fans (every polygon of the host is convex when it is planar).
-std::vector<std::uint32_t> triangles(const std::vector<std::vector<int>>& faces) {
-    std::vector<std::uint32_t> indices;
-    for (const auto& face : faces)
-        for (std::size_t k = 2; k < face.size(); ++k)
-            for (int vertex : {face[0], face[k - 1], face[k]})
-                indices.push_back(static_cast<std::uint32_t>(vertex));
-    return indices;
 }
 
 struct Bounds {
@@ -229,7 +220,7 @@ host::Status GltfWriter::baseShape(std::size_t object, const MeshShape& shape) {
     if (!w.status.ok)
         return w.status;
     MeshViews& mesh = w.meshes.at(object);
-    const auto indices = triangles(shape.faces);
+    const auto indices = host::scene::triangleFans(shape.faces);
     if (shape.points.empty() || indices.empty())
         return w.status;
     if (!w.checkSize((shape.points.size() * 3 + indices.size()) * sizeof(float)).ok)

@@ -73,6 +73,20 @@ struct Outgoing {
 
 class StreamSession;
 
+// The page's stop button, for the host's live play; defined with the process's server below.
+void requestStop();
+// Grows each time a client starts streaming.
+std::atomic<std::uint64_t> g_clientSerial{0};
+
+// Whether a page -> host message is {"type":"stop"}: looked for in the text first, so frames are
+// not parsed twice.
+bool isStopRequest(std::string_view text) {
+    if (text.find("\"stop\"") == std::string_view::npos)
+        return false;
+    const auto json = nlohmann::json::parse(text, nullptr, false);
+    return json.is_object() && json.size() == 1 && json.contains("type") && json["type"] == "stop";
+}
+
 class Server : public std::enable_shared_from_this<Server> {
   public:
     Server(ListenOptions options, std::filesystem::path root)
@@ -294,6 +308,10 @@ class StreamSession : public std::enable_shared_from_this<StreamSession> {
         bool hello = false;
         std::string error;
         try {
+            if (isStopRequest(text)) {
+                requestStop();
+                return;
+            }
             if (!KivoTools::parseLandmarkMessage(text, frame, hello, error)) {
                 refuseMessage(error);
                 return;
@@ -713,9 +731,13 @@ bool Server::enqueue(Outgoing message) {
 
 void Server::adopt(const std::shared_ptr<StreamSession>& client) {
     m_client = client;
-    std::lock_guard lock(m_outMutex);
-    m_hasClient = true;
-    m_outbox.clear();
+    {
+        std::lock_guard lock(m_outMutex);
+        m_hasClient = true;
+        m_outbox.clear();
+    }
+    // Counted once it can be sent to: what is sent for the new client reaches it.
+    g_clientSerial.fetch_add(1);
 }
 
 void Server::release(const StreamSession* client) {
@@ -745,6 +767,7 @@ bool Server::takeNext(std::string& text) {
 struct Global {
     std::mutex mutex;
     std::shared_ptr<Server> server;
+    std::function<void()> onStop;
 };
 
 Global& global() {
@@ -756,6 +779,17 @@ std::shared_ptr<Server> running() {
     auto& g = global();
     std::lock_guard lock(g.mutex);
     return g.server && !g.server->stopped() ? g.server : nullptr;
+}
+
+void requestStop() {
+    auto& g = global();
+    std::function<void()> handler;
+    {
+        std::lock_guard lock(g.mutex);
+        handler = g.onStop;
+    }
+    if (handler)
+        handler();
 }
 
 }  // namespace
@@ -797,6 +831,16 @@ bool sendToClient(std::string text) {
 std::uint64_t droppedMessages() {
     const auto server = running();
     return server ? server->dropped() : 0;
+}
+
+void onStopRequest(std::function<void()> handler) {
+    auto& g = global();
+    std::lock_guard lock(g.mutex);
+    g.onStop = std::move(handler);
+}
+
+std::uint64_t clientSerial() {
+    return g_clientSerial.load();
 }
 
 }  // namespace KivoLive

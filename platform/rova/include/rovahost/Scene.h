@@ -58,6 +58,11 @@ ROVA_API Result<std::string> createShape(const std::string& transform, ShapeType
 ROVA_API Status setGeometry(const std::string& object, const MeshGeometry& geometry);
 // The mesh's geometry, its points in object space or (world) through the transforms above it.
 ROVA_API Result<MeshGeometry> geometry(const std::string& object, bool world);
+// A number for what the mesh shows now (pulling what is connected into it), unique in the process:
+// a new one whenever its points or polygons change, the same while they do not. 0 without data.
+ROVA_API Result<std::uint64_t> meshRevision(const std::string& object);
+// Polygons as triangles fanned from each polygon's first vertex, three indices per triangle.
+ROVA_API std::vector<std::uint32_t> triangleFans(const std::vector<std::vector<int>>& faces);
 
 // The transform of an object (the node itself, or a shape's parent).
 ROVA_API Result<std::string> transformOf(const std::string& object);

@@ -128,6 +128,28 @@ Result<MeshGeometry> geometry(const std::string& object, bool world) {
     return out;
 }
 
+Result<std::uint64_t> meshRevision(const std::string& object) {
+    Result<std::uint64_t> out;
+    const auto shape = findShape(object, ShapeType::kMesh);
+    if (!shape.ok()) {
+        out.status = shape.status;
+        return out;
+    }
+    if (const auto mesh = rova::scene::meshOf(shape.value))
+        out.value = mesh->revision();
+    return out;
+}
+
+// Every polygon of the host is convex when it is planar, so a fan covers it.
+std::vector<std::uint32_t> triangleFans(const std::vector<std::vector<int>>& faces) {
+    std::vector<std::uint32_t> indices;
+    for (const auto& face : faces)
+        for (std::size_t k = 2; k < face.size(); ++k)
+            for (int vertex : {face[0], face[k - 1], face[k]})
+                indices.push_back(static_cast<std::uint32_t>(vertex));
+    return indices;
+}
+
 Result<std::string> transformOf(const std::string& object) {
     Result<std::string> out;
     const auto found = findDag(object);

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace KivoLive {
@@ -45,5 +46,13 @@ bool sendToClient(std::string text);
 
 // Messages dropped for slow clients since listening began.
 std::uint64_t droppedMessages();
+
+// A number that grows each time a client starts streaming (0 before the first): whoever sends
+// state the page builds on (the scene for the pose view) sends all of it again when it changes.
+std::uint64_t clientSerial();
+
+// Called, on the server's thread, when the streaming page asks the host to stop what it performs
+// ({"type":"stop"}; the live play). Replaces the previous handler; an empty one ignores requests.
+void onStopRequest(std::function<void()> handler);
 
 }  // namespace KivoLive
