@@ -266,16 +266,17 @@ TEST_F(DeviceProgram, MalformedStatementsAreRefusedBeforeAnythingRuns) {
     const std::string usage =
         " (usage: device -replay PATH [-realtime] [-speed X] [-loop] | device -connect | device "
         "-disconnect | device -focus on|off | device -inject TEXT | device -record PATH | device "
-        "-stop | device -status)\n";
+        "-stop | device -status | device -listen [-port P] [-root DIR] | device -await N "
+        "[-timeout S] | device -config KEY VALUE)\n";
     const struct {
         std::string statement, message;
     } cases[] = {
         {"device",
-         "give one of -replay, -connect, -disconnect, -focus, -inject, -record, -stop "
-         "or -status"},
+         "give one of -replay, -connect, -disconnect, -focus, -inject, -record, -stop, "
+         "-status, -listen, -await or -config"},
         {"device -connect -disconnect",
-         "give one of -replay, -connect, -disconnect, -focus, "
-         "-inject, -record, -stop or -status"},
+         "give one of -replay, -connect, -disconnect, -focus, -inject, -record, -stop, "
+         "-status, -listen, -await or -config"},
         {"device -connect -loop", "-realtime, -speed and -loop go with -replay"},
         {"device -replay take.kivo -speed 2",
          "-speed goes with -realtime (a lockstep replay follows the host's ticks)"},

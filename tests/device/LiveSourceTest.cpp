@@ -239,7 +239,7 @@ TEST_F(LiveSource, EveryBadInputIsRefusedWithItsReasonAndCounted) {
              m["hands"][0]["world"].push_back({0, 0, 0});
          }),
          "hands[0].world"},
-        {"a number beyond a double", infinite(), "not valid JSON"},
+        {"a number beyond a double", infinite(), "expected a finite number"},
         {"a string for a number",
          withHand([](nlohmann::json& m) { m["hands"][0]["world"][3][2] = "NaN"; }),
          "hands[0].world[3][2]"},
