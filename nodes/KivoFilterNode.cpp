@@ -7,12 +7,7 @@
 namespace kivo_rova {
 namespace {
 
-// Defaults, tuned on the real recording (see bench/filter): a still palm is smoothed at 1 Hz;
-// every 500 mm/s of speed adds 1 Hz, every 100 degrees/s of turning 0.5 Hz.
-constexpr double kMinCutoff = 1.0;
-constexpr double kSpeedCoefficient = 0.002;
-constexpr double kAngularCoefficient = 0.005;
-constexpr double kDerivativeCutoff = 1.0;
+constexpr OneEuroSettings kDefaults;
 constexpr double kScale = 0.05;  // the tracking nodes' own default: 1 mm is 0.05 scene units
 constexpr double kResetGap = 0.25;
 constexpr double kGraceTime = 0.1;
@@ -72,10 +67,11 @@ RStatus KivoFilterNode::initializeAttributes() {
     checkConfigure(numeric.setKeyable(true));
     checkConfigure(numeric.setDefault(true));
     if (!createSetting(time, "time", "tm", 0.0) ||
-        !createSetting(minCutoff, "minCutoff", "mcut", kMinCutoff) ||
-        !createSetting(speedCoefficient, "speedCoefficient", "beta", kSpeedCoefficient) ||
-        !createSetting(angularCoefficient, "angularCoefficient", "abeta", kAngularCoefficient) ||
-        !createSetting(derivativeCutoff, "derivativeCutoff", "dcut", kDerivativeCutoff) ||
+        !createSetting(minCutoff, "minCutoff", "mcut", kDefaults.minCutoff) ||
+        !createSetting(speedCoefficient, "speedCoefficient", "beta", kDefaults.speedCoefficient) ||
+        !createSetting(angularCoefficient, "angularCoefficient", "abeta",
+                       kDefaults.angularCoefficient) ||
+        !createSetting(derivativeCutoff, "derivativeCutoff", "dcut", kDefaults.derivativeCutoff) ||
         !createSetting(scale, "scale", "sc", kScale) ||
         !createSetting(resetGap, "resetGap", "gap", kResetGap) ||
         !createSetting(graceTime, "graceTime", "grace", kGraceTime)) {

