@@ -43,6 +43,7 @@ headlines = {
     "deformer against its reference and a plain copy (D1-D3)":
         lines_matching("deformer", r"^(D[123]|fastest|all within|OUT OF)"),
     "bake throughput": lines_matching("bake", r"^bake throughput"),
+    "smoothing on the real recording (F1-F6)": lines_matching("filter", r"^F[1-6]"),
 }
 print("\n== headline figures (each against its baseline from this run)")
 for title, lines in headlines.items():

@@ -6,7 +6,8 @@
 //  2. Lag: the time shift that maximises the cross-correlation of the filtered position with
 //     the raw one over the whole recording (sub-tick by a parabola through the peak), and the
 //     steady delay on ramps at several speeds at the recording's rate.
-//  3. Cost per sample, against a baseline in the same run: copying the sample's matrix.
+//  3. How both move with the cutoff of a still hand.
+//  4. Cost per sample, against a baseline in the same run: copying the sample's matrix.
 //
 // Usage: filter_bench [--recording FILE] [--min-cutoff HZ] [--beta PER_MM_S]
 //                     [--angular PER_DEG_S] [--dcut HZ] [--seconds S]
@@ -259,6 +260,16 @@ int main(int argc, char** argv) {
         std::printf(" %g mm/s %.2f ticks;", speed, delay / tick);
     }
     std::printf("\n");
+    // How jitter and lag trade against each other through the cutoff of a still hand.
+    std::printf("F5 trade-off (other settings as above), minCutoff: jitter ratio / lag in ticks:");
+    for (const double cutoff : {0.5, 1.0, 1.5, 2.0, 3.0}) {
+        OneEuroSettings other = settings;
+        other.minCutoff = cutoff;
+        const std::vector<RMatrix> f = filtered(samples, other);
+        std::printf(" %g Hz %.2f / %.2f;", cutoff, rawJitter / positionJitter(f),
+                    crossCorrelationLag(raw, f));
+    }
+    std::printf("\n");
 
     // Cost: every sample of the recording in turn, the filter's state carried through.
     std::vector<RMatrix> out(samples.size());
@@ -274,7 +285,7 @@ int main(int argc, char** argv) {
         asm volatile("" : : "r"(out.data()) : "memory");
     });
     std::printf(
-        "F5 cost per sample: filter %.1f ns, baseline (copy of the sample) %.1f ns; "
+        "F6 cost per sample: filter %.1f ns, baseline (copy of the sample) %.1f ns; "
         "ratio %.1f (target < 100 ns: %s)\n",
         filterNs, copyNs, filterNs / copyNs, filterNs < 100.0 ? "met" : "NOT MET");
     return 0;
