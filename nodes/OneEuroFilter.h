@@ -3,8 +3,8 @@
 // still hand is smoothed hard and a moving one follows with little lag. The position's axes
 // share one cutoff, from the speed along the path (so a diagonal stroke keeps its direction); the
 // rotation is filtered as a whole on the sphere of rotations (a slerp towards the new rotation,
-// with the cutoff from the angular speed), never component by component. Plain doubles, no host
-// call: any thread, nothing allocated.
+// with the cutoff from the angular speed), never component by component. The step works on plain
+// doubles: any thread, nothing allocated.
 #include "host/HostApi.h"
 
 namespace kivo_rova {
