@@ -6,6 +6,7 @@
 #include "host/HostApi.h"
 #include "nodes/KivoAttractorNode.h"
 #include "nodes/KivoDeformerNode.h"
+#include "nodes/KivoFilterNode.h"
 #include "nodes/KivoGrabNode.h"
 #include "nodes/RealTimeNode.h"
 #include "nodes/TimeRotateNode.h"
@@ -42,6 +43,9 @@ const Registration kLoadSteps[] = {
                                                 "failed to registerNode kivoGrabNode"),
     Registration::command<kivo_rova::KivoSenseControllerCmd>(
         "kivoSenseController", "failed to registerCommand kivoSenseController"),
+    // Rows added later come after the original ones, which keep their order and messages.
+    Registration::node<kivo_rova::KivoFilterNode>("kivoFilter", RPxNode::kDependNode,
+                                                  "failed to registerNode kivoFilter"),
 };
 
 // Unload order is fixed too; every row runs whatever the ones before it answered.
@@ -58,6 +62,7 @@ const Registration kUnloadSteps[] = {
     Registration::nodeRemoval<kivo_rova::TimeRotateNode>("failed to deregisterNode timeRotateNode"),
     Registration::nodeRemoval<kivo_rova::KivoGesturesNode>("deregisterNode KivoGesturesNode"),
     Registration::nodeRemoval<kivo_rova::KivoGrabNode>("deregisterNode KivoGrabNode"),
+    Registration::nodeRemoval<kivo_rova::KivoFilterNode>("failed to deregisterNode kivoFilter"),
 };
 
 }  // namespace

@@ -45,6 +45,7 @@ headlines = {
     "bake throughput": lines_matching("bake", r"^bake throughput"),
     "tracker page (headless Chromium, CPU inference)":
         lines_matching("tracker", r"^(tracking time|fake camera)"),
+    "smoothing on the real recording (F1-F6)": lines_matching("filter", r"^F[1-6]"),
 }
 print("\n== headline figures (each against its baseline from this run)")
 for title, lines in headlines.items():

@@ -110,6 +110,7 @@ RObject KivoTransformNode::relativeToCameraRot;
 RObject KivoTransformNode::relativeToCameraPos;
 KivoTransformNode::HandOutputs KivoTransformNode::handOutputs[TrackingRecord::kMaxHands];
 KivoTransformNode::PointableOutputs KivoTransformNode::pointableOutputs;
+RObject KivoTransformNode::frameTime;
 
 KivoTransformNode::KivoTransformNode() : m_manager(new KivoManager(this)) {}
 
@@ -174,6 +175,13 @@ RStatus KivoTransformNode::initializeAttributes() {
         pointableOutputs.pointables[i] =
             createTransformOutput("outputPointable" + index, "of" + index);
     }
+    // The device's own clock, for smoothing that must not depend on when the host ticks.
+    RFnNumericAttribute timeFn;
+    frameTime = timeFn.create("frameTime", "ftm", RFnNumericData::kDouble, 0.0, &status);
+    reportAndContinue(status, "create attribute");
+    configureOutput(timeFn, false);
+    checkConfigure(timeFn.setDefault(0.0));
+    addOrReport(frameTime);
 
     // Every input affects the refresh attribute, which in turn affects every other output.
     const RObject& source = pointableOutputs.pointables[0].matrix;
@@ -204,6 +212,7 @@ RStatus KivoTransformNode::initializeAttributes() {
         affectedBySource(pointable.enabled);
     }
     affectedBySource(pointableOutputs.count);
+    affectedBySource(frameTime);
     return RStatus::kSuccess;
 }
 
@@ -257,7 +266,7 @@ void KivoTransformNode::stopDeviceThread() {
 }
 
 RStatus KivoTransformNode::compute(const RPlug& plug, RDataBlock& data) {
-    bool isOutput = plug == pointableOutputs.count;
+    bool isOutput = plug == pointableOutputs.count || plug == frameTime;
     for (const TransformOutput& pointable : pointableOutputs.pointables) {
         isOutput = isOutput || plug == pointable.matrix || plug == pointable.enabled;
     }
@@ -333,6 +342,15 @@ RStatus KivoTransformNode::compute(const RPlug& plug, RDataBlock& data) {
     }
     count.set(valid);
     count.setClean();
+
+    status = RStatus();
+    RDataHandle clock = data.outputValue(frameTime, &status);
+    if (status.error()) {
+        status.perror("Error in block.outputValue for frameTime");
+    } else {
+        clock.set(static_cast<double>(record.timestamp) / 1e6);
+        clock.setClean();
+    }
 
     data.setClean(plug);
     return RStatus::kSuccess;

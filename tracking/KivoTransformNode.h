@@ -12,7 +12,7 @@ class KivoManager;
 // as node outputs. The data thread reads the newest device frame through the node's own device
 // manager, builds the transforms in device space (TrackingRecord) and pushes them through the
 // pool; compute pops one record, places every transform in the scene (scale, offset, optionally
-// relative to the active camera; SceneMapping) and writes all 57 outputs at once.
+// relative to the active camera; SceneMapping) and writes all 58 outputs at once.
 //
 // Threads: the main thread constructs, computes and destroys; the host's data thread runs
 // runDeviceThread; the manager's callbacks (SDK thread) only ask isLive. The host stops and joins
@@ -46,6 +46,7 @@ class KivoTransformNode : public RPxThreadedDeviceNode {
     static RObject relativeToCameraPos;  // bool: ... including its position (needs the above)
     static HandOutputs handOutputs[TrackingRecord::kMaxHands];
     static PointableOutputs pointableOutputs;  // pointables[0].matrix is the refresh attribute
+    static RObject frameTime;                  // double, the shown frame's device time in seconds
 
     // Opens the node's own device connection (its manager), listening at once.
     KivoTransformNode();
@@ -58,7 +59,7 @@ class KivoTransformNode : public RPxThreadedDeviceNode {
     // Names outputPointable0 as the refresh attribute (a failure is reported and construction
     // goes on) and creates the pool: five slots of one TrackingRecord.
     void postConstructor() override;
-    // Serves the 57 outputs (5 for any other plug) from one popped record. With no record
+    // Serves the 58 outputs (5 for any other plug) from one popped record. With no record
     // waiting it places the last record again when the mapping inputs changed since, and
     // otherwise answers 1, leaving every output as it is. Always call from the main thread.
     RStatus compute(const RPlug& plug, RDataBlock& data) override;

@@ -15,6 +15,7 @@ RMatrix pointableMatrix(const Kivo::Pointable& pointable) {
 }
 
 void fillRecord(TrackingRecord& record, const Kivo::Frame& frame) {
+    record.timestamp = frame.timestamp();
     record.pointableCount = 0;
     record.handCount = 0;
     for (HandRecord& hand : record.hands) {

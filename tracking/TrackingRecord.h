@@ -30,13 +30,14 @@ struct TrackingRecord {
     RMatrix pointables[kMaxPointables + 1];
     HandRecord hands[kMaxHands];
     std::int32_t handCount;  // valid entries of `hands`, 0 to 2
+    std::int64_t timestamp;  // the frame's, microseconds in the device's time base
 };
 
 // The record is the pool's slot, copied as plain bytes; its size is the slot size.
 static_assert(std::is_trivially_copyable_v<TrackingRecord>);
 static_assert(std::is_standard_layout_v<TrackingRecord>);
 static_assert(sizeof(HandRecord) == 776);
-static_assert(sizeof(TrackingRecord) == 3616);
+static_assert(sizeof(TrackingRecord) == 3624);
 
 // The device-space transform of a hand: +Y away from the palm (minus the palm normal), +Z along
 // the hand's direction, placed at the palm centre.
@@ -45,9 +46,9 @@ RMatrix handMatrix(const Kivo::Hand& hand);
 // direction allows, placed at its tip.
 RMatrix pointableMatrix(const Kivo::Pointable& pointable);
 
-// Fills `record` from `frame`: the first two hands with their first five pointables each, and the
-// frame's first fifteen pointables. Writes only the counts and the matrices within them. Any
-// thread; allocates nothing.
+// Fills `record` from `frame`: its timestamp, the first two hands with their first five pointables
+// each, and the frame's first fifteen pointables. Writes only the timestamp, the counts and the
+// matrices within them. Any thread; allocates nothing.
 void fillRecord(TrackingRecord& record, const Kivo::Frame& frame);
 
 }  // namespace kivo_rova

@@ -14,7 +14,7 @@
 //     the replay one frame in N fast, so that arrivals sweep once through every phase of the
 //     tick as a device's own clock does against the host's, and the replay exactly in step with
 //     the ticks, frames arriving as ticks begin: the worst phase, held.
-//  3. Cost of one kivoTransform evaluation (57 outputs from one pool record) against a plain
+//  3. Cost of one kivoTransform evaluation (58 outputs from one pool record) against a plain
 //     copy of that record (TrackingRecord).
 //
 // Usage: tracking_thread_cpu [--seconds S] [--frames N] [--evaluations N] [--recording PATH]
@@ -331,7 +331,7 @@ int main(int argc, char** argv) {
         if (!dirty.ok() || !dirty.value)
             continue;
         const auto t0 = Clock::now();
-        const auto value = host.getPlug(tracking.watched);  // compute: all 57 outputs
+        const auto value = host.getPlug(tracking.watched);  // compute: all 58 outputs
         const auto t1 = Clock::now();
         const auto again = host.getPlug(tracking.watched);  // clean: only the lookup
         const auto t2 = Clock::now();
@@ -434,7 +434,7 @@ int main(int argc, char** argv) {
     latencyTable(locked, ", phase locked", -1.0);
 
     std::printf(
-        "\nkivoTransform evaluation (57 outputs from one record), median of %d evaluations\n",
+        "\nkivoTransform evaluation (58 outputs from one record), median of %d evaluations\n",
         evaluated);
     std::printf("  evaluation (get of a dirty output)  %10.1f ns\n", evaluationNs);
     std::printf("  get of the clean output (lookup)    %10.1f ns\n", cleanGetNs);

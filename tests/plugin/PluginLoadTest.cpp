@@ -168,6 +168,37 @@ TEST(PluginLoad, FailedCommandRegistrationKeepsEveryNodeType) {
     EXPECT_NE(run.err.find("kivoSenseController: unknown command"), std::string::npos) << run.err;
 }
 
+// The smoothing node's rows come after every original row: its failure leaves all of them
+// registered, and its deregistration is reported last.
+TEST(PluginLoad, TheFilterRegistersAfterTheOriginalRowsAndDeregistersLast) {
+    const auto load = runRovaScript(
+        "fault registerNode -match kivoFilter\n"
+        "plugin -load kivo_rova\n"
+        "create kivoGrabNode -name grab\n"
+        "kivoSenseController -connected\n"
+        "create kivoFilter\n",
+        {"--keep-going"});
+    EXPECT_NE(load.exitCode, 0);
+    EXPECT_TRUE(
+        startsWith(load.err, "Registering Kivo nodes...failed to registerNode kivoFilter: "))
+        << load.err;
+    EXPECT_EQ(load.out, "grab\nfalse\n");
+
+    const auto unload = runRovaScript(
+        "plugin -load kivo_rova\n"
+        "fault deregisterNode -times -1\n"
+        "plugin -unload kivo_rova\n");
+    const auto start = unload.err.find("Unregistering Kivo nodes...\n");
+    ASSERT_NE(start, std::string::npos) << unload.err;
+    const std::string lines = unload.err.substr(start);
+    const auto grab = lines.find("deregisterNode KivoGrabNode: ");
+    const auto filter = lines.find("failed to deregisterNode kivoFilter: ");
+    ASSERT_NE(grab, std::string::npos) << lines;
+    ASSERT_NE(filter, std::string::npos) << lines;
+    EXPECT_LT(grab, filter) << lines;
+    EXPECT_NE(lines.find(" done.\n", filter), std::string::npos) << lines;
+}
+
 TEST(PluginLoad, FailedCommandDeregistrationIsReportedFirstAndUnloadGoesOn) {
     const auto run = runRovaScript(
         "plugin -load kivo_rova\n"

@@ -191,6 +191,20 @@ TEST(KivoTransformNode, EmptyFrameClearsFlagsAndCountsAndKeepsMatrices) {
     expectMatrix(lines[8], alongMinusZ(-1.1, 10, -4.25));
 }
 
+TEST(KivoTransformNode, FrameTimeIsTheDeviceTimeOfTheFrameShownWithOrWithoutAHand) {
+    const RovaRun run =
+        runRovaScript(kLiveNode + gets({"frameTime"}) + inject("frame 1 t=1500000; " + kPalmDown) +
+                      gets({"frameTime"}) + inject("frame 2 t=1540000") +
+                      gets({"frameTime", "outputPalm0Enabled"}));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto lines = results(run);
+    ASSERT_EQ(lines.size(), 4u) << run.out;
+    EXPECT_EQ(lines[0], "0");
+    EXPECT_EQ(lines[1], "1.5");
+    EXPECT_EQ(lines[2], "1.54");
+    EXPECT_EQ(lines[3], "false");
+}
+
 // The palm of kPalmDown under each camera setting; the default camera `persp` sits at (0, 0, 10)
 // with the world's axes.
 struct CameraCase {

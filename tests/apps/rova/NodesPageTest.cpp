@@ -159,7 +159,7 @@ std::set<std::string> pluginTypes() {
 TEST(NodesPage, DocumentsEveryAttributeOfEveryPluginTypeAsRegistered) {
     const auto page = documented(pageText());
     const auto types = pluginTypes();
-    EXPECT_EQ(types.size(), 7u);
+    EXPECT_EQ(types.size(), 8u);
     for (const auto& type : types) {
         SCOPED_TRACE(type);
         ASSERT_TRUE(page.count(type)) << "docs/nodes.md has no section for " << type;
@@ -195,7 +195,7 @@ TEST(NodesPage, EveryExampleSceneRuns) {
         EXPECT_EQ(run.exitCode, 0) << run.err;
         ++examples;
     }
-    EXPECT_EQ(examples, 8);
+    EXPECT_EQ(examples, 9);
 }
 
 }  // namespace
