@@ -237,6 +237,7 @@ host::Result<BakeTake> sampleBake(host::Host& host, const BakeRequest& request, 
     BakeTake take;
     take.fps = request.fps;
     take.unit = request.unit;
+    take.metres = request.metres;
     if (!(request.fps > 0.0) || !std::isfinite(request.fps))
         return {{},
                 failure("the frame rate must be a positive number, got " +

@@ -18,7 +18,8 @@ struct BakeRequest {
     long long startFrame = 0;
     long long frames = 0;
     double fps = 24.0;    // the bake's rate: the scene runs at it from the first frame on
-    double unit = 1.0;    // metres per scene unit written (1: scene units kept)
+    double unit = 1.0;    // output lengths per scene unit
+    bool metres = false;  // the output is in metres (unit: metres per scene unit)
     bool replay = false;  // each frame also advances a lockstep device replay by one frame
     // Objects (a transform or its shape: the pose, and the mesh when there is one) and plugs
     // (node.attribute), in the order given; each at most once.

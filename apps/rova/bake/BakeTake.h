@@ -81,7 +81,8 @@ struct ReplayReport {
 
 struct BakeTake {
     double fps = 24.0;
-    double unit = 1.0;            // metres per scene unit in the output (1: scene units kept)
+    double unit = 1.0;            // output lengths per scene unit
+    bool metres = false;          // output lengths are metres (else scene units, unit 1)
     std::vector<double> frames;   // scene frame of each sample
     std::vector<double> seconds;  // scene time of each sample
     // Animation time of each sample: seconds since the first baked frame (the recorded time when a

@@ -498,6 +498,10 @@ host::Status GltfWriter::finish(const BakeTake& take) {
         return w.status = host::Status::failure("cannot encode '" + w.path.string() + "'");
     nlohmann::json document = nlohmann::json::parse(text.str());
     document.erase("buffers");
+    // What a length in the file is: glTF's metre, or the scene's own unit (-raw).
+    document["asset"]["extras"]["lengthUnit"] = take.metres ? "metre" : "scene unit";
+    if (take.metres)
+        document["asset"]["extras"]["metresPerSceneUnit"] = take.unit;
     if (w.bufferBytes > 0) {
         document["buffers"] = nlohmann::json::array({{{"byteLength", w.bufferBytes}}});
         if (!w.binary) {

@@ -98,6 +98,7 @@ host::Status run(CommandContext& context) {
     if (!unit.ok())
         return unit.status;
     request.unit = unit.value;
+    request.metres = !in.has("raw");
     if (in.has("skin"))
         request.skins.push_back(in.value("skin"));
     if (in.has("start")) {
