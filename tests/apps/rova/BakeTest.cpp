@@ -317,6 +317,24 @@ TEST(Bake, BadRequestsAreRefusedBeforeAnythingIsWritten) {
             {"bake -frames 2 -output \"" + glb + "\" ghost", "ghost"},
             {"bake -frames 2 -output \"" + glb + "\" box.nothing", "no attribute 'nothing'"},
             {"bake -frames 2 -output \"" + glb + "\" box boxShape", "'boxShape' is named twice"},
+            {"bake -frames 2 -output \"" + glb + "\"",
+             "name at least one ITEM to bake, or -skin NODE"},
+            {"bake -frames 2 -raw -unit 0.01 -output \"" + glb + "\" box",
+             "-unit and -raw exclude each other"},
+            {"bake -frames 2 -unit 0 -output \"" + glb + "\" box",
+             "-unit must be a positive number of metres, got 0"},
+            {"bake -frames 2 -fps -5 -output \"" + glb + "\" box",
+             "-fps must be a positive number, got -5"},
+            {"bake -frames 2 -skin box -output \"" + glb + "\" box",
+             "-skin: 'box' is not a kivoTransform node"},
+            {"bake -frames 2 -skin ghost -output \"" + glb + "\" box", "-skin: no node 'ghost'"},
+            {"create kivoTransform -name hand; set hand.scale -1\nbake -frames 2 -output \"" + glb +
+                 "\" box",
+             "cannot tell the scene unit: 'hand.scale' is -1; give -unit METRES or -raw"},
+            {"create kivoTransform -name hand; set hand.scale 0\nbake -frames 2 -unit 1 -skin hand "
+             "-output \"" +
+                 glb + "\" box",
+             "-skin: 'hand.scale' is 0; a hand is sized by a positive scale"},
             {"bake -frames 2 -output \"" + glb + "\" boxShape.outMesh",
              "cannot sample 'boxShape.outMesh': it holds a mesh; name the object to bake its "
              "shape"},
@@ -576,7 +594,7 @@ int nodeNamed(const tinygltf::Model& model, const std::string& name) {
     return 0;
 }
 
-TEST(Bake, ATrackedHandIsLifeSizeInMetresUnlessScenUnitsAreKept) {
+TEST(Bake, ATrackedHandIsLifeSizeInMetresUnlessSceneUnitsAreKept) {
     TempDir dir;
     const auto glb = [&dir](const std::string& name) { return (dir.path() / name).string(); };
     const std::string items = " palm tip0 tip1 tip2 tip3 tip4\n";
@@ -630,6 +648,12 @@ TEST(Bake, ATrackedHandIsLifeSizeInMetresUnlessScenUnitsAreKept) {
     }
     EXPECT_NEAR(metres.radius, 0.8 * 0.02, 1e-7);
     EXPECT_NEAR(raw.radius, 0.8, 1e-7);
+    // The files say which unit their lengths are in.
+    for (const auto& [file, unit] :
+         {std::pair<std::string, std::string>{"metres.glb", "metre"}, {"raw.glb", "scene unit"}}) {
+        const auto extras = readModel(glb(file)).asset.extras;
+        EXPECT_EQ(extras.Get("lengthUnit").Get<std::string>(), unit) << file;
+    }
 
     // Tracking nodes that disagree on the scale leave the unit to the user.
     const auto mixed = runRovaStatements("plugin -load kivo_rova\n" + kTrackedHand +
