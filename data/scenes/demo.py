@@ -52,10 +52,9 @@ def write_paths(table, markers, output):
     unit (metres unless it was raw; y up), one object per marker; a path breaks where its
     `enabled` column is 0."""
     with open(table) as source:
-        columns = json.load(source)["columns"]
-    with open(table) as source:
-        unit = json.load(source).get("unit", "scene unit")
-    lines = ["# marker paths in %ss, y up" % unit]
+        baked = json.load(source)
+    columns = baked["columns"]
+    lines = ["# marker paths in %ss, y up" % baked.get("unit", "scene unit")]
     count = 0
     samples = {}
     for name, enabled in markers:
