@@ -250,7 +250,8 @@ class _HostStream:
     def readable(self):
         return False
 
-def bake(output, frames, *items, start=None, replay=False, table=None):
+def bake(output, frames, *items, start=None, replay=False, table=None, fps=None, unit=None,
+         raw=False, skin=None):
     """Runs the bake command: steps the scene over `frames` frames and writes `output`
     (.glb or .gltf) and, with `table`, a .csv or .json table; returns its summary line."""
     import numbers, os
@@ -280,6 +281,20 @@ def bake(output, frames, *items, start=None, replay=False, table=None):
         words.append('-replay')
     if table is not None:
         words += ['-table', _path('table', table)]
+    for name, value in (('fps', fps), ('unit', unit)):
+        if value is None:
+            continue
+        if isinstance(value, bool) or not isinstance(value, numbers.Real):
+            _refuse(name, 'a number', value)
+        words += ['-' + name, repr(float(value))]
+    if not isinstance(raw, bool):
+        _refuse('raw', 'a bool', raw)
+    if raw:
+        words.append('-raw')
+    if skin is not None:
+        if not isinstance(skin, str):
+            _refuse('skin', 'a str', skin)
+        words += ['-skin', _quote(skin)]
     for item in items:
         if not isinstance(item, str):
             _refuse('an item', 'a str', item)

@@ -48,11 +48,13 @@ def join_recordings(paths, output, pause_us=500000):
 
 
 def write_paths(table, markers, output):
-    """Writes where the markers went, from a bake's JSON table, as OBJ polylines in scene units
-    (y up), one object per marker; a path breaks where its `enabled` column is 0."""
+    """Writes where the markers went, from a bake's JSON table, as OBJ polylines in the bake's
+    unit (metres unless it was raw; y up), one object per marker; a path breaks where its
+    `enabled` column is 0."""
     with open(table) as source:
-        columns = json.load(source)["columns"]
-    lines = ["# marker paths in scene units, y up"]
+        baked = json.load(source)
+    columns = baked["columns"]
+    lines = ["# marker paths in %ss, y up" % baked.get("unit", "scene unit")]
     count = 0
     samples = {}
     for name, enabled in markers:

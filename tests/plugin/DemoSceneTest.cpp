@@ -27,7 +27,9 @@ TEST(DemoScene, PlaysToTheEndFromTheRepositoryRoot) {
     for (const char* said :
          {"baked 1249 frames from frame 1: 8 objects (8 meshes, ", "  frames baked: 1249\n",
           "  gestures seen: swipe 1, circle 1, screenTap 1, keyTap 1\n", "  grabs: 1 (block)\n",
-          " of 1839 vertices dented", "  marker samples: palm 1249, finger0 1249, finger1 1249"})
+          " of 1839 vertices dented", "  marker samples: palm 1249, finger0 1249, finger1 1249",
+          "columns), the hand of hand as a skin -> out/demo.glb, out/demo.json (60 fps, 1 scene "
+          "unit = 0.02 m)"})
         EXPECT_NE(run.out.find(said), std::string::npos) << said << "\n" << run.out;
     const auto dented = run.out.find("  bunny: ");
     ASSERT_NE(dented, std::string::npos) << run.out;

@@ -3,8 +3,9 @@
 // builds a page from each, and headless Chromium opens one from the file system and the other
 // through a static server started here. Each page must load with no console or page error and
 // fetch nothing from elsewhere, show a picture that is not blank and changes along the timeline,
-// switch the dented mesh's morph targets, label the timeline with the baked frames, and plot the
-// column chosen in its drop-down.
+// switch the dented mesh's morph targets, label the timeline with the baked frames, plot the
+// column chosen in its drop-down, and draw the skeleton of the hand baked as a skin (-skin) with
+// its joints on the tracked fingertips, saying in a legend what it shows.
 //
 // usage: node viewer_test.mjs --rova PATH [--chromium PATH] [--screenshot PNG] [--keep]
 //   --screenshot PNG  also writes a picture of the whole page (the one in docs/viewer.png)
@@ -29,6 +30,8 @@ const OBJECTS = ['palm', 'tip0', 'tip1', 'tip2', 'tip3', 'tip4', 'box', 'sheet']
 const PLUG = 'hand.outputPalm0Enabled';
 const PLOTTED = 'palm.translation[1]';
 const CURVE_RGB = [0x5f, 0xb3, 0xf9];  // the plot's curve colour (viewer/src/plot.js)
+const BONE_RGB = [0x7c, 0xf0, 0xa0];   // the skeleton's lines (viewer/src/main.js)
+const FINGERS = ['thumb', 'index', 'middle', 'ring', 'pinky'];
 
 function options(argv) {
   const out = {rova: '', chromium: '/usr/bin/chromium', screenshot: '', keep: false};
@@ -77,7 +80,7 @@ function sceneScript(output, table) {
       'connect hand.outputPalm0 dent.inputPoint2',
       'connect hand.outputPalm0Enabled dent.inputPoint2Enabled',
       `device -replay "${RECORDING}"`,
-      `bake -frames ${FRAMES} -start 1 -replay -output ${output}` +
+      `bake -frames ${FRAMES} -start 1 -replay -skin hand -output ${output}` +
           (table ? ` -table ${table}` : '') + ` ${OBJECTS.join(' ')} ${PLUG}`);
   return lines.join('\n') + '\n';
 }
@@ -115,6 +118,7 @@ async function validate(validator, work, file) {
   check(issues.numErrors === 0, `${file}: gltf-validator reports ${issues.numErrors} errors`);
   check(report.info && report.info.animationCount === 1, `${file}: expected one animation`);
   check(report.info && report.info.hasMorphTargets === true, `${file}: expected morph targets (the dented sheet)`);
+  check(report.info && report.info.hasSkins === true, `${file}: expected a skin (the hand)`);
   return report;
 }
 
@@ -253,6 +257,37 @@ async function checkPage(browser, label, url, table, screenshot) {
   const curve = countNear(plot, CURVE_RGB);
   note(`${label}: plot of ${PLOTTED}: ${curve} curve pixels`);
   check(curve > 200, `${label}: no curve drawn for ${PLOTTED}`);
+
+  // The hand's skeleton: its tip joints on the fingertip markers, its palm joint on the palm,
+  // at the start and at a later key (between keys the chain turns while the markers slide); its
+  // bones drawn; the legend says what the view shows.
+  for (const t of [0, expectedIndex / table.fps]) {
+    const seen = await page.evaluate(([time, fingers]) => {
+      window.viewer.setTime(time);
+      const skeletons = window.viewer.skeletons();
+      const tips = fingers.map((_, j) => window.viewer.positionOf(`tip${j}`));
+      return {skeletons, tips, palm: window.viewer.positionOf('palm')};
+    }, [t, FINGERS]);
+    if (!check(seen.skeletons.length === 1 && seen.skeletons[0].joints.length === 21,
+               `${label}: expected one skeleton of 21 joints, got ${JSON.stringify(seen.skeletons.map((k) => k.joints.length))}`))
+      break;
+    const joints = new Map(seen.skeletons[0].joints.map((j) => [j.name, j.position]));
+    const far = (a, b) => Math.hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
+    check(far(joints.get('hand_palm'), seen.palm) < 1e-5, `${label}: the palm joint is off the palm at ${t} s`);
+    FINGERS.forEach((finger, j) => {
+      const off = far(joints.get(`hand_${finger}_tip`), seen.tips[j]);
+      check(off < 1e-5, `${label}: the ${finger} tip joint is ${off} from tip${j} at ${t} s`);
+    });
+  }
+  const bones = countNear(await canvasImage(page, '#scene'), BONE_RGB, 30);
+  note(`${label}: ${bones} skeleton pixels`);
+  check(bones > 40, `${label}: the skeleton's bones are not drawn (${bones} pixels)`);
+  const legend = await page.evaluate(() => window.viewer.legend);
+  note(`${label}: legend ${JSON.stringify(legend)}`);
+  check(legend.includes('hand: skeleton of 21 joints (dots: joints, lines: bones)') &&
+            legend.includes('lengths in metres') && legend.some((l) => l.startsWith('grid: 1 cell = ')),
+        `${label}: the legend does not say what the view shows: ${JSON.stringify(legend)}`);
+  check(await page.isVisible('#legend'), `${label}: the legend is not shown`);
 
   if (screenshot) {
     await page.evaluate(() => window.viewer.setTime(window.viewer.duration * 0.5));

@@ -11,6 +11,8 @@ const HAND_NAMES = /palm|tip|thumb|index|middle|ring|pinky|finger|hand|joint|bon
 const HAND_COLORS = [0xff9f43, 0xffd166, 0xffc078, 0xf7b267, 0xffe29a, 0xffb38a];
 const MORPH_COLOR = 0x4ecdc4;
 const OTHER_COLORS = [0x6c8cff, 0xc084fc, 0xf472b6, 0xa3e635, 0x38bdf8];
+const BONE_COLOR = 0x7cf0a0;
+const JOINT_COLOR = 0xf4fff6;
 
 const $ = (id) => document.getElementById(id);
 
@@ -36,6 +38,12 @@ const viewer = {
   // Per mesh with morph targets: its name, how many targets, and which one is switched on
   // (influence above one half; -1 for none, i.e. the mesh's own first shape).
   morphState,
+  // Per skin: its name and its joints as drawn now ({name, parent (index or -1), position}).
+  skeletons,
+  // World position of a node of the glTF by name, or null.
+  positionOf,
+  // What the legend over the 3D view says, line by line.
+  legend: [],
 };
 window.viewer = viewer;
 
@@ -48,6 +56,8 @@ const state = {
   mixer: null,
   action: null,
   root: null,
+  skeletons: [],  // {name, joints: [Object3D], parents: [index], lines, dots}
+  lengthUnit: '',
   lastTick: 0,
   needsRender: true,
 };
@@ -130,6 +140,9 @@ function show(gltf) {
   state.root = root;
   scene.add(root);
   dressMeshes(gltf);
+  const extras = (gltf.parser.json.asset && gltf.parser.json.asset.extras) || {};
+  state.lengthUnit = typeof extras.lengthUnit === 'string' ? extras.lengthUnit : '';
+  setUpSkeletons(gltf);
 
   const clip = gltf.animations.find((a) => a.name === 'bake') || gltf.animations[0];
   if (clip) {
@@ -151,7 +164,8 @@ function show(gltf) {
       ? table.frames
       : state.keyTimes.map((t, i) => i);
 
-  frameTheScene();
+  const cell = frameTheScene();
+  showLegend(cell);
   setUpTimeline();
   setUpPlot();
 
@@ -235,6 +249,14 @@ function frameTheScene() {
                                       c & 4 ? meshBox.max.z : meshBox.min.z));
       }
     });
+    // A skinned mesh's box is its bind pose's: its joints say where it is.
+    for (const skeleton of state.skeletons) {
+      for (const joint of skeleton.joints) {
+        const p = joint.getWorldPosition(new THREE.Vector3());
+        box.expandByPoint(p);
+        points.push(p);
+      }
+    }
   }
   if (box.isEmpty()) box.set(new THREE.Vector3(-1, -1, -1), new THREE.Vector3(1, 1, 1));
   box.expandByPoint(new THREE.Vector3(0, 0, 0));  // keep the ground's origin in view
@@ -244,9 +266,11 @@ function frameTheScene() {
   const radius = Math.max(size.length() / 2, 0.5);
 
   const extent = Math.max(Math.abs(box.min.x), Math.abs(box.max.x), Math.abs(box.min.z),
-                          Math.abs(box.max.z), 1);
-  const cells = 2 * Math.ceil(extent * 1.5);
-  const grid = new THREE.GridHelper(cells, cells, 0x59606c, 0x31363f);
+                          Math.abs(box.max.z), 1e-6);
+  // Cells of a power of ten, a few across what the bake covers (1 unit for a scene 5 to 50 wide).
+  const cell = 10 ** Math.floor(Math.log10(extent / 2));
+  const cells = 2 * Math.ceil((extent * 1.5) / cell);
+  const grid = new THREE.GridHelper(cells * cell, cells, 0x59606c, 0x31363f);
   scene.add(grid);
 
   // Back off along a three-quarter view until every one of those points is inside the picture.
@@ -271,6 +295,119 @@ function frameTheScene() {
   controls.update();
   state.sun.position.copy(center).add(new THREE.Vector3(radius, radius * 2, radius * 1.5));
   state.sun.target.position.copy(center);
+  return cell;
+}
+
+// A length as the bake's unit names it: metres in m, cm or mm; scene units as they are.
+function lengthText(value) {
+  if (state.lengthUnit === 'metre') {
+    if (value >= 1) return `${formatNumber(value)} m`;
+    if (value >= 0.01) return `${formatNumber(value * 100)} cm`;
+    return `${formatNumber(value * 1000)} mm`;
+  }
+  const unit = state.lengthUnit === 'scene unit' ? 'scene unit' : 'unit';
+  return `${formatNumber(value)} ${unit}${value === 1 ? '' : 's'}`;
+}
+
+// Every skin's joints, drawn over the meshes: a dot per joint, a line from each to its parent.
+function setUpSkeletons(gltf) {
+  const json = gltf.parser.json;
+  const skins = json.skins || [];
+  if (skins.length === 0) return;
+  const byIndex = new Map();
+  gltf.scene.traverse((object) => {
+    const association = gltf.parser.associations.get(object);
+    if (association && association.nodes !== undefined) byIndex.set(association.nodes, object);
+  });
+  for (let s = 0; s < skins.length; ++s) {
+    const indices = skins[s].joints || [];
+    const joints = indices.map((i) => byIndex.get(i)).filter((o) => o);
+    if (joints.length !== indices.length || joints.length === 0) continue;
+    const parents = joints.map((joint) => joints.indexOf(joint.parent));
+    const pairs = parents.filter((p) => p >= 0).length;
+    const lines = new THREE.LineSegments(
+        new THREE.BufferGeometry().setAttribute(
+            'position', new THREE.BufferAttribute(new Float32Array(pairs * 6), 3)),
+        new THREE.LineBasicMaterial({color: BONE_COLOR, depthTest: false, transparent: true}));
+    const dots = new THREE.Points(
+        new THREE.BufferGeometry().setAttribute(
+            'position', new THREE.BufferAttribute(new Float32Array(joints.length * 3), 3)),
+        new THREE.PointsMaterial({color: JOINT_COLOR, size: 7, sizeAttenuation: false,
+                                  depthTest: false, transparent: true}));
+    for (const overlay of [lines, dots]) {
+      overlay.renderOrder = 10;
+      overlay.frustumCulled = false;
+      overlay.userData.overlay = true;
+      scene.add(overlay);
+    }
+    state.skeletons.push({name: skins[s].name || `skin ${s}`, joints, parents, lines, dots});
+  }
+  // The hand's mesh is drawn see-through so that its bones show inside it.
+  gltf.scene.traverse((object) => {
+    if (!object.isSkinnedMesh) return;
+    object.frustumCulled = false;
+    object.material.transparent = true;
+    object.material.opacity = 0.55;
+    object.material.depthWrite = false;
+  });
+}
+
+function updateSkeletons() {
+  if (state.skeletons.length === 0) return;
+  state.root.updateMatrixWorld(true);
+  const p = new THREE.Vector3();
+  for (const skeleton of state.skeletons) {
+    const lines = skeleton.lines.geometry.attributes.position;
+    const dots = skeleton.dots.geometry.attributes.position;
+    let k = 0;
+    skeleton.joints.forEach((joint, i) => {
+      joint.getWorldPosition(p);
+      dots.setXYZ(i, p.x, p.y, p.z);
+      const parent = skeleton.parents[i];
+      if (parent < 0) return;
+      lines.setXYZ(k++, p.x, p.y, p.z);
+      skeleton.joints[parent].getWorldPosition(p);
+      lines.setXYZ(k++, p.x, p.y, p.z);
+    });
+    lines.needsUpdate = true;
+    dots.needsUpdate = true;
+  }
+}
+
+function skeletons() {
+  return state.skeletons.map((skeleton) => ({
+    name: skeleton.name,
+    joints: skeleton.joints.map((joint, i) => ({
+      name: joint.name,
+      parent: skeleton.parents[i],
+      position: joint.getWorldPosition(new THREE.Vector3()).toArray(),
+    })),
+  }));
+}
+
+function positionOf(name) {
+  if (!state.root) return null;
+  state.root.updateMatrixWorld(true);
+  const object = state.root.getObjectByName(name);
+  return object ? object.getWorldPosition(new THREE.Vector3()).toArray() : null;
+}
+
+// What the view shows, over its corner: the grid's cell, the unit, and each skeleton.
+function showLegend(cell) {
+  const lines = [`grid: 1 cell = ${lengthText(cell)}`];
+  if (state.lengthUnit === 'metre') lines.push('lengths in metres');
+  else if (state.lengthUnit === 'scene unit') lines.push('lengths in scene units (raw bake)');
+  for (const skeleton of state.skeletons) {
+    lines.push(`${skeleton.name}: skeleton of ${skeleton.joints.length} joints ` +
+               '(dots: joints, lines: bones)');
+  }
+  viewer.legend = lines;
+  $('legend').replaceChildren(...lines.map((line) => {
+    const row = document.createElement('div');
+    row.textContent = line;
+    return row;
+  }));
+  $('legend').hidden = false;
 }
 
 function summaryText(gltf) {
@@ -284,6 +421,8 @@ function summaryText(gltf) {
   const parts = [`${viewer.frameCount} frames at ${formatNumber(viewer.fps)} fps`,
                  `${meshes} mesh${meshes === 1 ? '' : 'es'}`];
   if (morphs > 0) parts.push(`${morphs} morph target${morphs === 1 ? '' : 's'}`);
+  const skins = state.skeletons.length;
+  if (skins > 0) parts.push(`${skins} skeleton${skins === 1 ? '' : 's'}`);
   parts.push(`${viewer.columns.length} plotted column${viewer.columns.length === 1 ? '' : 's'}`);
   return parts.join(' · ');
 }
@@ -368,6 +507,7 @@ function seek(time) {
     state.action.time = t;
     state.mixer.update(0);
   }
+  updateSkeletons();
   state.needsRender = true;
 }
 

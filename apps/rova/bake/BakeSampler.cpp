@@ -2,7 +2,13 @@
 
 #include <kivo/DeviceService.h>
 
+#include <algorithm>
 #include <cmath>
+#include <deque>
+#include <limits>
+#include <map>
+#include <optional>
+#include <regex>
 #include <set>
 
 #include "rovahost/Scene.h"
@@ -86,17 +92,114 @@ std::string unkeyablePose(const Pose& pose) {
     return {};
 }
 
-// The first point that is not finite as a 32-bit float, or -1.
-long long firstUnkeyablePoint(const std::vector<Vec3>& points) {
-    for (std::size_t i = 0; i < points.size(); ++i)
-        for (double c : points[i])
-            if (!finiteAsFloat(c))
-                return static_cast<long long>(i);
-    return -1;
-}
-
 std::string frameText(double frame) {
     return "frame " + host::formatDouble(frame) + ": ";
+}
+
+// The tracking output a plug of a kivoTransform node belongs to ("outputPalm0" for
+// "outputPalm0Enabled" too), or "" when it is none.
+std::string trackingOutputOf(const std::string& attribute) {
+    static const std::regex kOutput("(outputPalm[0-9]+|outputPointable[0-9]+(_[0-9]+)?)(Enabled)?");
+    std::smatch match;
+    return std::regex_match(attribute, match, kOutput) ? match[1].str() : std::string();
+}
+
+std::pair<std::string, std::string> splitPlug(const std::string& plug) {
+    const auto dot = plug.find('.');
+    return {plug.substr(0, dot), dot == std::string::npos ? "" : plug.substr(dot + 1)};
+}
+
+bool isTrackingNode(host::Host& host, const std::string& node) {
+    auto type = host.nodeType(node);
+    return type.ok() && type.value == kTrackingNodeType;
+}
+
+// The tracking outputs upstream of each item (through every connection into the nodes that make
+// it, and an object's parents), in the order first met.
+std::vector<TrackedOutput> trackedOutputs(host::Host& host, const BakeRequest& request,
+                                          const std::vector<std::string>& canonicalItems) {
+    std::map<std::string, std::vector<std::string>> sources;  // node -> plugs connected into it
+    for (const auto& [source, destination] : host.connections())
+        sources[splitPlug(destination).first].push_back(source);
+    std::vector<TrackedOutput> found;
+    const auto note = [&found](const std::string& plug, const std::string& item) {
+        auto it = std::find_if(found.begin(), found.end(),
+                               [&plug](const TrackedOutput& t) { return t.plug == plug; });
+        if (it == found.end())
+            it = found.insert(found.end(), TrackedOutput{plug, {}, 0});
+        if (std::find(it->drives.begin(), it->drives.end(), item) == it->drives.end())
+            it->drives.push_back(item);
+    };
+    for (std::size_t i = 0; i < request.items.size(); ++i) {
+        const std::string& item = request.items[i];
+        std::deque<std::string> pending;
+        if (item.find('.') != std::string::npos) {
+            const auto [node, attribute] = splitPlug(canonicalItems[i]);
+            if (isTrackingNode(host, node)) {
+                if (const std::string output = trackingOutputOf(attribute); !output.empty())
+                    note(node + "." + output, item);
+                continue;
+            }
+            pending.push_back(node);
+        } else {
+            for (std::string node = canonicalItems[i]; !node.empty();
+                 node = host::scene::parentOf(node)) {
+                pending.push_back(node);
+                if (auto mesh = host::scene::shapeOf(node, host::scene::ShapeType::kMesh);
+                    mesh.ok())
+                    pending.push_back(mesh.value);
+            }
+        }
+        std::set<std::string> visited(pending.begin(), pending.end());
+        while (!pending.empty()) {
+            const std::string node = pending.front();
+            pending.pop_front();
+            for (const std::string& source : sources[node]) {
+                const auto [from, attribute] = splitPlug(source);
+                if (isTrackingNode(host, from)) {
+                    if (const std::string output = trackingOutputOf(attribute); !output.empty())
+                        note(from + "." + output, item);
+                    continue;
+                }
+                if (visited.insert(from).second)
+                    pending.push_back(from);
+            }
+        }
+    }
+    return found;
+}
+
+// Each frame that did not see the pose holds the nearest one that did, the first seen before it;
+// nothing when none did.
+void holdUnseen(std::vector<Pose>& poses, const std::vector<bool>& seen) {
+    const auto first = std::find(seen.begin(), seen.end(), true);
+    if (first == seen.end()) {
+        poses.clear();
+        return;
+    }
+    Pose held = poses[static_cast<std::size_t>(first - seen.begin())];
+    for (std::size_t i = 0; i < poses.size(); ++i) {
+        if (seen[i])
+            held = poses[i];
+        else
+            poses[i] = held;
+    }
+}
+
+Pose scaledPose(Pose pose, double unit) {
+    for (double& c : pose.translation) c *= unit;
+    return pose;
+}
+
+// The key after `previous` (seconds since the first frame, as a 32-bit float) for a frame whose
+// time is `wanted`: itself when a float holds it later than the one before, else one frame on.
+double nextKey(double previous, double wanted, double fps) {
+    if (static_cast<float>(wanted) > static_cast<float>(previous))
+        return wanted;
+    double stepped = previous + 1.0 / fps;
+    if (!(static_cast<float>(stepped) > static_cast<float>(previous)))
+        stepped = std::nextafter(static_cast<float>(previous), std::numeric_limits<float>::max());
+    return stepped;
 }
 
 }  // namespace
@@ -132,7 +235,17 @@ host::Status checkKeyTimes(long long startFrame, long long frames, double fps) {
 host::Result<BakeTake> sampleBake(host::Host& host, const BakeRequest& request, ShapeSink& shapes,
                                   const std::function<void(long long)>& progress) {
     BakeTake take;
-    take.fps = host.fps();
+    take.fps = request.fps;
+    take.unit = request.unit;
+    take.metres = request.metres;
+    if (!(request.fps > 0.0) || !std::isfinite(request.fps))
+        return {{},
+                failure("the frame rate must be a positive number, got " +
+                        host::formatDouble(request.fps))};
+    if (!(request.unit > 0.0) || !std::isfinite(request.unit))
+        return {{},
+                failure("the unit must be a positive number of metres, got " +
+                        host::formatDouble(request.unit))};
     if (request.frames < 1 || request.frames > kMaxBakeFrames)
         return {{},
                 failure("-frames must be from 1 to " + std::to_string(kMaxBakeFrames) + ", got " +
@@ -147,6 +260,7 @@ host::Result<BakeTake> sampleBake(host::Host& host, const BakeRequest& request, 
     if (auto status = checkKeyTimes(request.startFrame, request.frames, take.fps); !status)
         return {{}, status};
     std::set<std::string> seen;
+    std::vector<std::string> canonicalItems;
     for (const std::string& item : request.items) {
         if (item.find('.') != std::string::npos) {
             auto canonical = host.canonicalPlug(item);
@@ -154,6 +268,7 @@ host::Result<BakeTake> sampleBake(host::Host& host, const BakeRequest& request, 
                 return {{}, failure(canonical.status.message)};
             if (!seen.insert(canonical.value).second)
                 return {{}, failure("'" + item + "' is named twice")};
+            canonicalItems.push_back(canonical.value);
             take.plugs.push_back({item, {}, {}});
             continue;
         }
@@ -162,6 +277,7 @@ host::Result<BakeTake> sampleBake(host::Host& host, const BakeRequest& request, 
             return {{}, failure(transform.status.message)};
         if (!seen.insert(transform.value).second)
             return {{}, failure("'" + item + "' is named twice")};
+        canonicalItems.push_back(transform.value);
         ObjectTrack track;
         track.name = transform.value;
         if (auto mesh = host::scene::shapeOf(transform.value, host::scene::ShapeType::kMesh);
@@ -169,26 +285,70 @@ host::Result<BakeTake> sampleBake(host::Host& host, const BakeRequest& request, 
             track.meshName = mesh.value;
         take.objects.push_back(std::move(track));
     }
+    std::set<std::string> skinNodes;
+    for (const std::string& node : request.skins) {
+        if (!host.hasNode(node))
+            return {{}, failure("-skin: no node '" + node + "'")};
+        if (!isTrackingNode(host, node))
+            return {{}, failure("-skin: '" + node + "' is not a " + kTrackingNodeType + " node")};
+        if (!skinNodes.insert(node).second)
+            return {{}, failure("-skin: '" + node + "' is named twice")};
+        auto scale = host.getPlug(node + "." + kTrackingScale);
+        if (!scale.ok())
+            return {{}, failure(scale.status.message)};
+        const double unitsPerMm = scale.value.doubleValue * request.unit;
+        if (!(unitsPerMm > 0.0) || !std::isfinite(unitsPerMm))
+            return {{},
+                    failure("-skin: '" + node + "." + kTrackingScale + "' is " +
+                            host::formatDouble(scale.value.doubleValue) +
+                            "; a hand is sized by a positive scale")};
+        SkinTrack skin;
+        skin.node = node;
+        skin.unitsPerMm = unitsPerMm;
+        take.skins.push_back(std::move(skin));
+    }
+    take.tracked = trackedOutputs(host, request, canonicalItems);
+
+    const auto device = Kivo::DeviceService::status();
+    take.replay.requested = request.replay;
+    take.replay.playing = request.replay && device.source == Kivo::ServiceStatus::Source::Replay &&
+                          !device.replayOptions.realtime;
+    // The recorded time key 0 stands for, once the replay delivered something.
+    std::optional<std::int64_t> firstRecorded;
+    host.setFps(take.fps);
 
     // The shape each mesh showed the frame before (the base's points are in the take).
     std::vector<std::vector<Vec3>> shown(take.objects.size());
+    std::vector<std::vector<bool>> palmSeen(take.skins.size());
+    std::vector<std::array<std::vector<bool>, SkinTrack::kFingers>> tipsSeen(take.skins.size());
     for (long long i = 0; i < request.frames; ++i) {
         const double frame = static_cast<double>(request.startFrame + i);
         host.setTime(frame / take.fps);
+        bool delivered = false;
         if (request.replay) {
-            Kivo::DeviceService::advance();
+            delivered = Kivo::DeviceService::advance();
             Kivo::DeviceService::flushEvents();
+            if (!delivered && take.replay.framesAfterEnd++ == 0)
+                take.replay.firstFrameAfterEnd = frame;
         }
         host.tick();
         take.frames.push_back(frame);
         take.seconds.push_back(host.time());
+        double wanted = take.keyTimes.empty() ? 0.0 : take.keyTimes.back() + 1.0 / take.fps;
+        if (delivered) {
+            const std::int64_t recorded = Kivo::DeviceService::status().replayTime;
+            if (!firstRecorded)
+                firstRecorded = recorded - std::llround(wanted * 1e6);
+            wanted = static_cast<double>(recorded - *firstRecorded) / 1e6;
+        }
+        take.keyTimes.push_back(i == 0 ? 0.0 : nextKey(take.keyTimes.back(), wanted, take.fps));
 
         for (std::size_t o = 0; o < take.objects.size(); ++o) {
             ObjectTrack& track = take.objects[o];
             auto world = host.getPlug(track.name + ".worldMatrix");
             if (!world.ok())
                 return {{}, failure(frameText(frame) + world.status.message)};
-            track.poses.push_back(poseOfMatrix(world.value.matrix));
+            track.poses.push_back(scaledPose(poseOfMatrix(world.value.matrix), take.unit));
             if (const std::string why = unkeyablePose(track.poses.back()); !why.empty())
                 return {{}, failure(frameText(frame) + "cannot bake '" + track.name + "': " + why)};
             if (track.meshName.empty())
@@ -197,13 +357,17 @@ host::Result<BakeTake> sampleBake(host::Host& host, const BakeRequest& request, 
             if (!geometry.ok())
                 return {{}, failure(frameText(frame) + geometry.status.message)};
             auto& points = geometry.value.points;
-            if (const long long bad = firstUnkeyablePoint(points); bad >= 0) {
-                const Vec3& p = points[static_cast<std::size_t>(bad)];
+            for (std::size_t v = 0; v < points.size(); ++v) {
+                const Vec3 p = points[v];
+                for (double& c : points[v]) c *= take.unit;
+                if (std::none_of(points[v].begin(), points[v].end(),
+                                 [](double c) { return !finiteAsFloat(c); }))
+                    continue;
                 return {{},
                         failure(frameText(frame) + "cannot bake '" + track.meshName + "': vertex " +
-                                std::to_string(bad) + " (" + host::formatDouble(p[0]) + " " +
+                                std::to_string(v) + " (" + host::formatDouble(p[0]) + " " +
                                 host::formatDouble(p[1]) + " " + host::formatDouble(p[2]) +
-                                ") is not finite as 32-bit floats")};
+                                ") is not finite as 32-bit floats in the bake's unit")};
             }
             if (i == 0) {
                 track.baseShape = {points, std::move(geometry.value.faces)};
@@ -249,10 +413,110 @@ host::Result<BakeTake> sampleBake(host::Host& host, const BakeRequest& request, 
                                 "' changed its kind of value during the bake")};
             track.samples.push_back(sampleOf(value.value));
         }
+        // A matrix output and whether it holds this frame's data.
+        const auto tracked =
+            [&host](const std::string& plug) -> host::Result<std::pair<Pose, bool>> {
+            auto enabled = host.getPlug(plug + "Enabled");
+            if (!enabled.ok())
+                return {{}, enabled.status};
+            auto matrix = host.getPlug(plug);
+            if (!matrix.ok())
+                return {{}, matrix.status};
+            return {{poseOfMatrix(matrix.value.matrix), enabled.value.boolValue}, {}};
+        };
+        for (TrackedOutput& output : take.tracked) {
+            auto enabled = host.getPlug(output.plug + "Enabled");
+            if (!enabled.ok())
+                return {{}, failure(frameText(frame) + enabled.status.message)};
+            output.seen += enabled.value.boolValue ? 1 : 0;
+        }
+        for (std::size_t s = 0; s < take.skins.size(); ++s) {
+            SkinTrack& skin = take.skins[s];
+            auto palm = tracked(skin.node + ".outputPalm0");
+            if (!palm.ok())
+                return {{}, failure(frameText(frame) + palm.status.message)};
+            skin.palm.push_back(scaledPose(palm.value.first, take.unit));
+            palmSeen[s].push_back(palm.value.second);
+            for (std::size_t j = 0; j < SkinTrack::kFingers; ++j) {
+                auto tip = tracked(skin.node + ".outputPointable0_" + std::to_string(j));
+                if (!tip.ok())
+                    return {{}, failure(frameText(frame) + tip.status.message)};
+                skin.tips[j].push_back(scaledPose(tip.value.first, take.unit));
+                tipsSeen[s][j].push_back(tip.value.second);
+            }
+            for (const Pose* pose :
+                 {&skin.palm.back(), &skin.tips[0].back(), &skin.tips[1].back(),
+                  &skin.tips[2].back(), &skin.tips[3].back(), &skin.tips[4].back()})
+                if (const std::string why = unkeyablePose(*pose); !why.empty())
+                    return {{},
+                            failure(frameText(frame) + "cannot bake the hand of '" + skin.node +
+                                    "': " + why)};
+        }
         if (progress)
             progress(i + 1);
     }
+    for (std::size_t s = 0; s < take.skins.size(); ++s) {
+        SkinTrack& skin = take.skins[s];
+        skin.palmSeen =
+            static_cast<std::size_t>(std::count(palmSeen[s].begin(), palmSeen[s].end(), true));
+        holdUnseen(skin.palm, palmSeen[s]);
+        for (std::size_t j = 0; j < SkinTrack::kFingers; ++j) {
+            skin.tipsSeen[j] = static_cast<std::size_t>(
+                std::count(tipsSeen[s][j].begin(), tipsSeen[s][j].end(), true));
+            holdUnseen(skin.tips[j], tipsSeen[s][j]);
+        }
+    }
     return {std::move(take), {}};
+}
+
+std::vector<std::string> bakeWarnings(const BakeTake& take) {
+    std::vector<std::string> warnings;
+    const std::size_t frames = take.frames.size();
+    const std::string over = " in the " + std::to_string(frames) + " baked frames";
+    const auto list = [](const std::vector<std::string>& names) {
+        std::string text;
+        for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+        return text;
+    };
+    if (frames >= 2) {
+        std::vector<std::string> still;
+        const auto samePose = [](const Pose& a, const Pose& b) {
+            return a.translation == b.translation && a.rotation == b.rotation && a.scale == b.scale;
+        };
+        for (const ObjectTrack& track : take.objects)
+            if (track.shapeCount == 0 &&
+                std::all_of(track.shapeOfFrame.begin(), track.shapeOfFrame.end(),
+                            [](int shape) { return shape < 0; }) &&
+                std::all_of(track.poses.begin(), track.poses.end(),
+                            [&](const Pose& p) { return samePose(p, track.poses.front()); }))
+                still.push_back(track.name);
+        for (const PlugTrack& track : take.plugs)
+            if (std::all_of(track.samples.begin(), track.samples.end(),
+                            [&](const PlugSample& v) { return v == track.samples.front(); }))
+                still.push_back(track.plug);
+        if (!still.empty())
+            warnings.push_back("never changed" + over + ": " + list(still));
+    }
+    std::vector<std::string> unseen;
+    for (const TrackedOutput& output : take.tracked)
+        if (output.seen == 0)
+            unseen.push_back(output.plug + " (" + list(output.drives) + ")");
+    for (const SkinTrack& skin : take.skins)
+        if (skin.palmSeen == 0)
+            unseen.push_back(skin.node + ".outputPalm0 (-skin " + skin.node + ")");
+    if (!unseen.empty())
+        warnings.push_back("tracked outputs never saw a hand" + over +
+                           " (is the node live, and a replay playing?): " + list(unseen));
+    if (take.replay.requested && !take.replay.playing)
+        warnings.push_back(
+            "-replay: no lockstep replay was playing (device -replay PATH); no "
+            "frame advanced one");
+    else if (take.replay.playing && take.replay.framesAfterEnd > 0)
+        warnings.push_back(
+            "the replay ended before frame " + host::formatDouble(take.replay.firstFrameAfterEnd) +
+            ": the last " + std::to_string(take.replay.framesAfterEnd) + " of the " +
+            std::to_string(frames) + " frames were baked after it and hold its last pose");
+    return warnings;
 }
 
 }  // namespace rova::bake

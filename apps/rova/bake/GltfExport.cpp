@@ -14,6 +14,7 @@
 #include <optional>
 #include <sstream>
 
+#include "HandRig.h"
 #include "rovahost/ReplaceFile.h"
 #include "rovahost/Scene.h"
 
@@ -140,6 +141,16 @@ struct GltfWriter::Impl {
         return ok;
     }
 
+    // Raw bytes, kept 4-byte aligned for the accessors that follow.
+    View appendBytes(const void* data, std::size_t size, std::size_t count) {
+        View view{bufferBytes, size, count, {}};
+        append(data, size);
+        static constexpr char kZeros[4] = {};
+        if (size % 4 != 0)
+            append(kZeros, 4 - size % 4);
+        return view;
+    }
+
     View appendFloats(const std::vector<float>& values, std::size_t components, bool bounds) {
         View view{bufferBytes, values.size() * sizeof(float), values.size() / components, {}};
         if (bounds)
@@ -171,7 +182,8 @@ struct GltfWriter::Impl {
     }
 };
 
-GltfWriter::GltfWriter(const std::filesystem::path& path, long long frames, std::size_t objects)
+GltfWriter::GltfWriter(const std::filesystem::path& path, long long frames, std::size_t objects,
+                       std::size_t hands)
     : m_impl(std::make_unique<Impl>()) {
     Impl& w = *m_impl;
     w.path = path;
@@ -187,6 +199,8 @@ GltfWriter::GltfWriter(const std::filesystem::path& path, long long frames, std:
         return;
     }
     const auto frameCount = static_cast<std::uint64_t>(std::max(frames, 0LL));
+    // A hand keys its palm and each finger's first joint, as an object's pose takes.
+    objects += hands * (1 + SkinTrack::kFingers);
     w.keyBytes =
         frameCount * (kTimeBytes + kPoseBytes * objects) + kDocumentBytesPerAccessor * 4 * objects;
     if (w.estimate() > kMaxGltfBytes) {
@@ -307,7 +321,7 @@ host::Status GltfWriter::finish(const BakeTake& take) {
     std::vector<float> times;
     for (std::size_t i = 0; i < take.frames.size(); ++i)
         times.push_back(static_cast<float>(take.animationTime(i)));
-    const int input = take.frames.empty() || take.objects.empty()
+    const int input = take.frames.empty() || (take.objects.empty() && take.skins.empty())
                           ? -1
                           : floats(times, TINYGLTF_TYPE_SCALAR, 1, true);
 
@@ -382,6 +396,86 @@ host::Status GltfWriter::finish(const BakeTake& take) {
                        "STEP");
         }
     }
+    for (const SkinTrack& skinTrack : take.skins) {
+        const HandRig rig = handRig(skinTrack, take.frames.size());
+        const int firstJoint = static_cast<int>(model.nodes.size());
+        tinygltf::Skin skin;
+        skin.name = skinTrack.node;
+        std::vector<float> inverseBinds;
+        for (std::size_t j = 0; j < rig.joints.size(); ++j) {
+            const RigJoint& joint = rig.joints[j];
+            tinygltf::Node node;
+            node.name = joint.name;
+            node.translation.assign(joint.rest.translation.begin(), joint.rest.translation.end());
+            node.rotation.assign(joint.rest.rotation.begin(), joint.rest.rotation.end());
+            if (!joint.animation.empty()) {
+                const Pose& first = joint.animation.front();
+                node.translation.assign(first.translation.begin(), first.translation.end());
+                node.rotation.assign(first.rotation.begin(), first.rotation.end());
+            }
+            model.nodes.push_back(node);
+            const int index = firstJoint + static_cast<int>(j);
+            if (joint.parent < 0)
+                scene.nodes.push_back(index);
+            else
+                model.nodes[static_cast<std::size_t>(firstJoint + joint.parent)].children.push_back(
+                    index);
+            skin.joints.push_back(index);
+            for (double c : joint.inverseBind) inverseBinds.push_back(static_cast<float>(c));
+            if (input < 0 || joint.animation.empty())
+                continue;
+            std::vector<float> translation, rotation;
+            Quat previous = joint.animation.front().rotation;
+            for (const Pose& pose : joint.animation) {
+                for (double c : pose.translation) translation.push_back(static_cast<float>(c));
+                Quat q = pose.rotation;
+                if (q[0] * previous[0] + q[1] * previous[1] + q[2] * previous[2] +
+                        q[3] * previous[3] <
+                    0.0)
+                    for (double& c : q) c = -c;
+                previous = q;
+                for (double c : q) rotation.push_back(static_cast<float>(c));
+            }
+            addChannel(index, "translation", input,
+                       floats(translation, TINYGLTF_TYPE_VEC3, 3, false), "LINEAR");
+            addChannel(index, "rotation", input, floats(rotation, TINYGLTF_TYPE_VEC4, 4, false),
+                       "LINEAR");
+        }
+        skin.skeleton = firstJoint;
+        skin.inverseBindMatrices = floats(inverseBinds, TINYGLTF_TYPE_MAT4, 16, false);
+
+        std::vector<std::uint8_t> jointBytes;
+        std::vector<float> weights;
+        for (const auto& j : rig.mesh.joints)
+            jointBytes.insert(jointBytes.end(), j.begin(), j.end());
+        for (const auto& v : rig.mesh.weights) weights.insert(weights.end(), v.begin(), v.end());
+        tinygltf::Primitive primitive;
+        primitive.mode = TINYGLTF_MODE_TRIANGLES;
+        primitive.attributes["POSITION"] =
+            accessor(w.appendFloats(flatten(rig.mesh.positions), 3, true),
+                     TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_VEC3, kArrayBuffer);
+        primitive.attributes["JOINTS_0"] =
+            accessor(w.appendBytes(jointBytes.data(), jointBytes.size(), rig.mesh.joints.size()),
+                     TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE, TINYGLTF_TYPE_VEC4, kArrayBuffer);
+        primitive.attributes["WEIGHTS_0"] =
+            accessor(w.appendFloats(weights, 4, false), TINYGLTF_COMPONENT_TYPE_FLOAT,
+                     TINYGLTF_TYPE_VEC4, kArrayBuffer);
+        primitive.indices = accessor(
+            w.appendBytes(rig.mesh.indices.data(), rig.mesh.indices.size() * sizeof(std::uint32_t),
+                          rig.mesh.indices.size()),
+            TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT, TINYGLTF_TYPE_SCALAR, kElementArrayBuffer);
+        tinygltf::Mesh mesh;
+        mesh.name = skinTrack.node + "_mesh";
+        mesh.primitives.push_back(primitive);
+        model.meshes.push_back(mesh);
+        model.skins.push_back(skin);
+        tinygltf::Node holder;
+        holder.name = skinTrack.node + "_mesh";
+        holder.mesh = static_cast<int>(model.meshes.size()) - 1;
+        holder.skin = static_cast<int>(model.skins.size()) - 1;
+        model.nodes.push_back(holder);
+        scene.nodes.push_back(static_cast<int>(model.nodes.size()) - 1);
+    }
     model.scenes.push_back(scene);
     model.defaultScene = 0;
     if (!animation.channels.empty())
@@ -395,6 +489,10 @@ host::Status GltfWriter::finish(const BakeTake& take) {
         return w.status = host::Status::failure("cannot encode '" + w.path.string() + "'");
     nlohmann::json document = nlohmann::json::parse(text.str());
     document.erase("buffers");
+    // What a length in the file is: glTF's metre, or the scene's own unit (-raw).
+    document["asset"]["extras"]["lengthUnit"] = take.metres ? "metre" : "scene unit";
+    if (take.metres)
+        document["asset"]["extras"]["metresPerSceneUnit"] = take.unit;
     if (w.bufferBytes > 0) {
         document["buffers"] = nlohmann::json::array({{{"byteLength", w.bufferBytes}}});
         if (!w.binary) {

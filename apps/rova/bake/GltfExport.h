@@ -15,9 +15,11 @@ namespace rova::bake {
 // same so that every reader can address its buffer.
 inline constexpr std::uint64_t kMaxGltfBytes = 0xFFFFFFFFULL;
 
-// One node per baked object, named as in the scene, at its world pose (scene units as metres,
-// +Y up, as the host's scene); one animation "bake" with a translation, rotation and scale
-// channel per node, keyed at every baked frame (linear, times from 0 at the first frame). An
+// One node per baked object, named as in the scene, at its world pose (in the take's unit, +Y up,
+// as the host's scene); one animation "bake" with a translation, rotation and scale channel per
+// node, keyed at every baked frame (linear, at the take's key times). A baked hand is a skin: its
+// joints as a node hierarchy under the scene, animated in the same animation, and a mesh bound to
+// them (HandRig). An
 // object's mesh goes with its node; the shapes it took on during the bake become morph targets,
 // switched on one at a time by a stepped weights channel. The file's format follows its
 // extension; the same take always gives the same bytes.
@@ -27,8 +29,9 @@ inline constexpr std::uint64_t kMaxGltfBytes = 0xFFFFFFFFULL;
 class GltfWriter final : public ShapeSink {
   public:
     // Opens the buffer beside `path` and refuses, before the first frame, `frames` frames of
-    // `objects` objects whose keys alone would not fit; status() tells.
-    GltfWriter(const std::filesystem::path& path, long long frames, std::size_t objects);
+    // `objects` objects and `hands` hands whose keys alone would not fit; status() tells.
+    GltfWriter(const std::filesystem::path& path, long long frames, std::size_t objects,
+               std::size_t hands = 0);
     ~GltfWriter() override;
     GltfWriter(const GltfWriter&) = delete;
     GltfWriter& operator=(const GltfWriter&) = delete;

@@ -84,6 +84,10 @@ std::string jsonText(const BakeTake& take, const std::vector<Column>& columns) {
     document["fps"] = take.fps;
     document["frames"] = take.frames;
     document["seconds"] = take.seconds;
+    document["time"] = take.keyTimes;
+    document["unit"] = take.metres ? "metre" : "scene unit";
+    if (take.metres)
+        document["metresPerSceneUnit"] = take.unit;
     nlohmann::ordered_json table = nlohmann::ordered_json::object();
     for (const Column& column : columns) {
         nlohmann::ordered_json cells = nlohmann::ordered_json::array();

@@ -1,6 +1,10 @@
-// bake -frames N [-start F] [-replay] -output PATH [-table PATH] ITEM...
+// bake -frames N [-start F] [-fps R] [-replay] [-unit M | -raw] [-skin NODE] -output PATH
+//      [-table PATH] ITEM...
+#include <kivo/DeviceService.h>
+
 #include <cmath>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 #include <system_error>
 
@@ -35,15 +39,72 @@ host::Status checkPlace(const std::string& path) {
     return {};
 }
 
+// One device millimetre in metres: the tracking nodes place a millimetre at `scale` scene units.
+constexpr double kMetresPerMm = 0.001;
+// The scene unit when no tracking node says otherwise: that of the nodes' default scale (0.05
+// scene units per millimetre, so a unit is 20 mm).
+constexpr double kDefaultTrackingScale = 0.05;
+
+// Metres per scene unit: -raw keeps scene units (1), -unit gives it, and otherwise the tracking
+// nodes' scale sets it, so that a tracked hand comes out life-size.
+host::Result<double> unitOf(const Invocation& in, host::Host& host) {
+    if (in.has("raw"))
+        return {1.0, {}};
+    if (in.has("unit"))
+        return {*parseNumber(in.value("unit")), {}};
+    std::optional<double> scale;
+    std::string first;
+    for (const std::string& node : host.nodeNames(bake::kTrackingNodeType)) {
+        auto value = host.getPlug(node + "." + bake::kTrackingScale);
+        if (!value.ok())
+            return {0.0, value.status};
+        const double s = value.value.doubleValue;
+        const std::string plug = node + "." + bake::kTrackingScale;
+        if (!(s > 0.0) || !std::isfinite(s))
+            return {0.0,
+                    host::Status::failure("cannot tell the scene unit: '" + plug + "' is " +
+                                          host::formatDouble(s) + "; give -unit METRES or -raw")};
+        if (scale && *scale != s)
+            return {0.0,
+                    host::Status::failure("cannot tell the scene unit: '" + first + "' is " +
+                                          host::formatDouble(*scale) + " and '" + plug + "' is " +
+                                          host::formatDouble(s) + "; give -unit METRES or -raw")};
+        scale = s;
+        first = plug;
+    }
+    return {kMetresPerMm / scale.value_or(kDefaultTrackingScale), {}};
+}
+
+// The bake's rate: -fps, else a lockstep replay's recorded rate, else the scene's.
+double rateOf(const Invocation& in, const host::Host& host) {
+    if (in.has("fps"))
+        return *parseNumber(in.value("fps"));
+    if (in.has("replay")) {
+        const auto status = Kivo::DeviceService::status();
+        if (status.source == Kivo::ServiceStatus::Source::Replay &&
+            !status.replayOptions.realtime && status.replayRate > 0.0)
+            return status.replayRate;
+    }
+    return host.fps();
+}
+
 host::Status run(CommandContext& context) {
     const auto& in = context.in();
     auto& host = context.host();
     bake::BakeRequest request;
     request.frames = *parseInteger(in.value("frames"));
+    request.fps = rateOf(in, host);
+    auto unit = unitOf(in, host);
+    if (!unit.ok())
+        return unit.status;
+    request.unit = unit.value;
+    request.metres = !in.has("raw");
+    if (in.has("skin"))
+        request.skins.push_back(in.value("skin"));
     if (in.has("start")) {
         request.startFrame = *parseInteger(in.value("start"));
     } else {
-        const double current = host.time() * host.fps();
+        const double current = host.time() * request.fps;
         if (!(std::abs(current) <= static_cast<double>(bake::kMaxBakeFrameNumber)))
             return host::Status::failure("the current frame (" + host::formatDouble(current) +
                                          ") is beyond the frames a bake can step; give -start");
@@ -61,7 +122,7 @@ host::Status run(CommandContext& context) {
     std::size_t objects = 0;
     for (const std::string& item : request.items)
         objects += item.find('.') == std::string::npos ? 1 : 0;
-    bake::GltfWriter gltf(output, request.frames, objects);
+    bake::GltfWriter gltf(output, request.frames, objects, request.skins.size());
     if (!gltf.status())
         return gltf.status();
     ProgressBar progress("bake", request.frames);
@@ -91,24 +152,38 @@ host::Status run(CommandContext& context) {
         shapes += track.shapeCount;
     }
     for (const auto& track : take.value.plugs) columns += track.columns.size();
+    for (const std::string& warning : bake::bakeWarnings(take.value))
+        std::cerr << "warning: bake: " << warning << "\n";
+    std::cerr << std::flush;
     context.result(
         "baked " + std::to_string(request.frames) + " frames from frame " +
         std::to_string(request.startFrame) + ": " + std::to_string(take.value.objects.size()) +
         " objects (" + std::to_string(meshes) + " meshes, " + std::to_string(shapes) +
         " changed shapes), " + std::to_string(take.value.plugs.size()) + " plugs (" +
-        std::to_string(columns) + " columns) -> " + output + (table.empty() ? "" : ", " + table));
+        std::to_string(columns) + " columns)" +
+        (request.skins.empty() ? "" : ", the hand of " + request.skins.front() + " as a skin") +
+        " -> " + output + (table.empty() ? "" : ", " + table) + " (" +
+        host::formatDouble(request.fps) + " fps, " +
+        (in.has("raw") ? std::string("scene units kept")
+                       : "1 scene unit = " + host::formatDouble(request.unit) + " m") +
+        ")");
     return {};
 }
 
 const CommandRegistration registration{{
     .name = "bake",
-    .synopsis = "-frames N [-start F] [-replay] -output PATH [-table PATH] ITEM...",
+    .synopsis =
+        "-frames N [-start F] [-fps R] [-replay] [-unit M | -raw] [-skin NODE] -output PATH "
+        "[-table PATH] [ITEM...]",
     .summary =
-        "Step the scene over N frames from frame F (default: the current frame), each setting the "
-        "scene time, advancing a lockstep replay by one frame with -replay, and running a "
-        "refresh; sample every ITEM (an object: its world pose and mesh shape; node.attribute: "
-        "the plug's value); write glTF (.glb, or .gltf with a .bin beside) and with -table a CSV "
-        "or JSON table of every sampled number. Shows a progress bar on a terminal; not undoable.",
+        "Step the scene over N frames from frame F (default: the current frame) at the bake's "
+        "rate, each setting the scene time, advancing a lockstep replay by one frame with -replay, "
+        "and running a refresh; sample every ITEM (an object: its world pose and mesh shape; "
+        "node.attribute: the plug's value) and with -skin a tracked hand as a rig; write glTF "
+        "(.glb, or .gltf with a .bin beside) in metres and with -table a CSV or JSON table of "
+        "every sampled number; warn about items that never changed, tracked outputs that never "
+        "saw a hand and frames baked after the replay ended. Shows a progress bar on a terminal; "
+        "not undoable.",
     .flags = {{.name = "frames",
                .values = 1,
                .kind = ValueKind::kInteger,
@@ -118,8 +193,28 @@ const CommandRegistration registration{{
                .values = 1,
                .kind = ValueKind::kInteger,
                .valueName = "F",
-               .help = "the first frame (default: the current frame)"},
-              {.name = "replay", .help = "advance a lockstep device replay by a frame each frame"},
+               .help = "the first frame (default: the current frame, at the bake's rate)"},
+              {.name = "fps",
+               .values = 1,
+               .kind = ValueKind::kNumber,
+               .valueName = "R",
+               .help = "the bake's rate, which the scene takes on (default: with -replay the "
+                       "recording's rate, else the scene's)"},
+              {.name = "replay",
+               .help = "advance a lockstep device replay by a frame each frame; keys fall at the "
+                       "recorded times"},
+              {.name = "unit",
+               .values = 1,
+               .kind = ValueKind::kNumber,
+               .valueName = "M",
+               .help = "metres per scene unit (default: 0.001 / the kivoTransform nodes' scale, "
+                       "0.02 with the default scale or without such a node)"},
+              {.name = "raw", .help = "write scene units as they are (one scene unit per metre)"},
+              {.name = "skin",
+               .values = 1,
+               .valueName = "NODE",
+               .help = "also write the first hand of kivoTransform NODE as a skinned, animated "
+                       "hand rig"},
               {.name = "output",
                .values = 1,
                .valueName = "PATH",
@@ -128,7 +223,7 @@ const CommandRegistration registration{{
                .values = 1,
                .valueName = "PATH",
                .help = "also write the samples as a table: .csv or .json"}},
-    .minArgs = 1,
+    .minArgs = 0,
     .maxArgs = -1,
     .validate =
         [](const Invocation& in) {
@@ -139,6 +234,16 @@ const CommandRegistration registration{{
                 return host::Status::failure("-frames must be from 1 to " +
                                              std::to_string(bake::kMaxBakeFrames) + ", got " +
                                              in.value("frames"));
+            if (in.args().empty() && !in.has("skin"))
+                return host::Status::failure("name at least one ITEM to bake, or -skin NODE");
+            if (in.has("fps") && !(*parseNumber(in.value("fps")) > 0.0))
+                return host::Status::failure("-fps must be a positive number, got " +
+                                             in.value("fps"));
+            if (in.has("unit") && !(*parseNumber(in.value("unit")) > 0.0))
+                return host::Status::failure("-unit must be a positive number of metres, got " +
+                                             in.value("unit"));
+            if (in.has("unit") && in.has("raw"))
+                return host::Status::failure("-unit and -raw exclude each other");
             if (!in.has("output"))
                 return host::Status::failure("-output PATH is required");
             const std::string output = lowerExtension(in.value("output"));

@@ -353,6 +353,7 @@ void Core::applyReplayEntryLocked(const RecordEntry& entry) {
     if (const auto* frame = std::get_if<FrameRecord>(&entry)) {
         FrameRecord copy = *frame;
         copy.timestamp = shifted(copy.timestamp, m_replayOffset);
+        m_replayTime = copy.timestamp;
         if (!m_sourceHasGestures) {
             copy.gestures.clear();
         }
@@ -360,7 +361,8 @@ void Core::applyReplayEntryLocked(const RecordEntry& entry) {
         ++m_replayFramesDone;
     } else {
         const auto& ev = std::get<EventRecord>(entry);
-        applyEventLocked(ev.kind, shifted(ev.timestamp, m_replayOffset));
+        m_replayTime = shifted(ev.timestamp, m_replayOffset);
+        applyEventLocked(ev.kind, m_replayTime);
     }
 }
 
@@ -382,6 +384,7 @@ void Core::beginSourceLocked(ServiceStatus::Source source) {
     m_replayFramesDone = 0;
     m_replayFrameCount = 0;
     m_replayOffset = 0;
+    m_replayTime = -1;
     m_replayFinished = false;
     m_replayStop = false;
     m_sourceHasGestures = false;
@@ -655,6 +658,8 @@ ServiceStatus Core::status() const {
         s.replayFinished = m_replayFinished;
         s.replayPosition = m_replayFramesDone;
         s.replayFrames = m_replayFrameCount;
+        s.replayRate = m_recording ? m_recording->header.rate : 0.0;
+        s.replayTime = m_replayTime;
     }
     s.connected = connected();
     s.focus = focus();

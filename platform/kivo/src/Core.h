@@ -173,6 +173,7 @@ class Core {
     std::uint64_t m_replayFramesDone = 0;
     std::uint64_t m_replayFrameCount = 0;
     std::int64_t m_replayOffset = 0;
+    std::int64_t m_replayTime = -1;  // the last delivered entry's time, shifted
     bool m_replayFinished = false;
     bool m_replayStop = false;
     bool m_sourceHasGestures = false;

@@ -133,7 +133,7 @@ TEST(Bake, TheLastKeyPlacesTheMeshWhereTheHostShowsIt) {
         EXPECT_EQ(printed[0],
                   "baked 10 frames from frame 3: 1 objects (1 meshes, 0 changed "
                   "shapes), 0 plugs (0 columns) -> " +
-                      output.string());
+                      output.string() + " (24 fps, 1 scene unit = 0.02 m)");
 
         EXPECT_EQ(validatorErrors({output}), "");
         const tinygltf::Model model = readModel(output);
@@ -161,9 +161,10 @@ TEST(Bake, TheLastKeyPlacesTheMeshWhereTheHostShowsIt) {
         for (std::size_t v = 0; v < 8; ++v) {
             const auto turned = rotate(r, {positions[3 * v] * s[0], positions[3 * v + 1] * s[1],
                                            positions[3 * v + 2] * s[2]});
+            // In metres: one scene unit (no tracking node sets it) is 20 mm.
             const auto expected = numbers(printed[1 + v]);
             for (std::size_t c = 0; c < 3; ++c)
-                EXPECT_NEAR(turned[c] + t[c], expected[c], 1e-5) << file << " vertex " << v;
+                EXPECT_NEAR(turned[c] + t[c], expected[c] * 0.02, 1e-7) << file << " vertex " << v;
         }
     }
 }
@@ -243,7 +244,8 @@ TEST(Bake, ADeformedMeshShowsEachSampledShapeThroughItsMorphTargets) {
     for (std::size_t v = 0; v < 81; ++v) {
         const auto expected = numbers(printed[v]);
         for (std::size_t c = 0; c < 3; ++c)
-            EXPECT_NEAR(base[3 * v + c] + delta[3 * v + c], expected[c], 1e-6) << "vertex " << v;
+            EXPECT_NEAR(base[3 * v + c] + delta[3 * v + c], expected[c] * 0.02, 1e-8)
+                << "vertex " << v;
     }
 }
 
@@ -315,6 +317,24 @@ TEST(Bake, BadRequestsAreRefusedBeforeAnythingIsWritten) {
             {"bake -frames 2 -output \"" + glb + "\" ghost", "ghost"},
             {"bake -frames 2 -output \"" + glb + "\" box.nothing", "no attribute 'nothing'"},
             {"bake -frames 2 -output \"" + glb + "\" box boxShape", "'boxShape' is named twice"},
+            {"bake -frames 2 -output \"" + glb + "\"",
+             "name at least one ITEM to bake, or -skin NODE"},
+            {"bake -frames 2 -raw -unit 0.01 -output \"" + glb + "\" box",
+             "-unit and -raw exclude each other"},
+            {"bake -frames 2 -unit 0 -output \"" + glb + "\" box",
+             "-unit must be a positive number of metres, got 0"},
+            {"bake -frames 2 -fps -5 -output \"" + glb + "\" box",
+             "-fps must be a positive number, got -5"},
+            {"bake -frames 2 -skin box -output \"" + glb + "\" box",
+             "-skin: 'box' is not a kivoTransform node"},
+            {"bake -frames 2 -skin ghost -output \"" + glb + "\" box", "-skin: no node 'ghost'"},
+            {"create kivoTransform -name hand; set hand.scale -1\nbake -frames 2 -output \"" + glb +
+                 "\" box",
+             "cannot tell the scene unit: 'hand.scale' is -1; give -unit METRES or -raw"},
+            {"create kivoTransform -name hand; set hand.scale 0\nbake -frames 2 -unit 1 -skin hand "
+             "-output \"" +
+                 glb + "\" box",
+             "-skin: 'hand.scale' is 0; a hand is sized by a positive scale"},
             {"bake -frames 2 -output \"" + glb + "\" boxShape.outMesh",
              "cannot sample 'boxShape.outMesh': it holds a mesh; name the object to bake its "
              "shape"},
@@ -413,12 +433,13 @@ TEST(Bake, PosesAndPointsAGltfCannotHoldStopTheBakeAndWriteNothing) {
     expectRefusals(
         dir,
         {
-            {"move -a 1e39 0 0 base\nbake -frames 2 -start 0 -output \"" + glb + "\" box",
+            // In metres (50 scene units a metre), what a 32-bit float holds ends at 1.7e40 units.
+            {"move -a 1e41 0 0 base\nbake -frames 2 -start 0 -output \"" + glb + "\" box",
              "frame 0: cannot bake 'box': its world matrix is not finite as 32-bit floats"},
             {"cube -name huge -size 1e300\nbake -frames 2 -start 0 -output \"" + glb +
                  "\" box huge",
              "frame 0: cannot bake 'hugeShape': vertex 0 (-5e+299 -5e+299 5e+299) is not finite as "
-             "32-bit floats"},
+             "32-bit floats in the bake's unit"},
             {"set base.scale 1e200 1e200 1e200; set box.scale 1e200 1e200 1e200\n"
              "bake -frames 2 -start 0 -output \"" +
                  glb + "\" box",
@@ -495,6 +516,297 @@ TEST(Bake, ShapesThatWouldPassTheLargestGltfStopTheBakeBeforeItIsWritten) {
               std::string::npos)
         << run.err;
     EXPECT_EQ(fileNames(dir.path()), std::vector<std::string>{});
+}
+
+const std::string kRealRecording =
+    std::string(ROVA_SOURCE_ROOT) + "/data/recordings/real/asl-fingerspelling.kivo";
+const std::string kSwipeRecording =
+    std::string(ROVA_SOURCE_ROOT) + "/data/recordings/generated/swipe.kivo";
+
+// (After loading kivo_rova.) A tracked hand: a sphere on the palm and one on each fingertip.
+const std::string kTrackedHand =
+    "create kivoTransform -name hand; set hand.live on\n"
+    "sphere -name palm -radius 0.8; connect hand.outputPalm0 palm.inputMatrix\n"
+    "sphere -name tip0 -radius 0.3; connect hand.outputPointable0_0 tip0.inputMatrix\n"
+    "sphere -name tip1 -radius 0.3; connect hand.outputPointable0_1 tip1.inputMatrix\n"
+    "sphere -name tip2 -radius 0.3; connect hand.outputPointable0_2 tip2.inputMatrix\n"
+    "sphere -name tip3 -radius 0.3; connect hand.outputPointable0_3 tip3.inputMatrix\n"
+    "sphere -name tip4 -radius 0.3; connect hand.outputPointable0_4 tip4.inputMatrix\n";
+
+using Vec = std::array<double, 3>;
+
+double distance(const Vec& a, const Vec& b) {
+    return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
+                     (a[2] - b[2]) * (a[2] - b[2]));
+}
+
+// Key `frame` of a node's animated channel `path` ("translation", "rotation"), or its static value.
+std::vector<double> nodeValue(const tinygltf::Model& model, int node, const std::string& path,
+                              std::size_t frame) {
+    for (const auto& animation : model.animations)
+        for (const auto& channel : animation.channels)
+            if (channel.target_node == node && channel.target_path == path) {
+                const auto keys = accessorFloats(
+                    model, animation.samplers[static_cast<std::size_t>(channel.sampler)].output);
+                const std::size_t width = path == "rotation" ? 4 : 3;
+                return std::vector<double>(keys.begin() + static_cast<long>(frame * width),
+                                           keys.begin() + static_cast<long>((frame + 1) * width));
+            }
+    const auto& n = model.nodes.at(static_cast<std::size_t>(node));
+    if (path == "rotation")
+        return n.rotation.empty() ? std::vector<double>{0, 0, 0, 1} : n.rotation;
+    return n.translation.empty() ? std::vector<double>{0, 0, 0} : n.translation;
+}
+
+// The world position and rotation of a node at a frame, through its parents' animated poses.
+struct WorldPose {
+    Vec position{};
+    std::array<float, 4> rotation{0, 0, 0, 1};
+};
+WorldPose worldPose(const tinygltf::Model& model, int node, std::size_t frame) {
+    int parent = -1;
+    for (std::size_t i = 0; i < model.nodes.size(); ++i)
+        for (int child : model.nodes[i].children)
+            if (child == node)
+                parent = static_cast<int>(i);
+    const auto t = nodeValue(model, node, "translation", frame);
+    const auto r = nodeValue(model, node, "rotation", frame);
+    if (parent < 0)
+        return {{t[0], t[1], t[2]},
+                {static_cast<float>(r[0]), static_cast<float>(r[1]), static_cast<float>(r[2]),
+                 static_cast<float>(r[3])}};
+    const WorldPose up = worldPose(model, parent, frame);
+    const auto moved = rotate(up.rotation.data(), {t[0], t[1], t[2]});
+    const double ax = up.rotation[0], ay = up.rotation[1], az = up.rotation[2], aw = up.rotation[3];
+    const double bx = r[0], by = r[1], bz = r[2], bw = r[3];
+    return {{up.position[0] + moved[0], up.position[1] + moved[1], up.position[2] + moved[2]},
+            {static_cast<float>(aw * bx + ax * bw + ay * bz - az * by),
+             static_cast<float>(aw * by - ax * bz + ay * bw + az * bx),
+             static_cast<float>(aw * bz + ax * by - ay * bx + az * bw),
+             static_cast<float>(aw * bw - ax * bx - ay * by - az * bz)}};
+}
+
+int nodeNamed(const tinygltf::Model& model, const std::string& name) {
+    for (std::size_t i = 0; i < model.nodes.size(); ++i)
+        if (model.nodes[i].name == name)
+            return static_cast<int>(i);
+    ADD_FAILURE() << "no node " << name;
+    return 0;
+}
+
+TEST(Bake, ATrackedHandIsLifeSizeInMetresUnlessSceneUnitsAreKept) {
+    TempDir dir;
+    const auto glb = [&dir](const std::string& name) { return (dir.path() / name).string(); };
+    const std::string items = " palm tip0 tip1 tip2 tip3 tip4\n";
+    const auto run = runRovaStatements(
+        "plugin -load kivo_rova\n" + kTrackedHand + "device -replay \"" + kRealRecording +
+        "\"\nbake -frames 40 -start 1 -replay -output \"" + glb("metres.glb") + "\"" + items +
+        "device -replay \"" + kRealRecording +
+        "\"\nbake -frames 40 -start 1 -replay -raw -output \"" + glb("raw.glb") + "\"" + items +
+        // One scene unit a millimetre: the scene is 20 times larger, the bake the same.
+        "set hand.scale 1\ndevice -replay \"" + kRealRecording +
+        "\"\nbake -frames 40 -start 1 -replay -output \"" + glb("mm.glb") + "\"" + items +
+        "device -replay \"" + kRealRecording +
+        "\"\nbake -frames 40 -start 1 -replay -unit 0.01 "
+        "-output \"" +
+        glb("cm.glb") + "\"" + items);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("(25 fps, 1 scene unit = 0.02 m)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("(25 fps, scene units kept)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("(25 fps, 1 scene unit = 0.001 m)"), std::string::npos) << run.out;
+    EXPECT_EQ(validatorErrors({glb("metres.glb"), glb("raw.glb")}), "");
+
+    // Palm to the middle fingertip, and the palm marker's radius, frame by frame.
+    struct Sizes {
+        std::vector<double> reach;
+        double radius = 0.0;
+    };
+    const auto sizes = [&](const std::string& file) {
+        const tinygltf::Model model = readModel(glb(file));
+        Sizes out;
+        for (std::size_t f = 0; f < 40; ++f) {
+            const auto p = nodeValue(model, nodeNamed(model, "palm"), "translation", f);
+            const auto t = nodeValue(model, nodeNamed(model, "tip2"), "translation", f);
+            out.reach.push_back(distance({p[0], p[1], p[2]}, {t[0], t[1], t[2]}));
+        }
+        const auto& mesh = model.meshes.at(static_cast<std::size_t>(
+            model.nodes.at(static_cast<std::size_t>(nodeNamed(model, "palm"))).mesh));
+        out.radius = model.accessors
+                         .at(static_cast<std::size_t>(mesh.primitives[0].attributes.at("POSITION")))
+                         .maxValues.at(1);
+        return out;
+    };
+    const Sizes metres = sizes("metres.glb"), raw = sizes("raw.glb"), mm = sizes("mm.glb"),
+                cm = sizes("cm.glb");
+    // The fingers spell letters, often curled: the open hand reaches furthest.
+    EXPECT_GT(*std::max_element(metres.reach.begin(), metres.reach.end()), 0.08);
+    for (std::size_t f = 0; f < 40; ++f) {
+        EXPECT_LT(metres.reach[f], 0.2) << "frame " << f;
+        EXPECT_NEAR(raw.reach[f], metres.reach[f] / 0.02, 1e-4) << "frame " << f;
+        EXPECT_NEAR(mm.reach[f], metres.reach[f], 1e-6) << "frame " << f;
+        EXPECT_NEAR(cm.reach[f], mm.reach[f] * 10.0, 1e-5) << "frame " << f;
+    }
+    EXPECT_NEAR(metres.radius, 0.8 * 0.02, 1e-7);
+    EXPECT_NEAR(raw.radius, 0.8, 1e-7);
+    // The files say which unit their lengths are in.
+    for (const auto& [file, unit] :
+         {std::pair<std::string, std::string>{"metres.glb", "metre"}, {"raw.glb", "scene unit"}}) {
+        const auto extras = readModel(glb(file)).asset.extras;
+        EXPECT_EQ(extras.Get("lengthUnit").Get<std::string>(), unit) << file;
+    }
+
+    // Tracking nodes that disagree on the scale leave the unit to the user.
+    const auto mixed = runRovaStatements("plugin -load kivo_rova\n" + kTrackedHand +
+                                         "create kivoTransform -name other; set other.scale 0.1\n"
+                                         "bake -frames 2 -start 0 -output \"" +
+                                         glb("mixed.glb") + "\" palm\n");
+    EXPECT_EQ(mixed.exitCode, 1);
+    EXPECT_NE(mixed.err.find("cannot tell the scene unit: 'hand.scale' is 0.05 and 'other.scale' "
+                             "is 0.1; give -unit METRES or -raw"),
+              std::string::npos)
+        << mixed.err;
+    EXPECT_FALSE(std::filesystem::exists(glb("mixed.glb")));
+}
+
+// The "frame N t=T" times of a recording, in seconds.
+std::vector<double> recordedSeconds(const std::string& path) {
+    std::vector<double> seconds;
+    for (const std::string& line : linesOf(fileText(path))) {
+        if (!line.starts_with("frame "))
+            continue;
+        const auto at = line.find(" t=");
+        seconds.push_back(std::stod(line.substr(at + 3)) / 1e6);
+    }
+    return seconds;
+}
+
+TEST(Bake, AReplayBakesAtTheRecordingsRateWithItsRecordedTimes) {
+    TempDir dir;
+    const auto path = [&dir](const std::string& name) { return (dir.path() / name).string(); };
+    const auto run = runRovaStatements(
+        "plugin -load kivo_rova\n" + kTrackedHand + "device -replay \"" + kSwipeRecording +
+        "\"\nbake -frames 90 -start 1 -replay -output \"" + path("follow.glb") + "\" -table \"" +
+        path("follow.json") + "\" palm\ntime -fps\ntime -fps 24\ndevice -replay \"" +
+        kSwipeRecording + "\"\nbake -frames 90 -start 1 -replay -fps 30 -output \"" +
+        path("given.glb") + "\" -table \"" + path("given.json") + "\" palm\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("\n60\n"), std::string::npos) << "the scene runs at the bake's rate\n"
+                                                         << run.out;
+    const auto recorded = recordedSeconds(kSwipeRecording);
+    ASSERT_EQ(recorded.size(), 90u);
+    for (const auto& [name, fps] :
+         {std::pair<std::string, double>{"follow", 60.0}, {"given", 30.0}}) {
+        const auto table = nlohmann::json::parse(fileText(path(name + ".json")));
+        EXPECT_EQ(table["fps"].get<double>(), fps) << name;
+        // Scene time steps at the bake's rate; the glTF keys are the recorded times.
+        EXPECT_DOUBLE_EQ(table["seconds"][89].get<double>(), 90.0 / fps) << name;
+        const tinygltf::Model model = readModel(path(name + ".glb"));
+        const auto times = accessorFloats(model, model.animations.at(0).samplers.at(0).input);
+        ASSERT_EQ(times.size(), 90u);
+        for (std::size_t i = 0; i < 90; ++i) {
+            EXPECT_FLOAT_EQ(times[i], static_cast<float>(recorded[i] - recorded[0]))
+                << name << " frame " << i;
+            EXPECT_DOUBLE_EQ(table["time"][i].get<double>(), recorded[i] - recorded[0]);
+        }
+    }
+}
+
+TEST(Bake, WarnsOfStillItemsHandsNeverSeenAndFramesPastTheReplay) {
+    TempDir dir;
+    const std::string glb = (dir.path() / "take.glb").string();
+    struct Case {
+        std::string statements;
+        std::vector<std::string> warnings;  // every "warning:" line, in order
+    };
+    const std::string replay = "device -replay \"" + kSwipeRecording + "\"\n";
+    const std::string still = "cube -name still\n";
+    const std::vector<Case> cases = {
+        // Everything moves and sees the hand, and the replay lasts: nothing to say.
+        {replay + "bake -frames 90 -start 1 -replay -output \"" + glb + "\" palm tip1\n", {}},
+        {still + replay + "bake -frames 90 -start 1 -replay -output \"" + glb +
+             "\" palm still hand.scale tip1\n",
+         {"warning: bake: never changed in the 90 baked frames: still, hand.scale"}},
+        // No replay: the tracked outputs and what they drive never saw a hand, and so never moved.
+        {"bake -frames 3 -start 1 -output \"" + glb + "\" palm tip1 hand.outputPalm0Enabled\n",
+         {"warning: bake: never changed in the 3 baked frames: palm, tip1, "
+          "hand.outputPalm0Enabled",
+          "warning: bake: tracked outputs never saw a hand in the 3 baked frames (is the node "
+          "live, and a replay playing?): hand.outputPalm0 (palm, hand.outputPalm0Enabled), "
+          "hand.outputPointable0_1 (tip1)"}},
+        {replay + "bake -frames 95 -start 1 -replay -output \"" + glb + "\" palm\n",
+         {"warning: bake: the replay ended before frame 91: the last 5 of the 95 frames were "
+          "baked after it and hold its last pose"}},
+        {"cube -name box; create timeRotate -name spin; connect sceneTime.time spin.time\n"
+         "connect spin.outputRotate box.rotate\nbake -frames 3 -start 1 -replay -output \"" +
+             glb + "\" box\n",
+         {"warning: bake: -replay: no lockstep replay was playing (device -replay PATH); no "
+          "frame advanced one"}},
+    };
+    for (const Case& c : cases) {
+        const auto run =
+            runRovaStatements("plugin -load kivo_rova\n" + kTrackedHand + c.statements);
+        EXPECT_EQ(run.exitCode, 0) << c.statements << run.err;
+        std::vector<std::string> warnings;
+        for (const std::string& line : linesOf(run.err))
+            if (line.starts_with("warning:"))
+                warnings.push_back(line);
+        EXPECT_EQ(warnings, c.warnings) << c.statements;
+        EXPECT_TRUE(std::filesystem::exists(glb)) << c.statements;
+    }
+}
+
+TEST(Bake, AHandBakesAsASkinWhoseJointsFollowTheTrackedFingertips) {
+    TempDir dir;
+    const auto glb = (dir.path() / "rig.glb").string();
+    const auto gltf = (dir.path() / "rig.gltf").string();
+    const std::string bake = "bake -frames 60 -start 1 -replay -skin hand -output ";
+    const auto run = runRovaStatements("plugin -load kivo_rova\n" + kTrackedHand +
+                                       "device -replay \"" + kRealRecording + "\"\n" + bake + "\"" +
+                                       glb + "\" palm tip0 tip1 tip2 tip3 tip4\ndevice -replay \"" +
+                                       kRealRecording + "\"\n" + bake + "\"" + gltf + "\"\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("the hand of hand as a skin"), std::string::npos) << run.out;
+    EXPECT_EQ(validatorErrors({glb, gltf}), "");
+
+    const tinygltf::Model model = readModel(glb);
+    ASSERT_EQ(model.skins.size(), 1u);
+    const auto& skin = model.skins[0];
+    ASSERT_EQ(skin.joints.size(), 21u);
+    EXPECT_EQ(model.accessors.at(static_cast<std::size_t>(skin.inverseBindMatrices)).count, 21u);
+    // The mesh that shows the hand is bound to the joints.
+    int holder = -1;
+    for (std::size_t i = 0; i < model.nodes.size(); ++i)
+        if (model.nodes[i].skin == 0)
+            holder = static_cast<int>(i);
+    ASSERT_GE(holder, 0);
+    const auto& primitive =
+        model.meshes
+            .at(static_cast<std::size_t>(model.nodes[static_cast<std::size_t>(holder)].mesh))
+            .primitives.at(0);
+    EXPECT_TRUE(primitive.attributes.count("JOINTS_0") && primitive.attributes.count("WEIGHTS_0"));
+
+    const char* fingers[] = {"thumb", "index", "middle", "ring", "pinky"};
+    for (std::size_t f = 0; f < 60; f += 7) {
+        // The palm joint is where the palm marker is, each finger's tip joint where its tip
+        // marker is, and the chain from the knuckle is straight and one finger long.
+        const auto palm = worldPose(model, nodeNamed(model, "hand_palm"), f).position;
+        const auto marker = nodeValue(model, nodeNamed(model, "palm"), "translation", f);
+        EXPECT_NEAR(distance(palm, {marker[0], marker[1], marker[2]}), 0.0, 1e-6) << "frame " << f;
+        for (std::size_t j = 0; j < 5; ++j) {
+            const std::string finger = std::string("hand_") + fingers[j];
+            const auto tip = worldPose(model, nodeNamed(model, finger + "_tip"), f).position;
+            const auto knuckle = worldPose(model, nodeNamed(model, finger + "_1"), f).position;
+            const auto middle = worldPose(model, nodeNamed(model, finger + "_2"), f).position;
+            const auto expected =
+                nodeValue(model, nodeNamed(model, "tip" + std::to_string(j)), "translation", f);
+            EXPECT_NEAR(distance(tip, {expected[0], expected[1], expected[2]}), 0.0, 1e-5)
+                << finger << " frame " << f;
+            const double length = distance(knuckle, tip);
+            EXPECT_GT(length, 0.05) << finger;
+            EXPECT_LT(length, 0.1) << finger;
+            EXPECT_NEAR(distance(knuckle, middle) + distance(middle, tip), length, 1e-6) << finger;
+        }
+    }
 }
 
 }  // namespace

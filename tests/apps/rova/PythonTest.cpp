@@ -186,6 +186,10 @@ TEST(Python, BakeRefusesValuesThatAreNotOfTheirDocumentedType) {
         {"rova.bake(OUT, 3, 'box', table=b'x.csv')",
          "table must be a str or path, got bytes b'x.csv'"},
         {"rova.bake(OUT, 3, 7)", "an item must be a str, got int 7"},
+        {"rova.bake(OUT, 3, 'box', fps='60')", "fps must be a number, got str '60'"},
+        {"rova.bake(OUT, 3, 'box', unit=True)", "unit must be a number, got bool True"},
+        {"rova.bake(OUT, 3, 'box', raw=1)", "raw must be a bool, got int 1"},
+        {"rova.bake(OUT, 3, 'box', skin=['hand'])", "skin must be a str, got list ['hand']"},
     };
     for (const Case& c : cases) {
         const auto run = runRovaStatements("cube -name box\npython(\"OUT = '" + out + "'; " +
@@ -197,12 +201,16 @@ TEST(Python, BakeRefusesValuesThatAreNotOfTheirDocumentedType) {
             << c.call;
         EXPECT_FALSE(std::filesystem::exists(out)) << c.call;
     }
-    // The documented types bake: integers of any integral type, a path object, replay off.
+    // The documented types bake: integers of any integral type, a path object, replay off, a
+    // rate and a unit of any real type.
     const auto good = runRovaStatements(
-        "cube -name box\npython(\"import pathlib\\nprint(rova.bake(pathlib.Path('" + out +
-        "'), 2, 'box', start=-3, replay=False))\")\ntime -frame");
+        "cube -name box\npython(\"import pathlib, fractions\\nprint(rova.bake(pathlib.Path('" +
+        out +
+        "'), 2, 'box', start=-3, replay=False, fps=fractions.Fraction(30), unit=1))\")\n"
+        "time -frame");
     EXPECT_EQ(good.exitCode, 0) << good.err;
     EXPECT_TRUE(std::filesystem::exists(out));
+    EXPECT_TRUE(linesOf(good.out).at(1).ends_with("(30 fps, 1 scene unit = 1 m)")) << good.out;
     EXPECT_EQ(linesOf(good.out).back(), "-2");
 }
 

@@ -64,6 +64,10 @@ struct KIVO_API ServiceStatus {
     bool replayFinished = false;       // Replay only: every entry delivered and not looping
     std::uint64_t replayPosition = 0;  // Replay only: frames of the recording delivered so far
     std::uint64_t replayFrames = 0;    // Replay only: frames in the recording
+    double replayRate = 0.0;           // Replay only: the recording's nominal frames per second
+    // Replay only: the recorded time (microseconds, looped passes counted on) of the last entry
+    // delivered, -1 before the first.
+    std::int64_t replayTime = -1;
     bool connected = false;
     bool focus = false;
     std::int64_t frameId = -1;          // newest frame's id, -1 before the first
