@@ -130,7 +130,7 @@ host::Status checkKeyTimes(long long startFrame, long long frames, double fps) {
 }
 
 host::Result<BakeTake> sampleBake(host::Host& host, const BakeRequest& request, ShapeSink& shapes,
-                                  const std::function<void(long long)>& progress) {
+                                  const std::function<host::Status(long long)>& afterFrame) {
     BakeTake take;
     take.fps = host.fps();
     if (request.frames < 1 || request.frames > kMaxBakeFrames)
@@ -249,8 +249,9 @@ host::Result<BakeTake> sampleBake(host::Host& host, const BakeRequest& request, 
                                 "' changed its kind of value during the bake")};
             track.samples.push_back(sampleOf(value.value));
         }
-        if (progress)
-            progress(i + 1);
+        if (afterFrame)
+            if (auto status = afterFrame(i + 1); !status)
+                return {{}, failure(frameText(frame) + status.message)};
     }
     return {std::move(take), {}};
 }

@@ -36,6 +36,7 @@ host::Status checkPlace(const std::string& path) {
 }
 
 host::Status run(CommandContext& context) {
+    const auto onFrame = context.interpreter().takeFrameHook();
     const auto& in = context.in();
     auto& host = context.host();
     bake::BakeRequest request;
@@ -66,8 +67,10 @@ host::Status run(CommandContext& context) {
         return gltf.status();
     ProgressBar progress("bake", request.frames);
     progress.show(0);
-    auto take =
-        bake::sampleBake(host, request, gltf, [&progress](long long done) { progress.show(done); });
+    auto take = bake::sampleBake(host, request, gltf, [&](long long done) {
+        progress.show(done);
+        return onFrame ? onFrame(request.startFrame + done - 1) : host::Status{};
+    });
     if (!take.ok())
         return take.status;
     // Every file is complete on disk before any replaces what was there.

@@ -11,6 +11,7 @@ namespace {
 host::Status run(CommandContext& context) {
     const long long frames = *parseInteger(context.in().value("frames"));
     auto& host = context.host();
+    const auto onTick = context.interpreter().takeFrameHook();
     ProgressBar progress("play", frames);
     progress.show(0);
     for (long long tick = 1; tick <= frames; ++tick) {
@@ -20,6 +21,10 @@ host::Status run(CommandContext& context) {
         Kivo::DeviceService::flushEvents();  // listeners have seen what it delivered
         host.tick();
         progress.show(tick);
+        if (onTick)
+            if (auto status = onTick(tick); !status)
+                return host::Status::failure("tick " + std::to_string(tick) + ": " +
+                                             status.message);
     }
     return {};
 }
