@@ -35,6 +35,42 @@ TEST(Language, StringsTakeCEscapes) {
     EXPECT_EQ(run.out, "tab\tquote\"backslash\\hexAoctalA\n");
 }
 
+TEST(Language, TextBlocksHoldTheLinesUpToTheirTagLessTheirSharedIndentation) {
+    const auto run = runRovaStatements(
+        "print <<END   // a comment after the tag\n"
+        "      first\n"
+        "        indented \"quoted\" \\n kept as typed\n"
+        "\n"
+        "      ENDING is not the end; END neither\n"
+        "   END\n"
+        "print(\"after\\n\")\n"
+        "get no.such\n");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out,
+              "first\n  indented \"quoted\" \\n kept as typed\n\nENDING is not the end; END "
+              "neither\nafter\n");
+    // Lines after the block keep their numbers.
+    EXPECT_EQ(run.err, "error: line 8: get: no node named 'no'\n");
+}
+
+TEST(Language, MalformedTextBlocksAreRefusedBeforeAnythingRuns) {
+    // Text after the tag is refused, and the block's lines are not read as statements.
+    const auto trailing = runRovaStatements(
+        "print(\"first\\n\")\nprint <<END \"more\"\n3d not a statement\nEND\nprint(\"x\")\n"
+        "3d");
+    EXPECT_EQ(trailing.exitCode, 1);
+    EXPECT_EQ(trailing.out, "");
+    EXPECT_EQ(trailing.err,
+              "error: line 2: print: text block <<END must end its line, got '\"'\n"
+              "error: line 6: expected a command name, got '3d'\n");
+
+    const auto open = runRovaStatements("print(\"first\\n\")\nprint <<END\nnever ended\n  END x\n");
+    EXPECT_EQ(open.exitCode, 1);
+    EXPECT_EQ(open.out, "");
+    EXPECT_EQ(open.err,
+              "error: line 2: print: text block <<END has no end (a line holding only END)\n");
+}
+
 TEST(Language, SyntaxErrorAnywhereRunsNothingAndEveryErrorIsReported) {
     const auto run = runRovaStatements(
         "print(\"first\\n\")\n"
