@@ -430,11 +430,12 @@ def bake(output, frames, *items, start=None, replay=False, table=None, on_frame=
 
 def _describe(error, file, own_line, shown_as):
     """One line for an uncaught exception: the line of `file` (the code that was run) it passed
-    through last, the innermost line outside Python's own library where it was raised when that
-    is elsewhere, then TYPE: MESSAGE. A line equal to own_line is not named."""
-    import os, sysconfig, traceback
-    library = tuple(os.path.join(sysconfig.get_paths()[key], '')
-                    for key in ('stdlib', 'platstdlib', 'purelib', 'platlib'))
+    through last, the innermost line outside Python's library and installed packages where it was
+    raised when that is elsewhere, then TYPE: MESSAGE. A line equal to own_line is not named."""
+    import os, site, sysconfig, traceback
+    folders = [sysconfig.get_paths()[key] for key in ('stdlib', 'platstdlib', 'purelib', 'platlib')]
+    folders += site.getsitepackages() + [site.getusersitepackages()]
+    library = tuple(os.path.join(folder, '') for folder in folders)
     def ours(name):
         return not (name.startswith(library) or name.startswith('<frozen ')
                     or name == '<rova setup>')

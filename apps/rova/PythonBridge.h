@@ -33,7 +33,7 @@ class PythonBridge {
 
     // Runs code in the interpreter's __main__ (names persist between calls). A Python exception
     // comes back as one line: "[line N: ][FILE: line M: ]TYPE: MESSAGE", the line of the code and
-    // the innermost line of other code outside Python's own library where it was raised.
+    // the innermost line of other code (not Python's library or installed packages) that raised it.
     host::Status run(const PythonSource& source);
     // Compiles without running: the syntax error as run would report it, or success.
     host::Status check(const PythonSource& source);
