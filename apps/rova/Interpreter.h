@@ -2,6 +2,7 @@
 // Runs statements of the command language against the host: resolves each statement to a
 // built-in command, a command registered by a plug-in or a script procedure (NAME.rova on the
 // script path), routes query results, keeps the undo queue and serves as the host's executor.
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -53,6 +54,13 @@ class Interpreter {
     // Runs a script file found on the script path as one nested statement; the failure message
     // names the file and its line.
     host::Status runFile(const std::string& file);
+
+    // A file found on the script path (or by a path holding '/'), read whole.
+    struct ScriptFile {
+        std::filesystem::path path;
+        std::string text;
+    };
+    host::Result<ScriptFile> readScriptFile(const std::string& file) const;
 
     // Makes the host run RGlobal::executeCommand, the idle queue and UI procedures through here.
     void installExecutor();

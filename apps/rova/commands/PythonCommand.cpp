@@ -1,7 +1,5 @@
 // python(TEXT), python <<TAG ... TAG, python -file PATH
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 
 #include "../Command.h"
 #include "../Interpreter.h"
@@ -11,25 +9,11 @@ namespace rova::lang {
 namespace {
 
 host::Status runFile(CommandContext& context, const std::string& file) {
-    auto& host = context.host();
-    const auto path = host.findScript(file);
-    if (!path && file.find('/') != std::string::npos)
-        return host::Status::failure("no file '" + file + "'");
-    if (!path) {
-        std::string folders;
-        for (const auto& dir : host.scriptPath())
-            folders += (folders.empty() ? "" : ":") + dir.string();
-        return host::Status::failure("no file '" + file + "' on the script path (" +
-                                     (folders.empty() ? "empty" : folders) +
-                                     "); name a file elsewhere by its path (./" + file + ")");
-    }
-    std::ifstream in(*path, std::ios::binary);
-    if (!in)
-        return host::Status::failure("cannot read '" + path->string() + "'");
-    std::stringstream text;
-    text << in.rdbuf();
-    return context.interpreter().python().runFile(*path, text.str(), path->filename().string(),
-                                                  false);
+    const auto script = context.interpreter().readScriptFile(file);
+    if (!script.ok())
+        return script.status;
+    return context.interpreter().python().runFile(script.value.path, script.value.text,
+                                                  script.value.path.filename().string(), false);
 }
 
 host::Status run(CommandContext& context) {

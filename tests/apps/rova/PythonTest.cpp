@@ -341,10 +341,10 @@ TEST(Python, FileOptionRunsAFileInTheSameNamespace) {
         {"--script-path", dir.path().string()});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "setup.py 8 kept\nmore 42\n");
-    EXPECT_EQ(run.err, "error: line 5: python: no file 'missing.py' on the script path (" +
+    EXPECT_EQ(run.err, "error: line 5: python: no script 'missing.py' on the script path (" +
                            dir.path().string() + ":" +
                            (rovaProgram().parent_path().parent_path() / "scripts").string() +
-                           "); name a file elsewhere by its path (./missing.py)\n");
+                           ")\n");
 
     const auto both = runRovaStatements("python -file setup.py \"print(1)\"");
     EXPECT_EQ(both.exitCode, 1);
