@@ -83,6 +83,8 @@ class Lexer {
         }
     }
 
+    bool unfinished() const noexcept { return m_unfinished; }
+
     // After an error: drop the rest of the statement, up to (not including) the next separator.
     void skipToSeparator() {
         while (m_pos < m_text.size() && m_text[m_pos] != '\n' && m_text[m_pos] != ';') ++m_pos;
@@ -158,9 +160,11 @@ class Lexer {
             }
             lines.push_back(line);
         }
-        if (!closed)
+        if (!closed) {
+            m_unfinished = true;
             return fail(token,
                         "text block <<" + tag + " has no end (a line holding only " + tag + ")");
+        }
         if (!misplaced.empty())
             return fail(token, misplaced);
         token.kind = Token::Kind::kWord;
@@ -296,6 +300,7 @@ class Lexer {
     std::string_view m_text;
     size_t m_pos = 0;
     int m_line;
+    bool m_unfinished = false;
 };
 
 class Parser {
@@ -311,6 +316,7 @@ class Parser {
             }
             statement(script);
         }
+        script.unfinished = m_lexer.unfinished();
         return script;
     }
 

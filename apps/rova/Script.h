@@ -42,6 +42,7 @@ struct SyntaxError {
 struct Script {
     std::vector<Statement> statements;
     std::vector<SyntaxError> errors;  // every malformed statement, in order
+    bool unfinished = false;          // the text ends inside a text block (more lines may follow)
     bool ok() const noexcept { return errors.empty(); }
 };
 

@@ -54,8 +54,16 @@ int interactive(rova::lang::Interpreter& interpreter) {
         std::cout << "rova> " << std::flush;
         if (!std::getline(std::cin, line))
             break;
+        // A text block goes on over the lines typed after it, up to its tag.
+        const int first = number;
+        for (std::string more; rova::lang::parseScript(line).unfinished; ++number) {
+            std::cout << "...> " << std::flush;
+            if (!std::getline(std::cin, more))
+                break;
+            line += "\n" + more;
+        }
         rova::lang::RunOptions options;
-        options.firstLine = number;
+        options.firstLine = first;
         if (!interpreter.runText(line, options))
             failed = true;
         std::cout.flush();

@@ -1,6 +1,10 @@
 // The command language as a script author meets it: separators, comments, both statement forms,
 // strings, and the one-line errors of malformed statements that stop a script before it runs.
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include "RunRova.h"
 #include "ScriptValues.h"
@@ -9,6 +13,39 @@ namespace rova::test {
 
 using namespace kivorova::testing;
 namespace {
+
+// rova with no script at a terminal that does not echo: `typed` is typed ahead (the terminal holds
+// each line until rova reads it), then the end of input. Returns what the terminal showed.
+std::string runAtTerminal(const std::string& typed) {
+    termios settings{};
+    settings.c_iflag = ICRNL;
+    settings.c_cflag = CS8 | CREAD;
+    settings.c_lflag = ICANON;  // lines, no echo, no output translation
+    settings.c_cc[VEOF] = 4;
+    settings.c_cc[VMIN] = 1;
+    cfsetispeed(&settings, B38400);
+    cfsetospeed(&settings, B38400);
+    int terminal = -1;
+    const pid_t child = forkpty(&terminal, nullptr, &settings, nullptr);
+    if (child == 0) {
+        const std::string program = rovaProgram().string();
+        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    if (child < 0)
+        return "forkpty failed";
+    const std::string input = typed + "\x04";
+    if (write(terminal, input.data(), input.size()) != static_cast<ssize_t>(input.size()))
+        return "cannot type";
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;)
+        shown.append(buffer, static_cast<size_t>(n));
+    close(terminal);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return shown;
+}
 
 TEST(Language, SeparatorsCommentsAndBothStatementForms) {
     const auto run = runRovaStatements(
@@ -51,6 +88,21 @@ TEST(Language, TextBlocksHoldTheLinesUpToTheirTagLessTheirSharedIndentation) {
               "neither\nafter\n");
     // Lines after the block keep their numbers.
     EXPECT_EQ(run.err, "error: line 8: get: no node named 'no'\n");
+}
+
+TEST(Language, ATextBlockTypedAtThePromptGoesOnUntilItsTag) {
+    const std::string shown = runAtTerminal(
+        "print(\"a\\n\")\n"
+        "python <<PY\n"
+        "for i in range(2):\n"
+        "    print(i)\n"
+        "PY\n"
+        "get no.such\n");
+    EXPECT_EQ(shown,
+              "rova> a\n"
+              "rova> ...> ...> ...> 0\n1\n"
+              "rova> error: line 6: get: no node named 'no'\n"
+              "rova> \n");
 }
 
 TEST(Language, MalformedTextBlocksAreRefusedBeforeAnythingRuns) {
