@@ -49,6 +49,8 @@ struct CommandDefinition {
     bool opensUndoStep = true;
     // Extra checks at bind time (combinations of flags); failure text is the whole message.
     std::function<host::Status(const Invocation&)> validate{};
+    // More about the command, shown by `help NAME` after the flags.
+    std::string details{};
     std::function<host::Status(CommandContext&)> run{};
 };
 

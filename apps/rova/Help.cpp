@@ -68,6 +68,8 @@ std::string commandHelp(const CommandDefinition& definition) {
             head += flag.optionalValue ? " [" + flag.valueName + "]" : " " + flag.valueName;
         out += head + "\n" + wrap(flag.help, "      ");
     }
+    if (!definition.details.empty())
+        out += wrap(definition.details, "  ");
     return out;
 }
 
@@ -145,7 +147,8 @@ std::string attributeTable(const host::Host::NodeTypeInfo& type,
 std::string languageSummary() {
     return "Statements are separated by ';' or line ends; '//' starts a comment. A statement is a "
            "command name followed by flags (-name, some with values) and arguments: words, "
-           "numbers, node.attribute plugs and double-quoted strings with C escapes; or the call "
+           "numbers, node.attribute plugs, double-quoted strings with C escapes and text blocks "
+           "(<<TAG ending a line, then lines up to one holding only TAG); or the call "
            "form name(arg, ...). Every statement is checked before any runs; a failing statement "
            "changes nothing, prints \"error: line N: COMMAND: what was expected\" and stops the "
            "run (unless --keep-going).";

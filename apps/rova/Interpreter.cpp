@@ -198,30 +198,38 @@ host::Status Interpreter::dispatch(const Statement& statement) {
         procedure + " on the script path)");
 }
 
-host::Status Interpreter::runFile(const std::string& file) {
+host::Result<Interpreter::ScriptFile> Interpreter::readScriptFile(const std::string& file) const {
     const auto path = m_host.findScript(file);
     if (!path)
-        return host::Status::failure("no script '" + file + "' on the script path (" +
-                                     pathList(m_host.scriptPath()) + ")");
-    if (m_runs.size() > kMaxNesting)
-        return host::Status::failure("scripts nested more than " + std::to_string(kMaxNesting) +
-                                     " deep (does " + file + " run itself?)");
+        return {{},
+                host::Status::failure("no script '" + file + "' on the script path (" +
+                                      pathList(m_host.scriptPath()) + ")")};
     std::ifstream in(*path, std::ios::binary);
     if (!in)
-        return host::Status::failure("cannot read '" + path->string() + "'");
+        return {{}, host::Status::failure("cannot read '" + path->string() + "'")};
     std::stringstream text;
     text << in.rdbuf();
+    return {{*path, std::move(text).str()}, {}};
+}
+
+host::Status Interpreter::runFile(const std::string& file) {
+    if (m_runs.size() > kMaxNesting && m_host.findScript(file))
+        return host::Status::failure("scripts nested more than " + std::to_string(kMaxNesting) +
+                                     " deep (does " + file + " run itself?)");
+    const auto script = readScriptFile(file);
+    if (!script.ok())
+        return script.status;
 
     RunOptions nested;
     if (!m_runs.empty())
         nested = *m_runs.back();
-    nested.origin = path->filename().string();
+    nested.origin = script.value.path.filename().string();
     nested.reportErrors = false;
     nested.keepGoing = false;
     nested.oneUndoStep = false;
     std::string error;
     nested.error = &error;
-    const bool ok = runText(text.str(), nested);
+    const bool ok = runText(script.value.text, nested);
     return ok ? host::Status{} : host::Status::failure(error);
 }
 

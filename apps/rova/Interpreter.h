@@ -2,6 +2,8 @@
 // Runs statements of the command language against the host: resolves each statement to a
 // built-in command, a command registered by a plug-in or a script procedure (NAME.rova on the
 // script path), routes query results, keeps the undo queue and serves as the host's executor.
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -53,6 +55,13 @@ class Interpreter {
     // names the file and its line.
     host::Status runFile(const std::string& file);
 
+    // A file found on the script path (or by a path holding '/'), read whole.
+    struct ScriptFile {
+        std::filesystem::path path;
+        std::string text;
+    };
+    host::Result<ScriptFile> readScriptFile(const std::string& file) const;
+
     // Makes the host run RGlobal::executeCommand, the idle queue and UI procedures through here.
     void installExecutor();
     void uninstallExecutor();
@@ -66,6 +75,16 @@ class Interpreter {
     const std::optional<int>& exitRequest() const { return m_exitCode; }
     std::optional<int> takeExitRequest() { return std::exchange(m_exitCode, std::nullopt); }
 
+    // A callback for the next play or bake statement that runs (taken by it, so that statements
+    // nested in the callback do not call it): called after each tick or frame with its number; a
+    // failure stops the command with that message.
+    using FrameHook = std::function<host::Status(long long)>;
+    void offerFrameHook(FrameHook hook) { m_frameHook = std::move(hook); }
+    FrameHook takeFrameHook() { return std::exchange(m_frameHook, nullptr); }
+
+    // The script file of the innermost run of statements; empty for -c, standard input, rova.eval.
+    std::string currentOrigin() const { return m_runs.empty() ? "" : m_runs.back()->origin; }
+
     // Prefix for messages: "line 3" or "scene.rova: line 3".
     static std::string where(const std::string& origin, int line);
 
@@ -78,6 +97,7 @@ class Interpreter {
     std::unique_ptr<PythonBridge> m_python;
     std::vector<const RunOptions*> m_runs;  // innermost last
     std::optional<int> m_exitCode;
+    FrameHook m_frameHook;
 };
 
 }  // namespace rova::lang

@@ -1,8 +1,10 @@
 #include "Script.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <optional>
+#include <vector>
 
 namespace rova::lang {
 namespace {
@@ -74,9 +76,14 @@ class Lexer {
             case '"':
                 return string(token);
             default:
+                if (m_text.substr(m_pos, 2) == "<<" && m_pos + 2 < m_text.size() &&
+                    (isLetter(m_text[m_pos + 2]) || m_text[m_pos + 2] == '_'))
+                    return textBlock(token);
                 return bare(token);
         }
     }
+
+    bool unfinished() const noexcept { return m_unfinished; }
 
     // After an error: drop the rest of the statement, up to (not including) the next separator.
     void skipToSeparator() {
@@ -94,6 +101,7 @@ class Lexer {
     }
 
     Token bare(Token& token) {
+        token.word.line = token.line;
         const size_t start = m_pos;
         while (m_pos < m_text.size() && !endsWord(m_text[m_pos]) && m_text.substr(m_pos, 2) != "//")
             ++m_pos;
@@ -116,7 +124,93 @@ class Lexer {
         return token;
     }
 
+    // <<TAG ends its line; the block is the lines after it up to one holding only TAG (blanks
+    // around it allowed), less the indentation they all share, so code inside keeps its own
+    // indentation relative to the block. The line end after TAG's line ends the statement.
+    Token textBlock(Token& token) {
+        const int startLine = m_line;
+        m_pos += 2;
+        const size_t tagStart = m_pos;
+        while (m_pos < m_text.size() &&
+               (isLetter(m_text[m_pos]) || isDigit(m_text[m_pos]) || m_text[m_pos] == '_'))
+            ++m_pos;
+        const std::string tag(m_text.substr(tagStart, m_pos - tagStart));
+        skipBlanksAndComments();
+        // Text after the tag is refused, but the block is still taken whole, so that its lines
+        // are not read as statements.
+        std::string misplaced;
+        if (m_pos < m_text.size() && m_text[m_pos] != '\n') {
+            misplaced = "text block <<" + tag + " must end its line, got '" +
+                        std::string(1, m_text[m_pos]) + "'";
+            while (m_pos < m_text.size() && m_text[m_pos] != '\n') ++m_pos;
+        }
+        std::vector<std::string_view> lines;
+        bool closed = false;
+        while (m_pos < m_text.size()) {
+            ++m_pos;  // the line end before this line
+            ++m_line;
+            const size_t end = std::min(m_text.find('\n', m_pos), m_text.size());
+            std::string_view line = m_text.substr(m_pos, end - m_pos);
+            if (!line.empty() && line.back() == '\r')
+                line.remove_suffix(1);
+            m_pos = end;
+            if (trimmed(line) == tag) {
+                closed = true;
+                break;
+            }
+            lines.push_back(line);
+        }
+        if (!closed) {
+            m_unfinished = true;
+            return fail(token,
+                        "text block <<" + tag + " has no end (a line holding only " + tag + ")");
+        }
+        if (!misplaced.empty())
+            return fail(token, misplaced);
+        token.kind = Token::Kind::kWord;
+        token.word.kind = Word::Kind::kString;
+        token.word.line = startLine + 1;
+        token.word.text = dedented(lines);
+        return token;
+    }
+
+    static std::string_view trimmed(std::string_view line) {
+        while (!line.empty() && isSpace(line.front())) line.remove_prefix(1);
+        while (!line.empty() && isSpace(line.back())) line.remove_suffix(1);
+        return line;
+    }
+
+    // The lines joined, each ending in a line end, less the leading blanks every line that is
+    // not blank starts with; blank lines become empty.
+    static std::string dedented(const std::vector<std::string_view>& lines) {
+        std::optional<std::string_view> common;
+        for (std::string_view line : lines) {
+            if (trimmed(line).empty())
+                continue;
+            size_t indent = 0;
+            while (indent < line.size() && isSpace(line[indent])) ++indent;
+            std::string_view own = line.substr(0, indent);
+            if (!common) {
+                common = own;
+                continue;
+            }
+            size_t shared = 0;
+            while (shared < common->size() && shared < own.size() &&
+                   (*common)[shared] == own[shared])
+                ++shared;
+            common = common->substr(0, shared);
+        }
+        std::string text;
+        for (std::string_view line : lines) {
+            if (!trimmed(line).empty())
+                text += line.substr(common ? common->size() : 0);
+            text += '\n';
+        }
+        return text;
+    }
+
     Token string(Token& token) {
+        token.word.line = token.line;
         ++m_pos;  // opening quote
         std::string value;
         for (;;) {
@@ -206,6 +300,7 @@ class Lexer {
     std::string_view m_text;
     size_t m_pos = 0;
     int m_line;
+    bool m_unfinished = false;
 };
 
 class Parser {
@@ -221,6 +316,7 @@ class Parser {
             }
             statement(script);
         }
+        script.unfinished = m_lexer.unfinished();
         return script;
     }
 

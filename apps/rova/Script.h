@@ -1,7 +1,7 @@
 #pragma once
 // Syntax of the rova command language: statements separated by ';' or line ends, '//' comments,
-// a command name followed by words, flags and double-quoted strings, or the call form
-// name(arg, ...).
+// a command name followed by words, flags, double-quoted strings and text blocks (<<TAG, then
+// lines up to one holding only TAG), or the call form name(arg, ...).
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,11 +11,12 @@ namespace rova::lang {
 struct Word {
     enum class Kind {
         kBare,    // a word or number as typed: sceneTime, t.rx, 1.5, -2
-        kString,  // a double-quoted string, escapes resolved
+        kString,  // a double-quoted string (escapes resolved) or a text block
         kFlag,    // -name (a minus sign followed by a letter, and not -inf/-nan)
     };
     Kind kind = Kind::kBare;
     std::string text;  // for a flag, the name without the minus sign
+    int line = 0;      // where text starts: a text block's first line, else the word's line
 
     bool isFlag() const noexcept { return kind == Kind::kFlag; }
     // The word as it would be typed again: flags get their '-', strings their quotes.
@@ -41,6 +42,7 @@ struct SyntaxError {
 struct Script {
     std::vector<Statement> statements;
     std::vector<SyntaxError> errors;  // every malformed statement, in order
+    bool unfinished = false;          // the text ends inside a text block (more lines may follow)
     bool ok() const noexcept { return errors.empty(); }
 };
 

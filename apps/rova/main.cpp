@@ -3,6 +3,7 @@
 
 #include <kivo/Recording.h>
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "DeviceChangeReports.h"
 #include "Help.h"
 #include "Interpreter.h"
+#include "PythonBridge.h"
 #include "rovahost/Boundary.h"
 #include "rovahost/Host.h"
 
@@ -35,7 +37,14 @@ int exitStatus(int code, bool failed) {
 struct Source {
     std::string origin;  // file name, empty for -c and standard input
     std::string text;
+    bool python = false;  // a .py file: Python code, not the command language
 };
+
+bool isPythonFile(const std::string& file) {
+    std::string extension = std::filesystem::path(file).extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".py";
+}
 
 // Statements typed at a terminal run line by line; an error does not end the session.
 int interactive(rova::lang::Interpreter& interpreter) {
@@ -45,8 +54,16 @@ int interactive(rova::lang::Interpreter& interpreter) {
         std::cout << "rova> " << std::flush;
         if (!std::getline(std::cin, line))
             break;
+        // A text block goes on over the lines typed after it, up to its tag.
+        const int first = number;
+        for (std::string more; rova::lang::parseScript(line).unfinished; ++number) {
+            std::cout << "...> " << std::flush;
+            if (!std::getline(std::cin, more))
+                break;
+            line += "\n" + more;
+        }
         rova::lang::RunOptions options;
-        options.firstLine = number;
+        options.firstLine = first;
         if (!interpreter.runText(line, options))
             failed = true;
         std::cout.flush();
@@ -63,6 +80,19 @@ int runSources(rova::lang::Interpreter& interpreter, const std::vector<Source>& 
     std::vector<rova::lang::Script> scripts;
     bool malformed = false;
     for (const Source& source : sources) {
+        if (source.python) {
+            // Compiled, not run: a syntax error anywhere runs nothing, as for scripts.
+            scripts.emplace_back();
+            rova::lang::PythonSource code;
+            code.code = source.text;
+            code.file = source.origin;
+            const auto status = interpreter.python().check(code);
+            if (!status) {
+                std::cerr << "error: " << source.origin << ": " << status.message << std::endl;
+                malformed = true;
+            }
+            continue;
+        }
         scripts.push_back(rova::lang::parseScript(source.text));
         for (const auto& message : interpreter.check(scripts.back(), source.origin)) {
             std::cerr << "error: " << message << std::endl;
@@ -73,11 +103,20 @@ int runSources(rova::lang::Interpreter& interpreter, const std::vector<Source>& 
         return kExitFailure;
     bool failed = false;
     for (size_t i = 0; i < sources.size(); ++i) {
-        rova::lang::RunOptions options;
-        options.origin = sources[i].origin;
-        options.keepGoing = keepGoing;
-        if (!interpreter.runScript(scripts[i], options))
-            failed = true;
+        if (sources[i].python) {
+            const auto status =
+                interpreter.python().runFile(sources[i].origin, sources[i].text, "", true);
+            if (!status) {
+                std::cerr << "error: " << sources[i].origin << ": " << status.message << std::endl;
+                failed = true;
+            }
+        } else {
+            rova::lang::RunOptions options;
+            options.origin = sources[i].origin;
+            options.keepGoing = keepGoing;
+            if (!interpreter.runScript(scripts[i], options))
+                failed = true;
+        }
         if (const auto& code = interpreter.exitRequest())
             return exitStatus(*code, failed);
         if (failed && !keepGoing)
@@ -175,7 +214,7 @@ int main(int argc, char** argv) {
     bool keepGoing = false;
     std::vector<std::string> pluginDirs;
     std::vector<std::string> scriptDirs;
-    app.add_option("SCRIPT", scripts, "script files to run in order");
+    app.add_option("SCRIPT", scripts, "script files to run in order (a .py file runs as Python)");
     auto* commandOption =
         app.add_option("-c,--command", command, "run these statements instead of a script");
     app.add_flag("-k,--keep-going", keepGoing,
@@ -209,7 +248,7 @@ int main(int argc, char** argv) {
             std::cerr << "error: " << *error << std::endl;
             return kExitUsage;
         }
-        sources.push_back({file, std::move(text)});
+        sources.push_back({file, std::move(text), isPythonFile(file)});
     }
 
     auto& host = rova::host::Host::instance();

@@ -6,16 +6,18 @@ import rova
 
 
 def play_and_report(frames, grab, target):
-    """Plays the replay tick by tick and prints each change of what the grab node reports."""
-    last = None
-    for frame in range(1, frames + 1):
-        rova.eval("play -frames 1")
+    """Plays the replay and prints each change of what the grab node reports, tick by tick."""
+    last = [None]
+
+    def report(frame):
         seen = (rova.get(grab + ".intersectObject"), rova.get(grab + ".grabObject"))
-        if seen != last:
-            position = " ".join("%.3f" % float(v) for v in rova.get(target + ".translate").split())
+        if seen != last[0]:
+            position = " ".join("%.3f" % v for v in rova.get(target + ".translate"))
             print("  frame %3d: between the fingers %-6s grabbed %-6s %s at %s"
                   % (frame, seen[0], seen[1], target, position))
-            last = seen
+            last[0] = seen
+
+    rova.play(frames, on_frame=report)
 
 
 def report_dent(original_obj, mesh):

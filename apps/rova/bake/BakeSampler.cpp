@@ -233,7 +233,7 @@ host::Status checkKeyTimes(long long startFrame, long long frames, double fps) {
 }
 
 host::Result<BakeTake> sampleBake(host::Host& host, const BakeRequest& request, ShapeSink& shapes,
-                                  const std::function<void(long long)>& progress) {
+                                  const std::function<host::Status(long long)>& afterFrame) {
     BakeTake take;
     take.fps = request.fps;
     take.unit = request.unit;
@@ -452,8 +452,9 @@ host::Result<BakeTake> sampleBake(host::Host& host, const BakeRequest& request, 
                             failure(frameText(frame) + "cannot bake the hand of '" + skin.node +
                                     "': " + why)};
         }
-        if (progress)
-            progress(i + 1);
+        if (afterFrame)
+            if (auto status = afterFrame(i + 1); !status)
+                return {{}, failure(frameText(frame) + status.message)};
     }
     for (std::size_t s = 0; s < take.skins.size(); ++s) {
         SkinTrack& skin = take.skins[s];

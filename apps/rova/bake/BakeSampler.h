@@ -56,9 +56,9 @@ host::Status checkKeyTimes(long long startFrame, long long frames, double fps);
 // With a replay, a frame's key time is the recorded time of what the replay delivered for it;
 // frames after the replay ended (or without one) step on at the bake's rate.
 // Names and key times are checked before the first step, so a bad request changes nothing. A pose
-// or point that a glTF cannot hold (not finite as a 32-bit float) stops the bake. `progress`
-// hears the number of frames done.
+// or point that a glTF cannot hold (not finite as a 32-bit float) stops the bake. `afterFrame`
+// hears the number of frames done after each is sampled; a failure it returns stops the bake.
 host::Result<BakeTake> sampleBake(host::Host& host, const BakeRequest& request, ShapeSink& shapes,
-                                  const std::function<void(long long)>& progress);
+                                  const std::function<host::Status(long long)>& afterFrame);
 
 }  // namespace rova::bake

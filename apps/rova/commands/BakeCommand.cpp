@@ -89,6 +89,7 @@ double rateOf(const Invocation& in, const host::Host& host) {
 }
 
 host::Status run(CommandContext& context) {
+    const auto onFrame = context.interpreter().takeFrameHook();
     const auto& in = context.in();
     auto& host = context.host();
     bake::BakeRequest request;
@@ -127,8 +128,10 @@ host::Status run(CommandContext& context) {
         return gltf.status();
     ProgressBar progress("bake", request.frames);
     progress.show(0);
-    auto take =
-        bake::sampleBake(host, request, gltf, [&progress](long long done) { progress.show(done); });
+    auto take = bake::sampleBake(host, request, gltf, [&](long long done) {
+        progress.show(done);
+        return onFrame ? onFrame(request.startFrame + done - 1) : host::Status{};
+    });
     if (!take.ok())
         return take.status;
     // Every file is complete on disk before any replaces what was there.

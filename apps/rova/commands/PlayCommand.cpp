@@ -23,6 +23,7 @@ namespace {
 host::Status playFrames(CommandContext& context) {
     const long long frames = *parseInteger(context.in().value("frames"));
     auto& host = context.host();
+    const auto onTick = context.interpreter().takeFrameHook();
     ProgressBar progress("play", frames);
     progress.show(0);
     for (long long tick = 1; tick <= frames; ++tick) {
@@ -32,6 +33,10 @@ host::Status playFrames(CommandContext& context) {
         Kivo::DeviceService::flushEvents();
         host.tick();
         progress.show(tick);
+        if (onTick)
+            if (auto status = onTick(tick); !status)
+                return host::Status::failure("tick " + std::to_string(tick) + ": " +
+                                             status.message);
     }
     return {};
 }

@@ -1,6 +1,10 @@
 // The command language as a script author meets it: separators, comments, both statement forms,
 // strings, and the one-line errors of malformed statements that stop a script before it runs.
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include "RunRova.h"
 #include "ScriptValues.h"
@@ -9,6 +13,39 @@ namespace rova::test {
 
 using namespace kivorova::testing;
 namespace {
+
+// rova with no script at a terminal that does not echo: `typed` is typed ahead (the terminal holds
+// each line until rova reads it), then the end of input. Returns what the terminal showed.
+std::string runAtTerminal(const std::string& typed) {
+    termios settings{};
+    settings.c_iflag = ICRNL;
+    settings.c_cflag = CS8 | CREAD;
+    settings.c_lflag = ICANON;  // lines, no echo, no output translation
+    settings.c_cc[VEOF] = 4;
+    settings.c_cc[VMIN] = 1;
+    cfsetispeed(&settings, B38400);
+    cfsetospeed(&settings, B38400);
+    int terminal = -1;
+    const pid_t child = forkpty(&terminal, nullptr, &settings, nullptr);
+    if (child == 0) {
+        const std::string program = rovaProgram().string();
+        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    if (child < 0)
+        return "forkpty failed";
+    const std::string input = typed + "\x04";
+    if (write(terminal, input.data(), input.size()) != static_cast<ssize_t>(input.size()))
+        return "cannot type";
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;)
+        shown.append(buffer, static_cast<size_t>(n));
+    close(terminal);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return shown;
+}
 
 TEST(Language, SeparatorsCommentsAndBothStatementForms) {
     const auto run = runRovaStatements(
@@ -33,6 +70,57 @@ TEST(Language, StringsTakeCEscapes) {
     const auto run = runRovaStatements(R"(print("tab\tquote\"backslash\\hex\x41octal\101\n"))");
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "tab\tquote\"backslash\\hexAoctalA\n");
+}
+
+TEST(Language, TextBlocksHoldTheLinesUpToTheirTagLessTheirSharedIndentation) {
+    const auto run = runRovaStatements(
+        "print <<END   // a comment after the tag\n"
+        "      first\n"
+        "        indented \"quoted\" \\n kept as typed\n"
+        "\n"
+        "      ENDING is not the end; END neither\n"
+        "   END\n"
+        "print(\"after\\n\")\n"
+        "get no.such\n");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out,
+              "first\n  indented \"quoted\" \\n kept as typed\n\nENDING is not the end; END "
+              "neither\nafter\n");
+    // Lines after the block keep their numbers.
+    EXPECT_EQ(run.err, "error: line 8: get: no node named 'no'\n");
+}
+
+TEST(Language, ATextBlockTypedAtThePromptGoesOnUntilItsTag) {
+    const std::string shown = runAtTerminal(
+        "print(\"a\\n\")\n"
+        "python <<PY\n"
+        "for i in range(2):\n"
+        "    print(i)\n"
+        "PY\n"
+        "get no.such\n");
+    EXPECT_EQ(shown,
+              "rova> a\n"
+              "rova> ...> ...> ...> 0\n1\n"
+              "rova> error: line 6: get: no node named 'no'\n"
+              "rova> \n");
+}
+
+TEST(Language, MalformedTextBlocksAreRefusedBeforeAnythingRuns) {
+    // Text after the tag is refused, and the block's lines are not read as statements.
+    const auto trailing = runRovaStatements(
+        "print(\"first\\n\")\nprint <<END \"more\"\n3d not a statement\nEND\nprint(\"x\")\n"
+        "3d");
+    EXPECT_EQ(trailing.exitCode, 1);
+    EXPECT_EQ(trailing.out, "");
+    EXPECT_EQ(trailing.err,
+              "error: line 2: print: text block <<END must end its line, got '\"'\n"
+              "error: line 6: expected a command name, got '3d'\n");
+
+    const auto open = runRovaStatements("print(\"first\\n\")\nprint <<END\nnever ended\n  END x\n");
+    EXPECT_EQ(open.exitCode, 1);
+    EXPECT_EQ(open.out, "");
+    EXPECT_EQ(open.err,
+              "error: line 2: print: text block <<END has no end (a line holding only END)\n");
 }
 
 TEST(Language, SyntaxErrorAnywhereRunsNothingAndEveryErrorIsReported) {

@@ -47,10 +47,24 @@ TEST(Python, HostRoundTripThroughTheRovaModule) {
 
 TEST(Python, HostErrorsRaiseAndCanBeCaught) {
     const auto run = runRovaStatements(
-        "python(\"try:\\n    rova.eval('get no.such')\\nexcept rova.Error as e:\\n    "
-        "print('caught', str(e).startswith('line 1: get: '))\")");
+        "python <<PY\n"
+        "    print(issubclass(rova.Error, RuntimeError))\n"
+        "    for statements in ('get no.such', 'time -frame x', 'create time -name a; get "
+        "a.nope'):\n"
+        "        try:\n"
+        "            rova.eval(statements)\n"
+        "        except rova.Error as error:\n"
+        "            print(error)\n"
+        "    print(rova.ls('time'))\n"
+        "PY\n");
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out, "caught True\n");
+    EXPECT_EQ(run.out,
+              "True\n"
+              "line 1: get: no node named 'no'\n"
+              "line 1: time: -frame expects a number, got 'x' (usage: time [-frame F | -seconds S] "
+              "[-fps R])\n"
+              "line 1: get: no attribute 'nope' on node 'a' (type time)\n"
+              "['sceneTime', 'a']\n");
 }
 
 TEST(Python, ExceptionsFailTheStatementOnOneLine) {
@@ -61,7 +75,7 @@ TEST(Python, ExceptionsFailTheStatementOnOneLine) {
     const Case cases[] = {
         {"nope", "NameError: name 'nope' is not defined"},
         {"1/0", "ZeroDivisionError: division by zero"},
-        {"def", "SyntaxError: invalid syntax (<python>, line 1)"},
+        {"def", "SyntaxError: invalid syntax"},
         {"raise ValueError('two\\\\nlines')", "ValueError: two lines"},
     };
     for (const Case& c : cases) {
@@ -88,6 +102,286 @@ TEST(Python, OneStatementIsOneUndoStep) {
         "redo\nls");
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "sceneTime a b c\nsceneTime\nsceneTime a b c\n");
+}
+
+TEST(Python, TextBlocksRunWithTheirOwnIndentationAndTheScriptsLineNumbers) {
+    TempDir dir;
+    const auto script = dir.write("scene.rova",
+                                  "create time -name clock\n"
+                                  "python <<PY\n"
+                                  "    def odd_sum(n):\n"
+                                  "        total = 0\n"
+                                  "        for i in range(n):\n"
+                                  "            if i % 2:\n"
+                                  "                total += i\n"
+                                  "        return total\n"
+                                  "\n"
+                                  "    table = {\n"
+                                  "        'sum': odd_sum(10),\n"
+                                  "    }\n"
+                                  "    print(table, rova.ls('time'))\n"
+                                  "PY\n"
+                                  "python(\"print(odd_sum(4))\")\n"
+                                  "python <<PY\n"
+                                  "  x = 1\n"
+                                  "  if x:\n"
+                                  "      y = missing\n"
+                                  "PY\n"
+                                  "print(\"not after a failure\\n\")\n");
+    const auto run = runRova({script.string()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "clock\n{'sum': 25} ['sceneTime', 'clock']\n4\n");
+    EXPECT_EQ(run.err,
+              "error: " + script.string() +
+                  ": line 16: python: line 19: NameError: name 'missing' is not defined\n");
+
+    // Without a script file the lines are the statements' own; a syntax error is found there too.
+    const auto syntax =
+        runRovaStatements("print(\"a\\n\")\npython <<PY\nif True:\n    x = (1,\nPY");
+    EXPECT_EQ(syntax.exitCode, 1);
+    EXPECT_EQ(syntax.out, "a\n");
+    EXPECT_EQ(syntax.err, "error: line 2: python: line 4: SyntaxError: '(' was never closed\n");
+}
+
+TEST(Python, ErrorsNameTheFileAndLineWhereTheyWereRaised) {
+    TempDir dir;
+    const auto module = dir.write("faulty.py",
+                                  "import json\n"
+                                  "def divide(a, b):\n"
+                                  "    return a / b\n"
+                                  "def parse(text):\n"
+                                  "    return json.loads(text)\n");
+    dir.write("broken.py", "x = 1\n\ndef f(:\n    pass\n");
+    dir.write("tool.py", "import faulty\n\nfaulty.divide(1, 0)\n");
+    const std::string options = "--script-path";
+    struct Case {
+        std::string statements;
+        std::string error;
+    };
+    const std::string m = module.string();
+    const Case cases[] = {
+        // Line 3 of a module is line 3, named with the module's file.
+        {"python(\"import faulty\")\npython(\"faulty.divide(1, 0)\")",
+         "error: line 2: python: " + m + ": line 3: ZeroDivisionError: division by zero"},
+        // Raised inside Python's own library: the innermost line of the user's code.
+        {"python(\"import faulty; faulty.parse('{')\")",
+         "error: line 1: python: " + m +
+             ": line 5: json.decoder.JSONDecodeError: Expecting "
+             "property name enclosed in double quotes: line 1 "
+             "column 2 (char 1)"},
+        {"python(\"import broken\")",
+         "error: line 1: python: " + (dir.path() / "broken.py").string() +
+             ": line 3: SyntaxError: invalid syntax"},
+        // Through a block, then the module.
+        {"print(\"\")\npython <<PY\nimport faulty\n\nfaulty.divide(2, 0)\nPY",
+         "error: line 2: python: line 5: " + m + ": line 3: ZeroDivisionError: division by zero"},
+        // A file run with -file: its own name and line, then the module's.
+        {"python -file tool.py", "error: line 1: python: tool.py: line 3: " + m +
+                                     ": line 3: ZeroDivisionError: division by zero"},
+    };
+    for (const Case& c : cases) {
+        const auto run = runRovaStatements(c.statements, {options, dir.path().string()});
+        EXPECT_EQ(run.exitCode, 1) << c.statements;
+        EXPECT_EQ(run.err, c.error + "\n") << c.statements;
+    }
+}
+
+TEST(Python, GetReturnsValuesOfTheirType) {
+    const auto run = runRovaStatements(
+        "plugin -load kivo_rova\nplugin -load rova_probe\n"
+        "create kivoGrabNode -name grab\ncreate kivoGesturesNode -name gestures\n"
+        "create probeNode -name probe\ncube -name box\nmove -a 1 2.5 -3 box\n"
+        "set grab.distanceGrab 0.1\ntime -frame 12\n"
+        "python <<PY\n"
+        "    for plug in ('grab.grabEnabled', 'gestures.swipeState', 'probe.mode', 'box.tx',\n"
+        "                 'grab.distanceGrab', 'sceneTime.time', 'box.translate', 'probe.outs',\n"
+        "                 'grab.grabObject'):\n"
+        "        value = rova.get(plug)\n"
+        "        print(plug, type(value).__name__, repr(value))\n"
+        "    matrix = rova.get('box.worldMatrix')\n"
+        "    print(len(matrix), matrix[12:15])\n"
+        "    # A number is the one get prints, read back.\n"
+        "    print(rova.get('grab.distanceGrab') == float(rova.eval('get grab.distanceGrab')))\n"
+        "PY\n",
+        {"--plugin-path", ROVA_PROBE_PLUGIN_DIR});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const auto lines = linesOf(run.out);
+    const std::vector<std::string> expected = {
+        "grab.grabEnabled bool True",
+        "gestures.swipeState int -1",
+        "probe.mode int 0",
+        "box.tx float 1.0",
+        "grab.distanceGrab float 0.10000000149011612",
+        "sceneTime.time float 0.5",
+        "box.translate tuple (1.0, 2.5, -3.0)",
+        "probe.outs tuple (0.0,)",
+        "grab.grabObject str 'null'",
+        "16 (1.0, 2.5, -3.0)",
+        "True",
+    };
+    ASSERT_GE(lines.size(), expected.size()) << run.out;
+    const std::vector<std::string> tail(lines.end() - static_cast<long>(expected.size()),
+                                        lines.end());
+    EXPECT_EQ(tail, expected) << run.out;
+}
+
+TEST(Python, OnFrameRunsAfterEachTickOfPlayAndEachFrameOfBake) {
+    TempDir dir;
+    const std::string out = (dir.path() / "take.glb").string();
+    const auto run = runRovaStatements(
+        "cube -name box\n"
+        "python <<PY\n"
+        "    TABLE = '" +
+        (dir.path() / "take.csv").string() +
+        "'\n"
+        "    ticks = []\n"
+        "    rova.play(3, on_frame=ticks.append)\n"
+        "    print(ticks)\n"
+        "    seen = []\n"
+        "    def key(frame):\n"
+        "        seen.append((frame, rova.get('sceneTime.time')))\n"
+        "        rova.eval('move -r 1 0 0 box')  # the next frame samples the move\n"
+        "    print(rova.bake('" +
+        out +
+        "', 3, 'box', start=24, table=TABLE, on_frame=key))\n"
+        "    print(seen, rova.get('box.tx'))\n"
+        "    import csv\n"
+        "    print([row['box.translation[0]'] for row in csv.DictReader(open(TABLE))])\n"
+        "    rova.play(2)\n"
+        "    print(len(ticks))\n"
+        "PY\n");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "box\n"
+              "[1, 2, 3]\n"
+              "baked 3 frames from frame 24: 1 objects (1 meshes, 0 changed shapes), 0 plugs (0 "
+              "columns) -> " +
+                  out + ", " + (dir.path() / "take.csv").string() +
+                  "\n"
+                  "[(24, 1.0), (25, 1.0416666666666667), (26, 1.0833333333333333)] 3.0\n"
+                  "['0', '1', '2']\n"
+                  "3\n");
+    EXPECT_TRUE(std::filesystem::exists(out));
+}
+
+TEST(Python, AnExceptionInOnFrameStopsThePlayOrBakeAndGoesOnAsRaised) {
+    TempDir dir;
+    const std::string out = (dir.path() / "take.glb").string();
+    const auto caught = runRovaStatements(
+        "cube -name box\n"
+        "python <<PY\n"
+        "    def stop_at(last, seen):\n"
+        "        def on_frame(frame):\n"
+        "            seen.append(frame)\n"
+        "            if frame == last:\n"
+        "                raise LookupError('enough at %d' % frame)\n"
+        "        return on_frame\n"
+        "    for run in (lambda f: rova.play(5, on_frame=f),\n"
+        "                lambda f: rova.bake('" +
+        out +
+        "', 5, 'box', start=1, on_frame=f)):\n"
+        "        seen = []\n"
+        "        try:\n"
+        "            run(stop_at(2, seen))\n"
+        "        except LookupError as error:\n"
+        "            print('caught', error, seen)\n"
+        "    print(rova.get('sceneTime.time') * 24)\n"
+        "PY\n");
+    EXPECT_EQ(caught.exitCode, 0) << caught.err;
+    EXPECT_EQ(caught.out, "box\ncaught enough at 2 [1, 2]\ncaught enough at 2 [1, 2]\n2.0\n");
+    // A bake that stops writes nothing.
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    // Uncaught, it fails the statement naming the callback's line; sys.exit in it ends the run.
+    const auto uncaught = runRovaStatements(
+        "cube -name box\n"
+        "python <<PY\n"
+        "    def on_frame(frame):\n"
+        "        if frame == 2:\n"
+        "            raise ValueError('bad frame %d' % frame)\n"
+        "    rova.bake('" +
+        out +
+        "', 3, 'box', on_frame=on_frame)\n"
+        "PY\n"
+        "print(\"not after a failure\\n\")\n");
+    EXPECT_EQ(uncaught.exitCode, 1);
+    EXPECT_EQ(uncaught.out, "box\n");
+    EXPECT_EQ(uncaught.err, "error: line 2: python: line 5: ValueError: bad frame 2\n");
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    const auto exited = runRovaStatements(
+        "python(\"import sys; rova.play(4, on_frame=lambda tick: tick == 3 and sys.exit(tick))\")\n"
+        "print(\"not after an exit\\n\")");
+    EXPECT_EQ(exited.exitCode, 3) << exited.err;
+    EXPECT_EQ(exited.out, "");
+
+    const auto notCallable = runRovaStatements("python(\"rova.play(2, on_frame=3)\")");
+    EXPECT_EQ(notCallable.exitCode, 1);
+    EXPECT_EQ(notCallable.err,
+              "error: line 1: python: TypeError: rova.play: on_frame must be callable, got int "
+              "3\n");
+}
+
+TEST(Python, FileOptionRunsAFileInTheSameNamespace) {
+    TempDir dir;
+    dir.write("setup.py",
+              "import os\n"
+              "base = os.path.basename(__file__)\n"
+              "def double(x):\n"
+              "    return 2 * x\n");
+    const auto elsewhere = dir.write("other/more.py", "print('more', double(21))\n");
+    const auto run = runRovaStatements(
+        "python(\"__file__ = 'kept'\")\n"
+        "python -file setup.py\n"
+        "python(\"print(base, double(4), __file__)\")\n"
+        "python -file \"" +
+            elsewhere.string() +
+            "\"\n"
+            "python -file missing.py\n",
+        {"--script-path", dir.path().string()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "setup.py 8 kept\nmore 42\n");
+    EXPECT_EQ(run.err, "error: line 5: python: no script 'missing.py' on the script path (" +
+                           dir.path().string() + ":" +
+                           (rovaProgram().parent_path().parent_path() / "scripts").string() +
+                           ")\n");
+
+    const auto both = runRovaStatements("python -file setup.py \"print(1)\"");
+    EXPECT_EQ(both.exitCode, 1);
+    EXPECT_NE(both.err.find("error: line 1: python: give the code"), std::string::npos) << both.err;
+}
+
+TEST(Python, APythonFileRunsAsTheProgram) {
+    TempDir dir;
+    dir.write("helper.py", "def greet():\n    return 'hello from beside'\n");
+    const auto program =
+        dir.write("take.py",
+                  "import sys, os, rova\n"
+                  "import helper\n"
+                  "print(__name__, os.path.basename(sys.argv[0]), helper.greet())\n"
+                  "name = rova.eval('create time -name clock')\n"
+                  "print(rova.ls('time'))\n");
+    const auto first = dir.write("first.rova", "print(\"first\\n\")\n");
+    const auto run = runRova({first.string(), program.string()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "first\n__main__ take.py hello from beside\n['sceneTime', 'clock']\n");
+
+    // A syntax error in any file runs nothing; an exception names the file and line.
+    const auto broken = dir.write("broken.py", "print('never')\nif True\n    pass\n");
+    const auto refused = runRova({first.string(), broken.string()});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err, "error: " + broken.string() + ": line 2: SyntaxError: expected ':'\n");
+
+    const auto failing = dir.write("failing.py", "import rova\n\nrova.eval('get no.such')\n");
+    const auto failed = runRova({failing.string(), first.string()});
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(failed.out, "");
+    EXPECT_EQ(failed.err, "error: " + failing.string() +
+                              ": line 3: rova.Error: line 1: get: no node named 'no'\n");
+
+    const auto exiting = dir.write("exiting.py", "import sys\nsys.exit(6)\n");
+    EXPECT_EQ(runRova({exiting.string(), first.string()}).exitCode, 6);
 }
 
 TEST(Python, ModulesOnTheScriptPathImport) {
