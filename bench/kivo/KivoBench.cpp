@@ -76,14 +76,15 @@ BENCHMARK(BM_LockstepAdvance);
 // (range 1 = 1) against the same replay with it off (range 1 = 0); the difference between the two
 // times per item is the recogniser's, and items are hand-frames. Range 0 picks the motion: 0 the
 // real fingerspelling (one hand, 25 frames per second), 1 a fast circle (the path fit's worst
-// case), 2 an open hand swiping, 3 two hands (60 frames per second).
+// case), 2 an open hand swiping, 3 two hands (60 frames per second), 4 a reach that taps.
 //
 //   kivo_bench --benchmark_filter='Recognition|Baseline'
 // The budget is 2 us per hand per frame; the frame copy above is the yardstick for machines.
 void BM_RecognitionPerHandFrame(benchmark::State& state) {
     static const std::vector<Kivo::Recording> recordings{
         realRecording(), readOrThrow("generated/fast-circle.kivo"),
-        readOrThrow("generated/open-hand-swipe.kivo"), readOrThrow("generated/two-hands.kivo")};
+        readOrThrow("generated/open-hand-swipe.kivo"), readOrThrow("generated/two-hands.kivo"),
+        readOrThrow("generated/reach-tap.kivo")};
     const auto& rec = recordings.at(static_cast<std::size_t>(state.range(0)));
     std::size_t hands = 0;
     std::size_t frames = 0;
@@ -110,7 +111,7 @@ void BM_RecognitionPerHandFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_RecognitionPerHandFrame)
     ->ArgNames({"motion", "recognise"})
-    ->ArgsProduct({{0, 1, 2, 3}, {0, 1}});
+    ->ArgsProduct({{0, 1, 2, 3, 4}, {0, 1}});
 
 // Frames injected from code, seen by one listener that reads each notified frame.
 void BM_ListenerDelivery(benchmark::State& state) {

@@ -81,6 +81,23 @@ constexpr float kTapMaxBow = 0.3f;
 // it: fingers drumming one after another are not tapping.
 constexpr std::int64_t kTapShapeLeadUs = 200'000;
 
+// Taps made by reaching. The reach starts where the fingertip was farthest from the screen in the
+// kReachLookbackUs before it first moved towards it fast enough (people wind up by 0.1-0.3 s), and
+// its velocity is taken over kReachVelocitySpanUs: a tracked arm jitters by 10-30 mm from one frame
+// to the next, enough to make a reach seem to stop or turn midway. It stops below kReachStopShare
+// of its peak speed, or on turning back. The tap is confirmed once the fingertip has held there
+// for kReachConfirmUs or come back kReachRetreat mm towards the user, with the finger still out
+// and the thumb off it; most grabs close within that time. A fingertip that goes on across the
+// view from the press instead (more than kReachMoveOnDistance mm, and kReachMoveOnRatio times as
+// far across as back) makes no tap: people start swipes with a reach into the view.
+constexpr std::int64_t kReachLookbackUs = 400'000;
+constexpr std::int64_t kReachVelocitySpanUs = 100'000;
+constexpr float kReachStopShare = 0.3f;
+constexpr std::int64_t kReachConfirmUs = 350'000;
+constexpr float kReachRetreat = 50.0f;
+constexpr float kReachMoveOnDistance = 90.0f;
+constexpr float kReachMoveOnRatio = 2.0f;
+
 float floatOr(const ConfigStore& store, const char* key, float fallback) {
     const auto v = store.get(key);
     return v.type == Config::Float ? v.f : fallback;
@@ -204,6 +221,11 @@ void Recognizer::stopAll(Track& tr, FrameRecord& frame) {
     if (tr.tapPendingStop) {
         tr.tap.state = Gesture::StateStop;
         frame.gestures.push_back(tr.tap);
+    } else if (tr.reaching && tr.reachStoppedAt >= 0 && !tr.samples.empty()) {
+        // The hand left holding the press, with the finger still out: nothing can undo the tap.
+        reportTap(tr, Gesture::ScreenTap, tr.reachStart, tr.reachPeak, tr.samples.back(), frame);
+        tr.tap.state = Gesture::StateStop;
+        frame.gestures.push_back(tr.tap);
     }
     tr = Track{};
 }
@@ -318,11 +340,18 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
         if (t - tr.firstSeen < toUs(cfg.handSettleTime)) {
             continue;  // a hand coming into view: watched, not yet read
         }
+        // The device lists a hand's fingers from the thumb.
         const PointableRecord* pointer = nullptr;
+        const PointableRecord* thumb = nullptr;
         for (const auto& p : frame.pointables) {
-            if (p.id == tr.pointerId && p.handId == hand.id) {
+            if (p.handId != hand.id) {
+                continue;
+            }
+            if (thumb == nullptr) {
+                thumb = &p;
+            }
+            if (p.id == tr.pointerId) {
                 pointer = &p;
-                break;
             }
         }
         if (tr.tapPendingStop) {
@@ -338,6 +367,8 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
         s.p = s.tip + tr.offset;
         s.palm = hand.palmPosition;
         s.shape = tr.shape;
+        s.extension = s.tip.distanceTo(s.palm);
+        s.thumbGap = thumb == pointer ? kInfinity : s.tip.distanceTo(thumb->tipPosition);
         Vector v;
         Vector palmV;
         if (!tr.samples.empty()) {
@@ -362,6 +393,7 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
         updateCircle(tr, s, cfg, frame);
         updateSwipe(tr, s, palmV, v, cfg, frame);
         updateTap(tr, s, v, cfg, frame);
+        updateReachTap(tr, s, cfg, frame);
     }
     for (auto it = m_tracks.begin(); it != m_tracks.end();) {
         if (std::find(m_seen.begin(), m_seen.end(), it->first) == m_seen.end()) {
@@ -503,6 +535,9 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
             std::abs(chord.y) > std::abs(chord.x) ? cfg.swipeMinVerticalLength : cfg.swipeMinLength;
         return source == Pointer ? kPointerStrokeScale * length : length;
     };
+    // A reach that stopped where a tap may have pressed starts no swipe until the tap is decided:
+    // drawing the hand back down and away is no swipe.
+    const bool pressing = tr.reaching && tr.reachStoppedAt >= 0;
     for (const Source source : {Palm, Pointer}) {
         Stroke& stroke = tr.strokes[source];
         const float speed = speedOf(source);
@@ -511,8 +546,10 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
             stroke.bent && !tr.circleActive && speed < kBentEndShare * stroke.peak &&
             chord.magnitude() >= minLengthOf(chord, source)) {
             // A bent stroke that slowed down without turning into a circle was a swipe.
-            begin(stroke, source, speed);
-            return;
+            if (!pressing) {
+                begin(stroke, source, speed);
+                return;
+            }
         }
         if (n == 1 || speed < kStrokeRestShare * cfg.swipeMinSpeed) {
             restart(stroke, s);
@@ -545,7 +582,7 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
             continue;
         }
         const float radius = strokeRadius(tr, stroke, source, s);
-        if (radius >= cfg.swipeMinPathRadius) {
+        if (radius >= cfg.swipeMinPathRadius && !pressing) {
             begin(stroke, source, speed);
             return;
         }
@@ -782,7 +819,8 @@ void Recognizer::updateTap(Track& tr, const Sample& s, const Vector& v,
     const float lateral = (travel - axis * along).magnitude();
     const float speed = screen ? tr.tapScreenSpeed : tr.tapKeySpeed;
     const float minSpeed = screen ? cfg.screenTapMinSpeed : cfg.keyTapMinSpeed;
-    if (along < minDistance || lateral > cfg.tapMaxLateralRatio * along || speed < minSpeed) {
+    if (along < minDistance || along > cfg.tapMaxDistance ||
+        lateral > cfg.tapMaxLateralRatio * along || speed < minSpeed) {
         return;
     }
     const float length = travel.magnitude();
@@ -802,19 +840,109 @@ void Recognizer::updateTap(Track& tr, const Sample& s, const Vector& v,
     if (s.shape - shapeBefore > cfg.handMaxShapeRatio * (s.travel - tr.tapStart.travel)) {
         return;
     }
+    reportTap(tr, screen ? Gesture::ScreenTap : Gesture::KeyTap, tr.tapStart, tr.tapPeak, s, frame);
+}
+
+void Recognizer::reportTap(Track& tr, int type, const Sample& start, const Sample& peak,
+                           const Sample& s, FrameRecord& frame) {
     GestureRecord& g = tr.tap;
-    g = started(tr, screen ? Gesture::ScreenTap : Gesture::KeyTap);
-    g.position = tr.tapPeak.tip;
-    g.direction = travel.normalized();
-    g.duration = s.t - tr.tapStart.t;
+    g = started(tr, type);
+    g.position = peak.tip;
+    g.direction = (peak.p - start.p).normalized();
+    g.duration = s.t - start.t;
     frame.gestures.push_back(g);
     tr.tapPendingStop = true;
-    // The tap is the motion: the path a circle would be read in and the palm's stroke start anew.
+    // The tap is the motion: the path a circle would be read in and the strokes start anew, and
+    // neither tap reads it again.
     tr.path.clear();
     for (auto& stroke : tr.strokes) {
         stroke = Stroke{};
         stroke.start = s;
     }
+    tr.tapMoving = false;
+    tr.reaching = false;
+    tr.reachStoppedAt = -1;
+}
+
+void Recognizer::updateReachTap(Track& tr, const Sample& s, const RecognizerSettings& cfg,
+                                FrameRecord& frame) {
+    if (tr.circleActive || tr.swipeActive || tr.tapPendingStop) {
+        tr.reaching = false;
+        return;
+    }
+    const Sample* ref = &tr.samples.front();
+    for (auto r = tr.samples.rbegin(); r != tr.samples.rend(); ++r) {
+        if (s.t - r->t >= kReachVelocitySpanUs) {
+            ref = &*r;
+            break;
+        }
+    }
+    const Vector v =
+        ref->t < s.t ? (s.p - ref->p) / (static_cast<float>(s.t - ref->t) * 1e-6f) : Vector{};
+    const float speed = v.magnitude();
+    if (!tr.reaching) {
+        if (-v.z < cfg.reachTapMinSpeed) {
+            return;
+        }
+        tr.reachStart = s;
+        for (auto r = tr.samples.rbegin(); r != tr.samples.rend() && s.t - r->t <= kReachLookbackUs;
+             ++r) {
+            if (r->p.z > tr.reachStart.p.z) {
+                tr.reachStart = *r;
+            }
+        }
+        tr.reaching = true;
+        tr.reachPeak = s;
+        tr.reachPeakSpeed = speed;
+        tr.reachExtension = std::max(tr.reachStart.extension, s.extension);
+        tr.reachStoppedAt = -1;
+        return;
+    }
+    tr.reachExtension = std::max(tr.reachExtension, s.extension);
+    if (s.extension < cfg.reachTapMinExtension * tr.reachExtension) {
+        tr.reaching = false;  // the fingers close: a grab
+        return;
+    }
+    if (tr.reachStoppedAt >= 0 && s.thumbGap < cfg.reachTapMinThumbGap) {
+        tr.reaching = false;  // the thumb closes on the finger: a grab
+        return;
+    }
+    if (s.p.z < tr.reachPeak.p.z) {
+        tr.reachPeak = s;
+    }
+    if (tr.reachStoppedAt < 0) {
+        tr.reachPeakSpeed = std::max(tr.reachPeakSpeed, speed);
+        if (s.t - tr.reachStart.t > toUs(cfg.reachTapMaxDuration)) {
+            tr.reaching = false;
+            return;
+        }
+        if (speed >= kReachStopShare * tr.reachPeakSpeed && v.z <= 0.0f) {
+            return;
+        }
+        const Vector travel = tr.reachPeak.p - tr.reachStart.p;
+        const float forward = -travel.z;
+        const float palmForward = tr.reachStart.palm.z - tr.reachPeak.palm.z;
+        const float ahead = tr.reachPeak.palm.z - tr.reachPeak.tip.z;
+        if (forward < cfg.reachTapMinDistance || forward - palmForward < cfg.reachTapMinLead ||
+            ahead < cfg.reachTapMinAhead ||
+            std::hypot(travel.x, travel.y) > cfg.reachTapMaxLateralRatio * forward) {
+            tr.reaching = false;
+            return;
+        }
+        tr.reachStoppedAt = s.t;
+    }
+    // A tap's return goes back the way the reach came; moving on across the view is the next
+    // stroke of something else.
+    const Vector since = s.p - tr.reachPeak.p;
+    if (const float side = std::hypot(since.x, since.y);
+        side > kReachMoveOnDistance && side > kReachMoveOnRatio * since.z) {
+        tr.reaching = false;
+        return;
+    }
+    if (s.t - tr.reachStoppedAt < kReachConfirmUs && since.z < kReachRetreat) {
+        return;
+    }
+    reportTap(tr, Gesture::ScreenTap, tr.reachStart, tr.reachPeak, s, frame);
 }
 
 }  // namespace Kivo::detail

@@ -88,12 +88,42 @@ struct RecognizerDefaults {
     // s from the start of a tap's motion to its turning point. People reach forward and then
     // press: up to about 0.5 s.
     float tapMaxDuration = 0.6f;
+    // mm along the tap's direction, at most: a press of the finger, or a short reach ending in
+    // one, covers up to about 120 mm. A longer reach is read as a whole by the reach tap below,
+    // which tells a grab's from a tap's; read here, a grab's closing fingers would make its
+    // turning point.
+    float tapMaxDistance = 200.0f;
     // Sideways travel allowed per mm of travel along the tap's direction, at its turning point:
     // a reach towards the screen arcs, sideways by 0.7-0.8 of its forward travel.
     float tapMaxLateralRatio = 1.0f;
     // s the finger must have been still (slower than the tap speeds) before a tap starts: a tap
     // begins from rest; fingers that keep moving (drumming, fidgeting) are not tapping.
     float tapMinRest = 0.1f;
+
+    // Taps made by reaching: recorded people tap at the screen by carrying the hand 100-350 mm
+    // towards it in 0.2-0.7 s with the pointing finger pressing out ahead of the palm, then hold
+    // or draw back. A grab reaches as far and as fast; its fingers close at the end of the reach.
+    // mm the pointing fingertip travels towards the screen (-z) in the reach.
+    float reachTapMinDistance = 90.0f;
+    // mm/s towards the screen the fingertip must reach; a slow push (300 mm in 2 s) is no tap.
+    float reachTapMinSpeed = 300.0f;
+    // mm the fingertip gains on the palm towards the screen during the reach: the finger points
+    // at the screen as the arm carries it. A hand carried forward as a whole (a grab's reach, a
+    // push) gains little.
+    float reachTapMinLead = 70.0f;
+    // mm the fingertip is ahead of the palm towards the screen at the end of the reach.
+    float reachTapMinAhead = 70.0f;
+    // Sideways and vertical travel allowed per mm of the reach towards the screen: people reach
+    // towards a screen in front of them from a hand held off to the side, by up to about 1.2.
+    float reachTapMaxLateralRatio = 1.3f;
+    // Share of its longest extension during the reach that the pointing finger keeps (its tip's
+    // distance from the palm) until the tap is confirmed: a grab closes the fingers to a half.
+    float reachTapMinExtension = 0.7f;
+    // s from the start of the reach to where it stops.
+    float reachTapMaxDuration = 1.0f;
+    // mm the thumb's tip keeps from the pointing fingertip until the tap is confirmed: a grab
+    // brings them within 10-35 mm of each other as it closes, a tapping hand keeps 45-100 mm.
+    float reachTapMinThumbGap = 40.0f;
 };
 
 struct RecognizerSettings : RecognizerDefaults {
@@ -107,7 +137,7 @@ struct RecognizerKey {
     float RecognizerDefaults::*member;
 };
 
-inline constexpr std::array<RecognizerKey, 20> kRecognizerKeys{{
+inline constexpr std::array<RecognizerKey, 29> kRecognizerKeys{{
     {"recognizer.hand.settle_time", &RecognizerDefaults::handSettleTime},
     {"recognizer.hand.max_shape_ratio", &RecognizerDefaults::handMaxShapeRatio},
     {"recognizer.pointer.switch_margin", &RecognizerDefaults::pointerSwitchMargin},
@@ -126,8 +156,17 @@ inline constexpr std::array<RecognizerKey, 20> kRecognizerKeys{{
     {"recognizer.key_tap.min_distance", &RecognizerDefaults::keyTapMinDistance},
     {"recognizer.key_tap.min_speed", &RecognizerDefaults::keyTapMinSpeed},
     {"recognizer.tap.max_duration", &RecognizerDefaults::tapMaxDuration},
+    {"recognizer.tap.max_distance", &RecognizerDefaults::tapMaxDistance},
     {"recognizer.tap.max_lateral_ratio", &RecognizerDefaults::tapMaxLateralRatio},
     {"recognizer.tap.min_rest", &RecognizerDefaults::tapMinRest},
+    {"recognizer.reach_tap.min_distance", &RecognizerDefaults::reachTapMinDistance},
+    {"recognizer.reach_tap.min_speed", &RecognizerDefaults::reachTapMinSpeed},
+    {"recognizer.reach_tap.min_lead", &RecognizerDefaults::reachTapMinLead},
+    {"recognizer.reach_tap.min_ahead", &RecognizerDefaults::reachTapMinAhead},
+    {"recognizer.reach_tap.max_lateral_ratio", &RecognizerDefaults::reachTapMaxLateralRatio},
+    {"recognizer.reach_tap.min_extension", &RecognizerDefaults::reachTapMinExtension},
+    {"recognizer.reach_tap.max_duration", &RecognizerDefaults::reachTapMaxDuration},
+    {"recognizer.reach_tap.min_thumb_gap", &RecognizerDefaults::reachTapMinThumbGap},
 }};
 
 // Recognises swipes, circles, screen taps and key taps in the motion of each hand: swipes in the
@@ -153,6 +192,8 @@ class Recognizer {
         float shape = 0.0f;   // motion of the other fingers relative to the palm so far, mm
         float speed = 0.0f;   // of p, mm/s
         float palmSpeed = 0.0f;
+        float extension = 0.0f;  // the pointing finger's tip from the palm, mm
+        float thumbGap = 0.0f;   // the thumb's tip from the pointing finger's, mm
     };
     struct Finger {
         std::int32_t id = 0;
@@ -214,6 +255,15 @@ class Recognizer {
         float tapKeySpeed = 0.0f;     // peak speed downwards
         bool tapPendingStop = false;
         GestureRecord tap;
+
+        // taps made by reaching: the reach's start, its farthest point towards the screen, and
+        // when it stopped there (-1: still moving)
+        bool reaching = false;
+        Sample reachStart;
+        Sample reachPeak;
+        float reachPeakSpeed = 0.0f;
+        float reachExtension = 0.0f;  // the pointing finger's longest during the reach
+        std::int64_t reachStoppedAt = -1;
     };
     struct CircleFit {
         Vector center;
@@ -238,6 +288,11 @@ class Recognizer {
     void updateCircle(Track& tr, const Sample& s, const RecognizerSettings& cfg,
                       FrameRecord& frame);
     void updateTap(Track& tr, const Sample& s, const Vector& v, const RecognizerSettings& cfg,
+                   FrameRecord& frame);
+    void updateReachTap(Track& tr, const Sample& s, const RecognizerSettings& cfg,
+                        FrameRecord& frame);
+    // Reports a tap of `type` that turned at `peak`, and starts the motion anew after it.
+    void reportTap(Track& tr, int type, const Sample& start, const Sample& peak, const Sample& s,
                    FrameRecord& frame);
     static bool fitCircle(const std::deque<Sample>& path, std::size_t first, CircleFit& fit);
     static const Vector& pointOf(const Sample& s, int source) {

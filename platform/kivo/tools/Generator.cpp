@@ -496,6 +496,51 @@ Recording arcScreenTap(Take& take) {
     return b.take();
 }
 
+// An upright hand, palm to the screen, reaching towards it as recorded people tap: the arm
+// carries it forward (and across and up, from a hand held off to one side) while the hand tips
+// forward so that the pointing finger presses out ahead of the palm; it holds, then draws back.
+// `grab`: an open hand reaching the same way closes on what it reached for instead.
+Recording reach(Take& take, bool grab) {
+    Builder b(take);
+    const float forward = take.pick(180.0f, 120.0f, 240.0f);
+    const float across = take.pick(-0.6f, -0.8f, -0.3f) * forward;
+    const float up = take.pick(0.2f, -0.2f, 0.5f) * forward;
+    const float tilt = take.pick(1.0f, 0.8f, 1.1f);  // rad the hand tips forward
+    const float seconds = take.pick(0.45f, 0.3f, 0.6f);
+    const float hold = take.pick(0.4f, 0.3f, 0.6f);
+    // s after the reach stops that the hand starts closing: the recogniser cannot tell a grab that
+    // holds open for longer from a tap
+    const float close = take.pick(0.0f, -0.1f, 0.1f);
+    const float start = take.pick(0.5f, 0.4f, 0.7f);
+    b.frames(0, start + seconds + hold + 1.2f, [&](float t) {
+        const float out =
+            smoothstep((t - start) / seconds) - smoothstep((t - start - seconds - hold) / 0.8f);
+        const float a = tilt * out;
+        Pose p = grab ? flat(Vector{across * out, 180.0f + up * out, 60.0f - forward * out})
+                      : pointing(Vector{across * out, 180.0f + up * out, 60.0f - forward * out});
+        p.direction = {0.0f, std::cos(a), -std::sin(a)};
+        p.normal = {0.0f, -std::sin(a), -std::cos(a)};
+        p.reach[1] = 50.0f;  // recorded fingertips lie 130-170 mm from the palm's centre
+        p.reach[2] = grab ? 50.0f : 0.0f;
+        if (grab) {
+            const float shut = smoothstep((t - start - seconds - close) / 0.25f);
+            p.curl = {shut, shut, shut, shut, shut};
+            p.pinch = shut;
+            p.pinchHold = 15.0f;
+        }
+        return std::vector{p};
+    });
+    return b.take();
+}
+
+Recording reachTap(Take& take) {
+    return reach(take, false);
+}
+
+Recording reachGrab(Take& take) {
+    return reach(take, true);
+}
+
 // A fast circle of 140 mm radius, a little uneven and drifting, for one and a third turns: its
 // chords are as long and as fast as a swipe.
 Recording fastCircle(Take& take) {
@@ -596,7 +641,7 @@ struct Generator {
     Recording (*make)(Take&);
 };
 
-const std::array<Generator, 20> kGenerators{{
+const std::array<Generator, 22> kGenerators{{
     {{"pinch-carry", "an open hand pinches a 20 mm block, carries it up and across, lets go",
       "none"},
      pinchCarry},
@@ -636,6 +681,14 @@ const std::array<Generator, 20> kGenerators{{
       "draws back",
       "screen-tap"},
      arcScreenTap},
+    {{"reach-tap",
+      "an upright hand reaches 180 mm towards the screen, tipping forward so the pointing finger "
+      "presses out ahead of the palm, holds and draws back",
+      "screen-tap"},
+     reachTap},
+    {{"reach-grab", "an open hand reaches as in reach-tap and closes into a fist at the end",
+      "none"},
+     reachGrab},
     {{"fast-circle",
       "one and a third uneven turns of a 140 mm circle at up to 1300 mm/s, drifting sideways",
       "circle"},

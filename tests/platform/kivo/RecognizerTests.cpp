@@ -318,6 +318,17 @@ TEST_F(Recognition, SwipesUpAndDownMayBeShorterThanSwipesAcross) {
     EXPECT_TRUE(gesturesIn(wholeHandWith(kSeconds, stroke({1.0f, 0.0f, 0.0f}))).empty());
 }
 
+// People tap at the screen by reaching: the arm carries the hand 100-350 mm towards it while the
+// pointing finger presses out ahead of the palm. One screen tap, pointing towards the screen, at
+// the reach's far end; the same reach closing into a grab is none.
+TEST_F(Recognition, AReachWithTheFingerPressingAheadIsOneScreenTapAndAGrabIsNone) {
+    const auto tap = gesturesIn("reach-tap");
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(tap, Kivo::Gesture::ScreenTap));
+    EXPECT_LT(tap.front().direction.z, -0.8f);
+    EXPECT_LT(tap.front().position.z, -150.0f) << "the fingertip where the reach stopped";
+    EXPECT_TRUE(gesturesIn("reach-grab").empty());
+}
+
 // Hands come into view moving; fingers drum, pinch and grab. None of it is a gesture.
 TEST_F(Recognition, FindsNothingInHowHandsMoveBetweenGestures) {
     for (const char* session : {"fast-entry", "finger-wiggle", "pinch-grab"}) {
@@ -346,6 +357,20 @@ TEST_F(Recognition, EachSafeguardIsTheSettingThatMakesIt) {
     Kivo::DeviceService::reset();
     ASSERT_TRUE(config.setFloat("recognizer.pointer.switch_margin", 0.0f));
     expectOneGesture(gesturesIn("finger-swap-swipe"), Kivo::Gesture::Swipe);
+    Kivo::DeviceService::reset();
+    // A grab's reach is told from a tap's by the fingers closing: the finger drawn in, the thumb
+    // brought to it, and a turning point the closing fingers make.
+    ASSERT_TRUE(config.setFloat("recognizer.reach_tap.min_extension", 0.0f));
+    ASSERT_TRUE(config.setFloat("recognizer.reach_tap.min_thumb_gap", 0.0f));
+    EXPECT_EQ(startedByType(gesturesIn("reach-grab"))[Kivo::Gesture::ScreenTap], 1);
+    Kivo::DeviceService::reset();
+    Kivo::Recording grab;  // a take whose fingers start closing as the reach stops
+    std::string error;
+    ASSERT_TRUE(KivoTools::generateSession("reach-grab", grab, error, 12, 3)) << error;
+    EXPECT_TRUE(gesturesIn(grab).empty());
+    Kivo::DeviceService::reset();
+    ASSERT_TRUE(config.setFloat("recognizer.tap.max_distance", 1e6f));
+    EXPECT_EQ(startedByType(gesturesIn(grab))[Kivo::Gesture::ScreenTap], 1);
 }
 
 // Human-like variants of every session (speed, size, direction, timing, 25 to 60 frames per
@@ -396,7 +421,7 @@ TEST_F(Recognition, EverySettingIsDocumentedWithItsDefault) {
         EXPECT_NE(text.str().find("| `" + key + "` | " + value.str() + " |"), std::string::npos)
             << key << " = " << value.str() << " is not in the table";
     }
-    EXPECT_EQ(floats, 20);
+    EXPECT_EQ(floats, 29);
 }
 
 TEST_F(Recognition, RealHandMotionFalsePositives) {
