@@ -287,10 +287,11 @@ std::string grabScene(const std::string& recording) {
            "device -replay " +
            recording +
            "\n"
-           "python(\"import rova\\nfor _ in range(216):\\n"
+           "python(\"import rova\\nshown = lambda plug: rova.eval('get ' + plug).strip()\\n"
+           "for _ in range(216):\\n"
            "    rova.eval('play -frames 1')\\n"
-           "    print('tick', rova.get('grab.grabObject'), rova.get('thumb.outputEnabled'), "
-           "rova.get('hand.outputPointable0_0Enabled'))\")\n"
+           "    print('tick', shown('grab.grabObject'), shown('thumb.outputEnabled'), "
+           "shown('hand.outputPointable0_0Enabled'))\")\n"
            "get block.translate\n";
 }
 

@@ -257,9 +257,9 @@ TEST(Python, OnFrameRunsAfterEachTickOfPlayAndEachFrameOfBake) {
               "baked 3 frames from frame 24: 1 objects (1 meshes, 0 changed shapes), 0 plugs (0 "
               "columns) -> " +
                   out + ", " + (dir.path() / "take.csv").string() +
-                  "\n"
+                  " (24 fps, 1 scene unit = 0.02 m)\n"
                   "[(24, 1.0), (25, 1.0416666666666667), (26, 1.0833333333333333)] 3.0\n"
-                  "['0', '1', '2']\n"
+                  "['0', '0.02', '0.04']\n"
                   "3\n");
     EXPECT_TRUE(std::filesystem::exists(out));
 }
