@@ -19,14 +19,15 @@
 #include <string>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "LiveClient.h"
 #include "RunRova.h"
-#include "RunningProgram.h"
 #include "ScriptValues.h"
 #include "TempDir.h"
 
 namespace {
 
+using kivorova::testing::ChildProcess;
 using kivorova::testing::frameJson;
 using kivorova::testing::frameMessage;
 using kivorova::testing::httpRequest;
@@ -36,7 +37,6 @@ using kivorova::testing::numbersOf;
 using kivorova::testing::RawConnection;
 using kivorova::testing::rawExchange;
 using kivorova::testing::RovaRun;
-using kivorova::testing::RunningProgram;
 using kivorova::testing::runRovaStatements;
 using kivorova::testing::startRovaScript;
 using kivorova::testing::TempDir;
@@ -71,7 +71,7 @@ class LiveSource : public ::testing::Test {
     }
 
     // rova running `script` after `device -listen -port 0 -root ROOT`, and the port it bound.
-    std::unique_ptr<RunningProgram> listen(const std::string& script, unsigned short& port) {
+    std::unique_ptr<ChildProcess> listen(const std::string& script, unsigned short& port) {
         auto rova =
             startRovaScript("device -listen -port 0 -root \"" + root.string() + "\"\n" + script);
         const auto line = rova->awaitLine("listening on", kPatience);
@@ -451,7 +451,8 @@ TEST_F(LiveSource, StalledClientsDoNotHoldUpTheHost) {
 
 TEST_F(LiveSource, KivoStreamSendsRecordedPageMessagesAndPrintsWhatTheHostRefused) {
     // A hello, fifteen frames 20 ms apart, and one frame short of a landmark among them.
-    std::string frames = R"({"type":"hello","client":"kivo-tracker","version":1})" "\n";
+    std::string frames = R"({"type":"hello","client":"kivo-tracker","version":1})"
+                         "\n";
     for (int i = 0; i < 16; ++i) {
         nlohmann::json frame = frameJson(500.0 + 20.0 * i, {TestHand{0.4 + 0.01 * i}});
         if (i == 7)

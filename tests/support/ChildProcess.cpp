@@ -1,21 +1,38 @@
 #include "ChildProcess.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 #include <system_error>
 
 extern char** environ;
 
 namespace kivorova::testing {
 
+namespace {
+
+std::filesystem::path tempPath(const std::string& stem, const std::string& extension) {
+    static std::atomic<unsigned> counter{0};
+    return std::filesystem::temp_directory_path() /
+           (stem + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + extension);
+}
+
+}  // namespace
+
 ChildProcess::ChildProcess(const std::filesystem::path& program,
                            const std::vector<std::string>& arguments,
-                           const std::filesystem::path& errors) {
+                           const std::filesystem::path& errors)
+    : m_errors(errors) {
     int in[2];
     int out[2];
     if (::pipe2(in, O_CLOEXEC) != 0)
@@ -67,6 +84,8 @@ ChildProcess::~ChildProcess() {
     if (m_pid > 0)
         stop(SIGKILL);
     closeAll();
+    std::error_code ignored;
+    for (const auto& path : m_removeAtEnd) std::filesystem::remove(path, ignored);
 }
 
 std::string ChildProcess::readUntil(const std::string& text) {
@@ -81,18 +100,70 @@ std::string ChildProcess::readAll() {
     return m_read;
 }
 
-bool ChildProcess::readSome() {
-    char buffer[256];
-    while (m_out >= 0) {
+bool ChildProcess::readSome(std::chrono::steady_clock::time_point deadline) {
+    char buffer[4096];
+    while (m_out >= 0 && !m_ended) {
+        if (deadline != std::chrono::steady_clock::time_point::max()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd fd{m_out, POLLIN, 0};
+            const int ready =
+                ::poll(&fd, 1, static_cast<int>(std::clamp<long long>(left.count(), 0, 1 << 30)));
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready <= 0)
+                return false;
+        }
         const ssize_t n = ::read(m_out, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n <= 0) {
+            m_ended = true;
             return false;
+        }
         m_read.append(buffer, static_cast<std::size_t>(n));
         return true;
     }
     return false;
+}
+
+std::optional<std::string> ChildProcess::awaitLine(std::string_view text,
+                                                   std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+        for (std::size_t end = m_read.find('\n', m_consumed); end != std::string::npos;
+             end = m_read.find('\n', m_consumed)) {
+            std::string line = m_read.substr(m_consumed, end - m_consumed);
+            m_consumed = end + 1;
+            if (line.find(text) != std::string::npos)
+                return line;
+        }
+        if (!readSome(deadline))
+            return std::nullopt;
+    }
+}
+
+RovaRun ChildProcess::finish(std::chrono::milliseconds timeout) {
+    if (m_in >= 0) {
+        ::close(m_in);
+        m_in = -1;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (readSome(deadline)) {
+    }
+    if (!m_ended)
+        send(SIGKILL);
+    RovaRun run;
+    const int signal = m_pid > 0 ? wait() : 0;
+    run.exitCode = signal != 0 ? 128 + signal : m_exitCode;
+    run.out = m_read;
+    if (!m_errors.empty()) {
+        std::ifstream err(m_errors, std::ios::binary);
+        std::ostringstream text;
+        text << err.rdbuf();
+        run.err = text.str();
+    }
+    return run;
 }
 
 void ChildProcess::send(int signal) {
@@ -120,6 +191,22 @@ void ChildProcess::closeAll() {
             *fd = -1;
         }
     }
+}
+
+std::unique_ptr<ChildProcess> startRovaScript(const std::string& script) {
+    const auto path = tempPath("rova-script", ".rova");
+    const auto errors = tempPath("rova-err", ".txt");
+    {
+        std::ofstream out(path);
+        out << script;
+        if (!out)
+            throw std::runtime_error("cannot write " + path.string());
+    }
+    auto program =
+        std::make_unique<ChildProcess>(rovaProgram(), std::vector{path.string()}, errors);
+    program->removeAtEnd(path);
+    program->removeAtEnd(errors);
+    return program;
 }
 
 }  // namespace kivorova::testing

@@ -3,9 +3,15 @@
 // it runs and end it with a signal.
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "RunRova.h"
 
 namespace kivorova::testing {
 
@@ -24,6 +30,14 @@ class ChildProcess {
     std::string readUntil(const std::string& text);
     // Reads the output to its end; returns all read so far.
     std::string readAll();
+    // The first line of output, after those returned before, that contains `text`; nullopt when
+    // the output ends first or `timeout` passes (waiting on the output itself, not on a clock).
+    std::optional<std::string> awaitLine(std::string_view text, std::chrono::milliseconds timeout);
+    // Ends standard input and waits for the program to end, killing it after `timeout`; all it
+    // printed, with standard error when it went to a file.
+    RovaRun finish(std::chrono::milliseconds timeout);
+    // A file the program reads, removed with this object.
+    void removeAtEnd(std::filesystem::path path) { m_removeAtEnd.push_back(std::move(path)); }
 
     void send(int signal);
     // Ends standard input (a program blocked reading it goes on), waits for the program to end
@@ -39,7 +53,9 @@ class ChildProcess {
     }
 
   private:
-    bool readSome();  // false at the output's end
+    // Reads what comes, waiting at most until `deadline`; false at the output's end or deadline.
+    bool readSome(std::chrono::steady_clock::time_point deadline =
+                      std::chrono::steady_clock::time_point::max());
     void closeAll();
 
     pid_t m_pid = -1;
@@ -47,6 +63,13 @@ class ChildProcess {
     int m_out = -1;
     int m_exitCode = -1;
     std::string m_read;
+    std::size_t m_consumed = 0;  // of m_read, by awaitLine
+    bool m_ended = false;
+    std::filesystem::path m_errors;
+    std::vector<std::filesystem::path> m_removeAtEnd;
 };
+
+// `rova` running `script` (written to a temporary file), its standard error kept in another.
+std::unique_ptr<ChildProcess> startRovaScript(const std::string& script);
 
 }  // namespace kivorova::testing
