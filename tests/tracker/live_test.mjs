@@ -217,7 +217,8 @@ function checkFollowing(log, palms) {
   check(seen.size >= 0.5 * before, `the cube showed only ${seen.size} of ${before} hand frames`);
 }
 
-// The take bakes like any replay: the palm where the take's palm is, frame by frame.
+// The take bakes like any replay: the palm where the take's palm is, frame by frame (the take in
+// millimetres, the bake in metres).
 if (failures.length === 0) {
   const text = readFileSync(take, 'utf8');
   const frames = text.split('\n').filter((line) => line.startsWith('frame '));
@@ -239,7 +240,7 @@ if (failures.length === 0) {
     palms.forEach((palm, i) => {
       if (!palm || !rows[i] || rows[i][rows[i].length - 1] !== 1) return;
       ++compared;
-      if (palm.some((v, c) => Math.abs(rows[i][2 + c] - v * SCALE) > 1e-6)) ++off;
+      if (palm.some((v, c) => Math.abs(rows[i][2 + c] - v * 0.001) > 1e-6)) ++off;
     });
     console.log(`take: ${frames.length} frames, ${compared} with a hand compared with the bake`);
     check(compared >= 10, `only ${compared} frames of the take have a hand`);
