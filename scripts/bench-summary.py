@@ -46,6 +46,8 @@ headlines = {
     "tracker page (headless Chromium, CPU inference)":
         lines_matching("tracker", r"^(tracking time|fake camera)"),
     "smoothing on the real recording (F1-F6)": lines_matching("filter", r"^F[1-6]"),
+    "camera live source: capture to the host's tick, host CPU (L1-L3)":
+        lines_matching("live", r"^(L[123] |load average)"),
 }
 print("\n== headline figures (each against its baseline from this run)")
 for title, lines in headlines.items():
