@@ -149,6 +149,7 @@ struct Spread {
 struct LatencyRun {
     std::vector<double> toTick;      // capture to the first tick showing the frame (or a newer one)
     std::vector<double> toListener;  // capture to the listener's notification of it
+    std::vector<double> tickLate;    // how late the tick thread woke (the machine's load)
     std::size_t sent = 0;
 };
 
@@ -227,6 +228,7 @@ LatencyRun measureLatency(std::vector<nlohmann::json>& frames, const Kivo::Contr
         done = true;
     });
     std::vector<std::pair<Clock::time_point, std::int64_t>> ticks;  // when, the timestamp shown
+    std::vector<double> tickLate;
     const auto period =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / tickRate));
     auto next = Clock::now();
@@ -241,6 +243,7 @@ LatencyRun measureLatency(std::vector<nlohmann::json>& frames, const Kivo::Contr
         std::this_thread::sleep_until(next);
         const Kivo::Frame frame = controller.frame();
         ticks.emplace_back(Clock::now(), frame.timestamp());
+        tickLate.push_back(msBetween(next, ticks.back().first));
         if (done && frame.timestamp() - firstTimestamp >= lastOffset())
             break;
     }
@@ -268,6 +271,7 @@ LatencyRun measureLatency(std::vector<nlohmann::json>& frames, const Kivo::Contr
     run.sent = count;
     run.toTick = latencies(ticks);
     run.toListener = latencies(arrivals.take());
+    run.tickLate = std::move(tickLate);
     if (run.toTick.size() != count)
         fail("only " + std::to_string(run.toTick.size()) + " of " + std::to_string(count) +
              " frames reached a tick");
@@ -420,14 +424,15 @@ int main(int argc, char** argv) {
             const double tick = 1000.0 / tickRate;
             const auto [p50, p99] = spread(run.toTick);
             const auto [l50, l99] = spread(run.toListener);
+            const auto [late50, late99] = spread(run.tickLate);
             std::printf(
                 "L1 latency to the next %g Hz tick: p50 %.2f ms, p99 %.2f ms (one tick "
                 "%.1f ms): p99/tick %.3f (%zu frames at %g/s)\n",
                 tickRate, p50, p99, tick, p99 / tick, run.toTick.size(), frameRate);
             std::printf(
                 "L2 latency to the listener (%g Hz run): p50 %.3f ms, p99 %.3f ms: "
-                "p99/tick %.4f\n",
-                tickRate, l50, l99, l99 / tick);
+                "p99/tick %.4f; the tick thread woke late by p50 %.2f ms, p99 %.2f ms\n",
+                tickRate, l50, l99, l99 / tick, late50, late99);
             const std::string hz = std::to_string(static_cast<int>(tickRate)) + " Hz";
             figures.push_back(
                 {"capture to the next " + hz + " tick, p99", "ms", p99, "one tick", tick, tick});
