@@ -187,6 +187,8 @@ LatencyRun measureLatency(std::vector<nlohmann::json>& frames, const Kivo::Contr
     asio::io_context ioc;
     websocket::stream<asio::ip::tcp::socket> ws{ioc};
     ws.next_layer().connect({asio::ip::address_v4::loopback(), KivoLive::port()});
+    // Each message goes at once, as from a browser (no Nagle's algorithm).
+    ws.next_layer().set_option(asio::ip::tcp::no_delay(true));
     ws.handshake("127.0.0.1:" + std::to_string(KivoLive::port()), "/stream");
     ws.text(true);
     const std::uint64_t before = Kivo::DeviceService::status().live.framesReceived;
