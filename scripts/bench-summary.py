@@ -24,6 +24,10 @@ tracking = os.path.join(out, "tracking.json")
 if os.path.exists(tracking):
     for f in json.load(open(tracking))["figures"]:
         figures.append({"bench": "tracking", **f})
+live = os.path.join(out, "live.json")
+if os.path.exists(live):
+    for f in json.load(open(live))["figures"]:
+        figures.append({"bench": "live", **f})
 bake = os.path.join(out, "bake-throughput.json")
 if os.path.exists(bake):
     figures.append({"bench": "bake", **json.load(open(bake))})
