@@ -150,8 +150,18 @@ struct LatencyRun {
     std::vector<double> toTick;      // capture to the first tick showing the frame (or a newer one)
     std::vector<double> toListener;  // capture to the listener's notification of it
     std::vector<double> tickLate;    // how late the tick thread woke (the machine's load)
-    std::size_t sent = 0;
 };
+
+// Polls `ready` until it holds; fails after 10 s.
+template <typename Ready>
+void waitUntil(Ready ready, const std::string& what) {
+    const auto giveUp = Clock::now() + std::chrono::seconds(10);
+    while (!ready()) {
+        if (Clock::now() > giveUp)
+            fail(what + " did not happen within 10 s");
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
 
 // When the listener hears of each device timestamp.
 class Arrivals : public Kivo::Listener {
@@ -254,6 +264,9 @@ LatencyRun measureLatency(std::vector<nlohmann::json>& frames, const Kivo::Contr
         fail("the client: " + clientError);
     beast::error_code ignored;
     ws.close(websocket::close_code::normal, ignored);
+    // The server takes one client at a time: the next run's comes once this one is gone.
+    waitUntil([] { return Kivo::DeviceService::status().live.client.empty(); },
+              "the client's leaving");
 
     // Each frame k >= 1 against the first tick (or notification) showing it or a newer frame.
     const auto latencies =
@@ -270,7 +283,6 @@ LatencyRun measureLatency(std::vector<nlohmann::json>& frames, const Kivo::Contr
             return out;
         };
     LatencyRun run;
-    run.sent = count;
     run.toTick = latencies(ticks);
     run.toListener = latencies(arrivals.take());
     run.tickLate = std::move(tickLate);
@@ -450,20 +462,13 @@ int main(int argc, char** argv) {
         std::ofstream(hello) << R"({"type":"hello"})" << '\n';
         const std::uint64_t clients = KivoLive::clientSerial();
         const pid_t idler = startStream(stream, hello, port, {"--hold"});
-        const auto waitUntil = [](auto ready) {
-            const auto giveUp = Clock::now() + std::chrono::seconds(10);
-            while (!ready()) {
-                if (Clock::now() > giveUp)
-                    fail("kivo-stream did not connect");
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-        };
-        waitUntil([&] { return KivoLive::clientSerial() > clients; });
+        waitUntil([&] { return KivoLive::clientSerial() > clients; }, "kivo-stream's connecting");
         const CpuWindow idle =
             hostCpuWhile([&] { std::this_thread::sleep_for(std::chrono::seconds(2)); });
         kill(idler, SIGTERM);
         awaitExit(idler);
-        waitUntil([&] { return Kivo::DeviceService::status().live.client.empty(); });
+        waitUntil([] { return Kivo::DeviceService::status().live.client.empty(); },
+                  "kivo-stream's leaving");
 
         const auto count = static_cast<std::size_t>(std::llround(seconds * frameRate));
         const fs::path lines = work / "frames.jsonl";
