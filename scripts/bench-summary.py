@@ -24,6 +24,10 @@ tracking = os.path.join(out, "tracking.json")
 if os.path.exists(tracking):
     for f in json.load(open(tracking))["figures"]:
         figures.append({"bench": "tracking", **f})
+live = os.path.join(out, "live.json")
+if os.path.exists(live):
+    for f in json.load(open(live))["figures"]:
+        figures.append({"bench": "live", **f})
 bake = os.path.join(out, "bake-throughput.json")
 if os.path.exists(bake):
     figures.append({"bench": "bake", **json.load(open(bake))})
@@ -46,6 +50,8 @@ headlines = {
     "tracker page (headless Chromium, CPU inference)":
         lines_matching("tracker", r"^(tracking time|fake camera)"),
     "smoothing on the real recording (F1-F6)": lines_matching("filter", r"^F[1-6]"),
+    "camera live source: capture to the host's tick, host CPU (L1-L3)":
+        lines_matching("live", r"^(L[123] |load average)"),
 }
 print("\n== headline figures (each against its baseline from this run)")
 for title, lines in headlines.items():
