@@ -8,8 +8,9 @@
 #include <limits>
 #include <map>
 #include <optional>
-#include <regex>
 #include <set>
+#include <string>
+#include <string_view>
 
 #include "rovahost/Scene.h"
 
@@ -99,9 +100,31 @@ std::string frameText(double frame) {
 // The tracking output a plug of a kivoTransform node belongs to ("outputPalm0" for
 // "outputPalm0Enabled" too), or "" when it is none.
 std::string trackingOutputOf(const std::string& attribute) {
-    static const std::regex kOutput("(outputPalm[0-9]+|outputPointable[0-9]+(_[0-9]+)?)(Enabled)?");
-    std::smatch match;
-    return std::regex_match(attribute, match, kOutput) ? match[1].str() : std::string();
+    // Reads digits from `at`; false when there are none.
+    const auto digits = [&attribute](std::size_t& at) {
+        const std::size_t from = at;
+        while (at < attribute.size() && attribute[at] >= '0' && attribute[at] <= '9') ++at;
+        return at > from;
+    };
+    std::size_t at = 0;
+    if (attribute.rfind("outputPalm", 0) == 0) {
+        at = std::string_view("outputPalm").size();
+        if (!digits(at))
+            return {};
+    } else if (attribute.rfind("outputPointable", 0) == 0) {
+        at = std::string_view("outputPointable").size();
+        if (!digits(at))
+            return {};
+        if (at < attribute.size() && attribute[at] == '_') {
+            ++at;
+            if (!digits(at))
+                return {};
+        }
+    } else {
+        return {};
+    }
+    const std::string_view rest = std::string_view(attribute).substr(at);
+    return rest.empty() || rest == "Enabled" ? attribute.substr(0, at) : std::string();
 }
 
 std::pair<std::string, std::string> splitPlug(const std::string& plug) {
