@@ -5,10 +5,11 @@
 // size). Stepped: each frame tracked in turn through kivoTracker.track; the figure is the page's
 // own time in MediaPipe per frame (the first WARMUP frames left out). Fake camera: the same cut
 // as a Y4M camera at 25 frames per second, the page streaming to a WebSocket that takes the
-// messages; frames tracked per second over SECONDS after a warm-up.
+// messages; frames tracked per second over SECONDS after a warm-up. Then the lite model again
+// with the image handed to the tracker at SIZE px on its longest side (the page's ?size=).
 //
 // usage: node tracker_bench.mjs --page DIR [--video MP4] [--chromium PATH] [--frames N]
-//                               [--seconds S] [--json OUT]
+//                               [--seconds S] [--size PX] [--json OUT]
 import {spawnSync} from 'node:child_process';
 import {mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync} from 'node:fs';
 import {tmpdir} from 'node:os';
@@ -20,7 +21,7 @@ const here = dirname(fileURLToPath(import.meta.url));
 const WARMUP = 5;
 
 const opt = {page: '', video: resolve(here, '../../data/videos/asl_hand.25fps.mp4'), chromium: '/usr/bin/chromium',
-             frames: 60, seconds: 10, json: ''};
+             frames: 60, seconds: 10, size: 320, json: ''};
 for (let i = 2; i < process.argv.length; ++i) {
   const a = process.argv[i];
   if (a === '--page') opt.page = resolve(process.argv[++i]);
@@ -28,9 +29,10 @@ for (let i = 2; i < process.argv.length; ++i) {
   else if (a === '--chromium') opt.chromium = process.argv[++i];
   else if (a === '--frames') opt.frames = Number(process.argv[++i]);
   else if (a === '--seconds') opt.seconds = Number(process.argv[++i]);
+  else if (a === '--size') opt.size = Number(process.argv[++i]);
   else if (a === '--json') opt.json = resolve(process.argv[++i]);
   else {
-    console.error('usage: tracker_bench.mjs --page DIR [--video MP4] [--chromium PATH] [--frames N] [--seconds S] [--json OUT]');
+    console.error('usage: tracker_bench.mjs --page DIR [--video MP4] [--chromium PATH] [--frames N] [--seconds S] [--size PX] [--json OUT]');
     process.exit(2);
   }
 }
@@ -54,13 +56,13 @@ const median = (values) => {
   return s.length % 2 ? s[s.length >> 1] : (s[s.length / 2 - 1] + s[s.length / 2]) / 2;
 };
 
-async function stepped(model) {
+async function stepped(model, size = 0) {
   const files = {};
   stills.forEach((f, i) => {
     files[`/still/${i}.jpg`] = readFileSync(join(work, f));
   });
   const {browser, page} = await openTracker({pageDir: opt.page, chromiumPath: opt.chromium,
-                                             query: `offline=1&model=${model}`, files});
+                                             query: `offline=1&model=${model}&size=${size}`, files});
   try {
     let found = 0;
     for (let i = 0; i < stills.length; ++i) {
@@ -74,9 +76,9 @@ async function stepped(model) {
   }
 }
 
-async function camera(model) {
+async function camera(model, size = 0) {
   const {browser, page} = await openTracker({
-    pageDir: opt.page, chromiumPath: opt.chromium, query: `model=${model}`,
+    pageDir: opt.page, chromiumPath: opt.chromium, query: `model=${model}&size=${size}`,
     args: ['--use-fake-ui-for-media-stream', '--use-fake-device-for-media-stream',
            `--use-file-for-fake-video-capture=${join(work, 'camera.y4m')}`],
     beforeLoad: (p) => p.routeWebSocket(`${ORIGIN.replace('http', 'ws')}/stream`, (ws) => {
@@ -112,6 +114,14 @@ try {
   for (const model of ['lite', 'full']) {
     figures[`${model}_camera_fps`] = await camera(model);
     console.log(`fake camera (640x480, 25 frames/s), ${model} model: ${figures[`${model}_camera_fps`].toFixed(1)} frames/s tracked`);
+  }
+  if (opt.size > 0) {
+    const s = await stepped('lite', opt.size);
+    figures.lite_small_ms = s.median;
+    figures.lite_small_camera_fps = await camera('lite', opt.size);
+    console.log(`tracking time per frame, lite model tracked at ${opt.size} px: median ${s.median.toFixed(1)} ms ` +
+                `(${(s.median / figures.lite_ms).toFixed(2)} of 640x480's, a hand found in ${s.found} of ${stills.length}); ` +
+                `fake camera: ${figures.lite_small_camera_fps.toFixed(1)} frames/s tracked`);
   }
   if (opt.json) writeFileSync(opt.json, JSON.stringify(figures, null, 1));
 } finally {

@@ -9,8 +9,9 @@
 // from the very image the page tracked (kivoTracker.onFrame). The strip shifts the picture down
 // by STRIP pixels, which the comparison takes off again.
 //
-// Then a video file in place of the camera (?video=, a still of a hand moving across), streamed to
-// the socket ?ws= names, and kept in the page with ?offline=1.
+// Then a video file in place of the camera (?video=, a still of a hand moving across), tracked at
+// a smaller size (?size=: the messages still describe the picture as captured), streamed to the
+// socket ?ws= names, and kept in the page with ?offline=1.
 //
 // usage: node camera_test.mjs --page DIR --video MP4 --reference JSON --hands JPG
 //                             [--chromium PATH] [--frames N] [--keep]
@@ -203,7 +204,7 @@ try {
     ws.onMessage((m) => into.push(JSON.parse(m)));
   });
   let run = await openTracker({pageDir: opt.page, chromiumPath: opt.chromium, files,
-                               query: `video=/hand.webm&model=lite&ws=${ORIGIN.replace('http', 'ws')}/elsewhere`,
+                               query: `video=/hand.webm&model=lite&size=320&ws=${ORIGIN.replace('http', 'ws')}/elsewhere`,
                                beforeLoad: routed('/elsewhere', streamed)});
   try {
     const deadline = Date.now() + 60000;
