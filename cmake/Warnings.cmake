@@ -13,10 +13,11 @@ function(kivorova_warnings target)
   endif()
 endfunction()
 
-# kivorova_boost_warnings(TARGET): for targets that compile Boost.Beast. With the sanitizers'
-# instrumentation GCC 12 reports -Wmaybe-uninitialized inside Boost's optional, code it inlined
-# from the system headers (a false positive of that release).
-function(kivorova_boost_warnings target)
+# kivorova_inlined_warnings(TARGET): for targets that compile Boost.Beast or std::regex. With the
+# sanitizers' instrumentation GCC 12 reports -Wmaybe-uninitialized inside Boost's optional and
+# std::regex's compiler, code it inlined from the system headers (a false positive of that
+# release).
+function(kivorova_inlined_warnings target)
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
     target_compile_options(${target} PRIVATE -Wno-maybe-uninitialized)
   endif()
