@@ -224,7 +224,7 @@ class ROVA_API Host {
     double fps() const;
 
     // One tick: drain the idle queue through the executor, mark the refresh attributes of threaded
-    // device nodes that pushed since the last tick dirty, evaluate the watched plugs.
+    // device nodes holding records no read took yet dirty, evaluate the watched plugs.
     void tick();
     Status watch(const std::string& plug, bool on);
     std::vector<std::string> watchedPlugs() const;

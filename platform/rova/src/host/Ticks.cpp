@@ -26,10 +26,10 @@ void Host::tick() {
     for (const auto& node : devices) {
         if (!node->alive)
             continue;
-        // New records, or records still waiting (oldest first, a read takes one): each shows on
-        // a tick of its own, whether or not another arrives.
-        const bool pushed = node->thread->pushed.exchange(false);
-        if (!pushed) {
+        // Records no read took yet, new or still waiting (oldest first, a read takes one): each
+        // shows on a tick of its own, whether or not another arrives. A record that a read took
+        // between ticks is on the outputs already: nothing to tell.
+        {
             std::lock_guard<std::mutex> lock(node->thread->mutex);
             if (node->thread->queue.empty())
                 continue;
