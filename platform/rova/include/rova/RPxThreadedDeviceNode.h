@@ -9,6 +9,9 @@
 // runDeviceThread on a thread of its own; clearing `live`, deleting the node, unloading its
 // plug-in and host exit call stopDeviceThread and join the thread before anything else.
 //
+// A `live` fed through a connection takes its value when something reads it, and at the latest
+// at the next host tick, which starts or stops the thread as a set would.
+//
 // Memory pool: createMemoryPools(slots, buffers, slotSize) makes slots * buffers fixed-size
 // slots (at most 65536 of at most 64 MiB, 1 GiB in all); it is refused while a slot is held
 // (acquired and not pushed, or popped and not released), and so is destroyMemoryPools, which

@@ -18,6 +18,9 @@ namespace rova::host {
 void Host::tick() {
     Impl& h = *m_impl;
     drainIdle();
+    // A thread switched on through a connection gets its first pass in this tick; one switched
+    // by the records this tick brings, at the end of it. A failing source is asked once a tick.
+    const auto failed = h.pullConnectedLive({});
     h.awaitDataPasses();
     std::vector<std::shared_ptr<detail::NodeRecord>> devices;  // kept: a compute may delete
     for (const auto& node : h.nodes)
@@ -44,6 +47,7 @@ void Host::tick() {
             h.dirtyDependents(node.get(), storage);
         }
     }
+    h.pullConnectedLive(failed);
     const auto watched = h.watched;
     for (const auto& plug : watched) {
         auto value = getPlug(plug);
