@@ -141,6 +141,43 @@ TEST_F(DeviceTicksTest, ARecordReadBetweenTicksIsNotReportedAgain) {
     EXPECT_EQ(get("pulse1.value"), "2");
 }
 
+// An unread record is news once: the ticks after the one that told of it change nothing, so a
+// scene that nobody reads from stays still once the device does.
+TEST_F(DeviceTicksTest, ARecordNobodyReadsIsToldOfOnce) {
+    PulseNode& node = *makePulse("pulse1");
+    create("testAdd", "add1");
+    ASSERT_TRUE(host.connect("pulse1.value", "add1.a"));
+    get("add1.sum");
+    pushFromThread(node, {1});
+    auto before = host.sceneChanges();
+    host.tick();
+    EXPECT_GT(host.sceneChanges(), before);
+    for (int tick = 0; tick < 3; ++tick) {
+        before = host.sceneChanges();
+        host.tick();
+        EXPECT_EQ(host.sceneChanges(), before) << "tick " << tick;
+    }
+    takeEvents();
+    pushFromThread(node, {2});
+    before = host.sceneChanges();
+    host.tick();
+    EXPECT_GT(host.sceneChanges(), before) << "a newer record is news again";
+    EXPECT_EQ(get("add1.sum"), "4");
+
+    // A failed read leaves the refresh plug dirty under a clean destination: a new record must
+    // reach the destination still.
+    create("testPulse", "pulse2");
+    PulseNode& bare = *PulseNode::last;  // nothing pushed: its compute fails
+    ASSERT_TRUE(host.connect("pulse2.value", "add1.b"));
+    EXPECT_EQ(get("add1.sum"), "1") << "2 + the stored -1";
+    EXPECT_TRUE(host.isDirty("pulse2.value").value);
+    EXPECT_FALSE(host.isDirty("add1.sum").value);
+    pushFromThread(bare, {7});
+    host.tick();
+    EXPECT_TRUE(host.isDirty("add1.sum").value);
+    EXPECT_EQ(get("add1.sum"), "9");
+}
+
 TEST_F(DeviceTicksTest, EachNodeIsToldOnlyOfItsOwnRecords) {
     PulseNode& first = *makePulse("pulse1");
     PulseNode& second = *makePulse("pulse2");

@@ -328,6 +328,7 @@ RStatus RPxThreadedDeviceNode::pushThreadData(RCharBuffer& buffer) {
         state->slots[static_cast<std::size_t>(buffer.m_slot)] = ThreadState::kQueued;
         state->queue.push_back(buffer.m_slot);
     }
+    state->pushed.store(true);
     buffer = RCharBuffer();
     return RStatus();
 }

@@ -36,6 +36,7 @@ struct ThreadState {
     std::atomic<bool> done{false};
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> live{false};
+    std::atomic<bool> pushed{false};
     std::atomic<std::uint64_t> acquired{0};
     std::uint64_t acquiredSeenByIsDone = 0;  // data thread only
     std::uint64_t freed = 0;                 // guarded by mutex: slots handed back so far

@@ -32,6 +32,7 @@ void Host::Impl::startThread(NodeRecord* node) {
         for (std::size_t k = 0; k < state.slots.size(); ++k)
             if (state.slots[k] == ThreadState::kFilling)
                 detail::freeSlot(state, static_cast<int>(k));
+        state.pushed.store(false);
         state.acquiredSeenByIsDone = state.acquired.load();
         state.freedSeenByIsDone = state.freed;
     }

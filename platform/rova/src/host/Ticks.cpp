@@ -29,14 +29,21 @@ void Host::tick() {
     for (const auto& node : devices) {
         if (!node->alive)
             continue;
-        // Records no read took yet, new or still waiting (oldest first, a read takes one): each
-        // shows on a tick of its own, whether or not another arrives. A record that a read took
-        // between ticks is on the outputs already: nothing to tell.
+        // Records no read took yet: new ones, or ones still waiting after a read took one (oldest
+        // first), each show on a tick of their own. A record a read took between ticks is on the
+        // outputs already, and one told of before and unread since is news no longer.
+        const bool pushed = node->thread->pushed.exchange(false);
         {
             std::lock_guard<std::mutex> lock(node->thread->mutex);
             if (node->thread->queue.empty())
                 continue;
         }
+        const bool read = std::any_of(
+            node->refreshAttributes.begin(), node->refreshAttributes.end(), [&](int attribute) {
+                return !node->dirty[static_cast<std::size_t>(node->storageOf(attribute))];
+            });
+        if (!pushed && !read)
+            continue;
         for (const int attribute : node->refreshAttributes) {
             const int storage = node->storageOf(attribute);
             if (!node->dirty[static_cast<std::size_t>(storage)]) {
