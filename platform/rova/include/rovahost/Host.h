@@ -225,7 +225,8 @@ class ROVA_API Host {
 
     // One tick: drain the idle queue through the executor, pull the `live` plugs fed through
     // connections, mark the refresh attributes of threaded device nodes holding records no read
-    // took yet dirty, pull those `live` plugs again, evaluate the watched plugs.
+    // took yet dirty (once for each record), pull those `live` plugs again, evaluate the watched
+    // plugs.
     void tick();
     Status watch(const std::string& plug, bool on);
     std::vector<std::string> watchedPlugs() const;
