@@ -9,6 +9,7 @@
 #include "LoadReport.h"
 #include "RunRova.h"
 #include "ScriptValues.h"
+#include "TempDir.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ using kivorova::testing::occurrences;
 using kivorova::testing::RovaRun;
 using kivorova::testing::runRovaScript;
 using kivorova::testing::sourceRoot;
+using kivorova::testing::TempDir;
 
 // A live node `k` with the device plugged in.
 const std::string kLiveNode =
@@ -396,6 +398,33 @@ TEST(KivoTransformNode, LiveNodesGoWhileFramesFlow) {
     const RovaRun run = runRovaScript(script);
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(occurrences(run.err, "Exiting kivo thread loop...\n"), 4u) << run.err;
+}
+
+// The scene's change count in a lockstep replay: each tick that brings a frame changes the scene,
+// and once the recording has run out the ticks change nothing, though the node's outputs were
+// never read and its last record still waits.
+TEST(KivoTransformNode, ALockstepReplayChangesTheSceneOnlyWhileItBringsFrames) {
+    const TempDir dir;
+    const auto recording =
+        dir.write("three.kivo",
+                  "kivo-recording version=1 rate=60 length=mm time=us gestures=none\n"
+                  "frame 1 t=0; hand 1 palm=80,200,0 normal=0,-1,0 dir=0,0,-1\n"
+                  "frame 2 t=16667; hand 1 palm=90,200,0 normal=0,-1,0 dir=0,0,-1\n"
+                  "frame 3 t=33333; hand 1 palm=100,200,0 normal=0,-1,0 dir=0,0,-1\n"
+                  "end frames=3 events=0\n");
+    std::string script = kLiveNode + "device -replay \"" + recording.string() +
+                         "\"\n"
+                         "python(\"counts = [rova.changes()]\")\n";
+    for (int tick = 0; tick < 6; ++tick)
+        script += std::string(tick < 4 ? "play -frames 1\n" : "refresh\n") +
+                  "python(\"counts.append(rova.changes())\")\n";
+    script +=
+        "python(\"print(' '.join('changed' if b > a else 'same' for a, b in "
+        "zip(counts, counts[1:])))\")\n";
+    const RovaRun run = runRovaScript(script);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "k\nchanged changed changed same same same\n")
+        << "three frames, then a play past the end and two refreshes";
 }
 
 }  // namespace

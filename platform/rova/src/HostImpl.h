@@ -22,7 +22,7 @@ struct ThreadState;
 struct PluginRecord;
 struct CommandDef;
 struct CommandHolder;
-}
+}  // namespace rova::detail
 
 namespace rova::host {
 
@@ -92,6 +92,11 @@ struct Host::Impl {
 
     // Ticks: every live data thread finishes a pass over what its device offers now.
     void awaitDataPasses();
+    // Ticks: a `live` fed through a connection takes its new value (starting or stopping the
+    // data thread) though nothing reads it; what the pull fails with is reported. Nodes in `skip`
+    // are left alone; returns the nodes whose pull left `live` dirty (a source failed).
+    std::vector<const detail::NodeRecord*> pullConnectedLive(
+        const std::vector<const detail::NodeRecord*>& skip);
 
     // ---- observers
     std::vector<std::pair<int, std::function<void(const GraphEvent&)>>> observers;

@@ -118,6 +118,9 @@ void PulseNode::runDeviceThread() {
     setDone(false);
     long counter = 0;
     const bool fromFeed = readsFeed.load();
+    RCharBuffer kept;
+    if (keepsLastSlot)
+        acquireDataStorage(kept);
     while (!isDone()) {
         nameLengthSeen = name().length();
         if (!isLive())

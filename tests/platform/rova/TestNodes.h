@@ -51,6 +51,9 @@ class PulseNode : public RPxThreadedDeviceNode {
     // Set before the node goes live, the loop reads `feed` as a device's reader would: it pushes
     // feed's value once each time it changes, and nothing otherwise.
     std::atomic<bool> readsFeed{false};
+    // Set before the node goes live, the loop takes one slot first and holds it unpushed until it
+    // ends, as a loop stopped halfway through filling a record does.
+    std::atomic<bool> keepsLastSlot{false};
     static std::atomic<long> feed;
 
   private:

@@ -223,8 +223,10 @@ class ROVA_API Host {
     void setFps(double fps);  // fps <= 0 is ignored
     double fps() const;
 
-    // One tick: drain the idle queue through the executor, mark the refresh attributes of threaded
-    // device nodes that pushed since the last tick dirty, evaluate the watched plugs.
+    // One tick: drain the idle queue through the executor, pull the `live` plugs fed through
+    // connections, mark the refresh attributes of threaded device nodes holding records no read
+    // took yet dirty (once for each record), pull those `live` plugs again, evaluate the watched
+    // plugs.
     void tick();
     Status watch(const std::string& plug, bool on);
     std::vector<std::string> watchedPlugs() const;

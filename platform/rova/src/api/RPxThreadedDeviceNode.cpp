@@ -2,12 +2,14 @@
 // compute.
 #include "rova/RPxThreadedDeviceNode.h"
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 
 #include "HostImpl.h"
 #include "api/Access.h"
 #include "host/DataThreadState.h"
+#include "host/Diagnostics.h"
 #include "host/Faults.h"
 #include "model/Attributes.h"
 #include "model/NodeRecords.h"
@@ -67,11 +69,16 @@ RStatus notAttached(const char* call) {
 }
 
 // Whether `buffer` holds the pool's slot `slot` and that slot is in the state `expected`: a
-// buffer is taken back only as the pool handed it out. The caller holds the state's mutex.
+// buffer is taken back only as the pool handed it out. The bytes must be this pool's too: another
+// node's pool hands out the same slot numbers. The caller holds the state's mutex.
 bool slotOwnedAs(const ThreadState& state, const RCharBuffer& buffer,
                  ThreadState::SlotState expected, int slot) {
-    return slot >= 0 && static_cast<std::size_t>(slot) < state.slots.size() &&
-           state.slots[static_cast<std::size_t>(slot)] == expected && buffer.ptr() != nullptr;
+    if (slot < 0 || static_cast<std::size_t>(slot) >= state.slots.size() ||
+        state.slots[static_cast<std::size_t>(slot)] != expected)
+        return false;
+    const std::size_t stride = state.storage.size() / state.slots.size();
+    return buffer.ptr() == state.storage.data() + stride * static_cast<std::size_t>(slot) &&
+           buffer.size() == state.slotSize;
 }
 }  // namespace
 
@@ -116,23 +123,30 @@ RStatus RPxThreadedDeviceNode::setRefreshOutputAttributes(RObjectArray& attribut
 }
 
 namespace {
+constexpr std::size_t kMostSlots = 65536;
+constexpr std::size_t kMostSlotBytes = std::size_t{1} << 26;
+constexpr std::size_t kMostPoolBytes = std::size_t{1} << 30;
+
 RStatus buildPools(ThreadState* state, const std::string& name, unsigned int bufferSize,
                    unsigned int numberOfBuffers, std::size_t bufferSizeInBytes) {
     if (rova::detail::faultArmed(rova::host::FaultPoint::kCreateMemoryPools, name))
         return rova::detail::injectedFailure(rova::host::FaultPoint::kCreateMemoryPools, name);
     const std::size_t slots = static_cast<std::size_t>(bufferSize) * numberOfBuffers;
-    if (slots == 0 || bufferSizeInBytes == 0 || slots > 65536 ||
-        bufferSizeInBytes > (std::size_t{1} << 26))
+    // Slots are padded to keep every record aligned for doubles.
+    const std::size_t stride = (bufferSizeInBytes + 15) / 16 * 16;
+    // Each limit alone still allows 4 TiB; the whole pool is bounded too, so that a request no
+    // memory can meet is refused rather than thrown at the plug-in.
+    if (slots == 0 || bufferSizeInBytes == 0 || slots > kMostSlots ||
+        bufferSizeInBytes > kMostSlotBytes || stride * slots > kMostPoolBytes)
         return RStatus(RStatus::kInvalidParameter,
                        "createMemoryPools: node '" + name + "' asked for " + std::to_string(slots) +
-                           " slots of " + std::to_string(bufferSizeInBytes) + " bytes");
+                           " slots of " + std::to_string(bufferSizeInBytes) +
+                           " bytes (at most 65536 slots of at most 64 MiB, 1 GiB in all)");
     std::lock_guard<std::mutex> lock(state->mutex);
     for (const auto slot : state->slots)
         if (slot == ThreadState::kFilling || slot == ThreadState::kReading)
             return RStatus(RStatus::kFailure,
                            "createMemoryPools: a slot of node '" + name + "' is still in use");
-    // Slots are padded to keep every record aligned for doubles.
-    const std::size_t stride = (bufferSizeInBytes + 15) / 16 * 16;
     state->slotSize = bufferSizeInBytes;
     state->storage.assign(stride * slots, 0);
     state->slots.assign(slots, ThreadState::kFree);
@@ -165,13 +179,27 @@ void RPxThreadedDeviceNode::destroyMemoryPools() {
     ThreadState* state = stateOf(*this);
     if (!state)
         return;
-    std::lock_guard<std::mutex> lock(state->mutex);
-    state->storage.clear();
-    state->storage.shrink_to_fit();
-    state->slots.clear();
-    state->queue.clear();
-    state->freeSlots.clear();
-    state->slotSize = 0;
+    std::ptrdiff_t held = 0;
+    {
+        std::lock_guard<std::mutex> lock(state->mutex);
+        // A held slot's bytes are still being written or read: freeing them under their holder
+        // would let it write into freed memory. The pool stays; the node's record frees it last.
+        held = std::count_if(state->slots.begin(), state->slots.end(), [](auto slot) {
+            return slot == ThreadState::kFilling || slot == ThreadState::kReading;
+        });
+        if (held == 0) {
+            state->storage.clear();
+            state->storage.shrink_to_fit();
+            state->slots.clear();
+            state->queue.clear();
+            state->freeSlots.clear();
+            state->slotSize = 0;
+            return;
+        }
+    }
+    rova::detail::writeError("destroyMemoryPools: node '" + nodeName(*this) + "' keeps its pool: " +
+                             std::to_string(held) + (held == 1 ? " slot is" : " slots are") +
+                             " still held (acquired and not pushed, or popped and not released)");
 }
 
 RStatus RPxThreadedDeviceNode::beginThreadLoop() {

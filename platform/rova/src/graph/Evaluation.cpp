@@ -6,6 +6,7 @@
 #include "HostImpl.h"
 #include "api/Access.h"
 #include "host/DataThreadState.h"
+#include "host/Diagnostics.h"
 #include "model/Attributes.h"
 #include "model/NodeRecords.h"
 #include "model/NodeTypes.h"
@@ -121,6 +122,35 @@ void Host::Impl::afterWrite(NodeRecord* node, int attribute) {
         startThread(node);
     if (!want && node->thread->running)
         stopThread(node);
+}
+
+std::vector<const NodeRecord*> Host::Impl::pullConnectedLive(
+    const std::vector<const NodeRecord*>& skip) {
+    const AttributeDef* live = detail::attributeOf(RPxThreadedDeviceNode::live);
+    std::vector<std::shared_ptr<NodeRecord>> switched;  // kept: a compute may delete
+    for (const auto& node : nodes) {
+        if (!node->thread || !node->alive ||
+            std::find(skip.begin(), skip.end(), node.get()) != skip.end())
+            continue;
+        const int index = node->type->indexOf(live);
+        if (index >= 0 && node->isDirty(index) &&
+            static_cast<std::size_t>(index) < node->incoming.size() &&
+            !node->incoming[static_cast<std::size_t>(index)].empty())
+            switched.push_back(node);
+    }
+    std::vector<const NodeRecord*> failed;
+    if (switched.empty())
+        return failed;
+    evaluationErrors.clear();
+    for (const auto& node : switched) {
+        const int index = node->type->indexOf(live);
+        evaluate(node.get(), index);
+        if (node->alive && node->isDirty(index))
+            failed.push_back(node.get());
+    }
+    for (const auto& error : evaluationErrors) detail::writeError(error);
+    evaluationErrors.clear();
+    return failed;
 }
 
 }  // namespace rova::host

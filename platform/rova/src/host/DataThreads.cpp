@@ -201,6 +201,12 @@ void Host::Impl::stopThread(NodeRecord* node) {
     if (state.thread.joinable())
         state.thread.join();
     state.running = false;
+    // A slot the loop took and never pushed has no holder left: it goes back now rather than at
+    // the next start, so the pool is whole when the node destroys it.
+    std::lock_guard<std::mutex> lock(state.mutex);
+    for (std::size_t k = 0; k < state.slots.size(); ++k)
+        if (state.slots[k] == ThreadState::kFilling)
+            detail::freeSlot(state, static_cast<int>(k));
 }
 
 }  // namespace rova::host

@@ -18,6 +18,9 @@ namespace rova::host {
 void Host::tick() {
     Impl& h = *m_impl;
     drainIdle();
+    // A thread switched on through a connection gets its first pass in this tick; one switched
+    // by the records this tick brings, at the end of it. A failing source is asked once a tick.
+    const auto failed = h.pullConnectedLive({});
     h.awaitDataPasses();
     std::vector<std::shared_ptr<detail::NodeRecord>> devices;  // kept: a compute may delete
     for (const auto& node : h.nodes)
@@ -26,14 +29,21 @@ void Host::tick() {
     for (const auto& node : devices) {
         if (!node->alive)
             continue;
-        // New records, or records still waiting (oldest first, a read takes one): each shows on
-        // a tick of its own, whether or not another arrives.
+        // Records no read took yet: new ones, or ones still waiting after a read took one (oldest
+        // first), each show on a tick of their own. A record a read took between ticks is on the
+        // outputs already, and one told of before and unread since is news no longer.
         const bool pushed = node->thread->pushed.exchange(false);
-        if (!pushed) {
+        {
             std::lock_guard<std::mutex> lock(node->thread->mutex);
             if (node->thread->queue.empty())
                 continue;
         }
+        const bool read = std::any_of(
+            node->refreshAttributes.begin(), node->refreshAttributes.end(), [&](int attribute) {
+                return !node->dirty[static_cast<std::size_t>(node->storageOf(attribute))];
+            });
+        if (!pushed && !read)
+            continue;
         for (const int attribute : node->refreshAttributes) {
             const int storage = node->storageOf(attribute);
             if (!node->dirty[static_cast<std::size_t>(storage)]) {
@@ -44,6 +54,7 @@ void Host::tick() {
             h.dirtyDependents(node.get(), storage);
         }
     }
+    h.pullConnectedLive(failed);
     const auto watched = h.watched;
     for (const auto& plug : watched) {
         auto value = getPlug(plug);
