@@ -385,13 +385,30 @@ class StreamSession : public std::enable_shared_from_this<StreamSession> {
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
   public:
     HttpSession(Server& server, tcp::socket&& socket, std::string peer)
-        : m_server(server), m_stream(std::move(socket)), m_peer(std::move(peer)) {}
+        : m_server(server),
+          m_stream(std::move(socket)),
+          m_firstRequestDeadline(m_stream.get_executor()),
+          m_peer(std::move(peer)) {}
 
     void read() {
         m_parser.emplace();
         m_parser->header_limit(kHttpHeaderLimit);
         m_parser->body_limit(kHttpBodyLimit);
-        m_stream.expires_after(m_server.options().handshakeTimeout);
+        if (m_requests == 0) {
+            // The first request's deadline is our own timer rather than the stream's: the
+            // stream closes the socket before its handler runs, so the peer would see the close
+            // before the refusal is on record.
+            m_stream.expires_never();
+            m_firstRequestDeadline.expires_after(m_server.options().handshakeTimeout);
+            m_firstRequestDeadline.async_wait([self = shared_from_this()](beast::error_code ec) {
+                if (ec || self->m_readEnded)
+                    return;  // cancelled, or the read ended as the timer's handler was queued
+                self->m_server.refuse("no HTTP request from " + self->m_peer + " in time");
+                self->close();
+            });
+        } else {
+            m_stream.expires_after(m_server.options().handshakeTimeout);
+        }
         http::async_read(
             m_stream, m_buffer, *m_parser,
             [self = shared_from_this()](beast::error_code ec, std::size_t) { self->received(ec); });
@@ -399,6 +416,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
 
   private:
     void received(beast::error_code ec) {
+        m_readEnded = true;
+        m_firstRequestDeadline.cancel();
         if (ec == http::error::end_of_stream || ec == asio::error::eof ||
             ec == asio::error::connection_reset || ec == asio::error::operation_aborted) {
             close();
@@ -409,8 +428,6 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
                             std::to_string(m_server.options().maxMessageBytes) +
                             " bytes (the stream was closed)");
         } else if (ec == beast::error::timeout) {
-            if (m_requests == 0)
-                m_server.refuse("no HTTP request from " + m_peer + " in time");
             close();
             return;
         }
@@ -591,10 +608,12 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
 
     Server& m_server;
     beast::tcp_stream m_stream;
+    asio::steady_timer m_firstRequestDeadline;
     beast::flat_buffer m_buffer;
     std::optional<http::request_parser<http::empty_body>> m_parser;
     std::string m_peer;
     std::uint64_t m_requests = 0;
+    bool m_readEnded = false;  // the first read has completed, one way or another
 };
 
 // ---------------------------------------------------------------------------------------------
