@@ -191,7 +191,7 @@ class Recognizer {
         float travel = 0.0f;  // path length of p so far, mm
         float shape = 0.0f;   // motion of the other fingers relative to the palm so far, mm
         float speed = 0.0f;   // of p, mm/s
-        float palmSpeed = 0.0f;
+        float palmSpeed = 0.0f;  // over the swipes' longer span
         float extension = 0.0f;  // the pointing finger's tip from the palm, mm
         float thumbGap = 0.0f;   // the thumb's tip from the pointing finger's, mm
     };
@@ -282,9 +282,10 @@ class Recognizer {
     // a stroke of a shake that ended just before it.
     void endSwipe(Track& tr, const Sample& s, FrameRecord& frame);
     void reportHeld(Track& tr, FrameRecord& frame);
-    void updateSwipe(Track& tr, const Sample& s, const Vector& palmVelocity,
-                     const Vector& pointerVelocity, const RecognizerSettings& cfg,
-                     FrameRecord& frame);
+    // `measuredFrom`: the sample the swipe velocities are measured from.
+    void updateSwipe(Track& tr, const Sample& s, const Sample& measuredFrom,
+                     const Vector& palmVelocity, const Vector& pointerVelocity,
+                     const RecognizerSettings& cfg, FrameRecord& frame);
     void updateCircle(Track& tr, const Sample& s, const RecognizerSettings& cfg,
                       FrameRecord& frame);
     void updateTap(Track& tr, const Sample& s, const Vector& v, const RecognizerSettings& cfg,
