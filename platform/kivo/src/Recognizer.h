@@ -185,12 +185,12 @@ class Recognizer {
   private:
     struct Sample {
         std::int64_t t = 0;
-        Vector p;             // the pointing finger's motion, continuous across pointer changes
-        Vector tip;           // the pointing finger's tip
-        Vector palm;          // the palm
-        float travel = 0.0f;  // path length of p so far, mm
-        float shape = 0.0f;   // motion of the other fingers relative to the palm so far, mm
-        float speed = 0.0f;   // of p, mm/s
+        Vector p;                // the pointing finger's motion, continuous across pointer changes
+        Vector tip;              // the pointing finger's tip
+        Vector palm;             // the palm
+        float travel = 0.0f;     // path length of p so far, mm
+        float shape = 0.0f;      // motion of the other fingers relative to the palm so far, mm
+        float speed = 0.0f;      // of p, mm/s
         float palmSpeed = 0.0f;  // over the swipes' longer span
         float extension = 0.0f;  // the pointing finger's tip from the palm, mm
         float thumbGap = 0.0f;   // the thumb's tip from the pointing finger's, mm
@@ -208,6 +208,12 @@ class Recognizer {
         float peak = 0.0f;
         Vector heading;     // the point's direction when it was fastest in the stroke
         bool bent = false;  // qualified as a swipe but for its bend: decided when it ends
+    };
+    // A stroke of the palm long and fast enough to be a shake's, whether a swipe or not.
+    struct Swing {
+        std::int64_t start = -1;
+        std::int64_t end = -1;
+        Vector direction;
     };
     struct Track {
         std::int32_t handId = 0;
@@ -235,7 +241,8 @@ class Recognizer {
         Vector heldEnd;  // where its point stopped
         float heldLength = 0.0f;
         bool heldStopPending = false;
-        std::int64_t shakeAt = -1;  // when a stroke of a shake was last seen
+        std::int64_t shakeAt = -1;    // when a stroke of a shake was last seen
+        std::array<Swing, 3> swings;  // the palm's latest swings, the latest first
         Vector shakeDirection;
 
         // circle: the pointer's path while it moves, and the circle in progress
