@@ -29,6 +29,9 @@ constexpr std::int64_t kSwipeVelocitySpanUs = 50'000;
 constexpr std::int64_t kSampleWindowUs = 1'000'000;
 // Frames further apart than this (an unplug, a hand leaving and coming back) start the hand anew.
 constexpr std::int64_t kMaxGapUs = 250'000;
+// mm/s: a palm that moves faster than this from one frame to the next was lost and found again
+// elsewhere by the tracker (no arm moves the hand at 4 m/s): as after a gap, it starts anew.
+constexpr float kMaxHandSpeed = 4000.0f;
 // How the fingers' positions relative to the palm are smoothed before their motion is summed:
 // enough to keep landmark noise from adding up to a shape change, short against a grab (0.3 s).
 constexpr std::int64_t kFingerSmoothingUs = 40'000;
@@ -351,7 +354,11 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
     for (const auto& hand : frame.hands) {
         m_seen.push_back(hand.id);
         auto it = m_tracks.find(hand.id);
-        if (it != m_tracks.end() && t - it->second.lastSeen > kMaxGapUs) {
+        if (it != m_tracks.end() &&
+            (t - it->second.lastSeen > kMaxGapUs ||
+             (t > it->second.lastSeen && !it->second.samples.empty() &&
+              hand.palmPosition.distanceTo(it->second.samples.back().palm) >
+                  kMaxHandSpeed * 1e-6f * static_cast<float>(t - it->second.lastSeen)))) {
             stopAll(it->second, frame);
             m_tracks.erase(it);
             it = m_tracks.end();

@@ -313,6 +313,19 @@ TEST_F(Recognition, AShakeWhoseFirstSwingsAreShortIsNoSwipe) {
     EXPECT_GT(g.back().direction.x, 0.9f);
 }
 
+// The tracker loses a hand and finds it again 150 mm higher from one frame to the next, just
+// after a swipe down: no arm moves that fast, so the jump is neither a swing back (which would
+// make the swipe a shake's stroke) nor a swipe up. One swipe, going down.
+TEST_F(Recognition, AHandTheTrackerFindsElsewhereMakesNoStroke) {
+    const auto swipeThenJump = [](double t) {
+        const double down = t < 0.2 ? 50.0 - 50.0 * std::cos(std::numbers::pi * t / 0.2) : 100.0;
+        return Kivo::Vector{0.0f, static_cast<float>(t < 0.3 ? -down : 50.0), 0.0f};
+    };
+    const auto g = gesturesIn(wholeHandWith(0.4, swipeThenJump));
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(g, Kivo::Gesture::Swipe));
+    EXPECT_LT(g.back().direction.y, -0.9f);
+}
+
 // No shake swings a hand 250 mm: such a swipe is reported as it goes on, not once it has ended,
 // even when the recording stops before it does.
 TEST_F(Recognition, ASwipeLongerThanAShakesStrokesIsReportedAsItGoesOn) {
