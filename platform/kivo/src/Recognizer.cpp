@@ -78,6 +78,9 @@ constexpr float kShakeMaxLength = 200.0f;
 // stroke of a shake. A wind-up before a swipe, or a return after one, is a single swing back.
 // Strokes that go on the same way after a hitch (the hand slowing, or turning by less than 90
 // degrees) make one swing.
+// People bring the hand back 0.1-0.3 s after a swipe: a stroke that starts within kShakeWindowUs
+// of the end of a swing the other way, and is no longer than it, is that swing's return and no
+// swipe (a wind-up before a swipe is shorter than the swipe).
 constexpr float kSwingShare = 0.5f;
 
 // Circles: the path is sampled every 30 ms (every frame at 25-30 frames per second, every other
@@ -200,6 +203,12 @@ void Recognizer::endSwipe(Track& tr, const Sample& s, FrameRecord& frame) {
                                before[0]->start - before[1]->end <= kShakeWindowUs &&
                                tr.swipe.direction.dot(before[0]->direction) < kShakeOppositeCos &&
                                before[0]->direction.dot(before[1]->direction) < kShakeOppositeCos;
+    // A stroke straight back after a swing at least as long is that swing's return.
+    if (before[0] != nullptr && stroke.start.t - before[0]->end <= kShakeWindowUs &&
+        tr.swipe.direction.dot(before[0]->direction) < kShakeOppositeCos &&
+        before[0]->length >= s.palm.distanceTo(stroke.start.palm)) {
+        return;
+    }
     if (swungToAndFro ||
         (tr.shakeAt >= 0 && stroke.start.t - tr.shakeAt <= kShakeWindowUs &&
          std::abs(tr.swipe.direction.dot(tr.shakeDirection)) > -kShakeOppositeCos)) {
@@ -518,9 +527,11 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Sample& measuredF
                 // On the same way after a hitch: the same swing.
                 last.direction = (last.direction + chord.normalized()).normalized();
                 last.end = s.t;
+                last.length = s.palm.distanceTo(last.from);
             } else if (chord.magnitude() >= kSwingShare * cfg.swipeMinLength) {
                 std::rotate(tr.swings.rbegin(), tr.swings.rbegin() + 1, tr.swings.rend());
-                tr.swings[0] = {stroke.start.t, s.t, chord.normalized()};
+                tr.swings[0] = {stroke.start.t, s.t, chord.normalized(), stroke.start.palm,
+                                chord.magnitude()};
             }
         }
         stroke.start = from;

@@ -214,6 +214,8 @@ class Recognizer {
         std::int64_t start = -1;
         std::int64_t end = -1;
         Vector direction;
+        Vector from;  // where the palm started
+        float length = 0.0f;
     };
     struct Track {
         std::int32_t handId = 0;

@@ -326,6 +326,21 @@ TEST_F(Recognition, AHandTheTrackerFindsElsewhereMakesNoStroke) {
     EXPECT_LT(g.back().direction.y, -0.9f);
 }
 
+// People bring the hand back after a swipe, a moment after it stops: the stroke back, no longer
+// than the swipe, is its return. One swipe, going right.
+TEST_F(Recognition, TheHandBroughtBackAfterASwipeIsItsReturn) {
+    constexpr double kPi = std::numbers::pi;
+    const auto swipeAndBack = [](double t) {
+        const double x = t < 0.25   ? 50.0 - 50.0 * std::cos(kPi * t / 0.25)
+                         : t < 0.45 ? 100.0
+                                    : 60.0 + 40.0 * std::cos(kPi * (t - 0.45) / 0.3);
+        return Kivo::Vector{static_cast<float>(x), 0.0f, 0.0f};
+    };
+    const auto g = gesturesIn(wholeHandWith(0.75, swipeAndBack));
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(g, Kivo::Gesture::Swipe));
+    EXPECT_GT(g.back().direction.x, 0.9f);
+}
+
 // No shake swings a hand 250 mm: such a swipe is reported as it goes on, not once it has ended,
 // even when the recording stops before it does.
 TEST_F(Recognition, ASwipeLongerThanAShakesStrokesIsReportedAsItGoesOn) {
