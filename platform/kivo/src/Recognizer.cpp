@@ -19,12 +19,6 @@ constexpr float kInfinity = std::numeric_limits<float>::infinity();
 // Velocities are measured over at least this span, so that 25 and 60 frames per second give the
 // same readings and a millimetre of landmark noise does not read as speed.
 constexpr std::int64_t kVelocitySpanUs = 30'000;
-// Swipes read the motion over a longer span, from where the point was exactly that long ago
-// (between two frames when it falls between them), so that every rate reads the same span: a
-// tracked arm jitters by 5-15 mm from one frame to the next, which turns a single frame's
-// velocity by tens of degrees and cuts a swipe into short strokes. Longer, the velocity lags the
-// corner of a "V" and the first stroke's way takes in some of the second's.
-constexpr std::int64_t kSwipeVelocitySpanUs = 50'000;
 // Motion kept per hand: the longest swipe stroke people make lasts well under a second.
 constexpr std::int64_t kSampleWindowUs = 1'000'000;
 // Frames further apart than this (an unplug, a hand leaving and coming back) start the hand anew.
@@ -435,41 +429,13 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
             palmV = (s.palm - ref->palm) / dt;
         }
         s.speed = v.magnitude();
-        Vector swipeV;
-        Vector swipePalmV;
-        Sample swipeFrom = s;
-        if (!tr.samples.empty()) {
-            const std::int64_t from = t - kSwipeVelocitySpanUs;
-            const Sample* a = &tr.samples.front();
-            const Sample* b = a;
-            for (auto r = tr.samples.rbegin(); r != tr.samples.rend(); ++r) {
-                if (r->t <= from) {
-                    a = &*r;
-                    break;
-                }
-                b = &*r;
-            }
-            swipeFrom = *a;
-            Vector p = a->p;
-            Vector palm = a->palm;
-            std::int64_t at = a->t;
-            if (a->t < from && b->t > from) {
-                const float w = static_cast<float>(from - a->t) / static_cast<float>(b->t - a->t);
-                p = a->p + (b->p - a->p) * w;
-                palm = a->palm + (b->palm - a->palm) * w;
-                at = from;
-            }
-            const float dt = static_cast<float>(t - at) * 1e-6f;
-            swipeV = (s.p - p) / dt;
-            swipePalmV = (s.palm - palm) / dt;
-        }
-        s.palmSpeed = swipePalmV.magnitude();
+        s.palmSpeed = palmV.magnitude();
         tr.samples.push_back(s);
         while (tr.samples.size() > 2 && t - tr.samples.front().t > kSampleWindowUs) {
             tr.samples.pop_front();
         }
         updateCircle(tr, s, cfg, frame);
-        updateSwipe(tr, s, swipeFrom, swipePalmV, swipeV, cfg, frame);
+        updateSwipe(tr, s, palmV, v, cfg, frame);
         updateTap(tr, s, v, cfg, frame);
         updateReachTap(tr, s, cfg, frame);
     }
@@ -513,9 +479,8 @@ float Recognizer::strokeRadius(const Track& tr, const Stroke& stroke, Source sou
     return sagitta > 0.0f ? length * length / (8.0f * sagitta) : kInfinity;
 }
 
-void Recognizer::updateSwipe(Track& tr, const Sample& s, const Sample& measuredFrom,
-                             const Vector& palmV, const Vector& v, const RecognizerSettings& cfg,
-                             FrameRecord& frame) {
+void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, const Vector& v,
+                             const RecognizerSettings& cfg, FrameRecord& frame) {
     const std::size_t n = tr.samples.size();
     const Sample& previous = n >= 2 ? tr.samples[n - 2] : s;
     const auto restart = [&](Stroke& stroke, const Sample& from) {
@@ -538,7 +503,7 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Sample& measuredF
         stroke.peak = 0.0f;
         stroke.bent = false;
     };
-    const auto speedOf = [&](int source) { return source == Palm ? s.palmSpeed : v.magnitude(); };
+    const auto speedOf = [&](int source) { return source == Palm ? s.palmSpeed : s.speed; };
     const auto velocityOf = [&](int source) { return source == Palm ? palmV : v; };
     // A swipe is reported once it has ended and the hand has not swung back within
     // kShakeWindowUs: the strokes of a shake are as long, fast and straight as swipes, but each is
@@ -646,8 +611,7 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Sample& measuredF
             }
         }
         if (n == 1 || speed < kStrokeRestShare * cfg.swipeMinSpeed) {
-            // At rest: the next stroke starts where the velocity that shows it is measured from.
-            restart(stroke, measuredFrom);
+            restart(stroke, s);
             continue;
         }
         if (speed > stroke.peak) {

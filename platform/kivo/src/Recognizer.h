@@ -185,13 +185,13 @@ class Recognizer {
   private:
     struct Sample {
         std::int64_t t = 0;
-        Vector p;                // the pointing finger's motion, continuous across pointer changes
-        Vector tip;              // the pointing finger's tip
-        Vector palm;             // the palm
-        float travel = 0.0f;     // path length of p so far, mm
-        float shape = 0.0f;      // motion of the other fingers relative to the palm so far, mm
-        float speed = 0.0f;      // of p, mm/s
-        float palmSpeed = 0.0f;  // over the swipes' longer span
+        Vector p;             // the pointing finger's motion, continuous across pointer changes
+        Vector tip;           // the pointing finger's tip
+        Vector palm;          // the palm
+        float travel = 0.0f;  // path length of p so far, mm
+        float shape = 0.0f;   // motion of the other fingers relative to the palm so far, mm
+        float speed = 0.0f;   // of p, mm/s
+        float palmSpeed = 0.0f;
         float extension = 0.0f;  // the pointing finger's tip from the palm, mm
         float thumbGap = 0.0f;   // the thumb's tip from the pointing finger's, mm
     };
@@ -291,10 +291,9 @@ class Recognizer {
     // a stroke of a shake that ended just before it.
     void endSwipe(Track& tr, const Sample& s, FrameRecord& frame);
     void reportHeld(Track& tr, FrameRecord& frame);
-    // `measuredFrom`: the sample the swipe velocities are measured from.
-    void updateSwipe(Track& tr, const Sample& s, const Sample& measuredFrom,
-                     const Vector& palmVelocity, const Vector& pointerVelocity,
-                     const RecognizerSettings& cfg, FrameRecord& frame);
+    void updateSwipe(Track& tr, const Sample& s, const Vector& palmVelocity,
+                     const Vector& pointerVelocity, const RecognizerSettings& cfg,
+                     FrameRecord& frame);
     void updateCircle(Track& tr, const Sample& s, const RecognizerSettings& cfg,
                       FrameRecord& frame);
     void updateTap(Track& tr, const Sample& s, const Vector& v, const RecognizerSettings& cfg,

@@ -360,36 +360,6 @@ TEST_F(Recognition, ASwipeLongerThanAShakesStrokesIsReportedAsItGoesOn) {
     EXPECT_GT(g.size(), 2u) << "updates while it goes on";
 }
 
-// A tracked arm jitters by several mm from one frame to the next: at 30 frames per second a hand
-// swept 100 mm to the right in 0.35 s, shaken 8 mm up and down every other frame, turns its
-// frame-to-frame velocity by up to 60 degrees. Still one swipe, going right.
-TEST_F(Recognition, ASwipeOfAJitteringHandIsOneSwipe) {
-    constexpr double kSeconds = 0.35;
-    constexpr double kRate = 30.0;
-    Kivo::Recording rec;
-    rec.header.rate = kRate;
-    const int frames = static_cast<int>((kSeconds + 1.0) * kRate);
-    for (int f = 0; f < frames; ++f) {
-        const double t = std::clamp(f / kRate - 0.5, 0.0, kSeconds);
-        const Kivo::Vector palm{
-            static_cast<float>(50.0 - 50.0 * std::cos(std::numbers::pi * t / kSeconds)),
-            f % 2 == 0 ? 208.0f : 192.0f, 0.0f};
-        Kivo::FrameRecord frame;
-        frame.id = f + 1;
-        frame.timestamp = std::llround(f * 1e6 / kRate);
-        frame.hands.push_back({1, palm, {0.0f, -1.0f, 0.0f}, {0.0f, 0.0f, -1.0f}});
-        for (int k = 0; k < 5; ++k) {
-            const Kivo::Vector tip = palm + Kivo::Vector{-40.0f + 20.0f * static_cast<float>(k),
-                                                         0.0f, k == 1 ? -110.0f : -80.0f};
-            frame.pointables.push_back({10 + k, 1, tip, {0.0f, 0.0f, -1.0f}});
-        }
-        rec.entries.emplace_back(std::move(frame));
-    }
-    const auto g = gesturesIn(rec);
-    ASSERT_NO_FATAL_FAILURE(expectOneGesture(g, Kivo::Gesture::Swipe));
-    EXPECT_GT(g.back().direction.x, 0.9f);
-}
-
 // People's swipes up and down are shorter than their swipes across: a 55 mm stroke of the whole
 // hand is a swipe upwards, but not sideways.
 TEST_F(Recognition, SwipesUpAndDownMayBeShorterThanSwipesAcross) {
