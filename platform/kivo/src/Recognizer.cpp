@@ -23,6 +23,9 @@ constexpr std::int64_t kVelocitySpanUs = 30'000;
 constexpr std::int64_t kSampleWindowUs = 1'000'000;
 // Frames further apart than this (an unplug, a hand leaving and coming back) start the hand anew.
 constexpr std::int64_t kMaxGapUs = 250'000;
+// mm/s: a palm that moves faster than this from one frame to the next was lost and found again
+// elsewhere by the tracker (no arm moves the hand at 4 m/s): as after a gap, it starts anew.
+constexpr float kMaxHandSpeed = 4000.0f;
 // How the fingers' positions relative to the palm are smoothed before their motion is summed:
 // enough to keep landmark noise from adding up to a shape change, short against a grab (0.3 s).
 constexpr std::int64_t kFingerSmoothingUs = 40'000;
@@ -49,7 +52,8 @@ constexpr float kPointerStrokeScale = 2.0f;
 constexpr float kBentEndShare = 0.6f;
 // A shake swings the hand back and forth: a swipe whose point comes back (within 45 degrees of
 // the way it came) by this share of its length within kShakeWindowUs of its end, or which starts
-// within that time of such a stroke going the other way, is a stroke of a shake. People shake at
+// within that time of such a stroke along the same line (either way: the way back may have been
+// too short for a swipe), is a stroke of a shake. People shake at
 // 2-3 swings a second and turn at once (each swing's way back starts within 0.3 s of the last
 // one slowing down); a hand drawn back after a swipe rests first, and the second stroke of a V
 // turns by 120 degrees at most. Swipes are reported that much after they end.
@@ -60,6 +64,18 @@ constexpr float kShakeOppositeCos = -0.7f;  // cos 135 degrees
 // long (a wrist or forearm swinging fast cannot swing far); a swipe longer than this is no
 // shake's, and is reported at once and as it goes on.
 constexpr float kShakeMaxLength = 200.0f;
+// A shake's strokes vary: some are too short or slow for a swipe (the hand pauses at each end, a
+// swing falls short), and break the chain of strokes above. The palm's swings are kept as well:
+// strokes of at least kSwingShare of a swipe's length and speed. A swipe that starts within
+// kShakeWindowUs of the end of a swing the other way, which itself started within that time of
+// the end of a swing back the same way as the swipe, is the hand swinging to and fro: the third
+// stroke of a shake. A wind-up before a swipe, or a return after one, is a single swing back.
+// Strokes that go on the same way after a hitch (the hand slowing, or turning by less than 90
+// degrees) make one swing.
+// People bring the hand back 0.1-0.3 s after a swipe: a stroke that starts within kShakeWindowUs
+// of the end of a swing the other way, and is no longer than it, is that swing's return and no
+// swipe (a wind-up before a swipe is shorter than the swipe).
+constexpr float kSwingShare = 0.5f;
 
 // Circles: the path is sampled every 30 ms (every frame at 25-30 frames per second, every other
 // one at 60) over the last 3 s, and fitted from 8 points on.
@@ -164,9 +180,33 @@ void Recognizer::endSwipe(Track& tr, const Sample& s, FrameRecord& frame) {
     }
     const int source = tr.swipeSource;
     const Stroke& stroke = tr.strokes[source];
-    if (tr.shakeAt >= 0 && stroke.start.t - tr.shakeAt <= kShakeWindowUs &&
-        tr.swipe.direction.dot(tr.shakeDirection) < kShakeOppositeCos) {
-        // The stroke back (or on) of a shake: so is this one.
+    // The palm's last two swings before this stroke, the later first.
+    const Swing* before[2] = {nullptr, nullptr};
+    for (const Swing& w : tr.swings) {
+        if (w.end < 0 || w.end > stroke.start.t + kShakeWindowUs / 2) {
+            continue;
+        }
+        if (before[0] == nullptr) {
+            before[0] = &w;
+        } else if (before[1] == nullptr && w.end <= before[0]->start + kShakeWindowUs / 2) {
+            before[1] = &w;
+        }
+    }
+    const bool swungToAndFro = before[1] != nullptr &&
+                               stroke.start.t - before[0]->end <= kShakeWindowUs &&
+                               before[0]->start - before[1]->end <= kShakeWindowUs &&
+                               tr.swipe.direction.dot(before[0]->direction) < kShakeOppositeCos &&
+                               before[0]->direction.dot(before[1]->direction) < kShakeOppositeCos;
+    // A stroke straight back after a swing at least as long is that swing's return.
+    if (before[0] != nullptr && stroke.start.t - before[0]->end <= kShakeWindowUs &&
+        tr.swipe.direction.dot(before[0]->direction) < kShakeOppositeCos &&
+        before[0]->length >= s.palm.distanceTo(stroke.start.palm)) {
+        return;
+    }
+    if (swungToAndFro ||
+        (tr.shakeAt >= 0 && stroke.start.t - tr.shakeAt <= kShakeWindowUs &&
+         std::abs(tr.swipe.direction.dot(tr.shakeDirection)) > -kShakeOppositeCos)) {
+        // The stroke back (or on, or again) of a shake: so is this one.
         tr.shakeAt = s.t;
         tr.shakeDirection = tr.swipe.direction;
         return;
@@ -317,7 +357,11 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
     for (const auto& hand : frame.hands) {
         m_seen.push_back(hand.id);
         auto it = m_tracks.find(hand.id);
-        if (it != m_tracks.end() && t - it->second.lastSeen > kMaxGapUs) {
+        if (it != m_tracks.end() &&
+            (t - it->second.lastSeen > kMaxGapUs ||
+             (t > it->second.lastSeen && !it->second.samples.empty() &&
+              hand.palmPosition.distanceTo(it->second.samples.back().palm) >
+                  kMaxHandSpeed * 1e-6f * static_cast<float>(t - it->second.lastSeen)))) {
             stopAll(it->second, frame);
             m_tracks.erase(it);
             it = m_tracks.end();
@@ -440,6 +484,21 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
     const std::size_t n = tr.samples.size();
     const Sample& previous = n >= 2 ? tr.samples[n - 2] : s;
     const auto restart = [&](Stroke& stroke, const Sample& from) {
+        if (&stroke == &tr.strokes[Palm] && stroke.peak >= kSwingShare * cfg.swipeMinSpeed) {
+            const Vector chord = s.palm - stroke.start.palm;
+            Swing& last = tr.swings[0];
+            if (last.end >= 0 && stroke.start.t - last.end <= kShakeWindowUs &&
+                chord.dot(last.direction) >= 0.0f) {
+                // On the same way after a hitch: the same swing.
+                last.direction = (last.direction + chord.normalized()).normalized();
+                last.end = s.t;
+                last.length = s.palm.distanceTo(last.from);
+            } else if (chord.magnitude() >= kSwingShare * cfg.swipeMinLength) {
+                std::rotate(tr.swings.rbegin(), tr.swings.rbegin() + 1, tr.swings.rend());
+                tr.swings[0] = {stroke.start.t, s.t, chord.normalized(), stroke.start.palm,
+                                chord.magnitude()};
+            }
+        }
         stroke.start = from;
         stroke.peak = 0.0f;
         stroke.bent = false;

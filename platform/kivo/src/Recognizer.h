@@ -209,6 +209,14 @@ class Recognizer {
         Vector heading;     // the point's direction when it was fastest in the stroke
         bool bent = false;  // qualified as a swipe but for its bend: decided when it ends
     };
+    // A stroke of the palm long and fast enough to be a shake's, whether a swipe or not.
+    struct Swing {
+        std::int64_t start = -1;
+        std::int64_t end = -1;
+        Vector direction;
+        Vector from;  // where the palm started
+        float length = 0.0f;
+    };
     struct Track {
         std::int32_t handId = 0;
         std::int32_t pointerId = 0;
@@ -235,7 +243,8 @@ class Recognizer {
         Vector heldEnd;  // where its point stopped
         float heldLength = 0.0f;
         bool heldStopPending = false;
-        std::int64_t shakeAt = -1;  // when a stroke of a shake was last seen
+        std::int64_t shakeAt = -1;    // when a stroke of a shake was last seen
+        std::array<Swing, 3> swings;  // the palm's latest swings, the latest first
         Vector shakeDirection;
 
         // circle: the pointer's path while it moves, and the circle in progress

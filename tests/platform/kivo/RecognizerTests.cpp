@@ -283,6 +283,64 @@ TEST_F(Recognition, AShakeOfTheHandIsNoSwipe) {
     EXPECT_GT(g.front().speed, 700.0f) << "the stroke's peak speed";
 }
 
+// A shake's swings vary: two short ones, each too short for a swipe, then a long one back the
+// way the first went; or a swipe, a short swing back and the swipe again. The hand swung to and
+// fro: no swipe. A single short swing back before the
+// long one is a wind-up: one swipe.
+TEST_F(Recognition, AShakeWhoseFirstSwingsAreShortIsNoSwipe) {
+    // x(t) through `points` (mm), easing from each to the next in `steps` (s).
+    const auto swings = [](std::vector<double> points, std::vector<double> steps) {
+        return [points, steps](double t) {
+            std::size_t i = 0;
+            while (i + 1 < steps.size() && t > steps[i]) {
+                t -= steps[i++];
+            }
+            const double u = std::clamp(t / steps[i], 0.0, 1.0);
+            const double x = points[i] + (points[i + 1] - points[i]) *
+                                             (0.5 - 0.5 * std::cos(std::numbers::pi * u));
+            return Kivo::Vector{static_cast<float>(x), 0.0f, 0.0f};
+        };
+    };
+    EXPECT_TRUE(
+        gesturesIn(wholeHandWith(0.5, swings({0.0, 50.0, 0.0, 100.0}, {0.15, 0.15, 0.2}))).empty());
+    // A swipe's swing back too short for a swing, and the same swipe again: the second stroke
+    // along the line of the one the hand swung back from is the shake's too.
+    EXPECT_TRUE(
+        gesturesIn(wholeHandWith(0.5, swings({0.0, 65.0, 36.0, 136.0}, {0.15, 0.1, 0.2}))).empty());
+
+    const auto g = gesturesIn(wholeHandWith(0.35, swings({0.0, -50.0, 100.0}, {0.15, 0.2})));
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(g, Kivo::Gesture::Swipe));
+    EXPECT_GT(g.back().direction.x, 0.9f);
+}
+
+// The tracker loses a hand and finds it again 150 mm higher from one frame to the next, just
+// after a swipe down: no arm moves that fast, so the jump is neither a swing back (which would
+// make the swipe a shake's stroke) nor a swipe up. One swipe, going down.
+TEST_F(Recognition, AHandTheTrackerFindsElsewhereMakesNoStroke) {
+    const auto swipeThenJump = [](double t) {
+        const double down = t < 0.2 ? 50.0 - 50.0 * std::cos(std::numbers::pi * t / 0.2) : 100.0;
+        return Kivo::Vector{0.0f, static_cast<float>(t < 0.3 ? -down : 50.0), 0.0f};
+    };
+    const auto g = gesturesIn(wholeHandWith(0.4, swipeThenJump));
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(g, Kivo::Gesture::Swipe));
+    EXPECT_LT(g.back().direction.y, -0.9f);
+}
+
+// People bring the hand back after a swipe, a moment after it stops: the stroke back, no longer
+// than the swipe, is its return. One swipe, going right.
+TEST_F(Recognition, TheHandBroughtBackAfterASwipeIsItsReturn) {
+    constexpr double kPi = std::numbers::pi;
+    const auto swipeAndBack = [](double t) {
+        const double x = t < 0.25   ? 50.0 - 50.0 * std::cos(kPi * t / 0.25)
+                         : t < 0.45 ? 100.0
+                                    : 60.0 + 40.0 * std::cos(kPi * (t - 0.45) / 0.3);
+        return Kivo::Vector{static_cast<float>(x), 0.0f, 0.0f};
+    };
+    const auto g = gesturesIn(wholeHandWith(0.75, swipeAndBack));
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(g, Kivo::Gesture::Swipe));
+    EXPECT_GT(g.back().direction.x, 0.9f);
+}
+
 // No shake swings a hand 250 mm: such a swipe is reported as it goes on, not once it has ended,
 // even when the recording stops before it does.
 TEST_F(Recognition, ASwipeLongerThanAShakesStrokesIsReportedAsItGoesOn) {
