@@ -79,7 +79,7 @@ KivoTransformNode::TransformOutput createTransformOutput(const std::string& long
 // reported and the writer goes on.
 void writeTransformOutput(bool valid, const RMatrix& stored, const SceneMapping& mapping,
                           RDataBlock& data, const KivoTransformNode::TransformOutput& output) {
-    RStatus status;
+    RStatus status;  // outputValue clears it on success
     RDataHandle enabled = data.outputValue(output.enabled, &status);
     if (status.error()) {
         status.perror("Error in block.outputValue for outputDataEnabled");
@@ -89,7 +89,6 @@ void writeTransformOutput(bool valid, const RMatrix& stored, const SceneMapping&
     if (!valid) {
         return;
     }
-    status = RStatus();
     RDataHandle matrix = data.outputValue(output.matrix, &status);
     if (status.error()) {
         status.perror("Error in block.outputValue for outputDataTransform");
@@ -98,6 +97,30 @@ void writeTransformOutput(bool valid, const RMatrix& stored, const SceneMapping&
     placeTransform(placed, mapping);
     matrix.setRMatrix(placed);
     matrix.setClean();
+}
+
+// Whether `plug` is one of the node's outputs (compute serves no other).
+bool isOutput(const RPlug& plug) {
+    using Node = KivoTransformNode;
+    if (plug == Node::pointableOutputs.count || plug == Node::frameTime) {
+        return true;
+    }
+    for (const Node::TransformOutput& pointable : Node::pointableOutputs.pointables) {
+        if (plug == pointable.matrix || plug == pointable.enabled) {
+            return true;
+        }
+    }
+    for (const Node::HandOutputs& outputs : Node::handOutputs) {
+        if (plug == outputs.count || plug == outputs.palm.matrix || plug == outputs.palm.enabled) {
+            return true;
+        }
+        for (const Node::TransformOutput& pointable : outputs.pointables) {
+            if (plug == pointable.matrix || plug == pointable.enabled) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -266,18 +289,7 @@ void KivoTransformNode::stopDeviceThread() {
 }
 
 RStatus KivoTransformNode::compute(const RPlug& plug, RDataBlock& data) {
-    bool isOutput = plug == pointableOutputs.count || plug == frameTime;
-    for (const TransformOutput& pointable : pointableOutputs.pointables) {
-        isOutput = isOutput || plug == pointable.matrix || plug == pointable.enabled;
-    }
-    for (const HandOutputs& outputs : handOutputs) {
-        isOutput = isOutput || plug == outputs.count || plug == outputs.palm.matrix ||
-                   plug == outputs.palm.enabled;
-        for (const TransformOutput& pointable : outputs.pointables) {
-            isOutput = isOutput || plug == pointable.matrix || plug == pointable.enabled;
-        }
-    }
-    if (!isOutput) {
+    if (!isOutput(plug)) {
         return RStatus::kUnknownParameter;
     }
 

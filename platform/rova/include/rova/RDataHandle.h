@@ -61,4 +61,5 @@ class ROVA_API RDataHandle {
     int m_attribute = -1;
     int m_component = -1;  // child of a compound of three numbers
     int m_element = -1;    // logical index, on an element of an array
+    int m_storage = -1;    // where setClean marks the value, when the block knew it
 };

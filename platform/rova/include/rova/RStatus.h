@@ -29,9 +29,11 @@ class ROVA_API RStatus {
     bool operator==(const RStatus& other) const noexcept { return m_code == other.m_code; }
     bool operator==(RStatusCode code) const noexcept { return m_code == code; }
     bool operator!=(RStatusCode code) const noexcept { return m_code != code; }
+    // Cheap on a status that is already clear: every outputValue of a compute clears one.
     void clear() noexcept {
         m_code = kSuccess;
-        m_description = RString();
+        if (!m_description.isEmpty())
+            m_description = RString();
     }
 
     // The status's own description: the one it was built with, else the text of its code.

@@ -21,7 +21,17 @@ struct DataBlockAccess {
 };
 
 struct DataHandleAccess {
-    static RDataHandle make(Value* value, NodeRecord* node, int attribute, int component);
+    // `storage`: the slot of the value's dirty flag, when the caller has it (-1: look it up).
+    static RDataHandle make(Value* value, NodeRecord* node, int attribute, int component,
+                            int storage = -1) {
+        RDataHandle handle;
+        handle.m_value = value;
+        handle.m_block = node;
+        handle.m_attribute = attribute;
+        handle.m_component = component;
+        handle.m_storage = storage;
+        return handle;
+    }
     static Value* value(const RDataHandle& h) { return h.m_value; }
     static NodeRecord* node(const RDataHandle& h) { return static_cast<NodeRecord*>(h.m_block); }
     static int attribute(const RDataHandle& h) { return h.m_attribute; }

@@ -16,6 +16,7 @@
 
 using rova::detail::AttributeDef;
 using rova::detail::NodeRecord;
+using rova::detail::NodeType;
 using rova::detail::ValueType;
 
 namespace {
@@ -23,17 +24,23 @@ NodeRecord* blockNode(void* block) {
     return static_cast<NodeRecord*>(block);
 }
 
-int locate(NodeRecord* node, const RObject& attribute, const char* call, RStatus* status) {
+// Out of line: the message is built only when the attribute is not the node's, and the lookup
+// that every output write makes stays small.
+[[gnu::noinline, gnu::cold]] int notAttribute(NodeRecord* node, const AttributeDef* def,
+                                              const char* call, RStatus* status) {
+    const std::string what = def ? def->longName : std::string("a null attribute");
+    if (status)
+        *status = RStatus(RStatus::kInvalidParameter,
+                          std::string(call) + ": '" + what + "' is not an attribute of node '" +
+                              (node ? node->name : std::string("?")) + "'");
+    return -1;
+}
+
+inline int locate(NodeRecord* node, const RObject& attribute, const char* call, RStatus* status) {
     const AttributeDef* def = rova::detail::attributeOf(attribute);
     const int index = node && def ? node->type->indexOf(def) : -1;
-    if (index < 0) {
-        const std::string what = def ? def->longName : std::string("a null attribute");
-        if (status)
-            *status = RStatus(RStatus::kInvalidParameter,
-                              std::string(call) + ": '" + what + "' is not an attribute of node '" +
-                                  (node ? node->name : std::string("?")) + "'");
-        return -1;
-    }
+    if (index < 0)
+        return notAttribute(node, def, call, status);
     if (status)
         status->clear();
     return index;
@@ -43,7 +50,13 @@ RDataHandle handleFor(NodeRecord* node, int index) {
     const AttributeDef& def = *node->type->attributes[static_cast<std::size_t>(index)];
     const int component =
         def.parent && def.parent->type == ValueType::kDouble3 ? def.component : -1;
-    return rova::detail::DataHandleAccess::make(&node->valueOf(index), node, index, component);
+    // The storage slot once: the handle's setClean marks it without looking it up again. The
+    // type's table answers at once unless attributes were added since it was built.
+    const NodeType& type = *node->type;
+    const int storage = type.lookupsCurrent() ? type.storage[static_cast<std::size_t>(index)]
+                                              : node->storageOf(index);
+    return rova::detail::DataHandleAccess::make(&node->values[static_cast<std::size_t>(storage)],
+                                                node, index, component, storage);
 }
 }  // namespace
 
@@ -60,19 +73,26 @@ RDataHandle RDataBlock::inputValue(const RPlug& plug, RStatus* status) {
     return inputValue(plug.attribute(), status);
 }
 
+namespace {
+// Whether an armed fault makes this outputValue fail (then *status says so). Out of line: every
+// output write of a compute passes here, and faults are armed only by tests.
+[[gnu::noinline, gnu::cold]] bool injectOutputValueFault(NodeRecord* node, const RObject& attribute,
+                                                         RStatus* status) {
+    const AttributeDef* def = rova::detail::attributeOf(attribute);
+    const std::string subject =
+        (node ? node->name : std::string()) + "." + (def ? def->longName : std::string());
+    if (!rova::detail::faultArmed(rova::host::FaultPoint::kOutputValue, subject))
+        return false;
+    if (status)
+        *status = rova::detail::injectedFailure(rova::host::FaultPoint::kOutputValue, subject);
+    return true;
+}
+}  // namespace
+
 RDataHandle RDataBlock::outputValue(const RObject& attribute, RStatus* status) {
     NodeRecord* node = blockNode(m_node);
-    if (rova::detail::faultsArmed()) {
-        const AttributeDef* def = rova::detail::attributeOf(attribute);
-        const std::string subject =
-            (node ? node->name : std::string()) + "." + (def ? def->longName : std::string());
-        if (rova::detail::faultArmed(rova::host::FaultPoint::kOutputValue, subject)) {
-            if (status)
-                *status =
-                    rova::detail::injectedFailure(rova::host::FaultPoint::kOutputValue, subject);
-            return RDataHandle();
-        }
-    }
+    if (rova::detail::faultsArmed() && injectOutputValueFault(node, attribute, status))
+        return RDataHandle();
     const int index = locate(node, attribute, "outputValue", status);
     if (index < 0)
         return RDataHandle();

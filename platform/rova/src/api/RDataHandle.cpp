@@ -18,17 +18,6 @@ using rova::detail::NodeRecord;
 using rova::detail::Value;
 using rova::detail::ValueType;
 
-namespace rova::detail {
-RDataHandle DataHandleAccess::make(Value* value, NodeRecord* node, int attribute, int component) {
-    RDataHandle handle;
-    handle.m_value = value;
-    handle.m_block = node;
-    handle.m_attribute = attribute;
-    handle.m_component = component;
-    return handle;
-}
-}  // namespace rova::detail
-
 namespace {
 double numberOf(const Value* value, int component) {
     if (!value)
@@ -130,6 +119,11 @@ void setNumberIn(Value* value, int component, double number) {
 }  // namespace
 
 void RDataHandle::set(bool value) noexcept {
+    // A flag into a boolean, as most writes are: no conversion to make.
+    if (m_value && m_component < 0 && m_value->type == ValueType::kBool) {
+        m_value->b = value;
+        return;
+    }
     setNumberIn(m_value, m_component, value ? 1.0 : 0.0);
 }
 void RDataHandle::set(short value) noexcept {
@@ -184,5 +178,6 @@ void RDataHandle::setClean() noexcept {
     auto* node = static_cast<NodeRecord*>(m_block);
     if (!node || m_attribute < 0)
         return;
-    node->dirty[static_cast<std::size_t>(node->storageOf(m_attribute))] = 0;
+    const int storage = m_storage >= 0 ? m_storage : node->storageOf(m_attribute);
+    node->dirty[static_cast<std::size_t>(storage)] = 0;
 }

@@ -1,5 +1,6 @@
 // Fault injection: arming host API calls to fail, and the failure they report.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <iostream>
 
@@ -11,7 +12,9 @@
 namespace rova::detail {
 
 bool faultsArmed() {
-    return hostImpl().armedFaults.load(std::memory_order_relaxed) != 0;
+    // The host lives as long as the process: its counter is found once, not on every output write.
+    static const std::atomic<std::size_t>& armed = hostImpl().armedFaults;
+    return armed.load(std::memory_order_relaxed) != 0;
 }
 
 bool faultArmed(host::FaultPoint point, const std::string& subject) {
