@@ -137,6 +137,7 @@ struct Host::Impl {
         Visited(const Visited&) = delete;
         Visited& operator=(const Visited&) = delete;
         bool add(detail::NodeRecord* node, int storage);  // false when reached before
+        bool outermost() const { return m_mark != 0; }
 
       private:
         Impl& m_host;
@@ -145,17 +146,41 @@ struct Host::Impl {
     };
     std::uint64_t lastVisitMark = 0;
     bool propagating = false;
-    void markDirtyIn(detail::NodeRecord* node, int attribute, Visited& visited);
-    void propagate(detail::NodeRecord* node, int attribute, Visited& visited);
+    // Propagation walks depth first with a stack of its own, not the thread's: a chain of nodes
+    // would recurse once a node. A plug on the walk: its family's declared dependents are visited
+    // first (member, target), then its destinations, listed in `pending` from `next` to `end`.
+    struct DirtyStep {
+        detail::NodeRecord* node = nullptr;
+        int attribute = -1;
+        const std::vector<int>* related = nullptr;
+        std::shared_ptr<std::vector<int>> ownFamily;  // while the type's tables are not built
+        std::size_t member = 0, target = 0;
+        bool listed = false;
+        std::size_t begin = 0, next = 0, end = 0;
+    };
+    struct DirtyWalk {
+        std::vector<DirtyStep> steps;
+        std::vector<detail::PlugRef> pending;
+        std::vector<detail::ConnectionRef> out;
+    };
+    DirtyWalk dirtyWalk;  // the outermost propagation's, kept to spare allocations
+    // Visits the plug: false when reached before; else marks it dirty and puts it on the walk.
+    bool enterDirty(detail::NodeRecord* node, int attribute, Visited& visited, DirtyWalk& walk);
+    void startStep(detail::NodeRecord* node, int attribute, DirtyWalk& walk);
+    // Walks the steps above `bottom` to the end.
+    void propagate(Visited& visited, DirtyWalk& walk, std::size_t bottom);
     // Pulls a dirty plug clean when it can. Failures of compute are recorded in evaluationErrors.
     void evaluate(detail::NodeRecord* node, int attribute);
     // Calls the node's compute for the plug, with the compute notification: the status code it
     // returned, or -1 when it threw (the message is then the last of evaluationErrors).
     int runCompute(detail::NodeRecord* node, int storage);
     std::vector<int> pullScratch;  // evaluate: the attributes whose connections a plug pulls
-    // A connected plug takes what its sources give (pulling them first).
-    void pullSources(detail::NodeRecord* node, int storage,
-                     const std::vector<detail::ConnectionRef>& sources);
+    std::vector<detail::ConnectionRef> pullSourcesScratch;  // evaluate: their connections
+    // The connections being pulled, innermost pull last: each pull's copies from its base up.
+    std::vector<detail::Connection> pulling;
+    // A connected plug takes what its sources give (pulling them first): those of `pulling`
+    // from base up, which it takes off again.
+    void pullSources(detail::NodeRecord* node, int storage, std::size_t base);
     void afterWrite(detail::NodeRecord* node,
                     int attribute);  // starts/stops data threads on `live`
     // The plugs through which a change of `from` reaches `to` (both ends included), following

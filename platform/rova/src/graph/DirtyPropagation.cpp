@@ -73,45 +73,94 @@ bool Host::Impl::Visited::add(NodeRecord* node, int storage) {
 // can leave a source dirty under a clean destination), and notifies only clean-to-dirty changes.
 void Host::Impl::markDirty(NodeRecord* node, int attribute) {
     Visited visited(*this);
-    markDirtyIn(node, attribute, visited);
+    DirtyWalk nested;  // an observer's propagation inside another keeps its own
+    DirtyWalk& walk = visited.outermost() ? dirtyWalk : nested;
+    const std::size_t bottom = walk.steps.size();
+    if (enterDirty(node, attribute, visited, walk))
+        propagate(visited, walk, bottom);
 }
 
 void Host::Impl::dirtyDependents(NodeRecord* node, int attribute) {
     detail::noteSceneChange();  // the plug itself took a new value (stored, or the time)
     Visited visited(*this);
     visited.add(node, node->storageOf(attribute));
-    propagate(node, attribute, visited);
+    DirtyWalk nested;
+    DirtyWalk& walk = visited.outermost() ? dirtyWalk : nested;
+    const std::size_t bottom = walk.steps.size();
+    startStep(node, attribute, walk);
+    propagate(visited, walk, bottom);
 }
 
-void Host::Impl::markDirtyIn(NodeRecord* node, int attribute, Visited& visited) {
+bool Host::Impl::enterDirty(NodeRecord* node, int attribute, Visited& visited, DirtyWalk& walk) {
     const int storage = node->storageOf(attribute);
     if (!visited.add(node, storage))
-        return;
+        return false;
     detail::noteSceneChange();
     if (!node->dirty[static_cast<std::size_t>(storage)]) {
         node->dirty[static_cast<std::size_t>(storage)] = 1;
         emit(GraphEvent::kDirty, node, storage);
     }
-    propagate(node, storage, visited);
+    startStep(node, storage, walk);
+    return true;
 }
 
-void Host::Impl::propagate(NodeRecord* node, int attribute, Visited& visited) {
+void Host::Impl::startStep(NodeRecord* node, int attribute, DirtyWalk& walk) {
+    DirtyStep& step = walk.steps.emplace_back();
+    step.node = node;
+    step.attribute = attribute;
     const NodeType& type = *node->type;
-    std::vector<int> scratch;
-    const std::vector<int>& related = family(type, attribute, scratch);
-    for (const int a : related)
-        for (const int target : type.affects[static_cast<std::size_t>(a)])
-            if (node->alive)
-                markDirtyIn(node, target, visited);
-    std::vector<ConnectionRef> out;
-    outgoingOf(node, related, out);
-    std::vector<PlugRef> destinations;
-    destinations.reserve(out.size());
-    for (const ConnectionRef& c : out) destinations.push_back(c->destination);
-    if (attribute == type.hierarchyAttribute && type.hierarchyDependents)
-        for (const PlugRef& d : type.hierarchyDependents(node, attribute))
-            destinations.push_back(d);
-    for (const PlugRef& d : destinations) markDirtyIn(d.node, d.attribute, visited);
+    if (type.lookupsCurrent()) {
+        step.related = &type.families[static_cast<std::size_t>(attribute)];
+    } else {
+        step.ownFamily = std::make_shared<std::vector<int>>(type.computeFamily(attribute));
+        step.related = step.ownFamily.get();
+    }
+}
+
+// Depth first, in the order a recursion would take: each plug's declared dependents with all
+// they reach, then its destinations one after the other.
+void Host::Impl::propagate(Visited& visited, DirtyWalk& walk, std::size_t bottom) {
+    while (walk.steps.size() > bottom) {
+        DirtyStep& step = walk.steps.back();  // until the walk grows
+        const NodeType& type = *step.node->type;
+        if (!step.listed) {
+            bool entered = false;
+            while (!entered && step.member < step.related->size()) {
+                const auto& targets =
+                    type.affects[static_cast<std::size_t>((*step.related)[step.member])];
+                if (step.target == targets.size()) {
+                    ++step.member;
+                    step.target = 0;
+                    continue;
+                }
+                const int target = targets[step.target++];
+                if (step.node->alive)
+                    entered = enterDirty(step.node, target, visited, walk);
+            }
+            if (entered)
+                continue;
+            // Listed once the declared dependents are done: they may have changed connections.
+            DirtyStep& done = walk.steps.back();
+            walk.out.clear();
+            outgoingOf(done.node, *done.related, walk.out);
+            done.begin = done.next = walk.pending.size();
+            for (const ConnectionRef& c : walk.out) walk.pending.push_back(c->destination);
+            walk.out.clear();
+            if (done.attribute == type.hierarchyAttribute && type.hierarchyDependents)
+                for (const PlugRef& d : type.hierarchyDependents(done.node, done.attribute))
+                    walk.pending.push_back(d);
+            done.end = walk.pending.size();
+            done.listed = true;
+        }
+        DirtyStep& current = walk.steps.back();
+        if (current.next < current.end) {
+            const PlugRef d = walk.pending[current.next++];
+            enterDirty(d.node, d.attribute, visited, walk);
+            continue;
+        }
+        walk.pending.resize(current.begin);
+        walk.steps.pop_back();
+    }
 }
 
 std::vector<std::string> Host::Impl::dependencyPath(const PlugRef& from, const PlugRef& to) const {

@@ -47,10 +47,15 @@ void Host::Impl::evaluate(NodeRecord* node, int attribute) {
         for (const auto& child : type.attributes[slot]->children)
             if (const int index = type.indexOf(child.get()); index >= 0)
                 related.push_back(index);
-        std::vector<ConnectionRef> sources;
+        // Copies, on the pulls' own stack: a compute upstream may change the connections.
+        const std::size_t base = pulling.size();
+        std::vector<ConnectionRef>& sources = pullSourcesScratch;
+        sources.clear();
         incomingOf(node, related, sources);
-        if (!sources.empty())
-            return pullSources(node, storage, sources);
+        for (const ConnectionRef& c : sources) pulling.push_back(*c);
+        sources.clear();
+        if (pulling.size() > base)
+            return pullSources(node, storage, base);
     }
 
     const int status = runCompute(node, storage);
@@ -61,15 +66,12 @@ void Host::Impl::evaluate(NodeRecord* node, int attribute) {
     node->evaluating[slot] = 0;
 }
 
-void Host::Impl::pullSources(NodeRecord* node, int storage,
-                             const std::vector<ConnectionRef>& sources) {
+void Host::Impl::pullSources(NodeRecord* node, int storage, std::size_t base) {
     const auto slot = static_cast<std::size_t>(storage);
     bool clean = true;
-    // Copies: a compute upstream may change the connections.
-    std::vector<Connection> pulled;
-    pulled.reserve(sources.size());
-    for (const ConnectionRef& c : sources) pulled.push_back(*c);
-    for (const Connection& c : pulled) {
+    const std::size_t end = pulling.size();
+    for (std::size_t k = base; k < end; ++k) {
+        const Connection c = pulling[k];  // the pulls above may move the stack
         evaluate(c.source.node, c.source.attribute);
         if (!c.source.node->alive)
             continue;
@@ -78,6 +80,7 @@ void Host::Impl::pullSources(NodeRecord* node, int storage,
         writePlug(node, c.destination.attribute, c.destination.element,
                   readPlug(c.source.node, c.source.attribute, c.source.element));
     }
+    pulling.resize(base);
     if (clean)
         node->dirty[slot] = 0;
     node->evaluating[slot] = 0;
