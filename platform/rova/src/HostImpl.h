@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "host/IdleQueue.h"
+#include "host/NodeNames.h"
 #include "model/NodeRecords.h"
 #include "model/NodeTypes.h"
 #include "rovahost/FaultPoint.h"
@@ -46,7 +47,7 @@ struct Host::Impl {
     // make and break them through addConnection and removeConnection only.
     detail::Connections connections;
     std::uint64_t lastConnectionOrder = 0;
-    std::unordered_map<std::string, detail::NodeRecord*> nodesByName;  // the nodes of `nodes`
+    detail::NodeNames nodesByName;  // the nodes of `nodes`
     // Per name base: every "base" + N below this N was taken when last looked at (see freeName).
     std::unordered_map<std::string, int> suffixFloor;
     std::shared_ptr<detail::NodeType> timeType;

@@ -238,6 +238,28 @@ TEST_F(HostTest, AFreedNameGivesItsSuffixBackToTheNextNodeOfItsBase) {
     EXPECT_TRUE(host.hasNode("testAdd12"));
 }
 
+TEST_F(HostTest, EveryNodeIsFoundByItsNameThroughManyDeletesAndRenames) {
+    // Enough nodes that names share and outgrow the index's slots; deleting every third and
+    // renaming every fifth of the rest leaves holes amid runs of neighbours.
+    constexpr int kCount = 700;
+    for (int k = 0; k < kCount; ++k) create("testAdd", "n" + std::to_string(k));
+    for (int k = 0; k < kCount; k += 3) ASSERT_TRUE(host.deleteNode("n" + std::to_string(k)));
+    for (int k = 1; k < kCount; k += 15) {
+        const std::string name = "n" + std::to_string(k);
+        ASSERT_TRUE(host.renameNode(name, "r" + std::to_string(k)));
+    }
+    for (int k = 0; k < kCount; ++k) {
+        const bool deleted = k % 3 == 0, renamed = k % 15 == 1;
+        EXPECT_EQ(host.hasNode("n" + std::to_string(k)), !deleted && !renamed) << k;
+        EXPECT_EQ(host.hasNode("r" + std::to_string(k)), renamed) << k;
+    }
+    EXPECT_EQ(create("testAdd", "n3"), "n3") << "a deleted node's name is free again";
+    EXPECT_EQ(create("testAdd", "n1"), "n1") << "so is a renamed node's old name";
+    ASSERT_TRUE(host.setPlug("r16.a", {"4"}));
+    EXPECT_EQ(get("r16.sum"), "6");
+    EXPECT_EQ(host.nodeNames("testAdd").size(), std::size_t{kCount - (kCount + 2) / 3 + 2});
+}
+
 TEST_F(HostTest, DirtinessFollowsConnectionOrderThroughRemakesAndReordering) {
     for (const char* name : {"top", "b", "c", "d"}) create("testAdd", name);
     for (const char* name : {"c", "b", "d"})
