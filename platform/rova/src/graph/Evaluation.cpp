@@ -41,7 +41,7 @@ void Host::Impl::evaluate(NodeRecord* node, int attribute) {
     const NodeType& type = *node->type;
 
     // Connected plugs (the plug itself, a child of it, or elements of it) pull their sources.
-    if (!node->incoming.empty()) {
+    if (node->connectedIn != 0) {
         std::vector<int>& related = pullScratch;  // free again before anything recurses
         related.assign(1, storage);
         for (const auto& child : type.attributes[slot]->children)

@@ -49,25 +49,32 @@ class NodeRecord : public ObjectImpl {
         std::lock_guard<std::mutex> lock(m_nameMutex);
         name = std::move(to);
     }
+    // What dirtying and evaluation read of every node they reach comes first, close together.
     std::shared_ptr<NodeType> type;
     RPxNode* instance = nullptr;
-    std::uint64_t creationIndex = 0;  // place in creation order (ls), kept across undo of delete
     bool alive = true;
     // The dirty propagation that reached this node last and the storage attributes below 64 it
     // reached (see Host::Impl::Visited); `visits` holds the marks of the others.
     std::uint64_t visitMark = 0;
     std::uint64_t visitedLow = 0;
-    std::vector<Value> values;
+    // Which attributes have connections in (out): bit N for attribute N below 63, bit 63 for any
+    // from 63 up. Kept with the lists below, so that a plug without any skips them.
+    std::uint64_t connectedIn = 0, connectedOut = 0;
+    static std::uint64_t connectionBit(int attribute) {
+        return std::uint64_t{1} << (attribute < 63 ? attribute : 63);
+    }
     std::vector<char> dirty;
     std::vector<char> evaluating;
-    std::map<int, std::map<unsigned, Value>> arrays;  // array attributes: logical index -> value
-    std::vector<int> refreshAttributes;
-    std::unique_ptr<ThreadState> thread;
+    std::vector<Value> values;
     // The node's connections by the attribute they name on it (an element's under its array,
     // a child's under the child), each list in connection order; empty until the node has one.
     // Kept by the host as connections are made and broken, so that a lookup costs what the
     // node's own connections cost.
     std::vector<std::vector<ConnectionRef>> incoming, outgoing;
+    std::uint64_t creationIndex = 0;  // place in creation order (ls), kept across undo of delete
+    std::map<int, std::map<unsigned, Value>> arrays;  // array attributes: logical index -> value
+    std::vector<int> refreshAttributes;
+    std::unique_ptr<ThreadState> thread;
     std::vector<std::uint64_t> visits;
 
     // Where an attribute's value lives: children of a three-number compound share their parent's.
