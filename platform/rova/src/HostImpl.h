@@ -162,7 +162,7 @@ struct Host::Impl {
     struct DirtyWalk {
         std::vector<DirtyStep> steps;
         std::vector<detail::PlugRef> pending;
-        std::vector<detail::ConnectionRef> out;
+        std::vector<detail::Connection> out;
     };
     DirtyWalk dirtyWalk;  // the outermost propagation's, kept to spare allocations
     // Visits the plug: false when reached before; else marks it dirty and puts it on the walk.
@@ -175,8 +175,11 @@ struct Host::Impl {
     // Calls the node's compute for the plug, with the compute notification: the status code it
     // returned, or -1 when it threw (the message is then the last of evaluationErrors).
     int runCompute(detail::NodeRecord* node, int storage);
+    // Records a compute's exception; apart, so that runCompute's frame, which every level of a
+    // pull through a chain holds, stays small.
+    [[gnu::noinline]] void computeThrew(const detail::NodeRecord* node, int storage,
+                                        const std::string& threw);
     std::vector<int> pullScratch;  // evaluate: the attributes whose connections a plug pulls
-    std::vector<detail::ConnectionRef> pullSourcesScratch;  // evaluate: their connections
     // The connections being pulled, innermost pull last: each pull's copies from its base up.
     std::vector<detail::Connection> pulling;
     // A connected plug takes what its sources give (pulling them first): those of `pulling`
@@ -195,6 +198,11 @@ struct Host::Impl {
                            std::vector<detail::ConnectionRef>& out);
     static void incomingOf(const detail::NodeRecord* node, const std::vector<int>& attributes,
                            std::vector<detail::ConnectionRef>& out);
+    // The same, as the nodes' copies: what walks and pulls read, without visiting the host's list.
+    static void outgoingCopies(const detail::NodeRecord* node, const std::vector<int>& attributes,
+                               std::vector<detail::Connection>& out);
+    static void incomingCopies(const detail::NodeRecord* node, const std::vector<int>& attributes,
+                               std::vector<detail::Connection>& out);
     // Every connection of the node, in connection order.
     static std::vector<detail::ConnectionRef> connectionsOf(const detail::NodeRecord* node);
     void addConnection(const detail::PlugRef& source, const detail::PlugRef& destination);

@@ -156,13 +156,9 @@ void Host::Impl::propagate(Visited& visited, DirtyWalk& walk, std::size_t bottom
             // Listed once the declared dependents are done: they may have changed connections.
             DirtyStep& done = walk.steps.back();
             walk.out.clear();
-            outgoingOf(done.node, *done.related, walk.out);
+            outgoingCopies(done.node, *done.related, walk.out);
             done.begin = done.next = walk.pending.size();
-            for (std::size_t k = 0; k < walk.out.size(); ++k) {
-                if (k + kAhead < walk.out.size())
-                    __builtin_prefetch(&*walk.out[k + kAhead]);
-                walk.pending.push_back(walk.out[k]->destination);
-            }
+            for (const Connection& c : walk.out) walk.pending.push_back(c.destination);
             walk.out.clear();
             if (done.attribute == type.hierarchyAttribute && type.hierarchyDependents)
                 for (const PlugRef& d : type.hierarchyDependents(done.node, done.attribute))
@@ -239,15 +235,29 @@ const Connection* Host::Impl::incoming(const NodeRecord* node, int attribute, in
     const auto slot = static_cast<std::size_t>(attribute);
     if (attribute < 0 || slot >= node->incoming.size())
         return nullptr;
-    for (const ConnectionRef& c : node->incoming[slot])
-        if (c->destination.element == element)
-            return &*c;
+    for (const auto& c : node->incoming[slot])
+        if (c.connection.destination.element == element)
+            return &*c.ref;
     return nullptr;
 }
 
 namespace {
-void inOrder(const std::vector<std::vector<ConnectionRef>>& lists, std::uint64_t connected,
-             const std::vector<int>& attributes, std::vector<ConnectionRef>& out) {
+std::uint64_t orderOf(const ConnectionRef& c) {
+    return c->order;
+}
+std::uint64_t orderOf(const Connection& c) {
+    return c.order;
+}
+ConnectionRef take(const detail::LinkedConnection& entry, const ConnectionRef*) {
+    return entry.ref;
+}
+const Connection& take(const detail::LinkedConnection& entry, const Connection*) {
+    return entry.connection;
+}
+
+template <class Out>
+void inOrder(const std::vector<std::vector<detail::LinkedConnection>>& lists,
+             std::uint64_t connected, const std::vector<int>& attributes, std::vector<Out>& out) {
     // The bits first: most plugs a walk reaches have no connections of the kind asked, and the
     // lists lie apart from the node.
     std::uint64_t asked = 0;
@@ -262,13 +272,13 @@ void inOrder(const std::vector<std::vector<ConnectionRef>>& lists, std::uint64_t
         const auto slot = static_cast<std::size_t>(a);
         if (a < 0 || slot >= lists.size() || lists[slot].empty())
             continue;
-        out.insert(out.end(), lists[slot].begin(), lists[slot].end());
+        for (const auto& entry : lists[slot])
+            out.push_back(take(entry, static_cast<const Out*>(nullptr)));
         ++filled;
     }
     if (filled > 1)
-        std::sort(
-            out.begin() + static_cast<std::ptrdiff_t>(start), out.end(),
-            [](const ConnectionRef& a, const ConnectionRef& b) { return a->order < b->order; });
+        std::sort(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(),
+                  [](const Out& a, const Out& b) { return orderOf(a) < orderOf(b); });
 }
 }  // namespace
 
@@ -282,10 +292,21 @@ void Host::Impl::incomingOf(const NodeRecord* node, const std::vector<int>& attr
     inOrder(node->incoming, node->connectedIn, attributes, out);
 }
 
+void Host::Impl::outgoingCopies(const NodeRecord* node, const std::vector<int>& attributes,
+                                std::vector<Connection>& out) {
+    inOrder(node->outgoing, node->connectedOut, attributes, out);
+}
+
+void Host::Impl::incomingCopies(const NodeRecord* node, const std::vector<int>& attributes,
+                                std::vector<Connection>& out) {
+    inOrder(node->incoming, node->connectedIn, attributes, out);
+}
+
 std::vector<ConnectionRef> Host::Impl::connectionsOf(const NodeRecord* node) {
     std::vector<ConnectionRef> out;
     for (const auto* lists : {&node->incoming, &node->outgoing})
-        for (const auto& list : *lists) out.insert(out.end(), list.begin(), list.end());
+        for (const auto& list : *lists)
+            for (const auto& entry : list) out.push_back(entry.ref);
     std::sort(out.begin(), out.end(),
               [](const ConnectionRef& a, const ConnectionRef& b) { return a->order < b->order; });
     return out;

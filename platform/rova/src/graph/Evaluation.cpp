@@ -49,11 +49,7 @@ void Host::Impl::evaluate(NodeRecord* node, int attribute) {
                 related.push_back(index);
         // Copies, on the pulls' own stack: a compute upstream may change the connections.
         const std::size_t base = pulling.size();
-        std::vector<ConnectionRef>& sources = pullSourcesScratch;
-        sources.clear();
-        incomingOf(node, related, sources);
-        for (const ConnectionRef& c : sources) pulling.push_back(*c);
-        sources.clear();
+        incomingCopies(node, related, pulling);
         if (pulling.size() > base)
             return pullSources(node, storage, base);
     }
@@ -102,11 +98,15 @@ int Host::Impl::runCompute(NodeRecord* node, int storage) {
     });
     if (!threw)
         return code;
+    computeThrew(node, storage, *threw);
+    return -1;
+}
+
+void Host::Impl::computeThrew(const NodeRecord* node, int storage, const std::string& threw) {
     const std::string path = node->plugPath(storage);
-    const std::string error = "compute of '" + path + "'" + *threw;  // *threw: " threw: ..."
+    const std::string error = "compute of '" + path + "'" + threw;  // threw: " threw: ..."
     evaluationErrors.push_back(error);
     emit(GraphEvent::kError, path, error);
-    return -1;
 }
 
 void Host::Impl::afterWrite(NodeRecord* node, int attribute) {

@@ -146,19 +146,21 @@ std::vector<std::pair<std::string, std::string>> Host::connections(const std::st
 }
 
 namespace {
-using Lists = std::vector<std::vector<ConnectionRef>>;
+using Lists = std::vector<std::vector<detail::LinkedConnection>>;
 void enter(detail::NodeRecord* node, Lists& lists, std::uint64_t& mask, int attribute,
            ConnectionRef c) {
     if (lists.empty())
         lists.resize(node->type->attributes.size());
-    lists[static_cast<std::size_t>(attribute)].push_back(c);
+    lists[static_cast<std::size_t>(attribute)].push_back({c, *c});
     mask |= detail::NodeRecord::connectionBit(attribute);
 }
 // From the end: deleting nodes newest first, as shutdown and subtrees do, finds each of a
 // shared source's connections at once.
 void leave(Lists& lists, std::uint64_t& mask, int attribute, ConnectionRef c) {
     auto& list = lists[static_cast<std::size_t>(attribute)];
-    list.erase(std::prev(std::find(list.rbegin(), list.rend(), c).base()));
+    list.erase(std::prev(std::find_if(list.rbegin(), list.rend(), [&](const auto& entry) {
+                             return entry.ref == c;
+                         }).base()));
     if (list.empty() && attribute < 63)  // bit 63 stands for several attributes: it stays
         mask &= ~detail::NodeRecord::connectionBit(attribute);
 }

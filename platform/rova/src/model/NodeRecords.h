@@ -33,6 +33,14 @@ struct Connection {
 using Connections = std::list<Connection>;  // the host's, in connection order
 using ConnectionRef = Connections::iterator;
 
+// A connection as a node lists it: where it is in the host's list, and a copy of it, so that
+// dirtying and pulling read the node's own lists and not the host's scattered entries. The host
+// makes the lists again whenever it changes a connection in place (reordering).
+struct LinkedConnection {
+    ConnectionRef ref;
+    Connection connection;
+};
+
 class NodeRecord : public ObjectImpl {
   public:
     // Out of line, where the data thread's state is a complete type.
@@ -70,7 +78,7 @@ class NodeRecord : public ObjectImpl {
     // a child's under the child), each list in connection order; empty until the node has one.
     // Kept by the host as connections are made and broken, so that a lookup costs what the
     // node's own connections cost.
-    std::vector<std::vector<ConnectionRef>> incoming, outgoing;
+    std::vector<std::vector<LinkedConnection>> incoming, outgoing;
     std::uint64_t creationIndex = 0;  // place in creation order (ls), kept across undo of delete
     std::map<int, std::map<unsigned, Value>> arrays;  // array attributes: logical index -> value
     std::vector<int> refreshAttributes;
