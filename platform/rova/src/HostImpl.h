@@ -151,18 +151,19 @@ struct Host::Impl {
     // would recurse once a node. A plug on the walk: its family's declared dependents are visited
     // first (member, target), then its destinations, listed in `pending` from `next` to `end`.
     struct DirtyStep {
-        detail::NodeRecord* node = nullptr;
-        int attribute = -1;
-        const std::vector<int>* related = nullptr;
-        std::shared_ptr<std::vector<int>> ownFamily;  // while the type's tables are not built
-        std::size_t member = 0, target = 0;
-        bool listed = false;
-        std::size_t begin = 0, next = 0, end = 0;
+        detail::NodeRecord* node;
+        const std::vector<int>* related;
+        int attribute;
+        std::uint32_t member, target;
+        bool listed;
+        bool ownFamily;  // related is the last of `families`: the type's tables are not built
+        std::size_t begin, next, end;
     };
     struct DirtyWalk {
         std::vector<DirtyStep> steps;
         std::vector<detail::PlugRef> pending;
         std::vector<detail::Connection> out;
+        std::list<std::vector<int>> families;  // stays put as it grows
     };
     DirtyWalk dirtyWalk;  // the outermost propagation's, kept to spare allocations
     // Visits the plug: false when reached before; else marks it dirty and puts it on the walk.

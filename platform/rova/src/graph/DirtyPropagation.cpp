@@ -105,16 +105,13 @@ bool Host::Impl::enterDirty(NodeRecord* node, int attribute, Visited& visited, D
 }
 
 void Host::Impl::startStep(NodeRecord* node, int attribute, DirtyWalk& walk) {
-    DirtyStep& step = walk.steps.emplace_back();
-    step.node = node;
-    step.attribute = attribute;
     const NodeType& type = *node->type;
-    if (type.lookupsCurrent()) {
-        step.related = &type.families[static_cast<std::size_t>(attribute)];
-    } else {
-        step.ownFamily = std::make_shared<std::vector<int>>(type.computeFamily(attribute));
-        step.related = step.ownFamily.get();
-    }
+    const bool current = type.lookupsCurrent();
+    if (!current)
+        walk.families.push_back(type.computeFamily(attribute));
+    const std::vector<int>* related =
+        current ? &type.families[static_cast<std::size_t>(attribute)] : &walk.families.back();
+    walk.steps.push_back(DirtyStep{node, related, attribute, 0, 0, false, !current, 0, 0, 0});
 }
 
 namespace {
@@ -178,6 +175,8 @@ void Host::Impl::propagate(Visited& visited, DirtyWalk& walk, std::size_t bottom
             continue;
         }
         walk.pending.resize(current.begin);
+        if (current.ownFamily)
+            walk.families.pop_back();
         walk.steps.pop_back();
     }
 }
