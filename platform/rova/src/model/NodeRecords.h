@@ -86,7 +86,11 @@ class NodeRecord : public ObjectImpl {
     std::vector<std::uint64_t> visits;
 
     // Where an attribute's value lives: children of a three-number compound share their parent's.
-    int storageOf(int attribute) const;
+    // Inline: dirtying and evaluation ask it for every plug they reach.
+    int storageOf(int attribute) const {
+        return type->lookupsCurrent() ? type->storage[static_cast<std::size_t>(attribute)]
+                                      : type->computeStorage(attribute);
+    }
     Value& valueOf(int attribute) { return values[static_cast<std::size_t>(storageOf(attribute))]; }
     bool isDirty(int attribute) const {
         return dirty[static_cast<std::size_t>(storageOf(attribute))] != 0;
