@@ -35,9 +35,9 @@ void Host::Impl::evaluate(NodeRecord* node, int attribute) {
         return;
     const int storage = node->storageOf(attribute);
     const auto slot = static_cast<std::size_t>(storage);
-    if (!node->dirty[slot] || node->evaluating[slot])
+    if (!node->dirty[slot] || node->isEvaluating(storage))
         return;
-    node->evaluating[slot] = 1;
+    node->setEvaluating(storage, true);
     const NodeType& type = *node->type;
 
     // Connected plugs (the plug itself, a child of it, or elements of it) pull their sources.
@@ -59,7 +59,7 @@ void Host::Impl::evaluate(NodeRecord* node, int attribute) {
         // Success must leave the plug clean; "not computed here" lets the stored value serve.
         node->dirty[slot] = 0;
     }
-    node->evaluating[slot] = 0;
+    node->setEvaluating(storage, false);
 }
 
 void Host::Impl::pullSources(NodeRecord* node, int storage, std::size_t base) {
@@ -79,7 +79,7 @@ void Host::Impl::pullSources(NodeRecord* node, int storage, std::size_t base) {
     pulling.resize(base);
     if (clean)
         node->dirty[slot] = 0;
-    node->evaluating[slot] = 0;
+    node->setEvaluating(storage, false);
     if (node->thread)
         afterWrite(node, storage);
 }

@@ -72,7 +72,26 @@ class NodeRecord : public ObjectImpl {
         return std::uint64_t{1} << (attribute < 63 ? attribute : 63);
     }
     std::vector<char> dirty;
-    std::vector<char> evaluating;
+    // The storage attributes being evaluated (a compute that reads its own plug back takes the
+    // stored value): bits below 64 here, where evaluation reads them, the others apart.
+    std::uint64_t evaluatingLow = 0;
+    std::vector<char> evaluatingHigh;  // by storage attribute; empty for types of up to 64
+    bool isEvaluating(int storage) const {
+        return storage < 64 ? ((evaluatingLow >> storage) & 1) != 0
+                            : evaluatingHigh[static_cast<std::size_t>(storage)] != 0;
+    }
+    void setEvaluating(int storage, bool on) {
+        if (storage >= 64)
+            evaluatingHigh[static_cast<std::size_t>(storage)] = on ? 1 : 0;
+        else if (on)
+            evaluatingLow |= std::uint64_t{1} << storage;
+        else
+            evaluatingLow &= ~(std::uint64_t{1} << storage);
+    }
+    void sizeEvaluating(std::size_t attributes) {
+        evaluatingLow = 0;
+        evaluatingHigh.assign(attributes > 64 ? attributes : 0, 0);
+    }
     std::vector<Value> values;
     // The node's connections by the attribute they name on it (an element's under its array,
     // a child's under the child), each list in connection order; empty until the node has one.
