@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "host/IdleQueue.h"
+#include "host/NodeNames.h"
 #include "model/NodeRecords.h"
 #include "model/NodeTypes.h"
 #include "rovahost/FaultPoint.h"
@@ -46,7 +47,7 @@ struct Host::Impl {
     // make and break them through addConnection and removeConnection only.
     detail::Connections connections;
     std::uint64_t lastConnectionOrder = 0;
-    std::unordered_map<std::string, detail::NodeRecord*> nodesByName;  // the nodes of `nodes`
+    detail::NodeNames nodesByName;  // the nodes of `nodes`
     // Per name base: every "base" + N below this N was taken when last looked at (see freeName).
     std::unordered_map<std::string, int> suffixFloor;
     std::shared_ptr<detail::NodeType> timeType;
@@ -137,6 +138,7 @@ struct Host::Impl {
         Visited(const Visited&) = delete;
         Visited& operator=(const Visited&) = delete;
         bool add(detail::NodeRecord* node, int storage);  // false when reached before
+        bool outermost() const { return m_mark != 0; }
 
       private:
         Impl& m_host;
@@ -145,17 +147,45 @@ struct Host::Impl {
     };
     std::uint64_t lastVisitMark = 0;
     bool propagating = false;
-    void markDirtyIn(detail::NodeRecord* node, int attribute, Visited& visited);
-    void propagate(detail::NodeRecord* node, int attribute, Visited& visited);
+    // Propagation walks depth first with a stack of its own, not the thread's: a chain of nodes
+    // would recurse once a node. A plug on the walk: its family's declared dependents are visited
+    // first (member, target), then its destinations, listed in `pending` from `next` to `end`.
+    struct DirtyStep {
+        detail::NodeRecord* node;
+        const std::vector<int>* related;
+        int attribute;
+        std::uint32_t member, target;
+        bool listed;
+        bool ownFamily;  // related is the last of `families`: the type's tables are not built
+        std::size_t begin, next, end;
+    };
+    struct DirtyWalk {
+        std::vector<DirtyStep> steps;
+        std::vector<detail::PlugRef> pending;
+        std::vector<detail::Connection> out;
+        std::list<std::vector<int>> families;  // stays put as it grows
+    };
+    DirtyWalk dirtyWalk;  // the outermost propagation's, kept to spare allocations
+    // Visits the plug: false when reached before; else marks it dirty and puts it on the walk.
+    bool enterDirty(detail::NodeRecord* node, int attribute, Visited& visited, DirtyWalk& walk);
+    void startStep(detail::NodeRecord* node, int attribute, DirtyWalk& walk);
+    // Walks the steps above `bottom` to the end.
+    void propagate(Visited& visited, DirtyWalk& walk, std::size_t bottom);
     // Pulls a dirty plug clean when it can. Failures of compute are recorded in evaluationErrors.
     void evaluate(detail::NodeRecord* node, int attribute);
     // Calls the node's compute for the plug, with the compute notification: the status code it
     // returned, or -1 when it threw (the message is then the last of evaluationErrors).
     int runCompute(detail::NodeRecord* node, int storage);
+    // Records a compute's exception; apart, so that runCompute's frame, which every level of a
+    // pull through a chain holds, stays small.
+    [[gnu::noinline]] void computeThrew(const detail::NodeRecord* node, int storage,
+                                        const std::string& threw);
     std::vector<int> pullScratch;  // evaluate: the attributes whose connections a plug pulls
-    // A connected plug takes what its sources give (pulling them first).
-    void pullSources(detail::NodeRecord* node, int storage,
-                     const std::vector<detail::ConnectionRef>& sources);
+    // The connections being pulled, innermost pull last: each pull's copies from its base up.
+    std::vector<detail::Connection> pulling;
+    // A connected plug takes what its sources give (pulling them first): those of `pulling`
+    // from base up, which it takes off again.
+    void pullSources(detail::NodeRecord* node, int storage, std::size_t base);
     void afterWrite(detail::NodeRecord* node,
                     int attribute);  // starts/stops data threads on `live`
     // The plugs through which a change of `from` reaches `to` (both ends included), following
@@ -169,6 +199,11 @@ struct Host::Impl {
                            std::vector<detail::ConnectionRef>& out);
     static void incomingOf(const detail::NodeRecord* node, const std::vector<int>& attributes,
                            std::vector<detail::ConnectionRef>& out);
+    // The same, as the nodes' copies: what walks and pulls read, without visiting the host's list.
+    static void outgoingCopies(const detail::NodeRecord* node, const std::vector<int>& attributes,
+                               std::vector<detail::Connection>& out);
+    static void incomingCopies(const detail::NodeRecord* node, const std::vector<int>& attributes,
+                               std::vector<detail::Connection>& out);
     // Every connection of the node, in connection order.
     static std::vector<detail::ConnectionRef> connectionsOf(const detail::NodeRecord* node);
     void addConnection(const detail::PlugRef& source, const detail::PlugRef& destination);

@@ -3,6 +3,51 @@
 
 using rova::host::PlugValue;
 
+namespace {
+// More attributes than a node keeps in bits: `input` and `total` lie beyond the first 64, where
+// visit marks and evaluation flags are kept apart.
+class WideNode : public RPxNode {
+  public:
+    static inline RObject input, total;
+    static void* create() { return new WideNode(); }
+    static RStatus initialize() {
+        RFnNumericAttribute numeric;
+        for (int k = 0; k < 65; ++k) {
+            const std::string name = "pad" + std::to_string(k);
+            if (RStatus status = addAttribute(
+                    numeric.create(name.c_str(), name.c_str(), RFnNumericData::kDouble, 0.0));
+                !status)
+                return status;
+        }
+        input = numeric.create("input", "in", RFnNumericData::kDouble, 1.0);
+        total = numeric.create("total", "tot", RFnNumericData::kDouble, 0.0);
+        numeric.setWritable(false);
+        numeric.setStorable(false);
+        for (const RObject* attribute : {&input, &total})
+            if (RStatus status = addAttribute(*attribute); !status)
+                return status;
+        return attributeAffects(input, total);
+    }
+    RStatus compute(const RPlug& plug, RDataBlock& block) override {
+        if (plug != total)
+            return RStatus::kUnknownParameter;
+        RDataHandle out = block.outputValue(total);
+        out.set(block.inputValue(input).asDouble() * 10.0);
+        out.setClean();
+        return RStatus::kSuccess;
+    }
+};
+constexpr unsigned kWideId = 0x7e5710;
+RStatus initializeWide(RObject plugin) {
+    RFnPlugin fn(plugin, "Wide", "1");
+    return fn.registerNode("testWide", RTypeId(kWideId), WideNode::create, WideNode::initialize);
+}
+RStatus uninitializeWide(RObject plugin) {
+    RFnPlugin fn(plugin);
+    return fn.deregisterNode(RTypeId(kWideId));
+}
+}  // namespace
+
 TEST_F(HostTest, SettingAnInputDirtiesWhatItAffectsOnceAndGetComputesOnce) {
     create("testAdd", "add1");
     EXPECT_EQ(takeEvents(), Lines({"create add1 testAdd"}));
@@ -236,6 +281,46 @@ TEST_F(HostTest, AFreedNameGivesItsSuffixBackToTheNextNodeOfItsBase) {
     ASSERT_TRUE(host.renameNode("left", "testAdd12"));
     EXPECT_EQ(create("testAdd", "testAdd12"), "testAdd6");
     EXPECT_TRUE(host.hasNode("testAdd12"));
+}
+
+TEST_F(HostTest, PlugsBeyondTheFirst64AttributesAreDirtiedAndPulledOnceEachTime) {
+    ASSERT_TRUE(host.registerBuiltinPlugin("wide", initializeWide, uninitializeWide));
+    create("testWide", "w1");
+    create("testWide", "w2");
+    ASSERT_TRUE(host.connect("w1.total", "w2.input"));
+    EXPECT_EQ(get("w2.total"), "100");
+    for (const int value : {3, 4}) {
+        takeEvents();
+        ASSERT_TRUE(host.setPlug("w1.input", {std::to_string(value)}));
+        EXPECT_EQ(takeEvents(), Lines({"dirty w1.total", "dirty w2.input", "dirty w2.total"}))
+            << "each propagation visits the plugs afresh";
+        EXPECT_EQ(get("w2.total"), std::to_string(value * 100));
+        EXPECT_EQ(takeEvents(), Lines({"compute w2.total", "compute w1.total"}));
+        EXPECT_EQ(get("w2.total"), std::to_string(value * 100));
+        EXPECT_EQ(takeEvents(), Lines{}) << "clean after one pull";
+    }
+}
+
+TEST_F(HostTest, EveryNodeIsFoundByItsNameThroughManyDeletesAndRenames) {
+    // Enough nodes that names share and outgrow the index's slots; deleting every third and
+    // renaming every fifth of the rest leaves holes amid runs of neighbours.
+    constexpr int kCount = 700;
+    for (int k = 0; k < kCount; ++k) create("testAdd", "n" + std::to_string(k));
+    for (int k = 0; k < kCount; k += 3) ASSERT_TRUE(host.deleteNode("n" + std::to_string(k)));
+    for (int k = 1; k < kCount; k += 15) {
+        const std::string name = "n" + std::to_string(k);
+        ASSERT_TRUE(host.renameNode(name, "r" + std::to_string(k)));
+    }
+    for (int k = 0; k < kCount; ++k) {
+        const bool deleted = k % 3 == 0, renamed = k % 15 == 1;
+        EXPECT_EQ(host.hasNode("n" + std::to_string(k)), !deleted && !renamed) << k;
+        EXPECT_EQ(host.hasNode("r" + std::to_string(k)), renamed) << k;
+    }
+    EXPECT_EQ(create("testAdd", "n3"), "n3") << "a deleted node's name is free again";
+    EXPECT_EQ(create("testAdd", "n1"), "n1") << "so is a renamed node's old name";
+    ASSERT_TRUE(host.setPlug("r16.a", {"4"}));
+    EXPECT_EQ(get("r16.sum"), "6");
+    EXPECT_EQ(host.nodeNames("testAdd").size(), std::size_t{kCount - (kCount + 2) / 3 + 2});
 }
 
 TEST_F(HostTest, DirtinessFollowsConnectionOrderThroughRemakesAndReordering) {

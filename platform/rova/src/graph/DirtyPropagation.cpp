@@ -73,45 +73,112 @@ bool Host::Impl::Visited::add(NodeRecord* node, int storage) {
 // can leave a source dirty under a clean destination), and notifies only clean-to-dirty changes.
 void Host::Impl::markDirty(NodeRecord* node, int attribute) {
     Visited visited(*this);
-    markDirtyIn(node, attribute, visited);
+    DirtyWalk nested;  // an observer's propagation inside another keeps its own
+    DirtyWalk& walk = visited.outermost() ? dirtyWalk : nested;
+    const std::size_t bottom = walk.steps.size();
+    if (enterDirty(node, attribute, visited, walk))
+        propagate(visited, walk, bottom);
 }
 
 void Host::Impl::dirtyDependents(NodeRecord* node, int attribute) {
     detail::noteSceneChange();  // the plug itself took a new value (stored, or the time)
     Visited visited(*this);
     visited.add(node, node->storageOf(attribute));
-    propagate(node, attribute, visited);
+    DirtyWalk nested;
+    DirtyWalk& walk = visited.outermost() ? dirtyWalk : nested;
+    const std::size_t bottom = walk.steps.size();
+    startStep(node, attribute, walk);
+    propagate(visited, walk, bottom);
 }
 
-void Host::Impl::markDirtyIn(NodeRecord* node, int attribute, Visited& visited) {
+bool Host::Impl::enterDirty(NodeRecord* node, int attribute, Visited& visited, DirtyWalk& walk) {
     const int storage = node->storageOf(attribute);
     if (!visited.add(node, storage))
-        return;
+        return false;
     detail::noteSceneChange();
     if (!node->dirty[static_cast<std::size_t>(storage)]) {
         node->dirty[static_cast<std::size_t>(storage)] = 1;
         emit(GraphEvent::kDirty, node, storage);
     }
-    propagate(node, storage, visited);
+    startStep(node, storage, walk);
+    return true;
 }
 
-void Host::Impl::propagate(NodeRecord* node, int attribute, Visited& visited) {
+void Host::Impl::startStep(NodeRecord* node, int attribute, DirtyWalk& walk) {
     const NodeType& type = *node->type;
-    std::vector<int> scratch;
-    const std::vector<int>& related = family(type, attribute, scratch);
-    for (const int a : related)
-        for (const int target : type.affects[static_cast<std::size_t>(a)])
-            if (node->alive)
-                markDirtyIn(node, target, visited);
-    std::vector<ConnectionRef> out;
-    outgoingOf(node, related, out);
-    std::vector<PlugRef> destinations;
-    destinations.reserve(out.size());
-    for (const ConnectionRef& c : out) destinations.push_back(c->destination);
-    if (attribute == type.hierarchyAttribute && type.hierarchyDependents)
-        for (const PlugRef& d : type.hierarchyDependents(node, attribute))
-            destinations.push_back(d);
-    for (const PlugRef& d : destinations) markDirtyIn(d.node, d.attribute, visited);
+    const bool current = type.lookupsCurrent();
+    if (!current)
+        walk.families.push_back(type.computeFamily(attribute));
+    const std::vector<int>* related =
+        current ? &type.families[static_cast<std::size_t>(attribute)] : &walk.families.back();
+    walk.steps.push_back(DirtyStep{node, related, attribute, 0, 0, false, !current, 0, 0, 0});
+}
+
+namespace {
+constexpr std::size_t kAhead = 8;  // destinations between a prefetch and its use
+
+// What a visit reads first: the node's own fields, then its dirty flags.
+void prefetchNode(const NodeRecord* node) {
+    const char* at = reinterpret_cast<const char*>(node);
+    __builtin_prefetch(at + 64);
+    __builtin_prefetch(at + 128);
+}
+void prefetchFlags(const NodeRecord* node) {
+    __builtin_prefetch(node->dirty.data());
+}
+}  // namespace
+
+// Depth first, in the order a recursion would take: each plug's declared dependents with all
+// they reach, then its destinations one after the other.
+void Host::Impl::propagate(Visited& visited, DirtyWalk& walk, std::size_t bottom) {
+    while (walk.steps.size() > bottom) {
+        DirtyStep& step = walk.steps.back();  // until the walk grows
+        const NodeType& type = *step.node->type;
+        if (!step.listed) {
+            bool entered = false;
+            while (!entered && step.member < step.related->size()) {
+                const auto& targets =
+                    type.affects[static_cast<std::size_t>((*step.related)[step.member])];
+                if (step.target == targets.size()) {
+                    ++step.member;
+                    step.target = 0;
+                    continue;
+                }
+                const int target = targets[step.target++];
+                if (step.node->alive)
+                    entered = enterDirty(step.node, target, visited, walk);
+            }
+            if (entered)
+                continue;
+            // Listed once the declared dependents are done: they may have changed connections.
+            DirtyStep& done = walk.steps.back();
+            walk.out.clear();
+            outgoingCopies(done.node, *done.related, walk.out);
+            done.begin = done.next = walk.pending.size();
+            for (const Connection& c : walk.out) walk.pending.push_back(c.destination);
+            walk.out.clear();
+            if (done.attribute == type.hierarchyAttribute && type.hierarchyDependents)
+                for (const PlugRef& d : type.hierarchyDependents(done.node, done.attribute))
+                    walk.pending.push_back(d);
+            done.end = walk.pending.size();
+            done.listed = true;
+        }
+        DirtyStep& current = walk.steps.back();
+        if (current.next < current.end) {
+            // A hub's destinations are many nodes apart: ask for the ones ahead meanwhile.
+            if (current.next + kAhead < current.end)
+                prefetchNode(walk.pending[current.next + kAhead].node);
+            if (current.next + kAhead / 2 < current.end)
+                prefetchFlags(walk.pending[current.next + kAhead / 2].node);
+            const PlugRef d = walk.pending[current.next++];
+            enterDirty(d.node, d.attribute, visited, walk);
+            continue;
+        }
+        walk.pending.resize(current.begin);
+        if (current.ownFamily)
+            walk.families.pop_back();
+        walk.steps.pop_back();
+    }
 }
 
 std::vector<std::string> Host::Impl::dependencyPath(const PlugRef& from, const PlugRef& to) const {
@@ -167,16 +234,36 @@ const Connection* Host::Impl::incoming(const NodeRecord* node, int attribute, in
     const auto slot = static_cast<std::size_t>(attribute);
     if (attribute < 0 || slot >= node->incoming.size())
         return nullptr;
-    for (const ConnectionRef& c : node->incoming[slot])
-        if (c->destination.element == element)
-            return &*c;
+    for (const auto& c : node->incoming[slot])
+        if (c.connection.destination.element == element)
+            return &*c.ref;
     return nullptr;
 }
 
 namespace {
-void inOrder(const std::vector<std::vector<ConnectionRef>>& lists,
-             const std::vector<int>& attributes, std::vector<ConnectionRef>& out) {
-    if (lists.empty())
+std::uint64_t orderOf(const ConnectionRef& c) {
+    return c->order;
+}
+std::uint64_t orderOf(const Connection& c) {
+    return c.order;
+}
+ConnectionRef take(const detail::LinkedConnection& entry, const ConnectionRef*) {
+    return entry.ref;
+}
+const Connection& take(const detail::LinkedConnection& entry, const Connection*) {
+    return entry.connection;
+}
+
+template <class Out>
+void inOrder(const std::vector<std::vector<detail::LinkedConnection>>& lists,
+             std::uint64_t connected, const std::vector<int>& attributes, std::vector<Out>& out) {
+    // The bits first: most plugs a walk reaches have no connections of the kind asked, and the
+    // lists lie apart from the node.
+    std::uint64_t asked = 0;
+    for (const int a : attributes)
+        if (a >= 0)
+            asked |= NodeRecord::connectionBit(a);
+    if ((asked & connected) == 0)
         return;
     const std::size_t start = out.size();
     int filled = 0;
@@ -184,30 +271,41 @@ void inOrder(const std::vector<std::vector<ConnectionRef>>& lists,
         const auto slot = static_cast<std::size_t>(a);
         if (a < 0 || slot >= lists.size() || lists[slot].empty())
             continue;
-        out.insert(out.end(), lists[slot].begin(), lists[slot].end());
+        for (const auto& entry : lists[slot])
+            out.push_back(take(entry, static_cast<const Out*>(nullptr)));
         ++filled;
     }
     if (filled > 1)
-        std::sort(
-            out.begin() + static_cast<std::ptrdiff_t>(start), out.end(),
-            [](const ConnectionRef& a, const ConnectionRef& b) { return a->order < b->order; });
+        std::sort(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(),
+                  [](const Out& a, const Out& b) { return orderOf(a) < orderOf(b); });
 }
 }  // namespace
 
 void Host::Impl::outgoingOf(const NodeRecord* node, const std::vector<int>& attributes,
                             std::vector<ConnectionRef>& out) {
-    inOrder(node->outgoing, attributes, out);
+    inOrder(node->outgoing, node->connectedOut, attributes, out);
 }
 
 void Host::Impl::incomingOf(const NodeRecord* node, const std::vector<int>& attributes,
                             std::vector<ConnectionRef>& out) {
-    inOrder(node->incoming, attributes, out);
+    inOrder(node->incoming, node->connectedIn, attributes, out);
+}
+
+void Host::Impl::outgoingCopies(const NodeRecord* node, const std::vector<int>& attributes,
+                                std::vector<Connection>& out) {
+    inOrder(node->outgoing, node->connectedOut, attributes, out);
+}
+
+void Host::Impl::incomingCopies(const NodeRecord* node, const std::vector<int>& attributes,
+                                std::vector<Connection>& out) {
+    inOrder(node->incoming, node->connectedIn, attributes, out);
 }
 
 std::vector<ConnectionRef> Host::Impl::connectionsOf(const NodeRecord* node) {
     std::vector<ConnectionRef> out;
     for (const auto* lists : {&node->incoming, &node->outgoing})
-        for (const auto& list : *lists) out.insert(out.end(), list.begin(), list.end());
+        for (const auto& list : *lists)
+            for (const auto& entry : list) out.push_back(entry.ref);
     std::sort(out.begin(), out.end(),
               [](const ConnectionRef& a, const ConnectionRef& b) { return a->order < b->order; });
     return out;

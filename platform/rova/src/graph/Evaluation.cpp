@@ -35,22 +35,23 @@ void Host::Impl::evaluate(NodeRecord* node, int attribute) {
         return;
     const int storage = node->storageOf(attribute);
     const auto slot = static_cast<std::size_t>(storage);
-    if (!node->dirty[slot] || node->evaluating[slot])
+    if (!node->dirty[slot] || node->isEvaluating(storage))
         return;
-    node->evaluating[slot] = 1;
+    node->setEvaluating(storage, true);
     const NodeType& type = *node->type;
 
     // Connected plugs (the plug itself, a child of it, or elements of it) pull their sources.
-    if (!node->incoming.empty()) {
+    if (node->connectedIn != 0) {
         std::vector<int>& related = pullScratch;  // free again before anything recurses
         related.assign(1, storage);
         for (const auto& child : type.attributes[slot]->children)
             if (const int index = type.indexOf(child.get()); index >= 0)
                 related.push_back(index);
-        std::vector<ConnectionRef> sources;
-        incomingOf(node, related, sources);
-        if (!sources.empty())
-            return pullSources(node, storage, sources);
+        // Copies, on the pulls' own stack: a compute upstream may change the connections.
+        const std::size_t base = pulling.size();
+        incomingCopies(node, related, pulling);
+        if (pulling.size() > base)
+            return pullSources(node, storage, base);
     }
 
     const int status = runCompute(node, storage);
@@ -58,18 +59,15 @@ void Host::Impl::evaluate(NodeRecord* node, int attribute) {
         // Success must leave the plug clean; "not computed here" lets the stored value serve.
         node->dirty[slot] = 0;
     }
-    node->evaluating[slot] = 0;
+    node->setEvaluating(storage, false);
 }
 
-void Host::Impl::pullSources(NodeRecord* node, int storage,
-                             const std::vector<ConnectionRef>& sources) {
+void Host::Impl::pullSources(NodeRecord* node, int storage, std::size_t base) {
     const auto slot = static_cast<std::size_t>(storage);
     bool clean = true;
-    // Copies: a compute upstream may change the connections.
-    std::vector<Connection> pulled;
-    pulled.reserve(sources.size());
-    for (const ConnectionRef& c : sources) pulled.push_back(*c);
-    for (const Connection& c : pulled) {
+    const std::size_t end = pulling.size();
+    for (std::size_t k = base; k < end; ++k) {
+        const Connection c = pulling[k];  // the pulls above may move the stack
         evaluate(c.source.node, c.source.attribute);
         if (!c.source.node->alive)
             continue;
@@ -78,9 +76,10 @@ void Host::Impl::pullSources(NodeRecord* node, int storage,
         writePlug(node, c.destination.attribute, c.destination.element,
                   readPlug(c.source.node, c.source.attribute, c.source.element));
     }
+    pulling.resize(base);
     if (clean)
         node->dirty[slot] = 0;
-    node->evaluating[slot] = 0;
+    node->setEvaluating(storage, false);
     if (node->thread)
         afterWrite(node, storage);
 }
@@ -99,11 +98,15 @@ int Host::Impl::runCompute(NodeRecord* node, int storage) {
     });
     if (!threw)
         return code;
+    computeThrew(node, storage, *threw);
+    return -1;
+}
+
+void Host::Impl::computeThrew(const NodeRecord* node, int storage, const std::string& threw) {
     const std::string path = node->plugPath(storage);
-    const std::string error = "compute of '" + path + "'" + *threw;  // *threw: " threw: ..."
+    const std::string error = "compute of '" + path + "'" + threw;  // threw: " threw: ..."
     evaluationErrors.push_back(error);
     emit(GraphEvent::kError, path, error);
-    return -1;
 }
 
 void Host::Impl::afterWrite(NodeRecord* node, int attribute) {

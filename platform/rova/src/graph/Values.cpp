@@ -187,11 +187,6 @@ void NodeType::buildLookups() {
 NodeRecord::NodeRecord() : ObjectImpl(RObject::Kind::kNode) {}
 NodeRecord::~NodeRecord() = default;
 
-int NodeRecord::storageOf(int attribute) const {
-    return type->lookupsCurrent() ? type->storage[static_cast<std::size_t>(attribute)]
-                                  : type->computeStorage(attribute);
-}
-
 std::string NodeRecord::plugPath(int attribute, int element) const {
     std::string path = name + "." + type->attributes[static_cast<std::size_t>(attribute)]->longName;
     if (element >= 0)

@@ -146,43 +146,56 @@ std::vector<std::pair<std::string, std::string>> Host::connections(const std::st
 }
 
 namespace {
-using Lists = std::vector<std::vector<ConnectionRef>>;
-void enter(detail::NodeRecord* node, Lists& lists, int attribute, ConnectionRef c) {
+using Lists = std::vector<std::vector<detail::LinkedConnection>>;
+void enter(detail::NodeRecord* node, Lists& lists, std::uint64_t& mask, int attribute,
+           ConnectionRef c) {
     if (lists.empty())
         lists.resize(node->type->attributes.size());
-    lists[static_cast<std::size_t>(attribute)].push_back(c);
+    lists[static_cast<std::size_t>(attribute)].push_back({c, *c});
+    mask |= detail::NodeRecord::connectionBit(attribute);
 }
 // From the end: deleting nodes newest first, as shutdown and subtrees do, finds each of a
 // shared source's connections at once.
-void leave(Lists& lists, int attribute, ConnectionRef c) {
+void leave(Lists& lists, std::uint64_t& mask, int attribute, ConnectionRef c) {
     auto& list = lists[static_cast<std::size_t>(attribute)];
-    list.erase(std::prev(std::find(list.rbegin(), list.rend(), c).base()));
+    list.erase(std::prev(std::find_if(list.rbegin(), list.rend(), [&](const auto& entry) {
+                             return entry.ref == c;
+                         }).base()));
+    if (list.empty() && attribute < 63)  // bit 63 stands for several attributes: it stays
+        mask &= ~detail::NodeRecord::connectionBit(attribute);
 }
 }  // namespace
 
 void Host::Impl::addConnection(const PlugRef& source, const PlugRef& destination) {
     connections.push_back(Connection{source, destination, ++lastConnectionOrder});
     const ConnectionRef c = std::prev(connections.end());
-    enter(source.node, source.node->outgoing, source.attribute, c);
-    enter(destination.node, destination.node->incoming, destination.attribute, c);
+    enter(source.node, source.node->outgoing, source.node->connectedOut, source.attribute, c);
+    enter(destination.node, destination.node->incoming, destination.node->connectedIn,
+          destination.attribute, c);
 }
 
 void Host::Impl::removeConnection(ConnectionRef connection) {
-    leave(connection->source.node->outgoing, connection->source.attribute, connection);
-    leave(connection->destination.node->incoming, connection->destination.attribute, connection);
+    leave(connection->source.node->outgoing, connection->source.node->connectedOut,
+          connection->source.attribute, connection);
+    leave(connection->destination.node->incoming, connection->destination.node->connectedIn,
+          connection->destination.attribute, connection);
     connections.erase(connection);
 }
 
 void Host::Impl::indexConnections() {
     for (Connection& c : connections) {
         c.source.node->outgoing.clear();
+        c.source.node->connectedOut = 0;
         c.destination.node->incoming.clear();
+        c.destination.node->connectedIn = 0;
     }
     lastConnectionOrder = 0;
     for (auto c = connections.begin(); c != connections.end(); ++c) {
         c->order = ++lastConnectionOrder;
-        enter(c->source.node, c->source.node->outgoing, c->source.attribute, c);
-        enter(c->destination.node, c->destination.node->incoming, c->destination.attribute, c);
+        enter(c->source.node, c->source.node->outgoing, c->source.node->connectedOut,
+              c->source.attribute, c);
+        enter(c->destination.node, c->destination.node->incoming, c->destination.node->connectedIn,
+              c->destination.attribute, c);
     }
 }
 

@@ -102,18 +102,15 @@ NodeType* Host::Impl::findTypeById(std::uint32_t id) const {
 }
 
 NodeRecord* Host::Impl::findNode(const std::string& name) const {
-    const auto it = nodesByName.find(name);
-    return it == nodesByName.end() ? nullptr : it->second;
+    return nodesByName.find(name);
 }
 
 void Host::Impl::nameNode(NodeRecord* node) {
-    nodesByName[node->name] = node;
+    nodesByName.insert(node);
 }
 
 void Host::Impl::freeName(const NodeRecord* node) {
-    const auto it = nodesByName.find(node->name);
-    if (it != nodesByName.end() && it->second == node)
-        nodesByName.erase(it);
+    nodesByName.erase(node);
     // Every base the name can be made from ("a12" from "a1" and from "a") may take its number
     // again.
     const std::string& name = node->name;

@@ -8,9 +8,9 @@
 #include "HostText.h"
 #include "SceneChanges.h"
 #include "api/Access.h"
-#include "host/PluginRecords.h"
 #include "host/DataThreadState.h"
 #include "host/Diagnostics.h"
+#include "host/PluginRecords.h"
 #include "model/Attributes.h"
 #include "model/NodeRecords.h"
 #include "model/NodeTypes.h"
@@ -69,7 +69,7 @@ Result<NodeRecord*> Host::Impl::newNode(NodeType& type, const std::string& name)
     record->values.reserve(count);
     for (const auto& def : type.attributes) record->values.push_back(def->defaultValue);
     record->dirty.assign(count, 0);
-    record->evaluating.assign(count, 0);
+    record->sizeEvaluating(count);
     if (count > 64)
         record->visits.assign(count, 0);
     // What something else affects is computed: it starts dirty so its first read computes it.

@@ -180,13 +180,13 @@ Result<Host::ForcedCompute> Host::forceCompute(const std::string& plug) {
     const auto keep = node->shared_from_this();  // a compute that deletes its own node
     const int storage = node->storageOf(ref.value.attribute);
     const auto slot = static_cast<std::size_t>(storage);
-    if (node->evaluating[slot]) {
+    if (node->isEvaluating(storage)) {
         out.status = Status::failure("'" + h.plugName(ref.value) + "' is being evaluated");
         return out;
     }
-    node->evaluating[slot] = 1;
+    node->setEvaluating(storage, true);
     out.value.status = h.runCompute(node, storage);
-    node->evaluating[slot] = 0;
+    node->setEvaluating(storage, false);
     if (out.value.status < 0) {
         out.value.error = h.evaluationErrors.back();
         h.evaluationErrors.pop_back();

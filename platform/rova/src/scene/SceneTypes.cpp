@@ -346,7 +346,7 @@ DetachedNode detached(const NodeType& type, const std::string& name) {
             out.record->type = t;
     for (const auto& def : type.attributes) out.record->values.push_back(def->defaultValue);
     out.record->dirty.assign(type.attributes.size(), 0);
-    out.record->evaluating.assign(type.attributes.size(), 0);
+    out.record->sizeEvaluating(type.attributes.size());
     out.instance.reset(type.builtinCreator());
     detail::NodeAccess::setRecord(*out.instance, out.record.get());
     out.record->instance = out.instance.get();
