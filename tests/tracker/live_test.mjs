@@ -89,7 +89,8 @@ function installRecorder() {
   window.kivoTracker.onFrame = (canvas, message) => {
     if (!message.hands.length) return;
     const base = [0, 5, 9, 13, 17].map((k) => message.hands[0].image[k]);
-    log.frames.push({x: base.reduce((s, p) => s + p[0], 0) / 5, y: base.reduce((s, p) => s + p[1], 0) / 5});
+    log.frames.push({time: message.time, x: base.reduce((s, p) => s + p[0], 0) / 5,
+                     y: base.reduce((s, p) => s + p[1], 0) / 5});
   };
   const view = window.kivoPoseView;
   const handle = view.handleMessage.bind(view);
@@ -172,6 +173,29 @@ try {
   if (!rova.exit) rova.child.kill('SIGKILL');
 }
 
+// The time of each frame of the take, in milliseconds.
+function timesOf(frames) {
+  return frames.map((line) => Number(/^frame \d+ t=(\d+)/.exec(line)[1]) / 1000);
+}
+
+// Where the page's logged frames begin among the take's frames with a hand. The recorder is
+// installed once the page is open, and a page that tracks slowly (a busy machine) may have sent
+// frames before it: those are in the take only. The frames are matched by the spacing of their
+// capture times, which the take keeps as the page sent them.
+function firstLogged(log, takeTimes) {
+  const spacing = (times, k, i) => times[k + i] - times[k];
+  for (let k = 0; k < takeTimes.length; ++k) {
+    const n = Math.min(log.frames.length, takeTimes.length - k);
+    if (n < opt.frames) break;
+    let matches = true;
+    for (let i = 1; i < n && matches; ++i) {
+      matches = Math.abs(spacing(takeTimes, k, i) - (log.frames[i].time - log.frames[0].time)) < 1;
+    }
+    if (matches) return k;
+  }
+  return -1;
+}
+
 // The palm of each frame of the take, in device millimetres (null without a hand).
 function palmsOf(frames) {
   return frames.map((line) => {
@@ -181,11 +205,15 @@ function palmsOf(frames) {
 }
 
 // The hand the page tracked, the frames the host took and the cube the page was shown.
-function checkFollowing(log, palms) {
+function checkFollowing(log, palms, times) {
   // The take's frames with a hand are the page's frames with a hand, in order: their palm moves
   // as the hand does in the image (right as shown is right, down in the image is down).
-  const tracked = palms.filter((p) => p);
+  const withHand = palms.map((p, i) => i).filter((i) => palms[i]);
+  const first = firstLogged(log, withHand.map((i) => times[i]));
+  check(first >= 0, 'the capture times of the frames the page sent are not those of the take');
+  const tracked = withHand.slice(Math.max(first, 0)).map((i) => palms[i]);
   const n = Math.min(tracked.length, log.frames.length);
+  if (first > 0) console.log(`${first} frames with a hand were sent before the page's log began`);
   const cx = correlation(log.frames.slice(0, n).map((f) => f.x), tracked.slice(0, n).map((p) => p[0]));
   const cy = correlation(log.frames.slice(0, n).map((f) => f.y), tracked.slice(0, n).map((p) => p[1]));
   console.log(`${n} frames with a hand: correlation of the palm with the hand in the image x ${cx.toFixed(3)}, y ${cy.toFixed(3)}`);
@@ -224,7 +252,7 @@ if (failures.length === 0) {
   const frames = text.split('\n').filter((line) => line.startsWith('frame '));
   check(/\nend frames=\d+ events=\d+\n$/.test(text), 'the take is not complete');
   const palms = palmsOf(frames);
-  checkFollowing(recorded, palms);
+  checkFollowing(recorded, palms, timesOf(frames));
   const table = join(work, 'take.csv');
   const bake = spawnSync(opt.rova, ['-c', [
     'plugin -load kivo_rova',
