@@ -192,17 +192,16 @@ void Recognizer::endSwipe(Track& tr, const Sample& s, FrameRecord& frame) {
             before[1] = &w;
         }
     }
-    const bool swungToAndFro = before[1] != nullptr &&
-                               stroke.start.t - before[0]->end <= kShakeWindowUs &&
-                               before[0]->start - before[1]->end <= kShakeWindowUs &&
-                               tr.swipe.direction.dot(before[0]->direction) < kShakeOppositeCos &&
-                               before[0]->direction.dot(before[1]->direction) < kShakeOppositeCos;
+    const bool backAfterSwing = before[0] != nullptr &&
+                                stroke.start.t - before[0]->end <= kShakeWindowUs &&
+                                tr.swipe.direction.dot(before[0]->direction) < kShakeOppositeCos;
     // A stroke straight back after a swing at least as long is that swing's return.
-    if (before[0] != nullptr && stroke.start.t - before[0]->end <= kShakeWindowUs &&
-        tr.swipe.direction.dot(before[0]->direction) < kShakeOppositeCos &&
-        before[0]->length >= s.palm.distanceTo(stroke.start.palm)) {
+    if (backAfterSwing && before[0]->length >= s.palm.distanceTo(stroke.start.palm)) {
         return;
     }
+    const bool swungToAndFro = backAfterSwing && before[1] != nullptr &&
+                               before[0]->start - before[1]->end <= kShakeWindowUs &&
+                               before[0]->direction.dot(before[1]->direction) < kShakeOppositeCos;
     if (swungToAndFro ||
         (tr.shakeAt >= 0 && stroke.start.t - tr.shakeAt <= kShakeWindowUs &&
          std::abs(tr.swipe.direction.dot(tr.shakeDirection)) > -kShakeOppositeCos)) {

@@ -16,7 +16,6 @@
 
 using rova::detail::AttributeDef;
 using rova::detail::NodeRecord;
-using rova::detail::NodeType;
 using rova::detail::ValueType;
 
 namespace {
@@ -50,11 +49,8 @@ RDataHandle handleFor(NodeRecord* node, int index) {
     const AttributeDef& def = *node->type->attributes[static_cast<std::size_t>(index)];
     const int component =
         def.parent && def.parent->type == ValueType::kDouble3 ? def.component : -1;
-    // The storage slot once: the handle's setClean marks it without looking it up again. The
-    // type's table answers at once unless attributes were added since it was built.
-    const NodeType& type = *node->type;
-    const int storage = type.lookupsCurrent() ? type.storage[static_cast<std::size_t>(index)]
-                                              : node->storageOf(index);
+    // The storage slot once: the handle's setClean marks it without looking it up again.
+    const int storage = node->storageOf(index);
     return rova::detail::DataHandleAccess::make(&node->values[static_cast<std::size_t>(storage)],
                                                 node, index, component, storage);
 }
