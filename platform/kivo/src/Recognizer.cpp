@@ -43,6 +43,11 @@ constexpr float kSwipeEndShare = 0.5f;
 constexpr float kSwipeTurnCos = 0.5f;            // cos 60 degrees
 constexpr float kStrokeCornerCos = 0.5f;         // cos 60 degrees
 constexpr float kStrokeCornerMinLength = 20.0f;  // mm: shorter strokes have no reliable heading
+// A stroke rests or turns at a corner only once its point has been slow, or off its heading, for
+// this long: a hand does not stop or turn within one frame of a 30 frames per second tracker,
+// whose landmarks jump back or stall for a single frame in the middle of recorded people's swipes
+// (cutting a 200 mm swipe into pieces too short for one).
+constexpr std::int64_t kStrokeHitchUs = 30'000;
 // A stroke of the pointing finger must be this many times swipe.min_length: the fingertip sits
 // about twice as far from the wrist as the palm's centre, so the same swing of the hand (a shake
 // of the wrist, too) moves it twice as far.
@@ -501,6 +506,7 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
         stroke.start = from;
         stroke.peak = 0.0f;
         stroke.bent = false;
+        stroke.hitchSince = -1;
     };
     const auto speedOf = [&](int source) { return source == Palm ? s.palmSpeed : s.speed; };
     const auto velocityOf = [&](int source) { return source == Palm ? palmV : v; };
@@ -609,23 +615,41 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
                 return;
             }
         }
-        if (n == 1 || speed < kStrokeRestShare * cfg.swipeMinSpeed) {
+        if (n == 1) {
             restart(stroke, s);
             continue;
         }
-        if (speed > stroke.peak) {
-            stroke.peak = speed;
-            stroke.heading = velocity / speed;
-        }
         Vector chord = pointOf(s, source) - pointOf(stroke.start, source);
         float length = chord.magnitude();
-        if (length > kStrokeCornerMinLength &&
-            velocity.dot(stroke.heading) < kStrokeCornerCos * speed) {
-            restart(stroke, previous);
+        const bool resting = speed < kStrokeRestShare * cfg.swipeMinSpeed;
+        // Faster than its peak, it is the stroke's heading that changes (below).
+        const bool turning = !resting && speed <= stroke.peak && length > kStrokeCornerMinLength &&
+                             velocity.dot(stroke.heading) < kStrokeCornerCos * speed;
+        if (resting || turning) {
+            // A single slow or turned reading is the tracker's, and the stroke goes on through it;
+            // once it lasts, the stroke starts anew where it began.
+            if (stroke.hitchSince < 0) {
+                stroke.hitchSince = s.t;
+                stroke.hitchFrom = resting ? s : previous;
+            }
+            if (s.t - stroke.hitchSince < kStrokeHitchUs) {
+                continue;
+            }
+            const Sample from = stroke.hitchFrom;
+            restart(stroke, from);
+            if (resting) {
+                continue;
+            }
             stroke.peak = speed;
             stroke.heading = velocity / speed;
             chord = pointOf(s, source) - pointOf(stroke.start, source);
             length = chord.magnitude();
+        } else {
+            stroke.hitchSince = -1;
+        }
+        if (speed > stroke.peak) {
+            stroke.peak = speed;
+            stroke.heading = velocity / speed;
         }
         const float minLength = minLengthOf(chord, source);
         if (tr.circleActive || stroke.peak < cfg.swipeMinSpeed ||

@@ -208,6 +208,8 @@ class Recognizer {
         float peak = 0.0f;
         Vector heading;     // the point's direction when it was fastest in the stroke
         bool bent = false;  // qualified as a swipe but for its bend: decided when it ends
+        std::int64_t hitchSince = -1;  // since when it has been slow or turned; -1: it is not
+        Sample hitchFrom;              // where it starts again if that lasts
     };
     // A stroke of the palm long and fast enough to be a shake's, whether a swipe or not.
     struct Swing {

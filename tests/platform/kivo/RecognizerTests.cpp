@@ -341,6 +341,49 @@ TEST_F(Recognition, TheHandBroughtBackAfterASwipeIsItsReturn) {
     EXPECT_GT(g.back().direction.x, 0.9f);
 }
 
+// A tracker at 30 frames per second now and then repeats a frame, or places the hand one frame
+// off, in the middle of a swipe: 100 mm to the right, whose halves are each too short for a swipe.
+// The hand did not stop or turn there: one swipe, going right. A hand that does stop between the
+// halves, for 0.1 s, made two strokes too short for a swipe: none.
+TEST_F(Recognition, ATrackerStallingOrJumpingForAFrameDoesNotCutASwipe) {
+    constexpr double kPi = std::numbers::pi;
+    const auto stroke = [](double t) {
+        return Kivo::Vector{static_cast<float>(50.0 - 50.0 * std::cos(kPi * t / 0.3)), 0.0f, 0.0f};
+    };
+    // Frame 39 is the stroke's middle (0.5 s still first, 60 frames per second); a 30 frames per
+    // second frame lasts two of these.
+    const auto moveHand = [](Kivo::FrameRecord& frame, const Kivo::FrameRecord& like,
+                             Kivo::Vector by) {
+        frame.hands = like.hands;
+        frame.pointables = like.pointables;
+        frame.hands[0].palmPosition += by;
+        for (auto& p : frame.pointables) {
+            p.tipPosition += by;
+        }
+    };
+    Kivo::Recording stalled = wholeHandWith(0.3, stroke);
+    for (const int f : {39, 40}) {
+        moveHand(std::get<Kivo::FrameRecord>(stalled.entries[f]),
+                 std::get<Kivo::FrameRecord>(stalled.entries[38]), {});
+    }
+    Kivo::Recording jumped = wholeHandWith(0.3, stroke);
+    auto& off = std::get<Kivo::FrameRecord>(jumped.entries[39]);
+    moveHand(off, Kivo::FrameRecord(off), {-30.0f, 0.0f, 0.0f});
+    for (const auto* rec : {&stalled, &jumped}) {
+        const auto g = gesturesIn(*rec);
+        ASSERT_NO_FATAL_FAILURE(expectOneGesture(g, Kivo::Gesture::Swipe));
+        EXPECT_GT(g.back().direction.x, 0.9f);
+    }
+
+    const auto pausing = [](double t) {
+        const double x = t < 0.15   ? 25.0 - 25.0 * std::cos(kPi * t / 0.15)
+                         : t < 0.25 ? 50.0
+                                    : 75.0 - 25.0 * std::cos(kPi * (t - 0.25) / 0.15);
+        return Kivo::Vector{static_cast<float>(x), 0.0f, 0.0f};
+    };
+    EXPECT_TRUE(gesturesIn(wholeHandWith(0.4, pausing)).empty());
+}
+
 // No shake swings a hand 250 mm: such a swipe is reported as it goes on, not once it has ended,
 // even when the recording stops before it does.
 TEST_F(Recognition, ASwipeLongerThanAShakesStrokesIsReportedAsItGoesOn) {
