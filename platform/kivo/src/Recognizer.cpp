@@ -48,6 +48,12 @@ constexpr float kStrokeCornerMinLength = 20.0f;  // mm: shorter strokes have no 
 // whose landmarks jump back or stall for a single frame in the middle of recorded people's swipes
 // (cutting a 200 mm swipe into pieces too short for one).
 constexpr std::int64_t kStrokeHitchUs = 30'000;
+// A stroke of the palm during which the other fingers move about it by more than this many times
+// its length is the hand turning over (or closing, or opening), not a swipe: the palm's centre
+// lies near the forearm's axis, so turning the hand carries it a little way while the fingertips
+// sweep about it; a swipe carries the fingertips along (recorded people's swipes: a median of
+// 1.3, their hands turning back to rest after a rotation: 2.2).
+constexpr float kHandTurnRatio = 2.0f;
 // A stroke of the pointing finger must be this many times swipe.min_length: the fingertip sits
 // about twice as far from the wrist as the palm's centre, so the same swing of the hand (a shake
 // of the wrist, too) moves it twice as far.
@@ -573,8 +579,12 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
         }
         return;
     }
+    // Starts the swipe of `stroke`; false where the hand turned over rather than moved.
     const auto begin = [&](const Stroke& stroke, Source source, float speed) {
         const Vector chord = pointOf(s, source) - pointOf(stroke.start, source);
+        if (source == Palm && s.shape - stroke.start.shape > kHandTurnRatio * chord.magnitude()) {
+            return false;
+        }
         // Its id is given when it is reported.
         tr.swipe = GestureRecord{};
         tr.swipe.type = Gesture::Swipe;
@@ -591,6 +601,7 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
         // The swipe is the motion: no circle or tap is read in it.
         tr.path.clear();
         tr.tapMoving = false;
+        return true;
     };
     // Up and down strokes are shorter than sideways ones: the forearm swings up and down about
     // the elbow less freely than it sweeps across the body.
@@ -610,8 +621,7 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
             stroke.bent && !tr.circleActive && speed < kBentEndShare * stroke.peak &&
             chord.magnitude() >= minLengthOf(chord, source)) {
             // A bent stroke that slowed down without turning into a circle was a swipe.
-            if (!pressing) {
-                begin(stroke, source, speed);
+            if (!pressing && begin(stroke, source, speed)) {
                 return;
             }
         }
@@ -664,8 +674,7 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
             continue;
         }
         const float radius = strokeRadius(tr, stroke, source, s);
-        if (radius >= cfg.swipeMinPathRadius && !pressing) {
-            begin(stroke, source, speed);
+        if (radius >= cfg.swipeMinPathRadius && !pressing && begin(stroke, source, speed)) {
             return;
         }
         // Bent like the arc of a circle or of a swipe swung about the wrist: which one shows

@@ -384,6 +384,49 @@ TEST_F(Recognition, ATrackerStallingOrJumpingForAFrameDoesNotCutASwipe) {
     EXPECT_TRUE(gesturesIn(wholeHandWith(0.4, pausing)).empty());
 }
 
+// Turning the hand over carries the palm's centre, which lies near the forearm's axis, a little
+// way, while the fingertips sweep about it: the palm moving 70 mm to the right as the hand turns
+// palm up is no swipe. The same motion of a hand kept flat is one.
+TEST_F(Recognition, AHandTurningOverIsNoSwipe) {
+    constexpr double kSeconds = 0.25;
+    const auto record = [](double turn) {
+        Kivo::Recording rec;
+        rec.header.rate = 60.0;
+        const int frames = static_cast<int>((kSeconds + 1.0) * 60.0);
+        for (int f = 0; f < frames; ++f) {
+            const double t = std::clamp(f / 60.0 - 0.5, 0.0, double{kSeconds});
+            const double u = 0.5 - 0.5 * std::cos(std::numbers::pi * t / kSeconds);
+            const auto a = static_cast<float>(turn * u);
+            // About the hand's direction (-z), through the palm.
+            const auto turned = [a](float x, float y) {
+                return Kivo::Vector{x * std::cos(a) - y * std::sin(a),
+                                    x * std::sin(a) + y * std::cos(a), 0.0f};
+            };
+            const Kivo::Vector palm{static_cast<float>(70.0 * u), 200.0f, 0.0f};
+            Kivo::FrameRecord frame;
+            frame.id = f + 1;
+            frame.timestamp = std::llround(f * 1e6 / 60.0);
+            frame.hands.push_back({1, palm, turned(0.0f, -1.0f), {0.0f, 0.0f, -1.0f}});
+            // Thumb, index (reaching farthest), middle, ring, little finger.
+            const float across[5] = {-80.0f, -20.0f, 0.0f, 20.0f, 40.0f};
+            for (int k = 0; k < 5; ++k) {
+                const Kivo::Vector tip = palm + turned(across[k], 0.0f) +
+                                         Kivo::Vector{0.0f, 0.0f,
+                                                      k == 0   ? -40.0f
+                                                      : k == 1 ? -110.0f
+                                                               : -80.0f};
+                frame.pointables.push_back({10 + k, 1, tip, {0.0f, 0.0f, -1.0f}});
+            }
+            rec.entries.emplace_back(std::move(frame));
+        }
+        return rec;
+    };
+    EXPECT_TRUE(gesturesIn(record(std::numbers::pi)).empty());
+    const auto g = gesturesIn(record(0.0));
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(g, Kivo::Gesture::Swipe));
+    EXPECT_GT(g.back().direction.x, 0.9f);
+}
+
 // No shake swings a hand 250 mm: such a swipe is reported as it goes on, not once it has ended,
 // even when the recording stops before it does.
 TEST_F(Recognition, ASwipeLongerThanAShakesStrokesIsReportedAsItGoesOn) {
