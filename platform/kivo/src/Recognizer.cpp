@@ -989,7 +989,17 @@ void Recognizer::updateReachTap(Track& tr, const Sample& s, const RecognizerSett
         tr.reachStoppedAt = -1;
         return;
     }
-    tr.reachExtension = std::max(tr.reachExtension, s.extension);
+    // The finger's longest extension counts once it has held for kStrokeHitchUs: the tracker
+    // places a fingertip too far out for a frame now and then, and the finger held out after it
+    // would read as folding.
+    float held = s.extension;
+    for (auto r = tr.samples.rbegin(); r != tr.samples.rend(); ++r) {
+        held = std::min(held, r->extension);
+        if (s.t - r->t >= kStrokeHitchUs) {
+            break;
+        }
+    }
+    tr.reachExtension = std::max(tr.reachExtension, held);
     if (s.extension < cfg.reachTapMinExtension * tr.reachExtension) {
         tr.reaching = false;  // the fingers close: a grab
         return;

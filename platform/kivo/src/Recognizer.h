@@ -116,8 +116,9 @@ struct RecognizerDefaults {
     // Sideways and vertical travel allowed per mm of the reach towards the screen: people reach
     // towards a screen in front of them from a hand held off to the side, by up to about 1.2.
     float reachTapMaxLateralRatio = 1.3f;
-    // Share of its longest extension during the reach that the pointing finger keeps (its tip's
-    // distance from the palm) until the tap is confirmed: a grab closes the fingers to a half.
+    // Share of its longest extension during the reach (held for 30 ms) that the pointing finger
+    // keeps (its tip's distance from the palm) until the tap is confirmed: a grab closes the
+    // fingers to a half.
     float reachTapMinExtension = 0.7f;
     // s from the start of the reach to where it stops.
     float reachTapMaxDuration = 1.0f;

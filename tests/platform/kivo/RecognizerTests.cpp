@@ -473,6 +473,42 @@ TEST_F(Recognition, AReachWithTheFingerPressingAheadIsOneScreenTapAndAGrabIsNone
     EXPECT_TRUE(gesturesIn("reach-grab").empty());
 }
 
+// The tracker places the pressing fingertip 60 % too far from the palm for one frame of a 30
+// frames per second tracker, where the reach stops: the finger held out after it has not folded
+// as a grab's does. One screen tap.
+TEST_F(Recognition, AFingertipPlacedTooFarOutForAFrameDoesNotUndoAReachTap) {
+    Kivo::Recording rec;
+    std::string error;
+    ASSERT_TRUE(KivoTools::generateSession("reach-tap", rec, error)) << error;
+    // The pointing fingertip: the one reaching farthest towards the screen.
+    const auto tipOf = [](Kivo::FrameRecord& f) -> Kivo::Vector& {
+        return std::min_element(
+                   f.pointables.begin(), f.pointables.end(),
+                   [](const auto& a, const auto& b) { return a.tipPosition.z < b.tipPosition.z; })
+            ->tipPosition;
+    };
+    // The frame where it presses farthest, and the one after it (60 frames per second).
+    std::size_t farthest = 0;
+    float most = 0.0f;
+    for (std::size_t i = 0; i + 1 < rec.entries.size(); ++i) {
+        auto* f = std::get_if<Kivo::FrameRecord>(&rec.entries[i]);
+        if (f != nullptr && !f->pointables.empty() && -tipOf(*f).z > most) {
+            most = -tipOf(*f).z;
+            farthest = i;
+        }
+    }
+    ASSERT_GT(most, 0.0f);
+    for (const std::size_t i : {farthest, farthest + 1}) {
+        auto& f = std::get<Kivo::FrameRecord>(rec.entries[i]);
+        const Kivo::Vector palm = f.hands.front().palmPosition;
+        Kivo::Vector& tip = tipOf(f);
+        tip = palm + (tip - palm) * 1.6f;
+    }
+    const auto g = gesturesIn(rec);
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(g, Kivo::Gesture::ScreenTap));
+    EXPECT_LT(g.front().direction.z, -0.8f);
+}
+
 // Hands come into view moving; fingers drum, pinch and grab. None of it is a gesture.
 TEST_F(Recognition, FindsNothingInHowHandsMoveBetweenGestures) {
     for (const char* session : {"fast-entry", "finger-wiggle", "pinch-grab"}) {
