@@ -54,6 +54,10 @@ constexpr std::int64_t kStrokeHitchUs = 30'000;
 // sweep about it; a swipe carries the fingertips along (recorded people's swipes: a median of
 // 1.3, their hands turning back to rest after a rotation: 2.2).
 constexpr float kHandTurnRatio = 2.0f;
+// mm to the side (x) that a stroke must cover to be a sweep of the arm, whose depth is allowed by
+// swipe.max_sweep_depth_ratio: turning the hand about the wrist carries the palm 40-70 mm to the
+// side and as far towards the screen (recorded people's rotations), which is no swipe.
+constexpr float kSweepMinSideways = 120.0f;
 // A stroke of the pointing finger must be this many times swipe.min_length: the fingertip sits
 // about twice as far from the wrist as the palm's centre, so the same swing of the hand (a shake
 // of the wrist, too) moves it twice as far.
@@ -662,9 +666,14 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
             stroke.heading = velocity / speed;
         }
         const float minLength = minLengthOf(chord, source);
+        // Across the view; a sweep of the arm across the body may arc towards or away from the
+        // screen as it swings about the shoulder.
+        const float depth = std::abs(chord.z);
+        const bool across = depth <= cfg.swipeMaxDepthRatio * std::hypot(chord.x, chord.y) ||
+                            (std::abs(chord.x) >= kSweepMinSideways &&
+                             depth <= cfg.swipeMaxSweepDepthRatio * std::abs(chord.x));
         if (tr.circleActive || stroke.peak < cfg.swipeMinSpeed ||
-            speed < kSwipeEndShare * cfg.swipeMinSpeed || length < minLength ||
-            std::abs(chord.z) > cfg.swipeMaxDepthRatio * std::hypot(chord.x, chord.y)) {
+            speed < kSwipeEndShare * cfg.swipeMinSpeed || length < minLength || !across) {
             continue;
         }
         // A finger sweeping alone keeps the hand's shape; a finger that moves while the others

@@ -64,6 +64,11 @@ struct RecognizerDefaults {
     // towards or away from the screen (a reach that ends in a tap, drawing the hand back) is not
     // a swipe.
     float swipeMaxDepthRatio = 0.5f;
+    // Depth per unit of travel to the side allowed in a swipe that sweeps the arm across the body
+    // (at least 120 mm to the side): the hand swings about the shoulder, and arcs towards or away
+    // from the screen as it goes (recorded people's swipes to the left sweep forward by 0.55-0.7
+    // of their sideways travel). A reach has no such long sideways sweep.
+    float swipeMaxSweepDepthRatio = 0.7f;
 
     // mm, the smallest circle radius.
     float circleMinRadius = 10.0f;
@@ -138,7 +143,7 @@ struct RecognizerKey {
     float RecognizerDefaults::*member;
 };
 
-inline constexpr std::array<RecognizerKey, 29> kRecognizerKeys{{
+inline constexpr std::array<RecognizerKey, 30> kRecognizerKeys{{
     {"recognizer.hand.settle_time", &RecognizerDefaults::handSettleTime},
     {"recognizer.hand.max_shape_ratio", &RecognizerDefaults::handMaxShapeRatio},
     {"recognizer.pointer.switch_margin", &RecognizerDefaults::pointerSwitchMargin},
@@ -148,6 +153,7 @@ inline constexpr std::array<RecognizerKey, 29> kRecognizerKeys{{
     {"recognizer.swipe.min_path_radius", &RecognizerDefaults::swipeMinPathRadius},
     {"recognizer.swipe.min_bent_radius", &RecognizerDefaults::swipeMinBentRadius},
     {"recognizer.swipe.max_depth_ratio", &RecognizerDefaults::swipeMaxDepthRatio},
+    {"recognizer.swipe.max_sweep_depth_ratio", &RecognizerDefaults::swipeMaxSweepDepthRatio},
     {"recognizer.circle.min_radius", &RecognizerDefaults::circleMinRadius},
     {"recognizer.circle.min_turns", &RecognizerDefaults::circleMinTurns},
     {"recognizer.circle.min_speed", &RecognizerDefaults::circleMinSpeed},

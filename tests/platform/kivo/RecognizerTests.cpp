@@ -462,6 +462,33 @@ TEST_F(Recognition, SwipesUpAndDownMayBeShorterThanSwipesAcross) {
     EXPECT_TRUE(gesturesIn(wholeHandWith(kSeconds, stroke({1.0f, 0.0f, 0.0f}))).empty());
 }
 
+// An arm sweeping the hand across the body swings it about the shoulder, 450 mm behind it: from
+// 50 degrees off to the right to 10 degrees, the palm goes 266 mm to the left and 154 mm towards
+// the screen. One swipe, going left. A stroke as deep per mm to the side but only 80 mm long is the
+// hand turning about the wrist, and one deeper than the sweep's is a reach: neither is a swipe.
+TEST_F(Recognition, ASwipeSweptAboutTheShoulderMayArcTowardsTheScreen) {
+    constexpr double kSeconds = 0.3;
+    const auto eased = [](double t) {
+        return 0.5 - 0.5 * std::cos(std::numbers::pi * std::clamp(t / kSeconds, 0.0, 1.0));
+    };
+    const auto sweep = [eased](double t) {
+        constexpr double kRadius = 450.0;
+        constexpr double kFrom = 50.0 * std::numbers::pi / 180.0;
+        const double a = kFrom - 40.0 * std::numbers::pi / 180.0 * eased(t);
+        return Kivo::Vector{static_cast<float>(kRadius * (std::sin(a) - std::sin(kFrom))), 0.0f,
+                            static_cast<float>(kRadius * (std::cos(kFrom) - std::cos(a)))};
+    };
+    const auto g = gesturesIn(wholeHandWith(kSeconds, sweep));
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(g, Kivo::Gesture::Swipe));
+    EXPECT_LT(g.back().direction.x, -0.8f);
+
+    const auto line = [eased](Kivo::Vector to) {
+        return [eased, to](double t) { return to * static_cast<float>(eased(t)); };
+    };
+    EXPECT_TRUE(gesturesIn(wholeHandWith(kSeconds, line({-80.0f, 0.0f, -50.0f}))).empty());
+    EXPECT_TRUE(gesturesIn(wholeHandWith(kSeconds, line({-200.0f, 0.0f, -160.0f}))).empty());
+}
+
 // People tap at the screen by reaching: the arm carries the hand 100-350 mm towards it while the
 // pointing finger presses out ahead of the palm. One screen tap, pointing towards the screen, at
 // the reach's far end; the same reach closing into a grab is none.
@@ -601,7 +628,7 @@ TEST_F(Recognition, EverySettingIsDocumentedWithItsDefault) {
         EXPECT_NE(text.str().find("| `" + key + "` | " + value.str() + " |"), std::string::npos)
             << key << " = " << value.str() << " is not in the table";
     }
-    EXPECT_EQ(floats, 29);
+    EXPECT_EQ(floats, 30);
 }
 
 TEST_F(Recognition, RealHandMotionFalsePositives) {
