@@ -48,16 +48,17 @@ constexpr float kStrokeCornerMinLength = 20.0f;  // mm: shorter strokes have no 
 // whose landmarks jump back or stall for a single frame in the middle of recorded people's swipes
 // (cutting a 200 mm swipe into pieces too short for one).
 constexpr std::int64_t kStrokeHitchUs = 30'000;
-// A stroke of the palm during which the other fingers move about it by more than this many times
-// its length is the hand turning over (or closing, or opening), not a swipe: the palm's centre
-// lies near the forearm's axis, so turning the hand carries it a little way while the fingertips
-// sweep about it; a swipe carries the fingertips along (recorded people's swipes: a median of
-// 1.3, their hands turning back to rest after a rotation: 2.2).
+// mm of a stroke of the palm that only the arm makes: turning the hand about the wrist carries the
+// palm's centre, which lies near the forearm's axis, 40-70 mm (recorded people's rotations).
+constexpr float kArmStrokeLength = 120.0f;
+// A stroke of the palm shorter than kArmStrokeLength during which the other fingers move about it
+// by more than this many times its length is the hand turning over (or closing, or opening), not
+// a swipe: turning the hand carries the palm a little way while the fingertips sweep about it; a
+// swipe carries the fingertips along (recorded people's swipes: a median of 1.3, their hands
+// turning back to rest after a rotation: 2.2). A longer stroke is the arm's, whatever the hand
+// does on it: people roll the wrist as they swipe outwards, and the tracker's fingertips jitter
+// (recorded swipes to the right of 110-170 mm moved the fingers by 2.1-2.9 times as much).
 constexpr float kHandTurnRatio = 2.0f;
-// mm to the side (x) that a stroke must cover to be a sweep of the arm, whose depth is allowed by
-// swipe.max_sweep_depth_ratio: turning the hand about the wrist carries the palm 40-70 mm to the
-// side and as far towards the screen (recorded people's rotations), which is no swipe.
-constexpr float kSweepMinSideways = 120.0f;
 // A stroke of the pointing finger must be this many times swipe.min_length: the fingertip sits
 // about twice as far from the wrist as the palm's centre, so the same swing of the hand (a shake
 // of the wrist, too) moves it twice as far.
@@ -590,7 +591,8 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
     // Starts the swipe of `stroke`; false where the hand turned over rather than moved.
     const auto begin = [&](const Stroke& stroke, Source source, float speed) {
         const Vector chord = pointOf(s, source) - pointOf(stroke.start, source);
-        if (source == Palm && s.shape - stroke.start.shape > kHandTurnRatio * chord.magnitude()) {
+        if (source == Palm && chord.magnitude() < kArmStrokeLength &&
+            s.shape - stroke.start.shape > kHandTurnRatio * chord.magnitude()) {
             return false;
         }
         // Its id is given when it is reported.
@@ -670,11 +672,12 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
             stroke.heading = velocity / speed;
         }
         const float minLength = minLengthOf(chord, source);
-        // Across the view; a sweep of the arm across the body may arc towards or away from the
-        // screen as it swings about the shoulder.
+        // Across the view; a sweep of the arm across the body (an arm's stroke to the side) may
+        // arc towards or away from the screen as it swings about the shoulder, while a hand
+        // turning about the wrist does not carry the palm that far.
         const float depth = std::abs(chord.z);
         const bool across = depth <= cfg.swipeMaxDepthRatio * std::hypot(chord.x, chord.y) ||
-                            (std::abs(chord.x) >= kSweepMinSideways &&
+                            (std::abs(chord.x) >= kArmStrokeLength &&
                              depth <= cfg.swipeMaxSweepDepthRatio * std::abs(chord.x));
         if (tr.circleActive || stroke.peak < cfg.swipeMinSpeed ||
             speed < kSwipeEndShare * cfg.swipeMinSpeed || length < minLength || !across) {

@@ -386,23 +386,28 @@ TEST_F(Recognition, ATrackerStallingOrJumpingForAFrameDoesNotCutASwipe) {
 
 // Turning the hand over carries the palm's centre, which lies near the forearm's axis, a little
 // way, while the fingertips sweep about it: the palm moving 70 mm to the right as the hand turns
-// palm up is no swipe. The same motion of a hand kept flat is one.
+// palm up is no swipe. The same motion of a hand kept flat is one. A palm carried 150 mm is the
+// arm's stroke, whatever the hand does on it (people roll the wrist as they swipe outwards, and
+// a tracker's fingertips jitter): the hand rolling a quarter turn each way and back, twice, as the
+// arm carries it for 0.6 s, which moves the fingers about the palm by far more than twice its
+// travel, is a swipe too.
 TEST_F(Recognition, AHandTurningOverIsNoSwipe) {
-    constexpr double kSeconds = 0.25;
-    const auto record = [](double turn) {
+    const auto record = [](double turn, double travel = 70.0, double seconds = 0.25,
+                           bool wobble = false) {
         Kivo::Recording rec;
         rec.header.rate = 60.0;
-        const int frames = static_cast<int>((kSeconds + 1.0) * 60.0);
+        const int frames = static_cast<int>((seconds + 1.0) * 60.0);
         for (int f = 0; f < frames; ++f) {
-            const double t = std::clamp(f / 60.0 - 0.5, 0.0, double{kSeconds});
-            const double u = 0.5 - 0.5 * std::cos(std::numbers::pi * t / kSeconds);
-            const auto a = static_cast<float>(turn * u);
+            const double t = std::clamp(f / 60.0 - 0.5, 0.0, seconds);
+            const double u = 0.5 - 0.5 * std::cos(std::numbers::pi * t / seconds);
+            const auto a = static_cast<float>(
+                wobble ? turn * std::sin(4.0 * std::numbers::pi * t / seconds) : turn * u);
             // About the hand's direction (-z), through the palm.
             const auto turned = [a](float x, float y) {
                 return Kivo::Vector{x * std::cos(a) - y * std::sin(a),
                                     x * std::sin(a) + y * std::cos(a), 0.0f};
             };
-            const Kivo::Vector palm{static_cast<float>(70.0 * u), 200.0f, 0.0f};
+            const Kivo::Vector palm{static_cast<float>(travel * u), 200.0f, 0.0f};
             Kivo::FrameRecord frame;
             frame.id = f + 1;
             frame.timestamp = std::llround(f * 1e6 / 60.0);
@@ -422,9 +427,11 @@ TEST_F(Recognition, AHandTurningOverIsNoSwipe) {
         return rec;
     };
     EXPECT_TRUE(gesturesIn(record(std::numbers::pi)).empty());
-    const auto g = gesturesIn(record(0.0));
-    ASSERT_NO_FATAL_FAILURE(expectOneGesture(g, Kivo::Gesture::Swipe));
-    EXPECT_GT(g.back().direction.x, 0.9f);
+    for (const auto& rec : {record(0.0), record(std::numbers::pi / 2.0, 150.0, 0.6, true)}) {
+        const auto g = gesturesIn(rec);
+        ASSERT_NO_FATAL_FAILURE(expectOneGesture(g, Kivo::Gesture::Swipe));
+        EXPECT_GT(g.back().direction.x, 0.9f);
+    }
 }
 
 // No shake swings a hand 250 mm: such a swipe is reported as it goes on, not once it has ended,
