@@ -136,9 +136,7 @@ std::vector<const NodeRecord*> Host::Impl::pullConnectedLive(
             std::find(skip.begin(), skip.end(), node.get()) != skip.end())
             continue;
         const int index = node->type->indexOf(live);
-        if (index >= 0 && node->isDirty(index) &&
-            static_cast<std::size_t>(index) < node->incoming.size() &&
-            !node->incoming[static_cast<std::size_t>(index)].empty())
+        if (index >= 0 && node->isDirty(index) && node->incoming.has(index))
             switched.push_back(node);
     }
     std::vector<const NodeRecord*> failed;

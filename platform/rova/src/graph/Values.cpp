@@ -1,7 +1,9 @@
 // Stored attribute values and the node records that hold them.
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <iostream>
+#include <type_traits>
 
 #include "host/DataThreadState.h"
 #include "host/Diagnostics.h"
@@ -182,6 +184,50 @@ void NodeType::buildLookups() {
     }
     families = std::move(familyTable);
     storage = std::move(storageTable);
+}
+
+static_assert(std::is_trivially_copyable_v<LinkedConnection>, "lists move entries as bytes");
+
+void LinkList::add(const LinkedConnection& entry) {
+    const int key = keyOf(entry);
+    if (m_size == m_capacity) {
+        const std::uint32_t capacity = m_capacity * 2;
+        auto* grown =
+            static_cast<LinkedConnection*>(::operator new(sizeof(LinkedConnection) * capacity));
+        std::memcpy(static_cast<void*>(grown), m_data, sizeof(LinkedConnection) * m_size);
+        release();
+        m_data = grown;
+        m_capacity = capacity;
+    }
+    // Mostly at the end: a node takes its connections of one attribute after another.
+    std::uint32_t at = m_size;
+    while (at > 0 && keyOf(m_data[at - 1]) > key) --at;
+    std::memmove(static_cast<void*>(m_data + at + 1), m_data + at,
+                 sizeof(LinkedConnection) * (m_size - at));
+    m_data[at] = entry;
+    ++m_size;
+}
+
+void LinkList::remove(ConnectionRef ref) {
+    const int key = m_outgoing ? ref->source.attribute : ref->destination.attribute;
+    const auto [first, last] = group(key);
+    for (const LinkedConnection* at = last; at != first;) {
+        --at;
+        if (at->ref != ref)
+            continue;
+        const auto index = static_cast<std::size_t>(at - m_data);
+        std::memmove(static_cast<void*>(m_data + index), m_data + index + 1,
+                     sizeof(LinkedConnection) * (m_size - index - 1));
+        --m_size;
+        return;
+    }
+}
+
+void LinkList::release() {
+    if (m_data != m_inline)
+        ::operator delete(m_data);
+    m_data = m_inline;
+    m_capacity = kInline;
 }
 
 NodeRecord::NodeRecord() : ObjectImpl(RObject::Kind::kNode) {}
