@@ -104,8 +104,11 @@ int Host::Impl::runCompute(NodeRecord* node, int storage) {
     if (pulling.empty())
         prefetchComputed(node);
     const auto slot = static_cast<std::size_t>(storage);
-    RPlug plug(detail::Access::make(node->shared_from_this()),
-               detail::Access::make(node->type->attributes[slot]));
+    const NodeType& type = *node->type;
+    const RObject self = detail::Access::make(node->shared_from_this());
+    const RPlug plug = slot < type.attributeObjects.size()
+                           ? RPlug(self, type.attributeObjects[slot])
+                           : RPlug(self, detail::Access::make(type.attributes[slot]));
     RDataBlock block = detail::DataBlockAccess::make(node);
     emit(GraphEvent::kCompute, node, storage);
     int code = -1;

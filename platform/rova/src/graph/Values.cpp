@@ -184,6 +184,8 @@ void NodeType::buildLookups() {
     }
     families = std::move(familyTable);
     storage = std::move(storageTable);
+    attributeObjects.clear();
+    for (const auto& attribute : attributes) attributeObjects.push_back(Access::make(attribute));
 }
 
 static_assert(std::is_trivially_copyable_v<LinkedConnection>, "lists move entries as bytes");
