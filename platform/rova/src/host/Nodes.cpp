@@ -4,8 +4,6 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
-#include <mutex>
-#include <new>
 
 #include "HostImpl.h"
 #include "HostText.h"
@@ -17,6 +15,7 @@
 #include "model/Attributes.h"
 #include "model/NodeRecords.h"
 #include "model/NodeTypes.h"
+#include "model/Slabs.h"
 #include "model/Values.h"
 #include "rova/RGlobal.h"
 #include "rovahost/Boundary.h"
@@ -45,84 +44,6 @@ bool Host::isValidNodeName(const std::string& name) {
 }
 
 namespace {
-// Node records come from slabs of their own, handed out in address order and reused newest
-// freed first: a scene built in order lies in order, a few records to a page, and walking a
-// chain or a hub along creation order reads memory at a steady stride the hardware follows.
-// The slabs are kept for the process's life: a plug-in may hold a node past the host's end.
-class RecordSlabs {
-  public:
-    static RecordSlabs& instance() {
-        static auto* slabs = new RecordSlabs;  // never freed, see above
-        return *slabs;
-    }
-    void* take(std::size_t bytes) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_size == 0 && !kChecked)
-            m_size = bytes;
-        if (bytes != m_size)
-            return ::operator new (bytes, std::align_val_t{kAlign});
-        if (!m_free) {
-            const std::size_t stride = (m_size + kAlign - 1) / kAlign * kAlign;
-            auto* slab =
-                static_cast<char*>(::operator new (stride* kPerSlab, std::align_val_t{kAlign}));
-            for (std::size_t k = kPerSlab; k-- > 0;) give(slab + k * stride);
-        }
-        Free* chunk = m_free;
-        m_free = chunk->next;
-        return chunk;
-    }
-    void give(void* chunk, std::size_t bytes) {
-        if (bytes != m_size) {
-            ::operator delete (chunk, std::align_val_t{kAlign});
-            return;
-        }
-        std::lock_guard<std::mutex> lock(m_mutex);
-        give(chunk);
-    }
-
-  private:
-    static constexpr std::size_t kAlign = 64, kPerSlab = 256;
-    // Under the address sanitizer every record is a block of its own, so that one used after it
-    // was freed is still caught.
-#if defined(__SANITIZE_ADDRESS__)
-    static constexpr bool kChecked = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    static constexpr bool kChecked = true;
-#else
-    static constexpr bool kChecked = false;
-#endif
-#else
-    static constexpr bool kChecked = false;
-#endif
-    struct Free {
-        Free* next;
-    };
-    void give(void* chunk) {
-        m_free = new (chunk) Free{m_free};
-    }
-    std::mutex m_mutex;
-    std::size_t m_size = 0;  // of the one block a record takes with its counts
-    Free* m_free = nullptr;
-};
-
-template <class T>
-struct SlabAllocator {
-    using value_type = T;
-    SlabAllocator() = default;
-    template <class U>
-    SlabAllocator(const SlabAllocator<U>&) {}  // NOLINT: rebinding
-    T* allocate(std::size_t n) {
-        static_assert(alignof(T) <= 64);
-        return static_cast<T*>(RecordSlabs::instance().take(n * sizeof(T)));
-    }
-    void deallocate(T* p, std::size_t n) { RecordSlabs::instance().give(p, n * sizeof(T)); }
-    template <class U>
-    bool operator==(const SlabAllocator<U>&) const {
-        return true;
-    }
-};
-
 Status badName(const std::string& name) {
     return Status::failure("invalid node name '" + name +
                            "': names use letters, digits and '_' and do not start with a digit");
@@ -143,7 +64,7 @@ Result<NodeRecord*> Host::Impl::newNode(NodeType& type, const std::string& name)
         shared = timeType;
     if (!type.lookupsCurrent())
         type.buildLookups();
-    auto record = std::allocate_shared<NodeRecord>(SlabAllocator<NodeRecord>());
+    auto record = std::allocate_shared<NodeRecord>(detail::SlabAllocator<NodeRecord>());
     record->name = name;
     record->type = shared;
     const std::size_t count = type.attributes.size();

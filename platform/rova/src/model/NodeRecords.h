@@ -13,6 +13,7 @@
 
 #include "model/NodeTypes.h"
 #include "model/Objects.h"
+#include "model/Slabs.h"
 #include "model/Values.h"
 
 namespace rova::detail {
@@ -167,7 +168,8 @@ class alignas(64) NodeRecord : public ObjectImpl {
     // their node in messages and fault subjects: they read nameForAnyThread.
     std::string name;
     RPxNode* instance = nullptr;
-    std::vector<Value> values;
+    // From slabs of its own size, in creation order like the records (see Slabs.h).
+    std::vector<Value, SlabAllocator<Value>> values;
     // The node's connections by the attribute they name on it. Kept by the host as connections
     // are made and broken, so that a lookup costs what the node's own connections cost.
     LinkList outgoing{true}, incoming{false};
