@@ -355,6 +355,72 @@ TEST_F(HostTest, DirtinessFollowsConnectionOrderThroughRemakesAndReordering) {
     EXPECT_EQ(get("d.sum"), "9");
 }
 
+TEST_F(HostTest, AHubsConnectionsFromSeveralPlugsDirtyInConnectionOrderThroughChanges) {
+    // More connections out than a node keeps in itself, from three plugs of the hub in turn: the
+    // hub's list is long enough to be searched by halves, and each plug's share lies among the
+    // others'.
+    const std::string sources[] = {"top.sum", "top.doubledX", "top.doubledY"};
+    create("testAdd", "top");
+    std::vector<std::pair<int, int>> order;  // (node, source) in connection order
+    for (int k = 0; k < 15; ++k) {
+        create("testAdd", "n" + std::to_string(k));
+        ASSERT_TRUE(host.connect(sources[k % 3], "n" + std::to_string(k) + ".a"));
+        order.emplace_back(k, k % 3);
+    }
+    // Setting an input dirties the output it affects, then what that output's plugs feed, in the
+    // order they were connected.
+    const auto expected = [&](const std::string& output, bool fromSum) {
+        Lines lines{"dirty " + output};
+        for (const auto& [k, source] : order)
+            if ((source == 0) == fromSum)
+                for (const char* plug : {".a", ".sum"})
+                    lines.push_back("dirty n" + std::to_string(k) + plug);
+        return lines;
+    };
+    int value = 0;
+    const auto check = [&](const std::string& when) {
+        for (const auto& [k, source] : order) get("n" + std::to_string(k) + ".sum");
+        takeEvents();
+        ++value;
+        ASSERT_TRUE(host.setPlug("top.a", {std::to_string(value)}));
+        EXPECT_EQ(takeEvents(), expected("top.sum", true)) << when;
+        ASSERT_TRUE(host.setPlug("top.offsetX", {std::to_string(value)}));
+        EXPECT_EQ(takeEvents(), expected("top.doubled", false)) << when;
+        for (const auto& [k, source] : order) {
+            const int fed = source == 0 ? value + 2 : source == 1 ? 2 * value : 4;
+            EXPECT_EQ(get("n" + std::to_string(k) + ".sum"), std::to_string(fed + 2))
+                << when << ": n" << k;
+        }
+    };
+    check("as made");
+
+    ASSERT_TRUE(host.disconnect("top.doubledX", "n4.a"));
+    ASSERT_TRUE(host.connect("top.sum", "n4.a"));
+    for (const int k : {7, 9}) ASSERT_TRUE(host.deleteNode("n" + std::to_string(k)));
+    order.erase(std::remove_if(order.begin(), order.end(),
+                               [](const auto& entry) {
+                                   return entry.first == 4 || entry.first == 7 || entry.first == 9;
+                               }),
+                order.end());
+    order.emplace_back(4, 0);
+    check("after a remake and deletes");
+
+    host.reorderConnections({{"top.doubledY", "n14.a"}, {"top.sum", "n12.a"}});
+    EXPECT_EQ(host.connections("top").front(),
+              (std::pair<std::string, std::string>{"top.doubledY", "n14.a"}));
+    for (const int k : {12, 14}) {
+        const auto at = std::find_if(order.begin(), order.end(),
+                                     [&](const auto& entry) { return entry.first == k; });
+        const auto entry = *at;
+        order.erase(at);
+        order.insert(order.begin(), entry);
+    }
+    check("after reordering");
+
+    ASSERT_TRUE(host.deleteNode("top"));
+    EXPECT_TRUE(host.connections("").empty());
+}
+
 TEST_F(HostTest, ValuesAreSetAndPrintedInTheirTextForm) {
     create("testAdd", "add1");
     ASSERT_TRUE(host.setPlug("add1.a", {"0.1"}));

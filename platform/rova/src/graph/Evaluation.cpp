@@ -30,6 +30,18 @@ namespace rova::host {
 using detail::readPlug;
 using detail::writePlug;
 
+namespace {
+// What a compute reads of its node apart from the record: the instance's fields and the values
+// (the first 16 lines of them).
+void prefetchComputed(const NodeRecord* node) {
+    __builtin_prefetch(node->instance);
+    const char* values = reinterpret_cast<const char*>(node->values.data());
+    const std::size_t bytes =
+        std::min<std::size_t>(node->values.size() * sizeof(detail::Value), std::size_t{1024});
+    for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(values + at);
+}
+}  // namespace
+
 void Host::Impl::evaluate(NodeRecord* node, int attribute) {
     if (!node->alive)
         return;
@@ -85,9 +97,18 @@ void Host::Impl::pullSources(NodeRecord* node, int storage, std::size_t base) {
 }
 
 int Host::Impl::runCompute(NodeRecord* node, int storage) {
+    // A compute pulled by no other reads its node's values next, unless it pulls sources first:
+    // many outputs read one by one (the leaves of a hub) then cost one wait each instead of
+    // several in turn. Below another pull (down a chain) the lines would be gone again by the
+    // time the compute reads them, once the pulls below it are done.
+    if (pulling.empty())
+        prefetchComputed(node);
     const auto slot = static_cast<std::size_t>(storage);
-    RPlug plug(detail::Access::make(node->shared_from_this()),
-               detail::Access::make(node->type->attributes[slot]));
+    const NodeType& type = *node->type;
+    const RObject self = detail::Access::make(node->shared_from_this());
+    const RPlug plug = slot < type.attributeObjects.size()
+                           ? RPlug(self, type.attributeObjects[slot])
+                           : RPlug(self, detail::Access::make(type.attributes[slot]));
     RDataBlock block = detail::DataBlockAccess::make(node);
     emit(GraphEvent::kCompute, node, storage);
     int code = -1;
@@ -136,9 +157,7 @@ std::vector<const NodeRecord*> Host::Impl::pullConnectedLive(
             std::find(skip.begin(), skip.end(), node.get()) != skip.end())
             continue;
         const int index = node->type->indexOf(live);
-        if (index >= 0 && node->isDirty(index) &&
-            static_cast<std::size_t>(index) < node->incoming.size() &&
-            !node->incoming[static_cast<std::size_t>(index)].empty())
+        if (index >= 0 && node->isDirty(index) && node->incoming.has(index))
             switched.push_back(node);
     }
     std::vector<const NodeRecord*> failed;

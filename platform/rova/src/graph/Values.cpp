@@ -1,13 +1,19 @@
 // Stored attribute values and the node records that hold them.
 #include <algorithm>
+#include <cstring>
+#include <deque>
 #include <exception>
 #include <iostream>
+#include <mutex>
+#include <new>
+#include <type_traits>
 
 #include "host/DataThreadState.h"
 #include "host/Diagnostics.h"
 #include "model/Attributes.h"
 #include "model/NodeRecords.h"
 #include "model/NodeTypes.h"
+#include "model/Slabs.h"
 #include "model/Values.h"
 #include "rova/RArrayDataHandle.h"
 #include "rova/RDataBlock.h"
@@ -182,6 +188,122 @@ void NodeType::buildLookups() {
     }
     families = std::move(familyTable);
     storage = std::move(storageTable);
+    attributeObjects.clear();
+    for (const auto& attribute : attributes) attributeObjects.push_back(Access::make(attribute));
+}
+
+namespace {
+// The slabs of every size asked (a few: a record's block, each type's values).
+class Slabs {
+  public:
+    static Slabs& instance() {
+        static auto* slabs = new Slabs;  // never freed: blocks may be given back at exit
+        return *slabs;
+    }
+    void* take(std::size_t bytes) {
+        if (kChecked || bytes == 0)
+            return ::operator new (bytes, std::align_val_t{kAlign});
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Pool& pool = poolOf(bytes);
+        if (!pool.free) {
+            const std::size_t stride = (bytes + kAlign - 1) / kAlign * kAlign;
+            const std::size_t count = std::max<std::size_t>(1, kSlabBytes / stride);
+            auto* slab =
+                static_cast<char*>(::operator new (stride* count, std::align_val_t{kAlign}));
+            for (std::size_t k = count; k-- > 0;)
+                pool.free = new (slab + k * stride) Free{pool.free};
+        }
+        Free* block = pool.free;
+        pool.free = block->next;
+        return block;
+    }
+    void give(void* block, std::size_t bytes) {
+        if (kChecked || bytes == 0) {
+            ::operator delete (block, std::align_val_t{kAlign});
+            return;
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Pool& pool = poolOf(bytes);
+        pool.free = new (block) Free{pool.free};
+    }
+
+  private:
+    static constexpr std::size_t kAlign = 64, kSlabBytes = std::size_t{128} << 10;
+    // Under the address sanitizer every block is one of its own, so that a use after it was
+    // given back is still caught.
+#if defined(__SANITIZE_ADDRESS__)
+    static constexpr bool kChecked = true;
+#else
+    static constexpr bool kChecked = false;
+#endif
+    struct Free {
+        Free* next;
+    };
+    struct Pool {
+        std::size_t bytes;
+        Free* free;
+    };
+    Pool& poolOf(std::size_t bytes) {
+        for (Pool& pool : m_pools)
+            if (pool.bytes == bytes)
+                return pool;
+        return m_pools.emplace_back(Pool{bytes, nullptr});
+    }
+    std::mutex m_mutex;
+    std::deque<Pool> m_pools;  // stays put as it grows
+};
+}  // namespace
+
+void* takeSlabBlock(std::size_t bytes) {
+    return Slabs::instance().take(bytes);
+}
+
+void giveSlabBlock(void* block, std::size_t bytes) {
+    Slabs::instance().give(block, bytes);
+}
+
+static_assert(std::is_trivially_copyable_v<LinkedConnection>, "lists move entries as bytes");
+
+void LinkList::add(const LinkedConnection& entry) {
+    const int key = keyOf(entry);
+    if (m_size == m_capacity) {
+        const std::uint32_t capacity = m_capacity * 2;
+        auto* grown =
+            static_cast<LinkedConnection*>(::operator new(sizeof(LinkedConnection) * capacity));
+        std::memcpy(static_cast<void*>(grown), m_data, sizeof(LinkedConnection) * m_size);
+        release();
+        m_data = grown;
+        m_capacity = capacity;
+    }
+    // Mostly at the end: a node takes its connections of one attribute after another.
+    std::uint32_t at = m_size;
+    while (at > 0 && keyOf(m_data[at - 1]) > key) --at;
+    std::memmove(static_cast<void*>(m_data + at + 1), m_data + at,
+                 sizeof(LinkedConnection) * (m_size - at));
+    m_data[at] = entry;
+    ++m_size;
+}
+
+void LinkList::remove(ConnectionRef ref) {
+    const int key = m_outgoing ? ref->source.attribute : ref->destination.attribute;
+    const auto [first, last] = group(key);
+    for (const LinkedConnection* at = last; at != first;) {
+        --at;
+        if (at->ref != ref)
+            continue;
+        const auto index = static_cast<std::size_t>(at - m_data);
+        std::memmove(static_cast<void*>(m_data + index), m_data + index + 1,
+                     sizeof(LinkedConnection) * (m_size - index - 1));
+        --m_size;
+        return;
+    }
+}
+
+void LinkList::release() {
+    if (m_data != m_inline)
+        ::operator delete(m_data);
+    m_data = m_inline;
+    m_capacity = kInline;
 }
 
 NodeRecord::NodeRecord() : ObjectImpl(RObject::Kind::kNode) {}

@@ -146,22 +146,13 @@ std::vector<std::pair<std::string, std::string>> Host::connections(const std::st
 }
 
 namespace {
-using Lists = std::vector<std::vector<detail::LinkedConnection>>;
-void enter(detail::NodeRecord* node, Lists& lists, std::uint64_t& mask, int attribute,
-           ConnectionRef c) {
-    if (lists.empty())
-        lists.resize(node->type->attributes.size());
-    lists[static_cast<std::size_t>(attribute)].push_back({c, *c});
+void enter(detail::LinkList& list, std::uint64_t& mask, int attribute, ConnectionRef c) {
+    list.add({c, *c});
     mask |= detail::NodeRecord::connectionBit(attribute);
 }
-// From the end: deleting nodes newest first, as shutdown and subtrees do, finds each of a
-// shared source's connections at once.
-void leave(Lists& lists, std::uint64_t& mask, int attribute, ConnectionRef c) {
-    auto& list = lists[static_cast<std::size_t>(attribute)];
-    list.erase(std::prev(std::find_if(list.rbegin(), list.rend(), [&](const auto& entry) {
-                             return entry.ref == c;
-                         }).base()));
-    if (list.empty() && attribute < 63)  // bit 63 stands for several attributes: it stays
+void leave(detail::LinkList& list, std::uint64_t& mask, int attribute, ConnectionRef c) {
+    list.remove(c);
+    if (!list.has(attribute) && attribute < 63)  // bit 63 stands for several attributes: it stays
         mask &= ~detail::NodeRecord::connectionBit(attribute);
 }
 }  // namespace
@@ -169,9 +160,8 @@ void leave(Lists& lists, std::uint64_t& mask, int attribute, ConnectionRef c) {
 void Host::Impl::addConnection(const PlugRef& source, const PlugRef& destination) {
     connections.push_back(Connection{source, destination, ++lastConnectionOrder});
     const ConnectionRef c = std::prev(connections.end());
-    enter(source.node, source.node->outgoing, source.node->connectedOut, source.attribute, c);
-    enter(destination.node, destination.node->incoming, destination.node->connectedIn,
-          destination.attribute, c);
+    enter(source.node->outgoing, source.node->connectedOut, source.attribute, c);
+    enter(destination.node->incoming, destination.node->connectedIn, destination.attribute, c);
 }
 
 void Host::Impl::removeConnection(ConnectionRef connection) {
@@ -192,9 +182,8 @@ void Host::Impl::indexConnections() {
     lastConnectionOrder = 0;
     for (auto c = connections.begin(); c != connections.end(); ++c) {
         c->order = ++lastConnectionOrder;
-        enter(c->source.node, c->source.node->outgoing, c->source.node->connectedOut,
-              c->source.attribute, c);
-        enter(c->destination.node, c->destination.node->incoming, c->destination.node->connectedIn,
+        enter(c->source.node->outgoing, c->source.node->connectedOut, c->source.attribute, c);
+        enter(c->destination.node->incoming, c->destination.node->connectedIn,
               c->destination.attribute, c);
     }
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <iostream>
 #include <iterator>
+#include <memory>
 
 #include "HostImpl.h"
 #include "HostText.h"
@@ -14,6 +15,7 @@
 #include "model/Attributes.h"
 #include "model/NodeRecords.h"
 #include "model/NodeTypes.h"
+#include "model/Slabs.h"
 #include "model/Values.h"
 #include "rova/RGlobal.h"
 #include "rovahost/Boundary.h"
@@ -62,7 +64,7 @@ Result<NodeRecord*> Host::Impl::newNode(NodeType& type, const std::string& name)
         shared = timeType;
     if (!type.lookupsCurrent())
         type.buildLookups();
-    auto record = std::make_shared<NodeRecord>();
+    auto record = std::allocate_shared<NodeRecord>(detail::SlabAllocator<NodeRecord>());
     record->name = name;
     record->type = shared;
     const std::size_t count = type.attributes.size();

@@ -1,15 +1,19 @@
 #pragma once
 // Nodes as the host keeps them: values, dirty flags, connections; and plugs.
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <list>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/NodeTypes.h"
 #include "model/Objects.h"
+#include "model/Slabs.h"
 #include "model/Values.h"
 
 namespace rova::detail {
@@ -41,26 +45,111 @@ struct LinkedConnection {
     Connection connection;
 };
 
-class NodeRecord : public ObjectImpl {
+// One flag per storage attribute (dirty). Held in the node for types of up to kInline attributes,
+// so that dirtying and evaluation find it on the node's own cache lines.
+class NodeFlags {
+  public:
+    static constexpr std::size_t kInline = 32;
+    NodeFlags() = default;
+    NodeFlags(const NodeFlags&) = delete;
+    NodeFlags& operator=(const NodeFlags&) = delete;
+    void assign(std::size_t count, char value) {
+        if (count > kInline) {
+            m_heap = std::make_unique<char[]>(count);
+            m_data = m_heap.get();
+        } else {
+            m_heap.reset();
+            m_data = m_inline;
+        }
+        m_size = count;
+        std::memset(m_data, value, count);
+    }
+    char& operator[](std::size_t slot) { return m_data[slot]; }
+    char operator[](std::size_t slot) const { return m_data[slot]; }
+    const char* data() const { return m_data; }
+    std::size_t size() const { return m_size; }
+
+  private:
+    // The pointer and the flags first: a node keeps what a walk reads together (see NodeRecord).
+    char* m_data = m_inline;
+    char m_inline[kInline] = {};
+    std::size_t m_size = 0;
+    std::unique_ptr<char[]> m_heap;
+};
+
+// A node's connections at one end (in or out), grouped by the attribute they name on the node (an
+// element's under its array, a child's under the child), each group in connection order. The
+// first kInline lie in the node itself: most nodes have a few, and a walk along a chain then
+// reads no block apart from the node.
+class LinkList {
+  public:
+    static constexpr std::size_t kInline = 2;
+    explicit LinkList(bool outgoing) : m_outgoing(outgoing) {}
+    LinkList(const LinkList&) = delete;
+    LinkList& operator=(const LinkList&) = delete;
+    ~LinkList() { release(); }
+
+    using Range = std::pair<const LinkedConnection*, const LinkedConnection*>;
+    const LinkedConnection* begin() const { return m_data; }
+    const LinkedConnection* end() const { return m_data + m_size; }
+    std::size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    // The attribute's group (empty when it has none). Inline: dirtying and pulling ask it for
+    // every connected plug they reach.
+    Range group(int attribute) const {
+        const LinkedConnection* first = m_data;
+        const LinkedConnection* last = m_data + m_size;
+        if (m_size > kSearched) {
+            first = std::partition_point(first, last, [&](const LinkedConnection& entry) {
+                return keyOf(entry) < attribute;
+            });
+            last = std::partition_point(first, last, [&](const LinkedConnection& entry) {
+                return keyOf(entry) == attribute;
+            });
+            return {first, last};
+        }
+        while (first != last && keyOf(*first) < attribute) ++first;
+        const LinkedConnection* stop = first;
+        while (stop != last && keyOf(*stop) == attribute) ++stop;
+        return {first, stop};
+    }
+    bool has(int attribute) const {
+        const Range range = group(attribute);
+        return range.first != range.second;
+    }
+    // At the end of the attribute's group: connections are entered in connection order.
+    void add(const LinkedConnection& entry);
+    // Searched from the end of its group: deleting nodes newest first finds a shared source's
+    // connections at once.
+    void remove(ConnectionRef ref);
+    void clear() { m_size = 0; }
+
+  private:
+    static constexpr std::uint32_t kSearched = 8;  // longer lists are searched by halves
+    int keyOf(const LinkedConnection& entry) const {
+        return m_outgoing ? entry.connection.source.attribute
+                          : entry.connection.destination.attribute;
+    }
+    void release();
+
+    LinkedConnection* m_data = m_inline;
+    std::uint32_t m_size = 0, m_capacity = kInline;
+    bool m_outgoing;
+    LinkedConnection m_inline[kInline];
+};
+
+// Aligned to a cache line, so that what a walk reads of a node takes as few lines as it can.
+class alignas(64) NodeRecord : public ObjectImpl {
   public:
     // Out of line, where the data thread's state is a complete type.
     NodeRecord();
     ~NodeRecord() override;
-    // Read freely on the main thread, which alone changes it, through rename. Data threads name
-    // their node in messages and fault subjects: they read nameForAnyThread.
-    std::string name;
-    std::string nameForAnyThread() const {
-        std::lock_guard<std::mutex> lock(m_nameMutex);
-        return name;
-    }
-    void rename(std::string to) {
-        std::lock_guard<std::mutex> lock(m_nameMutex);
-        name = std::move(to);
-    }
-    // What dirtying and evaluation read of every node they reach comes first, close together.
+
+    // What dirtying and evaluation read of every node they reach comes first, in the record's
+    // first two cache lines: the type, the marks, the flags. The name, which a lookup by name
+    // compares, follows; then where the values lie and the connection lists' first entries.
+    bool alive = true;  // first: it takes the padding at the end of ObjectImpl
     std::shared_ptr<NodeType> type;
-    RPxNode* instance = nullptr;
-    bool alive = true;
     // The dirty propagation that reached this node last and the storage attributes below 64 it
     // reached (see Host::Impl::Visited); `visits` holds the marks of the others.
     std::uint64_t visitMark = 0;
@@ -71,11 +160,20 @@ class NodeRecord : public ObjectImpl {
     static std::uint64_t connectionBit(int attribute) {
         return std::uint64_t{1} << (attribute < 63 ? attribute : 63);
     }
-    std::vector<char> dirty;
     // The storage attributes being evaluated (a compute that reads its own plug back takes the
     // stored value): bits below 64 here, where evaluation reads them, the others apart.
     std::uint64_t evaluatingLow = 0;
-    std::vector<char> evaluatingHigh;  // by storage attribute; empty for types of up to 64
+    NodeFlags dirty;  // by storage attribute
+    // Read freely on the main thread, which alone changes it, through rename. Data threads name
+    // their node in messages and fault subjects: they read nameForAnyThread.
+    std::string name;
+    RPxNode* instance = nullptr;
+    // From slabs of its own size, in creation order like the records (see Slabs.h).
+    std::vector<Value, SlabAllocator<Value>> values;
+    // The node's connections by the attribute they name on it. Kept by the host as connections
+    // are made and broken, so that a lookup costs what the node's own connections cost.
+    LinkList outgoing{true}, incoming{false};
+
     bool isEvaluating(int storage) const {
         return storage < 64 ? ((evaluatingLow >> storage) & 1) != 0
                             : evaluatingHigh[static_cast<std::size_t>(storage)] != 0;
@@ -92,13 +190,17 @@ class NodeRecord : public ObjectImpl {
         evaluatingLow = 0;
         evaluatingHigh.assign(attributes > 64 ? attributes : 0, 0);
     }
-    std::vector<Value> values;
-    // The node's connections by the attribute they name on it (an element's under its array,
-    // a child's under the child), each list in connection order; empty until the node has one.
-    // Kept by the host as connections are made and broken, so that a lookup costs what the
-    // node's own connections cost.
-    std::vector<std::vector<LinkedConnection>> incoming, outgoing;
-    std::uint64_t creationIndex = 0;  // place in creation order (ls), kept across undo of delete
+
+    std::string nameForAnyThread() const {
+        std::lock_guard<std::mutex> lock(m_nameMutex);
+        return name;
+    }
+    void rename(std::string to) {
+        std::lock_guard<std::mutex> lock(m_nameMutex);
+        name = std::move(to);
+    }
+    std::vector<char> evaluatingHigh;  // by storage attribute; empty for types of up to 64
+    std::uint64_t creationIndex = 0;   // place in creation order (ls), kept across undo of delete
     std::map<int, std::map<unsigned, Value>> arrays;  // array attributes: logical index -> value
     std::vector<int> refreshAttributes;
     std::unique_ptr<ThreadState> thread;

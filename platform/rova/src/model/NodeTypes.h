@@ -62,6 +62,9 @@ struct NodeType {
     // still being added (the tables are shorter than `attributes`) they are worked out each time.
     std::vector<int> storage;
     std::vector<std::vector<int>> families;
+    // The attributes as the handles a compute's plug holds, made with the tables: a plug made
+    // from these takes one reference, not three that are dropped again.
+    std::vector<RObject> attributeObjects;
     void buildLookups();
     bool lookupsCurrent() const { return storage.size() == attributes.size(); }
     int computeStorage(int attribute) const;
