@@ -182,6 +182,20 @@ void NodeType::buildLookups() {
     }
     families = std::move(familyTable);
     storage = std::move(storageTable);
+
+    std::size_t size = 8;
+    while (size * 3 < static_cast<std::size_t>(count) * 4) size *= 2;
+    std::vector<HandleSlot> slots(size);
+    for (int a = 0; a < count && a < 32768; ++a) {
+        const AttributeDef& def = *attributes[static_cast<std::size_t>(a)];
+        std::size_t at = slotHash(&def) & (size - 1);
+        while (slots[at].attribute) at = (at + 1) & (size - 1);
+        slots[at] = HandleSlot{
+            &def, a, static_cast<std::int16_t>(storage[static_cast<std::size_t>(a)]),
+            static_cast<std::int16_t>(
+                def.parent && def.parent->type == ValueType::kDouble3 ? def.component : -1)};
+    }
+    handleSlots = std::move(slots);
 }
 
 NodeRecord::NodeRecord() : ObjectImpl(RObject::Kind::kNode) {}

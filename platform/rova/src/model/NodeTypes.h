@@ -1,5 +1,7 @@
 #pragma once
 // Node types: their attributes, what affects what, and the lookups dirtying and evaluation ask.
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -62,6 +64,34 @@ struct NodeType {
     // still being added (the tables are shorter than `attributes`) they are worked out each time.
     std::vector<int> storage;
     std::vector<std::vector<int>> families;
+    // Where a compute's output handle finds an attribute without reading its definition: each
+    // definition is a cache line apart, which a compute writing many outputs would read once per
+    // output, where these slots (keyed by the definition's address, built with the tables above)
+    // are a few lines in all. Attributes from index 32768 on are left out.
+    struct HandleSlot {
+        const ObjectImpl* attribute = nullptr;
+        std::int32_t index = -1;
+        std::int16_t storage = -1;
+        std::int16_t component = -1;  // a child of a compound of three numbers: its component
+    };
+    std::vector<HandleSlot> handleSlots;  // a power of two in size, at most three quarters full
+    // The slot of `attribute` (not null), or null when it has none.
+    const HandleSlot* handleSlot(const ObjectImpl* attribute) const {
+        if (handleSlots.empty())
+            return nullptr;
+        const std::size_t mask = handleSlots.size() - 1;
+        for (std::size_t at = slotHash(attribute) & mask;; at = (at + 1) & mask) {
+            const HandleSlot& slot = handleSlots[at];
+            if (slot.attribute == attribute)
+                return &slot;
+            if (!slot.attribute)
+                return nullptr;
+        }
+    }
+    static std::size_t slotHash(const ObjectImpl* attribute) {
+        return static_cast<std::size_t>(
+            ((reinterpret_cast<std::uintptr_t>(attribute) >> 4) * 0x9E3779B97F4A7C15ull) >> 40);
+    }
     void buildLookups();
     bool lookupsCurrent() const { return storage.size() == attributes.size(); }
     int computeStorage(int attribute) const;
