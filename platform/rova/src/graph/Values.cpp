@@ -134,7 +134,11 @@ bool Value::assignFrom(const Value& other) {
     return true;
 }
 
-int NodeType::findByName(const std::string& text) const {
+int NodeType::findByName(std::string_view text) const {
+    if (lookupsCurrent()) {
+        const auto it = names.find(text);
+        return it == names.end() ? -1 : it->second;
+    }
     for (std::size_t k = 0; k < attributes.size(); ++k)
         if (attributes[k]->longName == text)
             return static_cast<int>(k);
@@ -196,6 +200,13 @@ void NodeType::buildLookups() {
                 def.parent && def.parent->type == ValueType::kDouble3 ? def.component : -1)};
     }
     handleSlots = std::move(slots);
+
+    std::unordered_map<std::string_view, int> byName;
+    for (int a = 0; a < count; ++a)
+        byName.emplace(attributes[static_cast<std::size_t>(a)]->longName, a);
+    for (int a = 0; a < count; ++a)
+        byName.emplace(attributes[static_cast<std::size_t>(a)]->shortName, a);
+    names = std::move(byName);
 }
 
 NodeRecord::NodeRecord() : ObjectImpl(RObject::Kind::kNode) {}

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -55,7 +56,9 @@ struct NodeType {
         if (attribute->indexHint < 0)
             attribute->indexHint = at;
     }
-    int findByName(const std::string& name) const;
+    // By long name, else by short name. Once the lookups are built, through `names` (a scan would
+    // read every attribute's definition before the one asked for).
+    int findByName(std::string_view name) const;
     int parentIndex(int attribute) const;  // -1 when not a child
 
     // Per attribute, looked up on every dirtying and evaluation: where its value lives (children
@@ -75,6 +78,9 @@ struct NodeType {
         std::int16_t component = -1;  // a child of a compound of three numbers: its component
     };
     std::vector<HandleSlot> handleSlots;  // a power of two in size, at most three quarters full
+    // Long and short names (views of the definitions' own, which never change) to the index of
+    // the first attribute with that long name, else the first with that short name.
+    std::unordered_map<std::string_view, int> names;
     // The slot of `attribute` (not null), or null when it has none.
     const HandleSlot* handleSlot(const ObjectImpl* attribute) const {
         if (handleSlots.empty())
