@@ -108,8 +108,7 @@ RDataHandle RDataBlock::outputValue(const RObject& attribute, RStatus* status) {
     const rova::detail::ObjectImpl* impl = rova::detail::Access::get(attribute);
     if (node && impl && !rova::detail::faultsArmed()) [[likely]] {
         const rova::detail::NodeType& type = *node->type;
-        const rova::detail::NodeType::HandleSlot* slot =
-            type.lookupsCurrent() ? type.handleSlot(impl) : nullptr;
+        const rova::detail::NodeType::HandleSlot* slot = type.handleSlot(impl);
         if (slot && (!status || rova::detail::StatusAccess::clearPlain(*status))) [[likely]] {
             return rova::detail::DataHandleAccess::make(
                 &node->values[static_cast<std::size_t>(slot->storage)], node, slot->index,

@@ -53,6 +53,7 @@ struct NodeType {
     }
     void addIndex(AttributeDef* attribute, int at) {
         index[attribute] = at;
+        handleSlots.clear();  // until the lookups are built again: held slots mean current ones
         if (attribute->indexHint < 0)
             attribute->indexHint = at;
     }
@@ -81,7 +82,7 @@ struct NodeType {
     // Long and short names (views of the definitions' own, which never change) to the index of
     // the first attribute with that long name, else the first with that short name.
     std::unordered_map<std::string_view, int> names;
-    // The slot of `attribute` (not null), or null when it has none.
+    // The slot of `attribute` (not null), or null when it has none or the slots are not built.
     const HandleSlot* handleSlot(const ObjectImpl* attribute) const {
         if (handleSlots.empty())
             return nullptr;
