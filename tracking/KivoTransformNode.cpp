@@ -74,30 +74,64 @@ KivoTransformNode::TransformOutput createTransformOutput(const std::string& long
     return output;
 }
 
-// Writes one transform pair: its flag always; its matrix, placed in the scene, only when valid
-// (otherwise the matrix keeps its last value and is not cleaned). A failed output handle is
-// reported and the writer goes on.
-void writeTransformOutput(bool valid, const RMatrix& stored, const SceneMapping& mapping,
-                          RDataBlock& data, const KivoTransformNode::TransformOutput& output) {
-    RStatus status;  // outputValue clears it on success
-    RDataHandle enabled = data.outputValue(output.enabled, &status);
-    if (status.error()) {
-        status.perror("Error in block.outputValue for outputDataEnabled");
+// Writes the outputs of one compute. A failed output handle is reported and the writer goes on.
+// One status serves every write (outputValue clears it on success), and one matrix every placed
+// transform: a compute writes 58 outputs, and a status built and dropped for each costs more than
+// the write.
+class OutputWriter {
+  public:
+    OutputWriter(RDataBlock& data, const SceneMapping& mapping)
+        : m_data(data), m_mapping(mapping) {}
+
+    // One transform pair: its flag always; its matrix, placed in the scene, only when valid
+    // (otherwise the matrix keeps its last value and is not cleaned).
+    void transform(bool valid, const RMatrix& stored,
+                   const KivoTransformNode::TransformOutput& output) {
+        RDataHandle enabled = m_data.outputValue(output.enabled, &m_status);
+        if (m_status.error()) {
+            m_status.perror("Error in block.outputValue for outputDataEnabled");
+        }
+        enabled.set(valid);
+        enabled.setClean();
+        if (!valid) {
+            return;
+        }
+        RDataHandle matrix = m_data.outputValue(output.matrix, &m_status);
+        if (m_status.error()) {
+            m_status.perror("Error in block.outputValue for outputDataTransform");
+        }
+        m_placed = stored;
+        placeTransform(m_placed, m_mapping);
+        matrix.setRMatrix(m_placed);
+        matrix.setClean();
     }
-    enabled.set(valid);
-    enabled.setClean();
-    if (!valid) {
-        return;
+
+    void count(const RObject& output, int valid) {
+        RDataHandle handle = m_data.outputValue(output, &m_status);
+        if (m_status.error()) {
+            m_status.perror("Error in block.outputValue for outputPointableCount");
+            return;
+        }
+        handle.set(valid);
+        handle.setClean();
     }
-    RDataHandle matrix = data.outputValue(output.matrix, &status);
-    if (status.error()) {
-        status.perror("Error in block.outputValue for outputDataTransform");
+
+    void frameTime(const RObject& output, std::int64_t timestamp) {
+        RDataHandle clock = m_data.outputValue(output, &m_status);
+        if (m_status.error()) {
+            m_status.perror("Error in block.outputValue for frameTime");
+            return;
+        }
+        clock.set(static_cast<double>(timestamp) / 1e6);
+        clock.setClean();
     }
-    RMatrix placed = stored;
-    placeTransform(placed, mapping);
-    matrix.setRMatrix(placed);
-    matrix.setClean();
-}
+
+  private:
+    RDataBlock& m_data;
+    const SceneMapping& m_mapping;
+    RStatus m_status;
+    RMatrix m_placed;
+};
 
 // Whether `plug` is one of the node's outputs (compute serves no other).
 bool isOutput(const RPlug& plug) {
@@ -319,50 +353,29 @@ RStatus KivoTransformNode::compute(const RPlug& plug, RDataBlock& data) {
     }
     const TrackingRecord& record = m_shown.record();
 
+    OutputWriter write(data, mapping);
     for (int h = 0; h < TrackingRecord::kMaxHands; ++h) {
         const HandOutputs& outputs = handOutputs[h];
         const HandRecord& hand = record.hands[h];
         const bool present = h < record.handCount;
-        writeTransformOutput(present, hand.palm, mapping, data, outputs.palm);
+        write.transform(present, hand.palm, outputs.palm);
         int valid = 0;
         for (int j = 0; j < HandRecord::kMaxPointables; ++j) {
             const bool stored = present && j < hand.pointableCount;
-            writeTransformOutput(stored, hand.pointables[j], mapping, data, outputs.pointables[j]);
+            write.transform(stored, hand.pointables[j], outputs.pointables[j]);
             valid += stored ? 1 : 0;
         }
-        RStatus status;
-        RDataHandle count = data.outputValue(outputs.count, &status);
-        if (status.error()) {
-            status.perror("Error in block.outputValue for outputPointableCount");
-        } else {
-            count.set(valid);
-            count.setClean();
-        }
+        write.count(outputs.count, valid);
     }
 
     int valid = 0;
     for (int i = 0; i < TrackingRecord::kMaxPointables; ++i) {
         const bool stored = i < record.pointableCount;
-        writeTransformOutput(stored, record.pointables[i], mapping, data,
-                             pointableOutputs.pointables[i]);
+        write.transform(stored, record.pointables[i], pointableOutputs.pointables[i]);
         valid += stored ? 1 : 0;
     }
-    RStatus status;
-    RDataHandle count = data.outputValue(pointableOutputs.count, &status);
-    if (status.error()) {
-        status.perror("Error in block.outputValue for outputPointableCount");
-    }
-    count.set(valid);
-    count.setClean();
-
-    status = RStatus();
-    RDataHandle clock = data.outputValue(frameTime, &status);
-    if (status.error()) {
-        status.perror("Error in block.outputValue for frameTime");
-    } else {
-        clock.set(static_cast<double>(record.timestamp) / 1e6);
-        clock.setClean();
-    }
+    write.count(pointableOutputs.count, valid);
+    write.frameTime(frameTime, record.timestamp);
 
     data.setClean(plug);
     return RStatus::kSuccess;

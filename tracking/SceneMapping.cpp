@@ -137,13 +137,4 @@ RMatrix frameFromAxes(const RVector& primary, const RVector& secondary,
     return m;
 }
 
-void placeTransform(RMatrix& transform, const SceneMapping& mapping) noexcept {
-    for (unsigned int k = 0; k < 3; ++k) {
-        transform[3][k] = transform[3][k] * mapping.scale + mapping.offset[k];
-    }
-    if (mapping.relativeToCamera) {
-        transform = transform * mapping.cameraFrame;
-    }
-}
-
 }  // namespace kivo_rova

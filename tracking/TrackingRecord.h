@@ -46,6 +46,12 @@ RMatrix handMatrix(const Kivo::Hand& hand);
 // direction allows, placed at its tip.
 RMatrix pointableMatrix(const Kivo::Pointable& pointable);
 
+// Copies what `from` holds into `to`: its timestamp, counts and the matrices within the counts;
+// the matrices past them keep whatever `to` had, which is never read either. A compute copies the
+// record it shows out of its pool slot: a frame with few hands and pointables copies a fraction of
+// it, and the slot's other lines (written by the data thread on another core) are not read.
+void copyRecord(TrackingRecord& to, const TrackingRecord& from) noexcept;
+
 // Fills `record` from `frame`: its timestamp, the first two hands with their first five pointables
 // each, and the frame's first fifteen pointables. Writes only the timestamp, the counts and the
 // matrices within them. Any thread; allocates nothing.

@@ -72,7 +72,6 @@ struct Host::Impl {
     };
     mutable std::mutex faultMutex;
     std::vector<Fault> faults;
-    std::atomic<std::size_t> armedFaults{0};  // faults.size(), read without the mutex
 
     // ---- data threads' wait limits (read by data threads), in milliseconds
     std::atomic<std::int64_t> acquireWaitMs{10}, idleWaitMs{8};

@@ -76,13 +76,62 @@ class WriterNode : public RPxNode {
 RObject WriterNode::input, WriterNode::flag, WriterNode::number, WriterNode::count, WriterNode::vec,
     WriterNode::vecY, WriterNode::mat;
 
+// A second type that takes the writer's matrix and child attributes too, at other places than the
+// writer has them: each type finds a shared attribute where it keeps it.
+class SharingWriterNode : public RPxNode {
+  public:
+    static RObject seed, extra;
+    static void* create() { return new SharingWriterNode(); }
+
+    static RStatus initialize() {
+        RFnNumericAttribute numeric;
+        seed = numeric.create("seed", "sd", RFnNumericData::kDouble, 0.0);
+        extra = numeric.create("extra", "ex", RFnNumericData::kInt, 0.0);
+        for (const RObject* attribute : {&seed, &extra, &WriterNode::mat, &WriterNode::vec}) {
+            if (RStatus status = addAttribute(*attribute); !status)
+                return status;
+        }
+        for (const RObject* output : {&extra, &WriterNode::mat, &WriterNode::vec}) {
+            if (RStatus status = attributeAffects(seed, *output); !status)
+                return status;
+        }
+        return RStatus::kSuccess;
+    }
+
+    RStatus compute(const RPlug&, RDataBlock& block) override {
+        const double in = block.inputValue(seed).asDouble();
+        RStatus status;
+        RMatrix m;
+        m[3][1] = in;
+        RDataHandle handle = block.outputValue(WriterNode::mat, &status);
+        handle.setRMatrix(m);
+        handle.setClean();
+        handle = block.outputValue(WriterNode::vecY, &status);
+        handle.set(-in);
+        handle.setClean();
+        handle = block.outputValue(extra, &status);
+        handle.set(static_cast<int>(in) + 1);
+        handle.setClean();
+        return status;
+    }
+};
+
+RObject SharingWriterNode::seed, SharingWriterNode::extra;
+
 RStatus initializeWriter(RObject plugin) {
-    return RFnPlugin(plugin, "Tests", "1")
-        .registerNode("testWriter", RTypeId(kWriterId), WriterNode::create, WriterNode::initialize);
+    RFnPlugin fn(plugin, "Tests", "1");
+    if (RStatus status = fn.registerNode("testWriter", RTypeId(kWriterId), WriterNode::create,
+                                         WriterNode::initialize);
+        !status)
+        return status;
+    return fn.registerNode("testSharingWriter", RTypeId(kWriterId + 1), SharingWriterNode::create,
+                           SharingWriterNode::initialize);
 }
 
 RStatus uninitializeWriter(RObject plugin) {
-    return RFnPlugin(plugin).deregisterNode(RTypeId(kWriterId));
+    RFnPlugin fn(plugin);
+    fn.deregisterNode(RTypeId(kWriterId + 1));
+    return fn.deregisterNode(RTypeId(kWriterId));
 }
 
 }  // namespace
@@ -111,4 +160,22 @@ TEST_F(HostTest, OneComputeWritesAndCleansEveryOutputThroughItsHandles) {
     EXPECT_EQ(get("w.flag"), "false");
     EXPECT_EQ(get("w.number"), "0");
     EXPECT_EQ(get("w.count"), "-2");
+}
+
+TEST_F(HostTest, TypesSharingAnAttributeEachWriteItWhereTheyKeepIt) {
+    ASSERT_TRUE(host.registerBuiltinPlugin("writer", initializeWriter, uninitializeWriter));
+    create("testWriter", "w");
+    create("testSharingWriter", "s");
+    ASSERT_TRUE(host.setPlug("w.input", {"1.5"}));
+    ASSERT_TRUE(host.setPlug("s.seed", {"2"}));
+
+    EXPECT_EQ(get("s.mat"), "1 0 0 0 0 1 0 0 0 0 1 0 0 2 0 1");
+    EXPECT_EQ(get("s.vec"), "4 -2 6");
+    EXPECT_EQ(get("s.extra"), "3");
+    for (const char* output : {"s.mat", "s.vec", "s.vecY", "s.extra"})
+        EXPECT_FALSE(host.isDirty(output).value) << output << " stays dirty after the compute";
+    // The writer's own node is untouched by the other type's writes, and writes its own.
+    EXPECT_EQ(get("w.mat"), "1 0 0 0 0 1 0 0 0 0 1 0 1.5 0 0 1");
+    EXPECT_EQ(get("w.vec"), "4 1 6");
+    takeStderr();
 }

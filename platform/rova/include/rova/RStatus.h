@@ -1,6 +1,10 @@
 #pragma once
 #include "rova/RString.h"
 
+namespace rova::detail {
+struct StatusAccess;
+}
+
 // Result of every host API call. Success is code 0.
 class ROVA_API RStatus {
   public:
@@ -33,7 +37,7 @@ class ROVA_API RStatus {
     void clear() noexcept {
         m_code = kSuccess;
         if (!m_description.isEmpty())
-            m_description = RString();
+            dropDescription();
     }
 
     // The status's own description: the one it was built with, else the text of its code.
@@ -44,6 +48,9 @@ class ROVA_API RStatus {
     void perror(const RString& text) const { perror(text.asChar()); }
 
   private:
+    friend struct rova::detail::StatusAccess;
+    void dropDescription() noexcept;  // out of line: the callers of clear stay small
+
     RStatusCode m_code = kSuccess;
     RString m_description;
 };

@@ -5,6 +5,7 @@
 #include "rova/RDataBlock.h"
 #include "rova/RDataHandle.h"
 #include "rova/RPxNode.h"
+#include "rova/RStatus.h"
 
 namespace rova::detail {
 
@@ -17,6 +18,17 @@ struct DataBlockAccess {
     static RDataBlock make(NodeRecord* node) { return RDataBlock(node); }
     static NodeRecord* node(const RDataBlock& block) {
         return static_cast<NodeRecord*>(block.m_node);
+    }
+};
+
+struct StatusAccess {
+    // Clears a status that has no description of its own (false, untouched, when it has one): a
+    // caller that must not make a call on its common path clears the others another way.
+    static bool clearPlain(RStatus& status) noexcept {
+        if (!status.m_description.isEmpty())
+            return false;
+        status.m_code = RStatus::kSuccess;
+        return true;
     }
 };
 

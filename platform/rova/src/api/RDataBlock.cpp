@@ -85,14 +85,37 @@ namespace {
 }
 }  // namespace
 
-RDataHandle RDataBlock::outputValue(const RObject& attribute, RStatus* status) {
-    NodeRecord* node = blockNode(m_node);
+namespace {
+// Everything but the common case of outputValue: an armed fault, an attribute that is not the
+// node's (or past its type's handle slots), tables still being built, a status with a description
+// to drop.
+[[gnu::noinline]] RDataHandle outputValueSlow(NodeRecord* node, const RObject& attribute,
+                                              RStatus* status) {
     if (rova::detail::faultsArmed() && injectOutputValueFault(node, attribute, status))
         return RDataHandle();
     const int index = locate(node, attribute, "outputValue", status);
     if (index < 0)
         return RDataHandle();
     return handleFor(node, index);
+}
+}  // namespace
+
+RDataHandle RDataBlock::outputValue(const RObject& attribute, RStatus* status) {
+    // Every output a compute writes comes here: the common case (the type's tables are built and
+    // hold the attribute, the status is plain) makes no call and reads neither the attribute's
+    // definition nor the type's tables by index.
+    NodeRecord* node = blockNode(m_node);
+    const rova::detail::ObjectImpl* impl = rova::detail::Access::get(attribute);
+    if (node && impl && !rova::detail::faultsArmed()) [[likely]] {
+        const rova::detail::NodeType& type = *node->type;
+        const rova::detail::NodeType::HandleSlot* slot = type.handleSlot(impl);
+        if (slot && (!status || rova::detail::StatusAccess::clearPlain(*status))) [[likely]] {
+            return rova::detail::DataHandleAccess::make(
+                &node->values[static_cast<std::size_t>(slot->storage)], node, slot->index,
+                slot->component, slot->storage);
+        }
+    }
+    return outputValueSlow(node, attribute, status);
 }
 
 RDataHandle RDataBlock::outputValue(const RPlug& plug, RStatus* status) {

@@ -11,13 +11,6 @@ using rova::detail::ValueType;
 
 namespace rova::detail {
 
-AttributeDef* attributeOf(const RObject& object) {
-    ObjectImpl* impl = Access::get(object);
-    if (!impl || impl->kind != RObject::Kind::kAttribute)
-        return nullptr;
-    return static_cast<AttributeDef*>(impl);
-}
-
 std::shared_ptr<AttributeDef> makeAttribute(const std::string& longName,
                                             const std::string& shortName, ValueType type) {
     auto def = std::make_shared<AttributeDef>();

@@ -20,6 +20,10 @@
 #include "rovahost/NumberText.h"
 
 // ---------------------------------------------------------------- RStatus
+void RStatus::dropDescription() noexcept {
+    m_description = RString();
+}
+
 RString RStatus::errorString() const {
     if (!m_description.isEmpty())
         return m_description;

@@ -140,7 +140,11 @@ bool Value::assignFrom(const Value& other) {
     return true;
 }
 
-int NodeType::findByName(const std::string& text) const {
+int NodeType::findByName(std::string_view text) const {
+    if (lookupsCurrent()) {
+        const auto it = names.find(text);
+        return it == names.end() ? -1 : it->second;
+    }
     for (std::size_t k = 0; k < attributes.size(); ++k)
         if (attributes[k]->longName == text)
             return static_cast<int>(k);
@@ -190,6 +194,27 @@ void NodeType::buildLookups() {
     storage = std::move(storageTable);
     attributeObjects.clear();
     for (const auto& attribute : attributes) attributeObjects.push_back(Access::make(attribute));
+
+    std::size_t size = 8;
+    while (size * 3 < static_cast<std::size_t>(count) * 4) size *= 2;
+    std::vector<HandleSlot> slots(size);
+    for (int a = 0; a < count && a < 32768; ++a) {
+        const AttributeDef& def = *attributes[static_cast<std::size_t>(a)];
+        std::size_t at = slotHash(&def) & (size - 1);
+        while (slots[at].attribute) at = (at + 1) & (size - 1);
+        slots[at] = HandleSlot{
+            &def, a, static_cast<std::int16_t>(storage[static_cast<std::size_t>(a)]),
+            static_cast<std::int16_t>(
+                def.parent && def.parent->type == ValueType::kDouble3 ? def.component : -1)};
+    }
+    handleSlots = std::move(slots);
+
+    std::unordered_map<std::string_view, int> byName;
+    for (int a = 0; a < count; ++a)
+        byName.emplace(attributes[static_cast<std::size_t>(a)]->longName, a);
+    for (int a = 0; a < count; ++a)
+        byName.emplace(attributes[static_cast<std::size_t>(a)]->shortName, a);
+    names = std::move(byName);
 }
 
 namespace {

@@ -58,8 +58,9 @@ struct ThreadState {
     host::PoolOrder order = host::PoolOrder::kNewest;
     std::size_t orderDepth = 2;  // kOldest: records kept queued at most
     // Passes of the data loop (completed isDone calls) and the ticks' requests for a pass: a
-    // requested pass is not slowed by naps or waits for a slot. Guarded by mutex.
-    std::uint64_t passes = 0;
+    // requested pass is not slowed by naps or waits for a slot. Guarded by mutex; `passes` is
+    // changed under it, and read without it by a tick that spins before it waits.
+    std::atomic<std::uint64_t> passes{0};
     std::uint64_t passRequests = 0;
     std::uint64_t passRequestsSeen = 0;  // data thread: requests answered by an isDone
     std::uint64_t passTarget = 0;        // a tick waits until passes reach it: nothing waits before

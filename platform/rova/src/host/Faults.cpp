@@ -11,15 +11,11 @@
 
 namespace rova::detail {
 
-bool faultsArmed() {
-    // The host lives as long as the process: its counter is found once, not on every output write.
-    static const std::atomic<std::size_t>& armed = hostImpl().armedFaults;
-    return armed.load(std::memory_order_relaxed) != 0;
-}
+std::atomic<std::size_t> armedFaultCount{0};
 
 bool faultArmed(host::FaultPoint point, const std::string& subject) {
     auto& host = hostImpl();
-    if (host.armedFaults.load(std::memory_order_relaxed) == 0)
+    if (armedFaultCount.load(std::memory_order_relaxed) == 0)
         return false;
     std::lock_guard<std::mutex> lock(host.faultMutex);
     for (auto it = host.faults.begin(); it != host.faults.end(); ++it) {
@@ -27,7 +23,7 @@ bool faultArmed(host::FaultPoint point, const std::string& subject) {
             continue;
         if (it->times > 0 && --it->times == 0) {
             host.faults.erase(it);
-            host.armedFaults.store(host.faults.size(), std::memory_order_relaxed);
+            armedFaultCount.store(host.faults.size(), std::memory_order_relaxed);
         }
         return true;
     }
@@ -64,14 +60,14 @@ Status Host::armFault(const std::string& call, const std::string& match, int tim
                                std::to_string(times));
     std::lock_guard<std::mutex> lock(m_impl->faultMutex);
     m_impl->faults.push_back(Impl::Fault{*point, match, times});
-    m_impl->armedFaults.store(m_impl->faults.size(), std::memory_order_relaxed);
+    detail::armedFaultCount.store(m_impl->faults.size(), std::memory_order_relaxed);
     return Status{};
 }
 
 void Host::clearFaults() {
     std::lock_guard<std::mutex> lock(m_impl->faultMutex);
     m_impl->faults.clear();
-    m_impl->armedFaults.store(0, std::memory_order_relaxed);
+    detail::armedFaultCount.store(0, std::memory_order_relaxed);
 }
 
 }  // namespace rova::host

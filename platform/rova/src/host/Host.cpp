@@ -6,6 +6,7 @@
 #include "HostImpl.h"
 #include "HostText.h"
 #include "host/Diagnostics.h"
+#include "host/Faults.h"
 #include "host/PluginRecords.h"
 #include "model/Attributes.h"
 #include "model/NodeRecords.h"
@@ -185,7 +186,7 @@ void Host::Impl::shutdown(bool recreateSceneTime) {
     {
         std::lock_guard<std::mutex> lock(faultMutex);
         faults.clear();
-        armedFaults.store(0, std::memory_order_relaxed);
+        detail::armedFaultCount.store(0, std::memory_order_relaxed);
     }
     timeNode = nullptr;
     activeCamera.clear();

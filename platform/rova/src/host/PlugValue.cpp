@@ -274,6 +274,10 @@ PlugValue readPlugValue(const PlugRef& plug) {
             array.elements.emplace_back(index, toPlugValue(def, value));
         return array;
     }
+    // A plug with a value of its own is read where it is stored: a copy of a matrix or a string
+    // would allocate.
+    if (plug.element < 0 && !(def.parent && def.parent->type == detail::ValueType::kDouble3))
+        return toPlugValue(def, plug.node->valueOf(plug.attribute));
     return toPlugValue(def, detail::readPlug(plug.node, plug.attribute, plug.element));
 }
 

@@ -29,33 +29,34 @@ Result<PlugRef> Host::Impl::parsePlug(const std::string& text) const {
         out.status = Status::failure("'" + text + "' is not a plug (expected node.attribute)");
         return out;
     }
-    const std::string nodeName = text.substr(0, dot);
-    std::string attributeName = text.substr(dot + 1);
+    // Views, not copies: every getPlug by name parses one.
+    const std::string_view nodeName = std::string_view(text).substr(0, dot);
+    std::string_view attributeName = std::string_view(text).substr(dot + 1);
     int element = -1;
     if (!attributeName.empty() && attributeName.back() == ']') {
         const auto open = attributeName.find('[');
         const auto index =
-            open == std::string::npos
+            open == std::string_view::npos
                 ? ParsedInteger{0, NumberError::kNotANumber}
                 : parseInteger(attributeName.substr(open + 1, attributeName.size() - open - 2), 0,
                                kMaxElementIndex);
-        if (open == std::string::npos || open == 0 || !index) {
+        if (open == std::string_view::npos || open == 0 || !index) {
             out.status = Status::failure("'" + text +
                                          "' has a bad element index (expected node.attribute[N])");
             return out;
         }
         element = static_cast<int>(index.value);
-        attributeName.resize(open);
+        attributeName = attributeName.substr(0, open);
     }
-    NodeRecord* node = findNode(nodeName);
+    NodeRecord* node = nodesByName.find(nodeName);
     if (!node) {
-        out.status = Status::failure("no node named '" + nodeName + "'");
+        out.status = Status::failure("no node named '" + std::string(nodeName) + "'");
         return out;
     }
     const int attribute = node->type->findByName(attributeName);
     if (attribute < 0) {
-        out.status = Status::failure("no attribute '" + attributeName + "' on node '" + nodeName +
-                                     "' (type " + node->type->name + ")");
+        out.status = Status::failure("no attribute '" + std::string(attributeName) + "' on node '" +
+                                     std::string(nodeName) + "' (type " + node->type->name + ")");
         return out;
     }
     if (element >= 0 && !node->type->attributes[static_cast<std::size_t>(attribute)]->array) {

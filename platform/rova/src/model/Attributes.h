@@ -28,7 +28,12 @@ struct AttributeDef : ObjectImpl {
     int indexHint = -1;
 };
 
-AttributeDef* attributeOf(const RObject& object);
+// The attribute an object handle names, or null. Inline: every handle a compute takes asks it.
+inline AttributeDef* attributeOf(const RObject& object) {
+    ObjectImpl* impl = Access::get(object);
+    return impl && impl->kind == RObject::Kind::kAttribute ? static_cast<AttributeDef*>(impl)
+                                                           : nullptr;
+}
 // The children of a compound of three numbers append these to its long and short names
 // (translate/t: translateX/tx).
 inline constexpr std::pair<const char*, const char*> kAxisSuffixes[] = {

@@ -1,8 +1,11 @@
 #pragma once
 // Node types: their attributes, what affects what, and the lookups dirtying and evaluation ask.
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -50,10 +53,13 @@ struct NodeType {
     }
     void addIndex(AttributeDef* attribute, int at) {
         index[attribute] = at;
+        handleSlots.clear();  // until the lookups are built again: held slots mean current ones
         if (attribute->indexHint < 0)
             attribute->indexHint = at;
     }
-    int findByName(const std::string& name) const;
+    // By long name, else by short name. Once the lookups are built, through `names` (a scan would
+    // read every attribute's definition before the one asked for).
+    int findByName(std::string_view name) const;
     int parentIndex(int attribute) const;  // -1 when not a child
 
     // Per attribute, looked up on every dirtying and evaluation: where its value lives (children
@@ -65,6 +71,37 @@ struct NodeType {
     // The attributes as the handles a compute's plug holds, made with the tables: a plug made
     // from these takes one reference, not three that are dropped again.
     std::vector<RObject> attributeObjects;
+    // Where a compute's output handle finds an attribute without reading its definition: each
+    // definition is a cache line apart, which a compute writing many outputs would read once per
+    // output, where these slots (keyed by the definition's address, built with the tables above)
+    // are a few lines in all. Attributes from index 32768 on are left out.
+    struct HandleSlot {
+        const ObjectImpl* attribute = nullptr;
+        std::int32_t index = -1;
+        std::int16_t storage = -1;
+        std::int16_t component = -1;  // a child of a compound of three numbers: its component
+    };
+    std::vector<HandleSlot> handleSlots;  // a power of two in size, at most three quarters full
+    // Long and short names (views of the definitions' own, which never change) to the index of
+    // the first attribute with that long name, else the first with that short name.
+    std::unordered_map<std::string_view, int> names;
+    // The slot of `attribute` (not null), or null when it has none or the slots are not built.
+    const HandleSlot* handleSlot(const ObjectImpl* attribute) const {
+        if (handleSlots.empty())
+            return nullptr;
+        const std::size_t mask = handleSlots.size() - 1;
+        for (std::size_t at = slotHash(attribute) & mask;; at = (at + 1) & mask) {
+            const HandleSlot& slot = handleSlots[at];
+            if (slot.attribute == attribute)
+                return &slot;
+            if (!slot.attribute)
+                return nullptr;
+        }
+    }
+    static std::size_t slotHash(const ObjectImpl* attribute) {
+        return static_cast<std::size_t>(
+            ((reinterpret_cast<std::uintptr_t>(attribute) >> 4) * 0x9E3779B97F4A7C15ull) >> 40);
+    }
     void buildLookups();
     bool lookupsCurrent() const { return storage.size() == attributes.size(); }
     int computeStorage(int attribute) const;
