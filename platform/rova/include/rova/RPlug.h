@@ -3,6 +3,10 @@
 #include "rova/RStatus.h"
 #include "rova/RString.h"
 
+namespace rova::detail {
+struct PlugAccess;
+}  // namespace rova::detail
+
 // One attribute of one node (and, for array attributes, optionally one element of it).
 class ROVA_API RPlug {
   public:
@@ -32,6 +36,7 @@ class ROVA_API RPlug {
     }
 
   private:
+    friend struct rova::detail::PlugAccess;
     RObject m_node;
     RObject m_attribute;
     int m_index = -1;

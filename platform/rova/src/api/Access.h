@@ -4,6 +4,7 @@
 #include "rova/RArrayDataHandle.h"
 #include "rova/RDataBlock.h"
 #include "rova/RDataHandle.h"
+#include "rova/RPlug.h"
 #include "rova/RPxNode.h"
 #include "rova/RStatus.h"
 
@@ -30,6 +31,12 @@ struct StatusAccess {
         status.m_code = RStatus::kSuccess;
         return true;
     }
+};
+
+// A plug's attribute where it lies: the data block's calls that take a plug would otherwise copy
+// it (a locked reference count up and down) once per output a compute writes.
+struct PlugAccess {
+    static const RObject& attribute(const RPlug& plug) { return plug.m_attribute; }
 };
 
 struct DataHandleAccess {

@@ -66,7 +66,7 @@ RDataHandle RDataBlock::inputValue(const RObject& attribute, RStatus* status) {
 }
 
 RDataHandle RDataBlock::inputValue(const RPlug& plug, RStatus* status) {
-    return inputValue(plug.attribute(), status);
+    return inputValue(rova::detail::PlugAccess::attribute(plug), status);
 }
 
 namespace {
@@ -119,7 +119,7 @@ RDataHandle RDataBlock::outputValue(const RObject& attribute, RStatus* status) {
 }
 
 RDataHandle RDataBlock::outputValue(const RPlug& plug, RStatus* status) {
-    return outputValue(plug.attribute(), status);
+    return outputValue(rova::detail::PlugAccess::attribute(plug), status);
 }
 
 RArrayDataHandle RDataBlock::inputArrayValue(const RObject& attribute, RStatus* status) {
@@ -163,7 +163,7 @@ RArrayDataHandle RDataBlock::outputArrayValue(const RObject& attribute, RStatus*
 }
 
 RStatus RDataBlock::setClean(const RPlug& plug) {
-    return setClean(plug.attribute());
+    return setClean(rova::detail::PlugAccess::attribute(plug));
 }
 
 RStatus RDataBlock::setClean(const RObject& attribute) {
