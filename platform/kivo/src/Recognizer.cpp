@@ -59,6 +59,12 @@ constexpr float kArmStrokeLength = 120.0f;
 // does on it: people roll the wrist as they swipe outwards, and the tracker's fingertips jitter
 // (recorded swipes to the right of 110-170 mm moved the fingers by 2.1-2.9 times as much).
 constexpr float kHandTurnRatio = 2.0f;
+// A stroke of the palm shorter than kArmStrokeLength during which the hand's direction turns by
+// more than 45 degrees is the hand turning about the wrist (a rotation of it, or its turning back
+// to rest after one), not a swipe: the palm swings along a short arc while the fingers stay put
+// about it. Recorded people's swipes that short turn the hand by less; it is the arm that
+// carries their palm.
+constexpr float kHandTurnMaxCos = 0.7071f;  // cos 45 degrees
 // A stroke of the pointing finger must be this many times swipe.min_length: the fingertip sits
 // about twice as far from the wrist as the palm's centre, so the same swing of the hand (a shake
 // of the wrist, too) moves it twice as far.
@@ -429,6 +435,7 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
         s.tip = pointer->tipPosition;
         s.p = s.tip + tr.offset;
         s.palm = hand.palmPosition;
+        s.direction = hand.direction;
         s.shape = tr.shape;
         s.extension = s.tip.distanceTo(s.palm);
         s.thumbGap = thumb == pointer ? kInfinity : s.tip.distanceTo(thumb->tipPosition);
@@ -588,11 +595,13 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
         }
         return;
     }
-    // Starts the swipe of `stroke`; false where the hand turned over rather than moved.
+    // Starts the swipe of `stroke`; false where the hand turned (over, or about the wrist) rather
+    // than moved.
     const auto begin = [&](const Stroke& stroke, Source source, float speed) {
         const Vector chord = pointOf(s, source) - pointOf(stroke.start, source);
         if (source == Palm && chord.magnitude() < kArmStrokeLength &&
-            s.shape - stroke.start.shape > kHandTurnRatio * chord.magnitude()) {
+            (s.shape - stroke.start.shape > kHandTurnRatio * chord.magnitude() ||
+             s.direction.dot(stroke.start.direction) < kHandTurnMaxCos)) {
             return false;
         }
         // Its id is given when it is reported.

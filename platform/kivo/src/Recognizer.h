@@ -201,6 +201,7 @@ class Recognizer {
         float palmSpeed = 0.0f;
         float extension = 0.0f;  // the pointing finger's tip from the palm, mm
         float thumbGap = 0.0f;   // the thumb's tip from the pointing finger's, mm
+        Vector direction;        // the hand's, from the palm towards the fingers
     };
     struct Finger {
         std::int32_t id = 0;

@@ -434,6 +434,46 @@ TEST_F(Recognition, AHandTurningOverIsNoSwipe) {
     }
 }
 
+// Turning the hand about the wrist, as a rotation of it does (and its turning back to rest after
+// one), swings the palm along a short arc: the hand upright, palm to the screen, turning 60
+// degrees to the right about a wrist 80 mm below the palm carries the palm 80 mm, as fast as a
+// swipe, while its fingers barely move about it per mm of that. No swipe. The palm carried
+// along the same arc by the arm, the hand kept upright, is one.
+TEST_F(Recognition, AHandTurningAboutTheWristIsNoSwipe) {
+    const auto record = [](bool turning) {
+        constexpr double kSeconds = 0.25;
+        Kivo::Recording rec;
+        rec.header.rate = 60.0;
+        const int frames = static_cast<int>((kSeconds + 1.0) * 60.0);
+        for (int f = 0; f < frames; ++f) {
+            const double t = std::clamp(f / 60.0 - 0.5, 0.0, kSeconds);
+            const auto a = static_cast<float>(
+                std::numbers::pi / 3.0 * (0.5 - 0.5 * std::cos(std::numbers::pi * t / kSeconds)));
+            const Kivo::Vector swung{std::sin(a), std::cos(a), 0.0f};
+            const Kivo::Vector up = turning ? swung : Kivo::Vector{0.0f, 1.0f, 0.0f};
+            const Kivo::Vector across{up.y, -up.x, 0.0f};
+            const Kivo::Vector palm = Kivo::Vector{0.0f, 120.0f, 0.0f} + swung * 80.0f;
+            Kivo::FrameRecord frame;
+            frame.id = f + 1;
+            frame.timestamp = std::llround(f * 1e6 / 60.0);
+            frame.hands.push_back({1, palm, {0.0f, 0.0f, -1.0f}, up});
+            // Thumb, index (reaching farthest), middle, ring, little finger.
+            const float along[5] = {40.0f, 100.0f, 90.0f, 80.0f, 70.0f};
+            for (int k = 0; k < 5; ++k) {
+                const Kivo::Vector tip =
+                    palm + up * along[k] + across * (-60.0f + 25.0f * static_cast<float>(k));
+                frame.pointables.push_back({10 + k, 1, tip, up});
+            }
+            rec.entries.emplace_back(std::move(frame));
+        }
+        return rec;
+    };
+    EXPECT_TRUE(gesturesIn(record(true)).empty());
+    const auto g = gesturesIn(record(false));
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(g, Kivo::Gesture::Swipe));
+    EXPECT_GT(g.back().direction.x, 0.8f);
+}
+
 // No shake swings a hand 250 mm: such a swipe is reported as it goes on, not once it has ended,
 // even when the recording stops before it does.
 TEST_F(Recognition, ASwipeLongerThanAShakesStrokesIsReportedAsItGoesOn) {
