@@ -12,7 +12,9 @@ std::optional<std::string> sourceOf(host::Host& host, const std::string& destina
     const auto canonical = host.canonicalPlug(destination);
     if (!canonical.ok())
         return std::nullopt;
-    for (const auto& [source, target] : host.connections())
+    // The destination's node lists its own connections: the scene's would cost its size.
+    const std::string node = canonical.value.substr(0, canonical.value.find('.'));
+    for (const auto& [source, target] : host.connections(node))
         if (target == canonical.value)
             return source;
     return std::nullopt;
@@ -50,15 +52,14 @@ host::Status disconnect(CommandContext& context) {
     auto& host = context.host();
     const std::string source = context.in().args()[0];
     const std::string destination = context.in().args()[1];
-    const auto order = host.connections();
+    const std::uint64_t place = host.connectionPlace(source, destination);
     if (host::Status status = host.disconnect(source, destination); !status)
         return status;
     context.recordUndo(
         context.statement().text(),
-        [&host, source, destination, order] {
-            host::Status status = host.connect(source, destination);
-            host.reorderConnections(order);  // back at its place in `connections`
-            return status;
+        [&host, source, destination, place] {
+            // Back at its place in connection order, which dirtying follows.
+            return host.connect(source, destination, place);
         },
         [&host, source, destination] { return host.disconnect(source, destination); });
     return {};

@@ -9,27 +9,29 @@
 namespace rova::lang {
 namespace {
 
-// Re-creates nodes and then every connection they had: restoring them one by one would miss
-// connections between two of them.
+// Re-creates nodes and then every connection they had, each at its old place in connection order:
+// restoring them one by one would miss connections between two of them.
 host::Status restoreAll(host::Host& host, const std::vector<host::NodeSnapshot>& snapshots) {
     for (const auto& snapshot : snapshots) {
         host::NodeSnapshot alone = snapshot;
         alone.connectionsIn.clear();
         alone.connectionsOut.clear();
+        alone.placesIn.clear();
+        alone.placesOut.clear();
         if (host::Status status = host.restoreNode(alone); !status)
             return status;
     }
-    const auto existing = host.connections();
     for (const auto& snapshot : snapshots) {
-        for (const auto* list : {&snapshot.connectionsIn, &snapshot.connectionsOut}) {
-            for (const auto& connection : *list) {
-                if (std::find(existing.begin(), existing.end(), connection) != existing.end())
-                    continue;
-                const auto now = host.connections();
-                if (std::find(now.begin(), now.end(), connection) != now.end())
-                    continue;
-                if (host::Status status = host.connect(connection.first, connection.second);
-                    !status)
+        const auto lists = {std::pair{&snapshot.connectionsIn, &snapshot.placesIn},
+                            std::pair{&snapshot.connectionsOut, &snapshot.placesOut}};
+        for (const auto& [connections, places] : lists) {
+            for (std::size_t k = 0; k < connections->size(); ++k) {
+                const auto& [source, destination] = (*connections)[k];
+                if (host.connectionPlace(source, destination) != 0)
+                    continue;  // made already, from the other end
+                const std::uint64_t place =
+                    places->size() == connections->size() ? (*places)[k] : 0;
+                if (host::Status status = host.connect(source, destination, place); !status)
                     return status;
             }
         }
@@ -61,9 +63,6 @@ host::Status run(CommandContext& context) {
             return snapshot.status;
         snapshots->push_back(std::move(snapshot.value));
     }
-    // Undo puts the connections back in the order `connections` listed them before.
-    const auto order = std::make_shared<const std::vector<std::pair<std::string, std::string>>>(
-        host.connections());
     for (const auto& snapshot : *snapshots) {
         if (!host.hasNode(snapshot.name))
             continue;  // deleted with a transform above it
@@ -77,12 +76,7 @@ host::Status run(CommandContext& context) {
         }
     }
     context.recordUndo(
-        context.statement().text(),
-        [&host, snapshots, order] {
-            host::Status status = restoreAll(host, *snapshots);
-            host.reorderConnections(*order);
-            return status;
-        },
+        context.statement().text(), [&host, snapshots] { return restoreAll(host, *snapshots); },
         [&host, snapshots] {
             for (const auto& snapshot : *snapshots)
                 if (host.hasNode(snapshot.name))

@@ -43,6 +43,12 @@ struct Host::Impl {
     // ---- graph
     std::vector<std::shared_ptr<detail::NodeRecord>> nodes;  // creation order
     std::uint64_t lastCreationIndex = 0;
+    // The nodes of `nodes` that every tick (threaded device nodes) or every undoable statement
+    // (deformers) visits, in creation order: a production scene holds a handful of each among
+    // 100,000 nodes, and finding them in `nodes` would cost each tick the scene's size.
+    std::vector<std::shared_ptr<detail::NodeRecord>> deviceNodes, deformerNodes;
+    // Puts a node whose creation index changed (restored) back in creation order in every list.
+    void placeByCreation(const detail::NodeRecord* node);
     // Connection order. Each node keeps pointers to its own (NodeRecord::incoming, outgoing):
     // make and break them through addConnection and removeConnection only.
     detail::Connections connections;
@@ -180,6 +186,14 @@ struct Host::Impl {
     [[gnu::noinline]] void computeThrew(const detail::NodeRecord* node, int storage,
                                         const std::string& threw);
     std::vector<int> pullScratch;  // evaluate: the attributes whose connections a plug pulls
+    // Computes under way, each pulling the next through its inputs: one level of the thread's
+    // stack per node, about 1 KB, so a chain of some thousands would overflow it. From
+    // kDeepPull levels on, a pull first brings the plug's sources up to date in a walk with a
+    // stack of its own, so that its compute's reads find them clean.
+    static constexpr int kDeepPull = 128;
+    int computeDepth = 0;
+    bool preparingPull = false;
+    void preparePull(detail::NodeRecord* node, int storage);
     // The connections being pulled, innermost pull last: each pull's copies from its base up.
     std::vector<detail::Connection> pulling;
     // A connected plug takes what its sources give (pulling them first): those of `pulling`
@@ -205,7 +219,9 @@ struct Host::Impl {
                                std::vector<detail::Connection>& out);
     // Every connection of the node, in connection order.
     static std::vector<detail::ConnectionRef> connectionsOf(const detail::NodeRecord* node);
-    void addConnection(const detail::PlugRef& source, const detail::PlugRef& destination);
+    // At `place` in connection order when that place is free, else last.
+    void addConnection(const detail::PlugRef& source, const detail::PlugRef& destination,
+                       std::uint64_t place = 0);
     void removeConnection(detail::ConnectionRef connection);
     void indexConnections();  // after `connections` was reordered
     // Nodes by name; a name given up makes its suffix free for the next node made from its base.

@@ -54,6 +54,42 @@ TEST(Undo, DeletedNodesGetTheirConnectionsBackInTheirOrder) {
               all + "sceneTime.time->a.time sceneTime.time->c.time\n" + all + all);
 }
 
+// A scene at production scale, built and changed by script: each statement costs what it touches
+// (a connect used to list every connection of the scene to find what it replaced, and each undo
+// step walked every node), and pulling the end of a 20,000-node chain must not exhaust the stack.
+// A node deleted from the middle, and a connection broken there, come back at their places.
+TEST(Undo, AChainOfTwentyThousandNodesIsBuiltPulledAndChangedByScript) {
+    constexpr int kNodes = 20000;
+    std::string script = "plugin -load kivo_rova\n";
+    for (int k = 0; k < kNodes; ++k) {
+        const std::string name = "n" + std::to_string(k);
+        script +=
+            "create timeRotate -name " + name + "\nconnect sceneTime.time " + name + ".time\n";
+        if (k > 0)
+            script +=
+                "connect n" + std::to_string(k - 1) + ".outputRotate " + name + ".initialRotate\n";
+    }
+    const std::string end = "get n" + std::to_string(kNodes - 1) + ".outputRotate\n";
+    const std::string around = "connections n10000\n";
+    const std::string later = "time -seconds 1\n";
+    script += "time -seconds 0.5\n" + end + around;
+    script += "delete n10000\n" + later + end + "undo\nundo\n" + around + end;
+    script += "disconnect n9999.outputRotate n10000.initialRotate\n" + later + end +
+              "undo\nundo\n" + around + end;
+    const auto run = runRovaScript(script);
+    ASSERT_EQ(run.exitCode, 0) << run.err.substr(0, 2000);
+    const auto from = run.out.find("0 1e+05 0");
+    ASSERT_NE(from, std::string::npos) << run.err.substr(0, 2000);
+    const std::string connected =
+        "sceneTime.time->n10000.time n9999.outputRotate->n10000.initialRotate "
+        "n10000.outputRotate->n10001.initialRotate";
+    // Each node adds (0, 5 per second, 0) to what it is given. A destination cut off keeps the
+    // last value it was given: at 1 s the nodes below the cut add 10 each to it.
+    EXPECT_EQ(linesOf(run.out.substr(from)),
+              (std::vector<std::string>{"0 1e+05 0", connected, "0 149995 0", connected,
+                                        "0 1e+05 0", "0 150000 0", connected, "0 1e+05 0"}));
+}
+
 // Every scene-changing command, undone and redone: the state printed before it comes back
 // exactly, and redo brings back the state after it.
 TEST(Undo, EveryChangingCommandIsUndoneAndRedoneExactly) {

@@ -518,3 +518,61 @@ TEST_F(HostTest, ADiamondEvaluatesItsSourceOnce) {
         << "top is computed once although two paths pull it";
     EXPECT_EQ(rova_test::AddNode::computeCount, 4);
 }
+
+// A pull goes through each compute that reads a dirty input, so a chain's depth used to be the
+// depth of the caller's stack (some frames of the host and the node per level): a chain of some
+// thousands overflowed a thread's stack. Chains and lattices far deeper evaluate on the caller's
+// own thread, each node once, with a failure deep inside reported as in a short chain.
+TEST_F(HostTest, DeepChainsAndLatticesArePulledOnTheCallersStackOnceEach) {
+    constexpr int kNodes = 20000;
+    const auto node = [](const char* base, int k) { return base + std::to_string(k); };
+    for (int k = 0; k < kNodes; ++k) {
+        create("testAdd", node("n", k));
+        if (k > 0) {
+            ASSERT_TRUE(host.connect(node("n", k - 1) + ".sum", node("n", k) + ".a"));
+        }
+    }
+    // sum = a + b, with b = 2: the end sums a + 2 per node.
+    const std::string end = node("n", kNodes - 1) + ".sum";
+    EXPECT_EQ(get(end), std::to_string(1 + 2 * kNodes));
+    takeEvents();
+    rova_test::AddNode::computeCount = 0;
+    ASSERT_TRUE(host.setPlug("n0.a", {"11"}));
+    EXPECT_EQ(get(end), std::to_string(11 + 2 * kNodes));
+    EXPECT_EQ(rova_test::AddNode::computeCount, kNodes);
+    const auto pulled = takeEvents();
+    EXPECT_EQ(std::count(pulled.begin(), pulled.end(), "compute n0.sum"), 1);
+    EXPECT_EQ(std::count(pulled.begin(), pulled.end(), "compute n10000.sum"), 1);
+
+    // A source that throws, far up the chain: the read fails naming it; the node below keeps
+    // its stored value and tries again on the next read.
+    create("testBroken", "broken");
+    ASSERT_TRUE(host.disconnect("n99.sum", "n100.a"));
+    ASSERT_TRUE(host.connect("broken.throws", "n100.a"));
+    const auto failed = host.getPlug(end);
+    EXPECT_FALSE(failed.ok());
+    EXPECT_NE(failed.status.message.find("compute of 'broken.throws' threw: kaput"),
+              std::string::npos)
+        << failed.status.message;
+    EXPECT_TRUE(host.isDirty("n100.a").value);
+    ASSERT_TRUE(host.deleteNode("broken"));
+    EXPECT_EQ(get(end), std::to_string(7 + 2 * (kNodes - 100)));
+
+    // A lattice: each node also feeds the one after next, so that every node past the second is
+    // reached along two paths.
+    for (int k = 0; k < kNodes; ++k) {
+        create("testAdd", node("m", k));
+        if (k < 2) {
+            ASSERT_TRUE(host.setPlug(node("m", k) + ".b", {"0"}));
+        } else {
+            ASSERT_TRUE(host.connect(node("m", k - 2) + ".sum", node("m", k) + ".b"));
+        }
+        if (k > 0) {
+            ASSERT_TRUE(host.connect(node("m", k - 1) + ".sum", node("m", k) + ".a"));
+        }
+    }
+    ASSERT_TRUE(host.setPlug("m0.a", {"0"}));
+    rova_test::AddNode::computeCount = 0;
+    EXPECT_EQ(get(node("m", kNodes - 1) + ".sum"), "0");
+    EXPECT_EQ(rova_test::AddNode::computeCount, kNodes);
+}

@@ -98,7 +98,10 @@ struct NodeSnapshot {
     std::vector<std::pair<std::string, std::string>>
         connectionsIn;  // (source plug, destination plug)
     std::vector<std::pair<std::string, std::string>>
-        connectionsOut;               // (source plug, destination plug)
+        connectionsOut;  // (source plug, destination plug)
+    // Each connection's place in connection order (connectionPlace), as listed above: a restored
+    // node's connections go back there. Empty: they go last.
+    std::vector<std::uint64_t> placesIn, placesOut;
     std::uint64_t creationIndex = 0;  // its place in creation order; 0: after every node
     std::string parent;               // a DAG node's parent transform; "" at the top
 };
@@ -170,6 +173,12 @@ class ROVA_API Host {
     Status setPlugValue(const std::string& plug, const PlugValue& value);       // exact (undo)
     Status connect(const std::string& source, const std::string& destination);  // type-checked
     Status disconnect(const std::string& source, const std::string& destination);
+    // A connection's place in connection order (the order `connections` lists and dirtying
+    // follows); 0 when the plugs are not connected. Each connection made takes a greater one.
+    std::uint64_t connectionPlace(const std::string& source, const std::string& destination) const;
+    // As connect, with the connection put back at `place`, where it stood before it was broken
+    // (undo), between the connections it stood between; 0, or a place taken since, puts it last.
+    Status connect(const std::string& source, const std::string& destination, std::uint64_t place);
     // Puts the connections listed (source, destination) in that order, ahead of any others, which
     // keep theirs; what changes in the graph is only the order `connections` reports (undo).
     void reorderConnections(const std::vector<std::pair<std::string, std::string>>& order);

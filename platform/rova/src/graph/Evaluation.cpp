@@ -49,6 +49,11 @@ void Host::Impl::evaluate(NodeRecord* node, int attribute) {
     const auto slot = static_cast<std::size_t>(storage);
     if (!node->dirty[slot] || node->isEvaluating(storage))
         return;
+    if (computeDepth >= kDeepPull && !preparingPull) {
+        preparePull(node, storage);
+        if (!node->alive || !node->dirty[slot])
+            return;
+    }
     node->setEvaluating(storage, true);
     const NodeType& type = *node->type;
 
@@ -72,6 +77,65 @@ void Host::Impl::evaluate(NodeRecord* node, int attribute) {
         node->dirty[slot] = 0;
     }
     node->setEvaluating(storage, false);
+}
+
+void Host::Impl::preparePull(NodeRecord* root, int rootStorage) {
+    struct Visit {
+        NodeRecord* node;
+        int storage;
+        bool expanded;
+    };
+    std::vector<Visit> stack{{root, rootStorage, false}};
+    std::vector<std::pair<NodeRecord*, int>> failed;  // still dirty after their pull: not again
+    std::vector<Connection> sources;
+    const auto wanted = [&](NodeRecord* node, int attribute) {
+        if (!node->alive || attribute < 0)
+            return -1;
+        const int storage = node->storageOf(attribute);
+        if (!node->isDirty(attribute) || node->isEvaluating(storage) ||
+            std::find(failed.begin(), failed.end(), std::pair{node, storage}) != failed.end())
+            return -1;
+        return storage;
+    };
+    preparingPull = true;
+    // Kept: a compute on the way may delete nodes.
+    std::vector<std::shared_ptr<NodeRecord>> held;
+    while (!stack.empty()) {
+        Visit& top = stack.back();
+        if (!top.expanded) {
+            top.expanded = true;
+            NodeRecord* node = top.node;
+            const NodeType& type = *node->type;
+            if (!type.lookupsCurrent())
+                continue;
+            const auto& family = type.families[static_cast<std::size_t>(top.storage)];
+            // Sources of the plug's connections first, then the node's inputs that affect it,
+            // in attribute order. Pushed in reverse, so that they are pulled in that order.
+            const std::size_t from = stack.size();
+            sources.clear();
+            incomingCopies(node, family, sources);
+            for (const Connection& c : sources)
+                if (const int s = wanted(c.source.node, c.source.attribute); s >= 0)
+                    stack.push_back({c.source.node, s, false});
+            for (const int member : family)
+                for (const int input : type.affectedBy[static_cast<std::size_t>(member)])
+                    if (const int s = wanted(node, input); s >= 0)
+                        stack.push_back({node, s, false});
+            std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(from), stack.end());
+            continue;
+        }
+        const Visit done = top;
+        stack.pop_back();
+        if (stack.empty())
+            break;  // the plug asked for: its own pull goes on from here
+        if (!done.node->alive || !done.node->dirty[static_cast<std::size_t>(done.storage)])
+            continue;
+        held.push_back(std::static_pointer_cast<NodeRecord>(done.node->shared_from_this()));
+        evaluate(done.node, done.storage);
+        if (done.node->alive && done.node->dirty[static_cast<std::size_t>(done.storage)])
+            failed.emplace_back(done.node, done.storage);
+    }
+    preparingPull = false;
 }
 
 void Host::Impl::pullSources(NodeRecord* node, int storage, std::size_t base) {
@@ -112,11 +176,13 @@ int Host::Impl::runCompute(NodeRecord* node, int storage) {
     RDataBlock block = detail::DataBlockAccess::make(node);
     emit(GraphEvent::kCompute, node, storage);
     int code = -1;
+    ++computeDepth;
     const auto threw = guardBoundary("", [&] {
         code = (node->instance ? node->instance->compute(plug, block)
                                : RStatus(RStatus::kUnknownParameter))
                    .statusCode();
     });
+    --computeDepth;
     if (!threw)
         return code;
     computeThrew(node, storage, *threw);
@@ -152,9 +218,8 @@ std::vector<const NodeRecord*> Host::Impl::pullConnectedLive(
     const std::vector<const NodeRecord*>& skip) {
     const AttributeDef* live = detail::attributeOf(RPxThreadedDeviceNode::live);
     std::vector<std::shared_ptr<NodeRecord>> switched;  // kept: a compute may delete
-    for (const auto& node : nodes) {
-        if (!node->thread || !node->alive ||
-            std::find(skip.begin(), skip.end(), node.get()) != skip.end())
+    for (const auto& node : deviceNodes) {
+        if (!node->alive || std::find(skip.begin(), skip.end(), node.get()) != skip.end())
             continue;
         const int index = node->type->indexOf(live);
         if (index >= 0 && node->isDirty(index) && node->incoming.has(index))

@@ -190,6 +190,12 @@ void NodeType::buildLookups() {
         storageTable[static_cast<std::size_t>(a)] = computeStorage(a);
         familyTable[static_cast<std::size_t>(a)] = computeFamily(a);
     }
+    std::vector<std::vector<int>> affectedByTable(static_cast<std::size_t>(count));
+    for (int a = 0; a < count && static_cast<std::size_t>(a) < affects.size(); ++a)
+        for (const int target : affects[static_cast<std::size_t>(a)])
+            if (target >= 0 && target < count)
+                affectedByTable[static_cast<std::size_t>(target)].push_back(a);
+    affectedBy = std::move(affectedByTable);
     families = std::move(familyTable);
     storage = std::move(storageTable);
     attributeObjects.clear();

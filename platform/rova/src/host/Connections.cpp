@@ -31,6 +31,11 @@ bool compatible(const AttributeDef& a, const AttributeDef& b) {
 }  // namespace
 
 Status Host::connect(const std::string& source, const std::string& destination) {
+    return connect(source, destination, 0);
+}
+
+Status Host::connect(const std::string& source, const std::string& destination,
+                     std::uint64_t place) {
     Impl& h = *m_impl;
     auto src = h.parsePlug(source);
     if (!src.ok())
@@ -85,7 +90,7 @@ Status Host::connect(const std::string& source, const std::string& destination) 
             return Status::failure(what + "'" + h.plugName(c.destination) +
                                    "' is already connected from '" + h.plugName(c.source) + "'");
     }
-    h.addConnection(s, d);
+    h.addConnection(s, d, place);
     h.emit(GraphEvent::kConnect, sn, dn);
     h.markDirty(d.node, d.attribute);
     return Status{};
@@ -129,8 +134,26 @@ void Host::reorderConnections(const std::vector<std::pair<std::string, std::stri
     std::stable_sort(ranked.begin(), ranked.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     h.connections.clear();
-    for (const auto& entry : ranked) h.connections.push_back(entry.second);
+    h.lastConnectionOrder = 0;
+    for (auto& entry : ranked) {
+        entry.second.order = ++h.lastConnectionOrder;
+        h.connections.insert(h.connections.end(), entry.second);
+    }
     h.indexConnections();
+}
+
+std::uint64_t Host::connectionPlace(const std::string& source,
+                                    const std::string& destination) const {
+    const auto src = m_impl->parsePlug(source);
+    const auto dst = m_impl->parsePlug(destination);
+    if (!src.ok() || !dst.ok())
+        return 0;
+    std::vector<ConnectionRef> out;
+    Impl::outgoingOf(src.value.node, {src.value.attribute}, out);
+    for (const ConnectionRef& c : out)
+        if (c->source == src.value && c->destination == dst.value)
+            return c->order;
+    return 0;
 }
 
 std::vector<std::pair<std::string, std::string>> Host::connections(const std::string& node) const {
@@ -157,9 +180,14 @@ void leave(detail::LinkList& list, std::uint64_t& mask, int attribute, Connectio
 }
 }  // namespace
 
-void Host::Impl::addConnection(const PlugRef& source, const PlugRef& destination) {
-    connections.push_back(Connection{source, destination, ++lastConnectionOrder});
-    const ConnectionRef c = std::prev(connections.end());
+void Host::Impl::addConnection(const PlugRef& source, const PlugRef& destination,
+                               std::uint64_t place) {
+    ConnectionRef c;
+    if (place != 0 && place <= lastConnectionOrder && !connections.contains(place))
+        c = connections.insert(Connection{source, destination, place}).first;
+    else
+        c = connections.insert(connections.end(),
+                               Connection{source, destination, ++lastConnectionOrder});
     enter(source.node->outgoing, source.node->connectedOut, source.attribute, c);
     enter(destination.node->incoming, destination.node->connectedIn, destination.attribute, c);
 }
@@ -173,15 +201,13 @@ void Host::Impl::removeConnection(ConnectionRef connection) {
 }
 
 void Host::Impl::indexConnections() {
-    for (Connection& c : connections) {
+    for (const Connection& c : connections) {
         c.source.node->outgoing.clear();
         c.source.node->connectedOut = 0;
         c.destination.node->incoming.clear();
         c.destination.node->connectedIn = 0;
     }
-    lastConnectionOrder = 0;
     for (auto c = connections.begin(); c != connections.end(); ++c) {
-        c->order = ++lastConnectionOrder;
         enter(c->source.node->outgoing, c->source.node->connectedOut, c->source.attribute, c);
         enter(c->destination.node->incoming, c->destination.node->connectedIn,
               c->destination.attribute, c);

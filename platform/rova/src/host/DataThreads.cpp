@@ -114,8 +114,8 @@ Status Host::setPoolOrder(const std::string& type, PoolOrder order, std::size_t 
         return Status::failure("the depth of an oldest-first pool must be from 1 to 65536, not " +
                                std::to_string(depth));
     m_impl->poolOrders[type] = {order, depth};
-    for (const auto& node : m_impl->nodes) {
-        if (!node->thread || node->type->name != type)
+    for (const auto& node : m_impl->deviceNodes) {
+        if (node->type->name != type)
             continue;
         std::lock_guard<std::mutex> lock(node->thread->mutex);
         node->thread->order = order;
@@ -199,8 +199,8 @@ void Host::Impl::awaitDataPasses() {
     const bool reports = dataReports.load();
     const std::uint64_t epoch = dataEpoch.load();
     std::vector<std::pair<NodeRecord*, std::uint64_t>> waiting;
-    for (const auto& node : nodes) {
-        if (!node->alive || !node->thread || !node->thread->running)
+    for (const auto& node : deviceNodes) {
+        if (!node->alive || !node->thread->running)
             continue;
         ThreadState& state = *node->thread;
         {

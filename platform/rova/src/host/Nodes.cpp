@@ -97,6 +97,10 @@ Result<NodeRecord*> Host::Impl::newNode(NodeType& type, const std::string& name)
     record->instance = instance;
     record->creationIndex = ++lastCreationIndex;
     nodes.push_back(record);
+    if (record->thread)
+        deviceNodes.push_back(record);
+    if (type.kind == RPxNode::kDeformerNode)
+        deformerNodes.push_back(record);
     nameNode(record.get());
     emit(GraphEvent::kCreate, name, type.name);
     if (const auto error = guardBoundary("postConstructor of '" + name + "'",
@@ -104,6 +108,21 @@ Result<NodeRecord*> Host::Impl::newNode(NodeType& type, const std::string& name)
         detail::writeError(*error);
     out.value = record.get();
     return out;
+}
+
+void Host::Impl::placeByCreation(const NodeRecord* node) {
+    for (auto* list : {&nodes, &deviceNodes, &deformerNodes}) {
+        const auto at = std::find_if(list->rbegin(), list->rend(),
+                                     [&](const auto& n) { return n.get() == node; });
+        if (at == list->rend())
+            continue;
+        auto moved = std::move(*at);
+        list->erase(std::prev(at.base()));
+        const auto place = std::upper_bound(
+            list->begin(), list->end(), moved->creationIndex,
+            [](std::uint64_t index, const auto& n) { return index < n->creationIndex; });
+        list->insert(place, std::move(moved));
+    }
 }
 
 Status Host::Impl::removeNode(NodeRecord* node) {
@@ -122,7 +141,9 @@ Status Host::Impl::removeNode(NodeRecord* node) {
     }
     emit(GraphEvent::kDelete, node->name, node->type->name);
     // From the end: shutdown and deleting a subtree take the newest nodes first.
-    nodes.erase(std::prev(std::find(nodes.rbegin(), nodes.rend(), keep).base()));
+    for (auto* list : {&nodes, &deviceNodes, &deformerNodes})
+        if (const auto it = std::find(list->rbegin(), list->rend(), keep); it != list->rend())
+            list->erase(std::prev(it.base()));
     freeName(node);
     const std::string prefix = node->name + ".";
     watched.erase(std::remove_if(watched.begin(), watched.end(),
@@ -266,12 +287,16 @@ Result<NodeSnapshot> Host::snapshotNode(const std::string& name) const {
         }
     }
     for (const ConnectionRef& c : Impl::connectionsOf(node)) {
-        if (c->destination.node == node)
+        if (c->destination.node == node) {
             out.value.connectionsIn.emplace_back(m_impl->plugName(c->source),
                                                  m_impl->plugName(c->destination));
-        if (c->source.node == node)
+            out.value.placesIn.push_back(c->order);
+        }
+        if (c->source.node == node) {
             out.value.connectionsOut.emplace_back(m_impl->plugName(c->source),
                                                   m_impl->plugName(c->destination));
+            out.value.placesOut.push_back(c->order);
+        }
     }
     return out;
 }
@@ -284,12 +309,9 @@ Status Host::restoreNode(const NodeSnapshot& snapshot) {
         return made.status;
     if (snapshot.creationIndex != 0) {
         // Back to its old place in creation order (the index is free: the node was deleted).
-        auto& nodes = m_impl->nodes;
         NodeRecord* node = m_impl->findNode(snapshot.name);
         node->creationIndex = snapshot.creationIndex;
-        std::stable_sort(nodes.begin(), nodes.end(), [](const auto& a, const auto& b) {
-            return a->creationIndex < b->creationIndex;
-        });
+        m_impl->placeByCreation(node);
     }
     std::vector<std::string> problems;
     if (!snapshot.parent.empty()) {
@@ -314,12 +336,17 @@ Status Host::restoreNode(const NodeSnapshot& snapshot) {
         if (!s)
             problems.push_back(s.message);
     }
-    for (const auto* list : {&snapshot.connectionsIn, &snapshot.connectionsOut})
-        for (const auto& [source, destination] : *list) {
-            const Status s = connect(source, destination);
+    const auto reconnect = [&](const auto& connections, const std::vector<std::uint64_t>& places) {
+        for (std::size_t k = 0; k < connections.size(); ++k) {
+            const auto& [source, destination] = connections[k];
+            const Status s =
+                connect(source, destination, places.size() == connections.size() ? places[k] : 0);
             if (!s)
                 problems.push_back(s.message);
         }
+    };
+    reconnect(snapshot.connectionsIn, snapshot.placesIn);
+    reconnect(snapshot.connectionsOut, snapshot.placesOut);
     if (!problems.empty())
         return Status::failure("node '" + snapshot.name +
                                "' restored incompletely: " + joinNames(problems));

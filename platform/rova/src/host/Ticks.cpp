@@ -22,10 +22,7 @@ void Host::tick() {
     // by the records this tick brings, at the end of it. A failing source is asked once a tick.
     const auto failed = h.pullConnectedLive({});
     h.awaitDataPasses();
-    std::vector<std::shared_ptr<detail::NodeRecord>> devices;  // kept: a compute may delete
-    for (const auto& node : h.nodes)
-        if (node->thread)
-            devices.push_back(node);
+    const auto devices = h.deviceNodes;  // kept: a compute may delete
     for (const auto& node : devices) {
         if (!node->alive)
             continue;

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,8 +35,16 @@ struct Connection {
     std::uint64_t order = 0;  // place in connection order
 };
 
-using Connections = std::list<Connection>;  // the host's, in connection order
-using ConnectionRef = Connections::iterator;
+// The host's connections in connection order, by place: a connection broken and made again (undo)
+// goes back to its old place without a walk along the others.
+struct ByConnectionOrder {
+    using is_transparent = void;
+    bool operator()(const Connection& a, const Connection& b) const { return a.order < b.order; }
+    bool operator()(const Connection& a, std::uint64_t b) const { return a.order < b; }
+    bool operator()(std::uint64_t a, const Connection& b) const { return a < b.order; }
+};
+using Connections = std::set<Connection, ByConnectionOrder>;
+using ConnectionRef = Connections::const_iterator;
 
 // A connection as a node lists it: where it is in the host's list, and a copy of it, so that
 // dirtying and pulling read the node's own lists and not the host's scattered entries. The host

@@ -68,6 +68,9 @@ struct NodeType {
     // still being added (the tables are shorter than `attributes`) they are worked out each time.
     std::vector<int> storage;
     std::vector<std::vector<int>> families;
+    // Per attribute, the attributes that affect it (`affects` turned round), for a pull that brings
+    // a plug's inputs up to date before its compute reads them.
+    std::vector<std::vector<int>> affectedBy;
     // The attributes as the handles a compute's plug holds, made with the tables: a plug made
     // from these takes one reference, not three that are dropped again.
     std::vector<RObject> attributeObjects;

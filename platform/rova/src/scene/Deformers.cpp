@@ -206,9 +206,7 @@ struct DeformerState {
 
 DeformerStates captureDeformerStates() {
     DeformerStates out;
-    for (const auto& node : detail::hostImpl().nodes) {
-        if (!rova::scene::isDeformer(node.get()))
-            continue;
+    for (const auto& node : detail::hostImpl().deformerNodes) {
         const int in = rova::scene::inputGeomIndex(node.get());
         const int result = rova::scene::outputGeomIndex(node.get());
         if (in < 0 || result < 0)
