@@ -274,6 +274,7 @@ class Recognizer {
         float tapKeySpeed = 0.0f;     // peak speed downwards
         bool tapPendingStop = false;
         GestureRecord tap;
+        std::int64_t tapAt = -1;  // when the last tap was reported; -1: none
 
         // taps made by reaching: the reach's start, its farthest point towards the screen, and
         // when it stopped there (-1: still moving)

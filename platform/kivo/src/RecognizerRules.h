@@ -138,6 +138,11 @@ inline constexpr float kReachRetreat = 50.0f;
 inline constexpr float kReachMoveOnDistance = 90.0f;
 inline constexpr float kReachMoveOnRatio = 2.0f;
 inline constexpr float kReachDropRatio = 2.0f;
+// People bring the hand back to rest once a tap is made, lowering it or drawing it back fast
+// enough for a swipe: a stroke that starts within this time of a tap's report is its return, not
+// a swipe. Recorded people's returns began 0-0.45 s after it, lowering the hand by 100-250 mm or
+// raising it by 55-80 mm.
+inline constexpr std::int64_t kTapReturnUs = 500'000;
 
 inline std::int64_t toUs(float seconds) {
     return static_cast<std::int64_t>(std::llround(static_cast<double>(seconds) * 1e6));

@@ -178,12 +178,15 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
         return;
     }
     // Starts the swipe of `stroke`; false where the hand turned (over, or about the wrist) rather
-    // than moved.
+    // than moved, or comes back to rest after a tap.
     const auto begin = [&](const Stroke& stroke, Source source, float speed) {
         const Vector chord = pointOf(s, source) - pointOf(stroke.start, source);
         if (source == Palm && chord.magnitude() < kArmStrokeLength &&
             (s.shape - stroke.start.shape > kHandTurnRatio * chord.magnitude() ||
              s.direction.dot(stroke.start.direction) < kHandTurnMaxCos)) {
+            return false;
+        }
+        if (tr.tapAt >= 0 && stroke.start.t - tr.tapAt <= kTapReturnUs) {
             return false;
         }
         // Its id is given when it is reported.

@@ -109,6 +109,7 @@ void Recognizer::reportTap(Track& tr, int type, const Sample& start, const Sampl
     g.duration = s.t - start.t;
     frame.gestures.push_back(g);
     tr.tapPendingStop = true;
+    tr.tapAt = s.t;
     // The tap is the motion: the path a circle would be read in and the strokes start anew, and
     // neither tap reads it again.
     tr.path.clear();

@@ -590,36 +590,52 @@ TEST_F(Recognition, AFingertipPlacedTooFarOutForAFrameDoesNotUndoAReachTap) {
     EXPECT_LT(g.front().direction.z, -0.8f);
 }
 
+// The generated reach tap with the whole hand carried `way` in `seconds` (smoothly, from rest to
+// rest), starting `after` s past the frame where the fingertip presses farthest.
+Kivo::Recording reachTapThenMoved(Kivo::Vector way, double after, double seconds) {
+    auto [rec, farthest] = reachTap();
+    const std::int64_t from = std::get<Kivo::FrameRecord>(rec.entries[farthest]).timestamp;
+    for (std::size_t i = farthest + 1; i < rec.entries.size(); ++i) {
+        auto* f = std::get_if<Kivo::FrameRecord>(&rec.entries[i]);
+        if (f == nullptr) {
+            continue;
+        }
+        const double t = std::clamp(
+            (static_cast<double>(f->timestamp - from) * 1e-6 - after) / seconds, 0.0, 1.0);
+        const Kivo::Vector by =
+            way * static_cast<float>(0.5 - 0.5 * std::cos(std::numbers::pi * t));
+        for (auto& h : f->hands) {
+            h.palmPosition += by;
+        }
+        for (auto& p : f->pointables) {
+            p.tipPosition += by;
+        }
+    }
+    return std::move(rec);
+}
+
 // People lower the hand once they have pressed: from where the reach stops, the hand drops
 // 120 mm in 0.2 s, drawing back 20 mm. That is the tap's return, not a stroke across the view:
 // one screen tap. Carried 120 mm to the side instead, the hand moved on to something else: no tap.
 TEST_F(Recognition, AHandLoweredAfterAReachTapKeepsTheTap) {
-    const auto movedAfter = [](Kivo::Vector way) {
-        auto [rec, farthest] = reachTap();
-        const std::int64_t from = std::get<Kivo::FrameRecord>(rec.entries[farthest]).timestamp;
-        for (std::size_t i = farthest + 1; i < rec.entries.size(); ++i) {
-            auto* f = std::get_if<Kivo::FrameRecord>(&rec.entries[i]);
-            if (f == nullptr) {
-                continue;
-            }
-            const double t = std::min(static_cast<double>(f->timestamp - from) * 1e-6 / 0.2, 1.0);
-            const Kivo::Vector by =
-                way * static_cast<float>(0.5 - 0.5 * std::cos(std::numbers::pi * t));
-            for (auto& h : f->hands) {
-                h.palmPosition += by;
-            }
-            for (auto& p : f->pointables) {
-                p.tipPosition += by;
-            }
-        }
-        return std::move(rec);
-    };
-    const auto lowered = gesturesIn(movedAfter({0.0f, -120.0f, 20.0f}));
+    const auto lowered = gesturesIn(reachTapThenMoved({0.0f, -120.0f, 20.0f}, 0.0, 0.2));
     ASSERT_NO_FATAL_FAILURE(expectOneGesture(lowered, Kivo::Gesture::ScreenTap));
     EXPECT_LT(lowered.front().direction.z, -0.8f);
-    EXPECT_EQ(startedByType(gesturesIn(movedAfter({120.0f, 0.0f, 20.0f})))
+    EXPECT_EQ(startedByType(gesturesIn(reachTapThenMoved({120.0f, 0.0f, 20.0f}, 0.0, 0.2)))
                   .count(Kivo::Gesture::ScreenTap),
               0u);
+}
+
+// Once the tap is made, the hand comes back to rest: held at the press until the tap is
+// confirmed, it drops 200 mm in 0.25 s, or rises 80 mm, soon after. Either is as fast and as long
+// as a swipe, and is the tap's return: one screen tap, nothing else.
+TEST_F(Recognition, TheHandComingBackToRestAfterATapIsNoSwipe) {
+    for (const float up : {-200.0f, 80.0f}) {
+        const auto g =
+            gesturesIn(reachTapThenMoved({0.0f, up, up < 0.0f ? 40.0f : 0.0f}, 0.35, 0.25));
+        EXPECT_EQ(startedByType(g), (std::map<int, int>{{Kivo::Gesture::ScreenTap, 1}}))
+            << "the hand moved " << up << " mm up";
+    }
 }
 
 // Hands come into view moving; fingers drum, pinch and grab. None of it is a gesture.
