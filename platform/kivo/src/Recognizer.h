@@ -295,12 +295,13 @@ class Recognizer {
 
     // A new gesture of `type` by the hand's pointing finger, in its start state, with the next id.
     GestureRecord started(const Track& tr, int type);
-    void stopAll(Track& tr, FrameRecord& frame);
+    void stopAll(Track& tr, FrameRecord& frame, const RecognizerSettings& cfg);
     bool choosePointer(Track& tr, const HandRecord& hand, const FrameRecord& frame,
                        const RecognizerSettings& cfg);
     // The active swipe has ended at `s`: it waits to be reported, unless it swings back against
-    // a stroke of a shake that ended just before it.
-    void endSwipe(Track& tr, const Sample& s, FrameRecord& frame);
+    // a stroke of a shake that ended just before it, or ended going towards or away from the
+    // screen.
+    void endSwipe(Track& tr, const Sample& s, const RecognizerSettings& cfg, FrameRecord& frame);
     void reportHeld(Track& tr, FrameRecord& frame);
     void updateSwipe(Track& tr, const Sample& s, const Vector& palmVelocity,
                      const Vector& pointerVelocity, const RecognizerSettings& cfg,

@@ -9,7 +9,8 @@ namespace Kivo::detail {
 
 using namespace recognition;
 
-void Recognizer::endSwipe(Track& tr, const Sample& s, FrameRecord& frame) {
+void Recognizer::endSwipe(Track& tr, const Sample& s, const RecognizerSettings& cfg,
+                          FrameRecord& frame) {
     tr.swipeActive = false;
     if (tr.heldSince >= 0) {
         // The swipe before did not swing back: this one went on another way (a V's second stroke).
@@ -48,6 +49,16 @@ void Recognizer::endSwipe(Track& tr, const Sample& s, FrameRecord& frame) {
         // The stroke back (or on, or again) of a shake: so is this one.
         tr.shakeAt = s.t;
         tr.shakeDirection = tr.swipe.direction;
+        return;
+    }
+    // Started across the view, it ended going towards or away from the screen, deeper than any
+    // swipe goes: a reach (people lift the hand before reaching for the screen, and the lift
+    // started the stroke) or a drawing back. Recorded people's swipes to the left, which arc
+    // forward the most, end within 0.65 of their travel across; their reaches that started with a
+    // lift, at 0.8-0.95.
+    if (const Vector chord = pointOf(s, source) - pointOf(stroke.start, source);
+        std::abs(chord.z) > std::max(cfg.swipeMaxDepthRatio, cfg.swipeMaxSweepDepthRatio) *
+                                std::hypot(chord.x, chord.y)) {
         return;
     }
     tr.held = tr.swipe;
@@ -166,7 +177,7 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
                 tr.swipeActive = false;
                 tr.swipeLive = false;
             } else {
-                endSwipe(tr, s, frame);
+                endSwipe(tr, s, cfg, frame);
             }
             for (auto& other : tr.strokes) {
                 restart(other, turned ? previous : s);

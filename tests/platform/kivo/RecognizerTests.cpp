@@ -536,6 +536,24 @@ TEST_F(Recognition, ASwipeSweptAboutTheShoulderMayArcTowardsTheScreen) {
     EXPECT_TRUE(gesturesIn(wholeHandWith(kSeconds, line({-200.0f, 0.0f, -160.0f}))).empty());
 }
 
+// People lift the hand before reaching for the screen: the palm rises 100 mm and goes 60 mm to the
+// side, and only then goes 140 mm towards the screen. It starts like a swipe upwards but ends as a
+// reach: nothing. The same lift without the reach is one swipe, going up.
+TEST_F(Recognition, AStrokeThatEndsReachingTowardsTheScreenIsNoSwipe) {
+    constexpr double kSeconds = 0.35;
+    const auto lift = [](float forward) {
+        return [forward](double t) {
+            const auto u =
+                static_cast<float>(0.5 - 0.5 * std::cos(std::numbers::pi * t / kSeconds));
+            return Kivo::Vector{-60.0f * u, 100.0f * u, -forward * u * u * u};
+        };
+    };
+    EXPECT_TRUE(gesturesIn(wholeHandWith(kSeconds, lift(140.0f))).empty());
+    const auto up = gesturesIn(wholeHandWith(kSeconds, lift(0.0f)));
+    ASSERT_NO_FATAL_FAILURE(expectOneGesture(up, Kivo::Gesture::Swipe));
+    EXPECT_GT(up.back().direction.y, 0.8f);
+}
+
 // People tap at the screen by reaching: the arm carries the hand 100-350 mm towards it while the
 // pointing finger presses out ahead of the palm. One screen tap, pointing towards the screen, at
 // the reach's far end; the same reach closing into a grab is none.
