@@ -144,6 +144,18 @@ inline constexpr float kReachDropRatio = 2.0f;
 // raising it by 55-80 mm.
 inline constexpr std::int64_t kTapReturnUs = 500'000;
 
+// Whether a swipe's stroke, from its start to where it is now, goes across the view. Its start
+// was (swipe.max_depth_ratio, or swipe.max_sweep_depth_ratio for a sweep of the arm), yet it may
+// go on towards or away from the screen, deeper than any swipe goes: a reach (people lift the
+// hand before reaching for the screen, and the lift started the stroke) or a drawing back. The
+// larger of the two settings bounds it. Recorded people's swipes to the left, which arc forward
+// the most, end within 0.65 of their travel across the view; their reaches that started with a
+// lift, at 0.8-0.95.
+inline bool wholeStrokeAcross(const Vector& chord, const RecognizerSettings& cfg) {
+    return std::abs(chord.z) <= std::max(cfg.swipeMaxDepthRatio, cfg.swipeMaxSweepDepthRatio) *
+                                    std::hypot(chord.x, chord.y);
+}
+
 inline std::int64_t toUs(float seconds) {
     return static_cast<std::int64_t>(std::llround(static_cast<double>(seconds) * 1e6));
 }

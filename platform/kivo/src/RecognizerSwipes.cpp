@@ -51,14 +51,7 @@ void Recognizer::endSwipe(Track& tr, const Sample& s, const RecognizerSettings& 
         tr.shakeDirection = tr.swipe.direction;
         return;
     }
-    // Started across the view, it ended going towards or away from the screen, deeper than any
-    // swipe goes: a reach (people lift the hand before reaching for the screen, and the lift
-    // started the stroke) or a drawing back. Recorded people's swipes to the left, which arc
-    // forward the most, end within 0.65 of their travel across; their reaches that started with a
-    // lift, at 0.8-0.95.
-    if (const Vector chord = pointOf(s, source) - pointOf(stroke.start, source);
-        std::abs(chord.z) > std::max(cfg.swipeMaxDepthRatio, cfg.swipeMaxSweepDepthRatio) *
-                                std::hypot(chord.x, chord.y)) {
+    if (!wholeStrokeAcross(pointOf(s, source) - pointOf(stroke.start, source), cfg)) {
         return;
     }
     tr.held = tr.swipe;
@@ -159,11 +152,14 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
         // its speed then.
         tr.swipe.speed = tr.swipeLive ? speed : std::max(tr.swipe.speed, speed);
         tr.swipe.duration = s.t - stroke.start.t;
-        // Longer than any stroke of a shake: reported at once, and as it goes on.
+        // Longer than any stroke of a shake: reported at once, and as it goes on, unless it is
+        // becoming a reach.
         bool startsNow = false;
-        if (!tr.swipeLive &&
-            pointOf(s, source).distanceTo(pointOf(stroke.start, source)) >=
-                (source == Pointer ? kPointerStrokeScale : 1.0f) * kShakeMaxLength) {
+        if (const Vector chord = pointOf(s, source) - pointOf(stroke.start, source);
+            !tr.swipeLive &&
+            chord.magnitude() >=
+                (source == Pointer ? kPointerStrokeScale : 1.0f) * kShakeMaxLength &&
+            wholeStrokeAcross(chord, cfg)) {
             tr.swipe.id = m_nextId++;
             tr.swipe.state = Gesture::StateStart;
             frame.gestures.push_back(tr.swipe);

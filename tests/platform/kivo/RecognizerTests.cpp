@@ -538,18 +538,20 @@ TEST_F(Recognition, ASwipeSweptAboutTheShoulderMayArcTowardsTheScreen) {
 
 // People lift the hand before reaching for the screen: the palm rises 100 mm and goes 60 mm to the
 // side, and only then goes 140 mm towards the screen. It starts like a swipe upwards but ends as a
-// reach: nothing. The same lift without the reach is one swipe, going up.
+// reach: nothing. A lift twice as large into a 300 mm reach, long enough for a swipe to be reported
+// as it goes on, is nothing either. The same lift without the reach is one swipe, going up.
 TEST_F(Recognition, AStrokeThatEndsReachingTowardsTheScreenIsNoSwipe) {
     constexpr double kSeconds = 0.35;
-    const auto lift = [](float forward) {
-        return [forward](double t) {
+    const auto lift = [](float scale, float forward) {
+        return [scale, forward](double t) {
             const auto u =
                 static_cast<float>(0.5 - 0.5 * std::cos(std::numbers::pi * t / kSeconds));
-            return Kivo::Vector{-60.0f * u, 100.0f * u, -forward * u * u * u};
+            return Kivo::Vector{-60.0f * scale * u, 100.0f * scale * u, -forward * u * u * u};
         };
     };
-    EXPECT_TRUE(gesturesIn(wholeHandWith(kSeconds, lift(140.0f))).empty());
-    const auto up = gesturesIn(wholeHandWith(kSeconds, lift(0.0f)));
+    EXPECT_TRUE(gesturesIn(wholeHandWith(kSeconds, lift(1.0f, 140.0f))).empty());
+    EXPECT_TRUE(gesturesIn(wholeHandWith(kSeconds, lift(2.0f, 300.0f))).empty());
+    const auto up = gesturesIn(wholeHandWith(kSeconds, lift(1.0f, 0.0f)));
     ASSERT_NO_FATAL_FAILURE(expectOneGesture(up, Kivo::Gesture::Swipe));
     EXPECT_GT(up.back().direction.y, 0.8f);
 }
