@@ -117,6 +117,12 @@ inline constexpr float kTapMaxBow = 0.3f;
 // The hand's shape must have held still for this long before a tap starts, as well as during
 // it: fingers drumming one after another are not tapping.
 inline constexpr std::int64_t kTapShapeLeadUs = 200'000;
+// A tap's finger presses alone: during it the other fingers may move about the palm by this share
+// of what hand.max_shape_ratio allows a circle or a swipe of the finger, a fifth of the finger's
+// path at its default, as far as a pressing finger's neighbours follow it. The fingertips of
+// recorded people's swipes, turning hands and grabs that the tracker placed out and back, for a
+// frame or a few, came with the other fingers moving by 0.2-0.3 of their path.
+inline constexpr float kTapShapeShare = 2.0f / 3.0f;
 
 // Taps made by reaching. The reach starts where the fingertip was farthest from the screen in the
 // kReachLookbackUs before it first moved towards it fast enough (people wind up by 0.1-0.3 s), and

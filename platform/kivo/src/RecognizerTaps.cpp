@@ -94,7 +94,8 @@ void Recognizer::updateTap(Track& tr, const Sample& s, const Vector& v,
             }
         }
     }
-    if (s.shape - shapeBefore > cfg.handMaxShapeRatio * (s.travel - tr.tapStart.travel)) {
+    if (s.shape - shapeBefore >
+        kTapShapeShare * cfg.handMaxShapeRatio * (s.travel - tr.tapStart.travel)) {
         return;
     }
     reportTap(tr, screen ? Gesture::ScreenTap : Gesture::KeyTap, tr.tapStart, tr.tapPeak, s, frame);

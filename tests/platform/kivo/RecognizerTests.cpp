@@ -536,6 +536,23 @@ TEST_F(Recognition, ASwipeSweptAboutTheShoulderMayArcTowardsTheScreen) {
     EXPECT_TRUE(gesturesIn(wholeHandWith(kSeconds, line({-200.0f, 0.0f, -160.0f}))).empty());
 }
 
+// A pressing finger moves alone: its neighbours follow it by a fifth of its motion at most. The
+// index finger pokes 25 mm towards the screen and back in 0.25 s: a screen tap. The same poke
+// while the thumb swings 12 mm out and back, moving about the palm by a quarter of the fingertip's
+// path, is the hand changing shape as a tracker shows a swipe or a turning hand: nothing.
+TEST_F(Recognition, ATapIsAFingerPressingAlone) {
+    constexpr double kSeconds = 0.25;
+    const auto bump = [](double t) {
+        return static_cast<float>(std::sin(std::numbers::pi * t / kSeconds));
+    };
+    const auto poke = [bump](double t) { return Kivo::Vector{0.0f, 0.0f, -25.0f * bump(t)}; };
+    const auto still = [](double) { return Kivo::Vector{}; };
+    EXPECT_EQ(startedByType(gesturesIn(handWith(kSeconds, poke, still))),
+              (std::map<int, int>{{Kivo::Gesture::ScreenTap, 1}}));
+    const auto swing = [bump](double t) { return Kivo::Vector{-12.0f * bump(t), 0.0f, 0.0f}; };
+    EXPECT_TRUE(gesturesIn(handWith(kSeconds, poke, swing)).empty());
+}
+
 // People lift the hand before reaching for the screen: the palm rises 100 mm and goes 60 mm to the
 // side, and only then goes 140 mm towards the screen. It starts like a swipe upwards but ends as a
 // reach: nothing. A lift twice as large into a 300 mm reach, long enough for a swipe to be reported
@@ -698,7 +715,13 @@ TEST_F(Recognition, EachSafeguardIsTheSettingThatMakesIt) {
     ASSERT_TRUE(KivoTools::generateSession("reach-grab", grab, error, 12, 3)) << error;
     EXPECT_TRUE(gesturesIn(grab).empty());
     Kivo::DeviceService::reset();
+    // Its closing fingers make a turning point for a tap of the finger were it not too long, and
+    // were the other fingers not closing about the palm as it turns.
     ASSERT_TRUE(config.setFloat("recognizer.tap.max_distance", 1e6f));
+    EXPECT_TRUE(gesturesIn(grab).empty());
+    Kivo::DeviceService::reset();
+    ASSERT_TRUE(config.setFloat("recognizer.tap.max_distance", 1e6f));
+    ASSERT_TRUE(config.setFloat("recognizer.hand.max_shape_ratio", 100.0f));
     EXPECT_EQ(startedByType(gesturesIn(grab))[Kivo::Gesture::ScreenTap], 1);
 }
 
