@@ -226,6 +226,7 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
         s.p = s.tip + tr.offset;
         s.palm = hand.palmPosition;
         s.direction = hand.direction;
+        s.normal = hand.palmNormal;
         s.shape = tr.shape;
         s.extension = s.tip.distanceTo(s.palm);
         s.thumbGap = thumb == pointer ? kInfinity : s.tip.distanceTo(thumb->tipPosition);

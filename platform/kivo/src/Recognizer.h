@@ -202,6 +202,7 @@ class Recognizer {
         float extension = 0.0f;  // the pointing finger's tip from the palm, mm
         float thumbGap = 0.0f;   // the thumb's tip from the pointing finger's, mm
         Vector direction;        // the hand's, from the palm towards the fingers
+        Vector normal;           // the palm's, out of its inner side
     };
     struct Finger {
         std::int32_t id = 0;

@@ -144,6 +144,13 @@ inline constexpr float kReachRetreat = 50.0f;
 inline constexpr float kReachMoveOnDistance = 90.0f;
 inline constexpr float kReachMoveOnRatio = 2.0f;
 inline constexpr float kReachDropRatio = 2.0f;
+// People tap with the palm facing the screen or the floor, as they point or push: where a reach
+// stops, the palm's normal points to the side by at most this much (33 degrees off the plane of
+// up and depth), and not upwards. A hand turning (a rotation), sweeping into the view for a swipe
+// or reaching round something to grab it turns the palm on its side or up as it goes. Recorded
+// people's taps turned it by 27 degrees at most; their swipes and rotations that reached as a tap
+// does, mostly by 35-90 degrees.
+inline constexpr float kReachMaxPalmSide = 0.55f;
 // People bring the hand back to rest once a tap is made, lowering it or drawing it back fast
 // enough for a swipe: a stroke that starts within this time of a tap's report is its return, not
 // a swipe. Recorded people's returns began 0-0.45 s after it, lowering the hand by 100-250 mm or

@@ -192,7 +192,13 @@ void Recognizer::updateReachTap(Track& tr, const Sample& s, const RecognizerSett
         const float forward = -travel.z;
         const float palmForward = tr.reachStart.palm.z - tr.reachPeak.palm.z;
         const float ahead = tr.reachPeak.palm.z - tr.reachPeak.tip.z;
-        if (forward < cfg.reachTapMinDistance || forward - palmForward < cfg.reachTapMinLead ||
+        // Where it stopped or at its far point: the tracker turns a hand over for a frame now and
+        // then.
+        const auto facing = [](const Vector& n) {
+            return std::abs(n.x) <= kReachMaxPalmSide && n.y <= 0.0f;
+        };
+        if ((!facing(tr.reachPeak.normal) && !facing(s.normal)) ||
+            forward < cfg.reachTapMinDistance || forward - palmForward < cfg.reachTapMinLead ||
             ahead < cfg.reachTapMinAhead ||
             std::hypot(travel.x, travel.y) > cfg.reachTapMaxLateralRatio * forward) {
             tr.reaching = false;

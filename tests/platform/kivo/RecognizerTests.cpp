@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <numbers>
 #include <set>
@@ -608,6 +609,29 @@ std::pair<Kivo::Recording, std::size_t> reachTap() {
     }
     EXPECT_GT(most, 0.0f);
     return {std::move(rec), farthest};
+}
+
+// The same reach made with the palm turned to the side, or up, as a turning hand or a sweep into
+// the view carries it: nothing. Turned over for a single frame where it stops, as trackers do now
+// and then, it is still one screen tap.
+TEST_F(Recognition, AReachWithThePalmOnItsSideIsNoTap) {
+    const auto turned = [](Kivo::Vector normal, std::size_t from, std::size_t to) {
+        auto [rec, farthest] = reachTap();
+        for (std::size_t i = from; i < std::min(to, rec.entries.size()); ++i) {
+            if (auto* f = std::get_if<Kivo::FrameRecord>(&rec.entries[i])) {
+                for (auto& h : f->hands) {
+                    h.palmNormal = normal;
+                }
+            }
+        }
+        return std::move(rec);
+    };
+    const std::size_t all = std::numeric_limits<std::size_t>::max();
+    EXPECT_TRUE(gesturesIn(turned({-1.0f, 0.0f, 0.0f}, 0, all)).empty());
+    EXPECT_TRUE(gesturesIn(turned({0.0f, 0.8f, -0.6f}, 0, all)).empty());
+    const std::size_t farthest = reachTap().second;
+    EXPECT_EQ(startedByType(gesturesIn(turned({-1.0f, 0.0f, 0.0f}, farthest, farthest + 1))),
+              (std::map<int, int>{{Kivo::Gesture::ScreenTap, 1}}));
 }
 
 // The tracker places the pressing fingertip 60 % too far from the palm for one frame of a 30
