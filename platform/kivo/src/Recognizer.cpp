@@ -51,7 +51,7 @@ GestureRecord Recognizer::started(const Track& tr, int type) {
     return g;
 }
 
-void Recognizer::stopAll(Track& tr, FrameRecord& frame) {
+void Recognizer::stopAll(Track& tr, FrameRecord& frame, const RecognizerSettings& cfg) {
     if (tr.heldStopPending) {
         tr.held.state = Gesture::StateStop;
         frame.gestures.push_back(tr.held);
@@ -61,7 +61,7 @@ void Recognizer::stopAll(Track& tr, FrameRecord& frame) {
         tr.swipe.state = Gesture::StateStop;
         frame.gestures.push_back(tr.swipe);
     } else if (tr.swipeActive && !tr.samples.empty()) {
-        endSwipe(tr, tr.samples.back(), frame);
+        endSwipe(tr, tr.samples.back(), cfg, frame);
     }
     // The hand left with the swipe ended: no swing back can follow.
     if (tr.heldSince >= 0) {
@@ -177,7 +177,7 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
              (t > it->second.lastSeen && !it->second.samples.empty() &&
               hand.palmPosition.distanceTo(it->second.samples.back().palm) >
                   kMaxHandSpeed * 1e-6f * static_cast<float>(t - it->second.lastSeen)))) {
-            stopAll(it->second, frame);
+            stopAll(it->second, frame, cfg);
             m_tracks.erase(it);
             it = m_tracks.end();
         }
@@ -191,7 +191,7 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
         }
         Track& tr = it->second;
         if (!choosePointer(tr, hand, frame, cfg)) {
-            stopAll(tr, frame);
+            stopAll(tr, frame, cfg);
             m_tracks.erase(it);
             continue;
         }
@@ -226,6 +226,7 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
         s.p = s.tip + tr.offset;
         s.palm = hand.palmPosition;
         s.direction = hand.direction;
+        s.normal = hand.palmNormal;
         s.shape = tr.shape;
         s.extension = s.tip.distanceTo(s.palm);
         s.thumbGap = thumb == pointer ? kInfinity : s.tip.distanceTo(thumb->tipPosition);
@@ -257,7 +258,7 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
     }
     for (auto it = m_tracks.begin(); it != m_tracks.end();) {
         if (std::find(m_seen.begin(), m_seen.end(), it->first) == m_seen.end()) {
-            stopAll(it->second, frame);
+            stopAll(it->second, frame, cfg);
             it = m_tracks.erase(it);
         } else {
             ++it;

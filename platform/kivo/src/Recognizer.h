@@ -202,6 +202,7 @@ class Recognizer {
         float extension = 0.0f;  // the pointing finger's tip from the palm, mm
         float thumbGap = 0.0f;   // the thumb's tip from the pointing finger's, mm
         Vector direction;        // the hand's, from the palm towards the fingers
+        Vector normal;           // the palm's, out of its inner side
     };
     struct Finger {
         std::int32_t id = 0;
@@ -274,6 +275,7 @@ class Recognizer {
         float tapKeySpeed = 0.0f;     // peak speed downwards
         bool tapPendingStop = false;
         GestureRecord tap;
+        std::int64_t tapAt = -1;  // when the last tap was reported; -1: none
 
         // taps made by reaching: the reach's start, its farthest point towards the screen, and
         // when it stopped there (-1: still moving)
@@ -294,12 +296,13 @@ class Recognizer {
 
     // A new gesture of `type` by the hand's pointing finger, in its start state, with the next id.
     GestureRecord started(const Track& tr, int type);
-    void stopAll(Track& tr, FrameRecord& frame);
+    void stopAll(Track& tr, FrameRecord& frame, const RecognizerSettings& cfg);
     bool choosePointer(Track& tr, const HandRecord& hand, const FrameRecord& frame,
                        const RecognizerSettings& cfg);
     // The active swipe has ended at `s`: it waits to be reported, unless it swings back against
-    // a stroke of a shake that ended just before it.
-    void endSwipe(Track& tr, const Sample& s, FrameRecord& frame);
+    // a stroke of a shake that ended just before it, or ended going towards or away from the
+    // screen.
+    void endSwipe(Track& tr, const Sample& s, const RecognizerSettings& cfg, FrameRecord& frame);
     void reportHeld(Track& tr, FrameRecord& frame);
     void updateSwipe(Track& tr, const Sample& s, const Vector& palmVelocity,
                      const Vector& pointerVelocity, const RecognizerSettings& cfg,

@@ -117,6 +117,12 @@ inline constexpr float kTapMaxBow = 0.3f;
 // The hand's shape must have held still for this long before a tap starts, as well as during
 // it: fingers drumming one after another are not tapping.
 inline constexpr std::int64_t kTapShapeLeadUs = 200'000;
+// A tap's finger presses alone: during it the other fingers may move about the palm by this share
+// of what hand.max_shape_ratio allows a circle or a swipe of the finger, a fifth of the finger's
+// path at its default, as far as a pressing finger's neighbours follow it. The fingertips of
+// recorded people's swipes, turning hands and grabs that the tracker placed out and back, for a
+// frame or a few, came with the other fingers moving by 0.2-0.3 of their path.
+inline constexpr float kTapShapeShare = 2.0f / 3.0f;
 
 // Taps made by reaching. The reach starts where the fingertip was farthest from the screen in the
 // kReachLookbackUs before it first moved towards it fast enough (people wind up by 0.1-0.3 s), and
@@ -138,6 +144,30 @@ inline constexpr float kReachRetreat = 50.0f;
 inline constexpr float kReachMoveOnDistance = 90.0f;
 inline constexpr float kReachMoveOnRatio = 2.0f;
 inline constexpr float kReachDropRatio = 2.0f;
+// People tap with the palm facing the screen or the floor, as they point or push: where a reach
+// stops, the palm's normal points to the side by at most this much (33 degrees off the plane of
+// up and depth), and not upwards. A hand turning (a rotation), sweeping into the view for a swipe
+// or reaching round something to grab it turns the palm on its side or up as it goes. Recorded
+// people's taps turned it by 27 degrees at most; their swipes and rotations that reached as a tap
+// does, mostly by 35-90 degrees.
+inline constexpr float kReachMaxPalmSide = 0.55f;
+// People bring the hand back to rest once a tap is made, lowering it or drawing it back fast
+// enough for a swipe: a stroke that starts within this time of a tap's report is its return, not
+// a swipe. Recorded people's returns began 0-0.45 s after it, lowering the hand by 100-250 mm or
+// raising it by 55-80 mm.
+inline constexpr std::int64_t kTapReturnUs = 500'000;
+
+// Whether a swipe's stroke, from its start to where it is now, goes across the view. Its start
+// was (swipe.max_depth_ratio, or swipe.max_sweep_depth_ratio for a sweep of the arm), yet it may
+// go on towards or away from the screen, deeper than any swipe goes: a reach (people lift the
+// hand before reaching for the screen, and the lift started the stroke) or a drawing back. The
+// larger of the two settings bounds it. Recorded people's swipes to the left, which arc forward
+// the most, end within 0.65 of their travel across the view; their reaches that started with a
+// lift, at 0.8-0.95.
+inline bool wholeStrokeAcross(const Vector& chord, const RecognizerSettings& cfg) {
+    return std::abs(chord.z) <= std::max(cfg.swipeMaxDepthRatio, cfg.swipeMaxSweepDepthRatio) *
+                                    std::hypot(chord.x, chord.y);
+}
 
 inline std::int64_t toUs(float seconds) {
     return static_cast<std::int64_t>(std::llround(static_cast<double>(seconds) * 1e6));

@@ -9,7 +9,8 @@ namespace Kivo::detail {
 
 using namespace recognition;
 
-void Recognizer::endSwipe(Track& tr, const Sample& s, FrameRecord& frame) {
+void Recognizer::endSwipe(Track& tr, const Sample& s, const RecognizerSettings& cfg,
+                          FrameRecord& frame) {
     tr.swipeActive = false;
     if (tr.heldSince >= 0) {
         // The swipe before did not swing back: this one went on another way (a V's second stroke).
@@ -48,6 +49,9 @@ void Recognizer::endSwipe(Track& tr, const Sample& s, FrameRecord& frame) {
         // The stroke back (or on, or again) of a shake: so is this one.
         tr.shakeAt = s.t;
         tr.shakeDirection = tr.swipe.direction;
+        return;
+    }
+    if (!wholeStrokeAcross(pointOf(s, source) - pointOf(stroke.start, source), cfg)) {
         return;
     }
     tr.held = tr.swipe;
@@ -148,11 +152,14 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
         // its speed then.
         tr.swipe.speed = tr.swipeLive ? speed : std::max(tr.swipe.speed, speed);
         tr.swipe.duration = s.t - stroke.start.t;
-        // Longer than any stroke of a shake: reported at once, and as it goes on.
+        // Longer than any stroke of a shake: reported at once, and as it goes on, unless it is
+        // becoming a reach.
         bool startsNow = false;
-        if (!tr.swipeLive &&
-            pointOf(s, source).distanceTo(pointOf(stroke.start, source)) >=
-                (source == Pointer ? kPointerStrokeScale : 1.0f) * kShakeMaxLength) {
+        if (const Vector chord = pointOf(s, source) - pointOf(stroke.start, source);
+            !tr.swipeLive &&
+            chord.magnitude() >=
+                (source == Pointer ? kPointerStrokeScale : 1.0f) * kShakeMaxLength &&
+            wholeStrokeAcross(chord, cfg)) {
             tr.swipe.id = m_nextId++;
             tr.swipe.state = Gesture::StateStart;
             frame.gestures.push_back(tr.swipe);
@@ -166,7 +173,7 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
                 tr.swipeActive = false;
                 tr.swipeLive = false;
             } else {
-                endSwipe(tr, s, frame);
+                endSwipe(tr, s, cfg, frame);
             }
             for (auto& other : tr.strokes) {
                 restart(other, turned ? previous : s);
@@ -178,12 +185,15 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
         return;
     }
     // Starts the swipe of `stroke`; false where the hand turned (over, or about the wrist) rather
-    // than moved.
+    // than moved, or comes back to rest after a tap.
     const auto begin = [&](const Stroke& stroke, Source source, float speed) {
         const Vector chord = pointOf(s, source) - pointOf(stroke.start, source);
         if (source == Palm && chord.magnitude() < kArmStrokeLength &&
             (s.shape - stroke.start.shape > kHandTurnRatio * chord.magnitude() ||
              s.direction.dot(stroke.start.direction) < kHandTurnMaxCos)) {
+            return false;
+        }
+        if (tr.tapAt >= 0 && stroke.start.t - tr.tapAt <= kTapReturnUs) {
             return false;
         }
         // Its id is given when it is reported.

@@ -94,7 +94,8 @@ void Recognizer::updateTap(Track& tr, const Sample& s, const Vector& v,
             }
         }
     }
-    if (s.shape - shapeBefore > cfg.handMaxShapeRatio * (s.travel - tr.tapStart.travel)) {
+    if (s.shape - shapeBefore >
+        kTapShapeShare * cfg.handMaxShapeRatio * (s.travel - tr.tapStart.travel)) {
         return;
     }
     reportTap(tr, screen ? Gesture::ScreenTap : Gesture::KeyTap, tr.tapStart, tr.tapPeak, s, frame);
@@ -109,6 +110,7 @@ void Recognizer::reportTap(Track& tr, int type, const Sample& start, const Sampl
     g.duration = s.t - start.t;
     frame.gestures.push_back(g);
     tr.tapPendingStop = true;
+    tr.tapAt = s.t;
     // The tap is the motion: the path a circle would be read in and the strokes start anew, and
     // neither tap reads it again.
     tr.path.clear();
@@ -190,7 +192,13 @@ void Recognizer::updateReachTap(Track& tr, const Sample& s, const RecognizerSett
         const float forward = -travel.z;
         const float palmForward = tr.reachStart.palm.z - tr.reachPeak.palm.z;
         const float ahead = tr.reachPeak.palm.z - tr.reachPeak.tip.z;
-        if (forward < cfg.reachTapMinDistance || forward - palmForward < cfg.reachTapMinLead ||
+        // Where it stopped or at its far point: the tracker turns a hand over for a frame now and
+        // then.
+        const auto facing = [](const Vector& n) {
+            return std::abs(n.x) <= kReachMaxPalmSide && n.y <= 0.0f;
+        };
+        if ((!facing(tr.reachPeak.normal) && !facing(s.normal)) ||
+            forward < cfg.reachTapMinDistance || forward - palmForward < cfg.reachTapMinLead ||
             ahead < cfg.reachTapMinAhead ||
             std::hypot(travel.x, travel.y) > cfg.reachTapMaxLateralRatio * forward) {
             tr.reaching = false;
