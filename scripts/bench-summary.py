@@ -43,6 +43,8 @@ headlines = {
     "data-thread CPU (host, a test node)": lines_matching("host-threads", r"%|median"),
     "graph cost per node against the 100-node scene": lines_matching("graph-scale",
                                                                       r"^graph scale \w+ at"),
+    "rova script cost per node against the 1,000-node chain": lines_matching(
+        "script-scale", r"^script scale at"),
     "grab queries against brute force (G1-G3)": lines_matching("rays", r"^G[123]"),
     "deformer against its reference and a plain copy (D1-D3)":
         lines_matching("deformer", r"^(D[123]|fastest|all within|OUT OF)"),

@@ -192,7 +192,7 @@ struct Host::Impl {
     // stack of its own, so that its compute's reads find them clean.
     static constexpr int kDeepPull = 128;
     int computeDepth = 0;
-    bool preparingPull = false;
+    int pullBase = 0;  // computeDepth where the innermost such walk began
     void preparePull(detail::NodeRecord* node, int storage);
     // The connections being pulled, innermost pull last: each pull's copies from its base up.
     std::vector<detail::Connection> pulling;

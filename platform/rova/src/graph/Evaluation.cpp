@@ -27,9 +27,6 @@ using rova::host::GraphEvent;
 
 namespace rova::host {
 
-using detail::readPlug;
-using detail::writePlug;
-
 namespace {
 // What a compute reads of its node apart from the record: the instance's fields and the values
 // (the first 16 lines of them).
@@ -40,6 +37,9 @@ void prefetchComputed(const NodeRecord* node) {
         std::min<std::size_t>(node->values.size() * sizeof(detail::Value), std::size_t{1024});
     for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(values + at);
 }
+
+// Entries of a pull's walk between a prefetch and the pull it is for.
+constexpr std::size_t kPullAhead = 6;
 }  // namespace
 
 void Host::Impl::evaluate(NodeRecord* node, int attribute) {
@@ -49,7 +49,7 @@ void Host::Impl::evaluate(NodeRecord* node, int attribute) {
     const auto slot = static_cast<std::size_t>(storage);
     if (!node->dirty[slot] || node->isEvaluating(storage))
         return;
-    if (computeDepth >= kDeepPull && !preparingPull) {
+    if (computeDepth - pullBase >= kDeepPull) {
         preparePull(node, storage);
         if (!node->alive || !node->dirty[slot])
             return;
@@ -97,7 +97,8 @@ void Host::Impl::preparePull(NodeRecord* root, int rootStorage) {
             return -1;
         return storage;
     };
-    preparingPull = true;
+    const int outerBase = pullBase;
+    pullBase = computeDepth;  // the walk's pulls start shallow again
     // Kept: a compute on the way may delete nodes.
     std::vector<std::shared_ptr<NodeRecord>> held;
     while (!stack.empty()) {
@@ -128,6 +129,10 @@ void Host::Impl::preparePull(NodeRecord* root, int rootStorage) {
         stack.pop_back();
         if (stack.empty())
             break;  // the plug asked for: its own pull goes on from here
+        // What is pulled next lies a few entries down (along a chain, the nodes after this one):
+        // its record and values are asked for meanwhile.
+        if (stack.size() > kPullAhead)
+            prefetchComputed(stack[stack.size() - 1 - kPullAhead].node);
         if (!done.node->alive || !done.node->dirty[static_cast<std::size_t>(done.storage)])
             continue;
         held.push_back(std::static_pointer_cast<NodeRecord>(done.node->shared_from_this()));
@@ -135,7 +140,7 @@ void Host::Impl::preparePull(NodeRecord* root, int rootStorage) {
         if (done.node->alive && done.node->dirty[static_cast<std::size_t>(done.storage)])
             failed.emplace_back(done.node, done.storage);
     }
-    preparingPull = false;
+    pullBase = outerBase;
 }
 
 void Host::Impl::pullSources(NodeRecord* node, int storage, std::size_t base) {
@@ -149,8 +154,8 @@ void Host::Impl::pullSources(NodeRecord* node, int storage, std::size_t base) {
             continue;
         if (c.source.node->isDirty(c.source.attribute))
             clean = false;
-        writePlug(node, c.destination.attribute, c.destination.element,
-                  readPlug(c.source.node, c.source.attribute, c.source.element));
+        detail::copyPlug(c.source.node, c.source.attribute, c.source.element, node,
+                         c.destination.attribute, c.destination.element);
     }
     pulling.resize(base);
     if (clean)

@@ -385,4 +385,19 @@ void writePlug(NodeRecord* node, int attribute, int element, const Value& value)
     stored.assignFrom(value);
 }
 
+void copyPlug(NodeRecord* from, int fromAttribute, int fromElement, NodeRecord* to, int toAttribute,
+              int toElement) {
+    const auto component = [](const NodeRecord* node, int attribute) {
+        const AttributeDef* parent =
+            node->type->attributes[static_cast<std::size_t>(attribute)]->parent;
+        return parent && parent->type == ValueType::kDouble3;
+    };
+    if (fromElement < 0 && toElement < 0 && !component(from, fromAttribute) &&
+        !component(to, toAttribute)) {
+        to->valueOf(toAttribute).assignFrom(from->valueOf(fromAttribute));
+        return;
+    }
+    writePlug(to, toAttribute, toElement, readPlug(from, fromAttribute, fromElement));
+}
+
 }  // namespace rova::detail

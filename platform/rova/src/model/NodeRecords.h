@@ -234,5 +234,8 @@ class alignas(64) NodeRecord : public ObjectImpl {
 // The value behind a plug (element and compound component included), and writing it.
 Value readPlug(NodeRecord* node, int attribute, int element);
 void writePlug(NodeRecord* node, int attribute, int element, const Value& value);
+// writePlug(to, ..., readPlug(from, ...)), without the value in between where both are whole.
+void copyPlug(NodeRecord* from, int fromAttribute, int fromElement, NodeRecord* to, int toAttribute,
+              int toElement);
 
 }  // namespace rova::detail
