@@ -99,7 +99,8 @@ void Host::Impl::preparePull(NodeRecord* root, int rootStorage) {
     };
     const int outerBase = pullBase;
     pullBase = computeDepth;  // the walk's pulls start shallow again
-    // Kept: a compute on the way may delete nodes.
+    // Every node the walk will visit, kept from the moment it is listed: a compute on the way
+    // may delete nodes.
     std::vector<std::shared_ptr<NodeRecord>> held;
     while (!stack.empty()) {
         Visit& top = stack.back();
@@ -116,8 +117,11 @@ void Host::Impl::preparePull(NodeRecord* root, int rootStorage) {
             sources.clear();
             incomingCopies(node, family, sources);
             for (const Connection& c : sources)
-                if (const int s = wanted(c.source.node, c.source.attribute); s >= 0)
+                if (const int s = wanted(c.source.node, c.source.attribute); s >= 0) {
+                    held.push_back(
+                        std::static_pointer_cast<NodeRecord>(c.source.node->shared_from_this()));
                     stack.push_back({c.source.node, s, false});
+                }
             for (const int member : family)
                 for (const int input : type.affectedBy[static_cast<std::size_t>(member)])
                     if (const int s = wanted(node, input); s >= 0)
@@ -135,7 +139,6 @@ void Host::Impl::preparePull(NodeRecord* root, int rootStorage) {
             prefetchComputed(stack[stack.size() - 1 - kPullAhead].node);
         if (!done.node->alive || !done.node->dirty[static_cast<std::size_t>(done.storage)])
             continue;
-        held.push_back(std::static_pointer_cast<NodeRecord>(done.node->shared_from_this()));
         evaluate(done.node, done.storage);
         if (done.node->alive && done.node->dirty[static_cast<std::size_t>(done.storage)])
             failed.emplace_back(done.node, done.storage);
