@@ -111,6 +111,7 @@ TEST_F(LiveSource, NodesSeeTheStreamedHandsMoveAndACaptureRecordsThem) {
         "device -record \"" +
             take.string() +
             "\"\n"
+            "print(\"recording\\n\")\n"
             "device -await 10 -timeout 30\n"
             "refresh\n"
             "print(\"left\\n\")\n"
@@ -130,6 +131,9 @@ TEST_F(LiveSource, NodesSeeTheStreamedHandsMoveAndACaptureRecordsThem) {
     EXPECT_EQ(client.first().value("type", ""), "welcome");
     EXPECT_EQ(client.first().value("maxMessageBytes", 0), 256 * 1024);
 
+    // The capture must hold every frame, so the stream starts once rova has begun it (loading
+    // the plug-in may take longer than the client takes to connect).
+    ASSERT_TRUE(rova->awaitLine("recording", kPatience));
     // The hand on the left of the image as shown, then on its right.
     streamHand(client, 1000.0, 0.3);
     ASSERT_TRUE(rova->awaitLine("left", kPatience));
