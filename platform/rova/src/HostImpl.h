@@ -193,6 +193,10 @@ struct Host::Impl {
     static constexpr int kDeepPull = 128;
     int computeDepth = 0;
     int pullBase = 0;  // computeDepth where the innermost such walk began
+    // Walks under way, and the nodes deleted meanwhile: kept until the outermost walk ends, since
+    // a walk lists nodes before it reaches them.
+    int pullWalks = 0;
+    std::vector<std::shared_ptr<detail::NodeRecord>> deletedDuringPull;
     void preparePull(detail::NodeRecord* node, int storage);
     // The connections being pulled, innermost pull last: each pull's copies from its base up.
     std::vector<detail::Connection> pulling;

@@ -46,6 +46,45 @@ RStatus uninitializeWide(RObject plugin) {
     RFnPlugin fn(plugin);
     return fn.deregisterNode(RTypeId(kWideId));
 }
+
+// Passes `input` on to `output`, and on the way runs the command "deleteVictims" (what a
+// compute that edits the scene through the command language does).
+class DeletingNode : public RPxNode {
+  public:
+    static inline RObject input, output;
+    static void* create() { return new DeletingNode(); }
+    static RStatus initialize() {
+        RFnNumericAttribute numeric;
+        input = numeric.create("input", "in", RFnNumericData::kDouble, 0.0);
+        output = numeric.create("output", "out", RFnNumericData::kDouble, 0.0);
+        numeric.setWritable(false);
+        numeric.setStorable(false);
+        for (const RObject* attribute : {&input, &output})
+            if (RStatus status = addAttribute(*attribute); !status)
+                return status;
+        return attributeAffects(input, output);
+    }
+    RStatus compute(const RPlug& plug, RDataBlock& block) override {
+        if (plug != output)
+            return RStatus::kUnknownParameter;
+        if (RStatus status = RGlobal::executeCommand("deleteVictims"); !status)
+            return status;
+        RDataHandle out = block.outputValue(output);
+        out.set(block.inputValue(input).asDouble());
+        out.setClean();
+        return RStatus::kSuccess;
+    }
+};
+constexpr unsigned kDeletingId = 0x7e5711;
+RStatus initializeDeleting(RObject plugin) {
+    RFnPlugin fn(plugin, "Deleting", "1");
+    return fn.registerNode("testDeleting", RTypeId(kDeletingId), DeletingNode::create,
+                           DeletingNode::initialize);
+}
+RStatus uninitializeDeleting(RObject plugin) {
+    RFnPlugin fn(plugin);
+    return fn.deregisterNode(RTypeId(kDeletingId));
+}
 }  // namespace
 
 TEST_F(HostTest, SettingAnInputDirtiesWhatItAffectsOnceAndGetComputesOnce) {
@@ -575,4 +614,52 @@ TEST_F(HostTest, DeepChainsAndLatticesArePulledOnTheCallersStackOnceEach) {
     rova_test::AddNode::computeCount = 0;
     EXPECT_EQ(get(node("m", kNodes - 1) + ".sum"), "0");
     EXPECT_EQ(rova_test::AddNode::computeCount, kNodes);
+}
+
+// A deep pull lists the chain's nodes before it reaches them: a compute on the way that deletes
+// some of them (here nodes further down the chain, and the plug's own node) leaves the pull to
+// skip them and the nodes below to keep their stored values, with nothing read from a deleted
+// node's memory.
+TEST_F(HostTest, ADeepPullWhoseComputeDeletesNodesItHasListedGoesOnWithoutThem) {
+    ASSERT_TRUE(host.registerBuiltinPlugin("deleting", initializeDeleting, uninitializeDeleting));
+    constexpr int kNodes = 3000;
+    const auto node = [](int k) { return "n" + std::to_string(k); };
+    for (int k = 0; k < kNodes; ++k) {
+        create("testAdd", node(k));
+        if (k > 0) {
+            ASSERT_TRUE(host.connect(node(k - 1) + ".sum", node(k) + ".a"));
+        }
+    }
+    const std::string end = node(kNodes - 1) + ".sum";
+    EXPECT_EQ(get(end), std::to_string(1 + 2 * kNodes));
+    const std::string before = get(node(2001) + ".a");
+
+    create("testDeleting", "deleter");
+    ASSERT_TRUE(host.disconnect("n99.sum", "n100.a"));
+    ASSERT_TRUE(host.connect("n99.sum", "deleter.input"));
+    ASSERT_TRUE(host.connect("deleter.output", "n100.a"));
+    std::vector<std::string> deleted;
+    host.setExecutor([&](const std::string& text, bool, bool, std::string*) {
+        if (text != "deleteVictims")
+            return false;
+        for (const int k : {2000, 2500, kNodes - 1}) {
+            if (host.deleteNode(node(k)))
+                deleted.push_back(node(k));
+        }
+        return true;
+    });
+    ASSERT_TRUE(host.setPlug("n0.a", {"11"}));
+    const auto pulled = host.getPlug(end);
+    host.setExecutor(nullptr);
+    EXPECT_FALSE(pulled.ok());
+    EXPECT_NE(pulled.status.message.find("its node was deleted while it was evaluated"),
+              std::string::npos)
+        << pulled.status.message;
+    EXPECT_EQ(deleted, (std::vector<std::string>{"n2000", "n2500", node(kNodes - 1)}));
+    EXPECT_FALSE(host.getPlug(end).ok()) << "no node of that name now";
+    // Above the first deleted node the chain took the new value; below it, the stored one.
+    EXPECT_EQ(get("n1999.sum"), std::to_string(11 + 2 * 2000));
+    EXPECT_EQ(get("n2001.a"), before);
+    EXPECT_EQ(get(node(kNodes - 2) + ".sum"),
+              std::to_string(std::stoi(before) + 2 * (kNodes - 2 - 2001 + 1)));
 }

@@ -39,7 +39,7 @@ void prefetchComputed(const NodeRecord* node) {
 }
 
 // Entries of a pull's walk between a prefetch and the pull it is for.
-constexpr std::size_t kPullAhead = 6;
+constexpr std::size_t kPullAhead = 3;
 }  // namespace
 
 void Host::Impl::evaluate(NodeRecord* node, int attribute) {
@@ -49,7 +49,9 @@ void Host::Impl::evaluate(NodeRecord* node, int attribute) {
     const auto slot = static_cast<std::size_t>(storage);
     if (!node->dirty[slot] || node->isEvaluating(storage))
         return;
+    std::shared_ptr<NodeRecord> keep;  // a compute on the walk may delete the node itself
     if (computeDepth - pullBase >= kDeepPull) {
+        keep = std::static_pointer_cast<NodeRecord>(node->shared_from_this());
         preparePull(node, storage);
         if (!node->alive || !node->dirty[slot])
             return;
@@ -80,6 +82,8 @@ void Host::Impl::evaluate(NodeRecord* node, int attribute) {
 }
 
 void Host::Impl::preparePull(NodeRecord* root, int rootStorage) {
+    // One entry per plug the walk brings up to date: a node's own inputs are pulled by its
+    // compute, with their sources clean by then.
     struct Visit {
         NodeRecord* node;
         int storage;
@@ -87,7 +91,7 @@ void Host::Impl::preparePull(NodeRecord* root, int rootStorage) {
     };
     std::vector<Visit> stack{{root, rootStorage, false}};
     std::vector<std::pair<NodeRecord*, int>> failed;  // still dirty after their pull: not again
-    std::vector<Connection> sources;
+    std::vector<int> reads;  // the plug and the node's inputs it depends on, as storage slots
     const auto wanted = [&](NodeRecord* node, int attribute) {
         if (!node->alive || attribute < 0)
             return -1;
@@ -99,9 +103,9 @@ void Host::Impl::preparePull(NodeRecord* root, int rootStorage) {
     };
     const int outerBase = pullBase;
     pullBase = computeDepth;  // the walk's pulls start shallow again
-    // Every node the walk will visit, kept from the moment it is listed: a compute on the way
-    // may delete nodes.
-    std::vector<std::shared_ptr<NodeRecord>> held;
+    // Nodes a compute on the way deletes stay in memory until the walk is done: it may have
+    // listed them.
+    ++pullWalks;
     while (!stack.empty()) {
         Visit& top = stack.back();
         if (!top.expanded) {
@@ -110,22 +114,30 @@ void Host::Impl::preparePull(NodeRecord* root, int rootStorage) {
             const NodeType& type = *node->type;
             if (!type.lookupsCurrent())
                 continue;
-            const auto& family = type.families[static_cast<std::size_t>(top.storage)];
-            // Sources of the plug's connections first, then the node's inputs that affect it,
-            // in attribute order. Pushed in reverse, so that they are pulled in that order.
+            // Sources of the plug's connections first, then those of the node's inputs that
+            // affect it (and of the inputs those depend on), in attribute order. Pushed in
+            // reverse, so that they are pulled in that order.
+            // Nothing runs until they are pushed, so the node's own lists are read in place.
             const std::size_t from = stack.size();
-            sources.clear();
-            incomingCopies(node, family, sources);
-            for (const Connection& c : sources)
-                if (const int s = wanted(c.source.node, c.source.attribute); s >= 0) {
-                    held.push_back(
-                        std::static_pointer_cast<NodeRecord>(c.source.node->shared_from_this()));
-                    stack.push_back({c.source.node, s, false});
+            reads.assign(1, top.storage);
+            for (std::size_t r = 0; r < reads.size(); ++r) {
+                const auto& family = type.families[static_cast<std::size_t>(reads[r])];
+                for (const int member : family) {
+                    if ((node->connectedIn & NodeRecord::connectionBit(member)) == 0)
+                        continue;
+                    const auto [first, last] = node->incoming.group(member);
+                    for (const auto* entry = first; entry != last; ++entry) {
+                        const Connection& c = entry->connection;
+                        if (const int s = wanted(c.source.node, c.source.attribute); s >= 0)
+                            stack.push_back({c.source.node, s, false});
+                    }
                 }
-            for (const int member : family)
-                for (const int input : type.affectedBy[static_cast<std::size_t>(member)])
-                    if (const int s = wanted(node, input); s >= 0)
-                        stack.push_back({node, s, false});
+                for (const int member : family)
+                    for (const int input : type.affectedBy[static_cast<std::size_t>(member)])
+                        if (const int s = wanted(node, input);
+                            s >= 0 && std::find(reads.begin(), reads.end(), s) == reads.end())
+                            reads.push_back(s);
+            }
             std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(from), stack.end());
             continue;
         }
@@ -143,6 +155,8 @@ void Host::Impl::preparePull(NodeRecord* root, int rootStorage) {
         if (done.node->alive && done.node->dirty[static_cast<std::size_t>(done.storage)])
             failed.emplace_back(done.node, done.storage);
     }
+    if (--pullWalks == 0)
+        deletedDuringPull.clear();
     pullBase = outerBase;
 }
 

@@ -155,6 +155,8 @@ Status Host::Impl::removeNode(NodeRecord* node) {
         detail::writeError(*error);
     node->instance = nullptr;
     node->alive = false;
+    if (pullWalks > 0)
+        deletedDuringPull.push_back(keep);
     detail::noteSceneChange();
     if (node == timeNode)
         timeNode = nullptr;

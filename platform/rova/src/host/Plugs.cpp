@@ -83,10 +83,16 @@ Result<PlugValue> Host::getPlug(const std::string& plug) {
         return out;
     }
     h.evaluationErrors.clear();
+    // A compute on the way may delete the node: its record stays readable until the answer.
+    const auto keep = ref.value.node->shared_from_this();
     h.evaluate(ref.value.node, ref.value.attribute);
     if (!h.evaluationErrors.empty()) {
         out.status = Status::failure(joinNames(h.evaluationErrors));
         h.evaluationErrors.clear();
+        return out;
+    }
+    if (!ref.value.node->alive) {
+        out.status = Status::failure("'" + plug + "': its node was deleted while it was evaluated");
         return out;
     }
     out.value = readPlugValue(ref.value);
