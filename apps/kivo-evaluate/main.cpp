@@ -57,6 +57,7 @@ struct Take {
     std::map<std::string, int> started;  // gestures begun, by type
     std::string outcome;                 // the one type seen, "none", or kMixed
     std::vector<std::string> swipes;     // the way each swipe went, in the order they started
+    std::vector<std::string> events;     // each start and stop, with its time in the take
 };
 
 bool isRight(const Take& take) {
@@ -89,17 +90,38 @@ std::string replay(Take& take) {
         return err;
     }
     std::int64_t seen = controller.frame(0).id();
+    std::int64_t firstTime = -1;
     while (Kivo::DeviceService::advance()) {
         const Kivo::Frame newest = controller.frame(0);
         for (std::int64_t id = seen + 1; id <= newest.id(); ++id) {
             const auto f = controller.frame(static_cast<int>(newest.id() - id));
+            if (firstTime < 0) {
+                firstTime = f.timestamp();
+            }
             for (int i = 0; i < f.gestures().count(); ++i) {
                 const auto g = f.gestures()[i];
-                if (g.state() == Kivo::Gesture::StateStart) {
+                const bool start = g.state() == Kivo::Gesture::StateStart;
+                const bool stop = g.state() == Kivo::Gesture::StateStop;
+                if (start) {
                     ++take.started[std::string(Kivo::gestureTypeName(g.type()))];
                 }
-                if (g.state() == Kivo::Gesture::StateStop && g.type() == Kivo::Gesture::Swipe) {
+                if (stop && g.type() == Kivo::Gesture::Swipe) {
                     take.swipes.emplace_back(wayOf(Kivo::SwipeGesture(g).direction()));
+                }
+                if (start || stop) {
+                    char line[160];
+                    std::snprintf(line, sizeof line, "%.3f s %s %s",
+                                  1e-6 * static_cast<double>(f.timestamp() - firstTime),
+                                  std::string(Kivo::gestureTypeName(g.type())).c_str(),
+                                  start ? "start" : "stop");
+                    std::string event = line;
+                    if (stop && g.type() == Kivo::Gesture::Swipe) {
+                        const Kivo::SwipeGesture swipe(g);
+                        std::snprintf(line, sizeof line, " %s %.0f mm", wayOf(swipe.direction()),
+                                      swipe.position().distanceTo(swipe.startPosition()));
+                        event += line;
+                    }
+                    take.events.push_back(std::move(event));
                 }
             }
         }
@@ -227,6 +249,7 @@ int main(int argc, char** argv) {
     bool listKeys = false;
     bool perTake = false;
     bool directions = false;
+    bool events = false;
     app.add_option("inputs", inputs, "folders (searched recursively) or .kivo files");
     app.add_option("-s,--set", settings,
                    "override a recogniser setting for the whole run, e.g. "
@@ -237,6 +260,9 @@ int main(int argc, char** argv) {
     app.add_flag("--directions", directions,
                  "with -t: end each take's line with the way each swipe went when it ended "
                  "(left, right, up, down, forward, back)");
+    app.add_flag("--events", events,
+                 "with -t: below each take's line, every gesture's start and stop with its time in "
+                 "the take (and a swipe's way and length from where it started)");
     CLI11_PARSE(app, argc, argv);
 
     Kivo::DeviceService::reset();
@@ -269,7 +295,7 @@ int main(int argc, char** argv) {
     int skipped = 0;
     const auto consider = [&](const fs::path& file) {
         if (auto label = labelOf(file)) {
-            takes.push_back({file, *label, {}, {}, {}});
+            takes.push_back({file, *label, {}, {}, {}, {}});
         } else {
             ++skipped;
         }
@@ -315,6 +341,11 @@ int main(int argc, char** argv) {
                 }
             }
             std::printf("\n");
+            if (events) {
+                for (const auto& event : take.events) {
+                    std::printf("    %s\n", event.c_str());
+                }
+            }
         }
     }
     if (perTake) {

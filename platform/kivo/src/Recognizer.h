@@ -227,6 +227,7 @@ class Recognizer {
         Vector direction;
         Vector from;  // where the palm started
         float length = 0.0f;
+        bool returning = false;  // itself the way back of an earlier swing
     };
     struct Track {
         std::int32_t handId = 0;
@@ -320,6 +321,11 @@ class Recognizer {
     static const Vector& pointOf(const Sample& s, int source) {
         return source == Palm ? s.palm : s.p;
     }
+    // Whether a stroke of the palm `across` mm across the view (x, y) the way `direction` goes,
+    // starting at `start`, brings the hand back from one of `swings` (from `first` on) that went
+    // out at least as far the other way within kSwingReturnUs before it.
+    static bool bringsBack(const std::array<Swing, 3>& swings, std::size_t first,
+                           const Vector& direction, std::int64_t start, float across);
     static float strokeRadius(const Track& tr, const Stroke& stroke, Source source,
                               const Sample& s);
 

@@ -97,6 +97,11 @@ inline constexpr float kShakeMaxLength = 200.0f;
 // of the end of a swing the other way, and is no longer than it, is that swing's return and no
 // swipe (a wind-up before a swipe is shorter than the swipe).
 inline constexpr float kSwingShare = 0.5f;
+// Many people rest before bringing the hand back, for up to about a second (recorded people's
+// returns after swipes up, down and across, and after strokes down that reach towards the screen
+// and are no swipes): a stroke back across the view (x, y) within this long after a swing that
+// went at least as far out, the swing not itself a return, is its return.
+inline constexpr std::int64_t kSwingReturnUs = 1'000'000;
 
 // Circles: the path is sampled every 30 ms (every frame at 25-30 frames per second, every other
 // one at 60) over the last 3 s, and fitted from 8 points on.

@@ -9,6 +9,12 @@ namespace Kivo::detail {
 
 using namespace recognition;
 
+namespace {
+float acrossView(const Vector& v) {
+    return std::hypot(v.x, v.y);
+}
+}  // namespace
+
 void Recognizer::endSwipe(Track& tr, const Sample& s, const RecognizerSettings& cfg,
                           FrameRecord& frame) {
     tr.swipeActive = false;
@@ -32,6 +38,12 @@ void Recognizer::endSwipe(Track& tr, const Sample& s, const RecognizerSettings& 
         } else if (before[1] == nullptr && w.end <= before[0]->start + kShakeWindowUs / 2) {
             before[1] = &w;
         }
+    }
+    // The way back of a swing out after a rest: compared across the view, since the way out may
+    // also have reached towards the screen.
+    if (bringsBack(tr.swings, 0, tr.swipe.direction, stroke.start.t,
+                   acrossView(s.palm - stroke.start.palm))) {
+        return;
     }
     const bool backAfterSwing = before[0] != nullptr &&
                                 stroke.start.t - before[0]->end <= kShakeWindowUs &&
@@ -59,6 +71,24 @@ void Recognizer::endSwipe(Track& tr, const Sample& s, const RecognizerSettings& 
     tr.heldSource = source;
     tr.heldEnd = pointOf(s, source);
     tr.heldLength = tr.heldEnd.distanceTo(pointOf(stroke.start, source));
+}
+
+bool Recognizer::bringsBack(const std::array<Swing, 3>& swings, std::size_t first,
+                            const Vector& direction, std::int64_t start, float across) {
+    const float way = acrossView(direction);
+    for (std::size_t k = first; k < swings.size(); ++k) {
+        const Swing& w = swings[k];
+        if (w.end < 0 || w.returning || w.end > start + kShakeWindowUs / 2 ||
+            start - w.end > kSwingReturnUs) {
+            continue;
+        }
+        const float out = acrossView(w.direction);
+        const float dot = direction.x * w.direction.x + direction.y * w.direction.y;
+        if (dot < kShakeOppositeCos * way * out && w.length * out >= across) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // The radius of the arc a stroke bends along, from how far it bows off its chord: for an arc,
@@ -105,10 +135,14 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
                 last.direction = (last.direction + chord.normalized()).normalized();
                 last.end = s.t;
                 last.length = s.palm.distanceTo(last.from);
+                last.returning = bringsBack(tr.swings, 1, last.direction, last.start,
+                                            acrossView(s.palm - last.from));
             } else if (chord.magnitude() >= kSwingShare * cfg.swipeMinLength) {
+                const bool returning =
+                    bringsBack(tr.swings, 0, chord.normalized(), stroke.start.t, acrossView(chord));
                 std::rotate(tr.swings.rbegin(), tr.swings.rbegin() + 1, tr.swings.rend());
-                tr.swings[0] = {stroke.start.t, s.t, chord.normalized(), stroke.start.palm,
-                                chord.magnitude()};
+                tr.swings[0] = {stroke.start.t,    s.t,      chord.normalized(), stroke.start.palm,
+                                chord.magnitude(), returning};
             }
         }
         stroke.start = from;

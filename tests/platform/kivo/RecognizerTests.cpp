@@ -342,6 +342,51 @@ TEST_F(Recognition, TheHandBroughtBackAfterASwipeIsItsReturn) {
     EXPECT_GT(g.back().direction.x, 0.9f);
 }
 
+// People also rest before they bring the hand back, up to about a second: the stroke back is no
+// swipe either, nor is the way back from a stroke down that reached towards the screen (itself a
+// reach, no swipe). Someone flipping pages swipes again after the way back: a swipe.
+TEST_F(Recognition, TheHandBroughtBackAfterARestIsNoSwipeButTheNextSwipeIs) {
+    // `to` from `from` on, eased over `seconds` starting at `at`.
+    const auto eased = [](double t, double at, double seconds, Kivo::Vector to) {
+        const double u = std::clamp((t - at) / seconds, 0.0, 1.0);
+        return to * static_cast<float>(0.5 - 0.5 * std::cos(std::numbers::pi * u));
+    };
+    const auto swipesIn = [](const std::vector<Kivo::GestureRecord>& updates) {
+        std::vector<Kivo::Vector> ways;  // each swipe's direction when it stopped
+        for (const auto& g : updates) {
+            EXPECT_EQ(g.type, Kivo::Gesture::Swipe);
+            if (g.state == Kivo::Gesture::StateStop) {
+                ways.push_back(g.direction);
+            }
+        }
+        return ways;
+    };
+    // 100 mm to the right in 0.25 s, a rest of 0.7 s, and back.
+    const auto rested = swipesIn(gesturesIn(wholeHandWith(1.25, [&](double t) {
+        return eased(t, 0.0, 0.25, {100.0f, 0.0f, 0.0f}) +
+               eased(t, 0.95, 0.3, {-100.0f, 0.0f, 0.0f});
+    })));
+    ASSERT_EQ(rested.size(), 1u);
+    EXPECT_GT(rested[0].x, 0.9f);
+
+    // 110 mm down and as far towards the screen, a rest of 0.6 s, and back up, staying forward.
+    const auto reached = swipesIn(gesturesIn(wholeHandWith(1.25, [&](double t) {
+        return eased(t, 0.0, 0.35, {0.0f, -110.0f, -110.0f}) +
+               eased(t, 0.95, 0.3, {0.0f, 100.0f, 20.0f});
+    })));
+    EXPECT_TRUE(reached.empty());
+
+    // Right, back after 0.5 s, and right again after 0.4 s.
+    const auto pages = swipesIn(gesturesIn(wholeHandWith(1.95, [&](double t) {
+        return eased(t, 0.0, 0.25, {100.0f, 0.0f, 0.0f}) +
+               eased(t, 0.75, 0.3, {-100.0f, 0.0f, 0.0f}) +
+               eased(t, 1.45, 0.25, {100.0f, 0.0f, 0.0f});
+    })));
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_GT(pages[0].x, 0.9f);
+    EXPECT_GT(pages[1].x, 0.9f);
+}
+
 // A tracker at 30 frames per second now and then repeats a frame, or places the hand one frame
 // off, in the middle of a swipe: 100 mm to the right, whose halves are each too short for a swipe.
 // The hand did not stop or turn there: one swipe, going right. A hand that does stop between the
