@@ -123,9 +123,9 @@ void Host::Impl::preparePull(NodeRecord* root, int rootStorage) {
             if (!type.lookupsCurrent())
                 continue;
             // Sources of the plug's connections first, then those of the node's inputs that
-            // affect it (and of the inputs those depend on), in attribute order. Pushed in
-            // reverse, so that they are pulled in that order.
-            // Nothing runs until they are pushed, so the node's own lists are read in place.
+            // affect it (and of the inputs those depend on), in attribute order, read from the
+            // node's own lists in place (nothing runs until they are pushed). Pushed in reverse,
+            // so that they are pulled in that order.
             const std::size_t from = stack.size();
             reads.assign(1, top.storage);
             for (std::size_t r = 0; r < reads.size(); ++r) {
