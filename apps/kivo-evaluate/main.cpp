@@ -57,7 +57,9 @@ struct Take {
     std::map<std::string, int> started;  // gestures begun, by type
     std::string outcome;                 // the one type seen, "none", or kMixed
     std::vector<std::string> swipes;     // the way each swipe went, in the order they started
-    std::vector<std::string> events;     // each start and stop, with its time in the take
+    // Each start and stop (and with a trace, why motion made no gesture) with its time in the
+    // take, in time order.
+    std::vector<std::pair<double, std::string>> events;
 };
 
 bool isRight(const Take& take) {
@@ -80,8 +82,9 @@ const char* wayOf(const Kivo::Vector& d) {
     return d.z > 0 ? "back" : "forward";
 }
 
-// Replays `take` in lockstep with every gesture type enabled and counts the gestures that start.
-std::string replay(Take& take) {
+// Replays `take` in lockstep with every gesture type enabled and counts the gestures that start;
+// with `trace`, also notes why motion made no gesture.
+std::string replay(Take& take, bool trace) {
     Kivo::Controller controller;
     for (int type : {1, 4, 5, 6}) {
         controller.enableGesture(type);
@@ -91,6 +94,23 @@ std::string replay(Take& take) {
     }
     std::int64_t seen = controller.frame(0).id();
     std::int64_t firstTime = -1;
+    // By frame timestamp: the trace speaks while a frame is recognised, before it is read here.
+    std::vector<std::pair<std::int64_t, std::string>> timeline;
+    if (trace) {
+        // A refusal that holds frame after frame is noted once.
+        Kivo::DeviceService::traceRecognition([&timeline](std::int64_t t, std::string_view why) {
+            const std::string line = "why: " + std::string(why);
+            for (auto it = timeline.rbegin(); it != timeline.rend(); ++it) {
+                if (it->second.starts_with("why: ")) {
+                    if (it->second == line) {
+                        return;
+                    }
+                    break;
+                }
+            }
+            timeline.emplace_back(t, line);
+        });
+    }
     while (Kivo::DeviceService::advance()) {
         const Kivo::Frame newest = controller.frame(0);
         for (std::int64_t id = seen + 1; id <= newest.id(); ++id) {
@@ -110,8 +130,7 @@ std::string replay(Take& take) {
                 }
                 if (start || stop) {
                     char line[160];
-                    std::snprintf(line, sizeof line, "%.3f s %s %s",
-                                  1e-6 * static_cast<double>(f.timestamp() - firstTime),
+                    std::snprintf(line, sizeof line, "%s %s",
                                   std::string(Kivo::gestureTypeName(g.type())).c_str(),
                                   start ? "start" : "stop");
                     std::string event = line;
@@ -121,13 +140,21 @@ std::string replay(Take& take) {
                                       swipe.position().distanceTo(swipe.startPosition()));
                         event += line;
                     }
-                    take.events.push_back(std::move(event));
+                    timeline.emplace_back(f.timestamp(), std::move(event));
                 }
             }
         }
         seen = newest.id();
     }
     Kivo::DeviceService::stop();
+    if (trace) {
+        Kivo::DeviceService::traceRecognition({});
+    }
+    std::stable_sort(timeline.begin(), timeline.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& [t, text] : timeline) {
+        take.events.emplace_back(1e-6 * static_cast<double>(t - firstTime), std::move(text));
+    }
     take.outcome = take.started.empty()      ? "none"
                    : take.started.size() > 1 ? kMixed
                                              : take.started.begin()->first;
@@ -250,6 +277,7 @@ int main(int argc, char** argv) {
     bool perTake = false;
     bool directions = false;
     bool events = false;
+    bool trace = false;
     app.add_option("inputs", inputs, "folders (searched recursively) or .kivo files");
     app.add_option("-s,--set", settings,
                    "override a recogniser setting for the whole run, e.g. "
@@ -263,6 +291,9 @@ int main(int argc, char** argv) {
     app.add_flag("--events", events,
                  "with -t: below each take's line, every gesture's start and stop with its time in "
                  "the take (and a swipe's way and length from where it started)");
+    app.add_flag("--why", trace,
+                 "with -t: below each take's line, also each stroke, reach or tap that made no "
+                 "gesture, with its time, the figures and the setting that refused it");
     CLI11_PARSE(app, argc, argv);
 
     Kivo::DeviceService::reset();
@@ -324,7 +355,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     for (auto& take : takes) {
-        if (auto err = replay(take); !err.empty()) {
+        if (auto err = replay(take, trace); !err.empty()) {
             std::cerr << "kivo-evaluate: " << err << "\n";
             return 1;
         }
@@ -341,9 +372,12 @@ int main(int argc, char** argv) {
                 }
             }
             std::printf("\n");
-            if (events) {
-                for (const auto& event : take.events) {
-                    std::printf("    %s\n", event.c_str());
+            if (events || trace) {
+                for (const auto& [time, text] : take.events) {
+                    if (!events && !text.starts_with("why: ")) {
+                        continue;
+                    }
+                    std::printf("    %.3f s %s\n", time, text.c_str());
                 }
             }
         }

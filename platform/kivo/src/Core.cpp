@@ -296,6 +296,12 @@ void Core::reset() {
     const auto lock = lockSource();
     setFocusLocked(true);
     m_config->resetDefaults();
+    m_recognizer.setTrace({});
+}
+
+void Core::traceRecognition(std::function<void(std::int64_t, std::string_view)> trace) {
+    const auto lock = lockSource();
+    m_recognizer.setTrace(std::move(trace));
 }
 
 }  // namespace Kivo::detail

@@ -84,6 +84,7 @@ class Core {
     void flushEvents();
     ServiceStatus status() const;
     void reset();
+    void traceRecognition(std::function<void(std::int64_t, std::string_view)> trace);
 
     std::uint64_t startLive(LiveSource source);
     bool deliverLive(std::uint64_t session, FrameRecord frame, double captureMs);

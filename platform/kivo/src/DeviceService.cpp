@@ -154,6 +154,10 @@ bool DeviceService::awaitLiveFrames(std::uint64_t frames, int timeoutMs) {
     return core().awaitLiveFrames(frames, timeoutMs);
 }
 
+void DeviceService::traceRecognition(RecognitionTrace trace) {
+    core().traceRecognition(std::move(trace));
+}
+
 void DeviceService::reset() {
     core().reset();
 }

@@ -7,6 +7,9 @@
 
 #include <kivo/Gesture.h>
 
+#include <cstdarg>
+#include <cstdio>
+
 namespace Kivo::detail {
 
 using namespace recognition;
@@ -26,6 +29,18 @@ RecognizerSettings RecognizerSettings::fromConfig(const ConfigStore& store) {
         s.*k.member = floatOr(store, k.key, s.*k.member);
     }
     return s;
+}
+
+void Recognizer::why(std::int64_t t, const char* format, ...) const {
+    if (!m_trace) {
+        return;
+    }
+    char line[512];
+    std::va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    m_trace(t, line);
 }
 
 void Recognizer::reset() {

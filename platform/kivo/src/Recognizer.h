@@ -5,7 +5,9 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
+#include <string_view>
 #include <vector>
 
 namespace Kivo::detail {
@@ -188,6 +190,9 @@ class Recognizer {
     void reset();
     // Appends the gesture updates this frame completes to `frame.gestures`.
     void process(FrameRecord& frame, const RecognizerSettings& settings);
+    // Told why a motion made no gesture (frame timestamp, reason), while set; reset() keeps it.
+    using Trace = std::function<void(std::int64_t, std::string_view)>;
+    void setTrace(Trace trace) { m_trace = std::move(trace); }
 
   private:
     struct Sample {
@@ -212,6 +217,8 @@ class Recognizer {
     // A straight run of one point's motion: the palm (a swipe of the whole hand) or the pointing
     // finger (a swipe of one finger, which moves the palm little).
     enum Source { Palm = 0, Pointer = 1 };
+    // What last kept a stroke long enough for a swipe from starting one, for the trace.
+    enum class Refusal : std::uint8_t { None, Slow, Deep, Shape, Bent, Pressing };
     struct Stroke {
         Sample start;
         float peak = 0.0f;
@@ -219,6 +226,9 @@ class Recognizer {
         bool bent = false;  // qualified as a swipe but for its bend: decided when it ends
         std::int64_t hitchSince = -1;  // since when it has been slow or turned; -1: it is not
         Sample hitchFrom;              // where it starts again if that lasts
+        Refusal refused = Refusal::None;
+        float refusedLength = 0.0f;  // mm, when it was refused
+        float refusedFigure = 0.0f;  // what refused it, in the setting's unit
     };
     // A stroke of the palm long and fast enough to be a shake's, whether a swipe or not.
     struct Swing {
@@ -328,7 +338,14 @@ class Recognizer {
                            const Vector& direction, std::int64_t start, float across);
     static float strokeRadius(const Track& tr, const Stroke& stroke, Source source,
                               const Sample& s);
+    // Tells the trace why `stroke` of `source`, ending at `t`, made no swipe.
+    void traceRefusal(const Stroke& stroke, Source source, std::int64_t t,
+                      const RecognizerSettings& cfg) const;
 
+    // Tells the trace, when one is set, why the motion at `t` made no gesture (printf style).
+    [[gnu::format(printf, 3, 4)]] void why(std::int64_t t, const char* format, ...) const;
+
+    Trace m_trace;
     std::map<std::int32_t, Track> m_tracks;  // by hand id
     std::vector<std::int32_t> m_seen;        // hands of the frame being processed
     std::int32_t m_nextId = 1;

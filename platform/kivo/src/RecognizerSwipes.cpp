@@ -43,6 +43,8 @@ void Recognizer::endSwipe(Track& tr, const Sample& s, const RecognizerSettings& 
     // also have reached towards the screen.
     if (bringsBack(tr.swings, 0, tr.swipe.direction, stroke.start.t,
                    acrossView(s.palm - stroke.start.palm))) {
+        why(s.t, "swipe: brings the hand back from a swing within %.1f s",
+            static_cast<double>(kSwingReturnUs) * 1e-6);
         return;
     }
     const bool backAfterSwing = before[0] != nullptr &&
@@ -50,6 +52,7 @@ void Recognizer::endSwipe(Track& tr, const Sample& s, const RecognizerSettings& 
                                 tr.swipe.direction.dot(before[0]->direction) < kShakeOppositeCos;
     // A stroke straight back after a swing at least as long is that swing's return.
     if (backAfterSwing && before[0]->length >= s.palm.distanceTo(stroke.start.palm)) {
+        why(s.t, "swipe: the way back of the swing just before it");
         return;
     }
     const bool swungToAndFro = backAfterSwing && before[1] != nullptr &&
@@ -59,11 +62,14 @@ void Recognizer::endSwipe(Track& tr, const Sample& s, const RecognizerSettings& 
         (tr.shakeAt >= 0 && stroke.start.t - tr.shakeAt <= kShakeWindowUs &&
          std::abs(tr.swipe.direction.dot(tr.shakeDirection)) > -kShakeOppositeCos)) {
         // The stroke back (or on, or again) of a shake: so is this one.
+        why(s.t, "swipe: a stroke of a shake");
         tr.shakeAt = s.t;
         tr.shakeDirection = tr.swipe.direction;
         return;
     }
     if (!wholeStrokeAcross(pointOf(s, source) - pointOf(stroke.start, source), cfg)) {
+        why(s.t, "swipe: went on towards or away from the screen (swipe.max_depth_ratio %.2f)",
+            std::max(cfg.swipeMaxDepthRatio, cfg.swipeMaxSweepDepthRatio));
         return;
     }
     tr.held = tr.swipe;
@@ -89,6 +95,44 @@ bool Recognizer::bringsBack(const std::array<Swing, 3>& swings, std::size_t firs
         }
     }
     return false;
+}
+
+void Recognizer::traceRefusal(const Stroke& stroke, Source source, std::int64_t t,
+                              const RecognizerSettings& cfg) const {
+    const char* of = source == Palm ? "palm" : "finger";
+    const double length = stroke.refusedLength;
+    const double figure = stroke.refusedFigure;
+    switch (stroke.refused) {
+        case Refusal::None:
+            return;
+        case Refusal::Slow:
+            why(t, "swipe: a %.0f mm stroke of the %s peaked at %.0f mm/s (swipe.min_speed %.0f)",
+                length, of, figure, cfg.swipeMinSpeed);
+            return;
+        case Refusal::Deep:
+            why(t,
+                "swipe: a %.0f mm stroke of the %s went %.2f as far towards or away from the "
+                "screen as across (swipe.max_depth_ratio %.2f)",
+                length, of, figure, cfg.swipeMaxDepthRatio);
+            return;
+        case Refusal::Shape:
+            why(t,
+                "swipe: a %.0f mm stroke of the finger moved the other fingers by %.2f of its path "
+                "(hand.max_shape_ratio %.2f)",
+                length, figure, cfg.handMaxShapeRatio);
+            return;
+        case Refusal::Bent:
+            why(t,
+                "swipe: a %.0f mm stroke of the %s bent along a %.0f mm radius "
+                "(swipe.min_path_radius %.0f, swipe.min_bent_radius %.0f) and did not end by "
+                "slowing down",
+                length, of, figure, cfg.swipeMinPathRadius, cfg.swipeMinBentRadius);
+            return;
+        case Refusal::Pressing:
+            why(t, "swipe: a %.0f mm stroke of the %s while a reach that stopped may be a tap",
+                length, of);
+            return;
+    }
 }
 
 // The radius of the arc a stroke bends along, from how far it bows off its chord: for an arc,
@@ -126,6 +170,10 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
     const std::size_t n = tr.samples.size();
     const Sample& previous = n >= 2 ? tr.samples[n - 2] : s;
     const auto restart = [&](Stroke& stroke, const Sample& from) {
+        if (stroke.refused != Refusal::None && m_trace) {
+            traceRefusal(stroke, &stroke == &tr.strokes[Palm] ? Palm : Pointer, s.t, cfg);
+        }
+        stroke.refused = Refusal::None;
         if (&stroke == &tr.strokes[Palm] && stroke.peak >= kSwingShare * cfg.swipeMinSpeed) {
             const Vector chord = s.palm - stroke.start.palm;
             Swing& last = tr.swings[0];
@@ -166,6 +214,8 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
         if (back > kShakeReturnShare * tr.heldLength &&
             back > -kShakeOppositeCos * since.magnitude()) {
             tr.heldSince = -1;
+            why(s.t, "swipe: the hand swung back within %.1f s of its end (a shake)",
+                static_cast<double>(kShakeWindowUs) * 1e-6);
             tr.shakeAt = s.t;
             tr.shakeDirection = tr.held.direction;
         } else if (s.t - tr.heldSince >= kShakeWindowUs) {
@@ -225,10 +275,16 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
         if (source == Palm && chord.magnitude() < kArmStrokeLength &&
             (s.shape - stroke.start.shape > kHandTurnRatio * chord.magnitude() ||
              s.direction.dot(stroke.start.direction) < kHandTurnMaxCos)) {
+            why(s.t, "swipe: a short stroke of the palm with the hand turning about the wrist");
             return false;
         }
         if (tr.tapAt >= 0 && stroke.start.t - tr.tapAt <= kTapReturnUs) {
+            why(s.t, "swipe: starts within %.1f s of a tap (its return)",
+                static_cast<double>(kTapReturnUs) * 1e-6);
             return false;
+        }
+        for (Stroke& either : tr.strokes) {
+            either.refused = Refusal::None;  // this swipe is the motion
         }
         // Its id is given when it is reported.
         tr.swipe = GestureRecord{};
@@ -314,19 +370,40 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
         const bool across = depth <= cfg.swipeMaxDepthRatio * std::hypot(chord.x, chord.y) ||
                             (std::abs(chord.x) >= kArmStrokeLength &&
                              depth <= cfg.swipeMaxSweepDepthRatio * std::abs(chord.x));
-        if (tr.circleActive || stroke.peak < cfg.swipeMinSpeed ||
-            speed < kSwipeEndShare * cfg.swipeMinSpeed || length < minLength || !across) {
+        const auto refuse = [&](Refusal why, float figure) {
+            stroke.refused = why;
+            stroke.refusedLength = length;
+            stroke.refusedFigure = figure;
+        };
+        if (tr.circleActive || length < minLength) {
+            continue;
+        }
+        if (stroke.peak < cfg.swipeMinSpeed) {
+            refuse(Refusal::Slow, stroke.peak);
+            continue;
+        }
+        if (speed < kSwipeEndShare * cfg.swipeMinSpeed) {
+            continue;  // slowing down at its end: what refused it before still holds
+        }
+        if (!across) {
+            refuse(Refusal::Deep, depth / std::max(std::hypot(chord.x, chord.y), 1e-3f));
             continue;
         }
         // A finger sweeping alone keeps the hand's shape; a finger that moves while the others
         // move about the palm is the hand changing shape (a pinch, a grab), not a swipe.
-        if (source == Pointer && s.shape - stroke.start.shape >
-                                     cfg.handMaxShapeRatio * (s.travel - stroke.start.travel)) {
+        if (const float travel = s.travel - stroke.start.travel;
+            source == Pointer && s.shape - stroke.start.shape > cfg.handMaxShapeRatio * travel) {
+            refuse(Refusal::Shape, (s.shape - stroke.start.shape) / std::max(travel, 1e-3f));
             continue;
         }
         const float radius = strokeRadius(tr, stroke, source, s);
         if (radius >= cfg.swipeMinPathRadius && !pressing && begin(stroke, source, speed)) {
             return;
+        }
+        if (pressing) {
+            refuse(Refusal::Pressing, 0.0f);
+        } else if (radius < cfg.swipeMinPathRadius) {
+            refuse(Refusal::Bent, radius);
         }
         // Bent like the arc of a circle or of a swipe swung about the wrist: which one shows
         // when the stroke ends, by slowing down (a swipe) or by turning on (a circle).

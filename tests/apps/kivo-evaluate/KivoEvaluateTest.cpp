@@ -155,6 +155,43 @@ TEST_F(KivoEvaluate, TapTakesEitherTapAndSwipesTellTheirWay) {
     EXPECT_NE(run.out.find("3 of 3 takes right"), std::string::npos) << run.out;
 }
 
+// --why tells what refused a motion that made no gesture: the rule, the figures and the setting.
+// The generated reach that closes into a grab folds the finger below reach_tap.min_extension.
+TEST_F(KivoEvaluate, WhyNamesTheSettingThatRefusedAMotion) {
+    const std::string grab = (*s_dir / "none" / "reach-grab-01.kivo").string();
+    const auto run = evaluate({grab, "-t", "--why"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("reach-grab-01.kivo: none -> none\n"), std::string::npos) << run.out;
+    const auto folded = run.out.find(" s why: reach: the finger folded to 0.");
+    ASSERT_NE(folded, std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("of its length (reach_tap.min_extension 0.70)\n", folded),
+              std::string::npos)
+        << run.out;
+
+    // The figure follows an overridden setting; without --events no gesture's start is listed.
+    const std::string tap = (*s_dir / "screen-tap" / "arc-screen-tap-01.kivo").string();
+    const auto tuned =
+        evaluate({grab, tap, "-t", "--why", "-s", "recognizer.reach_tap.min_extension=0.9"});
+    ASSERT_EQ(tuned.exitCode, 0) << tuned.err;
+    EXPECT_NE(tuned.out.find("(reach_tap.min_extension 0.90)\n"), std::string::npos) << tuned.out;
+    EXPECT_EQ(tuned.out.find("screen-tap start"), std::string::npos) << tuned.out;
+
+    // A stroke long enough for a swipe but too slow for the setting says how fast it went.
+    const std::string swipe = (*s_dir / "swipe" / "swipe-00.kivo").string();
+    const auto slow = evaluate({swipe, "-t", "--why", "-s", "recognizer.swipe.min_speed=2000"});
+    ASSERT_EQ(slow.exitCode, 0) << slow.err;
+    EXPECT_NE(slow.out.find("swipe-00.kivo: swipe -> none\n"), std::string::npos) << slow.out;
+    const auto stroke = slow.out.find(" s why: swipe: a ");
+    ASSERT_NE(stroke, std::string::npos) << slow.out;
+    EXPECT_NE(slow.out.find("mm/s (swipe.min_speed 2000)\n", stroke), std::string::npos)
+        << slow.out;
+
+    // Without --why, no reason is printed.
+    const auto plain = evaluate({grab, "-t", "--events"});
+    ASSERT_EQ(plain.exitCode, 0) << plain.err;
+    EXPECT_EQ(plain.out.find(" why: "), std::string::npos) << plain.out;
+}
+
 TEST_F(KivoEvaluate, RefusesWhatItCannotUse) {
     const auto unknown = evaluate({s_dir->string(), "-s", "recognizer.swipe.speed=1"});
     EXPECT_EQ(unknown.exitCode, 2);

@@ -630,6 +630,32 @@ TEST_F(Recognition, AReachWithTheFingerPressingAheadIsOneScreenTapAndAGrabIsNone
     EXPECT_TRUE(gesturesIn("reach-grab").empty());
 }
 
+// The recognition trace says why the grab made no tap, at the frame that decided it; reset ends
+// the trace.
+TEST_F(Recognition, TheTraceTellsWhyAReachMadeNoTapUntilTheServiceIsReset) {
+    std::vector<std::pair<std::int64_t, std::string>> lines;
+    Kivo::DeviceService::traceRecognition([&lines](std::int64_t t, std::string_view why) {
+        lines.emplace_back(t, std::string(why));
+    });
+    const auto frames = replayLockstep(dataPath("generated/reach-grab.kivo"));
+    EXPECT_TRUE(gesturesOf(frames).empty());
+    const auto refusal = std::find_if(lines.begin(), lines.end(), [](const auto& line) {
+        return line.second.starts_with("reach: ") &&
+               (line.second.find("(reach_tap.min_extension 0.70)") != std::string::npos ||
+                line.second.find("(reach_tap.min_thumb_gap 40)") != std::string::npos);
+    });
+    ASSERT_NE(refusal, lines.end()) << "no reach refusal among " << lines.size() << " lines";
+    ASSERT_FALSE(frames.empty());
+    EXPECT_TRUE(std::any_of(frames.begin(), frames.end(), [&](const Kivo::FrameRecord& f) {
+        return f.timestamp == refusal->first;
+    })) << "the trace gives the timestamp of the frame that decided";
+
+    Kivo::DeviceService::reset();
+    const std::size_t before = lines.size();
+    replayLockstep(dataPath("generated/reach-grab.kivo"));
+    EXPECT_EQ(lines.size(), before);
+}
+
 // The pointing fingertip of a frame: the one reaching farthest towards the screen.
 Kivo::Vector& pressingTip(Kivo::FrameRecord& f) {
     return std::min_element(

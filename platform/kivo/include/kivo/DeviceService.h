@@ -115,6 +115,13 @@ class KIVO_API DeviceService {
     static std::string stopRecording();
     // Stops the source (unplugging the device) and any capture.
     static std::string stop();
+    // Why motion made no gesture, as recognition decides it: each stroke, reach or tap it
+    // refused, with the figures and the setting that refused it, and the frame's timestamp
+    // (microseconds). Called on the thread that recognises the frame, under the service's lock,
+    // so the trace must not call the service. An empty function ends the trace; reset() ends it
+    // too. For tuning the recogniser's settings on recorded motion.
+    using RecognitionTrace = std::function<void(std::int64_t timestamp, std::string_view why)>;
+    static void traceRecognition(RecognitionTrace trace);
     // One host tick: a lockstep replay delivers its next frame, with the events recorded before
     // it. An event recorded more than one frame period after the entry before it takes a tick of
     // its own (without a frame), so that a recorded unplug lasts at least one tick. Returns false
