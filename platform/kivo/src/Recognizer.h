@@ -228,6 +228,7 @@ class Recognizer {
         Sample hitchFrom;              // where it starts again if that lasts
         Refusal refused = Refusal::None;
         float refusedLength = 0.0f;  // mm, when it was refused
+        Vector refusedChord;         // from its start to where it was refused
         float refusedFigure = 0.0f;  // what refused it, in the setting's unit
     };
     // A stroke of the palm long and fast enough to be a shake's, whether a swipe or not.

@@ -5,6 +5,8 @@
 
 #include <kivo/Gesture.h>
 
+#include <cstdio>
+
 namespace Kivo::detail {
 
 using namespace recognition;
@@ -99,38 +101,41 @@ bool Recognizer::bringsBack(const std::array<Swing, 3>& swings, std::size_t firs
 
 void Recognizer::traceRefusal(const Stroke& stroke, Source source, std::int64_t t,
                               const RecognizerSettings& cfg) const {
-    const char* of = source == Palm ? "palm" : "finger";
-    const double length = stroke.refusedLength;
+    // "the palm's 85 mm stroke down", its way across the view
+    char stroked[64];
+    const Vector& c = stroke.refusedChord;
+    const char* way = std::abs(c.x) >= std::abs(c.y) ? (c.x > 0.0f ? "right" : "left")
+                                                     : (c.y > 0.0f ? "up" : "down");
+    std::snprintf(stroked, sizeof stroked, "the %s's %.0f mm stroke %s",
+                  source == Palm ? "palm" : "finger", static_cast<double>(stroke.refusedLength),
+                  way);
     const double figure = stroke.refusedFigure;
     switch (stroke.refused) {
         case Refusal::None:
             return;
         case Refusal::Slow:
-            why(t, "swipe: a %.0f mm stroke of the %s peaked at %.0f mm/s (swipe.min_speed %.0f)",
-                length, of, figure, cfg.swipeMinSpeed);
+            why(t, "swipe: %s peaked at %.0f mm/s (swipe.min_speed %.0f)", stroked, figure,
+                cfg.swipeMinSpeed);
             return;
         case Refusal::Deep:
             why(t,
-                "swipe: a %.0f mm stroke of the %s went %.2f as far towards or away from the "
-                "screen as across (swipe.max_depth_ratio %.2f)",
-                length, of, figure, cfg.swipeMaxDepthRatio);
+                "swipe: %s went %.2f as far towards or away from the screen as across "
+                "(swipe.max_depth_ratio %.2f)",
+                stroked, figure, cfg.swipeMaxDepthRatio);
             return;
         case Refusal::Shape:
             why(t,
-                "swipe: a %.0f mm stroke of the finger moved the other fingers by %.2f of its path "
-                "(hand.max_shape_ratio %.2f)",
-                length, figure, cfg.handMaxShapeRatio);
+                "swipe: %s moved the other fingers by %.2f of its path (hand.max_shape_ratio %.2f)",
+                stroked, figure, cfg.handMaxShapeRatio);
             return;
         case Refusal::Bent:
             why(t,
-                "swipe: a %.0f mm stroke of the %s bent along a %.0f mm radius "
-                "(swipe.min_path_radius %.0f, swipe.min_bent_radius %.0f) and did not end by "
-                "slowing down",
-                length, of, figure, cfg.swipeMinPathRadius, cfg.swipeMinBentRadius);
+                "swipe: %s bent along a %.0f mm radius (swipe.min_path_radius %.0f, "
+                "swipe.min_bent_radius %.0f) and did not end by slowing down",
+                stroked, figure, cfg.swipeMinPathRadius, cfg.swipeMinBentRadius);
             return;
         case Refusal::Pressing:
-            why(t, "swipe: a %.0f mm stroke of the %s while a reach that stopped may be a tap",
-                length, of);
+            why(t, "swipe: %s came while a reach that stopped may be a tap", stroked);
             return;
     }
 }
@@ -373,6 +378,7 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
         const auto refuse = [&](Refusal why, float figure) {
             stroke.refused = why;
             stroke.refusedLength = length;
+            stroke.refusedChord = chord;
             stroke.refusedFigure = figure;
         };
         if (tr.circleActive || length < minLength) {

@@ -181,7 +181,7 @@ TEST_F(KivoEvaluate, WhyNamesTheSettingThatRefusedAMotion) {
     const auto slow = evaluate({swipe, "-t", "--why", "-s", "recognizer.swipe.min_speed=2000"});
     ASSERT_EQ(slow.exitCode, 0) << slow.err;
     EXPECT_NE(slow.out.find("swipe-00.kivo: swipe -> none\n"), std::string::npos) << slow.out;
-    const auto stroke = slow.out.find(" s why: swipe: a ");
+    const auto stroke = slow.out.find(" s why: swipe: the palm's ");
     ASSERT_NE(stroke, std::string::npos) << slow.out;
     EXPECT_NE(slow.out.find("mm/s (swipe.min_speed 2000)\n", stroke), std::string::npos)
         << slow.out;
