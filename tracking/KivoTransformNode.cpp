@@ -176,6 +176,9 @@ KivoTransformNode::~KivoTransformNode() {
         delete m_manager;
         m_manager = nullptr;
     }
+    if (m_shownSlot.ptr() != nullptr) {
+        releaseDataStorage(m_shownSlot);
+    }
     destroyMemoryPools();
 }
 
@@ -333,7 +336,7 @@ RStatus KivoTransformNode::compute(const RPlug& plug, RDataBlock& data) {
         releaseDataStorage(buffer);
         return RStatus::kFailure;
     }
-    if (!popped && !m_shown.any()) {
+    if (!popped && m_shownSlot.ptr() == nullptr) {
         return RStatus::kFailure;
     }
 
@@ -344,14 +347,16 @@ RStatus KivoTransformNode::compute(const RPlug& plug, RDataBlock& data) {
     const bool withPosition = data.inputValue(relativeToCameraPos).asBool();
     mapping.cameraFrame = mapping.relativeToCamera ? cameraFrame(withPosition) : RMatrix::identity;
 
-    const bool show = m_shown.take(popped ? buffer.ptr() : nullptr, mapping);
     if (popped) {
-        releaseDataStorage(buffer);
-    }
-    if (!show) {
+        if (m_shownSlot.ptr() != nullptr) {
+            releaseDataStorage(m_shownSlot);
+        }
+        m_shownSlot = buffer;
+    } else if (mapping == m_shownMapping) {
         return RStatus::kFailure;  // nothing new to show
     }
-    const TrackingRecord& record = m_shown.record();
+    m_shownMapping = mapping;
+    const TrackingRecord& record = *reinterpret_cast<const TrackingRecord*>(m_shownSlot.ptr());
 
     OutputWriter write(data, mapping);
     for (int h = 0; h < TrackingRecord::kMaxHands; ++h) {

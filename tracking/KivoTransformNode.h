@@ -1,7 +1,6 @@
 #pragma once
 #include "host/HostApi.h"
 #include "tracking/SceneMapping.h"
-#include "tracking/ShownRecord.h"
 #include "tracking/TrackingRecord.h"
 
 namespace kivo_rova {
@@ -57,7 +56,8 @@ class KivoTransformNode : public RPxThreadedDeviceNode {
     KivoTransformNode& operator=(const KivoTransformNode&) = delete;
 
     // Names outputPointable0 as the refresh attribute (a failure is reported and construction
-    // goes on) and creates the pool: five slots of one TrackingRecord.
+    // goes on) and creates the pool: five slots of one TrackingRecord, one of them kept by compute
+    // for the record it shows.
     void postConstructor() override;
     // Serves the 58 outputs (5 for any other plug) from one popped record. With no record
     // waiting it places the last record again when the mapping inputs changed since, and
@@ -78,7 +78,12 @@ class KivoTransformNode : public RPxThreadedDeviceNode {
 
   private:
     KivoManager* m_manager = nullptr;
-    ShownRecord<TrackingRecord> m_shown;
+    // The pool slot of the record shown last, kept until a newer record is popped, and the
+    // mapping it was placed with. Compute reads the transforms where the data thread wrote them
+    // instead of copying the record out first; the idle loop pushes nothing, so a mapping changed
+    // meanwhile places the kept record again. Main thread only.
+    RCharBuffer m_shownSlot;
+    SceneMapping m_shownMapping;
 };
 
 }  // namespace kivo_rova

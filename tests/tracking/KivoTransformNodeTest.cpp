@@ -328,6 +328,30 @@ TEST(KivoTransformNode, EachDeviceFrameReachesTheOutputsOnce) {
     EXPECT_NE(after.find("trace: compute k.outputPalm0Enabled\n"), std::string::npos) << after;
 }
 
+// Compute keeps the slot of the record it shows until a newer one comes: more frames than the
+// pool has slots each reach the outputs, across a restart of the loop, and deleting the node
+// leaves no slot held.
+TEST(KivoTransformNode, TheShownRecordsSlotGoesBackWhenANewerRecordOrTheNodeComes) {
+    std::string script = kLiveNode;
+    for (int frame = 1; frame <= 8; ++frame) {
+        script += inject("frame " + std::to_string(frame) + " t=" + std::to_string(frame * 1000) +
+                         "; " + palm(1, frame * 20)) +
+                  gets({"outputPalm0"});
+    }
+    script += "set k.live off\nset k.scale 1\nset k.live on\n" +
+              inject("frame 9 t=9000; " + palm(1, 400)) + gets({"outputPalm0"}) +
+              "delete k\nplugin -unload kivo_rova\n";
+    const RovaRun run = runRovaScript(script);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto lines = results(run);
+    ASSERT_EQ(lines.size(), 9u) << run.out;
+    for (int frame = 1; frame <= 8; ++frame) {
+        expectMatrix(lines[static_cast<std::size_t>(frame - 1)], halfTurn(frame, 10, 0));
+    }
+    expectMatrix(lines[8], halfTurn(400, 200, 0));
+    EXPECT_EQ(run.err.find("still held"), std::string::npos) << run.err;
+}
+
 TEST(KivoTransformNode, EveryEndOfTheDataLoopIsReportedOnce) {
     const RovaRun run = runRovaScript(
         "plugin -load kivo_rova\n"
