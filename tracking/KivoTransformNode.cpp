@@ -357,6 +357,7 @@ RStatus KivoTransformNode::compute(const RPlug& plug, RDataBlock& data) {
     }
     m_shownMapping = mapping;
     const TrackingRecord& record = *reinterpret_cast<const TrackingRecord*>(m_shownSlot.ptr());
+    prefetchRecord(record);
 
     OutputWriter write(data, mapping);
     for (int h = 0; h < TrackingRecord::kMaxHands; ++h) {

@@ -39,6 +39,26 @@ void copyRecord(TrackingRecord& to, const TrackingRecord& from) noexcept {
     }
 }
 
+void prefetchRecord(const TrackingRecord& record) noexcept {
+    const auto lines = [](const void* from, std::size_t bytes) {
+        const char* at = static_cast<const char*>(from);
+        for (std::size_t k = 0; k < bytes; k += 64) {
+            __builtin_prefetch(at + k);
+        }
+        __builtin_prefetch(at + bytes - 1);
+    };
+    const auto within = [](std::int32_t count, int most) {
+        return static_cast<std::size_t>(std::clamp(count, std::int32_t{0}, std::int32_t{most}));
+    };
+    lines(&record,
+          sizeof record.pointableCount +
+              sizeof(RMatrix) * within(record.pointableCount, TrackingRecord::kMaxPointables));
+    for (int h = 0; h < std::clamp(record.handCount, 0, TrackingRecord::kMaxHands); ++h) {
+        lines(&record.hands[h], sizeof(HandRecord));
+    }
+    lines(&record.handCount, sizeof record.handCount + sizeof record.timestamp);
+}
+
 void fillRecord(TrackingRecord& record, const Kivo::Frame& frame) {
     record.timestamp = frame.timestamp();
     record.pointableCount = 0;

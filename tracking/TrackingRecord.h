@@ -52,6 +52,11 @@ RMatrix pointableMatrix(const Kivo::Pointable& pointable);
 // it, and the slot's other lines (written by the data thread on another core) are not read.
 void copyRecord(TrackingRecord& to, const TrackingRecord& from) noexcept;
 
+// Asks for the cache lines of what `record` holds within its counts (its timestamp, counts and
+// matrices), all at once: a compute reads the record where the data thread wrote it, on another
+// core, and would otherwise wait for each transform's lines in turn.
+void prefetchRecord(const TrackingRecord& record) noexcept;
+
 // Fills `record` from `frame`: its timestamp, the first two hands with their first five pointables
 // each, and the frame's first fifteen pointables. Writes only the timestamp, the counts and the
 // matrices within them. Any thread; allocates nothing.
