@@ -10,13 +10,6 @@
 
 namespace kivo_rova {
 
-// How a popped record becomes the shown one: byte for byte, unless the record's own header offers
-// a copyRecord of its type (found by argument-dependent lookup) that copies less.
-template <class Record>
-void copyRecord(Record& to, const Record& from) noexcept {
-    std::memcpy(&to, &from, sizeof to);
-}
-
 template <class Record>
 class ShownRecord {
     static_assert(std::is_trivially_copyable_v<Record>);
@@ -30,7 +23,7 @@ class ShownRecord {
     // changed since.
     bool take(const void* popped, const SceneMapping& mapping) {
         if (popped != nullptr) {
-            copyRecord(m_record, *static_cast<const Record*>(popped));
+            std::memcpy(&m_record, popped, sizeof m_record);
             m_any = true;
         } else if (!m_any || mapping == m_mapping) {
             return false;

@@ -1,7 +1,6 @@
 #include "tracking/TrackingRecord.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "tracking/SceneMapping.h"
 
@@ -15,28 +14,6 @@ RMatrix handMatrix(const Kivo::Hand& hand) {
 RMatrix pointableMatrix(const Kivo::Pointable& pointable) {
     return frameFromAxes(toSceneVector(pointable.direction()), RVector::yAxis,
                          toSceneVector(pointable.tipPosition()));
-}
-
-void copyRecord(TrackingRecord& to, const TrackingRecord& from) noexcept {
-    const auto within = [](std::int32_t count, int most) {
-        return static_cast<std::size_t>(std::clamp(count, std::int32_t{0}, std::int32_t{most}));
-    };
-    to.timestamp = from.timestamp;
-    to.pointableCount = from.pointableCount;
-    to.handCount = from.handCount;
-    std::memcpy(to.pointables, from.pointables,
-                within(from.pointableCount, TrackingRecord::kMaxPointables) * sizeof(RMatrix));
-    for (int h = 0; h < TrackingRecord::kMaxHands; ++h) {
-        const HandRecord& hand = from.hands[h];
-        HandRecord& copy = to.hands[h];
-        copy.pointableCount = hand.pointableCount;
-        if (h >= from.handCount) {
-            continue;
-        }
-        copy.palm = hand.palm;
-        std::memcpy(copy.pointables, hand.pointables,
-                    within(hand.pointableCount, HandRecord::kMaxPointables) * sizeof(RMatrix));
-    }
 }
 
 void prefetchRecord(const TrackingRecord& record) noexcept {

@@ -46,12 +46,6 @@ RMatrix handMatrix(const Kivo::Hand& hand);
 // direction allows, placed at its tip.
 RMatrix pointableMatrix(const Kivo::Pointable& pointable);
 
-// Copies what `from` holds into `to`: its timestamp, counts and the matrices within the counts;
-// the matrices past them keep whatever `to` had, which is never read either. A compute copies the
-// record it shows out of its pool slot: a frame with few hands and pointables copies a fraction of
-// it, and the slot's other lines (written by the data thread on another core) are not read.
-void copyRecord(TrackingRecord& to, const TrackingRecord& from) noexcept;
-
 // Asks for the cache lines of what `record` holds within its counts (its timestamp, counts and
 // matrices), all at once: a compute reads the record where the data thread wrote it, on another
 // core, and would otherwise wait for each transform's lines in turn.
