@@ -375,8 +375,8 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
         const bool across = depth <= cfg.swipeMaxDepthRatio * std::hypot(chord.x, chord.y) ||
                             (std::abs(chord.x) >= kArmStrokeLength &&
                              depth <= cfg.swipeMaxSweepDepthRatio * std::abs(chord.x));
-        const auto refuse = [&](Refusal why, float figure) {
-            stroke.refused = why;
+        const auto refuse = [&](Refusal reason, float figure) {
+            stroke.refused = reason;
             stroke.refusedLength = length;
             stroke.refusedChord = chord;
             stroke.refusedFigure = figure;
