@@ -11,6 +11,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "graph/WalkHints.h"
 #include "host/IdleQueue.h"
 #include "host/NodeNames.h"
 #include "model/NodeRecords.h"
@@ -162,15 +163,32 @@ struct Host::Impl {
         std::uint32_t member, target;
         bool listed;
         bool ownFamily;  // related is the last of `families`: the type's tables are not built
-        std::size_t begin, next, end;
+        std::uint32_t begin, next, end;  // its destinations in `pending`
     };
     struct DirtyWalk {
         std::vector<DirtyStep> steps;
         std::vector<detail::PlugRef> pending;
         std::vector<detail::Connection> out;
-        std::list<std::vector<int>> families;  // stays put as it grows
+        std::list<std::vector<int>> families;       // stays put as it grows
+        detail::WalkHints::Trace* trace = nullptr;  // the outermost propagation's
+        bool foreseen = false;  // the plug entered next was asked for from a list ahead
     };
     DirtyWalk dirtyWalk;  // the outermost propagation's, kept to spare allocations
+    // What the last large dirtying and pull from a plug reached, to foresee the next from there.
+    detail::WalkHints dirtyHints, pullHints;
+    // For the time an outermost propagation from a plug runs: its trace, foreseen from the last.
+    class Foreseen {
+      public:
+        Foreseen(Impl& host, DirtyWalk& walk, const detail::NodeRecord* node, int attribute);
+        ~Foreseen();
+        Foreseen(const Foreseen&) = delete;
+        Foreseen& operator=(const Foreseen&) = delete;
+
+      private:
+        Impl& m_host;
+        DirtyWalk& m_walk;
+        detail::WalkHints::Trace m_trace;
+    };
     // Visits the plug: false when reached before; else marks it dirty and puts it on the walk.
     bool enterDirty(detail::NodeRecord* node, int attribute, Visited& visited, DirtyWalk& walk);
     void startStep(detail::NodeRecord* node, int attribute, DirtyWalk& walk);

@@ -616,6 +616,54 @@ TEST_F(HostTest, DeepChainsAndLatticesArePulledOnTheCallersStackOnceEach) {
     EXPECT_EQ(rova_test::AddNode::computeCount, kNodes);
 }
 
+// A large walk from a plug foresees its nodes from the last walk from there. Once the chain has
+// been cut, spliced with new nodes and partly deleted, dirtying and pulling from the same plugs go
+// where the graph goes now: each node of the new chain once, in its order, none of the old ones.
+TEST_F(HostTest, LargeWalksFollowTheGraphAsItIsNowAfterItChanged) {
+    constexpr int kNodes = 3000;
+    const auto node = [](const char* base, int k) { return base + std::to_string(k); };
+    for (int k = 0; k < kNodes; ++k) {
+        create("testAdd", node("n", k));
+        if (k > 0) {
+            ASSERT_TRUE(host.connect(node("n", k - 1) + ".sum", node("n", k) + ".a"));
+        }
+    }
+    const std::string end = node("n", kNodes - 1) + ".sum";
+    for (const char* start : {"3", "5"}) {  // twice: the second walks are foreseen
+        ASSERT_TRUE(host.setPlug("n0.a", {start}));
+        EXPECT_EQ(get(end), std::to_string(std::stoi(start) + 2 * kNodes));
+    }
+
+    // The middle third gives way to a shorter chain of new nodes.
+    for (int k = kNodes / 3; k < 2 * kNodes / 3; ++k) ASSERT_TRUE(host.deleteNode(node("n", k)));
+    constexpr int kSpliced = 500;
+    std::string last = node("n", kNodes / 3 - 1);
+    for (int k = 0; k < kSpliced; ++k) {
+        create("testAdd", node("s", k));
+        ASSERT_TRUE(host.connect(last + ".sum", node("s", k) + ".a"));
+        last = node("s", k);
+    }
+    ASSERT_TRUE(host.connect(last + ".sum", node("n", 2 * kNodes / 3) + ".a"));
+    const int now = kNodes - kNodes / 3 + kSpliced;
+    EXPECT_EQ(get(end), std::to_string(5 + 2 * now));  // all clean: the next walk dirties all
+
+    takeEvents();
+    rova_test::AddNode::computeCount = 0;
+    ASSERT_TRUE(host.setPlug("n0.a", {"7"}));
+    std::vector<std::string> dirtied;
+    for (const std::string& line : takeEvents())
+        if (line.rfind("dirty ", 0) == 0 && line.size() > 6 &&
+            line.compare(line.size() - 4, 4, ".sum") == 0)
+            dirtied.push_back(line.substr(6, line.size() - 10));
+    ASSERT_EQ(dirtied.size(), static_cast<std::size_t>(now));
+    EXPECT_EQ(dirtied[kNodes / 3 - 1], node("n", kNodes / 3 - 1));
+    EXPECT_EQ(dirtied[kNodes / 3], "s0");
+    EXPECT_EQ(dirtied[kNodes / 3 + kSpliced], node("n", 2 * kNodes / 3));
+    EXPECT_EQ(dirtied.back(), node("n", kNodes - 1));
+    EXPECT_EQ(get(end), std::to_string(7 + 2 * now));
+    EXPECT_EQ(rova_test::AddNode::computeCount, now);
+}
+
 // A deep pull lists the chain's nodes before it reaches them: a compute on the way that deletes
 // some of them (here nodes further down the chain, and the plug's own node) leaves the pull to
 // skip them and the nodes below to keep their stored values, with nothing read from a deleted

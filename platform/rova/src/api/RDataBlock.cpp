@@ -51,8 +51,8 @@ RDataHandle handleFor(NodeRecord* node, int index) {
         def.parent && def.parent->type == ValueType::kDouble3 ? def.component : -1;
     // The storage slot once: the handle's setClean marks it without looking it up again.
     const int storage = node->storageOf(index);
-    return rova::detail::DataHandleAccess::make(&node->values[static_cast<std::size_t>(storage)],
-                                                node, index, component, storage);
+    return rova::detail::DataHandleAccess::make(&node->valueOf(index), node, index, component,
+                                                storage);
 }
 }  // namespace
 
@@ -111,7 +111,7 @@ RDataHandle RDataBlock::outputValue(const RObject& attribute, RStatus* status) {
         const rova::detail::NodeType::HandleSlot* slot = type.handleSlot(impl);
         if (slot && (!status || rova::detail::StatusAccess::clearPlain(*status))) [[likely]] {
             return rova::detail::DataHandleAccess::make(
-                &node->values[static_cast<std::size_t>(slot->storage)], node, slot->index,
+                &node->values[static_cast<std::size_t>(slot->value)], node, slot->index,
                 slot->component, slot->storage);
         }
     }

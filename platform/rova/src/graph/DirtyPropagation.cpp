@@ -26,6 +26,17 @@ namespace rova::host {
 using detail::Connection;
 
 namespace {
+// What a visit reads of a node it enters: its first two lines (flags, marks) and its outgoing
+// list's first entries.
+void prefetchVisit(const NodeRecord* node) {
+    const char* at = reinterpret_cast<const char*>(node);
+    __builtin_prefetch(at);
+    __builtin_prefetch(at + 64);
+    const char* out = reinterpret_cast<const char*>(&node->outgoing);
+    __builtin_prefetch(out);
+    __builtin_prefetch(out + 64);
+}
+
 // The attribute, its compound parent and its children: what a change to the attribute touches.
 // scratch holds it while the type's lookup tables are not built yet.
 const std::vector<int>& family(const NodeType& type, int attribute, std::vector<int>& scratch) {
@@ -75,7 +86,11 @@ void Host::Impl::markDirty(NodeRecord* node, int attribute) {
     Visited visited(*this);
     DirtyWalk nested;  // an observer's propagation inside another keeps its own
     DirtyWalk& walk = visited.outermost() ? dirtyWalk : nested;
+    Foreseen foreseen(*this, walk, node, attribute);
     const std::size_t bottom = walk.steps.size();
+    // Once for the whole walk: what counts the scene's changes needs to know that one came, not
+    // how many plugs it reached (the count is shared by every thread).
+    detail::noteSceneChange();
     if (enterDirty(node, attribute, visited, walk))
         propagate(visited, walk, bottom);
 }
@@ -86,16 +101,37 @@ void Host::Impl::dirtyDependents(NodeRecord* node, int attribute) {
     visited.add(node, node->storageOf(attribute));
     DirtyWalk nested;
     DirtyWalk& walk = visited.outermost() ? dirtyWalk : nested;
+    Foreseen foreseen(*this, walk, node, attribute);
     const std::size_t bottom = walk.steps.size();
     startStep(node, attribute, walk);
     propagate(visited, walk, bottom);
+}
+
+Host::Impl::Foreseen::Foreseen(Impl& host, DirtyWalk& walk, const NodeRecord* node, int attribute)
+    : m_host(host), m_walk(walk) {
+    if (&walk != &host.dirtyWalk || walk.trace)
+        return;  // a nested propagation: the outermost one traces
+    m_trace = host.dirtyHints.begin(node, attribute);
+    walk.trace = &m_trace;
+}
+
+Host::Impl::Foreseen::~Foreseen() {
+    if (m_walk.trace != &m_trace)
+        return;
+    m_walk.trace = nullptr;
+    m_host.dirtyHints.end(m_trace);
 }
 
 bool Host::Impl::enterDirty(NodeRecord* node, int attribute, Visited& visited, DirtyWalk& walk) {
     const int storage = node->storageOf(attribute);
     if (!visited.add(node, storage))
         return false;
-    detail::noteSceneChange();
+    if (walk.trace) {
+        // Where a hub's list foresees the nodes, the trace is only kept up.
+        const NodeRecord* ahead = walk.trace->reached(node);
+        if (ahead && !walk.foreseen)
+            prefetchVisit(ahead);
+    }
     if (!node->dirty[static_cast<std::size_t>(storage)]) {
         node->dirty[static_cast<std::size_t>(storage)] = 1;
         emit(GraphEvent::kDirty, node, storage);
@@ -118,6 +154,9 @@ namespace {
 // Destinations between a prefetch and its use: further ahead measured slower on a hub of 100,000
 // (the lines fetched early are gone again, or crowd out the ones in use).
 constexpr std::size_t kAhead = 4;
+// Steps on a walk's stack from which the nodes at the bottom are taken to be out of the caches
+// by the time the walk comes back to them.
+constexpr std::size_t kDeepWalk = 512;
 
 // What a visit reads of a node: its first two lines (flags, marks).
 void prefetchNode(const NodeRecord* node) {
@@ -153,28 +192,42 @@ void Host::Impl::propagate(Visited& visited, DirtyWalk& walk, std::size_t bottom
             DirtyStep& done = walk.steps.back();
             walk.out.clear();
             outgoingCopies(done.node, *done.related, walk.out);
-            done.begin = done.next = walk.pending.size();
+            done.begin = done.next = static_cast<std::uint32_t>(walk.pending.size());
             for (const Connection& c : walk.out) walk.pending.push_back(c.destination);
             walk.out.clear();
             if (done.attribute == type.hierarchyAttribute && type.hierarchyDependents)
                 for (const PlugRef& d : type.hierarchyDependents(done.node, done.attribute))
                     walk.pending.push_back(d);
-            done.end = walk.pending.size();
+            done.end = static_cast<std::uint32_t>(walk.pending.size());
             done.listed = true;
         }
         DirtyStep& current = walk.steps.back();
         if (current.next < current.end) {
             // A hub's destinations are many nodes apart: ask for the ones ahead meanwhile.
-            if (current.next + kAhead < current.end)
+            walk.foreseen = current.next + kAhead < current.end;
+            if (walk.foreseen)
                 prefetchNode(walk.pending[current.next + kAhead].node);
             const PlugRef d = walk.pending[current.next++];
+            if (current.next == current.end) {
+                // Its last destination: the step has nothing left to do after it, and goes
+                // first, so that a chain's walk keeps one step a node, not two.
+                walk.pending.resize(current.begin);
+                if (current.ownFamily)
+                    walk.families.pop_back();
+                walk.steps.pop_back();
+            }
             enterDirty(d.node, d.attribute, visited, walk);
+            walk.foreseen = false;
             continue;
         }
         walk.pending.resize(current.begin);
         if (current.ownFamily)
             walk.families.pop_back();
         walk.steps.pop_back();
+        // Back up a chain the walk goes on with the steps below, whose nodes it read long ago:
+        // the one a few steps down is asked for meanwhile.
+        if (walk.steps.size() > bottom + kDeepWalk)
+            prefetchVisit(walk.steps[walk.steps.size() - 1 - kAhead].node);
     }
 }
 

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <exception>
 #include <iostream>
+#include <optional>
 
 #include "HostImpl.h"
 #include "api/Access.h"
@@ -111,6 +112,10 @@ void Host::Impl::preparePull(NodeRecord* root, int rootStorage) {
     };
     const int outerBase = pullBase;
     pullBase = computeDepth;  // the walk's pulls start shallow again
+    // The outermost walk foresees the nodes it will list from the last walk from this plug.
+    std::optional<detail::WalkHints::Trace> trace;
+    if (pullWalks == 0)
+        trace = pullHints.begin(root, rootStorage);
     // Nodes a compute on the way deletes stay in memory until the walk is done: it may have
     // listed them.
     ++pullWalks;
@@ -119,6 +124,9 @@ void Host::Impl::preparePull(NodeRecord* root, int rootStorage) {
         if (!top.expanded) {
             top.expanded = true;
             NodeRecord* node = top.node;
+            if (trace)
+                if (const NodeRecord* ahead = trace->reached(node))
+                    prefetchRecord(ahead);
             const NodeType& type = *node->type;
             if (!type.lookupsCurrent())
                 continue;
@@ -167,6 +175,8 @@ void Host::Impl::preparePull(NodeRecord* root, int rootStorage) {
     }
     if (--pullWalks == 0)
         deletedDuringPull.clear();
+    if (trace)
+        pullHints.end(*trace);
     pullBase = outerBase;
 }
 

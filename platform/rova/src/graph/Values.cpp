@@ -169,6 +169,15 @@ int NodeType::computeStorage(int attribute) const {
     return attribute;
 }
 
+int NodeType::computeValueSlot(int attribute) const {
+    const int owner = computeStorage(attribute);
+    int slot = 0;
+    for (int a = 0; a < owner; ++a)
+        if (computeStorage(a) == a)
+            ++slot;
+    return slot;
+}
+
 std::vector<int> NodeType::computeFamily(int attribute) const {
     std::vector<int> out{attribute};
     const int parent = parentIndex(attribute);
@@ -195,8 +204,16 @@ void NodeType::buildLookups() {
         for (const int target : affects[static_cast<std::size_t>(a)])
             if (target >= 0 && target < count)
                 affectedByTable[static_cast<std::size_t>(target)].push_back(a);
+    std::vector<int> slotTable(static_cast<std::size_t>(count));
+    int places = 0;
+    for (int a = 0; a < count; ++a) {
+        const int owner = storageTable[static_cast<std::size_t>(a)];
+        slotTable[static_cast<std::size_t>(a)] =
+            owner == a ? places++ : slotTable[static_cast<std::size_t>(owner)];
+    }
     affectedBy = std::move(affectedByTable);
     families = std::move(familyTable);
+    valueSlots = std::move(slotTable);
     storage = std::move(storageTable);
     attributeObjects.clear();
     for (const auto& attribute : attributes) attributeObjects.push_back(Access::make(attribute));
@@ -209,7 +226,9 @@ void NodeType::buildLookups() {
         std::size_t at = slotHash(&def) & (size - 1);
         while (slots[at].attribute) at = (at + 1) & (size - 1);
         slots[at] = HandleSlot{
-            &def, a, static_cast<std::int16_t>(storage[static_cast<std::size_t>(a)]),
+            &def, static_cast<std::int16_t>(a),
+            static_cast<std::int16_t>(storage[static_cast<std::size_t>(a)]),
+            static_cast<std::int16_t>(valueSlots[static_cast<std::size_t>(a)]),
             static_cast<std::int16_t>(
                 def.parent && def.parent->type == ValueType::kDouble3 ? def.component : -1)};
     }

@@ -68,8 +68,7 @@ Result<NodeRecord*> Host::Impl::newNode(NodeType& type, const std::string& name)
     record->name = name;
     record->type = shared;
     const std::size_t count = type.attributes.size();
-    record->values.reserve(count);
-    for (const auto& def : type.attributes) record->values.push_back(def->defaultValue);
+    type.fillDefaults(record->values);
     record->dirty.assign(count, 0);
     record->sizeEvaluating(count);
     if (count > 64)
@@ -285,7 +284,8 @@ Result<NodeSnapshot> Host::snapshotNode(const std::string& name) const {
                 array.elements.emplace_back(index, toPlugValue(def, value));
             out.value.values.emplace_back(def.longName, std::move(array));
         } else {
-            out.value.values.emplace_back(def.longName, toPlugValue(def, node->values[k]));
+            out.value.values.emplace_back(def.longName,
+                                          toPlugValue(def, node->valueOf(static_cast<int>(k))));
         }
     }
     for (const ConnectionRef& c : Impl::connectionsOf(node)) {

@@ -221,7 +221,9 @@ class alignas(64) NodeRecord : public ObjectImpl {
         return type->lookupsCurrent() ? type->storage[static_cast<std::size_t>(attribute)]
                                       : type->computeStorage(attribute);
     }
-    Value& valueOf(int attribute) { return values[static_cast<std::size_t>(storageOf(attribute))]; }
+    Value& valueOf(int attribute) {
+        return values[static_cast<std::size_t>(type->valueSlotOf(attribute))];
+    }
     bool isDirty(int attribute) const {
         return dirty[static_cast<std::size_t>(storageOf(attribute))] != 0;
     }

@@ -67,6 +67,10 @@ struct NodeType {
     // parent, its children). Built when the type's first node is made; while attributes are
     // still being added (the tables are shorter than `attributes`) they are worked out each time.
     std::vector<int> storage;
+    // Per attribute, its value's place among a node's values: a node holds one value per storage
+    // attribute, in attribute order, and none for the children that share their parent's, so
+    // that what a compute reads lies close together.
+    std::vector<int> valueSlots;
     std::vector<std::vector<int>> families;
     // Per attribute, the attributes that affect it (`affects` turned round), for a pull that brings
     // a plug's inputs up to date before its compute reads them.
@@ -80,8 +84,9 @@ struct NodeType {
     // are a few lines in all. Attributes from index 32768 on are left out.
     struct HandleSlot {
         const ObjectImpl* attribute = nullptr;
-        std::int32_t index = -1;
+        std::int16_t index = -1;
         std::int16_t storage = -1;
+        std::int16_t value = -1;      // its place among the node's values (see valueSlots)
         std::int16_t component = -1;  // a child of a compound of three numbers: its component
     };
     std::vector<HandleSlot> handleSlots;  // a power of two in size, at most three quarters full
@@ -108,6 +113,27 @@ struct NodeType {
     void buildLookups();
     bool lookupsCurrent() const { return storage.size() == attributes.size(); }
     int computeStorage(int attribute) const;
+    int valueSlotOf(int attribute) const {
+        return lookupsCurrent() ? valueSlots[static_cast<std::size_t>(attribute)]
+                                : computeValueSlot(attribute);
+    }
+    int computeValueSlot(int attribute) const;
+    // A new node's values: each storage attribute's default, in place order.
+    template <class Values>
+    void fillDefaults(Values& values) const {
+        const auto owns = [&](int a) {
+            return (lookupsCurrent() ? storage[static_cast<std::size_t>(a)] : computeStorage(a)) ==
+                   a;
+        };
+        const int count = static_cast<int>(attributes.size());
+        std::size_t places = 0;
+        for (int a = 0; a < count; ++a) places += owns(a) ? 1 : 0;
+        values.clear();
+        values.reserve(places);  // one block, the size of the type's values
+        for (int a = 0; a < count; ++a)
+            if (owns(a))
+                values.push_back(attributes[static_cast<std::size_t>(a)]->defaultValue);
+    }
     std::vector<int> computeFamily(int attribute) const;
 };
 

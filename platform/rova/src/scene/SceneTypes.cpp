@@ -344,8 +344,7 @@ DetachedNode detached(const NodeType& type, const std::string& name) {
     for (const auto& t : detail::hostImpl().sceneTypes)
         if (t.get() == &type)
             out.record->type = t;
-    out.record->values.reserve(type.attributes.size());
-    for (const auto& def : type.attributes) out.record->values.push_back(def->defaultValue);
+    type.fillDefaults(out.record->values);
     out.record->dirty.assign(type.attributes.size(), 0);
     out.record->sizeEvaluating(type.attributes.size());
     out.instance.reset(type.builtinCreator());
