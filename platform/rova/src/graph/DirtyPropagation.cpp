@@ -126,12 +126,9 @@ bool Host::Impl::enterDirty(NodeRecord* node, int attribute, Visited& visited, D
     const int storage = node->storageOf(attribute);
     if (!visited.add(node, storage))
         return false;
-    if (walk.trace) {
-        // Where a hub's list foresees the nodes, the trace is only kept up.
-        const NodeRecord* ahead = walk.trace->reached(node);
-        if (ahead && !walk.foreseen)
+    if (walk.trace)
+        if (const NodeRecord* ahead = walk.trace->reached(node, walk.foreseen))
             prefetchVisit(ahead);
-    }
     if (!node->dirty[static_cast<std::size_t>(storage)]) {
         node->dirty[static_cast<std::size_t>(storage)] = 1;
         emit(GraphEvent::kDirty, node, storage);

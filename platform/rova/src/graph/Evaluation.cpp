@@ -125,7 +125,7 @@ void Host::Impl::preparePull(NodeRecord* root, int rootStorage) {
             top.expanded = true;
             NodeRecord* node = top.node;
             if (trace)
-                if (const NodeRecord* ahead = trace->reached(node))
+                if (const NodeRecord* ahead = trace->reached(node, false))
                     prefetchRecord(ahead);
             const NodeType& type = *node->type;
             if (!type.lookupsCurrent())

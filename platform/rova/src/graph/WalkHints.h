@@ -27,12 +27,14 @@ class WalkHints {
     class Trace {
       public:
         // Notes the node the walk reached (a node reached again at once counts once) and returns
-        // the one the last walk reached kAhead steps further on, or null.
-        const NodeRecord* reached(const NodeRecord* node) {
+        // the one the last walk reached kAhead steps further on, or null. A node the walk asked
+        // for ahead itself (from a hub's list) is left out: the trace is for the nodes that only
+        // the node before them names, as along a chain, and both walks leave out the same ones.
+        const NodeRecord* reached(const NodeRecord* node, bool askedAhead) {
             if (node == m_last)
                 return nullptr;
             m_last = node;
-            if (++m_count <= kUntraced)
+            if (askedAhead || ++m_count <= kUntraced)
                 return nullptr;
             m_reached.push_back(node);
             const std::size_t ahead = m_reached.size() - 1 + kAhead;
