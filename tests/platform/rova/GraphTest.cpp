@@ -342,10 +342,16 @@ TEST_F(HostTest, PlugsBeyondTheFirst64AttributesAreDirtiedAndPulledOnceEachTime)
 
 TEST_F(HostTest, EveryNodeIsFoundByItsNameThroughManyDeletesAndRenames) {
     // Enough nodes that names share and outgrow the index's slots; deleting every third and
-    // renaming every fifth of the rest leaves holes amid runs of neighbours.
+    // renaming every fifth of the rest leaves holes amid runs of neighbours. Read in order first,
+    // each node notes the one looked up after it; each goes right after it was looked up itself.
     constexpr int kCount = 700;
     for (int k = 0; k < kCount; ++k) create("testAdd", "n" + std::to_string(k));
-    for (int k = 0; k < kCount; k += 3) ASSERT_TRUE(host.deleteNode("n" + std::to_string(k)));
+    for (int pass = 0; pass < 2; ++pass)
+        for (int k = 0; k < kCount; ++k) EXPECT_EQ(get("n" + std::to_string(k) + ".sum"), "3");
+    for (int k = 0; k < kCount; k += 3) {
+        EXPECT_EQ(get("n" + std::to_string(k) + ".b"), "2");
+        ASSERT_TRUE(host.deleteNode("n" + std::to_string(k)));
+    }
     for (int k = 1; k < kCount; k += 15) {
         const std::string name = "n" + std::to_string(k);
         ASSERT_TRUE(host.renameNode(name, "r" + std::to_string(k)));
