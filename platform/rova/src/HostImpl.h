@@ -192,6 +192,9 @@ struct Host::Impl {
     // Visits the plug: false when reached before; else marks it dirty and puts it on the walk.
     bool enterDirty(detail::NodeRecord* node, int attribute, Visited& visited, DirtyWalk& walk);
     void startStep(detail::NodeRecord* node, int attribute, DirtyWalk& walk);
+    // Whether the step, about to enter the plug its current member affects, has nothing left to
+    // do after it: no other declared dependents, no destinations.
+    bool nothingAfter(const DirtyStep& step, const detail::NodeType& type) const;
     // Walks the steps above `bottom` to the end.
     void propagate(Visited& visited, DirtyWalk& walk, std::size_t bottom);
     // Pulls a dirty plug clean when it can. Failures of compute are recorded in evaluationErrors.

@@ -670,6 +670,46 @@ TEST_F(HostTest, LargeWalksFollowTheGraphAsItIsNowAfterItChanged) {
     EXPECT_EQ(rova_test::AddNode::computeCount, now);
 }
 
+// Dirtying leaves a node's walk early when nothing but the plug it enters is left for it, which it
+// can know only while no observer may connect plugs in between: with and without one, the same
+// plugs end up dirty, through chains, hubs, compound children and plugs that both affect others
+// and feed connections.
+TEST_F(HostTest, DirtyingReachesTheSamePlugsWhetherOrNotAnyoneObserves) {
+    const std::vector<std::string> names = {"root", "c1", "c2", "c3", "h1", "h2", "h3", "x", "y"};
+    for (const std::string& name : names) create("testAdd", name);
+    for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+             {"root.sum", "c1.a"},  // a chain
+             {"c1.sum", "c2.a"},
+             {"c2.sum", "c3.a"},
+             {"root.sum", "h1.b"},  // a hub
+             {"root.sum", "h2.b"},
+             {"root.sum", "h3.b"},
+             {"c1.a", "x.a"},          // a plug that affects sum and feeds a connection
+             {"h2.sum", "y.offsetX"},  // a compound's child, which affects doubled
+             {"c3.sum", "y.b"}})
+        ASSERT_TRUE(host.connect(from, to));
+    const auto dirtyAfterASet = [&](const char* value) {
+        for (const std::string& name : names)
+            for (const char* plug : {".sum", ".doubled"}) host.getPlug(name + plug);
+        EXPECT_TRUE(host.setPlug("root.a", {value}));
+        std::vector<std::string> dirty;
+        for (const std::string& name : names)
+            for (const char* plug : {".a", ".b", ".sum", ".offset", ".offsetX", ".doubled"})
+                if (host.isDirty(name + plug).value)
+                    dirty.push_back(name + plug);
+        return dirty;
+    };
+    const std::vector<std::string> observed = dirtyAfterASet("4");
+    host.removeObserver(observer);
+    const std::vector<std::string> unobserved = dirtyAfterASet("5");
+    observer = host.addObserver([this](const rova::host::GraphEvent& e) { events.push_back(e); });
+    EXPECT_EQ(unobserved, observed);
+    EXPECT_EQ(std::count(observed.begin(), observed.end(), "x.sum"), 1);
+    EXPECT_EQ(std::count(observed.begin(), observed.end(), "y.doubled"), 1);
+    EXPECT_EQ(std::count(observed.begin(), observed.end(), "y.sum"), 1);
+    EXPECT_EQ(get("y.sum"), std::to_string(1 + (5 + 2) + 3 * 2));
+}
+
 // A deep pull lists the chain's nodes before it reaches them: a compute on the way that deletes
 // some of them (here nodes further down the chain, and the plug's own node) leaves the pull to
 // skip them and the nodes below to keep their stored values, with nothing read from a deleted

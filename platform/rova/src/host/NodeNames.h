@@ -72,17 +72,17 @@ class NodeNames {
     // the node that followed last time, which a large scene would otherwise wait for at the next
     // lookup. Only a hint: a node named there is prefetched, never read.
     void foresee(NodeRecord* node, std::size_t hash) const {
-        if (m_previous && m_previous != node && m_previous->foundNext != node) {
-            m_previous->foundNext = node;
-            m_previous->foundNextHash = hash;
-        }
+        if (m_previous && m_previous != node && m_previous->foundNext.node != node)
+            m_previous->foundNext = {node, hash, node->instance};
         m_previous = node;
-        if (const NodeRecord* next = node->foundNext) {
-            __builtin_prefetch(&m_slots[node->foundNextHash & mask()]);
-            const char* at = reinterpret_cast<const char*>(next);
+        const NodeRecord::FoundNext& next = node->foundNext;
+        if (next.node) {
+            __builtin_prefetch(&m_slots[next.hash & mask()]);
+            const char* at = reinterpret_cast<const char*>(next.node);
             __builtin_prefetch(at);
             __builtin_prefetch(at + 64);
             __builtin_prefetch(at + 128);
+            __builtin_prefetch(next.instance);  // what a compute of the node reads first
         }
     }
 

@@ -214,9 +214,13 @@ class alignas(64) NodeRecord : public ObjectImpl {
     std::vector<int> refreshAttributes;
     std::unique_ptr<ThreadState> thread;
     std::vector<std::uint64_t> visits;
-    // The node looked up by name after this one last time, and its name's hash (see NodeNames).
-    const NodeRecord* foundNext = nullptr;
-    std::size_t foundNextHash = 0;
+    // The node looked up by name after this one last time, its name's hash and its instance (see
+    // NodeNames).
+    struct FoundNext {
+        const NodeRecord* node = nullptr;
+        std::size_t hash = 0;
+        const void* instance = nullptr;
+    } foundNext;
 
     // Where an attribute's value lives: children of a three-number compound share their parent's.
     // Inline: dirtying and evaluation ask it for every plug they reach.
