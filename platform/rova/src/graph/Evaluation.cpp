@@ -39,12 +39,23 @@ void prefetchComputed(const NodeRecord* node) {
     for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(values + at);
 }
 
-// What a pull reads of a node's record: its first lines (type, marks, flags, where the values
-// lie) up to the end of its connection lists in.
-void prefetchRecord(const NodeRecord* node) {
+// What a pull's walk reads of a node it lists: the record's first lines (type, marks, flags)
+// and its connections in, not the lines between them (the name, the values, the connections out).
+void prefetchListed(const NodeRecord* node) {
     const char* at = reinterpret_cast<const char*>(node);
-    const char* end = reinterpret_cast<const char*>(&node->incoming + 1);
-    for (; at < end; at += 64) __builtin_prefetch(at);
+    __builtin_prefetch(at);
+    __builtin_prefetch(at + 64);
+    const char* in = reinterpret_cast<const char*>(&node->incoming);
+    __builtin_prefetch(in);
+    __builtin_prefetch(in + 64);
+}
+
+// What a pull reads of a node's record: what the walk read, and where the instance and the
+// values lie.
+void prefetchRecord(const NodeRecord* node) {
+    prefetchListed(node);
+    __builtin_prefetch(&node->instance);
+    __builtin_prefetch(&node->values);
 }
 
 // Entries of a pull's walk between a prefetch and the pull it is for.
@@ -126,7 +137,7 @@ void Host::Impl::preparePull(NodeRecord* root, int rootStorage) {
             NodeRecord* node = top.node;
             if (trace)
                 if (const NodeRecord* ahead = trace->reached(node, false))
-                    prefetchRecord(ahead);
+                    prefetchListed(ahead);
             const NodeType& type = *node->type;
             if (!type.lookupsCurrent())
                 continue;
