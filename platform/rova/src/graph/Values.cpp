@@ -120,8 +120,10 @@ Value& Value::operator=(const Value& other) {
     d = other.d;
     for (int k = 0; k < 3; ++k) v3[k] = other.v3[k];
     mesh = other.mesh;
-    if (other.m_wide)
-        m_wide = std::make_unique<Wide>(*other.m_wide);
+    if (other.m_wide && m_wide)
+        *m_wide = *other.m_wide;
+    else if (other.m_wide)
+        m_wide = makeWide(other.m_wide.get());
     else
         m_wide.reset();
     return *this;

@@ -2,8 +2,10 @@
 // Stored attribute values and their types.
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 
+#include "model/Slabs.h"
 #include "rova/RMatrix.h"
 
 namespace rova::detail {
@@ -62,14 +64,32 @@ struct Value {
         RMatrix matrix;
         std::string text;
     };
+    // From slabs of their own size (see Slabs.h): a node whose compute writes many matrices
+    // finds them side by side, in the order it first wrote them, not scattered over the heap.
+    struct WideDelete {
+        void operator()(Wide* wide) const noexcept {
+            wide->~Wide();
+            giveSlabBlock(wide, sizeof(Wide));
+        }
+    };
+    using WidePtr = std::unique_ptr<Wide, WideDelete>;
+    static WidePtr makeWide(const Wide* copy = nullptr) {
+        void* block = takeSlabBlock(sizeof(Wide));
+        try {
+            return WidePtr(copy ? new (block) Wide(*copy) : new (block) Wide());
+        } catch (...) {
+            giveSlabBlock(block, sizeof(Wide));
+            throw;
+        }
+    }
     Wide& wide() {
         if (!m_wide)
-            m_wide = std::make_unique<Wide>();
+            m_wide = makeWide();
         return *m_wide;
     }
     static const RMatrix kIdentity;
     static const std::string kEmpty;
-    std::unique_ptr<Wide> m_wide;
+    WidePtr m_wide;
 };
 
 }  // namespace rova::detail
