@@ -571,12 +571,7 @@ TEST_F(HostTest, ADiamondEvaluatesItsSourceOnce) {
 TEST_F(HostTest, DeepChainsAndLatticesArePulledOnTheCallersStackOnceEach) {
     constexpr int kNodes = 20000;
     const auto node = [](const char* base, int k) { return base + std::to_string(k); };
-    for (int k = 0; k < kNodes; ++k) {
-        create("testAdd", node("n", k));
-        if (k > 0) {
-            ASSERT_TRUE(host.connect(node("n", k - 1) + ".sum", node("n", k) + ".a"));
-        }
-    }
+    createChain("n", kNodes);
     // sum = a + b, with b = 2: the end sums a + 2 per node.
     const std::string end = node("n", kNodes - 1) + ".sum";
     EXPECT_EQ(get(end), std::to_string(1 + 2 * kNodes));
@@ -628,12 +623,7 @@ TEST_F(HostTest, DeepChainsAndLatticesArePulledOnTheCallersStackOnceEach) {
 TEST_F(HostTest, LargeWalksFollowTheGraphAsItIsNowAfterItChanged) {
     constexpr int kNodes = 3000;
     const auto node = [](const char* base, int k) { return base + std::to_string(k); };
-    for (int k = 0; k < kNodes; ++k) {
-        create("testAdd", node("n", k));
-        if (k > 0) {
-            ASSERT_TRUE(host.connect(node("n", k - 1) + ".sum", node("n", k) + ".a"));
-        }
-    }
+    createChain("n", kNodes);
     const std::string end = node("n", kNodes - 1) + ".sum";
     for (const char* start : {"3", "5"}) {  // twice: the second walks are foreseen
         ASSERT_TRUE(host.setPlug("n0.a", {start}));

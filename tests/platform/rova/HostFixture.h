@@ -60,6 +60,17 @@ class HostTest : public ::testing::Test {
         EXPECT_TRUE(made.ok()) << made.status.message;
         return made.value;
     }
+
+    // testAdd nodes BASE0 to BASE(count - 1), each one's sum feeding the next one's a.
+    void createChain(const std::string& base, int count) {
+        for (int k = 0; k < count; ++k) {
+            create("testAdd", base + std::to_string(k));
+            if (k > 0) {
+                ASSERT_TRUE(host.connect(base + std::to_string(k - 1) + ".sum",
+                                         base + std::to_string(k) + ".a"));
+            }
+        }
+    }
 };
 
 using Lines = std::vector<std::string>;

@@ -26,17 +26,6 @@ namespace rova::host {
 using detail::Connection;
 
 namespace {
-// What a visit reads of a node it enters: its first two lines (flags, marks) and its outgoing
-// list's first entries.
-void prefetchVisit(const NodeRecord* node) {
-    const char* at = reinterpret_cast<const char*>(node);
-    __builtin_prefetch(at);
-    __builtin_prefetch(at + 64);
-    const char* out = reinterpret_cast<const char*>(&node->outgoing);
-    __builtin_prefetch(out);
-    __builtin_prefetch(out + 64);
-}
-
 // The attribute, its compound parent and its children: what a change to the attribute touches.
 // scratch holds it while the type's lookup tables are not built yet.
 const std::vector<int>& family(const NodeType& type, int attribute, std::vector<int>& scratch) {
@@ -128,7 +117,7 @@ bool Host::Impl::enterDirty(NodeRecord* node, int attribute, Visited& visited, D
         return false;
     if (walk.trace)
         if (const NodeRecord* ahead = walk.trace->reached(node, walk.foreseen))
-            prefetchVisit(ahead);
+            detail::prefetchVisit(ahead, ahead->outgoing);
     if (!node->dirty[static_cast<std::size_t>(storage)]) {
         node->dirty[static_cast<std::size_t>(storage)] = 1;
         emit(GraphEvent::kDirty, node, storage);
@@ -235,8 +224,10 @@ void Host::Impl::propagate(Visited& visited, DirtyWalk& walk, std::size_t bottom
         walk.steps.pop_back();
         // Back up a chain the walk goes on with the steps below, whose nodes it read long ago:
         // the one a few steps down is asked for meanwhile.
-        if (walk.steps.size() > bottom + kDeepWalk)
-            prefetchVisit(walk.steps[walk.steps.size() - 1 - kAhead].node);
+        if (walk.steps.size() > bottom + kDeepWalk) {
+            const NodeRecord* below = walk.steps[walk.steps.size() - 1 - kAhead].node;
+            detail::prefetchVisit(below, below->outgoing);
+        }
     }
 }
 

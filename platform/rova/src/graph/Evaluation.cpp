@@ -39,15 +39,10 @@ void prefetchComputed(const NodeRecord* node) {
     for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(values + at);
 }
 
-// What a pull's walk reads of a node it lists: the record's first lines (type, marks, flags)
-// and its connections in, not the lines between them (the name, the values, the connections out).
+// What a pull's walk reads of a node it lists: the record's first lines and its connections in,
+// not the lines between them (the name, the values, the connections out).
 void prefetchListed(const NodeRecord* node) {
-    const char* at = reinterpret_cast<const char*>(node);
-    __builtin_prefetch(at);
-    __builtin_prefetch(at + 64);
-    const char* in = reinterpret_cast<const char*>(&node->incoming);
-    __builtin_prefetch(in);
-    __builtin_prefetch(in + 64);
+    detail::prefetchVisit(node, node->incoming);
 }
 
 // What a pull reads of a node's record: what the walk read, and where the instance and the
