@@ -179,6 +179,8 @@ void Host::Impl::shutdown(bool recreateSceneTime) {
     }
     watched.clear();
     evaluationErrors.clear();
+    dirtyHints.clear();  // the traces' memory: their nodes are gone
+    pullHints.clear();
     acquireWaitMs.store(10);
     idleWaitMs.store(8);
     dataReports.store(false);
