@@ -1,4 +1,6 @@
 // Dependency-graph semantics: dirty propagation, pull evaluation, connections and their checks.
+#include <cstdint>
+
 #include "HostFixture.h"
 
 using rova::host::PlugValue;
@@ -45,6 +47,49 @@ RStatus initializeWide(RObject plugin) {
 RStatus uninitializeWide(RObject plugin) {
     RFnPlugin fn(plugin);
     return fn.deregisterNode(RTypeId(kWideId));
+}
+
+// Aligned beyond a cache line, as a node holding vector registers' worth of scratch is: output =
+// input * 3, computed through that scratch.
+class alignas(128) AlignedNode : public RPxNode {
+  public:
+    static inline RObject input, output;
+    static inline std::vector<const void*> made;  // every node made, in order
+    static void* create() {
+        auto* node = new AlignedNode();
+        made.push_back(node);
+        return node;
+    }
+    static RStatus initialize() {
+        RFnNumericAttribute numeric;
+        input = numeric.create("input", "in", RFnNumericData::kDouble, 0.0);
+        output = numeric.create("output", "out", RFnNumericData::kDouble, 0.0);
+        numeric.setWritable(false);
+        for (const RObject* attribute : {&input, &output})
+            if (RStatus status = addAttribute(*attribute); !status)
+                return status;
+        return attributeAffects(input, output);
+    }
+    RStatus compute(const RPlug& plug, RDataBlock& block) override {
+        if (plug != output)
+            return RStatus::kUnknownParameter;
+        for (double& lane : lanes) lane = block.inputValue(input).asDouble();
+        RDataHandle out = block.outputValue(output);
+        out.set(lanes[0] + lanes[3] + lanes[7]);
+        out.setClean();
+        return RStatus::kSuccess;
+    }
+    double lanes[8] = {};
+};
+constexpr unsigned kAlignedId = 0x7e5711;
+RStatus initializeAligned(RObject plugin) {
+    RFnPlugin fn(plugin, "Aligned", "1");
+    return fn.registerNode("testAligned", RTypeId(kAlignedId), AlignedNode::create,
+                           AlignedNode::initialize);
+}
+RStatus uninitializeAligned(RObject plugin) {
+    RFnPlugin fn(plugin);
+    return fn.deregisterNode(RTypeId(kAlignedId));
 }
 
 // Passes `input` on to `output`, and on the way runs the command "deleteVictims" (what a
@@ -658,6 +703,30 @@ TEST_F(HostTest, LargeWalksFollowTheGraphAsItIsNowAfterItChanged) {
     EXPECT_EQ(dirtied.back(), node("n", kNodes - 1));
     EXPECT_EQ(get(end), std::to_string(7 + 2 * now));
     EXPECT_EQ(rova_test::AddNode::computeCount, now);
+}
+
+// Node objects come from the host's allocator, which hands out blocks aligned to a cache line: a
+// type that asks for more gets it, among ordinary nodes made before and after it, and each kind
+// goes back to where it came from when its node is deleted.
+TEST_F(HostTest, NodeObjectsHaveTheAlignmentTheirTypeAsksFor) {
+    ASSERT_TRUE(host.registerBuiltinPlugin("aligned", initializeAligned, uninitializeAligned));
+    AlignedNode::made.clear();
+    for (int round = 0; round < 2; ++round) {
+        for (int k = 0; k < 40; ++k) {
+            create("testAdd", "plain" + std::to_string(k));
+            create("testAligned", "wide" + std::to_string(k));
+            ASSERT_TRUE(host.setPlug("wide" + std::to_string(k) + ".input", {std::to_string(k)}));
+        }
+        for (int k = 0; k < 40; ++k)
+            EXPECT_EQ(get("wide" + std::to_string(k) + ".output"), std::to_string(3 * k));
+        for (int k = 0; k < 40; ++k) {
+            ASSERT_TRUE(host.deleteNode("wide" + std::to_string(k)));
+            ASSERT_TRUE(host.deleteNode("plain" + std::to_string(k)));
+        }
+    }
+    ASSERT_EQ(AlignedNode::made.size(), 80u);
+    for (const void* node : AlignedNode::made)
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(node) % alignof(AlignedNode), 0u);
 }
 
 // Dirtying leaves a node's walk early when nothing but the plug it enters is left for it, which it

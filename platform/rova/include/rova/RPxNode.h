@@ -1,4 +1,7 @@
 #pragma once
+#include <cstddef>
+#include <new>
+
 #include "rova/RDataBlock.h"
 #include "rova/RObject.h"
 #include "rova/RPlug.h"
@@ -40,6 +43,14 @@ class ROVA_API RPxNode {
 
     RPxNode(const RPxNode&) = delete;
     RPxNode& operator=(const RPxNode&) = delete;
+
+    // Nodes are made by the host's own allocator, in creation order, next to the records of the
+    // scene: a walk over a large graph then finds each node's object where it finds its values.
+    static void* operator new(std::size_t bytes);
+    static void operator delete(void* node, std::size_t bytes) noexcept;
+    // A node type aligned beyond a cache line is made apart, as any over-aligned object is.
+    static void* operator new(std::size_t bytes, std::align_val_t alignment);
+    static void operator delete(void* node, std::size_t bytes, std::align_val_t alignment) noexcept;
 
   private:
     friend struct rova::detail::NodeAccess;

@@ -10,6 +10,7 @@
 #include "model/Attributes.h"
 #include "model/NodeTypes.h"
 #include "model/Objects.h"
+#include "model/Slabs.h"
 #include "rova/RArrayDataHandle.h"
 #include "rova/RDataBlock.h"
 #include "rova/RDataHandle.h"
@@ -19,6 +20,18 @@ using rova::detail::AttributeDef;
 using rova::detail::NodeType;
 
 RPxNode::RPxNode() = default;
+void* RPxNode::operator new(std::size_t bytes) {
+    return rova::detail::takeSlabBlock(bytes);
+}
+void RPxNode::operator delete(void* node, std::size_t bytes) noexcept {
+    rova::detail::giveSlabBlock(node, bytes);
+}
+void* RPxNode::operator new(std::size_t bytes, std::align_val_t alignment) {
+    return ::operator new(bytes, alignment);
+}
+void RPxNode::operator delete(void* node, std::size_t bytes, std::align_val_t alignment) noexcept {
+    ::operator delete(node, bytes, alignment);
+}
 RPxNode::~RPxNode() = default;
 void RPxNode::postConstructor() {}
 RStatus RPxNode::compute(const RPlug&, RDataBlock&) {
