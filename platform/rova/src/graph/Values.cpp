@@ -1,6 +1,5 @@
 // Stored attribute values and the node records that hold them.
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -8,8 +7,6 @@
 #include <mutex>
 #include <new>
 #include <type_traits>
-
-#include <sys/mman.h>
 
 #include "host/DataThreadState.h"
 #include "host/Diagnostics.h"
@@ -248,8 +245,7 @@ void NodeType::buildLookups() {
 }
 
 namespace {
-// The slabs of every size asked (a few: a record's block, each type's values, each type's node
-// objects).
+// The slabs of every size asked (a few: a record's block, each type's values and node objects).
 class Slabs {
   public:
     static Slabs& instance() {
@@ -263,16 +259,9 @@ class Slabs {
         Pool& pool = poolOf(bytes);
         if (!pool.free) {
             const std::size_t stride = (bytes + kAlign - 1) / kAlign * kAlign;
-            char* slab = nullptr;
-            std::size_t count = 0;
-            if (pool.slabs >= kSmallSlabs && stride <= kHugeBytes)
-                if ((slab = hugeSlab()))
-                    count = kHugeBytes / stride;
-            if (!slab) {
-                count = std::max<std::size_t>(1, kSlabBytes / stride);
-                slab = static_cast<char*>(::operator new (stride* count, std::align_val_t{kAlign}));
-            }
-            ++pool.slabs;
+            const std::size_t count = std::max<std::size_t>(1, kSlabBytes / stride);
+            auto* slab =
+                static_cast<char*>(::operator new (stride* count, std::align_val_t{kAlign}));
             for (std::size_t k = count; k-- > 0;)
                 pool.free = new (slab + k * stride) Free{pool.free};
         }
@@ -292,10 +281,6 @@ class Slabs {
 
   private:
     static constexpr std::size_t kAlign = 64, kSlabBytes = std::size_t{128} << 10;
-    // A size that has filled kSmallSlabs slabs belongs to a large scene: its further slabs are
-    // one huge page each, so that a walk over many thousand nodes does not miss the address
-    // translation cache at every node. A small scene keeps small slabs and commits little.
-    static constexpr std::size_t kSmallSlabs = 16, kHugeBytes = std::size_t{2} << 20;
     // Under the address sanitizer every block is one of its own, so that a use after it was
     // given back is still caught.
 #if defined(__SANITIZE_ADDRESS__)
@@ -309,31 +294,12 @@ class Slabs {
     struct Pool {
         std::size_t bytes;
         Free* free;
-        std::size_t slabs;
     };
     Pool& poolOf(std::size_t bytes) {
         for (Pool& pool : m_pools)
             if (pool.bytes == bytes)
                 return pool;
-        return m_pools.emplace_back(Pool{bytes, nullptr, 0});
-    }
-    // kHugeBytes aligned to kHugeBytes, asked to be backed by a huge page; null when the system
-    // gives no such mapping (the caller then takes an ordinary slab).
-    static char* hugeSlab() {
-        void* mapped = mmap(nullptr, 2 * kHugeBytes, PROT_READ | PROT_WRITE,
-                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (mapped == MAP_FAILED)
-            return nullptr;
-        auto* start = static_cast<char*>(mapped);
-        const auto address = reinterpret_cast<std::uintptr_t>(start);
-        const std::size_t lead = (kHugeBytes - address % kHugeBytes) % kHugeBytes;
-        if (lead > 0)
-            munmap(start, lead);
-        munmap(start + lead + kHugeBytes, kHugeBytes - lead);
-#if defined(MADV_HUGEPAGE)
-        madvise(start + lead, kHugeBytes, MADV_HUGEPAGE);  // advice: refused, pages stay small
-#endif
-        return start + lead;
+        return m_pools.emplace_back(Pool{bytes, nullptr});
     }
     std::mutex m_mutex;
     std::deque<Pool> m_pools;  // stays put as it grows

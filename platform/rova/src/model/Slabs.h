@@ -2,9 +2,8 @@
 // Blocks of one size taken from slabs of their own, handed out in address order and reused
 // newest freed first: what a scene builds in order (node records, their values, the plug-ins'
 // node objects) lies in order, a few to a page at a steady stride, and walking a chain or a hub
-// along creation order reads memory the hardware prefetches. A size a large scene uses much comes
-// in huge pages. The slabs are kept for the process's life: a plug-in may hold a node past the
-// host's end. Any thread.
+// along creation order reads memory the hardware prefetches. The slabs are kept for the process's
+// life: a plug-in may hold a node past the host's end. Any thread.
 #include <cstddef>
 
 namespace rova::detail {
