@@ -170,7 +170,7 @@ std::vector<std::pair<std::string, std::string>> Host::connections(const std::st
 
 namespace {
 void enter(detail::LinkList& list, std::uint64_t& mask, int attribute, ConnectionRef c) {
-    list.add({c, *c});
+    list.add({*c, c});
     mask |= detail::NodeRecord::connectionBit(attribute);
 }
 void leave(detail::LinkList& list, std::uint64_t& mask, int attribute, ConnectionRef c) {

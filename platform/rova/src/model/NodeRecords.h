@@ -49,9 +49,11 @@ using ConnectionRef = Connections::const_iterator;
 // A connection as a node lists it: where it is in the host's list, and a copy of it, so that
 // dirtying and pulling read the node's own lists and not the host's scattered entries. The host
 // makes the lists again whenever it changes a connection in place (reordering).
+// The copy first: a walk reads it and not `ref`, which then ends the entry (a line of the
+// node's list the walk may not need).
 struct LinkedConnection {
-    ConnectionRef ref;
     Connection connection;
+    ConnectionRef ref;
 };
 
 // One flag per storage attribute (dirty). Held in the node for types of up to kInline attributes,
@@ -93,7 +95,7 @@ class NodeFlags {
 class LinkList {
   public:
     static constexpr std::size_t kInline = 2;
-    explicit LinkList(bool outgoing) : m_outgoing(outgoing) {}
+    explicit LinkList(bool outgoing) : m_outgoing(outgoing ? 1 : 0) {}
     LinkList(const LinkList&) = delete;
     LinkList& operator=(const LinkList&) = delete;
     ~LinkList() { release(); }
@@ -141,9 +143,11 @@ class LinkList {
     }
     void release();
 
+    // Sixteen bytes before the entries: the list's first lines hold as much of them as they can.
     LinkedConnection* m_data = m_inline;
-    std::uint32_t m_size = 0, m_capacity = kInline;
-    bool m_outgoing;
+    std::uint32_t m_size = 0;
+    std::uint32_t m_capacity : 31 = kInline;
+    std::uint32_t m_outgoing : 1;
     LinkedConnection m_inline[kInline];
 };
 
@@ -155,8 +159,8 @@ class alignas(64) NodeRecord : public ObjectImpl {
     ~NodeRecord() override;
 
     // What dirtying and evaluation read of every node they reach comes first, in the record's
-    // first two cache lines: the type, the marks, the flags. The name, which a lookup by name
-    // compares, follows; then where the values lie and the connection lists' first entries.
+    // first two cache lines: the type, the marks, the flags. The connection lists' first entries
+    // follow, then where the instance and values lie, then the name a lookup by name compares.
     bool alive = true;  // first: it takes the padding at the end of ObjectImpl
     std::shared_ptr<NodeType> type;
     // The dirty propagation that reached this node last and the storage attributes below 64 it
@@ -173,15 +177,18 @@ class alignas(64) NodeRecord : public ObjectImpl {
     // stored value): bits below 64 here, where evaluation reads them, the others apart.
     std::uint64_t evaluatingLow = 0;
     NodeFlags dirty;  // by storage attribute
-    // Read freely on the main thread, which alone changes it, through rename. Data threads name
-    // their node in messages and fault subjects: they read nameForAnyThread.
-    std::string name;
+    // The node's connections by the attribute they name on it. Kept by the host as connections
+    // are made and broken, so that a lookup costs what the node's own connections cost. A pull
+    // reads the first two lines and `incoming` (the next two), dirtying the first two and
+    // `outgoing` (the two after): each walk reads whole pairs of lines, which the processor
+    // fetches together.
+    LinkList incoming{false}, outgoing{true};
     RPxNode* instance = nullptr;
     // From slabs of its own size, in creation order like the records (see Slabs.h).
     std::vector<Value, SlabAllocator<Value>> values;
-    // The node's connections by the attribute they name on it. Kept by the host as connections
-    // are made and broken, so that a lookup costs what the node's own connections cost.
-    LinkList outgoing{true}, incoming{false};
+    // Read freely on the main thread, which alone changes it, through rename. Data threads name
+    // their node in messages and fault subjects: they read nameForAnyThread.
+    std::string name;
 
     bool isEvaluating(int storage) const {
         return storage < 64 ? ((evaluatingLow >> storage) & 1) != 0
