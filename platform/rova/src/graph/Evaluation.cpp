@@ -39,8 +39,8 @@ void prefetchComputed(const NodeRecord* node) {
     for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(values + at);
 }
 
-// What a pull's walk reads of a node it lists: the record's first lines and its connections in,
-// not the lines between them (the name, the values, the connections out).
+// What a pull's walk reads of a node it lists: the record's first four lines, its flags and its
+// connections in, and not the rest (the connections out, where the values lie, the name).
 void prefetchListed(const NodeRecord* node) {
     detail::prefetchVisit(node, node->incoming);
 }

@@ -248,7 +248,7 @@ class alignas(64) NodeRecord : public ObjectImpl {
 };
 
 // Asks for what a walk reads of a node it reaches: the record's first two lines (type, marks,
-// flags) and the first lines of the list it follows on (the node's `outgoing` or `incoming`).
+// flags) and the two lines of the list it follows on (the node's `outgoing` or `incoming`).
 inline void prefetchVisit(const NodeRecord* node, const LinkList& list) {
     const char* at = reinterpret_cast<const char*>(node);
     __builtin_prefetch(at);
