@@ -29,8 +29,9 @@ void RPxNode::operator delete(void* node, std::size_t bytes) noexcept {
 void* RPxNode::operator new(std::size_t bytes, std::align_val_t alignment) {
     return ::operator new(bytes, alignment);
 }
-void RPxNode::operator delete(void* node, std::size_t bytes, std::align_val_t alignment) noexcept {
-    ::operator delete(node, bytes, alignment);
+// The size goes unused: not every compiler offers the sized form of the aligned delete.
+void RPxNode::operator delete(void* node, std::size_t, std::align_val_t alignment) noexcept {
+    ::operator delete(node, alignment);
 }
 RPxNode::~RPxNode() = default;
 void RPxNode::postConstructor() {}
