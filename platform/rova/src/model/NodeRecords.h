@@ -46,11 +46,10 @@ struct ByConnectionOrder {
 using Connections = std::set<Connection, ByConnectionOrder>;
 using ConnectionRef = Connections::const_iterator;
 
-// A connection as a node lists it: where it is in the host's list, and a copy of it, so that
-// dirtying and pulling read the node's own lists and not the host's scattered entries. The host
-// makes the lists again whenever it changes a connection in place (reordering).
-// The copy first: a walk reads it and not `ref`, which then ends the entry (a line of the
-// node's list the walk may not need).
+// A connection as a node lists it: a copy of it, so that dirtying and pulling read the node's own
+// lists and not the host's scattered entries, and where it is in the host's list. The host makes
+// the lists again whenever it changes a connection in place (reordering). Walks never read `ref`:
+// last in the entry, it spares them the list's last line.
 struct LinkedConnection {
     Connection connection;
     ConnectionRef ref;
@@ -179,9 +178,8 @@ class alignas(64) NodeRecord : public ObjectImpl {
     NodeFlags dirty;  // by storage attribute
     // The node's connections by the attribute they name on it. Kept by the host as connections
     // are made and broken, so that a lookup costs what the node's own connections cost. A pull
-    // reads the first two lines and `incoming` (the next two), dirtying the first two and
-    // `outgoing` (the two after): each walk reads whole pairs of lines, which the processor
-    // fetches together.
+    // reads the record's first four lines (the flags, then `incoming`); dirtying reads the first
+    // two and the two after those (`outgoing`).
     LinkList incoming{false}, outgoing{true};
     RPxNode* instance = nullptr;
     // From slabs of its own size, in creation order like the records (see Slabs.h).
