@@ -28,7 +28,8 @@ struct CommandHolder;
 
 namespace rova::host {
 
-struct Host::Impl {
+// Hidden: the host's own units call its members directly, not through the symbol table.
+struct __attribute__((visibility("hidden"))) Host::Impl {
     Impl();
 
     // ---- search paths
