@@ -33,8 +33,9 @@ struct RecognizerDefaults {
     // during a tap, a circle or a swipe of the finger alone. Above it the hand is changing shape
     // (pinch, grab, spreading, drumming fingers) rather than gesturing; a tapping or circling
     // finger moves alone (its neighbours follow by a fifth of its motion at most), while recorded
-    // people's pinches, grabs and spreads move the other fingers by 0.3 and more of it, and their
-    // settling into a still pose by 0.24-0.3.
+    // people's pinches, grabs and spreads move the other fingers by 0.3 and more of it, and the
+    // finger strokes and circles of their spreading, grabbing and shaking hands by 0.24-0.3 as
+    // they start.
     float handMaxShapeRatio = 0.24f;
 
     // mm the palm (or the pointing finger, for a swipe of one finger) travels in one stroke

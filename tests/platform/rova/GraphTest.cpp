@@ -6,10 +6,26 @@
 using rova::host::PlugValue;
 
 namespace {
+// The entry points of a builtin plug-in that registers the one node type `Node` names: its
+// kPlugin, kTypeName and kId, made by Node::create and Node::initialize.
+template <class Node>
+RStatus initializeOne(RObject plugin) {
+    RFnPlugin fn(plugin, Node::kPlugin, "1");
+    return fn.registerNode(Node::kTypeName, RTypeId(Node::kId), Node::create, Node::initialize);
+}
+template <class Node>
+RStatus uninitializeOne(RObject plugin) {
+    RFnPlugin fn(plugin);
+    return fn.deregisterNode(RTypeId(Node::kId));
+}
+
 // More attributes than a node keeps in bits: `input` and `total` lie beyond the first 64, where
 // visit marks and evaluation flags are kept apart.
 class WideNode : public RPxNode {
   public:
+    static constexpr const char* kPlugin = "Wide";
+    static constexpr const char* kTypeName = "testWide";
+    static constexpr unsigned kId = 0x7e5710;
     static inline RObject input, total;
     static void* create() { return new WideNode(); }
     static RStatus initialize() {
@@ -39,20 +55,14 @@ class WideNode : public RPxNode {
         return RStatus::kSuccess;
     }
 };
-constexpr unsigned kWideId = 0x7e5710;
-RStatus initializeWide(RObject plugin) {
-    RFnPlugin fn(plugin, "Wide", "1");
-    return fn.registerNode("testWide", RTypeId(kWideId), WideNode::create, WideNode::initialize);
-}
-RStatus uninitializeWide(RObject plugin) {
-    RFnPlugin fn(plugin);
-    return fn.deregisterNode(RTypeId(kWideId));
-}
 
 // Aligned beyond a cache line, as a node holding vector registers' worth of scratch is: output =
 // input * 3, computed through that scratch.
 class alignas(128) AlignedNode : public RPxNode {
   public:
+    static constexpr const char* kPlugin = "Aligned";
+    static constexpr const char* kTypeName = "testAligned";
+    static constexpr unsigned kId = 0x7e5712;
     static inline RObject input, output;
     static inline std::vector<const void*> made;  // every node made, in order
     static void* create() {
@@ -81,21 +91,14 @@ class alignas(128) AlignedNode : public RPxNode {
     }
     double lanes[8] = {};
 };
-constexpr unsigned kAlignedId = 0x7e5711;
-RStatus initializeAligned(RObject plugin) {
-    RFnPlugin fn(plugin, "Aligned", "1");
-    return fn.registerNode("testAligned", RTypeId(kAlignedId), AlignedNode::create,
-                           AlignedNode::initialize);
-}
-RStatus uninitializeAligned(RObject plugin) {
-    RFnPlugin fn(plugin);
-    return fn.deregisterNode(RTypeId(kAlignedId));
-}
 
 // Passes `input` on to `output`, and on the way runs the command "deleteVictims" (what a
 // compute that edits the scene through the command language does).
 class DeletingNode : public RPxNode {
   public:
+    static constexpr const char* kPlugin = "Deleting";
+    static constexpr const char* kTypeName = "testDeleting";
+    static constexpr unsigned kId = 0x7e5711;
     static inline RObject input, output;
     static void* create() { return new DeletingNode(); }
     static RStatus initialize() {
@@ -120,16 +123,6 @@ class DeletingNode : public RPxNode {
         return RStatus::kSuccess;
     }
 };
-constexpr unsigned kDeletingId = 0x7e5711;
-RStatus initializeDeleting(RObject plugin) {
-    RFnPlugin fn(plugin, "Deleting", "1");
-    return fn.registerNode("testDeleting", RTypeId(kDeletingId), DeletingNode::create,
-                           DeletingNode::initialize);
-}
-RStatus uninitializeDeleting(RObject plugin) {
-    RFnPlugin fn(plugin);
-    return fn.deregisterNode(RTypeId(kDeletingId));
-}
 }  // namespace
 
 TEST_F(HostTest, SettingAnInputDirtiesWhatItAffectsOnceAndGetComputesOnce) {
@@ -368,7 +361,8 @@ TEST_F(HostTest, AFreedNameGivesItsSuffixBackToTheNextNodeOfItsBase) {
 }
 
 TEST_F(HostTest, PlugsBeyondTheFirst64AttributesAreDirtiedAndPulledOnceEachTime) {
-    ASSERT_TRUE(host.registerBuiltinPlugin("wide", initializeWide, uninitializeWide));
+    ASSERT_TRUE(
+        host.registerBuiltinPlugin("wide", initializeOne<WideNode>, uninitializeOne<WideNode>));
     create("testWide", "w1");
     create("testWide", "w2");
     ASSERT_TRUE(host.connect("w1.total", "w2.input"));
@@ -709,7 +703,8 @@ TEST_F(HostTest, LargeWalksFollowTheGraphAsItIsNowAfterItChanged) {
 // type that asks for more gets it, among ordinary nodes made before and after it, and each kind
 // goes back to where it came from when its node is deleted.
 TEST_F(HostTest, NodeObjectsHaveTheAlignmentTheirTypeAsksFor) {
-    ASSERT_TRUE(host.registerBuiltinPlugin("aligned", initializeAligned, uninitializeAligned));
+    ASSERT_TRUE(host.registerBuiltinPlugin("aligned", initializeOne<AlignedNode>,
+                                           uninitializeOne<AlignedNode>));
     AlignedNode::made.clear();
     for (int round = 0; round < 2; ++round) {
         for (int k = 0; k < 40; ++k) {
@@ -774,7 +769,8 @@ TEST_F(HostTest, DirtyingReachesTheSamePlugsWhetherOrNotAnyoneObserves) {
 // skip them and the nodes below to keep their stored values, with nothing read from a deleted
 // node's memory.
 TEST_F(HostTest, ADeepPullWhoseComputeDeletesNodesItHasListedGoesOnWithoutThem) {
-    ASSERT_TRUE(host.registerBuiltinPlugin("deleting", initializeDeleting, uninitializeDeleting));
+    ASSERT_TRUE(host.registerBuiltinPlugin("deleting", initializeOne<DeletingNode>,
+                                           uninitializeOne<DeletingNode>));
     constexpr int kNodes = 3000;
     const auto node = [](int k) { return "n" + std::to_string(k); };
     for (int k = 0; k < kNodes; ++k) {
