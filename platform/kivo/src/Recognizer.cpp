@@ -31,7 +31,7 @@ RecognizerSettings RecognizerSettings::fromConfig(const ConfigStore& store) {
     return s;
 }
 
-void Recognizer::why(std::int64_t t, const char* format, ...) const {
+void Recognizer::why(const char* format, ...) const {
     if (!m_trace) {
         return;
     }
@@ -40,7 +40,7 @@ void Recognizer::why(std::int64_t t, const char* format, ...) const {
     va_start(args, format);
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    m_trace(t, line);
+    m_trace(m_frameTime, line);
 }
 
 void Recognizer::reset() {
@@ -177,12 +177,110 @@ bool Recognizer::choosePointer(Track& tr, const HandRecord& hand, const FrameRec
     return true;
 }
 
+Recognizer::Sample Recognizer::between(const Sample& a, const Sample& b, std::int64_t t) {
+    const float w = static_cast<float>(t - a.t) / static_cast<float>(b.t - a.t);
+    const auto mix = [w](const Vector& x, const Vector& y) { return x + (y - x) * w; };
+    Sample s;
+    s.t = t;
+    s.p = mix(a.p, b.p);
+    s.tip = mix(a.tip, b.tip);
+    s.palm = mix(a.palm, b.palm);
+    s.direction = mix(a.direction, b.direction).normalized();
+    s.normal = mix(a.normal, b.normal).normalized();
+    s.shape = a.shape + (b.shape - a.shape) * w;
+    s.extension = s.tip.distanceTo(s.palm);
+    s.thumbGap = std::isinf(a.thumbGap) || std::isinf(b.thumbGap)
+                     ? b.thumbGap
+                     : a.thumbGap + (b.thumbGap - a.thumbGap) * w;
+    return s;
+}
+
+void Recognizer::mergeSteps(std::vector<GestureRecord>& gestures, std::size_t first) {
+    std::size_t kept = first;
+    for (std::size_t k = first; k < gestures.size(); ++k) {
+        const GestureRecord g = gestures[k];
+        auto same = std::find_if(
+            gestures.begin() + static_cast<std::ptrdiff_t>(first),
+            gestures.begin() + static_cast<std::ptrdiff_t>(kept),
+            [&](const GestureRecord& r) { return r.id == g.id && r.state != Gesture::StateStop; });
+        if (same != gestures.begin() + static_cast<std::ptrdiff_t>(kept) &&
+            g.state != Gesture::StateStop) {
+            const int state = same->state;
+            *same = g;
+            if (state == Gesture::StateStart) {
+                same->state = Gesture::StateStart;
+            }
+            continue;
+        }
+        gestures[kept++] = g;
+    }
+    gestures.resize(kept);
+}
+
+void Recognizer::carryOn(const Track& tr, FrameRecord& frame) {
+    if (tr.swipeActive && tr.swipeLive) {
+        GestureRecord g = tr.swipe;
+        g.state = Gesture::StateUpdate;
+        frame.gestures.push_back(g);
+    }
+    if (tr.circleActive) {
+        GestureRecord g = tr.circle;
+        g.state = Gesture::StateUpdate;
+        frame.gestures.push_back(g);
+    }
+}
+
+void Recognizer::stopPending(Track& tr, std::int64_t t, FrameRecord& frame) {
+    if (tr.tapPendingStop) {
+        tr.tap.state = Gesture::StateStop;
+        tr.tap.duration = t - tr.tapStart.t;
+        frame.gestures.push_back(tr.tap);
+        tr.tapPendingStop = false;
+    }
+    if (tr.heldStopPending) {
+        tr.held.state = Gesture::StateStop;
+        frame.gestures.push_back(tr.held);
+        tr.heldStopPending = false;
+    }
+}
+
+void Recognizer::step(Track& tr, Sample s, const RecognizerSettings& cfg, FrameRecord& frame) {
+    const std::int64_t t = s.t;
+    stopPending(tr, t, frame);
+    Vector v;
+    Vector palmV;
+    if (!tr.samples.empty()) {
+        s.travel = tr.samples.back().travel + s.p.distanceTo(tr.samples.back().p);
+        const Sample* ref = &tr.samples.front();
+        for (auto r = tr.samples.rbegin(); r != tr.samples.rend(); ++r) {
+            if (t - r->t >= kVelocitySpanUs) {
+                ref = &*r;
+                break;
+            }
+        }
+        const float dt = static_cast<float>(t - ref->t) * 1e-6f;
+        v = (s.p - ref->p) / dt;
+        palmV = (s.palm - ref->palm) / dt;
+    }
+    s.speed = v.magnitude();
+    s.palmSpeed = palmV.magnitude();
+    tr.samples.push_back(s);
+    while (tr.samples.size() > 2 && t - tr.samples.front().t > kSampleWindowUs) {
+        tr.samples.pop_front();
+    }
+    updateCircle(tr, s, cfg, frame);
+    updateSwipe(tr, s, palmV, v, cfg, frame);
+    updateTap(tr, s, v, cfg, frame);
+    updateReachTap(tr, s, cfg, frame);
+}
+
 void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
     if (!cfg.enabled) {
         m_tracks.clear();
         return;
     }
     const std::int64_t t = frame.timestamp;
+    m_frameTime = t;
     m_seen.clear();
     for (const auto& hand : frame.hands) {
         m_seen.push_back(hand.id);
@@ -190,7 +288,7 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
         if (it != m_tracks.end() &&
             (t - it->second.lastSeen > kMaxGapUs ||
              (t > it->second.lastSeen && !it->second.samples.empty() &&
-              hand.palmPosition.distanceTo(it->second.samples.back().palm) >
+              hand.palmPosition.distanceTo(it->second.input.palm) >
                   kMaxHandSpeed * 1e-6f * static_cast<float>(t - it->second.lastSeen)))) {
             stopAll(it->second, frame, cfg);
             m_tracks.erase(it);
@@ -211,9 +309,6 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
             continue;
         }
         tr.lastSeen = t;
-        if (t - tr.firstSeen < toUs(cfg.handSettleTime)) {
-            continue;  // a hand coming into view: watched, not yet read
-        }
         // The device lists a hand's fingers from the thumb.
         const PointableRecord* pointer = nullptr;
         const PointableRecord* thumb = nullptr;
@@ -228,48 +323,40 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
                 pointer = &p;
             }
         }
-        if (tr.tapPendingStop) {
-            tr.tap.state = Gesture::StateStop;
-            tr.tap.duration = t - tr.tapStart.t;
-            frame.gestures.push_back(tr.tap);
-            tr.tapPendingStop = false;
+        Sample now;
+        now.t = t;
+        now.tip = pointer->tipPosition;
+        now.p = now.tip + tr.offset;
+        now.palm = hand.palmPosition;
+        now.direction = hand.direction;
+        now.normal = hand.palmNormal;
+        now.shape = tr.shape;
+        now.extension = now.tip.distanceTo(now.palm);
+        now.thumbGap = thumb == pointer ? kInfinity : now.tip.distanceTo(thumb->tipPosition);
+        const Sample before = tr.input;
+        const bool hadInput = tr.hasInput;
+        tr.input = now;
+        tr.hasInput = true;
+        const std::int64_t settled = tr.firstSeen + toUs(cfg.handSettleTime);
+        if (t < settled) {
+            continue;  // a hand coming into view: watched, not yet read
         }
-
-        Sample s;
-        s.t = t;
-        s.tip = pointer->tipPosition;
-        s.p = s.tip + tr.offset;
-        s.palm = hand.palmPosition;
-        s.direction = hand.direction;
-        s.normal = hand.palmNormal;
-        s.shape = tr.shape;
-        s.extension = s.tip.distanceTo(s.palm);
-        s.thumbGap = thumb == pointer ? kInfinity : s.tip.distanceTo(thumb->tipPosition);
-        Vector v;
-        Vector palmV;
-        if (!tr.samples.empty()) {
-            s.travel = tr.samples.back().travel + s.p.distanceTo(tr.samples.back().p);
-            const Sample* ref = &tr.samples.front();
-            for (auto r = tr.samples.rbegin(); r != tr.samples.rend(); ++r) {
-                if (t - r->t >= kVelocitySpanUs) {
-                    ref = &*r;
-                    break;
-                }
-            }
-            const float dt = static_cast<float>(t - ref->t) * 1e-6f;
-            v = (s.p - ref->p) / dt;
-            palmV = (s.palm - ref->palm) / dt;
+        if (tr.nextStep < 0) {
+            tr.nextStep = firstStepFrom(hadInput ? std::max(settled, before.t + 1) : t);
         }
-        s.speed = v.magnitude();
-        s.palmSpeed = palmV.magnitude();
-        tr.samples.push_back(s);
-        while (tr.samples.size() > 2 && t - tr.samples.front().t > kSampleWindowUs) {
-            tr.samples.pop_front();
+        // A tap's or a reported swipe's stop is due in the frame after its start, step or not.
+        stopPending(tr, t, frame);
+        const std::size_t first = frame.gestures.size();
+        bool stepped = false;
+        for (std::int64_t at = stepTime(tr.nextStep); at <= t; at = stepTime(++tr.nextStep)) {
+            step(tr, at == t || !hadInput ? now : between(before, now, at), cfg, frame);
+            stepped = true;
         }
-        updateCircle(tr, s, cfg, frame);
-        updateSwipe(tr, s, palmV, v, cfg, frame);
-        updateTap(tr, s, v, cfg, frame);
-        updateReachTap(tr, s, cfg, frame);
+        if (stepped) {
+            mergeSteps(frame.gestures, first);
+        } else {
+            carryOn(tr, frame);
+        }
     }
     for (auto it = m_tracks.begin(); it != m_tracks.end();) {
         if (std::find(m_seen.begin(), m_seen.end(), it->first) == m_seen.end()) {

@@ -251,7 +251,12 @@ class Recognizer {
         std::int64_t lastSeen = 0;
         std::vector<Finger> fingers;
         float shape = 0.0f;
-        std::deque<Sample> samples;  // the last second
+        std::deque<Sample> samples;  // the last second, one a step
+        // The motion is read at fixed steps between the device's frames (see kStepRate): the
+        // last frame's reading, and the next step to read (-1: none yet, the hand is settling).
+        Sample input;
+        bool hasInput = false;
+        std::int64_t nextStep = -1;
 
         // swipe: the current stroke of the palm and of the pointing finger, and the swipe in
         // progress with the stroke it follows
@@ -313,6 +318,17 @@ class Recognizer {
     void stopAll(Track& tr, FrameRecord& frame, const RecognizerSettings& cfg);
     bool choosePointer(Track& tr, const HandRecord& hand, const FrameRecord& frame,
                        const RecognizerSettings& cfg);
+    // Reads the hand's motion at one step: `s` holds its position, velocities still to measure.
+    void step(Track& tr, Sample s, const RecognizerSettings& cfg, FrameRecord& frame);
+    // The reading at `t`, between the frames read at `a` and `b` (a.t < t < b.t).
+    static Sample between(const Sample& a, const Sample& b, std::int64_t t);
+    // The gestures a frame's steps reported from `first` on: one record per gesture (its last),
+    // in its start state if it started in the frame, and its stop after it if it stopped.
+    static void mergeSteps(std::vector<GestureRecord>& gestures, std::size_t first);
+    // The stops due since the last step or frame: a tap's, a reported swipe's.
+    static void stopPending(Track& tr, std::int64_t t, FrameRecord& frame);
+    // A frame that fell between two steps: the gestures in progress, as the last step left them.
+    static void carryOn(const Track& tr, FrameRecord& frame);
     // The active swipe has ended at `s`: it waits to be reported, unless it swings back against
     // a stroke of a shake that ended just before it, or ended going towards or away from the
     // screen.
@@ -341,17 +357,18 @@ class Recognizer {
                            const Vector& direction, std::int64_t start, float across);
     static float strokeRadius(const Track& tr, const Stroke& stroke, Source source,
                               const Sample& s);
-    // Tells the trace why `stroke` of `source`, ending at `t`, made no swipe.
-    void traceRefusal(const Stroke& stroke, Source source, std::int64_t t,
-                      const RecognizerSettings& cfg) const;
+    // Tells the trace why `stroke` of `source` made no swipe.
+    void traceRefusal(const Stroke& stroke, Source source, const RecognizerSettings& cfg) const;
 
-    // Tells the trace, when one is set, why the motion at `t` made no gesture (printf style).
-    [[gnu::format(printf, 3, 4)]] void why(std::int64_t t, const char* format, ...) const;
+    // Tells the trace, when one is set, why the motion made no gesture (printf style), with the
+    // time of the frame being read.
+    [[gnu::format(printf, 2, 3)]] void why(const char* format, ...) const;
 
     Trace m_trace;
     std::map<std::int32_t, Track> m_tracks;  // by hand id
     std::vector<std::int32_t> m_seen;        // hands of the frame being processed
     std::int32_t m_nextId = 1;
+    std::int64_t m_frameTime = 0;  // the timestamp of the frame being read, for the trace
 };
 
 }  // namespace Kivo::detail

@@ -11,6 +11,30 @@
 
 namespace Kivo::detail::recognition {
 
+// Steps a second at which a hand's motion is read, whatever the device's frame rate: each step's
+// reading lies between the two frames around it. The rules below decide at the first step where a
+// stroke, a reach or a press qualifies; read at every frame, a finer or coarser frame rate moved
+// that step across a threshold and the same motion gave other gestures at 20, 30, 60 or 120
+// frames per second. Thirty a second is the rate the thresholds were measured at, and people's
+// gestures hold nothing faster than a tenth of a second that a rule reads.
+inline constexpr double kStepRate = 30.0;
+// The time of step k (steps lie on a grid from time 0, so that frames at 30 a second that start
+// on it are read as they are).
+inline std::int64_t stepTime(std::int64_t k) {
+    return std::llround(static_cast<double>(k) * 1e6 / kStepRate);
+}
+// The first step at or after `t`.
+inline std::int64_t firstStepFrom(std::int64_t t) {
+    auto k = static_cast<std::int64_t>(std::floor(static_cast<double>(t) * kStepRate * 1e-6));
+    while (stepTime(k - 1) >= t) {
+        --k;
+    }
+    while (stepTime(k) < t) {
+        ++k;
+    }
+    return k;
+}
+
 inline constexpr float kTwoPi = 2.0f * std::numbers::pi_v<float>;
 inline constexpr float kInfinity = std::numeric_limits<float>::infinity();
 

@@ -45,7 +45,7 @@ void Recognizer::endSwipe(Track& tr, const Sample& s, const RecognizerSettings& 
     // also have reached towards the screen.
     if (bringsBack(tr.swings, 0, tr.swipe.direction, stroke.start.t,
                    acrossView(s.palm - stroke.start.palm))) {
-        why(s.t, "swipe: brings the hand back from a swing within %.1f s",
+        why("swipe: brings the hand back from a swing within %.1f s",
             static_cast<double>(kSwingReturnUs) * 1e-6);
         return;
     }
@@ -54,7 +54,7 @@ void Recognizer::endSwipe(Track& tr, const Sample& s, const RecognizerSettings& 
                                 tr.swipe.direction.dot(before[0]->direction) < kShakeOppositeCos;
     // A stroke straight back after a swing at least as long is that swing's return.
     if (backAfterSwing && before[0]->length >= s.palm.distanceTo(stroke.start.palm)) {
-        why(s.t, "swipe: the way back of the swing just before it");
+        why("swipe: the way back of the swing just before it");
         return;
     }
     const bool swungToAndFro = backAfterSwing && before[1] != nullptr &&
@@ -64,13 +64,13 @@ void Recognizer::endSwipe(Track& tr, const Sample& s, const RecognizerSettings& 
         (tr.shakeAt >= 0 && stroke.start.t - tr.shakeAt <= kShakeWindowUs &&
          std::abs(tr.swipe.direction.dot(tr.shakeDirection)) > -kShakeOppositeCos)) {
         // The stroke back (or on, or again) of a shake: so is this one.
-        why(s.t, "swipe: a stroke of a shake");
+        why("swipe: a stroke of a shake");
         tr.shakeAt = s.t;
         tr.shakeDirection = tr.swipe.direction;
         return;
     }
     if (!wholeStrokeAcross(pointOf(s, source) - pointOf(stroke.start, source), cfg)) {
-        why(s.t, "swipe: went on towards or away from the screen (swipe.max_depth_ratio %.2f)",
+        why("swipe: went on towards or away from the screen (swipe.max_depth_ratio %.2f)",
             std::max(cfg.swipeMaxDepthRatio, cfg.swipeMaxSweepDepthRatio));
         return;
     }
@@ -99,7 +99,7 @@ bool Recognizer::bringsBack(const std::array<Swing, 3>& swings, std::size_t firs
     return false;
 }
 
-void Recognizer::traceRefusal(const Stroke& stroke, Source source, std::int64_t t,
+void Recognizer::traceRefusal(const Stroke& stroke, Source source,
                               const RecognizerSettings& cfg) const {
     // "the palm's 85 mm stroke down", its way across the view
     char stroked[64];
@@ -114,28 +114,25 @@ void Recognizer::traceRefusal(const Stroke& stroke, Source source, std::int64_t 
         case Refusal::None:
             return;
         case Refusal::Slow:
-            why(t, "swipe: %s peaked at %.0f mm/s (swipe.min_speed %.0f)", stroked, figure,
+            why("swipe: %s peaked at %.0f mm/s (swipe.min_speed %.0f)", stroked, figure,
                 cfg.swipeMinSpeed);
             return;
         case Refusal::Deep:
-            why(t,
-                "swipe: %s went %.2f as far towards or away from the screen as across "
+            why("swipe: %s went %.2f as far towards or away from the screen as across "
                 "(swipe.max_depth_ratio %.2f)",
                 stroked, figure, cfg.swipeMaxDepthRatio);
             return;
         case Refusal::Shape:
-            why(t,
-                "swipe: %s moved the other fingers by %.2f of its path (hand.max_shape_ratio %.2f)",
+            why("swipe: %s moved the other fingers by %.2f of its path (hand.max_shape_ratio %.2f)",
                 stroked, figure, cfg.handMaxShapeRatio);
             return;
         case Refusal::Bent:
-            why(t,
-                "swipe: %s bent along a %.0f mm radius (swipe.min_path_radius %.0f, "
+            why("swipe: %s bent along a %.0f mm radius (swipe.min_path_radius %.0f, "
                 "swipe.min_bent_radius %.0f) and did not end by slowing down",
                 stroked, figure, cfg.swipeMinPathRadius, cfg.swipeMinBentRadius);
             return;
         case Refusal::Pressing:
-            why(t, "swipe: %s came while a reach that stopped may be a tap", stroked);
+            why("swipe: %s came while a reach that stopped may be a tap", stroked);
             return;
     }
 }
@@ -176,7 +173,7 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
     const Sample& previous = n >= 2 ? tr.samples[n - 2] : s;
     const auto restart = [&](Stroke& stroke, const Sample& from) {
         if (stroke.refused != Refusal::None && m_trace) {
-            traceRefusal(stroke, &stroke == &tr.strokes[Palm] ? Palm : Pointer, s.t, cfg);
+            traceRefusal(stroke, &stroke == &tr.strokes[Palm] ? Palm : Pointer, cfg);
         }
         stroke.refused = Refusal::None;
         if (&stroke == &tr.strokes[Palm] && stroke.peak >= kSwingShare * cfg.swipeMinSpeed) {
@@ -208,18 +205,13 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
     // A swipe is reported once it has ended and the hand has not swung back within
     // kShakeWindowUs: the strokes of a shake are as long, fast and straight as swipes, but each is
     // followed (or preceded) at once by one the other way.
-    if (tr.heldStopPending) {
-        tr.held.state = Gesture::StateStop;
-        frame.gestures.push_back(tr.held);
-        tr.heldStopPending = false;
-    }
     if (tr.heldSince >= 0) {
         const Vector since = tr.heldEnd - pointOf(s, tr.heldSource);
         const float back = since.dot(tr.held.direction);
         if (back > kShakeReturnShare * tr.heldLength &&
             back > -kShakeOppositeCos * since.magnitude()) {
             tr.heldSince = -1;
-            why(s.t, "swipe: the hand swung back within %.1f s of its end (a shake)",
+            why("swipe: the hand swung back within %.1f s of its end (a shake)",
                 static_cast<double>(kShakeWindowUs) * 1e-6);
             tr.shakeAt = s.t;
             tr.shakeDirection = tr.held.direction;
@@ -280,11 +272,11 @@ void Recognizer::updateSwipe(Track& tr, const Sample& s, const Vector& palmV, co
         if (source == Palm && chord.magnitude() < kArmStrokeLength &&
             (s.shape - stroke.start.shape > kHandTurnRatio * chord.magnitude() ||
              s.direction.dot(stroke.start.direction) < kHandTurnMaxCos)) {
-            why(s.t, "swipe: a short stroke of the palm with the hand turning about the wrist");
+            why("swipe: a short stroke of the palm with the hand turning about the wrist");
             return false;
         }
         if (tr.tapAt >= 0 && stroke.start.t - tr.tapAt <= kTapReturnUs) {
-            why(s.t, "swipe: starts within %.1f s of a tap (its return)",
+            why("swipe: starts within %.1f s of a tap (its return)",
                 static_cast<double>(kTapReturnUs) * 1e-6);
             return false;
         }

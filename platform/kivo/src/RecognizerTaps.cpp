@@ -56,7 +56,7 @@ void Recognizer::updateTap(Track& tr, const Sample& s, const Vector& v,
         tr.tapPeakDistance = d;
     }
     if (tr.tapPeak.t - tr.tapStart.t > toUs(cfg.tapMaxDuration)) {
-        why(s.t, "finger tap: still pressing after tap.max_duration %.2f s", cfg.tapMaxDuration);
+        why("finger tap: still pressing after tap.max_duration %.2f s", cfg.tapMaxDuration);
         cancel();
         return;
     }
@@ -67,7 +67,7 @@ void Recognizer::updateTap(Track& tr, const Sample& s, const Vector& v,
     const float retreat = (tr.tapPeak.p - s.p).dot(travel.normalized());
     if (retreat < std::max(kTapMinRetreat, kTapRetreatShare * minDistance)) {
         if (s.t - tr.tapPeak.t > kTapMaxHoldUs) {
-            why(s.t, "finger tap: held at its farthest point for more than %.1f s",
+            why("finger tap: held at its farthest point for more than %.1f s",
                 static_cast<double>(kTapMaxHoldUs) * 1e-6);
             cancel();
         }
@@ -82,8 +82,7 @@ void Recognizer::updateTap(Track& tr, const Sample& s, const Vector& v,
     if (along < minDistance || along > cfg.tapMaxDistance ||
         lateral > cfg.tapMaxLateralRatio * along || speed < minSpeed) {
         const char* kind = screen ? "screen_tap" : "key_tap";
-        why(s.t,
-            "finger tap: pressed %.0f mm (%s.min_distance %.0f, tap.max_distance %.0f), %.0f mm "
+        why("finger tap: pressed %.0f mm (%s.min_distance %.0f, tap.max_distance %.0f), %.0f mm "
             "aside (tap.max_lateral_ratio %.2f), at %.0f mm/s (%s.min_speed %.0f)",
             along, kind, minDistance, cfg.tapMaxDistance, lateral, cfg.tapMaxLateralRatio, speed,
             kind, minSpeed);
@@ -99,7 +98,7 @@ void Recognizer::updateTap(Track& tr, const Sample& s, const Vector& v,
         if (q.t > tr.tapStart.t && q.t < tr.tapPeak.t) {
             const Vector d = q.p - tr.tapStart.p;
             if ((d - line * d.dot(line)).magnitude() > kTapMaxBow * length) {
-                why(s.t, "finger tap: its path bows off a line by more than %.1f of its length",
+                why("finger tap: its path bows off a line by more than %.1f of its length",
                     kTapMaxBow);
                 return;
             }
@@ -107,8 +106,7 @@ void Recognizer::updateTap(Track& tr, const Sample& s, const Vector& v,
     }
     if (s.shape - shapeBefore >
         kTapShapeShare * cfg.handMaxShapeRatio * (s.travel - tr.tapStart.travel)) {
-        why(s.t,
-            "finger tap: the other fingers moved %.0f mm for the finger's %.0f mm "
+        why("finger tap: the other fingers moved %.0f mm for the finger's %.0f mm "
             "(hand.max_shape_ratio %.2f)",
             s.shape - shapeBefore, s.travel - tr.tapStart.travel, cfg.handMaxShapeRatio);
         return;
@@ -184,13 +182,13 @@ void Recognizer::updateReachTap(Track& tr, const Sample& s, const RecognizerSett
     }
     tr.reachExtension = std::max(tr.reachExtension, held);
     if (s.extension < cfg.reachTapMinExtension * tr.reachExtension) {
-        why(s.t, "reach: the finger folded to %.2f of its length (reach_tap.min_extension %.2f)",
+        why("reach: the finger folded to %.2f of its length (reach_tap.min_extension %.2f)",
             s.extension / tr.reachExtension, cfg.reachTapMinExtension);
         tr.reaching = false;  // the fingers close: a grab
         return;
     }
     if (tr.reachStoppedAt >= 0 && s.thumbGap < cfg.reachTapMinThumbGap) {
-        why(s.t, "reach: the thumb closed to %.0f mm of the finger (reach_tap.min_thumb_gap %.0f)",
+        why("reach: the thumb closed to %.0f mm of the finger (reach_tap.min_thumb_gap %.0f)",
             s.thumbGap, cfg.reachTapMinThumbGap);
         tr.reaching = false;  // the thumb closes on the finger: a grab
         return;
@@ -201,8 +199,7 @@ void Recognizer::updateReachTap(Track& tr, const Sample& s, const RecognizerSett
     if (tr.reachStoppedAt < 0) {
         tr.reachPeakSpeed = std::max(tr.reachPeakSpeed, speed);
         if (s.t - tr.reachStart.t > toUs(cfg.reachTapMaxDuration)) {
-            why(s.t, "reach: still going after reach_tap.max_duration %.2f s",
-                cfg.reachTapMaxDuration);
+            why("reach: still going after reach_tap.max_duration %.2f s", cfg.reachTapMaxDuration);
             tr.reaching = false;
             return;
         }
@@ -222,8 +219,7 @@ void Recognizer::updateReachTap(Track& tr, const Sample& s, const RecognizerSett
             forward < cfg.reachTapMinDistance || forward - palmForward < cfg.reachTapMinLead ||
             ahead < cfg.reachTapMinAhead ||
             std::hypot(travel.x, travel.y) > cfg.reachTapMaxLateralRatio * forward) {
-            why(s.t,
-                "reach: stopped %.0f mm forward (reach_tap.min_distance %.0f), %.0f mm aside "
+            why("reach: stopped %.0f mm forward (reach_tap.min_distance %.0f), %.0f mm aside "
                 "(reach_tap.max_lateral_ratio %.2f), the finger %.0f mm beyond the palm's travel "
                 "(reach_tap.min_lead %.0f) and %.0f mm ahead of it (reach_tap.min_ahead %.0f), "
                 "the palm %s",
@@ -243,7 +239,7 @@ void Recognizer::updateReachTap(Track& tr, const Sample& s, const RecognizerSett
     const bool dropping = -since.y > kReachDropRatio * std::abs(since.x);
     if (const float side = dropping ? std::abs(since.x) : std::hypot(since.x, since.y);
         side > kReachMoveOnDistance && side > kReachMoveOnRatio * since.z) {
-        why(s.t, "reach: moved on %.0f mm across the view from where it stopped", side);
+        why("reach: moved on %.0f mm across the view from where it stopped", side);
         tr.reaching = false;
         return;
     }
