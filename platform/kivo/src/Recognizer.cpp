@@ -100,16 +100,13 @@ void Recognizer::stopAll(Track& tr, FrameRecord& frame, const RecognizerSettings
     tr = Track{};
 }
 
-bool Recognizer::choosePointer(Track& tr, const HandRecord& hand, const FrameRecord& frame,
-                               const RecognizerSettings& cfg) {
+bool Recognizer::choosePointer(Track& tr, const Reading& reading, const RecognizerSettings& cfg) {
+    const HandRecord& hand = reading.hand;
     const PointableRecord* best = nullptr;
     const PointableRecord* current = nullptr;
     float bestReach = -kInfinity;
     float currentReach = -kInfinity;
-    for (const auto& p : frame.pointables) {
-        if (p.handId != hand.id) {
-            continue;
-        }
+    for (const auto& p : reading.pointables) {
         const float reach = (p.tipPosition - hand.palmPosition).dot(hand.direction);
         if (reach > bestReach) {
             bestReach = reach;
@@ -142,15 +139,12 @@ bool Recognizer::choosePointer(Track& tr, const HandRecord& hand, const FrameRec
     // How much the other fingers moved relative to the palm since the last frame: each finger's
     // smoothed position drags an anchor behind it on a kFingerSlack leash, and the anchor's
     // motion is what counts, so that landmark noise, which stays within the leash, adds nothing.
-    const float dt = static_cast<float>(frame.timestamp - tr.lastSeen);
+    const float dt = static_cast<float>(reading.t - tr.lastRead);
     const float alpha =
         tr.fingers.empty() ? 1.0f : dt / (static_cast<float>(kFingerSmoothingUs) + dt);
     float moved = 0.0f;
     std::size_t kept = 0;
-    for (const auto& p : frame.pointables) {
-        if (p.handId != hand.id) {
-            continue;
-        }
+    for (const auto& p : reading.pointables) {
         const Vector relative = p.tipPosition - hand.palmPosition;
         auto it = std::find_if(tr.fingers.begin() + static_cast<std::ptrdiff_t>(kept),
                                tr.fingers.end(), [&](const Finger& f) { return f.id == p.id; });
@@ -177,22 +171,24 @@ bool Recognizer::choosePointer(Track& tr, const HandRecord& hand, const FrameRec
     return true;
 }
 
-Recognizer::Sample Recognizer::between(const Sample& a, const Sample& b, std::int64_t t) {
+void Recognizer::between(const Reading& a, const Reading& b, std::int64_t t, Reading& out) {
     const float w = static_cast<float>(t - a.t) / static_cast<float>(b.t - a.t);
     const auto mix = [w](const Vector& x, const Vector& y) { return x + (y - x) * w; };
-    Sample s;
-    s.t = t;
-    s.p = mix(a.p, b.p);
-    s.tip = mix(a.tip, b.tip);
-    s.palm = mix(a.palm, b.palm);
-    s.direction = mix(a.direction, b.direction).normalized();
-    s.normal = mix(a.normal, b.normal).normalized();
-    s.shape = a.shape + (b.shape - a.shape) * w;
-    s.extension = s.tip.distanceTo(s.palm);
-    s.thumbGap = std::isinf(a.thumbGap) || std::isinf(b.thumbGap)
-                     ? b.thumbGap
-                     : a.thumbGap + (b.thumbGap - a.thumbGap) * w;
-    return s;
+    out.t = t;
+    out.hand = b.hand;
+    out.hand.palmPosition = mix(a.hand.palmPosition, b.hand.palmPosition);
+    out.hand.direction = mix(a.hand.direction, b.hand.direction).normalized();
+    out.hand.palmNormal = mix(a.hand.palmNormal, b.hand.palmNormal).normalized();
+    out.pointables = b.pointables;
+    for (auto& p : out.pointables) {
+        // A finger the frame before did not show is where this frame shows it.
+        const auto was = std::find_if(a.pointables.begin(), a.pointables.end(),
+                                      [&](const PointableRecord& q) { return q.id == p.id; });
+        if (was != a.pointables.end()) {
+            p.tipPosition = mix(was->tipPosition, p.tipPosition);
+            p.direction = mix(was->direction, p.direction).normalized();
+        }
+    }
 }
 
 void Recognizer::mergeSteps(std::vector<GestureRecord>& gestures, std::size_t first) {
@@ -244,9 +240,35 @@ void Recognizer::stopPending(Track& tr, std::int64_t t, FrameRecord& frame) {
     }
 }
 
-void Recognizer::step(Track& tr, Sample s, const RecognizerSettings& cfg, FrameRecord& frame) {
-    const std::int64_t t = s.t;
+void Recognizer::step(Track& tr, const Reading& reading, const RecognizerSettings& cfg,
+                      FrameRecord& frame) {
+    const std::int64_t t = reading.t;
+    if (!choosePointer(tr, reading, cfg)) {
+        return;  // the pointing finger is the reading's: a hand has at least one
+    }
+    tr.lastRead = t;
+    if (t - tr.firstSeen < toUs(cfg.handSettleTime)) {
+        return;  // a hand coming into view: watched, not yet read
+    }
     stopPending(tr, t, frame);
+    // The device lists a hand's fingers from the thumb.
+    const PointableRecord* thumb = &reading.pointables.front();
+    const PointableRecord* pointer = thumb;
+    for (const auto& p : reading.pointables) {
+        if (p.id == tr.pointerId) {
+            pointer = &p;
+        }
+    }
+    Sample s;
+    s.t = t;
+    s.tip = pointer->tipPosition;
+    s.p = s.tip + tr.offset;
+    s.palm = reading.hand.palmPosition;
+    s.direction = reading.hand.direction;
+    s.normal = reading.hand.palmNormal;
+    s.shape = tr.shape;
+    s.extension = s.tip.distanceTo(s.palm);
+    s.thumbGap = thumb == pointer ? kInfinity : s.tip.distanceTo(thumb->tipPosition);
     Vector v;
     Vector palmV;
     if (!tr.samples.empty()) {
@@ -288,7 +310,7 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
         if (it != m_tracks.end() &&
             (t - it->second.lastSeen > kMaxGapUs ||
              (t > it->second.lastSeen && !it->second.samples.empty() &&
-              hand.palmPosition.distanceTo(it->second.input.palm) >
+              hand.palmPosition.distanceTo(it->second.frame.hand.palmPosition) >
                   kMaxHandSpeed * 1e-6f * static_cast<float>(t - it->second.lastSeen)))) {
             stopAll(it->second, frame, cfg);
             m_tracks.erase(it);
@@ -303,53 +325,35 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
             continue;  // no time has passed: nothing to measure
         }
         Track& tr = it->second;
-        if (!choosePointer(tr, hand, frame, cfg)) {
+        Reading now{t, hand, {}};
+        for (const auto& p : frame.pointables) {
+            if (p.handId == hand.id) {
+                now.pointables.push_back(p);
+            }
+        }
+        if (now.pointables.empty()) {
             stopAll(tr, frame, cfg);
             m_tracks.erase(it);
             continue;
         }
+        const bool hadFrame = !fresh;
+        std::swap(tr.frame, now);  // `now` holds the frame before, the track this one
+        const Reading& before = now;
         tr.lastSeen = t;
-        // The device lists a hand's fingers from the thumb.
-        const PointableRecord* pointer = nullptr;
-        const PointableRecord* thumb = nullptr;
-        for (const auto& p : frame.pointables) {
-            if (p.handId != hand.id) {
-                continue;
-            }
-            if (thumb == nullptr) {
-                thumb = &p;
-            }
-            if (p.id == tr.pointerId) {
-                pointer = &p;
-            }
-        }
-        Sample now;
-        now.t = t;
-        now.tip = pointer->tipPosition;
-        now.p = now.tip + tr.offset;
-        now.palm = hand.palmPosition;
-        now.direction = hand.direction;
-        now.normal = hand.palmNormal;
-        now.shape = tr.shape;
-        now.extension = now.tip.distanceTo(now.palm);
-        now.thumbGap = thumb == pointer ? kInfinity : now.tip.distanceTo(thumb->tipPosition);
-        const Sample before = tr.input;
-        const bool hadInput = tr.hasInput;
-        tr.input = now;
-        tr.hasInput = true;
-        const std::int64_t settled = tr.firstSeen + toUs(cfg.handSettleTime);
-        if (t < settled) {
-            continue;  // a hand coming into view: watched, not yet read
-        }
         if (tr.nextStep < 0) {
-            tr.nextStep = firstStepFrom(hadInput ? std::max(settled, before.t + 1) : t);
+            tr.nextStep = firstStepFrom(t);
         }
+        const std::size_t first = frame.gestures.size();
         // A tap's or a reported swipe's stop is due in the frame after its start, step or not.
         stopPending(tr, t, frame);
-        const std::size_t first = frame.gestures.size();
         bool stepped = false;
         for (std::int64_t at = stepTime(tr.nextStep); at <= t; at = stepTime(++tr.nextStep)) {
-            step(tr, at == t || !hadInput ? now : between(before, now, at), cfg, frame);
+            if (at == t || !hadFrame) {
+                step(tr, tr.frame, cfg, frame);
+            } else {
+                between(before, tr.frame, at, m_reading);
+                step(tr, m_reading, cfg, frame);
+            }
             stepped = true;
         }
         if (stepped) {

@@ -211,6 +211,12 @@ class Recognizer {
         Vector direction;        // the hand's, from the palm towards the fingers
         Vector normal;           // the palm's, out of its inner side
     };
+    // One hand as a frame shows it, or as it is read at a step between two frames.
+    struct Reading {
+        std::int64_t t = 0;
+        HandRecord hand;
+        std::vector<PointableRecord> pointables;  // the hand's, from the thumb
+    };
     struct Finger {
         std::int32_t id = 0;
         Vector relative;  // tip - palm, smoothed
@@ -253,10 +259,11 @@ class Recognizer {
         float shape = 0.0f;
         std::deque<Sample> samples;  // the last second, one a step
         // The motion is read at fixed steps between the device's frames (see kStepRate): the
-        // last frame's reading, and the next step to read (-1: none yet, the hand is settling).
-        Sample input;
-        bool hasInput = false;
+        // last frame's reading of the hand, the next step to read (-1: none yet) and the last
+        // step read.
+        Reading frame;
         std::int64_t nextStep = -1;
+        std::int64_t lastRead = 0;
 
         // swipe: the current stroke of the palm and of the pointing finger, and the swipe in
         // progress with the stroke it follows
@@ -316,12 +323,11 @@ class Recognizer {
     // A new gesture of `type` by the hand's pointing finger, in its start state, with the next id.
     GestureRecord started(const Track& tr, int type);
     void stopAll(Track& tr, FrameRecord& frame, const RecognizerSettings& cfg);
-    bool choosePointer(Track& tr, const HandRecord& hand, const FrameRecord& frame,
-                       const RecognizerSettings& cfg);
-    // Reads the hand's motion at one step: `s` holds its position, velocities still to measure.
-    void step(Track& tr, Sample s, const RecognizerSettings& cfg, FrameRecord& frame);
-    // The reading at `t`, between the frames read at `a` and `b` (a.t < t < b.t).
-    static Sample between(const Sample& a, const Sample& b, std::int64_t t);
+    bool choosePointer(Track& tr, const Reading& reading, const RecognizerSettings& cfg);
+    // Reads the hand's motion at one step.
+    void step(Track& tr, const Reading& reading, const RecognizerSettings& cfg, FrameRecord& frame);
+    // The hand at `t`, between its readings `a` and `b` (a.t < t < b.t), into `out`.
+    static void between(const Reading& a, const Reading& b, std::int64_t t, Reading& out);
     // The gestures a frame's steps reported from `first` on: one record per gesture (its last),
     // in its start state if it started in the frame, and its stop after it if it stopped.
     static void mergeSteps(std::vector<GestureRecord>& gestures, std::size_t first);
@@ -369,6 +375,7 @@ class Recognizer {
     std::vector<std::int32_t> m_seen;        // hands of the frame being processed
     std::int32_t m_nextId = 1;
     std::int64_t m_frameTime = 0;  // the timestamp of the frame being read, for the trace
+    Reading m_reading;             // the step being read between two frames
 };
 
 }  // namespace Kivo::detail

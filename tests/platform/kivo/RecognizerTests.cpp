@@ -23,24 +23,96 @@ std::vector<Kivo::GestureRecord> gesturesIn(const std::string& session) {
     return gesturesOf(replayLockstep(dataPath("generated/" + session + ".kivo")));
 }
 
-// Replays a recording held in memory in lockstep; every gesture update it gives, in order.
-std::vector<Kivo::GestureRecord> gesturesIn(const Kivo::Recording& rec) {
+// Replays a recording held in memory in lockstep; the gesture updates of each frame.
+std::vector<std::vector<Kivo::GestureRecord>> gesturesByFrame(const Kivo::Recording& rec) {
     Kivo::Controller controller;
     for (int type : {1, 4, 5, 6}) {
         controller.enableGesture(type);
     }
     EXPECT_EQ(Kivo::DeviceService::replay(rec, "take"), "");
-    std::vector<Kivo::GestureRecord> out;
+    std::vector<std::vector<Kivo::GestureRecord>> out;
     std::int64_t last = controller.frame(0).id();
     while (Kivo::DeviceService::advance()) {
         const auto frame = controller.frame(0);
         if (frame.id() != last) {
-            const auto f = kivo_test::snapshot(frame);
-            out.insert(out.end(), f.gestures.begin(), f.gestures.end());
+            out.push_back(kivo_test::snapshot(frame).gestures);
             last = frame.id();
         }
     }
     Kivo::DeviceService::stop();
+    return out;
+}
+
+// Every gesture update the recording gives, in order.
+std::vector<Kivo::GestureRecord> gesturesIn(const Kivo::Recording& rec) {
+    std::vector<Kivo::GestureRecord> out;
+    for (const auto& frame : gesturesByFrame(rec)) {
+        out.insert(out.end(), frame.begin(), frame.end());
+    }
+    return out;
+}
+
+// The recording's motion sampled `rate` times a second (on a grid from time 0), each frame
+// between the two around it; its events in their places.
+Kivo::Recording resampled(const Kivo::Recording& rec, double rate) {
+    std::vector<const Kivo::FrameRecord*> frames;
+    std::vector<Kivo::EventRecord> events;
+    Kivo::Recording out;
+    out.header = rec.header;
+    out.header.rate = rate;
+    for (const auto& entry : rec.entries) {
+        if (const auto* frame = std::get_if<Kivo::FrameRecord>(&entry)) {
+            frames.push_back(frame);
+        } else {
+            events.push_back(std::get<Kivo::EventRecord>(entry));
+        }
+    }
+    std::size_t event = 0;
+    const auto eventsUntil = [&](std::int64_t t) {
+        for (; event < events.size() && events[event].timestamp <= t; ++event) {
+            out.entries.emplace_back(events[event]);
+        }
+    };
+    const auto mix = [](const Kivo::Vector& a, const Kivo::Vector& b, float w) {
+        return a + (b - a) * w;
+    };
+    std::size_t next = 1;
+    std::int64_t id = 1;
+    for (std::int64_t k = 0;; ++k) {
+        const auto t = std::llround(static_cast<double>(k) * 1e6 / rate);
+        if (t < frames.front()->timestamp) {
+            continue;
+        }
+        while (next < frames.size() && frames[next]->timestamp < t) {
+            ++next;
+        }
+        if (next == frames.size()) {
+            break;
+        }
+        const Kivo::FrameRecord& a = *frames[next - 1];
+        const Kivo::FrameRecord& b = *frames[next];
+        const float w =
+            static_cast<float>(t - a.timestamp) / static_cast<float>(b.timestamp - a.timestamp);
+        eventsUntil(t);
+        Kivo::FrameRecord f = w < 1.0f ? a : b;
+        f.id = id++;
+        f.timestamp = t;
+        if (a.hands.size() == b.hands.size() && a.pointables.size() == b.pointables.size()) {
+            for (std::size_t h = 0; h < f.hands.size(); ++h) {
+                f.hands[h].palmPosition = mix(a.hands[h].palmPosition, b.hands[h].palmPosition, w);
+                f.hands[h].direction =
+                    mix(a.hands[h].direction, b.hands[h].direction, w).normalized();
+                f.hands[h].palmNormal =
+                    mix(a.hands[h].palmNormal, b.hands[h].palmNormal, w).normalized();
+            }
+            for (std::size_t p = 0; p < f.pointables.size(); ++p) {
+                f.pointables[p].tipPosition =
+                    mix(a.pointables[p].tipPosition, b.pointables[p].tipPosition, w);
+            }
+        }
+        out.entries.emplace_back(f);
+    }
+    eventsUntil(std::numeric_limits<std::int64_t>::max());
     return out;
 }
 
@@ -848,6 +920,86 @@ TEST_F(Recognition, VariedTakesOfEverySessionGiveTheirGesture) {
             }
         }
     }
+}
+
+// The gestures that start in `updates`, by type, in the order they start.
+std::vector<int> startOrder(const std::vector<Kivo::GestureRecord>& updates) {
+    std::vector<int> types;
+    for (const auto& g : updates) {
+        if (g.state == Kivo::Gesture::StateStart) {
+            types.push_back(g.type);
+        }
+    }
+    return types;
+}
+
+TEST_F(Recognition, RealHandMotionGivesTheSameDecisionsAt30To120FramesASecond) {
+    // Fingerspelling read with every threshold low enough that its motion makes many strokes,
+    // presses and reaches, each decided near a threshold: where a finer frame rate moved the
+    // reading that decides one, the gestures differ.
+    Kivo::Config config = Kivo::Controller().config();
+    for (const auto& [key, value] : {std::pair{"recognizer.swipe.min_length", 15.0f},
+                                     {"recognizer.swipe.min_vertical_length", 15.0f},
+                                     {"recognizer.swipe.min_speed", 40.0f},
+                                     {"recognizer.swipe.max_depth_ratio", 2.0f},
+                                     {"recognizer.screen_tap.min_speed", 30.0f},
+                                     {"recognizer.key_tap.min_speed", 30.0f},
+                                     {"recognizer.screen_tap.min_distance", 3.0f},
+                                     {"recognizer.key_tap.min_distance", 3.0f},
+                                     {"recognizer.tap.max_lateral_ratio", 3.0f},
+                                     {"recognizer.tap.min_rest", 0.03f},
+                                     {"recognizer.hand.max_shape_ratio", 5.0f}}) {
+        ASSERT_TRUE(config.setFloat(key, value)) << key;
+    }
+    Kivo::Recording rec;
+    std::string error;
+    ASSERT_TRUE(Kivo::readRecording(dataPath("real/asl-fingerspelling.kivo"), rec, error)) << error;
+    const Kivo::Recording at30 = resampled(rec, 30.0);
+    const auto want = startOrder(gesturesIn(at30));
+    EXPECT_GE(want.size(), 5u) << "too few decisions to compare";
+    for (const double rate : {60.0, 120.0}) {
+        EXPECT_EQ(startOrder(gesturesIn(resampled(at30, rate))), want)
+            << "at " << rate << " frames a second";
+    }
+}
+
+TEST_F(Recognition, EachFrameListsAGestureOnceAndEveryFrameOfASwipeListsIt) {
+    Kivo::Recording rec;
+    std::string error;
+    ASSERT_TRUE(KivoTools::generateSession("swipe", rec, error, 1, 3)) << error;
+    // Twenty frames a second: most frames hold two steps of the motion, each of which may update
+    // the swipe; the frame lists it once, in its start state where it started.
+    for (const auto& frame : gesturesByFrame(resampled(rec, 20.0))) {
+        std::set<std::int32_t> ids;
+        for (const auto& g : frame) {
+            if (g.state != Kivo::Gesture::StateStop) {
+                EXPECT_TRUE(ids.insert(g.id).second) << "gesture " << g.id << " twice in a frame";
+            }
+        }
+    }
+    // 120 frames a second: three frames in four fall between two steps, and still show the
+    // swipe going on, from the frame it starts in to the frame it stops in.
+    const auto frames = gesturesByFrame(resampled(rec, 120.0));
+    std::int32_t swipe = 0;
+    std::size_t shown = 0, between = 0;
+    for (const auto& frame : frames) {
+        const auto it = std::find_if(frame.begin(), frame.end(),
+                                     [](const auto& g) { return g.type == Kivo::Gesture::Swipe; });
+        if (swipe == 0 && it != frame.end() && it->state == Kivo::Gesture::StateStart) {
+            swipe = it->id;
+        }
+        if (swipe == 0) {
+            continue;
+        }
+        ASSERT_NE(it, frame.end()) << "a frame of the swipe without it";
+        EXPECT_EQ(it->id, swipe);
+        ++shown;
+        if (it->state == Kivo::Gesture::StateStop) {
+            break;
+        }
+        between += it->state == Kivo::Gesture::StateUpdate ? 1 : 0;
+    }
+    EXPECT_GT(between, 4u) << "the swipe went on for " << shown << " frames";
 }
 
 // Every recogniser setting is in the documentation's table with its default value.
