@@ -325,7 +325,12 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
             continue;  // no time has passed: nothing to measure
         }
         Track& tr = it->second;
-        Reading now{t, hand, {}};
+        // Filled in the recogniser's buffer and swapped with the track's, which then holds the
+        // frame before: neither allocates once the hands have been seen.
+        Reading& now = m_incoming;
+        now.t = t;
+        now.hand = hand;
+        now.pointables.clear();
         for (const auto& p : frame.pointables) {
             if (p.handId == hand.id) {
                 now.pointables.push_back(p);
@@ -337,8 +342,8 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
             continue;
         }
         const bool hadFrame = !fresh;
-        std::swap(tr.frame, now);  // `now` holds the frame before, the track this one
-        const Reading& before = now;
+        std::swap(tr.frame, now);
+        const Reading& before = m_incoming;
         tr.lastSeen = t;
         if (tr.nextStep < 0) {
             tr.nextStep = firstStepFrom(t);

@@ -375,6 +375,7 @@ class Recognizer {
     std::vector<std::int32_t> m_seen;        // hands of the frame being processed
     std::int32_t m_nextId = 1;
     std::int64_t m_frameTime = 0;  // the timestamp of the frame being read, for the trace
+    Reading m_incoming;            // the frame being read, then the one before it
     Reading m_reading;             // the step being read between two frames
 };
 
