@@ -352,7 +352,9 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
         // A tap's or a reported swipe's stop is due in the frame after its start, step or not.
         stopPending(tr, t, frame);
         bool stepped = false;
-        for (std::int64_t at = stepTime(tr.nextStep); at <= t; at = stepTime(++tr.nextStep)) {
+        int steps = 0;
+        for (std::int64_t at = stepTime(tr.nextStep); at <= t && steps < kMaxStepsPerFrame;
+             at = stepTime(++tr.nextStep), ++steps) {
             if (at == t || !hadFrame) {
                 step(tr, tr.frame, cfg, frame);
             } else {

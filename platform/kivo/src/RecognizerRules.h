@@ -23,8 +23,11 @@ inline constexpr double kStepRate = 30.0;
 inline std::int64_t stepTime(std::int64_t k) {
     return std::llround(static_cast<double>(k) * 1e6 / kStepRate);
 }
-// The first step at or after `t`.
+// The first step at or after `t` (times past about 3,000 years count as that far: the grid's
+// arithmetic stays exact).
 inline std::int64_t firstStepFrom(std::int64_t t) {
+    constexpr std::int64_t kFarthest = 100'000'000'000'000'000;
+    t = std::clamp(t, -kFarthest, kFarthest);
     auto k = static_cast<std::int64_t>(std::floor(static_cast<double>(t) * kStepRate * 1e-6));
     while (stepTime(k - 1) >= t) {
         --k;
@@ -34,6 +37,9 @@ inline std::int64_t firstStepFrom(std::int64_t t) {
     }
     return k;
 }
+// Steps read for one frame, at most: frames further apart than kMaxGapUs start the hand anew, so
+// only timestamps out of any recording's range come near it.
+inline constexpr int kMaxStepsPerFrame = 10;
 
 inline constexpr float kTwoPi = 2.0f * std::numbers::pi_v<float>;
 inline constexpr float kInfinity = std::numeric_limits<float>::infinity();
