@@ -345,16 +345,14 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
         std::swap(tr.frame, now);
         const Reading& before = m_incoming;
         tr.lastSeen = t;
-        if (tr.nextStep < 0) {
-            tr.nextStep = firstStepFrom(t);
-        }
         const std::size_t first = frame.gestures.size();
         // A tap's or a reported swipe's stop is due in the frame after its start, step or not.
         stopPending(tr, t, frame);
         bool stepped = false;
         int steps = 0;
-        for (std::int64_t at = stepTime(tr.nextStep); at <= t && steps < kMaxStepsPerFrame;
-             at = stepTime(++tr.nextStep), ++steps) {
+        for (std::int64_t at = tr.firstSeen + stepOffset(tr.nextStep);
+             at <= t && steps < kMaxStepsPerFrame;
+             at = tr.firstSeen + stepOffset(++tr.nextStep), ++steps) {
             if (at == t || !hadFrame) {
                 step(tr, tr.frame, cfg, frame);
             } else {

@@ -258,11 +258,10 @@ class Recognizer {
         std::vector<Finger> fingers;
         float shape = 0.0f;
         std::deque<Sample> samples;  // the last second, one a step
-        // The motion is read at fixed steps between the device's frames (see kStepRate): the
-        // last frame's reading of the hand, the next step to read (-1: none yet) and the last
-        // step read.
+        // The motion is read at fixed steps from the hand's first frame (see kStepRate): the last
+        // frame's reading of the hand, the next step to read and when the last step was read.
         Reading frame;
-        std::int64_t nextStep = -1;
+        std::int64_t nextStep = 0;
         std::int64_t lastRead = 0;
 
         // swipe: the current stroke of the palm and of the pointing finger, and the swipe in

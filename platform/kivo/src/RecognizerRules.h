@@ -18,27 +18,12 @@ namespace Kivo::detail::recognition {
 // frames per second. Thirty a second is the rate the thresholds were measured at, and people's
 // gestures hold nothing faster than a tenth of a second that a rule reads.
 inline constexpr double kStepRate = 30.0;
-// The time of step k (steps lie on a grid from time 0, so that frames at 30 a second that start
-// on it are read as they are).
-inline std::int64_t stepTime(std::int64_t k) {
+// The time of step k after the hand's first frame, which is step 0: frames at 30 a second are read
+// as they are, and a tracker's frames that come at about that rate are read close to their time.
+inline std::int64_t stepOffset(std::int64_t k) {
     return std::llround(static_cast<double>(k) * 1e6 / kStepRate);
 }
-// The first step at or after `t` (times past about 3,000 years count as that far: the grid's
-// arithmetic stays exact).
-inline std::int64_t firstStepFrom(std::int64_t t) {
-    constexpr std::int64_t kFarthest = 100'000'000'000'000'000;
-    t = std::clamp(t, -kFarthest, kFarthest);
-    auto k = static_cast<std::int64_t>(std::floor(static_cast<double>(t) * kStepRate * 1e-6));
-    while (stepTime(k - 1) >= t) {
-        --k;
-    }
-    while (stepTime(k) < t) {
-        ++k;
-    }
-    return k;
-}
-// Steps read for one frame, at most: frames further apart than kMaxGapUs start the hand anew, so
-// only timestamps out of any recording's range come near it.
+// Steps read for one frame, at most: frames further apart than kMaxGapUs start the hand anew.
 inline constexpr int kMaxStepsPerFrame = 10;
 
 inline constexpr float kTwoPi = 2.0f * std::numbers::pi_v<float>;
