@@ -341,27 +341,24 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
             m_tracks.erase(it);
             continue;
         }
-        const bool hadFrame = !fresh;
         std::swap(tr.frame, now);
         const Reading& before = m_incoming;
         tr.lastSeen = t;
         const std::size_t first = frame.gestures.size();
         // A tap's or a reported swipe's stop is due in the frame after its start, step or not.
         stopPending(tr, t, frame);
-        bool stepped = false;
         int steps = 0;
         for (std::int64_t at = tr.firstSeen + stepOffset(tr.nextStep);
              at <= t && steps < kMaxStepsPerFrame;
              at = tr.firstSeen + stepOffset(++tr.nextStep), ++steps) {
-            if (at == t || !hadFrame) {
+            if (at == t) {  // a new hand's first step is its first frame
                 step(tr, tr.frame, cfg, frame);
             } else {
                 between(before, tr.frame, at, m_reading);
                 step(tr, m_reading, cfg, frame);
             }
-            stepped = true;
         }
-        if (stepped) {
+        if (steps > 0) {
             mergeSteps(frame.gestures, first);
         } else {
             carryOn(tr, frame);
