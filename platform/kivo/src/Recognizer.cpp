@@ -308,10 +308,10 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
         m_seen.push_back(hand.id);
         auto it = m_tracks.find(hand.id);
         if (it != m_tracks.end() &&
-            (t - it->second.lastSeen > kMaxGapUs ||
-             (t > it->second.lastSeen && !it->second.samples.empty() &&
+            (t - it->second.frame.t > kMaxGapUs ||
+             (t > it->second.frame.t && !it->second.samples.empty() &&
               hand.palmPosition.distanceTo(it->second.frame.hand.palmPosition) >
-                  kMaxHandSpeed * 1e-6f * static_cast<float>(t - it->second.lastSeen)))) {
+                  kMaxHandSpeed * 1e-6f * static_cast<float>(t - it->second.frame.t)))) {
             stopAll(it->second, frame, cfg);
             m_tracks.erase(it);
             it = m_tracks.end();
@@ -321,7 +321,7 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
             it = m_tracks.emplace(hand.id, Track{}).first;
             it->second.handId = hand.id;
             it->second.firstSeen = t;
-        } else if (t <= it->second.lastSeen) {
+        } else if (t <= it->second.frame.t) {
             continue;  // no time has passed: nothing to measure
         }
         Track& tr = it->second;
@@ -343,7 +343,6 @@ void Recognizer::process(FrameRecord& frame, const RecognizerSettings& cfg) {
         }
         std::swap(tr.frame, now);
         const Reading& before = m_incoming;
-        tr.lastSeen = t;
         const std::size_t first = frame.gestures.size();
         // A tap's or a reported swipe's stop is due in the frame after its start, step or not.
         stopPending(tr, t, frame);

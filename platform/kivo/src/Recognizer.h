@@ -254,12 +254,12 @@ class Recognizer {
         bool hasPointer = false;
         Vector offset;  // added to the pointer's tip: keeps the motion continuous
         std::int64_t firstSeen = 0;
-        std::int64_t lastSeen = 0;
         std::vector<Finger> fingers;
         float shape = 0.0f;
         std::deque<Sample> samples;  // the last second, one a step
         // The motion is read at fixed steps from the hand's first frame (see kStepRate): the last
-        // frame's reading of the hand, the next step to read and when the last step was read.
+        // frame's reading of the hand (its time is when the hand was last seen), the next step to
+        // read and when the last step was read.
         Reading frame;
         std::int64_t nextStep = 0;
         std::int64_t lastRead = 0;

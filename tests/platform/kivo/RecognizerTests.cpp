@@ -116,13 +116,22 @@ Kivo::Recording resampled(const Kivo::Recording& rec, double rate) {
     return out;
 }
 
+// The gestures that start in `updates`, by type, in the order they start.
+std::vector<int> startOrder(const std::vector<Kivo::GestureRecord>& updates) {
+    std::vector<int> types;
+    for (const auto& g : updates) {
+        if (g.state == Kivo::Gesture::StateStart) {
+            types.push_back(g.type);
+        }
+    }
+    return types;
+}
+
 // The gestures that start in `updates`, by type.
 std::map<int, int> startedByType(const std::vector<Kivo::GestureRecord>& updates) {
     std::map<int, int> started;
-    for (const auto& g : updates) {
-        if (g.state == Kivo::Gesture::StateStart) {
-            ++started[g.type];
-        }
+    for (const int type : startOrder(updates)) {
+        ++started[type];
     }
     return started;
 }
@@ -920,17 +929,6 @@ TEST_F(Recognition, VariedTakesOfEverySessionGiveTheirGesture) {
             }
         }
     }
-}
-
-// The gestures that start in `updates`, by type, in the order they start.
-std::vector<int> startOrder(const std::vector<Kivo::GestureRecord>& updates) {
-    std::vector<int> types;
-    for (const auto& g : updates) {
-        if (g.state == Kivo::Gesture::StateStart) {
-            types.push_back(g.type);
-        }
-    }
-    return types;
 }
 
 TEST_F(Recognition, RealHandMotionGivesTheSameDecisionsAt30To120FramesASecond) {
