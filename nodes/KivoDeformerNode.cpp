@@ -1,5 +1,6 @@
 #include "nodes/KivoDeformerNode.h"
 
+#include <cmath>
 #include <iostream>
 #include <string>
 
@@ -197,7 +198,16 @@ RStatus KivoDeformerNode::deformGeometry(RDataBlock& block, RItGeometry& iterato
             continue;
         }
         const RMatrix& transform = block.inputValue(inputPoint[k]).asMatrix();
-        points.push_back(RPoint(transform[3][0], transform[3][1], transform[3][2]) * toObject);
+        const RPoint point = RPoint(transform[3][0], transform[3][1], transform[3][2]) * toObject;
+        // A point at infinity (an overflowed mapping) reaches no vertex: taken in, it would
+        // turn every vertex it is measured against into NaN.
+        if (!std::isfinite(point.x) || !std::isfinite(point.y) || !std::isfinite(point.z)) {
+            if (talk) {
+                std::cout << "\t input point " << k << " is not finite: left out." << std::endl;
+            }
+            continue;
+        }
+        points.push_back(point);
     }
 
     if (talk) {

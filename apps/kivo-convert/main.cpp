@@ -2,6 +2,7 @@
 #include <kivo_tools/HandDataConverter.h>
 #include <kivo_tools/Landmarks.h>
 
+#include <kivo_tools/ToolExit.h>
 #include <CLI/CLI.hpp>
 
 #include <cmath>
@@ -49,7 +50,7 @@ std::string applyCameraSetting(const std::string& setting, KivoTools::CameraMode
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int run(int argc, char** argv) {
     CLI::App app{
         "Converts hand landmarks into a Kivo recording: palm position, palm normal, hand "
         "direction, fingertips and their directions. Reads camera landmarks (JSON "
@@ -137,4 +138,8 @@ int main(int argc, char** argv) {
     std::cout << output << ": " << rec.frameCount() << " frames at " << rec.header.rate
               << " per second\n";
     return 0;
+}
+
+int main(int argc, char** argv) {
+    return KivoTools::exitAfterOutput("kivo-convert", run(argc, argv));
 }

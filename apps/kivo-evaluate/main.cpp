@@ -4,6 +4,7 @@
 #include <kivo/DeviceService.h>
 #include <kivo/Recording.h>
 
+#include <kivo_tools/ToolExit.h>
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -264,7 +265,7 @@ void printTables(const std::vector<Take>& takes) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int run(int argc, char** argv) {
     CLI::App app{
         "Replays labelled Kivo recordings in lockstep through the device service's gesture "
         "recognition and prints a confusion table. A take's label is its folder's name (swipe/, "
@@ -390,4 +391,8 @@ int main(int argc, char** argv) {
         std::printf("%d recording(s) without a label skipped\n", skipped);
     }
     return 0;
+}
+
+int main(int argc, char** argv) {
+    return KivoTools::exitAfterOutput("kivo-evaluate", run(argc, argv));
 }

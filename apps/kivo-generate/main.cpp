@@ -1,6 +1,7 @@
 // kivo-generate: writes synthetic recordings of the device's interactions.
 #include <kivo_tools/Generator.h>
 
+#include <kivo_tools/ToolExit.h>
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -8,7 +9,7 @@
 #include <iostream>
 #include <map>
 
-int main(int argc, char** argv) {
+static int run(int argc, char** argv) {
     CLI::App app{
         "Writes synthetic Kivo recordings (one per interaction) into a folder. With --takes, "
         "writes human-like variants of each instead, sorted into one folder per gesture they "
@@ -86,4 +87,8 @@ int main(int argc, char** argv) {
         }
     }
     return 0;
+}
+
+int main(int argc, char** argv) {
+    return KivoTools::exitAfterOutput("kivo-generate", run(argc, argv));
 }

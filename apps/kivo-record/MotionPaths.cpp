@@ -140,14 +140,38 @@ void MotionPaths::write(std::ostream& out, const std::string& source) const {
 }
 
 std::string MotionPaths::write(const std::string& path, const std::string& source) const {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    // A file is written beside its place and renamed over it once whole, so that a failed write
+    // leaves the previous file as it was; a device or a pipe is written directly.
+    const bool direct = fs::exists(path, ec) && !fs::is_regular_file(path, ec);
+    const std::string part =
+        direct ? path : path + ".part-" + std::to_string(static_cast<long>(::getpid()));
+    std::ofstream out(part, std::ios::binary | std::ios::trunc);
     if (!out) {
         return "cannot write paths to '" + path + "': " + std::strerror(errno);
     }
+    errno = 0;
     write(out, source);
+    if (out) {
+        out.flush();
+    }
+    const int failure = out ? 0 : (errno != 0 ? errno : EIO);
     out.close();
-    if (!out) {
-        return "cannot write paths to '" + path + "': write failed";
+    if (failure != 0 || !out) {
+        const std::string reason = std::strerror(failure != 0 ? failure : EIO);
+        if (!direct) {
+            fs::remove(part, ec);
+        }
+        return "cannot write paths to '" + path + "': " + reason + " (the previous file is kept)";
+    }
+    if (!direct) {
+        fs::rename(part, path, ec);
+        if (ec) {
+            std::error_code ignored;
+            fs::remove(part, ignored);
+            return "cannot write paths to '" + path + "': " + ec.message();
+        }
     }
     return {};
 }

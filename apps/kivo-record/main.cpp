@@ -6,12 +6,18 @@
 #include <kivo/Recording.h>
 #include <unistd.h>
 
+#include <kivo_tools/ToolExit.h>
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <map>
+#include <string>
+#include <utility>
 
 #include "MotionPaths.h"
 
@@ -62,9 +68,19 @@ class ReplayProgress {
     Clock::time_point m_lastDraw;
 };
 
+// Whether two paths name one file: the same file when both exist, else the same absolute path.
+bool sameFile(const std::string& a, const std::string& b) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::exists(a, ec) && fs::exists(b, ec)) {
+        return fs::equivalent(a, b, ec);
+    }
+    return fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec);
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
+static int run(int argc, char** argv) {
     // A capture that a signal interrupts is completed (end line, renamed into place) first.
     Kivo::finishRecordingsOnSignals();
     CLI::App app{
@@ -86,6 +102,25 @@ int main(int argc, char** argv) {
     app.add_option("--speed", options.speed, "real-time speed factor")->capture_default_str();
     CLI11_PARSE(app, argc, argv);
 
+    if (app.get_option("--speed")->count() > 0 && !options.realtime) {
+        std::cerr << "kivo-record: --speed sets the speed of a real-time replay: give --realtime "
+                     "with it\n";
+        return 1;
+    }
+    // An output that names the input, or both outputs one file, would overwrite what the other
+    // wrote (or the recording being read).
+    for (const auto& [written, what] :
+         {std::pair{&output, "the capture (-o)"}, std::pair{&pathsOutput, "the paths (--paths)"}}) {
+        if (!written->empty() && sameFile(*written, input)) {
+            std::cerr << "kivo-record: " << what << " would overwrite the recording it replays, '"
+                      << input << "'\n";
+            return 1;
+        }
+    }
+    if (!output.empty() && !pathsOutput.empty() && sameFile(output, pathsOutput)) {
+        std::cerr << "kivo-record: -o and --paths name the same file, '" << output << "'\n";
+        return 1;
+    }
     if (!pathsOutput.empty()) {
         if (auto err = kivorecord::checkWritable(pathsOutput); !err.empty()) {
             std::cerr << "kivo-record: " << err << "\n";
@@ -162,4 +197,8 @@ int main(int argc, char** argv) {
     }
     std::cout << "\n";
     return 0;
+}
+
+int main(int argc, char** argv) {
+    return KivoTools::exitAfterOutput("kivo-record", run(argc, argv));
 }

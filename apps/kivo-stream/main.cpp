@@ -2,6 +2,7 @@
 // listening rova, as the tracker page would, and prints what the host answers.
 #include <kivo_live/Live.h>
 
+#include <kivo_tools/ToolExit.h>
 #include <CLI/CLI.hpp>
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
@@ -151,7 +152,7 @@ class Streamer {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int run(int argc, char** argv) {
     CLI::App app{
         "Streams landmark frames to a listening rova (device -listen) as the tracker page does: "
         "each line of FRAMES is one message, sent at its recorded capture time (\"time\", ms) "
@@ -190,4 +191,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     return Streamer(std::move(messages), fast, hold, now).run(port);
+}
+
+int main(int argc, char** argv) {
+    return KivoTools::exitAfterOutput("kivo-stream", run(argc, argv));
 }

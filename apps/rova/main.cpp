@@ -3,6 +3,7 @@
 
 #include <kivo/Recording.h>
 #include <CLI/CLI.hpp>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -125,15 +126,21 @@ int runSources(rova::lang::Interpreter& interpreter, const std::vector<Source>& 
     return failed ? kExitFailure : 0;
 }
 
+// The most of a script read from a pipe or another stream that is not a file.
+constexpr std::size_t kMaxPipedScriptBytes = std::size_t{256} << 20;
+
 // Reads a script file whole; the reason on failure (a folder, unreadable, too large for memory).
 std::optional<std::string> readScript(const std::string& file, std::string& text) {
     std::error_code ec;
     if (std::filesystem::is_directory(file, ec))
         return "'" + file + "' is a folder, not a script";
+    const auto status = std::filesystem::status(file, ec);
+    if (std::filesystem::is_block_file(status) || std::filesystem::is_character_file(status))
+        return "'" + file + "' is a device, not a script";
     std::ifstream in(file, std::ios::binary);
     if (!in)
         return "cannot read script '" + file + "'";
-    const bool regular = std::filesystem::is_regular_file(file, ec);
+    const bool regular = std::filesystem::is_regular_file(status);
     const auto size = regular ? std::filesystem::file_size(file, ec) : 0;
     try {
         if (regular && !ec) {
@@ -144,9 +151,20 @@ std::optional<std::string> readScript(const std::string& file, std::string& text
             if (static_cast<std::uintmax_t>(in.gcount()) != size)
                 return "cannot read script '" + file + "'";
         } else {
-            std::stringstream buffer;
-            buffer << in.rdbuf();
-            text = std::move(buffer).str();
+            // A pipe is read in blocks up to a limit: one that never ends is refused, not held.
+            std::array<char, 1 << 16> block{};
+            while (in.read(block.data(), static_cast<std::streamsize>(block.size())) ||
+                   in.gcount() > 0) {
+                const auto got = static_cast<std::size_t>(in.gcount());
+                if (text.size() + got > kMaxPipedScriptBytes) {
+                    text.clear();
+                    text.shrink_to_fit();
+                    return "script '" + file + "' is larger than " +
+                           std::to_string(kMaxPipedScriptBytes >> 20) +
+                           " MiB, the most read from a pipe";
+                }
+                text.append(block.data(), got);
+            }
         }
     } catch (const std::bad_alloc&) {
         text.clear();

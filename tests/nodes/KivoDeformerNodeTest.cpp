@@ -202,6 +202,29 @@ TEST(KivoDeformerNode, ARadiusThatIsNotPositiveWritesNoNonNumber) {
     }
 }
 
+TEST(KivoDeformerNode, AnInputPointThatIsNotFiniteIsLeftOut) {
+    // A tracked tip mapped with a scale that overflows: its matrix holds infinities, and in the
+    // mesh's space the point is not a number. It reaches no vertex.
+    const std::string setUp =
+        "plugin -load kivo_rova\n"
+        "create kivoTransform -name hand\ndevice -connect\nset hand.live on\n"
+        "set hand.scale 1e307\nsphere -name ball -segments 3\n"
+        "deformer kivoDeformer ball -name d\n";
+    const std::string frame =
+        "device -inject \"frame 1 t=0; hand 1 palm=0,200,0 normal=0,-1,0 dir=0,0,-1; "
+        "pointable 11 hand=1 tip=-100,200,-100 dir=0,0,-1\"\nrefresh\npoints ball\n";
+    const auto untouched = runRovaScript(setUp + frame);
+    ASSERT_EQ(untouched.exitCode, 0) << untouched.err;
+    const auto run = runRovaScript(setUp +
+                                   "connect hand.outputPointable0_0 d.inputPoint0\n"
+                                   "set d.inputPoint0Enabled true\n" +
+                                   frame + "get d.inputPoint0\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("inf"), std::string::npos) << "the point is at infinity\n" << run.out;
+    EXPECT_EQ(run.out.find("nan"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.substr(0, untouched.out.size()), untouched.out) << "the sphere is as it was";
+}
+
 TEST(KivoDeformerNode, TheInputPointsAreTakenIntoTheMeshsObjectSpace) {
     // The plane moved up by 2 and the point 0.5 below its centre in world space.
     const std::string script = "plugin -load kivo_rova\n" + planeWithDeformer("p", "d") +

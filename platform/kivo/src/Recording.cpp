@@ -4,6 +4,8 @@
 #include "EntryTime.h"
 #include "ShortestText.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -604,18 +606,40 @@ bool parseRecording(std::string_view text, const std::string& name, Recording& o
 }
 
 bool readRecording(const std::string& path, Recording& out, std::string& error) {
+    // Files and pipes are read; a folder or a device (which may never end) is refused up front.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        const char* kind = S_ISDIR(info.st_mode)                            ? "a folder"
+                           : S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) ? "a device"
+                           : S_ISSOCK(info.st_mode)                         ? "a socket"
+                                                                            : nullptr;
+        if (kind != nullptr) {
+            error = path + ": is " + kind + ", not a recording (only files and pipes are read)";
+            return false;
+        }
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = path + ": cannot open the file for reading";
         return false;
     }
-    std::ostringstream buf;
-    buf << in.rdbuf();
+    // Read in blocks up to a limit, so that a pipe that never ends is refused, not held in memory.
+    std::string text;
+    std::array<char, 1 << 16> block{};
+    while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0) {
+        const auto got = static_cast<std::size_t>(in.gcount());
+        if (text.size() + got > kMaxRecordingBytes) {
+            error = path + ": is larger than " + std::to_string(kMaxRecordingBytes >> 20) +
+                    " MiB, the most a recording may have";
+            return false;
+        }
+        text.append(block.data(), got);
+    }
     if (in.bad()) {
         error = path + ": read error";
         return false;
     }
-    return parseRecording(buf.str(), path, out, error);
+    return parseRecording(text, path, out, error);
 }
 
 }  // namespace Kivo

@@ -2,8 +2,10 @@
 // threshold overrides, how it labels takes, and its refusals.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -220,6 +222,17 @@ TEST_F(KivoEvaluate, RefusesWhatItCannotUse) {
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_EQ(missing.err,
               "kivo-evaluate: " + (*s_dir / "missing").string() + ": no such file or folder\n");
+}
+
+TEST(KivoTools, AReportThatCannotBeWrittenFailsTheRun) {
+    // /dev/full accepts the open and refuses every write, as a full disk does.
+    for (const std::string program :
+         {KIVO_EVALUATE_EXECUTABLE " --keys", KIVO_GENERATE_EXECUTABLE " --list"}) {
+        const std::string command = program + " > /dev/full 2> /dev/null";
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << program;
+        EXPECT_EQ(WEXITSTATUS(status), 1) << program;
+    }
 }
 
 }  // namespace

@@ -313,4 +313,48 @@ TEST_F(KivoRecordPaths, ABadRecordingWritesNoPaths) {
     EXPECT_FALSE(fs::exists(objPath));
 }
 
+TEST_F(KivoRecordPaths, OutputsThatWouldOverwriteTheInputOrEachOtherAreRefused) {
+    const fs::path input = m_scratch / "input.kivo";
+    fs::copy_file(recording("generated/swipe.kivo"), input);
+    const std::string before = readText(input);
+
+    ProgramRun run = runKivoRecord({input.string(), "--paths", input.string()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err,
+              "kivo-record: the paths (--paths) would overwrite the recording it "
+              "replays, '" +
+                  input.string() + "'\n");
+    // The same file by another name.
+    run = runKivoRecord({input.string(), "-o", (m_scratch / "." / "input.kivo").string()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("the capture (-o) would overwrite the recording it replays"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(readText(input), before);
+
+    const fs::path both = m_scratch / "both.out";
+    run = runKivoRecord({input.string(), "-o", both.string(), "--paths", both.string()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "kivo-record: -o and --paths name the same file, '" + both.string() + "'\n");
+    EXPECT_FALSE(fs::exists(both));
+
+    run = runKivoRecord({input.string(), "--speed", "4"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("give --realtime with it"), std::string::npos) << run.err;
+}
+
+TEST_F(KivoRecordPaths, PathsReplaceAnEarlierFileWholeAndLeaveNothingBeside) {
+    const fs::path objPath = m_scratch / "paths.obj";
+    std::ofstream(objPath) << "an earlier file\n";
+    const ProgramRun run =
+        runKivoRecord({recording("generated/swipe.kivo"), "--paths", objPath.string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(parseObj(readText(objPath)).error, "");
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(m_scratch)) {
+        files.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(files, std::vector<std::string>{"paths.obj"}) << "no part file is left behind";
+}
+
 }  // namespace

@@ -88,6 +88,13 @@ TEST(Program, AFolderIsNoScript) {
     EXPECT_EQ(run.err, "error: '" + dir.path().string() + "' is a folder, not a script\n");
 }
 
+TEST(Program, ADeviceIsNoScriptAndAPipeIsReadToItsEnd) {
+    // A device may never end (/dev/zero would fill memory): refused before a byte is read.
+    const auto device = runRova({"/dev/zero"});
+    EXPECT_EQ(device.exitCode, 2);
+    EXPECT_EQ(device.err, "error: '/dev/zero' is a device, not a script\n");
+}
+
 TEST(Program, AScriptTooLargeForMemoryIsRefusedWithAMessage) {
 #ifndef ROVA_ADDRESS_SPACE_CAN_BE_LIMITED
     GTEST_SKIP() << "a sanitizer build cannot run with a limited address space";

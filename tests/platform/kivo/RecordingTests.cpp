@@ -137,6 +137,18 @@ TEST(RecordingReader, RejectsTruncatedFilesNamingFileLineAndField) {
     EXPECT_TRUE(rec.entries.empty()) << "nothing is half-loaded";
 }
 
+TEST(RecordingReader, RefusesFoldersAndDevicesWithoutReadingThem) {
+    Kivo::Recording rec;
+    std::string error;
+    // A device may never end: it is refused before a byte is read.
+    EXPECT_FALSE(Kivo::readRecording("/dev/zero", rec, error));
+    EXPECT_EQ(error, "/dev/zero: is a device, not a recording (only files and pipes are read)");
+    const std::string folder = std::filesystem::temp_directory_path().string();
+    EXPECT_FALSE(Kivo::readRecording(folder, rec, error));
+    EXPECT_EQ(error, folder + ": is a folder, not a recording (only files and pipes are read)");
+    EXPECT_TRUE(rec.entries.empty());
+}
+
 TEST(RecordingReader, RejectsWrongVersionAndBadHeaders) {
     EXPECT_EQ(parseError("kivo-recording version=2 rate=60 length=mm time=us gestures=none\n"),
               "in.kivo:1: field 'version' of header: version 2 is not supported (this reader "

@@ -3,6 +3,7 @@
 #include <kivo/Export.h>
 #include <kivo/Vector.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -26,6 +27,9 @@ inline constexpr std::int64_t kMaxRecordingTime = 1'000'000'000'000'000;
 // The nominal frame rate a header may give, in frames per second.
 inline constexpr double kMinRecordingRate = 1.0;
 inline constexpr double kMaxRecordingRate = 10000.0;
+// The largest recording file readRecording reads (an hour of two hands at 120 frames per second
+// takes about a third of it): past it a pipe that never ends is refused instead of filling memory.
+inline constexpr std::size_t kMaxRecordingBytes = std::size_t{2} << 30;
 
 struct HandRecord {
     std::int32_t id = 0;
