@@ -109,14 +109,14 @@ RStatus KivoGrabNode::initializeAttributes() {
     return RStatus::kSuccess;
 }
 
-bool KivoGrabNode::grabbedStillThere() const {
+bool KivoGrabNode::grabbedStillThere(RString& currentName) const {
     RStatus status;
-    const RString current = m_transformFn.name(&status);
-    if (status.error() || !(current == m_grabbedName)) {
+    currentName = m_transformFn.name(&status);
+    if (status.error()) {
         return false;
     }
     RSelectionList list;
-    return !list.add(m_grabbedName).error();
+    return !list.add(currentName).error();
 }
 
 void KivoGrabNode::endGrab(RDataBlock& data) {
@@ -204,9 +204,16 @@ RStatus KivoGrabNode::compute(const RPlug& plug, RDataBlock& data) {
     const RMatrix palm = data.inputValue(palmMatrix).asMatrix();
     const float gap = static_cast<float>(best1 + best2);
 
-    // An object deleted or renamed while held: the grab ends without a command naming it.
-    if (!(m_grabbedName == "null") && !grabbedStillThere()) {
-        endGrab(data);
+    // An object renamed while held is held on under its new name, which the commands at its
+    // release then name; one deleted ends the grab without a command naming it.
+    if (!(m_grabbedName == "null")) {
+        RString currentName;
+        if (!grabbedStillThere(currentName)) {
+            endGrab(data);
+        } else if (!(currentName == m_grabbedName)) {
+            m_grabbedName = currentName;
+            grabOut.set(m_grabbedName);
+        }
     }
 
     const bool release =

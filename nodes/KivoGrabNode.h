@@ -45,8 +45,8 @@ class KivoGrabNode : public RPxNode {
     // recordInHost; nothing for "null".
     static void issuePlacementCommand(const RString& objectName, const RVector& translation,
                                       const RQuaternion& rotation, bool recordInHost);
-    // The grabbed object is still there under the name it was grabbed by.
-    bool grabbedStillThere() const;
+    // Whether the held object is still in the scene, and its name there now.
+    bool grabbedStillThere(RString& currentName) const;
     void endGrab(RDataBlock& data);
 
     RString m_grabbedName = "null";

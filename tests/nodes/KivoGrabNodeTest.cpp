@@ -111,7 +111,7 @@ TEST(KivoGrabNode, SkipsEnclosingMeshesAndFingerNamedMeshesButNotOtherCases) {
     EXPECT_EQ(lines[9], "FingerTip");
 }
 
-TEST(KivoGrabNode, AGrabbedObjectDeletedOrRenamedEndsTheGrabQuietly) {
+TEST(KivoGrabNode, ADeletedObjectEndsTheGrabQuietlyAndARenamedOneIsHeldOn) {
     const auto deleted = runRovaScript(kScene + fingers("-1.5 0 0", "1.5 0 0") + "delete box\n" +
                                        fingers("-1.5 1 0", "1.5 1 0") +
                                        fingers("-1.5 2 0", "1.5 2 0") + fingers("-3 0 0", "3 0 0"));
@@ -124,20 +124,22 @@ TEST(KivoGrabNode, AGrabbedObjectDeletedOrRenamedEndsTheGrabQuietly) {
     EXPECT_EQ(lines[3], "null");
     EXPECT_EQ(lines[4], "null");
 
-    // Renamed: that grab ends, and the fingers, still on it, take it up afresh under its new name
-    // (offset from where it stands now); no
-    // command ever names the old one.
+    // Renamed: it is held on under its new name; it follows the fingers, and the commands at its
+    // release name it as it is called now. No command ever names the old one.
     const auto renamed =
         runRovaScript(kScene + fingers("-1.5 0 0", "1.5 0 0") + "rename box crate\n" +
-                      fingers("-1.5 1 0", "1.5 1 0") + fingers("-3 1 0", "3 1 0"));
+                      fingers("-1.5 1 0", "1.5 1 0") + fingers("-3 1 0", "3 1 0") +
+                      "get crate.translate\nundo\nget crate.translate\n");
     ASSERT_EQ(renamed.exitCode, 0) << renamed.err;
     EXPECT_EQ(complaints(renamed.err), "");
     EXPECT_EQ(renamed.out.find(" box;"), std::string::npos) << renamed.out;
     lines = linesOf(renamed.out);
-    ASSERT_EQ(lines.size(), 6u) << renamed.out;
+    ASSERT_EQ(lines.size(), 8u) << renamed.out;
     EXPECT_EQ(lines[3], "crate");
-    EXPECT_EQ(lines[4], "move -a 0 0 0 crate; rotate -os 0 -0 -0 crate; ");
+    EXPECT_EQ(lines[4], "move -a 0 1 0 crate; rotate -os 0 -0 -0 crate; ");
     EXPECT_EQ(lines[5], "null");
+    EXPECT_EQ(lines[6], "0 1 0") << "carried up with the fingers";
+    EXPECT_EQ(lines[7], "0 0 0") << "the release's undo puts it back";
 }
 
 TEST(KivoGrabNode, FingertipsAtOnePointOrAZeroPalmAxisGiveNoRotationNeverNaN) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 
 namespace Kivo::detail {
 
@@ -170,6 +171,13 @@ std::string Core::startRecording(const std::string& path) {
     const auto lock = lockSource();
     if (m_writer) {
         return "record: already recording to " + m_writer->path() + "; stop it first";
+    }
+    // The replayed file is read whole when its replay starts, but a capture put in its place
+    // would lose it for good.
+    std::error_code ec;
+    if (!m_replayName.empty() && std::filesystem::exists(path, ec) &&
+        std::filesystem::equivalent(path, m_replayName, ec)) {
+        return "record: " + path + " is the recording being replayed; record to another file";
     }
     auto writer = std::make_unique<RecordingWriter>();
     RecordingHeader header;

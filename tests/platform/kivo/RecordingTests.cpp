@@ -350,6 +350,25 @@ Kivo::FrameRecord frameWithHand(std::int64_t time, std::int32_t hand) {
     return f;
 }
 
+// The replayed file is read whole, but a capture renamed over it would lose it.
+TEST(RecordingWriter, TheDeviceRefusesToRecordOverTheRecordingItReplays) {
+    const auto folder = tempPath("over-source");
+    std::filesystem::create_directories(folder);
+    const auto source = folder + "/source.kivo";
+    const std::string text = kHeader + kFrame + "end frames=1 events=0\n";
+    writeText(source, text);
+    ASSERT_EQ(Kivo::DeviceService::replay(source), "");
+    EXPECT_EQ(Kivo::DeviceService::startRecording(folder + "/./source.kivo"),
+              "record: " + folder +
+                  "/./source.kivo is the recording being replayed; record to "
+                  "another file");
+    EXPECT_EQ(Kivo::DeviceService::startRecording(folder + "/capture.kivo"), "");
+    EXPECT_EQ(Kivo::DeviceService::stop(), "");
+    EXPECT_EQ(readText(source), text);
+    Kivo::DeviceService::reset();
+    std::filesystem::remove_all(folder);
+}
+
 // Until close() the path keeps what it held; the new file is written beside it and renamed.
 TEST(RecordingWriter, WritesBesideThePathAndPutsTheFileInPlaceOnClose) {
     const auto folder = tempPath("beside");
