@@ -524,6 +524,11 @@ TEST(LiveListen, ClearErrorsForWhatCannotListen) {
     EXPECT_NE(run.err.find("await: 1 live frames did not arrive within 0.05 s (source live "),
               std::string::npos)
         << run.err;
+    // With no live source there is nothing to wait for: it fails at once, saying so.
+    run = runRovaStatements("device -await 0 -timeout 3600");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("await: no live source runs (source none"), std::string::npos)
+        << run.err;
     run = runRovaStatements("device -listen -port 0 -root \"" + root +
                             "\"; device -stop; device -listen -port 0 -root \"" + root +
                             "\"; device -inject \"frame 1 t=0\"; device -status");

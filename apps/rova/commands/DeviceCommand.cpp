@@ -101,11 +101,14 @@ host::Status runDevice(CommandContext& context) {
         std::cout.flush();
         const double seconds = in.has("timeout") ? *parseNumber(in.value("timeout")) : 10.0;
         const auto frames = static_cast<std::uint64_t>(*parseInteger(in.value("await")));
-        if (!Kivo::DeviceService::awaitLiveFrames(frames, static_cast<int>(seconds * 1000.0)))
-            return host::Status::failure(
-                "await: " + std::to_string(frames) + " live frames did not arrive within " +
-                formatSpeed(seconds) + " s (" + Kivo::DeviceService::status().describe() + ")");
-        return {};
+        if (Kivo::DeviceService::awaitLiveFrames(frames, static_cast<int>(seconds * 1000.0)))
+            return {};
+        const auto status = Kivo::DeviceService::status();
+        if (status.source != Kivo::ServiceStatus::Source::Live)
+            return host::Status::failure("await: no live source runs (" + status.describe() + ")");
+        return host::Status::failure("await: " + std::to_string(frames) +
+                                     " live frames did not arrive within " + formatSpeed(seconds) +
+                                     " s (" + status.describe() + ")");
     }
     if (in.has("config")) {
         const auto& values = in.values("config");
