@@ -331,10 +331,32 @@ class Parser {
         }
     }
 
+    // A word as a message shows it: control characters and a byte-order mark, which a terminal
+    // would not show, are written as escapes.
+    static std::string visible(std::string_view text) {
+        static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+        static constexpr char kHex[] = "0123456789abcdef";
+        std::string out;
+        for (std::size_t k = 0; k < text.size(); ++k) {
+            const auto c = static_cast<unsigned char>(text[k]);
+            if (text.substr(k, kByteOrderMark.size()) == kByteOrderMark) {
+                out += "\\ufeff";
+                k += kByteOrderMark.size() - 1;
+            } else if (c < 0x20 || c == 0x7f) {
+                out += "\\x";
+                out += kHex[c >> 4];
+                out += kHex[c & 0xf];
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+        return out;
+    }
+
     static std::string describe(const Token& token) {
         switch (token.kind) {
             case Token::Kind::kWord:
-                return "'" + token.word.spelled() + "'";
+                return "'" + visible(token.word.spelled()) + "'";
             case Token::Kind::kLParen:
                 return "'('";
             case Token::Kind::kRParen:
@@ -458,6 +480,10 @@ std::string Statement::text() const {
 }
 
 Script parseScript(std::string_view text, int firstLine) {
+    // Editors on some systems begin a UTF-8 file with a byte-order mark: it is not part of the
+    // script.
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
     return Parser(text, firstLine).run();
 }
 

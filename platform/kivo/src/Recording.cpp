@@ -512,6 +512,10 @@ std::string formatRecordLine(const RecordEntry& entry) {
 
 bool parseRecording(std::string_view text, const std::string& name, Recording& out,
                     std::string& error) {
+    // A byte-order mark that an editor put before the header is not part of it.
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        text.remove_prefix(3);
+    }
     Recording rec;
     std::size_t lineNo = 0;
     std::size_t pos = 0;

@@ -139,6 +139,18 @@ TEST(Language, SyntaxErrorAnywhereRunsNothingAndEveryErrorIsReported) {
               "error: line 5: print: unknown escape \\q in string\n");
 }
 
+TEST(Language, AByteOrderMarkIsSkippedAndUnseenCharactersAreShownEscaped) {
+    const auto marked = runRovaStatements("\xEF\xBB\xBFprint(\"hi\\n\")\n");
+    EXPECT_EQ(marked.exitCode, 0) << marked.err;
+    EXPECT_EQ(marked.out, "hi\n");
+    // A character a terminal would not show is written so that the message makes sense.
+    const auto control = runRovaStatements("ls\x01\n\xEF\xBB\xBF\xEF\xBB\xBFls\n");
+    EXPECT_EQ(control.exitCode, 1);
+    EXPECT_EQ(control.err,
+              "error: line 1: expected a command name, got 'ls\\x01'\n"
+              "error: line 2: expected a command name, got '\\ufeff\\ufeffls'\n");
+}
+
 TEST(Language, MisusedBuiltInCommandsAreCaughtBeforeAnythingRuns) {
     struct Case {
         const char* statement;

@@ -149,6 +149,10 @@ TEST(RecordingReader, RefusesFoldersAndDevicesWithoutReadingThem) {
     EXPECT_TRUE(rec.entries.empty());
 }
 
+TEST(RecordingReader, SkipsAByteOrderMarkBeforeTheHeader) {
+    EXPECT_EQ(parseError("\xEF\xBB\xBF" + kHeader + kFrame + "end frames=1 events=0\n"), "");
+}
+
 TEST(RecordingReader, RejectsWrongVersionAndBadHeaders) {
     EXPECT_EQ(parseError("kivo-recording version=2 rate=60 length=mm time=us gestures=none\n"),
               "in.kivo:1: field 'version' of header: version 2 is not supported (this reader "
