@@ -63,6 +63,12 @@ TEST(SceneCommands, ObjectsAreTransformsWithShapesAndListLikeOtherNodes) {
               "0 0 0\n1 1 1\nmesh\n");
 }
 
+TEST(SceneCommands, AnObjectWithTheLongestNameGetsAShapeNameWithinIt) {
+    const std::string longest(256, 'b');
+    const std::string shape = longest.substr(0, 251) + "Shape";
+    EXPECT_EQ(outputOf("cube -name " + longest + "\nls -type mesh"), longest + "\n" + shape + "\n");
+}
+
 TEST(SceneCommands, WorldPositionsGoThroughParentsAndConnectedInputMatrices) {
     EXPECT_EQ(outputOf("transform -name rig\ncube -name c -parent rig\n"
                        "move -a 0 10 0 rig\nmove -r 1 0 0 cShape\n"

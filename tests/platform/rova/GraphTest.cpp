@@ -340,6 +340,19 @@ TEST_F(HostTest, NodeNamesFollowTheRuleAndTakenNamesGetASuffix) {
               Lines({"testAdd1", "testAdd2", "_left_2", "hand1", "hand2"}));
 }
 
+TEST_F(HostTest, NamesAreAtMostTheLongestLengthAndTheSuffixOfALongOneStaysWithinIt) {
+    const std::string longest(rova::host::Host::kMaxNodeNameLength, 'b');
+    EXPECT_EQ(create("testAdd", longest), longest);
+    // Taken: the number replaces the end of the name rather than making it too long.
+    EXPECT_EQ(create("testAdd", longest), longest.substr(0, longest.size() - 1) + "1");
+    const std::string tooLong(300, 'a');
+    EXPECT_EQ(host.createNode("testAdd", tooLong).status.message,
+              "invalid node name '" + tooLong.substr(0, 40) +
+                  "...' (300 characters): names are at most 256 characters long");
+    EXPECT_EQ(host.renameNode(longest, tooLong).message,
+              host.createNode("testAdd", tooLong).status.message);
+}
+
 TEST_F(HostTest, AFreedNameGivesItsSuffixBackToTheNextNodeOfItsBase) {
     for (int k = 0; k < 4; ++k) create("testAdd");
     create("testAdd", "hand");

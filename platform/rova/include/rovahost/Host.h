@@ -162,6 +162,8 @@ class ROVA_API Host {
     // Re-creates the node with the same name, values and connections, at its old place in
     // creation order.
     Status restoreNode(const NodeSnapshot& snapshot);
+    // Names are 1 to kMaxNodeNameLength letters, digits and '_', not starting with a digit.
+    static constexpr std::size_t kMaxNodeNameLength = 256;
     static bool isValidNodeName(const std::string& name);
 
     // ---- plugs: "node.attr" with long or short names, children ("node.offsetX"), elements

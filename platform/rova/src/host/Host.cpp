@@ -128,11 +128,15 @@ void Host::Impl::freeName(const NodeRecord* node) {
 
 std::string Host::Impl::freeNameFrom(const std::string& base) {
     int& floor = suffixFloor.try_emplace(base, 1).first->second;
-    for (int n = floor;; ++n)
-        if (!findNode(base + std::to_string(n))) {
+    for (int n = floor;; ++n) {
+        // A base near the longest name gives up its end to the number.
+        const std::string number = std::to_string(n);
+        const std::string name = base.substr(0, Host::kMaxNodeNameLength - number.size()) + number;
+        if (!findNode(name)) {
             floor = n;
-            return base + std::to_string(n);
+            return name;
         }
+    }
 }
 
 PluginRecord* Host::Impl::findPlugin(const std::string& name) const {

@@ -32,7 +32,7 @@ namespace rova::host {
 
 // ---------------------------------------------------------------- nodes
 bool Host::isValidNodeName(const std::string& name) {
-    if (name.empty() || name.size() > 256)
+    if (name.empty() || name.size() > kMaxNodeNameLength)
         return false;
     const auto letter = [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
@@ -45,6 +45,10 @@ bool Host::isValidNodeName(const std::string& name) {
 
 namespace {
 Status badName(const std::string& name) {
+    if (name.size() > Host::kMaxNodeNameLength)
+        return Status::failure("invalid node name '" + name.substr(0, 40) + "...' (" +
+                               std::to_string(name.size()) + " characters): names are at most " +
+                               std::to_string(Host::kMaxNodeNameLength) + " characters long");
     return Status::failure("invalid node name '" + name +
                            "': names use letters, digits and '_' and do not start with a digit");
 }

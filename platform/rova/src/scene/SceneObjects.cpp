@@ -71,7 +71,10 @@ Result<std::string> createShape(const std::string& transform, ShapeType type) {
             above.ok() ? Status::failure("'" + transform + "' is not a transform") : above.status;
         return out;
     }
-    out = Host::instance().createNode(typeName(type), transform + "Shape");
+    // The shape's name within the longest a name may be, whatever the transform's length.
+    const std::string suffix = "Shape";
+    out = Host::instance().createNode(
+        typeName(type), transform.substr(0, Host::kMaxNodeNameLength - suffix.size()) + suffix);
     if (!out.ok())
         return out;
     detail::NodeRecord* shape = detail::hostImpl().findNode(out.value);
