@@ -346,7 +346,10 @@ static int run(int argc, char** argv) {
         } else if (fs::is_regular_file(input, ec)) {
             consider(input);
         } else {
-            std::cerr << "kivo-evaluate: " << input << ": no such file or folder\n";
+            std::cerr << "kivo-evaluate: " << input
+                      << (fs::exists(input, ec) ? ": is neither a file nor a folder"
+                                                : ": no such file or folder")
+                      << "\n";
             return 1;
         }
     }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -200,6 +201,13 @@ host::Status Interpreter::dispatch(const Statement& statement) {
 
 host::Result<Interpreter::ScriptFile> Interpreter::readScriptFile(const std::string& file) const {
     const auto path = m_host.findScript(file);
+    std::error_code ec;
+    if (!path && file.find('/') != std::string::npos && std::filesystem::exists(file, ec))
+        return {{},
+                host::Status::failure(
+                    "'" + file + "' is " +
+                    (std::filesystem::is_directory(file, ec) ? "a folder" : "a device or a pipe") +
+                    ", not a script")};
     if (!path)
         return {{},
                 host::Status::failure("no script '" + file + "' on the script path (" +

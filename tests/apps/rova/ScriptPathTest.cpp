@@ -61,6 +61,13 @@ TEST(ScriptPath, MissingScriptAndRunawayRecursionAreErrors) {
                             0),
               0u)
         << run.err;
+    // A path to something that is there but is no file says what it is.
+    const auto folder = runRovaStatements("source \"" + dir.path().string() + "\"");
+    EXPECT_EQ(folder.err,
+              "error: line 1: source: '" + dir.path().string() + "' is a folder, not a script\n");
+    const auto device = runRovaStatements("python -file /dev/null");
+    EXPECT_EQ(device.err,
+              "error: line 1: python: '/dev/null' is a device or a pipe, not a script\n");
 
     const auto loop = runRovaStatements("again", {"--script-path", dir.path().string()});
     EXPECT_EQ(loop.exitCode, 1);
