@@ -66,11 +66,12 @@ static int run(int argc, char** argv) {
     auto* landmarks = app.add_option("landmarks", options.landmarksPath,
                                      "3D landmarks (JSON) or skeletons (text), metres")
                           ->check(CLI::ExistingFile);
-    app.add_option("--frames", framesPath,
-                   "a tracked video's frames: JSON lines, one tracker message per frame; the "
-                   "recording keeps their times")
-        ->check(CLI::ExistingFile)
-        ->excludes(landmarks);
+    auto* frames =
+        app.add_option("--frames", framesPath,
+                       "a tracked video's frames: JSON lines, one tracker message per frame; the "
+                       "recording keeps their times")
+            ->check(CLI::ExistingFile)
+            ->excludes(landmarks);
     app.add_option("-s,--set", settings,
                    "camera model for --frames: KEY=VALUE, for example -s camera.fov=70 "
                    "(repeatable; keys camera.fov, camera.hand_size, camera.distance, "
@@ -97,6 +98,12 @@ static int run(int argc, char** argv) {
         ->capture_default_str();
     app.add_flag("--leave", options.leave,
                  "end with a frame without the hand, as if it left the view after the last one");
+    // What shapes landmark and skeleton files does not apply to a tracked video's frames: given
+    // with --frames, it is refused rather than silently left out.
+    for (const char* name : {"--image", "--rate", "--mm-per-pixel", "--height", "--left",
+                             "--resample", "--noise", "--seed", "--hold", "--leave"}) {
+        app.get_option(name)->excludes(frames);
+    }
     CLI11_PARSE(app, argc, argv);
     options.rightHand = !left;
     if (framesPath.empty() && options.landmarksPath.empty()) {

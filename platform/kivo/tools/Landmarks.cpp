@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iomanip>
 #include <istream>
 #include <limits>
 #include <numbers>
+#include <sstream>
 
 namespace KivoTools {
 
@@ -479,6 +481,7 @@ bool convertLandmarkLines(std::istream& in, const std::string& name, const Camer
     rec.header.gesturesRecorded = false;
     std::vector<double> intervals;
     double lastMs = 0.0;
+    double firstMs = 0.0;
     std::string line;
     for (std::size_t number = 1; std::getline(in, line); ++number) {
         if (line.find_first_not_of(" \t\r") == std::string::npos) {
@@ -503,6 +506,21 @@ bool convertLandmarkLines(std::istream& in, const std::string& name, const Camer
                 return false;
             }
             intervals.push_back(frame.timeMs - lastMs);
+            // A recording's times run from its first frame up to the format's largest time.
+            const double maxMs = static_cast<double>(Kivo::kMaxRecordingTime) / 1000.0;
+            if (frame.timeMs - firstMs > maxMs) {
+                const auto text = [](double v) {
+                    std::ostringstream shown;
+                    shown << std::setprecision(15) << v;
+                    return shown.str();
+                };
+                error = where + "time: " + text(frame.timeMs) + " ms is more than " + text(maxMs) +
+                        " ms after the first frame's " + text(firstMs) +
+                        " ms (the most a recording holds)";
+                return false;
+            }
+        } else {
+            firstMs = frame.timeMs;
         }
         lastMs = frame.timeMs;
         rec.entries.emplace_back(converter.convert(frame));

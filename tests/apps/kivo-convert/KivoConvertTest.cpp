@@ -141,6 +141,9 @@ TEST(KivoConvertFrames, RefusesBadLinesAndSettingsSayingWhere) {
         {lines[0] + "\n" + lines[1] + "\n" + atTime(lines[2], "40") + "\n",
          ":3: time: 40.000000 ms does not follow the previous frame's 40.000000 ms"},
         {lines[0] + "\nnot json\n", ":2: message: not valid JSON"},
+        {atTime(lines[0], "0") + "\n" + atTime(lines[1], "1e14") + "\n",
+         ":2: time: 100000000000000 ms is more than 1000000000000 ms after the first frame's 0 "
+         "ms (the most a recording holds)"},
         {"\n{\"type\":\"hello\"}\n", ": no frames"},
     };
     for (const auto& f : files) {
@@ -171,6 +174,14 @@ TEST(KivoConvertFrames, RefusesBadLinesAndSettingsSayingWhere) {
     EXPECT_NE(convert({"-o", out.string()}).exitCode, 0) << "no input";
     EXPECT_NE(convert({kAslFrames, "--frames", kAslFrames, "-o", out.string()}).exitCode, 0)
         << "two inputs";
+    // What shapes a landmark file does not apply to frames: refused, not silently left out.
+    for (const std::string option : {"--resample", "--noise", "--hold", "--rate"}) {
+        const auto run = convert({"--frames", kAslFrames, option, "2", "-o", out.string()});
+        EXPECT_NE(run.exitCode, 0) << option;
+        EXPECT_NE(run.err.find(option), std::string::npos) << run.err;
+    }
+    EXPECT_NE(convert({"--frames", kAslFrames, "--leave", "-o", out.string()}).exitCode, 0);
+    EXPECT_FALSE(fs::exists(out));
 }
 
 }  // namespace
