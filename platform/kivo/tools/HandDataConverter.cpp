@@ -231,10 +231,12 @@ bool convertHandData(const HandDataOptions& options, Kivo::Recording& out, std::
         const auto validRate = [](double rate) {
             return rate >= Kivo::kMinRecordingRate && rate <= Kivo::kMaxRecordingRate;
         };
-        if (!validRate(options.rate) ||
-            (options.resampleRate != 0.0 && !validRate(options.resampleRate))) {
-            // The same range the reader accepts, so a conversion always replays.
+        // The same range the reader accepts, so a conversion always replays.
+        if (!validRate(options.rate)) {
             throw Failure{"rate: must be between 1 and 10000 frames per second"};
+        }
+        if (options.resampleRate != 0.0 && !validRate(options.resampleRate)) {
+            throw Failure{"resample: must be between 1 and 10000 frames per second"};
         }
         if (!(options.noise >= 0.0f && options.noise <= 1000.0f)) {
             throw Failure{"noise: must be between 0 and 1000 mm"};

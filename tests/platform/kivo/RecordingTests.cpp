@@ -204,6 +204,18 @@ TEST(HandDataConversion, RefusesRatesTheReaderWouldRefuse) {
                   std::string::npos)
             << error;
     }
+    // A resampling rate is named as such.
+    for (const double rate : {0.5, -25.0, 1e9}) {
+        KivoTools::HandDataOptions options;
+        options.landmarksPath = landmarks.string();
+        options.resampleRate = rate;
+        Kivo::Recording recording;
+        std::string error;
+        EXPECT_FALSE(KivoTools::convertHandData(options, recording, error)) << rate;
+        EXPECT_NE(error.find("resample: must be between 1 and 10000 frames per second"),
+                  std::string::npos)
+            << error;
+    }
     std::filesystem::remove(landmarks);
 }
 
