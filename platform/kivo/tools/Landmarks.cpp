@@ -53,12 +53,18 @@ double finiteNumber(const nlohmann::json& value, const std::string& field) {
     return v;
 }
 
+// A number as a message shows it: as few digits as tell it apart, an exponent for the large.
+std::string shown(double v) {
+    std::ostringstream text;
+    text << std::setprecision(15) << v;
+    return text.str();
+}
+
 double numberWithin(const nlohmann::json& value, const std::string& field, double low,
                     double high) {
     const double v = finiteNumber(value, field);
     if (v < low || v > high) {
-        refuse(field, std::to_string(v) + " is outside " + std::to_string(low) + ".." +
-                          std::to_string(high));
+        refuse(field, shown(v) + " is outside " + shown(low) + ".." + shown(high));
     }
     return v;
 }
@@ -500,8 +506,8 @@ bool convertLandmarkLines(std::istream& in, const std::string& name, const Camer
         }
         if (!rec.entries.empty()) {
             if (!(frame.timeMs > lastMs)) {
-                error = where + "time: " + std::to_string(frame.timeMs) +
-                        " ms does not follow the previous frame's " + std::to_string(lastMs) +
+                error = where + "time: " + shown(frame.timeMs) +
+                        " ms does not follow the previous frame's " + shown(lastMs) +
                         " ms (times must increase)";
                 return false;
             }
@@ -509,13 +515,8 @@ bool convertLandmarkLines(std::istream& in, const std::string& name, const Camer
             // A recording's times run from its first frame up to the format's largest time.
             const double maxMs = static_cast<double>(Kivo::kMaxRecordingTime) / 1000.0;
             if (frame.timeMs - firstMs > maxMs) {
-                const auto text = [](double v) {
-                    std::ostringstream shown;
-                    shown << std::setprecision(15) << v;
-                    return shown.str();
-                };
-                error = where + "time: " + text(frame.timeMs) + " ms is more than " + text(maxMs) +
-                        " ms after the first frame's " + text(firstMs) +
+                error = where + "time: " + shown(frame.timeMs) + " ms is more than " +
+                        shown(maxMs) + " ms after the first frame's " + shown(firstMs) +
                         " ms (the most a recording holds)";
                 return false;
             }

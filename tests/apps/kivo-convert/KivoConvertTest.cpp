@@ -139,7 +139,7 @@ TEST(KivoConvertFrames, RefusesBadLinesAndSettingsSayingWhere) {
         {lines[0] + "\n" + lines[1] + "\n" + shortHand + "\n",
          ":3: hands[0].image: expected 21 landmarks, got 20"},
         {lines[0] + "\n" + lines[1] + "\n" + atTime(lines[2], "40") + "\n",
-         ":3: time: 40.000000 ms does not follow the previous frame's 40.000000 ms"},
+         ":3: time: 40 ms does not follow the previous frame's 40 ms"},
         {lines[0] + "\nnot json\n", ":2: message: not valid JSON"},
         {atTime(lines[0], "0") + "\n" + atTime(lines[1], "1e14") + "\n",
          ":2: time: 100000000000000 ms is more than 1000000000000 ms after the first frame's 0 "
