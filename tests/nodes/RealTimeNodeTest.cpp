@@ -137,17 +137,6 @@ TEST(RealTimeNode, RestartingTheThreadRestartsTheClock) {
 
 // Requests for plugs the node does not compute answer 5 and pop nothing: the next read of
 // elapsedTime still finds the record the data thread left.
-TEST(RealTimeNode, ThePoolOrderIsSetByTheTypesExactName) {
-    // A misspelt type is refused rather than given an order no node would ever take.
-    const auto run = runRovaScript(kSetUp +
-                                   "pool -type realTime -order oldest -depth 4\n"
-                                   "pool -type realTime\n"
-                                   "pool -type realtime -order oldest\n");
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(linesOf(run.out).back(), "oldest 4");
-    EXPECT_NE(run.err.find("pool: no node type named 'realtime'"), std::string::npos) << run.err;
-}
-
 TEST(RealTimeNode, RequestsForInputsAnswerFiveAndPopNothing) {
     const auto run = runRovaScript(kSetUp + "set clock.live true\n" + kRefresh +
                                    "set clock.live false\n"

@@ -1,6 +1,4 @@
 // pool -type T [-order newest|oldest] [-depth N]
-#include <algorithm>
-
 #include "../Command.h"
 #include "../Interpreter.h"
 
@@ -11,11 +9,6 @@ host::Status run(CommandContext& context) {
     auto& host = context.host();
     const auto& in = context.in();
     const std::string type = in.value("type");
-    // A misspelt type would otherwise set an order that no node ever takes.
-    const auto types = host.nodeTypeNames();
-    if (std::find(types.begin(), types.end(), type) == types.end())
-        return host::Status::failure("no node type named '" + type +
-                                     "' (a plug-in's types exist once it is loaded)");
     if (!in.has("order")) {
         const auto [order, depth] = host.poolOrder(type);
         context.result(order == host::PoolOrder::kOldest ? "oldest " + std::to_string(depth)

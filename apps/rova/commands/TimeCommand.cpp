@@ -23,14 +23,6 @@ host::Status run(CommandContext& context) {
         return host::Status::failure("frame " + in.value("frame") + " at " +
                                      host::formatDouble(fps) +
                                      " frames per second is not a finite time");
-    // And a time whose frame number would not be finite at the rate: printed, it could not be
-    // read back.
-    const bool settingSeconds = in.has("seconds") && !in.values("seconds").empty();
-    const double seconds = settingSeconds ? *parseNumber(in.value("seconds")) : oldSeconds;
-    if (!std::isfinite(seconds * fps))
-        return host::Status::failure("time " + host::formatDouble(seconds) + " s at " +
-                                     host::formatDouble(fps) +
-                                     " frames per second is past the largest frame number");
     if (in.has("fps")) {
         if (in.values("fps").empty()) {
             context.result(host::formatDouble(host.fps()));

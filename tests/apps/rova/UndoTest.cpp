@@ -152,20 +152,6 @@ TEST(Undo, TimeAndRateComeBackExactly) {
     EXPECT_EQ(run.err, "error: line 13: redo: nothing to redo\n");
 }
 
-TEST(Undo, ATimeOrRateWithNoFiniteFrameNumberIsRefusedAndChangesNothing) {
-    const auto run = runRovaStatements(
-        "time -seconds 2\ntime -seconds 1e308\ntime -seconds 1e300\ntime -fps 1e10\n"
-        "time\ntime -fps\ntime -frame",
-        {"--keep-going"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out, "1e+300\n24\n2.4e+301\n");
-    EXPECT_EQ(run.err,
-              "error: line 2: time: time 1e+308 s at 24 frames per second is past the largest "
-              "frame number\n"
-              "error: line 4: time: time 1e+300 s at 1e+10 frames per second is past the largest "
-              "frame number\n");
-}
-
 TEST(Undo, FailedStatementsAndQueriesAreNotSteps) {
     const auto run = runRovaStatements(
         "create time -name kept\nget nothing.here\nls\nundo\nls\nundo", {"--keep-going"});
