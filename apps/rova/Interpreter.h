@@ -84,6 +84,9 @@ class Interpreter {
 
     // The script file of the innermost run of statements; empty for -c, standard input, rova.eval.
     std::string currentOrigin() const { return m_runs.empty() ? "" : m_runs.back()->origin; }
+    // Whether the statements running now record what they change (a tick's queued statements
+    // do not): statements that Python code among them runs do as they do.
+    bool recordingUndo() const { return m_runs.empty() || m_runs.back()->undoable; }
 
     // Prefix for messages: "line 3" or "scene.rova: line 3".
     static std::string where(const std::string& origin, int line);

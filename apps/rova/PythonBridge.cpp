@@ -172,6 +172,7 @@ PyObject* evalStatements(const char* text) {
     RunOptions options;
     options.printResults = false;
     options.reportErrors = false;
+    options.undoable = g_interpreter->recordingUndo();
     options.results = &results;
     options.error = &error;
     const bool ok = g_interpreter->runText(text, options);

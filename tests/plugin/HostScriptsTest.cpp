@@ -1,7 +1,11 @@
 // The host-side scripts shipped with the plug-in: found by name on the host's script path.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "RunRova.h"
+#include "ScriptValues.h"
 
 namespace {
 
@@ -39,6 +43,24 @@ TEST(HostScripts, HandlerSwitchesEveryHandTrackingNodeAndNoOtherNode) {
         "get left.live\nget right.live\nget clock.live\n");
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "left\nright\nclock\ntrue\ntrue\nfalse\nfalse\nfalse\ntrue\n");
+}
+
+TEST(HostScripts, TheDeviceComingAndGoingLeavesTheUsersUndoAlone) {
+    // The handler's switches run at a tick, on the device's account, not the user's: an undo
+    // after the device went and came back takes back the user's last change.
+    const auto run = runRovaScript(
+        "plugin -load kivo_rova\n"
+        "create kivoTransform -name hand\nset hand.live on\n"
+        "cube -name box\nmove -a 5 0 0 box\n"
+        "device -connect\nrefresh\ndevice -disconnect\nrefresh\nget hand.live\n"
+        "device -connect\nrefresh\nget hand.live\n"
+        "undo\nget box.tx\nget hand.live\n");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const auto lines = kivorova::testing::linesOf(run.out);
+    // Switched off as the device went and on as it came back; the undo then moves the box.
+    EXPECT_EQ(lines, (std::vector<std::string>{"hand", "box", "Kivo Sense Controller DISCONNECTED",
+                                               "false", "Kivo Sense Controller CONNECTED", "true",
+                                               "0", "true"}));
 }
 
 }  // namespace
