@@ -100,7 +100,8 @@ std::string jsonText(const BakeTake& take, const std::vector<Column>& columns) {
         table[column.name] = std::move(cells);
     }
     document["columns"] = std::move(table);
-    return document.dump() + "\n";
+    // JSON holds text: a string plug's bytes that are not UTF-8 are written as U+FFFD.
+    return document.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace

@@ -279,6 +279,23 @@ TEST(Bake, TheTableHoldsEverySampledNumberAsGetPrintsIt) {
     EXPECT_EQ(cells.back(), 90.0);
 }
 
+TEST(Bake, AJsonTableWritesBytesThatAreNotTextAsReplacementCharacters) {
+    // JSON holds text only: a string plug's byte 0xFF becomes U+FFFD, and the bake succeeds.
+    TempDir dir;
+    const auto table = dir.path() / "take.json";
+    const auto run = runRovaStatements(
+        "plugin -load kivo_rova\ncreate kivoGrabNode -name g\nset g.grabObject \"a\\xffb\"\n"
+        "cube -name c\nbake -frames 2 -output \"" +
+        (dir.path() / "take.glb").string() + "\" -table \"" + table.string() +
+        "\" g.grabObject c\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(fileText(table).find("\"g.grabObject\":[\"a\xEF\xBF\xBD"
+                                   "b\",\"a\xEF\xBF\xBD"
+                                   "b\"]"),
+              std::string::npos)
+        << fileText(table);
+}
+
 TEST(Bake, TheSameSessionGivesTheSameBytes) {
     TempDir dir;
     const std::string bake = kTurningCube +
