@@ -160,8 +160,19 @@ int takeExitCode() {
     return exitCode;
 }
 
+// Host text as a Python string: bytes that are not UTF-8 (a string plug may hold any) come
+// through as surrogate escapes, as rova.get gives them, rather than failing the call.
+PyObject* hostText(const std::string& text) {
+    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()),
+                                "surrogateescape");
+}
+
 PyObject* raise(const std::string& message) {
-    PyErr_SetString(g_error, message.c_str());
+    PyObject* text = hostText(message);
+    if (text == nullptr)
+        return nullptr;  // the decoding error stands
+    PyErr_SetObject(g_error, text);
+    Py_DECREF(text);
     return nullptr;
 }
 
@@ -187,7 +198,7 @@ PyObject* evalStatements(const char* text) {
         return raise(error);
     std::string joined;
     for (size_t i = 0; i < results.size(); ++i) joined += (i ? "\n" : "") + results[i];
-    return PyUnicode_FromStringAndSize(joined.data(), static_cast<Py_ssize_t>(joined.size()));
+    return hostText(joined);
 }
 
 PyObject* pyEval(PyObject*, PyObject* args, PyObject* kwargs) {

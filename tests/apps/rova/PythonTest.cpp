@@ -67,6 +67,24 @@ TEST(Python, HostErrorsRaiseAndCanBeCaught) {
               "['sceneTime', 'a']\n");
 }
 
+TEST(Python, HostTextThatIsNotUtf8ComesThroughAsSurrogateEscapes) {
+    // A message or a result holding a byte that is not UTF-8 keeps it, as rova.get gives it.
+    const auto run = runRovaStatements(
+        "plugin -load kivo_rova\ncreate kivoGrabNode -name g\nset g.grabObject \"\\xff\"\n"
+        "python <<PY\n"
+        "    try:\n"
+        "        rova.eval('get \"\\\\xff.x\"')\n"
+        "    except rova.Error as error:\n"
+        "        print(ascii(str(error)))\n"
+        "    print(ascii(rova.eval('get g.grabObject')), rova.eval('get g.grabObject') == "
+        "rova.get('g.grabObject'))\n"
+        "PY\n");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("\"line 1: get: no node named '\\udcff'\"\n'\\udcff' True\n"),
+              std::string::npos)
+        << run.out;
+}
+
 TEST(Python, ExceptionsFailTheStatementOnOneLine) {
     struct Case {
         const char* code;
