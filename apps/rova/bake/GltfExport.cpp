@@ -116,7 +116,8 @@ struct View {
 };
 
 struct MeshViews {
-    bool written = false;     // a mesh with points and polygons
+    bool written = false;     // a mesh with points
+    bool pointsOnly = false;  // and no polygons: a point cloud
     std::vector<float> base;  // its first shape, which the targets are relative to
     View positions;
     View indices;
@@ -238,13 +239,17 @@ host::Status GltfWriter::baseShape(std::size_t object, const MeshShape& shape) {
         return w.status;
     MeshViews& mesh = w.meshes.at(object);
     const auto indices = host::scene::triangleFans(shape.faces);
-    if (shape.points.empty() || indices.empty())
+    if (shape.points.empty())
         return w.status;
     if (!w.checkSize((shape.points.size() * 3 + indices.size()) * sizeof(float)).ok)
         return w.status;
     mesh.written = true;
     mesh.base = flatten(shape.points);
     mesh.positions = w.appendFloats(mesh.base, 3, true);
+    // Points without polygons (polylines read from OBJ) are kept as a point cloud.
+    mesh.pointsOnly = indices.empty();
+    if (mesh.pointsOnly)
+        return w.status;
     mesh.indices = {w.bufferBytes, indices.size() * sizeof(std::uint32_t), indices.size(), {}};
     w.append(indices.data(), indices.size() * sizeof(std::uint32_t));
     return w.status;
@@ -335,11 +340,12 @@ host::Status GltfWriter::finish(const BakeTake& take) {
         node.name = track.name;
         if (views.written) {
             tinygltf::Primitive primitive;
-            primitive.mode = TINYGLTF_MODE_TRIANGLES;
+            primitive.mode = views.pointsOnly ? TINYGLTF_MODE_POINTS : TINYGLTF_MODE_TRIANGLES;
             primitive.attributes["POSITION"] = accessor(
                 views.positions, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_VEC3, kArrayBuffer);
-            primitive.indices = accessor(views.indices, TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT,
-                                         TINYGLTF_TYPE_SCALAR, kElementArrayBuffer);
+            if (!views.pointsOnly)
+                primitive.indices = accessor(views.indices, TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT,
+                                             TINYGLTF_TYPE_SCALAR, kElementArrayBuffer);
             for (const View& target : views.targets)
                 primitive.targets.push_back(
                     {{"POSITION", accessor(target, TINYGLTF_COMPONENT_TYPE_FLOAT,

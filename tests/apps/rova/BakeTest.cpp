@@ -296,6 +296,28 @@ TEST(Bake, AJsonTableWritesBytesThatAreNotTextAsReplacementCharacters) {
         << fileText(table);
 }
 
+TEST(Bake, AMeshOfPointsWithoutPolygonsIsKeptAsAPointCloud) {
+    // Polylines read from OBJ (as kivo-record --paths writes them) give a mesh of points only.
+    TempDir dir;
+    const auto obj = dir.path() / "lines.obj";
+    std::ofstream(obj) << "v 0 0 0\nv 1 0 0\nv 1 1 0\nl 1 2 3\n";
+    const auto glb = dir.path() / "take.glb";
+    const auto run = runRovaStatements("import \"" + obj.string() +
+                                       "\" -name p\nbake -frames 2 "
+                                       "-output \"" +
+                                       glb.string() + "\" p\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(validatorErrors({glb}), "");
+    const tinygltf::Model model = readModel(glb);
+    ASSERT_EQ(model.meshes.size(), 1u);
+    const auto& primitive = model.meshes[0].primitives.at(0);
+    EXPECT_EQ(primitive.mode, TINYGLTF_MODE_POINTS);
+    EXPECT_EQ(primitive.indices, -1);
+    EXPECT_EQ(
+        model.accessors.at(static_cast<std::size_t>(primitive.attributes.at("POSITION"))).count,
+        3u);
+}
+
 TEST(Bake, TheSameSessionGivesTheSameBytes) {
     TempDir dir;
     const std::string bake = kTurningCube +
