@@ -216,13 +216,13 @@ Pose scaledPose(Pose pose, double unit) {
 
 // The key after `previous` (seconds since the first frame, as a 32-bit float) for a frame whose
 // time is `wanted`: itself when a float holds it later than the one before, else one frame on.
-double nextKey(double previous, double wanted, double fps) {
+// The key after `previous`: `wanted` when a 32-bit float tells it apart, else the next float.
+// A frame recorded at the time of the one before thus keys just after it, and the frames after
+// it keep their recorded times instead of all coming one period late.
+double nextKey(double previous, double wanted) {
     if (static_cast<float>(wanted) > static_cast<float>(previous))
         return wanted;
-    double stepped = previous + 1.0 / fps;
-    if (!(static_cast<float>(stepped) > static_cast<float>(previous)))
-        stepped = std::nextafter(static_cast<float>(previous), std::numeric_limits<float>::max());
-    return stepped;
+    return std::nextafter(static_cast<float>(previous), std::numeric_limits<float>::max());
 }
 
 }  // namespace
@@ -364,7 +364,7 @@ host::Result<BakeTake> sampleBake(host::Host& host, const BakeRequest& request, 
                 firstRecorded = recorded - std::llround(wanted * 1e6);
             wanted = static_cast<double>(recorded - *firstRecorded) / 1e6;
         }
-        take.keyTimes.push_back(i == 0 ? 0.0 : nextKey(take.keyTimes.back(), wanted, take.fps));
+        take.keyTimes.push_back(i == 0 ? 0.0 : nextKey(take.keyTimes.back(), wanted));
 
         for (std::size_t o = 0; o < take.objects.size(); ++o) {
             ObjectTrack& track = take.objects[o];

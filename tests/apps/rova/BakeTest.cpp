@@ -750,6 +750,44 @@ TEST(Bake, AReplayBakesAtTheRecordingsRateWithItsRecordedTimes) {
     }
 }
 
+TEST(Bake, AFrameRecordedAtTheTimeOfTheOneBeforeKeysJustAfterItAndTheRestKeepTheirTimes) {
+    TempDir dir;
+    const auto path = [&dir](const std::string& name) { return (dir.path() / name).string(); };
+    // The swipe with its 11th frame given the 10th's time, as a tracker may stamp two frames.
+    std::string text;
+    int frame = 0;
+    std::string tenth;
+    for (std::string line : linesOf(fileText(kSwipeRecording))) {
+        if (line.starts_with("frame ") && ++frame >= 10 && frame <= 11) {
+            const auto at = line.find(" t=") + 3;
+            const auto end = line.find(';', at);
+            if (frame == 10)
+                tenth = line.substr(at, end - at);
+            else
+                line.replace(at, end - at, tenth);
+        }
+        text += line + "\n";
+    }
+    std::ofstream(path("shared.kivo")) << text;
+    const auto run = runRovaStatements(
+        "plugin -load kivo_rova\n" + kTrackedHand + "device -replay \"" + path("shared.kivo") +
+        "\"\nbake -frames 90 -start 1 -replay -output \"" + path("take.glb") + "\" palm\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto recorded = recordedSeconds(path("shared.kivo"));
+    ASSERT_EQ(recorded.size(), 90u);
+    ASSERT_EQ(recorded[9], recorded[10]);
+    const tinygltf::Model model = readModel(path("take.glb"));
+    const auto times = accessorFloats(model, model.animations.at(0).samplers.at(0).input);
+    ASSERT_EQ(times.size(), 90u);
+    for (std::size_t i = 0; i < 90; ++i) {
+        if (i == 10) {
+            EXPECT_EQ(times[i], std::nextafter(times[9], 1.0F));
+            continue;
+        }
+        EXPECT_FLOAT_EQ(times[i], static_cast<float>(recorded[i] - recorded[0])) << "frame " << i;
+    }
+}
+
 TEST(Bake, WarnsOfStillItemsHandsNeverSeenAndFramesPastTheReplay) {
     TempDir dir;
     const std::string glb = (dir.path() / "take.glb").string();
