@@ -193,28 +193,27 @@ TEST(HandDataConversion, RefusesRatesTheReaderWouldRefuse) {
                  std::to_string(-0.01 * (k / 5)) + "," + std::to_string(0.001 * k) + "]";
     frame += "]";
     std::ofstream(landmarks) << "[" << frame << "," << frame << "]";
-    for (const double rate : {0.5, 0.0, -25.0, 20000.0}) {
-        KivoTools::HandDataOptions options;
-        options.landmarksPath = landmarks.string();
-        options.rate = rate;
-        Kivo::Recording recording;
+    // The input's rate and a resampling rate, each named as what it is.
+    const struct {
+        double KivoTools::HandDataOptions::*field;
+        std::vector<double> rates;
         std::string error;
-        EXPECT_FALSE(KivoTools::convertHandData(options, recording, error)) << rate;
-        EXPECT_NE(error.find("rate: must be between 1 and 10000 frames per second"),
-                  std::string::npos)
-            << error;
-    }
-    // A resampling rate is named as such.
-    for (const double rate : {0.5, -25.0, 1e9}) {
-        KivoTools::HandDataOptions options;
-        options.landmarksPath = landmarks.string();
-        options.resampleRate = rate;
-        Kivo::Recording recording;
-        std::string error;
-        EXPECT_FALSE(KivoTools::convertHandData(options, recording, error)) << rate;
-        EXPECT_NE(error.find("resample: must be between 1 and 10000 frames per second"),
-                  std::string::npos)
-            << error;
+    } cases[] = {
+        {&KivoTools::HandDataOptions::rate, {0.5, 0.0, -25.0, 20000.0}, "rate: "},
+        {&KivoTools::HandDataOptions::resampleRate, {0.5, -25.0, 1e9}, "resample: "},
+    };
+    for (const auto& c : cases) {
+        for (const double rate : c.rates) {
+            KivoTools::HandDataOptions options;
+            options.landmarksPath = landmarks.string();
+            options.*c.field = rate;
+            Kivo::Recording recording;
+            std::string error;
+            EXPECT_FALSE(KivoTools::convertHandData(options, recording, error)) << rate;
+            EXPECT_NE(error.find(c.error + "must be between 1 and 10000 frames per second"),
+                      std::string::npos)
+                << error;
+        }
     }
     std::filesystem::remove(landmarks);
 }
