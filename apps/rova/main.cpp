@@ -132,9 +132,9 @@ constexpr std::size_t kMaxPipedScriptBytes = std::size_t{256} << 20;
 // Reads a script file whole; the reason on failure (a folder, unreadable, too large for memory).
 std::optional<std::string> readScript(const std::string& file, std::string& text) {
     std::error_code ec;
-    if (std::filesystem::is_directory(file, ec))
-        return "'" + file + "' is a folder, not a script";
     const auto status = std::filesystem::status(file, ec);
+    if (std::filesystem::is_directory(status))
+        return "'" + file + "' is a folder, not a script";
     if (std::filesystem::is_block_file(status) || std::filesystem::is_character_file(status))
         return "'" + file + "' is a device, not a script";
     std::ifstream in(file, std::ios::binary);

@@ -21,9 +21,6 @@
 namespace rova::bake {
 namespace {
 
-// JSON holds text: bytes that are not UTF-8 in a name are written as U+FFFD.
-constexpr auto kReplaceBadUtf8 = nlohmann::json::error_handler_t::replace;
-
 constexpr int kArrayBuffer = TINYGLTF_TARGET_ARRAY_BUFFER;
 constexpr int kElementArrayBuffer = TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER;
 // What the document takes, a generous guess: a base, and per accessor with its view.
@@ -515,14 +512,14 @@ host::Status GltfWriter::finish(const BakeTake& take) {
     if (!w.document->status().ok)
         return w.status = w.document->status();
     if (!w.binary) {
-        w.document->write(document.dump(2, ' ', false, kReplaceBadUtf8) + "\n");
+        w.document->write(document.dump(2) + "\n");
         if (auto status = w.bin->finish(); !status.ok)
             return w.status = status;
         return w.status = w.document->finish();
     }
     // The binary container: a header, the document (padded with spaces) and the buffer (padded
     // with zeros), each chunk a multiple of 4 bytes.
-    std::string json = document.dump(-1, ' ', false, kReplaceBadUtf8);
+    std::string json = document.dump();
     json.resize((json.size() + 3) / 4 * 4, ' ');
     const std::uint64_t binBytes = (w.bufferBytes + 3) / 4 * 4;
     const std::uint64_t total = 12 + 8 + json.size() + (w.bufferBytes > 0 ? 8 + binBytes : 0);
