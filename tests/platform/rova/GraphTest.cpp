@@ -737,6 +737,27 @@ TEST_F(HostTest, NodeObjectsHaveTheAlignmentTheirTypeAsksFor) {
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(node) % alignof(AlignedNode), 0u);
 }
 
+// Records, values and node objects come from slabs that grow with the scene, the largest on huge
+// pages: a scene of many thousands keeps every node's values its own through deletes and the
+// reuse of the blocks they free.
+TEST_F(HostTest, EveryNodeOfALargeSceneKeepsItsOwnValuesThroughDeletesAndReuse) {
+    constexpr int kCount = 12000;
+    const auto name = [](int k) { return "v" + std::to_string(k); };
+    for (int k = 0; k < kCount; ++k) {
+        create("testAdd", name(k));
+        ASSERT_TRUE(host.setPlug(name(k) + ".a", {std::to_string(k)}));
+    }
+    for (int k = 0; k < kCount; k += 3) ASSERT_TRUE(host.deleteNode(name(k)));
+    for (int k = 0; k < kCount; k += 3) {
+        create("testAdd", name(k));
+        ASSERT_TRUE(host.setPlug(name(k) + ".a", {std::to_string(-k)}));
+    }
+    for (int k = 0; k < kCount; ++k) {
+        const int a = k % 3 == 0 ? -k : k;
+        ASSERT_EQ(get(name(k) + ".sum"), std::to_string(a + 2)) << name(k);
+    }
+}
+
 // Dirtying leaves a node's walk early when nothing but the plug it enters is left for it, which it
 // can know only while no observer may connect plugs in between: with and without one, the same
 // plugs end up dirty, through chains, hubs, compound children and plugs that both affect others

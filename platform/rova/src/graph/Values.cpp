@@ -6,6 +6,8 @@
 #include <iostream>
 #include <mutex>
 #include <new>
+
+#include <sys/mman.h>
 #include <type_traits>
 
 #include "host/DataThreadState.h"
@@ -257,16 +259,23 @@ class Slabs {
             return ::operator new (bytes, std::align_val_t{kAlign});
         std::lock_guard<std::mutex> lock(m_mutex);
         Pool& pool = poolOf(bytes);
-        if (!pool.free) {
-            const std::size_t stride = (bytes + kAlign - 1) / kAlign * kAlign;
-            const std::size_t count = std::max<std::size_t>(1, kSlabBytes / stride);
-            auto* slab =
-                static_cast<char*>(::operator new (stride* count, std::align_val_t{kAlign}));
-            for (std::size_t k = count; k-- > 0;)
-                pool.free = new (slab + k * stride) Free{pool.free};
+        if (pool.free) {
+            Free* block = pool.free;
+            pool.free = block->next;
+            return block;
         }
-        Free* block = pool.free;
-        pool.free = block->next;
+        // Handed out from the pool's newest slab in address order, each block first touched when
+        // taken. Each slab is twice the last, up to a huge page: a small scene keeps small slabs.
+        const std::size_t stride = (bytes + kAlign - 1) / kAlign * kAlign;
+        if (pool.next == nullptr || pool.next + stride > pool.end) {
+            pool.slabBytes =
+                pool.slabBytes == 0 ? kFirstSlabBytes : std::min(pool.slabBytes * 2, kHugePage);
+            const std::size_t count = std::max<std::size_t>(1, pool.slabBytes / stride);
+            pool.next = newSlab(stride * count);
+            pool.end = pool.next + stride * count;
+        }
+        void* block = pool.next;
+        pool.next += stride;
         return block;
     }
     void give(void* block, std::size_t bytes) {
@@ -280,7 +289,8 @@ class Slabs {
     }
 
   private:
-    static constexpr std::size_t kAlign = 64, kSlabBytes = std::size_t{128} << 10;
+    static constexpr std::size_t kAlign = 64, kFirstSlabBytes = std::size_t{128} << 10,
+                                 kHugePage = std::size_t{2} << 20;
     // Under the address sanitizer every block is one of its own, so that a use after it was
     // given back is still caught.
 #if defined(__SANITIZE_ADDRESS__)
@@ -294,12 +304,27 @@ class Slabs {
     struct Pool {
         std::size_t bytes;
         Free* free;
+        char* next = nullptr;  // the newest slab's blocks not handed out yet
+        char* end = nullptr;
+        std::size_t slabBytes = 0;  // the newest slab's size
     };
+    // A large scene's walks cross many slabs: huge pages, where the system grants them, spare
+    // them most of their address translations (at 100,000 nodes, a third of a dirtying's time).
+    static char* newSlab(std::size_t bytes) {
+        if (bytes < kHugePage)
+            return static_cast<char*>(::operator new (bytes, std::align_val_t{kAlign}));
+        const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+        void* slab = ::operator new (rounded, std::align_val_t{kHugePage});
+#if defined(MADV_HUGEPAGE)
+        madvise(slab, rounded, MADV_HUGEPAGE);
+#endif
+        return static_cast<char*>(slab);
+    }
     Pool& poolOf(std::size_t bytes) {
         for (Pool& pool : m_pools)
             if (pool.bytes == bytes)
                 return pool;
-        return m_pools.emplace_back(Pool{bytes, nullptr});
+        return m_pools.emplace_back(Pool{bytes, nullptr, nullptr, nullptr, 0});
     }
     std::mutex m_mutex;
     std::deque<Pool> m_pools;  // stays put as it grows
