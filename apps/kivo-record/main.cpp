@@ -107,6 +107,13 @@ static int run(int argc, char** argv) {
                      "with it\n";
         return 1;
     }
+    for (const char* option : {"--output", "--paths"}) {
+        if (app.get_option(option)->count() > 0 &&
+            app.get_option(option)->as<std::string>().empty()) {
+            std::cerr << "kivo-record: " << option << " names no file\n";
+            return 1;
+        }
+    }
     // An output that names the input, or both outputs one file, would overwrite what the other
     // wrote (or the recording being read).
     for (const auto& [written, what] :
@@ -127,13 +134,22 @@ static int run(int argc, char** argv) {
             return 1;
         }
     }
-    if (!output.empty()) {
+    // The input is read before a capture starts: a capture that started and then found nothing
+    // to replay would still put its empty file in the place of one that may be there.
+    Kivo::Recording recording;
+    if (std::string err; !Kivo::readRecording(input, recording, err)) {
+        std::cerr << "kivo-record: replay: " << err << "\n";
+        return 1;
+    }
+    const bool speedValid = options.speed >= Kivo::ReplayOptions::kMinSpeed &&
+                            options.speed <= Kivo::ReplayOptions::kMaxSpeed;
+    if (!output.empty() && speedValid) {  // a speed out of range is refused by the replay below
         if (auto err = Kivo::DeviceService::startRecording(output); !err.empty()) {
             std::cerr << "kivo-record: " << err << "\n";
             return 1;
         }
     }
-    if (auto err = Kivo::DeviceService::replay(input, options); !err.empty()) {
+    if (auto err = Kivo::DeviceService::replay(recording, input, options); !err.empty()) {
         std::cerr << "kivo-record: " << err << "\n";
         return 1;
     }

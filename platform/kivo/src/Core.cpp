@@ -103,6 +103,11 @@ std::string Core::replay(std::shared_ptr<const Recording> recording, const std::
     }
     const EndHooks hooks(*this);
     std::lock_guard control(m_controlMutex);
+    // The capture is put in the file's place when it stops: the recording replayed would be lost.
+    if (std::error_code ec; m_writer && std::filesystem::exists(name, ec) &&
+                            std::filesystem::equivalent(name, m_writer->path(), ec)) {
+        return "replay: " + name + " is the file being recorded to; stop the capture first";
+    }
     stopReplayThread();
     const auto lock = lockSource();
     if (!recording->entries.empty()) {

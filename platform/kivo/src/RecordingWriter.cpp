@@ -232,6 +232,9 @@ std::string RecordingWriter::open(const std::string& path, const RecordingHeader
     if (isOpen()) {
         close();
     }
+    if (path.empty()) {
+        return "the file name is empty";  // its part file would land beside the working folder
+    }
     // The file is renamed into place: a device, a pipe or a folder there would be replaced.
     struct stat existing {};
     if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {

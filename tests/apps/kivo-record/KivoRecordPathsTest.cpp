@@ -311,6 +311,22 @@ TEST_F(KivoRecordPaths, ABadRecordingWritesNoPaths) {
     EXPECT_EQ(run.err.rfind("kivo-record: ", 0), 0u) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_FALSE(fs::exists(objPath));
+
+    // Nor a capture: a file already at -o keeps what it held, whatever the input's fault.
+    const fs::path kept = m_scratch / "kept.kivo";
+    std::ofstream(kept) << "what an earlier capture wrote\n";
+    for (const fs::path& input : {bad, m_scratch / "missing.kivo"}) {
+        const ProgramRun refused = runKivoRecord({input.string(), "-o", kept.string()});
+        EXPECT_EQ(refused.exitCode, 1) << input;
+        EXPECT_EQ(refused.err.rfind("kivo-record: replay: " + input.string(), 0), 0u)
+            << refused.err;
+        EXPECT_EQ(readText(kept), "what an earlier capture wrote\n") << input;
+    }
+    for (const char* option : {"-o", "--paths"}) {
+        const ProgramRun unnamed = runKivoRecord({bad.string(), option, ""});
+        EXPECT_EQ(unnamed.exitCode, 1) << option;
+        EXPECT_NE(unnamed.err.find(" names no file"), std::string::npos) << unnamed.err;
+    }
 }
 
 TEST_F(KivoRecordPaths, OutputsThatWouldOverwriteTheInputOrEachOtherAreRefused) {

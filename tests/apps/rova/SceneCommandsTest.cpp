@@ -200,6 +200,18 @@ TEST(SceneCommands, AnExportThatCannotBeWrittenLeavesThePreviousFileAndSaysWhy) 
               std::string::npos)
         << full.err;
     EXPECT_EQ(readFile(file), good);
+
+    // World positions past the range of numbers: a file that import would refuse is not written.
+    const auto infinite = runRovaStatements(
+        "cube -name big; set big.s 1e300 1 1; cube -name d -parent big; set d.s 1e300 1 1\n"
+        "export d -world \"" +
+        file.string() + "\"");
+    EXPECT_EQ(infinite.exitCode, 1);
+    EXPECT_NE(infinite.err.find("export: cannot write '" + file.string() +
+                                "': vertex 0 of 'd' is not finite (-inf"),
+              std::string::npos)
+        << infinite.err;
+    EXPECT_EQ(readFile(file), good);
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
         names.push_back(entry.path().filename().string());

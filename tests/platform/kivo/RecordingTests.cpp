@@ -365,7 +365,8 @@ Kivo::FrameRecord frameWithHand(std::int64_t time, std::int32_t hand) {
     return f;
 }
 
-// The replayed file is read whole, but a capture renamed over it would lose it.
+// The replayed file is read whole, but a capture renamed over it would lose it: whichever of the
+// two starts first, the other is refused.
 TEST(RecordingWriter, TheDeviceRefusesToRecordOverTheRecordingItReplays) {
     const auto folder = tempPath("over-source");
     std::filesystem::create_directories(folder);
@@ -380,6 +381,13 @@ TEST(RecordingWriter, TheDeviceRefusesToRecordOverTheRecordingItReplays) {
     EXPECT_EQ(Kivo::DeviceService::startRecording(folder + "/capture.kivo"), "");
     EXPECT_EQ(Kivo::DeviceService::stop(), "");
     EXPECT_EQ(readText(source), text);
+
+    ASSERT_EQ(Kivo::DeviceService::startRecording(source), "");
+    EXPECT_EQ(Kivo::DeviceService::replay(folder + "/./source.kivo"),
+              "replay: " + folder +
+                  "/./source.kivo is the file being recorded to; stop the capture first");
+    EXPECT_EQ(Kivo::DeviceService::stopRecording(), "");
+    EXPECT_NE(readText(source), text) << "the capture itself is kept";
     Kivo::DeviceService::reset();
     std::filesystem::remove_all(folder);
 }
@@ -451,8 +459,11 @@ TEST(RecordingWriter, RefusesAtOnceWhatItCannotWrite) {
     EXPECT_EQ(writer.open("/nonexistent/dir/x.kivo", {}),
               "/nonexistent/dir/x.kivo: cannot open the file for writing (No such file or "
               "directory)");
+    EXPECT_EQ(writer.open("", {}), "the file name is empty");
     EXPECT_FALSE(writer.isOpen());
     EXPECT_EQ(writer.close(), "");
+    EXPECT_EQ(Kivo::DeviceService::startRecording(""), "record: the file name is empty");
+    EXPECT_EQ(Kivo::DeviceService::status().recordingPath, "");
 }
 
 TEST(RecordingWriter, KeepsTimesWithinTheFormatsRange) {

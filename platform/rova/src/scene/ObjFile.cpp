@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <optional>
@@ -332,6 +333,15 @@ std::string formatObj(const MeshGeometry& geometry, const std::string& objectNam
 
 Status writeObj(const std::filesystem::path& file, const MeshGeometry& geometry,
                 const std::string& objectName) {
+    // A file that import would refuse is not written (the one there stays).
+    for (std::size_t k = 0; k < geometry.points.size(); ++k) {
+        const auto& p = geometry.points[k];
+        if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2]))
+            return Status::failure("cannot write '" + file.string() + "': vertex " +
+                                   std::to_string(k) + " of '" + objectName + "' is not finite (" +
+                                   formatDouble(p[0]) + ' ' + formatDouble(p[1]) + ' ' +
+                                   formatDouble(p[2]) + ")");
+    }
     return replaceFile(file, formatObj(geometry, objectName));
 }
 
