@@ -1,6 +1,7 @@
 // kivo-convert: turns hand-skeleton landmark data into a Kivo recording.
 #include <kivo_tools/HandDataConverter.h>
 #include <kivo_tools/Landmarks.h>
+#include <kivo_tools/SameFile.h>
 
 #include <kivo_tools/ToolExit.h>
 #include <CLI/CLI.hpp>
@@ -113,6 +114,16 @@ static int run(int argc, char** argv) {
     if (!settings.empty() && framesPath.empty()) {
         std::cerr << "kivo-convert: --set applies to --frames only\n";
         return 1;
+    }
+
+    // The inputs are read whole before the recording is written: one named as the output would
+    // be lost.
+    for (const std::string* input : {&options.landmarksPath, &framesPath, &options.imagePath}) {
+        if (!input->empty() && KivoTools::sameFile(*input, output)) {
+            std::cerr << "kivo-convert: the recording (-o) would overwrite its input, '" << *input
+                      << "'\n";
+            return 1;
+        }
     }
 
     Kivo::Recording rec;

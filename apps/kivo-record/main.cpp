@@ -6,6 +6,7 @@
 #include <kivo/Recording.h>
 #include <unistd.h>
 
+#include <kivo_tools/SameFile.h>
 #include <kivo_tools/ToolExit.h>
 #include <CLI/CLI.hpp>
 
@@ -68,16 +69,6 @@ class ReplayProgress {
     Clock::time_point m_lastDraw;
 };
 
-// Whether two paths name one file: the same file when both exist, else the same absolute path.
-bool sameFile(const std::string& a, const std::string& b) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    if (fs::exists(a, ec) && fs::exists(b, ec)) {
-        return fs::equivalent(a, b, ec);
-    }
-    return fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec);
-}
-
 }  // namespace
 
 static int run(int argc, char** argv) {
@@ -118,13 +109,13 @@ static int run(int argc, char** argv) {
     // wrote (or the recording being read).
     for (const auto& [written, what] :
          {std::pair{&output, "the capture (-o)"}, std::pair{&pathsOutput, "the paths (--paths)"}}) {
-        if (!written->empty() && sameFile(*written, input)) {
+        if (!written->empty() && KivoTools::sameFile(*written, input)) {
             std::cerr << "kivo-record: " << what << " would overwrite the recording it replays, '"
                       << input << "'\n";
             return 1;
         }
     }
-    if (!output.empty() && !pathsOutput.empty() && sameFile(output, pathsOutput)) {
+    if (!output.empty() && !pathsOutput.empty() && KivoTools::sameFile(output, pathsOutput)) {
         std::cerr << "kivo-record: -o and --paths name the same file, '" << output << "'\n";
         return 1;
     }

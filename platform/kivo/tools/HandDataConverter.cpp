@@ -21,6 +21,9 @@ using Kivo::Vector;
 
 constexpr std::size_t kLandmarks = kHandLandmarks;
 constexpr std::size_t kSkeletonJoints = 22;
+// How far from the device (mm) a landmark may be placed: a kilometre, far past any view, yet
+// near enough that a finger's length and direction stay within the recording's numbers.
+constexpr float kMaxPlacementMm = 1e6f;
 
 using Landmarks = std::vector<std::array<double, 3>>;
 
@@ -244,6 +247,12 @@ bool convertHandData(const HandDataOptions& options, Kivo::Recording& out, std::
         if (!(options.hold >= 0.0 && options.hold <= 60.0)) {
             throw Failure{"hold: must be between 0 and 60 seconds"};
         }
+        if (!(std::abs(options.height) <= kMaxPlacementMm)) {
+            throw Failure{"height: must be between -1000000 and 1000000 mm"};
+        }
+        if (!(options.mmPerPixel > 0.0 && options.mmPerPixel <= 1000.0)) {
+            throw Failure{"mm-per-pixel: must be above 0 and at most 1000"};
+        }
         auto points = isJson(options.landmarksPath) ? fromCamera(options) : fromSkeletons(options);
         double rate = options.rate;
         if (options.resampleRate > 0.0) {
@@ -267,6 +276,17 @@ bool convertHandData(const HandDataOptions& options, Kivo::Recording& out, std::
         rec.header.rate = rate;
         rec.header.gesturesRecorded = false;
         for (std::size_t f = 0; f < points.size(); ++f) {
+            // Farther out, a finger's length or direction overflows the recording's numbers.
+            for (std::size_t j = 0; j < points[f].size(); ++j) {
+                const Vector& p = points[f][j];
+                if (!(std::abs(p.x) <= kMaxPlacementMm && std::abs(p.y) <= kMaxPlacementMm &&
+                      std::abs(p.z) <= kMaxPlacementMm)) {
+                    throw Failure{options.landmarksPath + ": frame " + std::to_string(f) +
+                                  ": landmark " + std::to_string(j) +
+                                  " lands more than 1000000 mm from the device (are "
+                                  "the coordinates in metres?)"};
+                }
+            }
             FrameRecord frame;
             frame.id = static_cast<std::int64_t>(f) + 1;
             frame.timestamp = std::llround(static_cast<double>(f) * 1e6 / rate);

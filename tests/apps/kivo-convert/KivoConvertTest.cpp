@@ -1,6 +1,7 @@
 // kivo-convert --frames: a tracked video's messages (one per line, as the tracker page collects
 // them) become a recording with the video's timing, placed by the camera model; bad lines and
-// settings are refused with where and why.
+// settings are refused with where and why. Landmark files: what would lose the input or write a
+// recording no reader takes is refused.
 #include <kivo/Recording.h>
 
 #include <gtest/gtest.h>
@@ -182,6 +183,69 @@ TEST(KivoConvertFrames, RefusesBadLinesAndSettingsSayingWhere) {
     }
     EXPECT_NE(convert({"--frames", kAslFrames, "--leave", "-o", out.string()}).exitCode, 0);
     EXPECT_FALSE(fs::exists(out));
+}
+
+}  // namespace
+
+namespace {
+
+// A flat open hand in metres, 21 landmarks (wrist, then each finger from base to tip), moved
+// along x by `shift`; one coordinate replaced by `far` when it is not zero.
+std::string handLandmarks(double shift, double far = 0.0) {
+    std::ostringstream out;
+    out << "[[" << shift << ",0,0]";
+    const double xs[] = {-0.03, -0.015, 0.0, 0.015, 0.03};
+    for (int finger = 0; finger < 5; ++finger)
+        for (int joint = 0; joint < 4; ++joint)
+            out << ",[" << xs[finger] + shift << "," << 0.06 + 0.02 * joint << ","
+                << (finger == 0 ? 0.01 * joint : 0.0) << "]";
+    out << "]";
+    std::string text = out.str();
+    if (far != 0.0) {
+        std::ostringstream value;
+        value << far;
+        text.replace(2, std::to_string(0).size(), value.str());
+    }
+    return text;
+}
+
+TEST(KivoConvertLandmarks, RefusesWhatWouldLoseItsInputOrWriteNumbersNoReaderTakes) {
+    TempDir dir;
+    const std::string good =
+        "[" + handLandmarks(0.0) + "," + handLandmarks(0.01) + "," + handLandmarks(0.02) + "]";
+    const auto input = dir.write("hand.json", good);
+    const auto out = dir.path() / "out.kivo";
+    ASSERT_EQ(convert({input.string(), "-o", out.string()}).exitCode, 0);
+    EXPECT_EQ(readBack(out).frameCount(), 3u);
+
+    // The output naming the input: the landmarks would be lost.
+    const auto same = convert({input.string(), "-o", (dir.path() / "." / "hand.json").string()});
+    EXPECT_EQ(same.exitCode, 1);
+    EXPECT_NE(same.err.find("would overwrite its input"), std::string::npos) << same.err;
+    std::ifstream kept(input);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), good);
+
+    // A landmark 1e30 m out: a finger's length would overflow; refused with the frame.
+    const auto far =
+        dir.write("far.json", "[" + handLandmarks(0.0) + "," + handLandmarks(0.0, 1e30) + "]");
+    const auto farOut = dir.path() / "far.kivo";
+    const auto refused = convert({far.string(), "-o", farOut.string()});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find(far.string() + ": frame 1: landmark 0 lands more than"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_FALSE(fs::exists(farOut));
+
+    // Options out of range are named as such, not blamed on the input.
+    for (const auto& [option, value] : std::vector<std::pair<std::string, std::string>>{
+             {"--height", "nan"}, {"--height", "1e308"}, {"--mm-per-pixel", "0"}}) {
+        const auto run = convert({input.string(), option, value, "-o", farOut.string()});
+        EXPECT_EQ(run.exitCode, 1) << option << " " << value;
+        EXPECT_NE(run.err.find("kivo-convert: " + option.substr(2) + ": must be"),
+                  std::string::npos)
+            << run.err;
+    }
+    EXPECT_FALSE(fs::exists(farOut));
 }
 
 }  // namespace
