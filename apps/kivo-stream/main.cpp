@@ -23,6 +23,11 @@ namespace beast = boost::beast;
 namespace websocket = beast::websocket;
 using tcp = asio::ip::tcp;
 
+// The host sends its status this often; a stream waits at most kDrainLimit for the answers to
+// its last messages.
+constexpr auto kHostStatusPeriod = std::chrono::seconds(1);
+constexpr auto kDrainLimit = std::chrono::seconds(5);
+
 struct Message {
     std::string text;
     std::optional<double> timeMs;  // a frame's capture time; the others go at once
@@ -51,7 +56,7 @@ class Streamer {
         m_ioc.run();
         std::cerr << "kivo-stream: sent " << m_sent << " of " << m_messages.size() << " messages, "
                   << m_refused << " refused\n";
-        return m_sent == m_messages.size() && !m_failed ? 0 : 1;
+        return m_sent == m_messages.size() && !m_failed && m_refused == 0 ? 0 : 1;
     }
 
   private:
@@ -69,6 +74,12 @@ class Streamer {
                 ++m_refused;
             if (type != "status")
                 std::cout << text << std::endl;
+            // A status sent a whole period after the last message went out comes after the
+            // host's answers to every message: the stream may close.
+            if (type == "status" && m_draining &&
+                std::chrono::steady_clock::now() - m_lastSent >= kHostStatusPeriod) {
+                finish();
+            }
             read();
         });
     }
@@ -90,8 +101,15 @@ class Streamer {
     void sendNext() {
         if (m_sent == m_messages.size()) {
             if (!m_hold) {
-                m_closing = true;
-                m_ws.async_close(websocket::close_code::normal, [](beast::error_code) {});
+                // The host answers the last messages after they went out: its answers are
+                // awaited (a refusal must be counted), at most kDrainLimit.
+                m_draining = true;
+                m_lastSent = std::chrono::steady_clock::now();
+                m_timer.expires_after(kDrainLimit);
+                m_timer.async_wait([this](beast::error_code ec) {
+                    if (!ec)
+                        finish();
+                });
             }
             return;
         }
@@ -115,6 +133,15 @@ class Streamer {
         write();
     }
 
+    void finish() {
+        if (m_closing)
+            return;
+        m_closing = true;
+        m_draining = false;
+        m_timer.cancel();
+        m_ws.async_close(websocket::close_code::normal, [](beast::error_code) {});
+    }
+
     void write() {
         Message& message = m_messages[m_sent];
         if (m_now && message.timeMs) {
@@ -125,13 +152,12 @@ class Streamer {
                                .count();
             message.text = json.dump();
         }
-        m_ws.async_write(asio::buffer(message.text),
-                         [this](beast::error_code ec, std::size_t) {
-                             if (ec)
-                                 return;  // the read reports why
-                             ++m_sent;
-                             sendNext();
-                         });
+        m_ws.async_write(asio::buffer(message.text), [this](beast::error_code ec, std::size_t) {
+            if (ec)
+                return;  // the read reports why
+            ++m_sent;
+            sendNext();
+        });
     }
 
     std::vector<Message> m_messages;
@@ -148,6 +174,8 @@ class Streamer {
     std::size_t m_refused = 0;
     bool m_closing = false;
     bool m_failed = false;
+    bool m_draining = false;
+    std::chrono::steady_clock::time_point m_lastSent;
 };
 
 }  // namespace
@@ -156,7 +184,9 @@ static int run(int argc, char** argv) {
     CLI::App app{
         "Streams landmark frames to a listening rova (device -listen) as the tracker page does: "
         "each line of FRAMES is one message, sent at its recorded capture time (\"time\", ms) "
-        "unless --fast. Prints the host's messages but its status, one per line."};
+        "unless --fast. Prints the host's messages but its status, one per line; after the last "
+        "message, waits (up to 5 s) for the host's answers. Exits 1 when a message was not sent "
+        "or the host refused one."};
     std::string path;
     unsigned short port = KivoLive::kDefaultPort;
     bool fast = false;

@@ -464,24 +464,34 @@ TEST_F(LiveSource, KivoStreamSendsRecordedPageMessagesAndPrintsWhatTheHostRefuse
         frames += frame.dump() + "\n";
     }
     const fs::path file = dir.write("frames.jsonl", frames);
-    unsigned short port = 0;
-    auto rova = listen("device -await 15 -timeout 30\ndevice -status\ndevice -stop\n", port);
-    ASSERT_NE(port, 0);
-    const RovaRun stream = kivorova::testing::runProgram(
-        KIVO_STREAM_PROGRAM, {"--port", std::to_string(port), "--hold", "--now", file.string()});
-    const RovaRun run = rova->finish(kPatience);
-    EXPECT_EQ(stream.exitCode, 0) << stream.err;
-    EXPECT_NE(stream.out.find(R"("type":"welcome")"), std::string::npos) << stream.out;
-    EXPECT_NE(stream.out.find(R"("reason":"hands[0].image: expected 21 landmarks, got 20")"),
-              std::string::npos)
-        << stream.out;
-    EXPECT_NE(stream.err.find("sent 17 of 17 messages, 1 refused"), std::string::npos)
-        << stream.err;
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_NE(run.out.find("15 frames received"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find(" ms, 1 refused, last: hands[0].image"), std::string::npos)
-        << "capture times on the host's clock give a latency\n"
-        << run.out;
+    // Held open until the host closes, and sent all at once and closed: either way every answer
+    // is read, and a refusal fails the run.
+    for (const std::vector<std::string>& mode :
+         {std::vector<std::string>{"--hold", "--now"}, std::vector<std::string>{"--fast"}}) {
+        unsigned short port = 0;
+        auto rova = listen("device -await 15 -timeout 30\ndevice -status\ndevice -stop\n", port);
+        ASSERT_NE(port, 0);
+        std::vector<std::string> args{"--port", std::to_string(port), file.string()};
+        args.insert(args.begin(), mode.begin(), mode.end());
+        const RovaRun stream = kivorova::testing::runProgram(KIVO_STREAM_PROGRAM, args);
+        const RovaRun run = rova->finish(kPatience);
+        EXPECT_EQ(stream.exitCode, 1) << mode[0] << "\n" << stream.err;
+        EXPECT_NE(stream.out.find(R"("type":"welcome")"), std::string::npos) << stream.out;
+        EXPECT_NE(stream.out.find(R"("reason":"hands[0].image: expected 21 landmarks, got 20")"),
+                  std::string::npos)
+            << mode[0] << "\n"
+            << stream.out;
+        EXPECT_NE(stream.err.find("sent 17 of 17 messages, 1 refused"), std::string::npos)
+            << mode[0] << "\n"
+            << stream.err;
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_NE(run.out.find("15 frames received"), std::string::npos) << run.out;
+        if (mode[0] == "--hold") {
+            EXPECT_NE(run.out.find(" ms, 1 refused, last: hands[0].image"), std::string::npos)
+                << "capture times on the host's clock give a latency\n"
+                << run.out;
+        }
+    }
 }
 
 TEST(LiveListen, ClearErrorsForWhatCannotListen) {
