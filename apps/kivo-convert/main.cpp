@@ -76,7 +76,8 @@ static int run(int argc, char** argv) {
     app.add_option("-s,--set", settings,
                    "camera model for --frames: KEY=VALUE, for example -s camera.fov=70 "
                    "(repeatable; keys camera.fov, camera.hand_size, camera.distance, "
-                   "camera.height)");
+                   "camera.height)")
+        ->allow_extra_args(false);  // one setting each: the input may follow
     app.add_option("-o,--output", output, "recording to write")->required();
     app.add_option("--image", options.imagePath,
                    "the same frames in image pixels, for the hand's travel")

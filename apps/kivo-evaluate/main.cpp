@@ -283,7 +283,8 @@ static int run(int argc, char** argv) {
     app.add_option("-s,--set", settings,
                    "override a recogniser setting for the whole run, e.g. "
                    "-s recognizer.swipe.min_speed=600 (repeatable)")
-        ->type_name("KEY=VALUE");
+        ->type_name("KEY=VALUE")
+        ->allow_extra_args(false);  // one setting each: the inputs may follow
     app.add_flag("--keys", listKeys, "list the recogniser settings with their values and exit");
     app.add_flag("-t,--takes", perTake, "also print one line per take");
     app.add_flag("--directions", directions,

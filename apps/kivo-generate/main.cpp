@@ -25,8 +25,9 @@ static int run(int argc, char** argv) {
     app.add_flag("-l,--list", list, "list the sessions (name, gesture, description) and exit");
     app.add_option("--takes", takes,
                    "write N takes of each session as OUTPUT/GESTURE/NAME-K.kivo: take 00 is the "
-                   "canonical one, the others vary it")
-        ->type_name("N");
+                   "canonical one, the others vary it (1 to 1000)")
+        ->type_name("N")
+        ->check(CLI::Range(1u, 1000u));
     app.add_option("--seed", seed, "seed of the variation (same seed, same takes)")
         ->capture_default_str();
     CLI11_PARSE(app, argc, argv);

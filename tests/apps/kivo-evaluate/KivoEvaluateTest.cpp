@@ -104,8 +104,9 @@ TEST_F(KivoEvaluate, EveryGeneratedTakeIsRecognisedAsLabelled) {
 }
 
 TEST_F(KivoEvaluate, OverriddenThresholdsChangeTheOutcome) {
-    // No palm reaches 5 m/s: every swipe take is then recognised as nothing.
-    const auto run = evaluate({s_dir->string(), "-s", "recognizer.swipe.min_speed=5000"});
+    // No palm reaches 5 m/s: every swipe take is then recognised as nothing. Each -s takes one
+    // setting: the folder after it is an input.
+    const auto run = evaluate({"-s", "recognizer.swipe.min_speed=5000", s_dir->string()});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto table = outcomeTable(run.out);
     EXPECT_EQ(table.at("swipe").outcomes.at("swipe"), 0);
@@ -215,6 +216,16 @@ TEST_F(KivoEvaluate, RefusesWhatItCannotUse) {
 
     const fs::path empty = *s_dir / "empty";
     fs::create_directories(empty);
+    // No set of no takes, nor one past what a disk would hold.
+    for (const char* takes : {"0", "1000000000"}) {
+        const auto made = runProgram(KIVO_GENERATE_EXECUTABLE,
+                                     {"--takes", takes, "-o", (empty / "takes").string()});
+        EXPECT_NE(made.exitCode, 0) << takes;
+        EXPECT_NE(made.err.find("--takes: Value " + std::string(takes) + " not in range 1 to 1000"),
+                  std::string::npos)
+            << made.err;
+        EXPECT_FALSE(fs::exists(empty / "takes")) << takes;
+    }
     const auto nothing = evaluate({empty.string()});
     EXPECT_EQ(nothing.exitCode, 1);
     EXPECT_EQ(nothing.err, "kivo-evaluate: no labelled recording found (0 without a label)\n");
