@@ -335,6 +335,12 @@ TEST(SceneCommands, WhatIsWrongIsNamedAndChangesNothing) {
               "error: line 1: cube: -size must be greater than 0, not '0'\n");
     EXPECT_EQ(fails("plane -divisions 0"),
               "error: line 1: plane: -divisions must be an integer from 1 to 1000, not '0'\n");
+    // An empty -name breaks the naming rule as rename says; it is not taken for no name.
+    for (const std::string made : {"cube", "transform", "create timeRotate"})
+        EXPECT_EQ(fails(made + " -name \"\""),
+                  "error: line 1: " + made.substr(0, made.find(' ')) +
+                      ": invalid node name '': names use letters, digits and '_' and do not "
+                      "start with a digit\n");
 
     const auto badIndex = dir.write("bad.obj", "v 0 0 0\nv 1 0 0\n# a comment\nv 0 1 0\nf 1 2 4\n");
     EXPECT_EQ(fails("import \"" + badIndex.string() + "\"\nls"),

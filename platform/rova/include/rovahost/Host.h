@@ -165,6 +165,8 @@ class ROVA_API Host {
     // Names are 1 to kMaxNodeNameLength letters, digits and '_', not starting with a digit.
     static constexpr std::size_t kMaxNodeNameLength = 256;
     static bool isValidNodeName(const std::string& name);
+    // Success, or why the name breaks the rule ("invalid node name '...': ...").
+    static Status checkNodeName(const std::string& name);
 
     // ---- plugs: "node.attr" with long or short names, children ("node.offsetX"), elements
     // ("node.attr[3]").

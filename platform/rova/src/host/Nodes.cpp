@@ -54,6 +54,10 @@ Status badName(const std::string& name) {
 }
 }  // namespace
 
+Status Host::checkNodeName(const std::string& name) {
+    return isValidNodeName(name) ? Status{} : badName(name);
+}
+
 Result<NodeRecord*> Host::Impl::newNode(NodeType& type, const std::string& name) {
     detail::noteSceneChange();
     Result<NodeRecord*> out;
