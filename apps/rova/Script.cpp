@@ -140,9 +140,11 @@ class Lexer {
         // are not read as statements.
         std::string misplaced;
         if (m_pos < m_text.size() && m_text[m_pos] != '\n') {
-            misplaced = "text block <<" + tag + " must end its line, got '" +
-                        std::string(1, m_text[m_pos]) + "'";
+            const size_t rest = m_pos;
             while (m_pos < m_text.size() && m_text[m_pos] != '\n') ++m_pos;
+            std::string_view after = trimmed(m_text.substr(rest, m_pos - rest));
+            misplaced = "text block <<" + tag + " must end its line, got '" +
+                        std::string(after.substr(0, 40)) + (after.size() > 40 ? "...'" : "'");
         }
         std::vector<std::string_view> lines;
         bool closed = false;

@@ -113,7 +113,7 @@ TEST(Language, MalformedTextBlocksAreRefusedBeforeAnythingRuns) {
     EXPECT_EQ(trailing.exitCode, 1);
     EXPECT_EQ(trailing.out, "");
     EXPECT_EQ(trailing.err,
-              "error: line 2: print: text block <<END must end its line, got '\"'\n"
+              "error: line 2: print: text block <<END must end its line, got '\"more\"'\n"
               "error: line 6: expected a command name, got '3d'\n");
 
     const auto open = runRovaStatements("print(\"first\\n\")\nprint <<END\nnever ended\n  END x\n");
