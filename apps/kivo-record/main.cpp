@@ -125,22 +125,15 @@ static int run(int argc, char** argv) {
             return 1;
         }
     }
-    // The input is read before a capture starts: a capture that started and then found nothing
-    // to replay would still put its empty file in the place of one that may be there.
-    Kivo::Recording recording;
-    if (std::string err; !Kivo::readRecording(input, recording, err)) {
-        std::cerr << "kivo-record: replay: " << err << "\n";
-        return 1;
-    }
-    const bool speedValid = options.speed >= Kivo::ReplayOptions::kMinSpeed &&
-                            options.speed <= Kivo::ReplayOptions::kMaxSpeed;
-    if (!output.empty() && speedValid) {  // a speed out of range is refused by the replay below
+    if (!output.empty()) {
         if (auto err = Kivo::DeviceService::startRecording(output); !err.empty()) {
             std::cerr << "kivo-record: " << err << "\n";
             return 1;
         }
     }
-    if (auto err = Kivo::DeviceService::replay(recording, input, options); !err.empty()) {
+    if (auto err = Kivo::DeviceService::replay(input, options); !err.empty()) {
+        // Nothing was replayed: a file already at the output keeps what it held.
+        Kivo::DeviceService::discardRecording();
         std::cerr << "kivo-record: " << err << "\n";
         return 1;
     }

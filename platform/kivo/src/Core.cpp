@@ -203,6 +203,15 @@ std::string Core::startRecording(const std::string& path) {
     return {};
 }
 
+void Core::discardRecording() {
+    std::lock_guard control(m_controlMutex);
+    const auto lock = lockSource();
+    if (m_writer) {
+        m_writer->discard();
+        m_writer.reset();
+    }
+}
+
 std::string Core::stopRecording() {
     std::lock_guard control(m_controlMutex);
     const auto lock = lockSource();

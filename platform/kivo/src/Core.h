@@ -76,6 +76,7 @@ class Core {
     std::string inject(const RecordEntry& entry);
     std::string startRecording(const std::string& path);
     std::string stopRecording();
+    void discardRecording();
     std::string stop();
     bool advance();
     bool waitForReplay(int timeoutMs);

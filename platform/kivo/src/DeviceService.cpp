@@ -106,6 +106,10 @@ std::string DeviceService::startRecording(const std::string& path) {
     return core().startRecording(path);
 }
 
+void DeviceService::discardRecording() {
+    core().discardRecording();
+}
+
 std::string DeviceService::stopRecording() {
     return core().stopRecording();
 }

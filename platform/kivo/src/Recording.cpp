@@ -164,6 +164,18 @@ class Fields {
     }
 
     Vector vec(std::string_view key) { return parseVector(take(key), what(key)); }
+    // A direction: of length 1, within what the numbers' text rounds off (a zero or stretched
+    // one would give a reader's frames no axes).
+    Vector unit(std::string_view key) {
+        const std::string_view text = take(key);
+        const Vector v = parseVector(text, what(key));
+        const double length = std::sqrt(double{v.x} * v.x + double{v.y} * v.y + double{v.z} * v.z);
+        if (!(std::abs(length - 1.0) <= 0.01)) {
+            fail(what(key) + ": expected a unit vector, got " + quoted(text) + " (length " +
+                 shortestText(length) + ")");
+        }
+        return v;
+    }
     float num(std::string_view key) { return parseFloat(take(key), what(key)); }
     template <typename Int>
     Int integer(std::string_view key) {
@@ -255,6 +267,7 @@ std::int32_t parseId(const std::vector<std::string_view>& tokens, const std::str
 struct FrameIds {
     std::unordered_set<std::int32_t> hands;
     std::unordered_set<std::int32_t> pointables;
+    std::unordered_set<std::int32_t> gestures;
 };
 
 void parseHand(const std::vector<std::string_view>& tokens, FrameRecord& frame, FrameIds& ids) {
@@ -266,8 +279,8 @@ void parseHand(const std::vector<std::string_view>& tokens, FrameRecord& frame, 
     }
     Fields f(owner, tokens, 2);
     hand.palmPosition = f.vec("palm");
-    hand.palmNormal = f.vec("normal");
-    hand.direction = f.vec("dir");
+    hand.palmNormal = f.unit("normal");
+    hand.direction = f.unit("dir");
     f.finish();
     frame.hands.push_back(hand);
 }
@@ -286,7 +299,7 @@ void parsePointable(const std::vector<std::string_view>& tokens, FrameRecord& fr
         fail(f.what("hand") + ": no hand " + std::to_string(p.handId) + " before it in this frame");
     }
     p.tipPosition = f.vec("tip");
-    p.direction = f.vec("dir");
+    p.direction = f.unit("dir");
     if (f.has("length")) {
         p.length = f.num("length");
         if (!(p.length >= 0.0f)) {
@@ -297,10 +310,14 @@ void parsePointable(const std::vector<std::string_view>& tokens, FrameRecord& fr
     frame.pointables.push_back(p);
 }
 
-void parseGesture(const std::vector<std::string_view>& tokens, FrameRecord& frame) {
+void parseGesture(const std::vector<std::string_view>& tokens, FrameRecord& frame, FrameIds& ids) {
     GestureRecord g;
     g.id = parseId(tokens, "gesture");
-    Fields f("gesture " + std::to_string(g.id), tokens, 2);
+    const std::string owner = "gesture " + std::to_string(g.id);
+    if (!ids.gestures.insert(g.id).second) {  // one update of each gesture a frame
+        fail("field 'id' of " + owner + ": given twice in this frame");
+    }
+    Fields f(owner, tokens, 2);
     g.type = valueOf(kGestureTypes, f.take("type"), f.what("type"));
     g.state = valueOf(kGestureStates, f.take("state"), f.what("state"));
     g.duration = timeField(f, "duration");
@@ -382,7 +399,7 @@ RecordEntry parseLineOrThrow(std::string_view line) {
             }
             parsePointable(tokens, frame, ids);
         } else if (tokens[0] == "gesture") {
-            parseGesture(tokens, frame);
+            parseGesture(tokens, frame, ids);
         } else {
             fail("field 'part' of frame " + std::to_string(frame.id) +
                  ": expected 'hand', 'pointable' or 'gesture', got " + quoted(tokens[0]));

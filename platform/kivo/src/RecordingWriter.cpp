@@ -333,6 +333,14 @@ void RecordingWriter::write(const RecordEntry& entry) {
 }
 
 std::string RecordingWriter::close() {
+    return finish(true);
+}
+
+void RecordingWriter::discard() {
+    finish(false);
+}
+
+std::string RecordingWriter::finish(bool putInPlace) {
     if (!isOpen()) {
         return {};
     }
@@ -345,6 +353,13 @@ std::string RecordingWriter::close() {
         while (slot.state.load(std::memory_order_acquire) != WriterSlot::Finished) {
             pauseBriefly();
         }
+        slot.state.store(WriterSlot::Free, std::memory_order_release);
+        return {};
+    }
+    if (!putInPlace) {
+        ::close(slot.fd);
+        ::unlink(slot.partPath.c_str());
+        slot.fd = -1;
         slot.state.store(WriterSlot::Free, std::memory_order_release);
         return {};
     }

@@ -314,6 +314,22 @@ TEST(RecordingReader, RefusesIdsGivenTwiceInAFrameAndPointablesOfMissingHands) {
         "in.kivo:2: field 'id' of pointable 5: given twice in this frame");
     EXPECT_EQ(withFrame("; hand 2" + hand + "; pointable 5 hand=3" + tip),
               "in.kivo:2: field 'hand' of pointable 5: no hand 3 before it in this frame");
+    const std::string tap =
+        " type=key-tap state=stop duration=0 hand=0 pointable=0 "
+        "position=0,200,0 direction=0,-1,0";
+    EXPECT_EQ(withFrame("; gesture 4" + tap + "; gesture 4" + tap),
+              "in.kivo:2: field 'id' of gesture 4: given twice in this frame");
+    // Directions are unit vectors, within what their text rounds off.
+    EXPECT_EQ(withFrame("; hand 2 palm=0,200,0 normal=0,0,0 dir=0,0,-1"),
+              "in.kivo:2: field 'normal' of hand 2: expected a unit vector, got '0,0,0' "
+              "(length 0)");
+    EXPECT_EQ(withFrame("; hand 2 palm=0,200,0 normal=0,-5,0 dir=0,0,-1"),
+              "in.kivo:2: field 'normal' of hand 2: expected a unit vector, got '0,-5,0' "
+              "(length 5)");
+    EXPECT_EQ(withFrame("; pointable 5 hand=0 tip=0,200,-80 dir=0,0.5,0"),
+              "in.kivo:2: field 'dir' of pointable 5: expected a unit vector, got '0,0.5,0' "
+              "(length 0.5)");
+    EXPECT_EQ(withFrame("; hand 2 palm=0,200,0 normal=0.577,-0.577,0.5774 dir=0,0,-1"), "");
     // Ids are per frame.
     EXPECT_EQ(parseError(kHeader + "frame 1 t=0; hand 2" + hand + "\nframe 2 t=5; hand 2" + hand +
                          "\nend frames=2 events=0\n"),
@@ -415,6 +431,15 @@ TEST(RecordingWriter, WritesBesideThePathAndPutsTheFileInPlaceOnClose) {
     ASSERT_TRUE(Kivo::readRecording(path, rec, error)) << error;
     ASSERT_EQ(rec.frameCount(), 2u);
     EXPECT_EQ(std::get<Kivo::FrameRecord>(rec.entries[1]).hands[0].id, 8);
+
+    // A capture dropped instead (its source failed) leaves the path as it was, and nothing beside.
+    const std::string before = readText(path);
+    ASSERT_EQ(writer.open(path, {}), "");
+    writer.write(frameWithHand(0, 9));
+    writer.discard();
+    EXPECT_FALSE(writer.isOpen());
+    EXPECT_EQ(readText(path), before);
+    EXPECT_EQ(filesStartingWith(folder, "take.kivo"), std::vector<std::string>{"take.kivo"});
     std::filesystem::remove_all(folder);
 }
 

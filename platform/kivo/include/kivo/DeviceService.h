@@ -113,6 +113,8 @@ class KIVO_API DeviceService {
     static std::string startRecording(const std::string& path);
     // Stops the capture (the file is then complete); "" when none was running.
     static std::string stopRecording();
+    // Stops the capture without putting its file in place: the path keeps what it held.
+    static void discardRecording();
     // Stops the source (unplugging the device) and any capture.
     static std::string stop();
     // Why motion made no gesture, as recognition decides it: each stroke, reach or tap it

@@ -145,12 +145,15 @@ class KIVO_API RecordingWriter {
     // Writes the end line and renames the file into place; returns an empty string or the error
     // (after which nothing is left at `path` that was not there before).
     std::string close();
+    // Closes the file without putting it in place: `path` keeps what it held.
+    void discard();
     bool isOpen() const { return m_slot != nullptr; }
     const std::string& path() const { return m_path; }
 
   private:
     // Appends one whole line; false after a write error.
     bool append(const std::string& line, bool frame);
+    std::string finish(bool putInPlace);
 
     detail::WriterSlot* m_slot = nullptr;  // the open file, as the signal handler sees it
     std::string m_path;
