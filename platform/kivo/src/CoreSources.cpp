@@ -79,7 +79,10 @@ void Core::applyReplayEntryLocked(const RecordEntry& entry) {
         if (!m_sourceHasGestures) {
             copy.gestures.clear();
         }
-        publishLocked(std::move(copy), !m_sourceHasGestures);
+        // An unplugged device delivers nothing: the replay goes on without it, as time does.
+        if (connected()) {
+            publishLocked(std::move(copy), !m_sourceHasGestures);
+        }
         ++m_replayFramesDone;
     } else {
         const auto& ev = std::get<EventRecord>(entry);

@@ -76,6 +76,30 @@ TEST_F(LockstepReplay, OneFramePerTickWithStatusAndEnd) {
     EXPECT_FALSE(controller.isConnected());
 }
 
+// Unplugged midway, the device delivers nothing while the replay goes on; plugged in again, it
+// delivers the frames due from then on.
+TEST_F(LockstepReplay, AnUnpluggedDeviceDeliversNoFramesWhileTheReplayGoesOn) {
+    Kivo::Controller controller;
+    ASSERT_EQ(Kivo::DeviceService::replay(dataPath("generated/swipe.kivo")), "");
+    const auto before = Kivo::DeviceService::status().framesDelivered;
+    for (int k = 0; k < 10; ++k) ASSERT_TRUE(Kivo::DeviceService::advance());
+    const auto shown = controller.frame(0).id();
+    Kivo::DeviceService::disconnect();
+    for (int k = 0; k < 20; ++k) ASSERT_TRUE(Kivo::DeviceService::advance());
+    auto status = Kivo::DeviceService::status();
+    EXPECT_EQ(status.framesDelivered, before + 10);
+    EXPECT_EQ(status.replayPosition, 30u);
+    EXPECT_EQ(status.frameId, shown);
+    Kivo::DeviceService::connect();
+    ASSERT_TRUE(Kivo::DeviceService::advance());
+    status = Kivo::DeviceService::status();
+    EXPECT_EQ(status.replayPosition, 31u);
+    EXPECT_GT(controller.frame(0).id(), shown);
+    EXPECT_FALSE(controller.frame(0).hands().isEmpty())
+        << "frame 31 of the swipe, not an empty one";
+    Kivo::DeviceService::stop();
+}
+
 TEST_F(LockstepReplay, LoopsKeepIdsAndTimeIncreasing) {
     Kivo::Controller controller;
     Kivo::ReplayOptions options;
