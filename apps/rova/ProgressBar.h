@@ -12,10 +12,7 @@ class ProgressBar {
   public:
     ProgressBar(std::string label, long long total)
         : m_label(std::move(label)), m_total(total), m_shown(::isatty(STDERR_FILENO) != 0) {}
-    ~ProgressBar() {
-        if (m_shown && m_total > 0)
-            std::fputc('\n', stderr);
-    }
+    ~ProgressBar() { finish(); }
     ProgressBar(const ProgressBar&) = delete;
     ProgressBar& operator=(const ProgressBar&) = delete;
 
@@ -31,6 +28,13 @@ class ProgressBar {
                                 std::string(static_cast<std::size_t>(kWidth - filled), '-');
         std::fprintf(stderr, "\r%s [%s] %lld/%lld", m_label.c_str(), bar.c_str(), done, m_total);
         std::fflush(stderr);
+    }
+
+    // Ends the bar's line, so that what the command prints next starts on a line of its own.
+    void finish() {
+        if (m_shown && m_total > 0 && m_lastFilled >= 0)
+            std::fputc('\n', stderr);
+        m_shown = false;
     }
 
   private:

@@ -132,6 +132,7 @@ host::Status run(CommandContext& context) {
         progress.show(done);
         return onFrame ? onFrame(request.startFrame + done - 1) : host::Status{};
     });
+    progress.finish();
     if (!take.ok())
         return take.status;
     // Every file is complete on disk before any replaces what was there.

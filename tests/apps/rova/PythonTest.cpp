@@ -45,6 +45,22 @@ TEST(Python, HostRoundTripThroughTheRovaModule) {
               "0.5\n");
 }
 
+// rova.changes() grows with what changes the scene, and only with that.
+TEST(Python, TheChangeCountGrowsWithEveryChangeToTheScene) {
+    const auto run = runRovaStatements(
+        "create transform -name t\n"
+        "python <<PY\n"
+        "def changed(statement):\n"
+        "    before = rova.changes()\n"
+        "    rova.eval(statement)\n"
+        "    return rova.changes() != before\n"
+        "print([changed(s) for s in ('set t.tx 2', 'get t.tx', 'time -fps 30', 'time -fps 30',\n"
+        "                             'time -frame 3', 'rename t u', 'refresh')])\n"
+        "PY\n");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "t\n[True, False, True, False, True, True, False]\n");
+}
+
 TEST(Python, HostErrorsRaiseAndCanBeCaught) {
     const auto run = runRovaStatements(
         "python <<PY\n"

@@ -5,6 +5,7 @@
 
 #include "HostImpl.h"
 #include "HostText.h"
+#include "SceneChanges.h"
 #include "rova/RGlobal.h"
 
 namespace rova::host {
@@ -24,8 +25,10 @@ double Host::time() const {
 }
 
 void Host::setFps(double fps) {
-    if (fps > 0.0 && std::isfinite(fps))
-        m_impl->framesPerSecond = fps;
+    if (!(fps > 0.0 && std::isfinite(fps)) || fps == m_impl->framesPerSecond)
+        return;
+    m_impl->framesPerSecond = fps;
+    detail::noteSceneChange();  // the same time is another frame now
 }
 
 double Host::fps() const {
