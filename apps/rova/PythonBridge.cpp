@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <iostream>
 
 #include "CaptureAtEnd.h"
@@ -203,10 +204,23 @@ PyObject* evalStatements(const char* text) {
 
 PyObject* pyEval(PyObject*, PyObject* args, PyObject* kwargs) {
     static const char* keywords[] = {"statements", nullptr};
-    const char* text = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s", const_cast<char**>(keywords), &text))
+    PyObject* statements = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "U", const_cast<char**>(keywords), &statements))
         return nullptr;
-    return evalStatements(text);
+    // Surrogate escapes go back to the bytes they stand for: text that rova.get gave can be set
+    // again as it was.
+    PyObject* bytes = PyUnicode_AsEncodedString(statements, "utf-8", "surrogateescape");
+    if (!bytes)
+        return nullptr;
+    const char* text = PyBytes_AS_STRING(bytes);
+    if (std::strlen(text) != static_cast<std::size_t>(PyBytes_GET_SIZE(bytes))) {
+        Py_DECREF(bytes);
+        PyErr_SetString(PyExc_ValueError, "embedded null character");
+        return nullptr;
+    }
+    PyObject* result = evalStatements(text);
+    Py_DECREF(bytes);
+    return result;
 }
 
 // _each_frame(statement, callback): runs a play or bake statement with callback(frame) after

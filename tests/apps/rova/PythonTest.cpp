@@ -94,9 +94,16 @@ TEST(Python, HostTextThatIsNotUtf8ComesThroughAsSurrogateEscapes) {
         "        print(ascii(str(error)))\n"
         "    print(ascii(rova.eval('get g.grabObject')), rova.eval('get g.grabObject') == "
         "rova.get('g.grabObject'))\n"
-        "PY\n");
+        "    rova.eval('set g.grabObject \"a%sb\"' % rova.get('g.grabObject'))\n"
+        "PY\n"
+        "get g.grabObject\n");
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.out.find("\"line 1: get: no node named '\\udcff'\"\n'\\udcff' True\n"),
+              std::string::npos)
+        << run.out;
+    // What rova.get gave is set again as the bytes it stands for.
+    EXPECT_NE(run.out.find("\na\xff"
+                           "b\n"),
               std::string::npos)
         << run.out;
 }
