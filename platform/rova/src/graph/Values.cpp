@@ -1,4 +1,6 @@
 // Stored attribute values and the node records that hold them.
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
 #include <deque>
@@ -6,8 +8,6 @@
 #include <iostream>
 #include <mutex>
 #include <new>
-
-#include <sys/mman.h>
 #include <type_traits>
 
 #include "host/DataThreadState.h"
