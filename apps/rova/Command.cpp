@@ -230,4 +230,8 @@ CommandRegistration::CommandRegistration(CommandDefinition definition) {
     registry().emplace(std::move(name), std::move(definition));
 }
 
+host::Status checkNameFlag(const Invocation& in) {
+    return in.has("name") ? host::Host::checkNodeName(in.value("name")) : host::Status{};
+}
+
 }  // namespace rova::lang

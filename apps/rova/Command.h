@@ -79,6 +79,9 @@ class Invocation {
 host::Result<Invocation> bind(const CommandDefinition& definition, const Statement& statement);
 // Every word unparsed, for commands registered by plug-ins and script procedures.
 Invocation bindRaw(const Statement& statement);
+// A node-making command's -name, when given, against the naming rule: an empty one is no name to
+// make one up for, and is refused as rename refuses it.
+host::Status checkNameFlag(const Invocation& in);
 
 // Value checks shared by binding and commands: a finite number and a decimal integer in the
 // grammar of rovahost/NumberText.h.

@@ -65,9 +65,8 @@ host::Status createObject(CommandContext& context, const std::string& base,
                           const host::scene::MeshGeometry* geometry) {
     auto& host = context.host();
     const auto& in = context.in();
-    if (in.has("name"))
-        if (auto named = host::Host::checkNodeName(in.value("name")); !named)
-            return named;
+    if (auto named = checkNameFlag(in); !named)
+        return named;
     const std::string requested = in.has("name") ? in.value("name") : defaultName(host, base);
     auto transform = host::scene::createTransform(requested, in.value("parent"));
     if (!transform.ok())

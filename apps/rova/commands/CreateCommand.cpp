@@ -10,10 +10,8 @@ namespace {
 host::Status run(CommandContext& context) {
     auto& host = context.host();
     const auto& in = context.in();
-    // An empty -name is no name to make one up for: it breaks the rule, as in rename.
-    if (in.has("name"))
-        if (auto named = host::Host::checkNodeName(in.value("name")); !named)
-            return named;
+    if (auto named = checkNameFlag(in); !named)
+        return named;
     auto created = host.createNode(in.args().front(), in.value("name"));
     if (!created.ok())
         return created.status;

@@ -36,9 +36,8 @@ host::Status run(CommandContext& context) {
                 was.source = from;
         before.push_back(std::move(was));
     }
-    if (in.has("name"))
-        if (auto named = host::Host::checkNodeName(in.value("name")); !named)
-            return named;
+    if (auto named = checkNameFlag(in); !named)
+        return named;
     const auto made = host::scene::addDeformer(in.args().front(), meshes, in.value("name"));
     if (!made.ok())
         return made.status;
